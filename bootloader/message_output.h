@@ -1,0 +1,23 @@
+// The window's message area and version fields, as the core reaches them.
+//
+// Texts are UTF-8. A zero byte ends an appended text, as it ends a C string:
+// appending a text that starts with a zero byte appends nothing.
+#pragma once
+
+#include <string_view>
+
+class MessageOutput {
+public:
+    virtual ~MessageOutput() = default;
+    // Appends text and a line break to the message area mReceive.
+    virtual void Print_Str_to_Memo(std::string_view text) = 0;
+    // Appends text to the new-version field VersionNameEdit.
+    virtual void Print_Str_to_Tedit(std::string_view text) = 0;
+    // Appends text to the old-version field OldVersionNameEdit.
+    virtual void Print_Str_to_OldTedit(std::string_view text) = 0;
+    // Replaces the text of status-bar panel 0 or 1.
+    virtual void Print_Str_to_ToolBar(int panel, std::string_view text) = 0;
+    virtual void Clean_Memo() = 0;
+    virtual void Clean_Tedit() = 0;
+    virtual void Clean_OldTedit() = 0;
+};

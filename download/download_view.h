@@ -1,0 +1,28 @@
+// What the download command needs from the window, kept free of any toolkit.
+// The Qt main window implements it over its controls; the command-line tool
+// implements it over the terminal.
+#pragma once
+
+#include <string_view>
+
+#include "bootloader/message_output.h"
+#include "download/firmware_image.h"
+#include "serial/ui_hooks.h"
+
+class DownloadView : public MessageOutput {
+public:
+    // Sets Download.Enabled, then Cancel.Enabled.
+    virtual void Button_Control(bool enable) = 0;
+    // OpenDialog1.
+    virtual ImageFileChooser& Image_Dialog() = 0;
+    // TeProgressBar1: its range and position, and whether it is shown.
+    virtual ProgressBar& Progress_Bar() = 0;
+    virtual void Set_Progress_Visible(bool visible) = 0;
+    // Timer1 drives the elapsed-time display; Elapsed_Seconds is its count.
+    virtual void Set_Timer1_Enabled(bool enabled) = 0;
+    virtual void Set_Elapsed_Seconds(int seconds) = 0;
+    // Modal box with an OK button; returns when the user has closed it.
+    virtual void Show_Message_Box(std::string_view text) = 0;
+    // 0 English, any other value Chinese.
+    virtual int Language_Flag() const = 0;
+};

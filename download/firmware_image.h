@@ -1,0 +1,43 @@
+// The loaded firmware image: one owner for what the loader reads and the
+// update sends.
+//
+// Each successful load replaces the regions and their bytes. Image_Version
+// keeps the bytes beyond a shorter version text from the image loaded before
+// (zero at start), because the phone compares all 32 bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "bootloader/records.h"
+
+struct FirmwareImage {
+    Image_Region First_Region;
+    Image_Region Second_Region;
+    // Exactly First_Region.Length and Second_Region.Length bytes; null when no
+    // image is held.
+    std::unique_ptr<std::uint8_t[]> First_Region_Data;
+    std::unique_ptr<std::uint8_t[]> Second_Region_Data;
+    Version_Record Image_Version{};
+    std::string Image_File_Name;
+
+    bool Loaded() const { return First_Region_Data != nullptr && Second_Region_Data != nullptr; }
+    // Frees the regions' bytes (the version record and file name stay).
+    void Release() {
+        First_Region = {};
+        Second_Region = {};
+        First_Region_Data.reset();
+        Second_Region_Data.reset();
+    }
+};
+
+// The file-open dialog as the loader sees it: the dialog's current file name
+// after it was shown. A cancelled dialog still answers the name chosen last
+// time (empty if none was ever chosen). The window shows OpenDialog1; tests and
+// the command-line tool hand a path in.
+class ImageFileChooser {
+public:
+    virtual ~ImageFileChooser() = default;
+    virtual std::string Choose_File() = 0;
+};

@@ -1,0 +1,60 @@
+// The fixed texts of the update and the time text, in one place.
+//
+// Some messages follow the window's language (Language_Flag: 0 English, any
+// other value Chinese), some are always Chinese and some always English, as
+// the phone's service staff know them. Chinese texts are Traditional Chinese,
+// stored as UTF-8.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+namespace text {
+
+inline constexpr int kEnglish = 0;
+inline constexpr int kChinese = 1;
+
+// Picks the English or the Chinese text by the language flag.
+inline std::string_view By_Language(int language_flag, std::string_view english,
+                                    std::string_view chinese) {
+    return language_flag == kEnglish ? english : chinese;
+}
+
+// Always Chinese.
+inline constexpr std::string_view kSearching = "尋找通訊埠中....";
+inline constexpr std::string_view kPleaseWait = "請耐心等候!";
+inline constexpr std::string_view kFoundPort = "找到通訊埠 ";  // followed by COMn or the device path
+inline constexpr std::string_view kReadyToUpdate = "準備開始更新";
+inline constexpr std::string_view kFirstRun = "第一次執行Vantrel,備份手機版本中請稍待一會兒";
+inline constexpr std::string_view kVersionMismatch = "手機版本比對錯誤";
+inline constexpr std::string_view kLanguageMismatch = "手機語言別與下載版本不同";
+inline constexpr std::string_view kPhoneNewer = "手機版本比下載版本新";
+inline constexpr std::string_view kSameVersion = "手機版本與下載版本相同";
+
+// Always English.
+inline constexpr std::string_view kWrongBin = "You choose the wrong bin!";
+inline constexpr std::string_view kReopenFailed = "fail to open the file, retry please !";
+inline constexpr std::string_view kReadVersionFailed = "Read boot loader failed,error is ";
+inline constexpr std::string_view kSetRegionsFailed = "Set regions failed,error is ";
+inline constexpr std::string_view kDownloadFailed = "Download regions failed,error is ";
+
+// English / Chinese pairs.
+inline constexpr std::string_view kNotFoundEn = "can find the comport";
+inline constexpr std::string_view kNotFoundZh = "無法找到通訊埠";
+inline constexpr std::string_view kStartAtEn = "Download start at: ";
+inline constexpr std::string_view kStartAtZh = "下載開始時間: ";
+inline constexpr std::string_view kEndAtEn = "Download end at: ";
+inline constexpr std::string_view kEndAtZh = "下載結束時間: ";
+inline constexpr std::string_view kUpdateOkEn = "Update OK!";
+inline constexpr std::string_view kUpdateOkZh = "更新完成!";
+inline constexpr std::string_view kClockEn = "The system time is ";
+inline constexpr std::string_view kClockZh = "系統顯示時間為 ";
+
+// "Www Mmm dd hh:mm:ss yyyy\n", built here rather than by the C library so
+// that it reads the same in every locale.
+std::string Time_Text(const std::tm& local_time);
+// The time text of the current local time.
+std::string Time_Text_Now();
+
+}  // namespace text

@@ -1,0 +1,66 @@
+// The one seam between the serial-port object and the operating system.
+//
+// CComport speaks to a port only through this table of operations. Each
+// operation mirrors one Win32 communications call, so the Windows backend is a
+// thin wrapper that makes exactly those calls, and the POSIX backend reaches
+// the same observable behaviour with termios. Tests plug in scripted fakes.
+// No operation throws; every failure is reported by its result.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+// Result of one read or write: whether the call itself succeeded, and how many
+// bytes it moved. A read that runs into its time-out succeeds with a short count.
+struct Port_Io_Result {
+    bool ok = false;
+    std::size_t count = 0;
+};
+
+// ClearCommError's answer: whether the call worked, the line-error word, and
+// the number of received bytes waiting to be read.
+struct Port_Queue_Status {
+    bool ok = false;
+    std::uint32_t errors = 0;
+    std::uint32_t in_queue = 0;
+};
+
+class PortBackend {
+public:
+    virtual ~PortBackend() = default;
+
+    // CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr).
+    // Holds at most one port; the caller closes the old one first.
+    virtual bool open(const std::string& name) = 0;
+    virtual bool is_open() const = 0;
+    // CloseHandle. Harmless when nothing is held.
+    virtual void close() = 0;
+    // The platform's error code of the last failed open (GetLastError / errno), 0 if none.
+    virtual int last_open_error() const = 0;
+
+    // GetCommState, then SetCommState with baud, 8N1, binary, no flow control,
+    // DTR and RTS off. False when either call is refused.
+    virtual bool set_line(std::int32_t baud) = 0;
+    // SetupComm(receive queue, transmit queue).
+    virtual bool setup_queues(std::uint32_t receive_bytes, std::uint32_t transmit_bytes) = 0;
+    // SetCommTimeouts with only ReadTotalTimeoutConstant = ms: one deadline for a
+    // whole read, no per-byte limit, and no limit on writes.
+    virtual bool set_read_timeout(std::uint32_t ms) = 0;
+
+    // ReadFile: waits for the whole span under the time-out in force.
+    virtual Port_Io_Result read(std::span<std::uint8_t> buffer) = 0;
+    // WriteFile: blocks until every byte is taken.
+    virtual Port_Io_Result write(std::span<const std::uint8_t> buffer) = 0;
+    // ClearCommError.
+    virtual Port_Queue_Status queue_status() = 0;
+    // PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR).
+    virtual bool purge() = 0;
+    // Sleep.
+    virtual void sleep_ms(std::int32_t ms) = 0;
+};
+
+// The backend of the platform the program was built for (Win32 or POSIX).
+std::unique_ptr<PortBackend> Make_System_Backend();
