@@ -1,0 +1,42 @@
+// The download command: everything between a click on Download and the
+// window being ready for the next click. Load the image, find the phone,
+// check and write its version record (dumping the boot loader on a first
+// run), announce and send both flash regions, and say how it went.
+#pragma once
+
+#include <string>
+
+#include "bootloader/records.h"
+#include "download/download_view.h"
+#include "download/firmware_image.h"
+#include "serial/comport.h"
+
+// How a command ended, for callers that report it (the command-line tool's
+// exit code); the window ignores it.
+enum class Download_Outcome {
+    kUpdated,                  // every block accepted and the success box shown
+    kImageNotLoaded,           // the image was refused or could not be read
+    kPhoneNotFound,            // no boot loader answered the search
+    kStoppedBeforeProgramming, // version read, check or write stopped it
+    kProgrammingFailed,        // region announcement or block transfer failed
+};
+
+class DownloadCommand {
+public:
+    DownloadCommand(CComport& port, DownloadView& view);
+
+    // DownloadClick: runs the whole command on the caller's thread.
+    Download_Outcome Run();
+
+    FirmwareImage& Image() { return m_image; }
+    const Version_Record& Phone_Version() const { return m_phone_version; }
+    // The dump file of the last first-run backup (chosen per machine).
+    const std::string& Backup_Path() const { return m_backup_path; }
+
+private:
+    CComport& m_port;
+    DownloadView& m_view;
+    FirmwareImage m_image;
+    Version_Record m_phone_version{};
+    std::string m_backup_path;
+};
