@@ -40,6 +40,9 @@ public:
     virtual void close() = 0;
     // The platform's error code of the last failed open (GetLastError / errno), 0 if none.
     virtual int last_open_error() const = 0;
+    // Whether the last failed open was refused for lack of permission (on
+    // Linux: the user is not in the device's group).
+    virtual bool last_open_was_refused() const { return false; }
 
     // GetCommState, then SetCommState with baud, 8N1, binary, no flow control,
     // DTR and RTS off. False when either call is refused.
