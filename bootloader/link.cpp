@@ -1,0 +1,93 @@
+// The link to the phone's boot loader: the search for the port on which a boot
+// loader answers, the synchronisation handshake that proves it, and the
+// closing byte that ends a session.
+//
+// A boot loader is recognised only by its handshake: twenty cycles in which it
+// echoes 0x58, answers the challenge 0xA3 with its complement 0x5C, and
+// answers 0x55 with its complement 0xAA. Any deviation rules the port out for
+// this pass; the phone may still appear on it in a later pass, because the
+// user is often still plugging the phone in when the search starts.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "serial/comport.h"
+
+bool CComport::Find_Phone(Port_Candidate* port) {
+    Operation_Scope scope(*this, "Find_Phone");
+    m_refused_ports.clear();
+    if (!m_lister)
+        return false;
+
+    std::vector<Port_Candidate> candidates;
+    candidates.reserve(boot::kListCapacity);
+    for (int pass = 0; pass < boot::kSearchPasses; ++pass) {
+        Delay(static_cast<std::int32_t>(m_limits.search_pause));
+        candidates.clear();
+        const int listed = m_lister->list(candidates);
+        if (listed == kPortListNothingFound) {
+            candidates.clear();  // no port at all yet: an empty pass, then try again
+        } else if (listed != kPortListOk) {
+            return false;  // the listing itself is broken; more passes will not mend it
+        }
+
+        // Every pass walks the whole list in the listing's order, duplicates
+        // included: the first port whose boot loader completes the handshake wins.
+        for (const Port_Candidate& candidate : candidates) {
+            if (!Open(candidate.device_path)) {
+                // Remember ports we may not open, so the caller can tell the
+                // user why the phone was not found; each port once.
+                if (m_backend->last_open_was_refused() &&
+                    std::none_of(m_refused_ports.begin(), m_refused_ports.end(),
+                                 [&](const Port_Candidate& known) {
+                                     return known.device_path == candidate.device_path;
+                                 })) {
+                    m_refused_ports.push_back(candidate);
+                }
+                continue;
+            }
+            if (Sync_Boot_Loader()) {
+                if (port != nullptr)
+                    *port = candidate;
+                return true;  // left open and synchronised for the caller
+            }
+            Close();
+        }
+    }
+    return false;
+}
+
+bool CComport::Sync_Boot_Loader() {
+    Operation_Scope scope(*this, "Sync_Boot_Loader");
+    for (int cycle = 0; cycle < boot::kSyncCycles; ++cycle) {
+        if (!Write_Byte(boot::kSyncCommand))
+            return false;
+        if (!Confirm_Command(boot::kSyncCommand))
+            return false;
+        if (!Write_Byte(boot::kSyncCheck))
+            return false;
+        std::uint8_t answer = 0;
+        if (!Read_Byte(answer, m_limits.sync_check) || answer != boot::kSyncAnswer)
+            return false;
+    }
+    return true;
+}
+
+bool CComport::Confirm_Command(std::uint8_t command) {
+    Operation_Scope scope(*this, "Confirm_Command");
+    std::uint8_t echo = 0;
+    if (!Read_Byte(echo, m_limits.sync_echo) || echo != command)
+        return false;
+    if (!Write_Byte(boot::kConfirmChallenge))
+        return false;
+    std::uint8_t answer = 0;
+    if (!Read_Byte(answer, m_limits.sync_confirm) || answer != boot::kConfirmAnswer)
+        return false;
+    // Closes the confirmation; the boot loader does not answer it.
+    return Write_Byte(boot::kConfirmClose);
+}
+
+bool CComport::End_Link() {
+    Operation_Scope scope(*this, "End_Link");
+    return Write_Byte(boot::kEndLink);
+}

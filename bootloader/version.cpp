@@ -1,0 +1,233 @@
+// The phone's version record: reading it (0xE0), comparing it with the
+// image's, dumping the boot loader into the backup file (0xD6) and taking the
+// record from that dump, and writing the image's record into the phone (0xE1).
+//
+// Result codes (0 is success in every operation):
+//
+//   Read_Phone_Version      1 0xE0 not written         2 no answer
+//                           3 answer not 0x5A           4 the 32 bytes did not all arrive
+//   Compare_Version         1 prefix differs (first run) 2 version code differs
+//                           3 language differs          4 byte 24 differs
+//   Backup_Boot_Loader      1 0xD6 not written         2 no answer
+//                           3 answer not 0x5A           4 block count not received
+//                           5 block size or a block not received
+//                           6 the dump file could not be opened, written or closed
+//                           7 block size above the 2048-byte receive buffer
+//                           8 block count times block size beyond 32 bits
+//   Find_Version_In_Backup  1 the file cannot be opened or holds fewer than 4096 bytes
+//                           2 no marker with a whole record after it in those bytes
+//   Write_Phone_Version     1 0xE1 or the record not written
+//                           2 no answer                 3 answer not 0x5A
+//
+// The dump's header comes from the phone and is not trusted: it is checked
+// against the receive buffer and against 32-bit overflow before any block is
+// read.
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <limits>
+#include <memory>
+#include <span>
+#include <string_view>
+
+#include "download/texts.h"
+#include "serial/comport.h"
+
+namespace {
+
+// Layout of the version record, as the comparison reads it.
+constexpr std::size_t kPrefixBegin = 0;
+constexpr std::size_t kVersionCodeBegin = 16;
+constexpr std::size_t kLanguageBegin = 20;
+constexpr std::size_t kCheckedByte = 24;
+constexpr std::size_t kNumberBegin = 25;
+constexpr int kNumberDigits = 5;
+
+bool Same_Bytes(const Version_Record& a, const Version_Record& b, std::size_t begin,
+                std::size_t end) {
+    return std::equal(a.begin() + begin, a.begin() + end, b.begin() + begin);
+}
+
+std::uint32_t Big_Endian_32(const std::array<std::uint8_t, 4>& bytes) {
+    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+}
+
+// Closes the C stdio file whatever path the operation leaves by.
+struct File_Closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File_Handle = std::unique_ptr<std::FILE, File_Closer>;
+
+}  // namespace
+
+int CComport::Read_Phone_Version(Version_Record& phone_version) {
+    Operation_Scope scope(*this, "Read_Phone_Version");
+    if (!Write_Byte(boot::kReadVersion))
+        return 1;
+    std::uint8_t answer = 0;
+    if (!Read_Byte(answer, m_limits.version_ack))
+        return 2;
+    if (answer != boot::kAck)
+        return 3;
+
+    // Read into a separate record so that a partial answer leaves the
+    // caller's record as it was.
+    Version_Record received{};
+    if (!Read(received, m_limits.version_record))
+        return 4;
+    for (std::size_t i = 0; i < received.size(); ++i) {
+        phone_version[i] = received[i];
+        if (m_output != nullptr) {
+            m_output->Print_Str_to_OldTedit(
+                std::string_view(reinterpret_cast<const char*>(&received[i]), 1));
+        }
+    }
+    return 0;
+}
+
+int CComport::Compare_Version(const Version_Record& image_version,
+                              const Version_Record& phone_version) {
+    Operation_Scope scope(*this, "Compare_Version");
+    const auto notify = [this](std::string_view notice) {
+        if (m_output != nullptr)
+            m_output->Print_Str_to_Memo(notice);
+    };
+
+    // A phone that never had a record from this program written into it holds
+    // a different prefix: the caller then takes the record from a dump.
+    if (!Same_Bytes(image_version, phone_version, kPrefixBegin, kVersionCodeBegin)) {
+        notify(text::kFirstRun);
+        return 1;
+    }
+    if (!Same_Bytes(image_version, phone_version, kVersionCodeBegin, kLanguageBegin)) {
+        notify(text::kVersionMismatch);
+        return 2;
+    }
+    if (!Same_Bytes(image_version, phone_version, kLanguageBegin, kCheckedByte)) {
+        notify(text::kLanguageMismatch);
+        return 3;
+    }
+    if (image_version[kCheckedByte] != phone_version[kCheckedByte])
+        return 4;
+
+    // The version numbers only inform; an older image may still be loaded.
+    const int image_number = Digits_To_Int(
+        reinterpret_cast<const char*>(image_version.data() + kNumberBegin), kNumberDigits);
+    const int phone_number = Digits_To_Int(
+        reinterpret_cast<const char*>(phone_version.data() + kNumberBegin), kNumberDigits);
+    if (image_number < phone_number)
+        notify(text::kPhoneNewer);
+    if (image_number == phone_number)
+        notify(text::kSameVersion);
+    return 0;
+}
+
+int CComport::Digits_To_Int(const char* digits, int count) {
+    if (digits == nullptr || count <= 0)
+        return 0;
+    // Characters are not checked to be digits: each adds (code - '0') times
+    // its power of ten, its code taken as signed 8-bit. Unsigned arithmetic
+    // keeps an over-long text from overflowing; five characters always fit.
+    std::uint32_t value = 0;
+    for (int i = 0; i < count; ++i) {
+        const int code = static_cast<signed char>(digits[i]);
+        value = value * 10u + static_cast<std::uint32_t>(code - '0');
+    }
+    return static_cast<int>(value);
+}
+
+int CComport::Backup_Boot_Loader(const std::string& backup_path) {
+    Operation_Scope scope(*this, "Backup_Boot_Loader");
+    // Without a file to keep it in, the dump is not asked for at all: the
+    // phone then has nothing pending and the next command finds it in step.
+    File_Handle file(std::fopen(backup_path.c_str(), "ab+"));
+    if (!file)
+        return 6;
+
+    if (!Write_Byte(boot::kReadBootLoader))
+        return 1;
+    std::uint8_t answer = 0;
+    if (!Read_Byte(answer, m_limits.version_ack))
+        return 2;
+    if (answer != boot::kAck)
+        return 3;
+
+    std::array<std::uint8_t, 4> field{};
+    if (!Read(field, m_limits.dump_header))
+        return 4;
+    const std::uint32_t block_count = Big_Endian_32(field);
+    if (!Read(field, m_limits.dump_header))
+        return 5;
+    const std::uint32_t block_size = Big_Endian_32(field);
+
+    if (block_size > boot::kDumpBufferSize)
+        return 7;
+    if (block_size != 0 && block_count > std::numeric_limits<std::uint32_t>::max() / block_size) {
+        return 8;
+    }
+    const std::uint32_t total = block_count * block_size;
+
+    // Each block goes to the file before the next is read: the dump is never
+    // held in memory as a whole. When the file refuses a block, the rest of
+    // the dump is still received so that the phone finishes sending and the
+    // link stays in step for the commands that follow.
+    std::array<std::uint8_t, boot::kDumpBufferSize> buffer{};
+    const std::span<std::uint8_t> block(buffer.data(), block_size);
+    bool file_ok = true;
+    for (std::uint32_t received = 0; received < total; received += block_size) {
+        if (!Read(block, m_limits.dump_block))
+            return 5;
+        if (file_ok && std::fwrite(block.data(), 1, block.size(), file.get()) != block.size()) {
+            file_ok = false;
+        }
+    }
+    // Closing flushes the last bytes; a full disk may only show here.
+    if (std::fclose(file.release()) != 0)
+        file_ok = false;
+    return file_ok ? 0 : 6;
+}
+
+int CComport::Find_Version_In_Backup(const std::string& path, std::string_view marker,
+                                     Version_Record& destination) {
+    Operation_Scope scope(*this, "Find_Version_In_Backup");
+    std::array<std::uint8_t, boot::kDumpSearchSize> head{};
+    {
+        File_Handle file(std::fopen(path.c_str(), "rb"));
+        if (!file)
+            return 1;
+        if (std::fread(head.data(), 1, head.size(), file.get()) != head.size())
+            return 1;
+    }
+
+    // Only the file's first 4096 bytes are searched: with an older dump still
+    // in the file, the record comes from that older dump.
+    if (marker.empty())
+        return 2;
+    const auto marker_bytes =
+        std::span(reinterpret_cast<const std::uint8_t*>(marker.data()), marker.size());
+    const auto found =
+        std::search(head.begin(), head.end(), marker_bytes.begin(), marker_bytes.end());
+    if (found == head.end())
+        return 2;
+    // A marker too close to the end has no whole record after it.
+    if (static_cast<std::size_t>(head.end() - found) < destination.size())
+        return 2;
+    std::copy_n(found, destination.size(), destination.begin());
+    return 0;
+}
+
+int CComport::Write_Phone_Version(const Version_Record& image_version) {
+    Operation_Scope scope(*this, "Write_Phone_Version");
+    if (!Write_Byte(boot::kWriteVersion))
+        return 1;
+    std::uint8_t answer = 0;
+    if (!Read_Byte(answer, m_limits.version_ack))
+        return 2;
+    if (answer != boot::kAck)
+        return 3;
+    // The boot loader stores the record without acknowledging it.
+    if (!Write(image_version))
+        return 1;
+    return 0;
+}
