@@ -38,6 +38,14 @@ inline constexpr std::string_view kReopenFailed = "fail to open the file, retry 
 inline constexpr std::string_view kReadVersionFailed = "Read boot loader failed,error is ";
 inline constexpr std::string_view kSetRegionsFailed = "Set regions failed,error is ";
 inline constexpr std::string_view kDownloadFailed = "Download regions failed,error is ";
+inline constexpr std::string_view kBackupFailed = "Back up boot loader failed,error is ";
+// After the not-found line: ports the search was not allowed to open, and the
+// fix. "No permission to open /dev/ttyACM0: add your user to the group dialout
+// (sudo usermod -aG dialout $USER), then log in again".
+inline constexpr std::string_view kPortsRefused = "No permission to open ";
+inline constexpr std::string_view kPortsRefusedGroup = ": add your user to the group ";
+inline constexpr std::string_view kPortsRefusedCommand = " (sudo usermod -aG ";
+inline constexpr std::string_view kPortsRefusedLogin = " $USER), then log in again";
 
 // English / Chinese pairs.
 inline constexpr std::string_view kNotFoundEn = "can find the comport";
