@@ -1,0 +1,35 @@
+// The command line of flashtool-cli: a command word, its positional
+// arguments and the options that command accepts. Parsing is kept apart from
+// running so that bad usage is caught before any port is touched.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+enum class Command { kNone, kInfo, kPorts, kFlash, kReadVersion, kDoctor };
+
+struct Arguments {
+    Command command = Command::kNone;
+    bool help = false;                 // --help / -h: show the (command's) usage and exit 0
+    bool version = false;              // --version: show the program's version
+    std::string image;                 // info, flash
+    std::optional<std::string> port;   // --port DEVICE: search only that device
+    std::optional<std::string> trace;  // --trace FILE
+    int language_flag = 1;             // --lang zh (default, 1) or en (0)
+};
+
+struct Parse_Result {
+    Arguments arguments;
+    std::string error;  // empty when the command line is usable
+    bool ok() const { return error.empty(); }
+};
+
+// argv without the program name.
+Parse_Result Parse_Arguments(const std::vector<std::string>& words);
+
+const char* Command_Name(Command command);
+
+}  // namespace cli

@@ -1,0 +1,16 @@
+// The commands of flashtool-cli. Each returns the program's exit code
+// (cli/exit_codes.h) and writes its results to standard output, its
+// complaints to standard error.
+#pragma once
+
+#include "cli/arguments.h"
+
+namespace cli {
+
+int Run_Info(const Arguments& args);
+int Run_Ports(const Arguments& args);
+int Run_Flash(const Arguments& args);
+int Run_Read_Version(const Arguments& args);
+int Run_Doctor(const Arguments& args);
+
+}  // namespace cli

@@ -1,0 +1,35 @@
+// The exit codes of flashtool-cli, one place for the program and its tests.
+#pragma once
+
+#include "download/download_command.h"
+
+namespace cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 1;               // bad command line
+inline constexpr int kExitImageNotLoaded = 2;      // image refused or unreadable
+inline constexpr int kExitPhoneNotFound = 3;       // no boot loader answered (or no usable port)
+inline constexpr int kExitStoppedBeforeFlash = 4;  // version read, check or write stopped it
+inline constexpr int kExitProgrammingFailed = 5;   // region announcement or block transfer failed
+inline constexpr int kExitInterrupted = 130;       // Ctrl-C, port closed (128 + SIGINT)
+
+inline int Exit_Code_For(Download_Outcome outcome) {
+    switch (outcome) {
+        case Download_Outcome::kUpdated:
+            return kExitOk;
+        case Download_Outcome::kImageNotLoaded:
+            return kExitImageNotLoaded;
+        case Download_Outcome::kPhoneNotFound:
+            return kExitPhoneNotFound;
+        case Download_Outcome::kStoppedBeforeProgramming:
+            return kExitStoppedBeforeFlash;
+        case Download_Outcome::kProgrammingFailed:
+            return kExitProgrammingFailed;
+        // Only a window can start a second command inside the first.
+        case Download_Outcome::kAlreadyRunning:
+            return kExitUsage;
+    }
+    return kExitProgrammingFailed;
+}
+
+}  // namespace cli

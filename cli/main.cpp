@@ -1,0 +1,49 @@
+// flashtool-cli: the firmware update from a terminal, over the same core
+// library and download command as the window.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/platform.h"
+#include "cli/usage.h"
+
+int main(int argc, char** argv) {
+    cli::Prepare_Console();
+    const std::vector<std::string> words(argv + 1, argv + argc);
+    const cli::Parse_Result parsed = cli::Parse_Arguments(words);
+    if (!parsed.ok()) {
+        const cli::Command command = parsed.arguments.command;
+        std::fprintf(stderr, "flashtool-cli: %s\nRun 'flashtool-cli %s%s--help' for usage.\n",
+                     parsed.error.c_str(), cli::Command_Name(command),
+                     command == cli::Command::kNone ? "" : " ");
+        return cli::kExitUsage;
+    }
+    const cli::Arguments& args = parsed.arguments;
+    if (args.help) {
+        std::fputs(cli::Usage_Text(args.command).c_str(), stdout);
+        return cli::kExitOk;
+    }
+    if (args.version) {
+        std::printf("flashtool-cli %s\n", FLASHTOOL_VERSION);
+        return cli::kExitOk;
+    }
+    cli::Install_Interrupt_Handler();
+    switch (args.command) {
+        case cli::Command::kInfo:
+            return cli::Run_Info(args);
+        case cli::Command::kPorts:
+            return cli::Run_Ports(args);
+        case cli::Command::kFlash:
+            return cli::Run_Flash(args);
+        case cli::Command::kReadVersion:
+            return cli::Run_Read_Version(args);
+        case cli::Command::kDoctor:
+            return cli::Run_Doctor(args);
+        case cli::Command::kNone:
+            break;
+    }
+    return cli::kExitUsage;
+}

@@ -1,0 +1,228 @@
+// Linux and other POSIX systems: sigaction for Ctrl-C, isatty, and doctor's
+// checks of device files, groups and programs that hold a port.
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <string_view>
+
+#include "cli/platform.h"
+#include "serial/interrupt.h"
+
+namespace cli {
+namespace {
+
+extern "C" void On_Interrupt_Signal(int) {
+    serial::Request_Interrupt();
+}
+
+std::string Group_Name(gid_t gid) {
+    const group* entry = getgrgid(gid);
+    return entry != nullptr ? entry->gr_name : std::to_string(gid);
+}
+
+std::string User_Name() {
+    const passwd* entry = getpwuid(geteuid());
+    return entry != nullptr ? entry->pw_name : std::to_string(geteuid());
+}
+
+// Whether this process carries the group (its login session has it).
+bool Process_Has_Group(gid_t gid) {
+    if (getegid() == gid)
+        return true;
+    const int count = getgroups(0, nullptr);
+    if (count <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int filled = getgroups(count, groups.data());
+    for (int i = 0; i < filled; ++i) {
+        if (groups[static_cast<std::size_t>(i)] == gid)
+            return true;
+    }
+    return false;
+}
+
+// Whether the group database lists the user as a member (it may have been
+// added after this login session started).
+bool Group_Lists_User(gid_t gid, const std::string& user) {
+    const group* entry = getgrgid(gid);
+    if (entry == nullptr)
+        return false;
+    for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member) {
+        if (user == *member)
+            return true;
+    }
+    const passwd* account = getpwnam(user.c_str());
+    return account != nullptr && account->pw_gid == gid;
+}
+
+std::string Process_Name(const std::string& pid) {
+    std::ifstream comm("/proc/" + pid + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name.empty() ? "?" : name;
+}
+
+bool Is_Number(std::string_view text) {
+    if (text.empty())
+        return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+// Programs (other than this one) with the device open, from /proc/<pid>/fd.
+// Only processes this user may inspect are seen.
+std::vector<std::string> Holders_Of(const std::string& device_path) {
+    std::vector<std::string> holders;
+    char resolved[PATH_MAX];
+    if (realpath(device_path.c_str(), resolved) == nullptr)
+        return holders;
+    const std::string self = std::to_string(getpid());
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr)
+        return holders;
+    while (const dirent* process = readdir(proc)) {
+        const std::string pid = process->d_name;
+        if (!Is_Number(pid) || pid == self)
+            continue;
+        const std::string fd_dir = "/proc/" + pid + "/fd";
+        DIR* fds = opendir(fd_dir.c_str());
+        if (fds == nullptr)
+            continue;
+        while (const dirent* fd = readdir(fds)) {
+            if (!Is_Number(fd->d_name))
+                continue;
+            char target[PATH_MAX];
+            const std::string link = fd_dir + "/" + fd->d_name;
+            const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+            if (length <= 0)
+                continue;
+            target[length] = '\0';
+            if (std::strcmp(target, resolved) == 0) {
+                holders.push_back(Process_Name(pid) + " (pid " + pid + ")");
+                break;
+            }
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return holders;
+}
+
+std::vector<std::string> Pids_Named(std::string_view wanted) {
+    std::vector<std::string> pids;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr)
+        return pids;
+    while (const dirent* process = readdir(proc)) {
+        const std::string pid = process->d_name;
+        if (Is_Number(pid) && Process_Name(pid) == wanted)
+            pids.push_back(pid);
+    }
+    closedir(proc);
+    return pids;
+}
+
+void Explain_Permission(const struct stat& info, Port_Diagnosis& diagnosis) {
+    const std::string group = Group_Name(info.st_gid);
+    const std::string user = User_Name();
+    diagnosis.lines.push_back("the device belongs to group '" + group + "'");
+    if (Process_Has_Group(info.st_gid)) {
+        diagnosis.lines.push_back("you (" + user + ") are in group '" + group +
+                                  "', yet the device refuses you: check its mode and any "
+                                  "security policy");
+    } else if (Group_Lists_User(info.st_gid, user)) {
+        diagnosis.lines.push_back("you (" + user + ") were added to group '" + group +
+                                  "' after this login began: log out and back in (or run "
+                                  "'newgrp " +
+                                  group + "')");
+    } else {
+        diagnosis.lines.push_back("you (" + user + ") are not in group '" + group + "'");
+        diagnosis.lines.push_back("fix: sudo usermod -aG " + group + " " + user +
+                                  "   then log out and back in");
+    }
+}
+
+}  // namespace
+
+void Install_Interrupt_Handler() {
+    struct sigaction action {};
+    action.sa_handler = On_Interrupt_Signal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a blocking port call must return so the port can be
+    // closed. SA_RESETHAND: a second Ctrl-C ends a program that is stuck.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool Is_Terminal(std::FILE* stream) {
+    return isatty(fileno(stream)) == 1;
+}
+
+void Prepare_Console() {}
+
+Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
+    Port_Diagnosis diagnosis;
+    const std::string& path = candidate.device_path;
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        diagnosis.lines.push_back("not present: " + std::string(std::strerror(errno)));
+        return diagnosis;
+    }
+    diagnosis.lines.push_back(std::string("present") +
+                              (S_ISCHR(info.st_mode) ? "" : " (but not a character device)"));
+
+    const bool opened = port.Open(path);
+    const int error = opened ? 0 : port.Last_Open_Error();
+    port.Close();
+    const std::vector<std::string> holders = Holders_Of(path);
+
+    if (opened) {
+        diagnosis.usable = true;
+        diagnosis.lines.push_back("opens and takes the line settings: the phone search can use it");
+    } else if (error == EACCES || error == EPERM) {
+        diagnosis.lines.push_back("open refused: permission denied");
+        Explain_Permission(info, diagnosis);
+    } else if (error == EBUSY || error == EWOULDBLOCK) {
+        diagnosis.lines.push_back("open refused: another program holds the port");
+    } else if (error != 0) {
+        diagnosis.lines.push_back("open failed: " + std::string(std::strerror(error)));
+    } else {
+        diagnosis.lines.push_back("opened, but could not be set up as a serial port (115200 8N1)");
+    }
+    for (const std::string& holder : holders) {
+        diagnosis.lines.push_back("also open in " + holder +
+                                  ": it may read or write the phone's bytes; close it first");
+    }
+    return diagnosis;
+}
+
+std::vector<std::string> Diagnose_System() {
+    std::vector<std::string> lines;
+    const std::vector<std::string> pids = Pids_Named("ModemManager");
+    if (pids.empty()) {
+        lines.push_back("ModemManager: not running");
+    } else {
+        lines.push_back("ModemManager: running (pid " + pids.front() +
+                        "); it probes new USB serial devices and can seize the phone's port in "
+                        "the middle of an update");
+        lines.push_back(
+            "fix for the update: sudo systemctl stop ModemManager   (start it again "
+            "afterwards)");
+    }
+    return lines;
+}
+
+}  // namespace cli

@@ -1,0 +1,157 @@
+// The terminal's window. Standard output is line-buffered text meant for
+// people and scripts alike; the progress line lives on standard error so
+// that redirecting standard output never captures it.
+#include "cli/terminal_view.h"
+
+#include "cli/text_format.h"
+#include "download/texts.h"
+
+namespace cli {
+namespace {
+// A zero byte ends an appended text, as it ends a C string.
+std::string_view Up_To_Zero(std::string_view text) {
+    const std::size_t zero = text.find('\0');
+    return zero == std::string_view::npos ? text : text.substr(0, zero);
+}
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+}  // namespace
+
+TerminalView::TerminalView(std::string image_path, int language_flag, std::FILE* out,
+                           std::FILE* err, bool draw_progress)
+    : m_chooser(std::move(image_path)),
+      m_language_flag(language_flag),
+      m_out(out),
+      m_err(err),
+      m_draw_progress(draw_progress) {}
+
+void TerminalView::Print_Str_to_Memo(std::string_view text) {
+    Flush_Fields();
+    End_Progress_Line();
+    const std::string_view line = Up_To_Zero(text);
+    std::fwrite(line.data(), 1, line.size(), m_out);
+    std::fputc('\n', m_out);
+    std::fflush(m_out);
+}
+
+void TerminalView::Print_Str_to_Tedit(std::string_view text) {
+    m_new_version.text += Up_To_Zero(text);
+    m_new_version.shown = false;
+}
+
+void TerminalView::Print_Str_to_OldTedit(std::string_view text) {
+    m_old_version.text += Up_To_Zero(text);
+    m_old_version.shown = false;
+}
+
+// The status bar carries the elapsed time and the clock; the terminal prints
+// the elapsed time once at the end instead.
+void TerminalView::Print_Str_to_ToolBar(int, std::string_view) {}
+
+void TerminalView::Clean_Tedit() {
+    m_new_version.text.clear();
+    m_new_version.shown = false;
+}
+
+void TerminalView::Clean_OldTedit() {
+    m_old_version.text.clear();
+    m_old_version.shown = false;
+}
+
+void TerminalView::Show_Field(const char* english, const char* chinese, Field& field) {
+    if (field.shown)
+        return;
+    field.shown = true;
+    if (field.text.empty())
+        return;
+    End_Progress_Line();
+    const std::string_view label = text::By_Language(m_language_flag, english, chinese);
+    std::fprintf(m_out, "%.*s: %s\n", static_cast<int>(label.size()), label.data(),
+                 field.text.c_str());
+    std::fflush(m_out);
+}
+
+void TerminalView::Flush_Fields() {
+    // Captions of the window's labels Label2 and Label1.
+    Show_Field("New version", "新版本", m_new_version);
+    Show_Field("Old version", "舊版本", m_old_version);
+}
+
+void TerminalView::Set_Progress_Visible(bool visible) {
+    if (!visible) {
+        if (m_progress_on_screen)
+            Draw_Progress(true);
+        End_Progress_Line();
+    }
+    m_progress_visible = visible;
+}
+
+void TerminalView::End_Progress_Line() {
+    if (!m_progress_on_screen)
+        return;
+    std::fputc('\n', m_err);
+    std::fflush(m_err);
+    m_progress_on_screen = false;
+}
+
+void TerminalView::TerminalProgress::set_position(int value) {
+    m_position = value;
+    m_view.Draw_Progress(value >= m_maximum);
+}
+
+void TerminalView::Draw_Progress(bool force) {
+    if (!m_draw_progress || !m_progress_visible)
+        return;
+    const Clock::time_point now = Clock::now();
+    const int position = m_progress.position() - m_progress.minimum();
+    const int range = m_progress.maximum() - m_progress.minimum();
+    if (!m_progress_start && position > 0)
+        m_progress_start = now;
+    if (!force && m_progress_on_screen && now - m_last_draw < kRedrawInterval)
+        return;
+    m_last_draw = now;
+    const double seconds =
+        m_progress_start ? std::chrono::duration<double>(now - *m_progress_start).count() : 0.0;
+    const std::string line =
+        Progress_Text(position < 0 ? 0 : static_cast<std::uint64_t>(position),
+                      range < 0 ? 0 : static_cast<std::uint64_t>(range), seconds);
+    // Carriage return and erase-to-end-of-line: redraw in place.
+    std::fprintf(m_err, "\r%s\x1b[K", line.c_str());
+    std::fflush(m_err);
+    m_progress_on_screen = true;
+}
+
+void TerminalView::Set_Timer1_Enabled(bool enabled) {
+    if (enabled) {
+        if (!m_timer_start)
+            m_timer_start = Clock::now();
+        return;
+    }
+    if (m_timer_start) {
+        m_timer_run =
+            m_timer_run.value_or(Clock::duration::zero()) + (Clock::now() - *m_timer_start);
+        m_timer_start.reset();
+    }
+}
+
+void TerminalView::Set_Elapsed_Seconds(int seconds) {
+    if (seconds == 0) {
+        m_timer_run.reset();
+        if (m_timer_start)
+            m_timer_start = Clock::now();
+    }
+}
+
+void TerminalView::Show_Message_Box(std::string_view text) {
+    Print_Str_to_Memo(text);
+}
+
+std::optional<long long> TerminalView::Elapsed_Seconds() const {
+    if (!m_timer_run && !m_timer_start)
+        return std::nullopt;
+    Clock::duration total = m_timer_run.value_or(Clock::duration::zero());
+    if (m_timer_start)
+        total += Clock::now() - *m_timer_start;
+    return std::chrono::duration_cast<std::chrono::seconds>(total).count();
+}
+
+}  // namespace cli

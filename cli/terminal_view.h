@@ -1,0 +1,107 @@
+// The download command's window, drawn on a terminal.
+//
+// Memo lines go to standard output, one line each, as UTF-8. The two version
+// fields are shown as labelled lines once they are filled. The progress bar is
+// a line on standard error that redraws itself in place, shown only when
+// standard error is a terminal. The completion box is a plain line, and the
+// elapsed time that the window's Timer1 would show is measured here.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "download/download_view.h"
+
+namespace cli {
+
+class TerminalView final : public DownloadView {
+  public:
+    // out: memo and fields; err: the progress line, drawn only when
+    // draw_progress is set (the caller checks that err is a terminal).
+    TerminalView(std::string image_path, int language_flag, std::FILE* out, std::FILE* err,
+                 bool draw_progress);
+
+    // MessageOutput
+    void Print_Str_to_Memo(std::string_view text) override;
+    void Print_Str_to_Tedit(std::string_view text) override;
+    void Print_Str_to_OldTedit(std::string_view text) override;
+    void Print_Str_to_ToolBar(int panel, std::string_view text) override;
+    void Clean_Memo() override {}
+    void Clean_Tedit() override;
+    void Clean_OldTedit() override;
+
+    // DownloadView
+    void Button_Control(bool) override {}
+    ImageFileChooser& Image_Dialog() override { return m_chooser; }
+    ProgressBar& Progress_Bar() override { return m_progress; }
+    void Set_Progress_Visible(bool visible) override;
+    void Set_Timer1_Enabled(bool enabled) override;
+    void Set_Elapsed_Seconds(int seconds) override;
+    void Show_Message_Box(std::string_view text) override;
+    int Language_Flag() const override { return m_language_flag; }
+
+    // Shows version fields that changed since they were last shown.
+    void Flush_Fields();
+    // Ends a progress line that is on show, so other output starts on a fresh line.
+    void End_Progress_Line();
+    // Seconds Timer1 ran, or nothing when the command never started it.
+    std::optional<long long> Elapsed_Seconds() const;
+
+  private:
+    class Chooser final : public ImageFileChooser {
+      public:
+        explicit Chooser(std::string path) : m_path(std::move(path)) {}
+        std::string Choose_File() override { return m_path; }
+
+      private:
+        std::string m_path;
+    };
+
+    class TerminalProgress final : public ProgressBar {
+      public:
+        explicit TerminalProgress(TerminalView& view) : m_view(view) {}
+        int minimum() const override { return m_minimum; }
+        int maximum() const override { return m_maximum; }
+        int step() const override { return m_step; }
+        int position() const override { return m_position; }
+        void set_minimum(int value) override { m_minimum = value; }
+        void set_maximum(int value) override { m_maximum = value; }
+        void set_step(int value) override { m_step = value; }
+        void set_position(int value) override;
+
+      private:
+        TerminalView& m_view;
+        int m_minimum = 0;
+        int m_maximum = 100;
+        int m_step = 1;
+        int m_position = 0;
+    };
+
+    struct Field {
+        std::string text;
+        bool shown = true;  // nothing new to show
+    };
+
+    void Draw_Progress(bool force);
+    void Show_Field(const char* english, const char* chinese, Field& field);
+
+    Chooser m_chooser;
+    TerminalProgress m_progress{*this};
+    int m_language_flag;
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_draw_progress;
+    bool m_progress_visible = false;
+    bool m_progress_on_screen = false;
+    Field m_new_version;
+    Field m_old_version;
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> m_progress_start;  // first move of the bar
+    Clock::time_point m_last_draw{};
+    std::optional<Clock::time_point> m_timer_start;
+    std::optional<Clock::duration> m_timer_run;
+};
+
+}  // namespace cli

@@ -1,0 +1,57 @@
+// Builders of the terminal's texts; no output of their own.
+#include "cli/text_format.h"
+
+#include <cstdio>
+
+namespace cli {
+
+std::string Elapsed_Text(long long seconds) {
+    if (seconds < 0)
+        seconds = 0;
+    const long long hours = seconds / 3600;
+    const long long minutes = seconds / 60 - hours * 60;
+    return std::to_string(hours) + ":" + std::to_string(minutes) + ":" +
+           std::to_string(seconds % 60);
+}
+
+std::string Progress_Text(std::uint64_t done, std::uint64_t total, double elapsed_seconds) {
+    if (done > total)
+        done = total;
+    const unsigned percent = total == 0 ? 100U : static_cast<unsigned>((done * 100) / total);
+    std::string line = std::to_string(done) + "/" + std::to_string(total) + " bytes  " +
+                       std::to_string(percent) + "%";
+    // Below a tenth of a second the rate is noise; without bytes it is zero
+    // and the time left infinite.
+    if (elapsed_seconds < 0.1 || done == 0)
+        return line + "  -- KiB/s  -- left";
+    const double rate = static_cast<double>(done) / elapsed_seconds;
+    const double left = static_cast<double>(total - done) / rate;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.1f", rate / 1024.0);
+    return line + "  " + buffer + " KiB/s  " + Elapsed_Text(static_cast<long long>(left + 0.5)) +
+           " left";
+}
+
+std::string Printable_Text(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (const std::uint8_t byte : bytes) {
+        text.push_back(byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '.');
+    }
+    return text;
+}
+
+std::string Hex_Text(std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    for (const std::uint8_t byte : bytes) {
+        if (!text.empty())
+            text.push_back(' ');
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+}  // namespace cli

@@ -1,0 +1,92 @@
+// The --help texts. Kept next to each other so that the overview and the
+// per-command texts stay in step.
+#include "cli/usage.h"
+
+namespace cli {
+namespace {
+
+constexpr const char* kOverview =
+    "Usage: flashtool-cli COMMAND [OPTIONS]\n"
+    "Updates the firmware of a Corvel M418 phone over its boot loader's serial port.\n"
+    "\n"
+    "Commands:\n"
+    "  info IMAGE            show an image file's version text and flash regions\n"
+    "  ports                 list the ports the phone search would try\n"
+    "  flash IMAGE           update the phone with IMAGE\n"
+    "  read-version          find the phone and show its version record\n"
+    "  doctor                explain why each port can or cannot be used\n"
+    "\n"
+    "Run 'flashtool-cli COMMAND --help' for a command's options.\n"
+    "  --help, -h            show this text\n"
+    "  --version             show the program's version\n"
+    "\n"
+    "Exit codes: 0 done, 1 bad usage, 2 image not loaded, 3 no phone found,\n"
+    "4 stopped before programming, 5 programming failed, 130 interrupted (Ctrl-C).\n";
+
+constexpr const char* kInfo =
+    "Usage: flashtool-cli info IMAGE\n"
+    "Shows the image's version text, header length, both flash regions (start, end\n"
+    "and length, in hex and decimal) and the total bytes to program.\n"
+    "Exit codes: 0 the image is sound, 2 the image is refused or cannot be read.\n";
+
+constexpr const char* kPorts =
+    "Usage: flashtool-cli ports\n"
+    "Lists the ports the phone search tries, in the order it tries them: the device\n"
+    "and the name it is shown by, one port a line.\n"
+    "Exit codes: 0 listed (also when there is none), 3 the ports cannot be listed.\n";
+
+constexpr const char* kFlash =
+    "Usage: flashtool-cli flash IMAGE [--port DEVICE] [--lang zh|en] [--trace FILE]\n"
+    "Runs the update: loads IMAGE, searches the phone's boot loader, checks and\n"
+    "writes the version record (dumping the boot loader on a phone's first update),\n"
+    "then programs both flash regions. Messages go to standard output; a progress\n"
+    "line goes to standard error when it is a terminal.\n"
+    "\n"
+    "  --port DEVICE   search only DEVICE (same handshake and passes)\n"
+    "  --lang zh|en    language of the messages that have two (default zh)\n"
+    "  --trace FILE    record every byte on the port, with its time and operation\n"
+    "\n"
+    "Exit codes: 0 updated, 2 image not loaded, 3 no phone found, 4 stopped before\n"
+    "programming (version read, check or write), 5 programming failed,\n"
+    "130 interrupted (Ctrl-C; the port is closed).\n";
+
+constexpr const char* kReadVersion =
+    "Usage: flashtool-cli read-version [--port DEVICE] [--trace FILE]\n"
+    "Finds the phone, prints its 32-byte version record as text and in hex, and\n"
+    "ends the link. Nothing is written to the phone but the closing byte.\n"
+    "\n"
+    "  --port DEVICE   search only DEVICE\n"
+    "  --trace FILE    record every byte on the port, with its time and operation\n"
+    "\n"
+    "Exit codes: 0 read, 3 no phone found, 4 the record could not be read,\n"
+    "130 interrupted.\n";
+
+constexpr const char* kDoctor =
+    "Usage: flashtool-cli doctor [--port DEVICE]\n"
+    "Checks every port the phone search would try (or only DEVICE): whether it is\n"
+    "present, whether it opens, whether another program holds it or permission is\n"
+    "refused, and how to fix that. On Linux it also checks whether ModemManager\n"
+    "runs, which probes new USB serial devices and can seize the port mid-update.\n"
+    "Exit codes: 0 at least one port can be used, 3 none can.\n";
+
+}  // namespace
+
+std::string Usage_Text(Command command) {
+    switch (command) {
+        case Command::kInfo:
+            return kInfo;
+        case Command::kPorts:
+            return kPorts;
+        case Command::kFlash:
+            return kFlash;
+        case Command::kReadVersion:
+            return kReadVersion;
+        case Command::kDoctor:
+            return kDoctor;
+        case Command::kNone:
+            break;
+    }
+    return kOverview;
+}
+
+}  // namespace cli
