@@ -1,0 +1,614 @@
+// virtual-phone: plays the phone's boot loader on a pseudo-terminal.
+//
+// Prints the slave device path as the first line of standard output, then
+// serves the host through any number of opens and closes of that device until
+// SIGTERM or SIGINT. Each time the phone is plugged in again after a simulated
+// unplug, the new device path is printed as one more line; nothing else goes
+// to standard output. Events go to --log. See --help for the fault switches.
+#include <fcntl.h>
+#include <getopt.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/virtual_phone/phone_files.h"
+#include "tools/virtual_phone/phone_model.h"
+#include "tools/virtual_phone/pty_line.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr const char* kUsage = R"(usage: virtual-phone [options]
+
+Creates a pseudo-terminal, prints its device path on the first line of
+standard output and plays the phone's boot loader on it until SIGTERM/SIGINT.
+
+Files:
+  --flash FILE          write the flash here after each accepted block
+                        ("VPHFLASH", u32 region count, then per region u32
+                        start, u32 announced length, u32 byte count, bytes;
+                        all u32 little-endian)
+  --state FILE          version record kept between runs (32 raw bytes); read
+                        at start if present, rewritten after every 0xE1
+  --log FILE            one line per event ("-" for standard error)
+  --link PATH           keep a symbolic link PATH to the current device
+Phone:
+  --record-text TEXT    initial record (up to 32 bytes, zero padded)
+  --record-hex HEX      initial record as 64 hex digits (default: all 0xFF)
+  --tail-text TEXT      the 16 bytes after the marker in the boot-loader dump
+  --tail-hex HEX        the same as 32 hex digits
+  --dump-blocks N       boot-loader dump block count (default 8)
+  --dump-block-size S   boot-loader dump block size (default 1024)
+  --marker-offset N     position of the marker in the dump (default 0x200)
+  --ask-again-byte B    reply that asks for a block again (default 0x33)
+Line:
+  --baud N              pace the line at N baud both ways (10 bits per byte)
+  --appear-after MS     stay silent for MS after start (plugged in later)
+  --replug-after MS     after an unplug fault, plug in again after MS
+  --idle-reset-ms MS    forget a half-received exchange after MS of host
+                        silence (default 2000)
+Faults:
+  --fault EXCHANGE[@N|@N+|@N-M]:KIND[:ARG]   (repeatable)
+        EXCHANGE: sync-echo confirm check e0-ack e0-record e1-ack d6-ack
+                  d6-n d6-s dump-block dd-ack de-ack size-ack block
+                  resend-ack final
+        KIND:     silent | wrong[:BYTE] | short[:BYTES] | delay:MS (or
+                  late:MS) | hangup | ask-again[:TIMES] | refuse[:BYTE]
+                  (the last two for block only)
+        @N: only the N-th occurrence of the exchange, @N+: from the N-th
+        on, @N-M: N-th to M-th; default every occurrence
+  --fault delay:EXCHANGE:MS          same as EXCHANGE:delay:MS
+  --fault hangup:after-bytes:K       unplug after K bytes from the host
+  --seed N                           seed for the random faults (default 1)
+  --random-ask-again P               ask again with probability P per block
+                                     reply (at most 3 times per block)
+  --random-delay-ms MAX              delay every reply by 0..MAX ms
+Run:
+  --sessions N          exit after the N-th closing byte 0x60
+  --exit-after MS       exit after MS
+  --help
+)";
+
+struct Options {
+    vphone::Phone_Config phone = vphone::Default_Config();
+    std::string flash_path, state_path, log_path, link_path;
+    std::uint32_t baud = 0;
+    std::uint32_t appear_after_ms = 0;
+    std::optional<std::uint32_t> replug_after_ms;
+    std::uint32_t idle_reset_ms = 2000;
+    std::uint32_t sessions = 0;
+    std::optional<std::uint32_t> exit_after_ms;
+};
+
+[[noreturn]] void Usage_Error(const std::string& message) {
+    std::fprintf(stderr, "virtual-phone: %s\n(try --help)\n", message.c_str());
+    std::exit(2);
+}
+
+std::uint32_t Number(const char* text, const char* option) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long value = std::strtoull(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || value > UINT32_MAX) {
+        Usage_Error(std::string("bad number for ") + option + ": " + text);
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> Bytes_From_Text(const char* text, const char* option) {
+    std::array<std::uint8_t, N> out{};
+    std::size_t length = std::strlen(text);
+    if (length > N) {
+        Usage_Error(std::string(option) + " takes at most " + std::to_string(N) + " bytes");
+    }
+    std::memcpy(out.data(), text, length);
+    return out;
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> Bytes_From_Hex(const char* text, const char* option) {
+    std::array<std::uint8_t, N> out{};
+    if (std::strlen(text) != 2 * N) {
+        Usage_Error(std::string(option) + " takes " + std::to_string(2 * N) + " hex digits");
+    }
+    for (std::size_t i = 0; i < N; ++i) {
+        char pair[3] = {text[2 * i], text[2 * i + 1], 0};
+        char* end = nullptr;
+        out[i] = static_cast<std::uint8_t>(std::strtoul(pair, &end, 16));
+        if (end != pair + 2) {
+            Usage_Error(std::string(option) + ": not hex: " + text);
+        }
+    }
+    return out;
+}
+
+Options Parse_Options(int argc, char** argv) {
+    enum {
+        kFlash = 1000,
+        kState,
+        kLog,
+        kLink,
+        kRecordText,
+        kRecordHex,
+        kTailText,
+        kTailHex,
+        kDumpBlocks,
+        kDumpBlockSize,
+        kMarkerOffset,
+        kAskAgainByte,
+        kBaud,
+        kAppearAfter,
+        kReplugAfter,
+        kIdleReset,
+        kFault,
+        kSeed,
+        kRandomAskAgain,
+        kRandomDelay,
+        kSessions,
+        kExitAfter,
+        kHelp,
+    };
+    static const option long_options[] = {
+        {"flash", required_argument, nullptr, kFlash},
+        {"state", required_argument, nullptr, kState},
+        {"log", required_argument, nullptr, kLog},
+        {"link", required_argument, nullptr, kLink},
+        {"record-text", required_argument, nullptr, kRecordText},
+        {"record-hex", required_argument, nullptr, kRecordHex},
+        {"tail-text", required_argument, nullptr, kTailText},
+        {"tail-hex", required_argument, nullptr, kTailHex},
+        {"dump-blocks", required_argument, nullptr, kDumpBlocks},
+        {"dump-block-size", required_argument, nullptr, kDumpBlockSize},
+        {"marker-offset", required_argument, nullptr, kMarkerOffset},
+        {"ask-again-byte", required_argument, nullptr, kAskAgainByte},
+        {"baud", required_argument, nullptr, kBaud},
+        {"appear-after", required_argument, nullptr, kAppearAfter},
+        {"replug-after", required_argument, nullptr, kReplugAfter},
+        {"idle-reset-ms", required_argument, nullptr, kIdleReset},
+        {"fault", required_argument, nullptr, kFault},
+        {"seed", required_argument, nullptr, kSeed},
+        {"random-ask-again", required_argument, nullptr, kRandomAskAgain},
+        {"random-delay-ms", required_argument, nullptr, kRandomDelay},
+        {"sessions", required_argument, nullptr, kSessions},
+        {"exit-after", required_argument, nullptr, kExitAfter},
+        {"help", no_argument, nullptr, kHelp},
+        {nullptr, 0, nullptr, 0},
+    };
+    Options options;
+    int option_index = 0;
+    for (int c; (c = getopt_long(argc, argv, "", long_options, &option_index)) != -1;) {
+        const char* name = c >= kFlash && c <= kHelp ? long_options[c - kFlash].name : "?";
+        switch (c) {
+            case kFlash:
+                options.flash_path = optarg;
+                break;
+            case kState:
+                options.state_path = optarg;
+                break;
+            case kLog:
+                options.log_path = optarg;
+                break;
+            case kLink:
+                options.link_path = optarg;
+                break;
+            case kRecordText:
+                options.phone.record = Bytes_From_Text<32>(optarg, name);
+                break;
+            case kRecordHex:
+                options.phone.record = Bytes_From_Hex<32>(optarg, name);
+                break;
+            case kTailText:
+                options.phone.original_record_tail = Bytes_From_Text<16>(optarg, name);
+                break;
+            case kTailHex:
+                options.phone.original_record_tail = Bytes_From_Hex<16>(optarg, name);
+                break;
+            case kDumpBlocks:
+                options.phone.dump_blocks = Number(optarg, name);
+                break;
+            case kDumpBlockSize:
+                options.phone.dump_block_size = Number(optarg, name);
+                break;
+            case kMarkerOffset:
+                options.phone.marker_offset = Number(optarg, name);
+                break;
+            case kAskAgainByte: {
+                auto byte = Number(optarg, name);
+                if (byte > 0xFF || byte == 0x69 || (byte >= 0x05 && byte <= 0x07)) {
+                    Usage_Error("--ask-again-byte must be a byte other than 0x05-0x07 and 0x69");
+                }
+                options.phone.ask_again_byte = static_cast<std::uint8_t>(byte);
+                break;
+            }
+            case kBaud:
+                options.baud = Number(optarg, name);
+                break;
+            case kAppearAfter:
+                options.appear_after_ms = Number(optarg, name);
+                break;
+            case kReplugAfter:
+                options.replug_after_ms = Number(optarg, name);
+                break;
+            case kIdleReset:
+                options.idle_reset_ms = Number(optarg, name);
+                break;
+            case kFault: {
+                std::string text = optarg;
+                const std::string after_bytes = "hangup:after-bytes:";
+                if (text.rfind(after_bytes, 0) == 0) {
+                    options.phone.hang_up_after_bytes =
+                        Number(text.c_str() + after_bytes.size(), name);
+                    break;
+                }
+                std::string error;
+                auto rule = vphone::Parse_Fault_Rule(text, &error);
+                if (!rule) {
+                    Usage_Error(error);
+                }
+                options.phone.faults.push_back(*rule);
+                break;
+            }
+            case kSeed:
+                options.phone.seed = Number(optarg, name);
+                break;
+            case kRandomAskAgain: {
+                char* end = nullptr;
+                double p = std::strtod(optarg, &end);
+                if (end == optarg || *end != '\0' || p < 0 || p > 1) {
+                    Usage_Error("--random-ask-again takes a probability 0..1");
+                }
+                options.phone.random_ask_again = p;
+                break;
+            }
+            case kRandomDelay:
+                options.phone.random_delay_ms = Number(optarg, name);
+                break;
+            case kSessions:
+                options.sessions = Number(optarg, name);
+                break;
+            case kExitAfter:
+                options.exit_after_ms = Number(optarg, name);
+                break;
+            case kHelp:
+                std::fputs(kUsage, stdout);
+                std::exit(0);
+            default:
+                Usage_Error("unknown option");
+        }
+    }
+    if (optind != argc) {
+        Usage_Error(std::string("unexpected argument: ") + argv[optind]);
+    }
+    const std::uint64_t dump_size =
+        std::uint64_t{options.phone.dump_blocks} * options.phone.dump_block_size;
+    if (dump_size > (64u << 20)) {
+        Usage_Error("the boot-loader dump may hold at most 64 MiB");
+    }
+    return options;
+}
+
+// One batch of phone output waiting for its time on the line.
+struct Pending {
+    Clock::time_point due;
+    std::vector<std::uint8_t> bytes;
+    std::size_t sent = 0;
+    bool hang_up = false;
+};
+
+class Phone_Program {
+  public:
+    explicit Phone_Program(Options options)
+        : m_options(std::move(options)), m_model(m_options.phone), m_start(Clock::now()) {
+        if (m_options.baud != 0) {
+            m_byte_time = std::chrono::microseconds(10'000'000ull / m_options.baud);
+        }
+    }
+
+    int run();
+
+  private:
+    void log(const std::string& line);
+    bool plug_in();
+    void unplug();
+    void take_model_output(Clock::time_point now);
+    void handle_events();
+    void read_host(Clock::time_point now);
+    // Writes what is due; returns whether the master would block.
+    bool write_due(Clock::time_point now);
+    void save_flash();
+
+    Options m_options;
+    vphone::Phone_Model m_model;
+    vphone::Pty_Line m_line;
+    Clock::time_point m_start;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> m_log{nullptr, std::fclose};
+    bool m_log_to_stderr = false;
+    bool m_session_leader = false;
+
+    std::deque<Pending> m_pending;
+    std::chrono::microseconds m_byte_time{0};
+    Clock::time_point m_output_free{};  // when the paced line may take the next byte
+    Clock::time_point m_input_free{};
+    Clock::time_point m_last_input{};
+    std::optional<Clock::time_point> m_replug_at;
+    bool m_flash_dirty = false;
+    std::uint32_t m_sessions_closed = 0;
+};
+
+void Phone_Program::log(const std::string& line) {
+    auto ms = std::chrono::duration_cast<milliseconds>(Clock::now() - m_start).count();
+    std::FILE* out = m_log_to_stderr ? stderr : m_log.get();
+    if (out) {
+        std::fprintf(out, "%lld %s\n", static_cast<long long>(ms), line.c_str());
+        std::fflush(out);
+    }
+}
+
+bool Phone_Program::plug_in() {
+    std::string error, warning;
+    if (!m_line.plug_in(m_session_leader, &error, &warning)) {
+        std::fprintf(stderr, "virtual-phone: %s\n", error.c_str());
+        return false;
+    }
+    if (!warning.empty()) {
+        log("warning " + warning);
+    }
+    if (!m_options.link_path.empty()) {
+        unlink(m_options.link_path.c_str());
+        if (symlink(m_line.slave_path().c_str(), m_options.link_path.c_str()) != 0) {
+            log("warning cannot link " + m_options.link_path + ": " + std::strerror(errno));
+        }
+    }
+    m_model.plug_back_in();
+    m_pending.clear();
+    std::printf("%s\n", m_line.slave_path().c_str());
+    std::fflush(stdout);
+    log("plugged-in " + m_line.slave_path());
+    return true;
+}
+
+void Phone_Program::unplug() {
+    m_line.unplug();
+    m_pending.clear();
+    if (!m_options.link_path.empty()) {
+        unlink(m_options.link_path.c_str());
+    }
+    log("unplugged");
+    if (m_options.replug_after_ms) {
+        m_replug_at = Clock::now() + milliseconds(*m_options.replug_after_ms);
+    }
+}
+
+void Phone_Program::take_model_output(Clock::time_point now) {
+    for (auto& out : m_model.take_output()) {
+        Clock::time_point base = m_pending.empty() ? now : std::max(now, m_pending.back().due);
+        m_pending.push_back(
+            Pending{base + milliseconds(out.delay_ms), std::move(out.bytes), 0, out.hang_up});
+    }
+}
+
+void Phone_Program::handle_events() {
+    using vphone::Event_Kind;
+    for (const auto& event : m_model.take_events()) {
+        log(vphone::Describe(event));
+        switch (event.kind) {
+            case Event_Kind::record_written:
+                if (!m_options.state_path.empty() &&
+                    !vphone::Save_Record(m_options.state_path, m_model.record())) {
+                    log("warning cannot write " + m_options.state_path);
+                }
+                break;
+            case Event_Kind::regions_announced:
+            case Event_Kind::transfer_started:
+            case Event_Kind::block_accepted:
+            case Event_Kind::final_ack_sent:
+                m_flash_dirty = true;
+                break;
+            case Event_Kind::link_closed:
+                ++m_sessions_closed;
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void Phone_Program::save_flash() {
+    if (m_flash_dirty && !m_options.flash_path.empty() &&
+        !vphone::Save_Flash(m_options.flash_path, m_model.flash())) {
+        log("warning cannot write " + m_options.flash_path);
+    }
+    m_flash_dirty = false;
+}
+
+void Phone_Program::read_host(Clock::time_point now) {
+    // On a paced line the phone takes a few bytes at a time, so a host that
+    // writes faster is held back by the full pty buffer, as by a real UART.
+    std::uint8_t buffer[4096];
+    const std::size_t want = m_byte_time.count() > 0 ? 64 : sizeof buffer;
+    ssize_t got = read(m_line.master(), buffer, want);
+    if (got <= 0) {
+        return;
+    }
+    m_last_input = now;
+    if (m_byte_time.count() > 0) {
+        m_input_free = now + m_byte_time * got;
+    }
+    if (now - m_start < milliseconds(m_options.appear_after_ms)) {
+        return;  // not switched on yet: the bytes fall on deaf ears
+    }
+    m_model.receive({buffer, static_cast<std::size_t>(got)});
+    take_model_output(now);
+}
+
+bool Phone_Program::write_due(Clock::time_point now) {
+    while (!m_pending.empty() && m_line.plugged()) {
+        Pending& head = m_pending.front();
+        if (head.due > now || m_output_free > now) {
+            return false;
+        }
+        if (head.sent == head.bytes.size()) {
+            bool hang_up = head.hang_up;
+            m_pending.pop_front();
+            if (hang_up) {
+                save_flash();
+                unplug();
+                return false;
+            }
+            continue;
+        }
+        std::size_t count = head.bytes.size() - head.sent;
+        if (m_byte_time.count() > 0) {
+            count = std::min<std::size_t>(count, 64);
+        }
+        ssize_t put = write(m_line.master(), head.bytes.data() + head.sent, count);
+        if (put < 0) {
+            return errno == EAGAIN || errno == EWOULDBLOCK;
+        }
+        head.sent += static_cast<std::size_t>(put);
+        if (m_byte_time.count() > 0) {
+            m_output_free = now + m_byte_time * put;
+            return false;
+        }
+    }
+    return false;
+}
+
+volatile sig_atomic_t g_stop = 0;
+void On_Stop_Signal(int) {
+    g_stop = 1;
+}
+
+int Phone_Program::run() {
+    if (m_options.log_path == "-") {
+        m_log_to_stderr = true;
+    } else if (!m_options.log_path.empty()) {
+        m_log.reset(std::fopen(m_options.log_path.c_str(), "w"));
+        if (!m_log) {
+            std::fprintf(stderr, "virtual-phone: cannot write %s\n", m_options.log_path.c_str());
+            return 1;
+        }
+    }
+    if (!m_options.state_path.empty()) {
+        if (auto record = vphone::Load_Record(m_options.state_path)) {
+            m_model.set_record(*record);
+        }
+    }
+    // Stop signals are only let through while waiting in ppoll, so none is lost.
+    sigset_t blocked, wait_mask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    sigaddset(&blocked, SIGINT);
+    sigprocmask(SIG_BLOCK, &blocked, &wait_mask);
+    sigdelset(&wait_mask, SIGTERM);
+    sigdelset(&wait_mask, SIGINT);
+    struct sigaction stop {};
+    stop.sa_handler = On_Stop_Signal;
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    // Pulling the cable hangs up our own controlling terminal.
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+
+    m_session_leader = setsid() >= 0 || getsid(0) == getpid();
+    if (!m_session_leader) {
+        log("warning not a session leader: the pty will not be the controlling terminal");
+    }
+    if (!plug_in()) {
+        return 1;
+    }
+
+    const auto exit_at = m_options.exit_after_ms
+                             ? std::optional(m_start + milliseconds(*m_options.exit_after_ms))
+                             : std::nullopt;
+    while (!g_stop) {
+        auto now = Clock::now();
+        if (exit_at && now >= *exit_at) {
+            break;
+        }
+        if (m_options.sessions != 0 && m_sessions_closed >= m_options.sessions) {
+            break;
+        }
+        if (m_replug_at && now >= *m_replug_at) {
+            m_replug_at.reset();
+            if (!plug_in()) {
+                return 1;
+            }
+        }
+        if (m_line.plugged() && m_model.mid_exchange() &&
+            now - m_last_input >= milliseconds(m_options.idle_reset_ms)) {
+            m_model.line_quiet();
+        }
+        const bool blocked_out = write_due(now);
+        handle_events();
+        save_flash();
+
+        // Sleep until the next thing that can happen.
+        std::optional<Clock::time_point> wake = exit_at;
+        auto wake_at = [&](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
+        if (m_replug_at)
+            wake_at(*m_replug_at);
+        if (m_line.plugged() && !m_pending.empty() && !blocked_out) {
+            wake_at(std::max(m_pending.front().due, m_output_free));
+        }
+        if (m_line.plugged() && m_model.mid_exchange()) {
+            wake_at(m_last_input + milliseconds(m_options.idle_reset_ms));
+        }
+        const bool may_read = m_line.plugged() && now >= m_input_free;
+        if (m_line.plugged() && !may_read)
+            wake_at(m_input_free);
+
+        pollfd fd{m_line.plugged() ? m_line.master() : -1, 0, 0};
+        if (may_read)
+            fd.events |= POLLIN;
+        if (blocked_out)
+            fd.events |= POLLOUT;
+        timespec timeout{};
+        timespec* timeout_pointer = nullptr;
+        if (wake) {
+            auto left = std::max(*wake - Clock::now(), Clock::duration::zero());
+            auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+            timeout_pointer = &timeout;
+        }
+        int ready = ppoll(&fd, 1, timeout_pointer, &wait_mask);
+        if (ready > 0 && (fd.revents & POLLIN)) {
+            read_host(Clock::now());
+            handle_events();
+        } else if (ready > 0 && (fd.revents & (POLLHUP | POLLERR)) && !(fd.revents & POLLOUT)) {
+            // Should not happen while we hold the slave; never spin on it.
+            usleep(10'000);
+        }
+    }
+    handle_events();
+    save_flash();
+    m_line.unplug();
+    if (!m_options.link_path.empty()) {
+        unlink(m_options.link_path.c_str());
+    }
+    log("stopped");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Phone_Program program(Parse_Options(argc, argv));
+    return program.run();
+}
