@@ -1,22 +1,256 @@
-// Placeholder until the termios backend lands: every operation fails.
+// The serial port on Linux and other POSIX systems: termios in raw mode, held
+// exclusively, with reads and writes made synchronous over a non-blocking
+// descriptor and poll().
+//
+// The phone's boot loader shows up as a USB CDC-ACM device (/dev/ttyACM*);
+// tests use the slave side of a pseudo-terminal. Both behave the same here,
+// except that a pseudo-terminal has no modem lines to drop.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <ctime>
+
+#include "serial/interrupt.h"
 #include "serial/port_backend.h"
 
 namespace {
-class NoPortBackend final : public PortBackend {
-public:
-    bool open(const std::string&) override { return false; }
-    bool is_open() const override { return false; }
-    void close() override {}
-    int last_open_error() const override { return 0; }
-    bool set_line(std::int32_t) override { return false; }
-    bool setup_queues(std::uint32_t, std::uint32_t) override { return false; }
-    bool set_read_timeout(std::uint32_t) override { return false; }
-    Port_Io_Result read(std::span<std::uint8_t>) override { return {}; }
-    Port_Io_Result write(std::span<const std::uint8_t>) override { return {}; }
-    Port_Queue_Status queue_status() override { return {}; }
-    bool purge() override { return false; }
-    void sleep_ms(std::int32_t) override {}
+
+// A read made before any time-out was given (callers always give one) still
+// ends: after the longest wait any exchange with the boot loader needs.
+constexpr std::uint32_t kUnsetReadTimeoutMs = 120000;
+
+std::int64_t Now_Ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool Baud_To_Speed(std::int32_t baud, speed_t& speed) {
+    struct Entry {
+        std::int32_t baud;
+        speed_t speed;
+    };
+    static constexpr Entry kSpeeds[] = {
+        {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},
+        {19200, B19200},   {38400, B38400},   {57600, B57600},   {115200, B115200},
+        {230400, B230400}, {460800, B460800}, {921600, B921600},
+    };
+    for (const Entry& entry : kSpeeds) {
+        if (entry.baud == baud) {
+            speed = entry.speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+class PosixBackend final : public PortBackend {
+  public:
+    ~PosixBackend() override { close(); }
+    PosixBackend() = default;
+    PosixBackend(const PosixBackend&) = delete;
+    PosixBackend& operator=(const PosixBackend&) = delete;
+
+    bool open(const std::string& name) override {
+        close();
+        m_last_open_error = 0;
+        m_last_open_refused = false;
+        const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            m_last_open_error = errno;
+            m_last_open_refused = (errno == EACCES || errno == EPERM);
+            return false;
+        }
+        // Share mode 0 on Windows: no other program opens the port while we
+        // hold it (EBUSY for them).
+        if (::ioctl(fd, TIOCEXCL) != 0) {
+            m_last_open_error = errno;
+            ::close(fd);
+            return false;
+        }
+        m_fd = fd;
+        m_read_timeout_ms = 0;  // a fresh port has the driver's defaults
+        return true;
+    }
+
+    bool is_open() const override { return m_fd >= 0; }
+
+    void close() override {
+        if (m_fd < 0)
+            return;
+        ::close(m_fd);
+        m_fd = -1;
+    }
+
+    int last_open_error() const override { return m_last_open_error; }
+    bool last_open_was_refused() const override { return m_last_open_refused; }
+
+    bool set_line(std::int32_t baud) override {
+        if (m_fd < 0)
+            return false;
+        speed_t speed{};
+        if (!Baud_To_Speed(baud, speed))
+            return false;
+        termios tio{};
+        if (::tcgetattr(m_fd, &tio) != 0)
+            return false;
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+        tio.c_cflag |= CS8;
+        tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+        tio.c_cc[VMIN] = 0;
+        tio.c_cc[VTIME] = 0;
+        if (::cfsetispeed(&tio, speed) != 0 || ::cfsetospeed(&tio, speed) != 0)
+            return false;
+        if (::tcsetattr(m_fd, TCSANOW, &tio) != 0)
+            return false;
+        // DTR and RTS off. A pseudo-terminal has no modem lines: not a failure.
+        int lines = TIOCM_DTR | TIOCM_RTS;
+        if (::ioctl(m_fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL) {
+            return false;
+        }
+        return true;
+    }
+
+    // The kernel's tty buffers are not sized from user space; an open port
+    // accepts the request as it stands.
+    bool setup_queues(std::uint32_t, std::uint32_t) override { return m_fd >= 0; }
+
+    bool set_read_timeout(std::uint32_t ms) override {
+        if (m_fd < 0)
+            return false;
+        if (ms != 0)
+            m_read_timeout_ms = ms;
+        return true;
+    }
+
+    Port_Io_Result read(std::span<std::uint8_t> buffer) override {
+        Port_Io_Result result;
+        if (m_fd < 0)
+            return result;
+        const std::uint32_t timeout =
+            m_read_timeout_ms != 0 ? m_read_timeout_ms : kUnsetReadTimeoutMs;
+        const std::int64_t deadline = Now_Ms() + timeout;
+        result.ok = true;
+        bool hung_up = false;
+        while (result.count < buffer.size()) {
+            // Take what is queued first, never more than still wanted, so that
+            // bytes beyond the count stay queued for the next read. In raw mode
+            // with VMIN 0 an empty queue reads as 0 bytes or EAGAIN.
+            const ssize_t got =
+                ::read(m_fd, buffer.data() + result.count, buffer.size() - result.count);
+            if (got > 0) {
+                result.count += static_cast<std::size_t>(got);
+                continue;
+            }
+            if (got < 0 && errno == EINTR) {
+                if (serial::Interrupt_Requested())
+                    return result;
+                continue;
+            }
+            if ((got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || hung_up) {
+                // EIO, or a hang-up with nothing left to read: the phone was
+                // unplugged or the pseudo-terminal's other side closed. Fail
+                // at once rather than poll a descriptor that stays ready.
+                result.ok = false;
+                return result;
+            }
+            const std::int64_t left = deadline - Now_Ms();
+            if (left <= 0)
+                return result;
+            pollfd pfd{m_fd, POLLIN, 0};
+            const int ready = ::poll(&pfd, 1, static_cast<int>(left));
+            if (ready < 0) {
+                if (errno == EINTR && !serial::Interrupt_Requested())
+                    continue;
+                if (errno != EINTR)
+                    result.ok = false;
+                return result;
+            }
+            if (ready == 0)
+                return result;  // deadline reached
+            // Drain what is still queued after a hang-up, then give up.
+            hung_up = (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        }
+        return result;
+    }
+
+    Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
+        Port_Io_Result result;
+        if (m_fd < 0)
+            return result;
+        result.ok = true;
+        while (result.count < buffer.size()) {
+            const ssize_t put =
+                ::write(m_fd, buffer.data() + result.count, buffer.size() - result.count);
+            if (put > 0) {
+                result.count += static_cast<std::size_t>(put);
+                continue;
+            }
+            if (put < 0 && errno == EINTR) {
+                if (serial::Interrupt_Requested())
+                    return result;
+                continue;
+            }
+            if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                result.ok = false;
+                return result;
+            }
+            // Writes have no time-out: wait until the driver takes more.
+            pollfd pfd{m_fd, POLLOUT, 0};
+            const int ready = ::poll(&pfd, 1, -1);
+            if (ready < 0) {
+                if (errno == EINTR && !serial::Interrupt_Requested())
+                    continue;
+                if (errno != EINTR)
+                    result.ok = false;
+                return result;
+            }
+            if ((pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                result.ok = false;
+                return result;
+            }
+        }
+        return result;
+    }
+
+    Port_Queue_Status queue_status() override {
+        Port_Queue_Status status;
+        if (m_fd < 0)
+            return status;
+        int waiting = 0;
+        if (::ioctl(m_fd, FIONREAD, &waiting) != 0)
+            return status;
+        status.ok = true;
+        status.in_queue = waiting > 0 ? static_cast<std::uint32_t>(waiting) : 0;
+        return status;
+    }
+
+    bool purge() override { return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0; }
+
+    void sleep_ms(std::int32_t ms) override {
+        if (ms <= 0)
+            return;
+        timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
+        while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+        }
+    }
+
+  private:
+    int m_fd = -1;
+    int m_last_open_error = 0;
+    bool m_last_open_refused = false;
+    std::uint32_t m_read_timeout_ms = 0;  // 0: no read has set one since the open
 };
+
 }  // namespace
 
-std::unique_ptr<PortBackend> Make_System_Backend() { return std::make_unique<NoPortBackend>(); }
+std::unique_ptr<PortBackend> Make_System_Backend() {
+    return std::make_unique<PosixBackend>();
+}

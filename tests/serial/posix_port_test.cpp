@@ -1,0 +1,301 @@
+// CComport over the POSIX backend, on pseudo-terminals: the test plays the
+// phone on the master side. Covers the port behaviours the boot-loader
+// protocol relies on: exact-count reads under one deadline, the carried-over
+// time-out, the purge on open, the port's state rules and large writes.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "serial/comport.h"
+#include "serial/interrupt.h"
+#include "tests/support/pty_pair.h"
+
+namespace {
+
+// Time limits are only ever checked for "not early" and "late only within a
+// generous margin": the test machines are shared.
+constexpr long long kLateMarginMs = 1500;
+
+// The system backend with a count of the purges and closes it was asked for.
+class Counting_Backend final : public PortBackend {
+  public:
+    explicit Counting_Backend(int* purges, int* closes)
+        : m_inner(Make_System_Backend()), m_purges(purges), m_closes(closes) {}
+    bool open(const std::string& name) override { return m_inner->open(name); }
+    bool is_open() const override { return m_inner->is_open(); }
+    void close() override {
+        ++*m_closes;
+        m_inner->close();
+    }
+    int last_open_error() const override { return m_inner->last_open_error(); }
+    bool last_open_was_refused() const override { return m_inner->last_open_was_refused(); }
+    bool set_line(std::int32_t baud) override { return m_inner->set_line(baud); }
+    bool setup_queues(std::uint32_t rx, std::uint32_t tx) override {
+        return m_inner->setup_queues(rx, tx);
+    }
+    bool set_read_timeout(std::uint32_t ms) override { return m_inner->set_read_timeout(ms); }
+    Port_Io_Result read(std::span<std::uint8_t> buffer) override { return m_inner->read(buffer); }
+    Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
+        return m_inner->write(buffer);
+    }
+    Port_Queue_Status queue_status() override { return m_inner->queue_status(); }
+    bool purge() override {
+        ++*m_purges;
+        return m_inner->purge();
+    }
+    void sleep_ms(std::int32_t ms) override { m_inner->sleep_ms(ms); }
+
+  private:
+    std::unique_ptr<PortBackend> m_inner;
+    int* m_purges;
+    int* m_closes;
+};
+
+class PosixPort : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty.ok()) << "no pseudo-terminal available";
+        port = std::make_unique<CComport>(std::make_unique<Counting_Backend>(&purges, &closes),
+                                          Make_Fixed_Port_Lister({}));
+    }
+
+    void Send(std::initializer_list<std::uint8_t> bytes) {
+        ASSERT_TRUE(pty.Send(std::vector<std::uint8_t>(bytes)));
+    }
+
+    // Waits until the port sees count bytes queued (the pty moves bytes to
+    // the slave side asynchronously).
+    void Wait_For_Queue(std::uint32_t count) {
+        const long long deadline = Pty_Pair::Now_Ms() + 2000;
+        while (port->Bytes_In_Queue() < count && Pty_Pair::Now_Ms() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    Pty_Pair pty;
+    int purges = 0;
+    int closes = 0;
+    std::unique_ptr<CComport> port;
+};
+
+TEST_F(PosixPort, OpensRawEightNOneWithoutFlowControl) {
+    // Start from a cooked line, as a freshly plugged device may have.
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(pty.master_fd(), &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    cooked.c_iflag |= ICRNL | IXON;
+    cooked.c_oflag |= OPOST | ONLCR;
+    cooked.c_cflag |= PARENB | CSTOPB;
+    ASSERT_EQ(tcsetattr(pty.master_fd(), TCSANOW, &cooked), 0);
+
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    termios line{};
+    ASSERT_EQ(tcgetattr(pty.master_fd(), &line), 0);
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | IXANY | ICRNL), 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
+
+    // Bytes that a cooked line would translate or swallow pass unchanged both ways.
+    const std::vector<std::uint8_t> awkward{'\r', '\n', 0x03, 0x11, 0x13, 0x00, 0xFF};
+    ASSERT_TRUE(pty.Send(awkward));
+    std::vector<std::uint8_t> got(awkward.size());
+    ASSERT_TRUE(port->Read(got, 1000));
+    EXPECT_EQ(got, awkward);
+    ASSERT_TRUE(port->Write(awkward));
+    EXPECT_EQ(pty.Receive(awkward.size(), 1000), awkward);
+    EXPECT_EQ(port->Bytes_In_Queue(), 0u);  // nothing echoed back
+}
+
+TEST_F(PosixPort, ReadWaitsForExactlyTheCountUnderOneDeadline) {
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+
+    // Short: 1 of 4 bytes arrives; false, with that byte delivered, and not before the deadline.
+    Send({0x5A});
+    std::array<std::uint8_t, 4> buffer{};
+    long long start = Pty_Pair::Now_Ms();
+    EXPECT_FALSE(port->Read(buffer, 300));
+    long long elapsed = Pty_Pair::Now_Ms() - start;
+    EXPECT_EQ(buffer[0], 0x5A);
+    EXPECT_GE(elapsed, 300);
+    EXPECT_LT(elapsed, 300 + kLateMarginMs);
+
+    // Long: 6 arrive for a read of 4; the other 2 stay queued for the next read.
+    Send({1, 2, 3, 4, 5, 6});
+    Wait_For_Queue(6);
+    ASSERT_TRUE(port->Read(buffer, 1000));
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
+    EXPECT_EQ(port->Bytes_In_Queue(), 2u);
+    std::array<std::uint8_t, 2> rest{};
+    ASSERT_TRUE(port->Read(rest, 1000));
+    EXPECT_EQ(rest, (std::array<std::uint8_t, 2>{5, 6}));
+
+    // Bytes arriving in pieces, with gaps, still make one successful read.
+    std::thread phone([&] {
+        for (std::uint8_t b : {7, 8, 9, 10}) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(80));
+            pty.Send(std::span<const std::uint8_t>(&b, 1));
+        }
+    });
+    start = Pty_Pair::Now_Ms();
+    const bool ok = port->Read(buffer, 3000);
+    elapsed = Pty_Pair::Now_Ms() - start;
+    phone.join();
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(buffer, (std::array<std::uint8_t, 4>{7, 8, 9, 10}));
+    EXPECT_LT(elapsed, 3000);  // returns when complete, not at the deadline
+}
+
+TEST_F(PosixPort, ATimeOutStaysInForceForReadsThatPassZero) {
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    std::array<std::uint8_t, 1> byte{};
+    EXPECT_FALSE(port->Read(byte, 250));
+    const long long start = Pty_Pair::Now_Ms();
+    EXPECT_FALSE(port->Read(byte, 0));
+    const long long elapsed = Pty_Pair::Now_Ms() - start;
+    EXPECT_GE(elapsed, 250);
+    EXPECT_LT(elapsed, 250 + kLateMarginMs);
+}
+
+TEST_F(PosixPort, OpenPurgesOnlyWhenBytesWait) {
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    EXPECT_EQ(purges, 0);
+    port->Close();
+
+    // Stale bytes from an earlier exchange are waiting when the port opens.
+    Send({0xAA, 0xBB, 0xCC});
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    EXPECT_EQ(purges, 1);
+    EXPECT_EQ(port->Bytes_In_Queue(), 0u);
+    std::array<std::uint8_t, 1> byte{};
+    EXPECT_FALSE(port->Read(byte, 100));
+}
+
+TEST_F(PosixPort, StateRules) {
+    // A missing device: false, nothing held, the error kept.
+    EXPECT_FALSE(port->Open("/dev/no-such-serial-port"));
+    EXPECT_FALSE(port->Is_Open());
+    EXPECT_EQ(port->Last_Open_Error(), ENOENT);
+
+    // Everything on a closed port fails quietly.
+    std::array<std::uint8_t, 2> buffer{};
+    EXPECT_EQ(port->Bytes_In_Queue(), 0u);
+    EXPECT_FALSE(port->Read(buffer, 50));
+    EXPECT_FALSE(port->Write(buffer));
+    EXPECT_FALSE(port->Purge());
+
+    // Open while open releases the held port first, also when the new open fails.
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    EXPECT_EQ(port->Last_Open_Error(), 0);
+    EXPECT_FALSE(port->Open("/dev/no-such-serial-port"));
+    EXPECT_EQ(closes, 1);
+    pollfd master{pty.master_fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&master, 1, 1000), 1);
+    EXPECT_NE(master.revents & POLLHUP, 0) << "the old port is still held";
+
+    // Close twice: the second does nothing.
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    port->Close();
+    port->Close();
+    EXPECT_FALSE(port->Is_Open());
+    EXPECT_EQ(closes, 2);
+
+    // A second progress bar is refused.
+    struct Bar final : ProgressBar {
+        int minimum() const override { return 0; }
+        int maximum() const override { return 0; }
+        int step() const override { return 0; }
+        int position() const override { return 0; }
+        void set_minimum(int) override {}
+        void set_maximum(int) override {}
+        void set_step(int) override {}
+        void set_position(int) override {}
+    } first, second;
+    EXPECT_TRUE(port->Set_Progress_Bar(&first));
+    EXPECT_FALSE(port->Set_Progress_Bar(&second));
+}
+
+TEST_F(PosixPort, HeldExclusivelyAgainstOtherPrograms) {
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    // The superuser passes an exclusive hold, so the other program runs as
+    // an ordinary user when the tests run as root.
+    ASSERT_EQ(chmod(pty.slave_path().c_str(), 0666), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(2);
+        const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd < 0 && errno == EBUSY ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "another program could open the held port";
+}
+
+TEST_F(PosixPort, LargeWriteIsTakenWhole) {
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    std::vector<std::uint8_t> block(32768);
+    for (std::size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<std::uint8_t>(i * 7);
+    std::vector<std::uint8_t> received;
+    std::thread phone([&] { received = pty.Receive(block.size(), 10000); });
+    EXPECT_TRUE(port->Write(block));
+    phone.join();
+    EXPECT_EQ(received, block);
+}
+
+TEST_F(PosixPort, UnpluggedPhoneEndsAWaitingReadPromptly) {
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    Send({0x42});
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.Close_Master();
+    });
+    std::array<std::uint8_t, 4> buffer{};
+    const long long start = Pty_Pair::Now_Ms();
+    EXPECT_FALSE(port->Read(buffer, 5000));
+    const long long elapsed = Pty_Pair::Now_Ms() - start;
+    unplug.join();
+    EXPECT_EQ(buffer[0], 0x42);
+    EXPECT_LT(elapsed, 100 + kLateMarginMs);
+    EXPECT_FALSE(port->Write(buffer));
+}
+
+TEST_F(PosixPort, InterruptRequestEndsAWaitingRead) {
+    struct sigaction action {};
+    action.sa_handler = [](int) { serial::Request_Interrupt(); };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // no restart: the wait sees EINTR
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+
+    const pthread_t reader = pthread_self();
+    std::thread ctrl_c([reader] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pthread_kill(reader, SIGUSR1);
+    });
+    std::array<std::uint8_t, 1> byte{};
+    const long long start = Pty_Pair::Now_Ms();
+    EXPECT_FALSE(port->Read(byte, 5000));
+    const long long elapsed = Pty_Pair::Now_Ms() - start;
+    ctrl_c.join();
+    serial::Clear_Interrupt();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_LT(elapsed, 100 + kLateMarginMs);
+}
+
+}  // namespace
