@@ -16,8 +16,8 @@
 
 #include "download/backup_path.h"
 #include "download/texts.h"
-#include "support/image_builder.h"
-#include "support/scripted_port.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/scripted_port.h"
 
 namespace {
 
@@ -140,6 +140,18 @@ class Private_Temp_Directory {
     std::string m_old;
 };
 
+// An image with the given version text and two regions of pseudo-random bytes.
+std::vector<std::uint8_t> Image_File(std::vector<std::uint8_t> version_text,
+                                     std::size_t first_length, std::size_t second_length) {
+    Image_Builder builder;
+    builder.version_text = std::move(version_text);
+    builder.first.start = 0x00010000;
+    builder.first.data = Random_Bytes(first_length, 11);
+    builder.second.start = 0x00200000;
+    builder.second.data = Random_Bytes(second_length, 12);
+    return builder.Build();
+}
+
 boot::Time_Limits Fast_Limits() {
     boot::Time_Limits limits;
     limits.search_pause = 1;
@@ -170,9 +182,7 @@ TEST(DownloadCommandEarlyEnd, NoImageChosenLeavesAnEmptyMemoAndAnIdleWindow) {
 
 TEST(DownloadCommandEarlyEnd, PhoneNotFoundFollowsTheLanguageButSearchLinesStayChinese) {
     Private_Temp_Directory temp;
-    Temp_Image_File image(
-        Image_Builder{Bytes("V1"), {}, {}, {0, Random_Bytes(10, 1)}, {0x100, Random_Bytes(10, 2)}}
-            .Build());
+    Temp_Image_File image(Image_File(Bytes("V1"), 10, 10));
     for (const int language : {text::kEnglish, text::kChinese}) {
         ScriptedPort scripted;
         scripted.open_rule = [](const std::string&, int) {
@@ -199,9 +209,7 @@ TEST(DownloadCommandEarlyEnd, PhoneNotFoundFollowsTheLanguageButSearchLinesStayC
 
 TEST(DownloadCommandEarlyEnd, PortRefusedForLackOfPermissionIsNamedWithTheFix) {
     Private_Temp_Directory temp;
-    Temp_Image_File image(
-        Image_Builder{Bytes("V1"), {}, {}, {0, Random_Bytes(10, 1)}, {0x100, Random_Bytes(10, 2)}}
-            .Build());
+    Temp_Image_File image(Image_File(Bytes("V1"), 10, 10));
     ScriptedPort scripted;
     scripted.open_rule = [](const std::string& name, int) {
         return name == "/dev/ttyACM0" ? ScriptedPort::Open_Outcome::kRefused
