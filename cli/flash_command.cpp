@@ -24,13 +24,8 @@ int Run_Flash(const Arguments& args) {
                      "flashtool-cli: stopped by Ctrl-C; the phone may not be completely "
                      "updated, run flash again.\n");
     });
-    CComport& port = session.Port();
-    // As the window does at creation: the port moves the view's bar and
-    // prints the version check's notices in the view.
-    port.Set_Progress_Bar(&view.Progress_Bar());
-    port.Set_Message_Output(&view);
-
-    DownloadCommand command(port, view);
+    // The command points the port's progress bar and notices at the view.
+    DownloadCommand command(session.Port(), view);
     const Download_Outcome outcome = command.Run();
     session.Stop_If_Interrupted();
     view.Flush_Fields();

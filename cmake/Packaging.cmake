@@ -1,0 +1,47 @@
+# Installation and the Debian package.
+#
+# `cmake --install build` puts flashtool-cli (and the window program flashtool
+# when it was built) into bin/, the desktop entry into share/applications/,
+# the icon into the hicolor theme and the README into share/doc/flashtool/.
+# `cpack` in the build directory turns the same rules into a .deb.
+# The Windows package is not made here: see the README's "Packages" section.
+include(GNUInstallDirs)
+
+if(TARGET flashtool-cli)
+    install(TARGETS flashtool-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET flashtool)
+    install(TARGETS flashtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+if(NOT WIN32)
+    set(_packaging ${PROJECT_SOURCE_DIR}/packaging)
+    install(FILES ${_packaging}/flashtool.desktop
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    install(FILES ${_packaging}/flashtool.svg
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+    install(FILES ${_packaging}/flashtool-64.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps
+            RENAME flashtool.png)
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+if(NOT WIN32)
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_PACKAGE_NAME flashtool)
+    set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+    set(CPACK_PACKAGE_VENDOR "flashtool developers")
+    set(CPACK_PACKAGE_CONTACT "flashtool developers <flashtool@localhost>")
+    set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+        "Firmware update tool for the Corvel M418 phone (window and command line)")
+    set(CPACK_PACKAGE_DESCRIPTION
+        "Updates the firmware of a Corvel M418 phone over the virtual serial port of its boot loader. flashtool is the window program; flashtool-cli runs the same update from a terminal and diagnoses port problems (flashtool-cli doctor).")
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+    set(CPACK_STRIP_FILES ON)
+    set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+    set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+    set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+    # Library dependencies (libc, libstdc++, Qt 6) come from dpkg-shlibdeps.
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    include(CPack)
+endif()
