@@ -66,7 +66,7 @@ void TerminalView::Show_Field(const char* english, const char* chinese, Field& f
     End_Progress_Line();
     const std::string_view label = text::By_Language(m_language_flag, english, chinese);
     std::fprintf(m_out, "%.*s: %s\n", static_cast<int>(label.size()), label.data(),
-                 field.text.c_str());
+                 Displayable_Text(field.text).c_str());
     std::fflush(m_out);
 }
 
@@ -93,18 +93,27 @@ void TerminalView::End_Progress_Line() {
     m_progress_on_screen = false;
 }
 
+void TerminalView::TerminalProgress::set_maximum(int value) {
+    m_maximum = value;
+    m_wrapped = false;
+    m_view.m_progress_start = Clock::now();
+}
+
 void TerminalView::TerminalProgress::set_position(int value) {
+    if (value <= m_minimum && m_position > m_minimum)
+        m_wrapped = true;
     m_position = value;
-    m_view.Draw_Progress(value >= m_maximum);
+    m_view.Draw_Progress(m_wrapped || value >= m_maximum);
 }
 
 void TerminalView::Draw_Progress(bool force) {
     if (!m_draw_progress || !m_progress_visible)
         return;
     const Clock::time_point now = Clock::now();
-    const int position = m_progress.position() - m_progress.minimum();
     const int range = m_progress.maximum() - m_progress.minimum();
-    if (!m_progress_start && position > 0)
+    const int position =
+        m_progress.m_wrapped ? range : m_progress.position() - m_progress.minimum();
+    if (!m_progress_start)
         m_progress_start = now;
     if (!force && m_progress_on_screen && now - m_last_draw < kRedrawInterval)
         return;

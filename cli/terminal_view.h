@@ -67,7 +67,8 @@ class TerminalView final : public DownloadView {
         int step() const override { return m_step; }
         int position() const override { return m_position; }
         void set_minimum(int value) override { m_minimum = value; }
-        void set_maximum(int value) override { m_maximum = value; }
+        // A new range starts a new transfer (Progress_Init).
+        void set_maximum(int value) override;
         void set_step(int value) override { m_step = value; }
         void set_position(int value) override;
 
@@ -77,6 +78,10 @@ class TerminalView final : public DownloadView {
         int m_maximum = 100;
         int m_step = 1;
         int m_position = 0;
+        // The bar goes back to its minimum when the last block is accepted;
+        // the terminal keeps showing it full instead.
+        bool m_wrapped = false;
+        friend class TerminalView;
     };
 
     struct Field {
@@ -98,7 +103,7 @@ class TerminalView final : public DownloadView {
     Field m_new_version;
     Field m_old_version;
     using Clock = std::chrono::steady_clock;
-    std::optional<Clock::time_point> m_progress_start;  // first move of the bar
+    std::optional<Clock::time_point> m_progress_start;  // the transfer's start
     Clock::time_point m_last_draw{};
     std::optional<Clock::time_point> m_timer_start;
     std::optional<Clock::duration> m_timer_run;

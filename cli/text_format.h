@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace cli {
 
@@ -18,6 +19,9 @@ std::string Progress_Text(std::uint64_t done, std::uint64_t total, double elapse
 
 // Bytes as text: printable ASCII as it is, every other byte as '.'.
 std::string Printable_Text(std::span<const std::uint8_t> bytes);
+// Text for a terminal: printable ASCII and well-formed UTF-8 characters as
+// they are, every other byte (controls, stray or erased 0xFF bytes) as '.'.
+std::string Displayable_Text(std::string_view text);
 // Bytes as two-digit upper-case hex separated by blanks.
 std::string Hex_Text(std::span<const std::uint8_t> bytes);
 
