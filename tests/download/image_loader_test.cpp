@@ -11,7 +11,7 @@
 
 #include "download/image_loader.h"
 #include "download/texts.h"
-#include "support/image_builder.h"
+#include "tests/support/image_builder.h"
 
 // The largest array allocation made since the last reset, to prove that a
 // refused image allocates nothing of the size it claims.
