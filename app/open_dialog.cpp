@@ -1,0 +1,28 @@
+// OpenDialog1 over QFileDialog.
+#include "app/open_dialog.h"
+
+#include <QFile>
+#include <QFileDialog>
+
+Open_Dialog::Open_Dialog(QWidget* parent) : m_parent(parent) {
+    m_show = [this](const QString& current_name) { return Show_Qt_Dialog(current_name); };
+}
+
+std::string Open_Dialog::Choose_File() {
+    if (const auto chosen = m_show(m_file_name))
+        m_file_name = *chosen;
+    return QFile::encodeName(m_file_name).toStdString();
+}
+
+std::optional<QString> Open_Dialog::Show_Qt_Dialog(const QString& current_name) {
+    // No title, start folder or default extension: the dialog opens where the
+    // program runs, or on the file chosen last.
+    QFileDialog dialog(m_parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QString::fromLatin1(kFilter));
+    if (!current_name.isEmpty())
+        dialog.selectFile(current_name);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().constFirst();
+}

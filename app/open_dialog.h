@@ -1,0 +1,39 @@
+// OpenDialog1: the file-open dialog in which the user picks the firmware
+// image.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "download/firmware_image.h"
+
+class QWidget;
+
+class Open_Dialog : public ImageFileChooser {
+  public:
+    // One entry: hex and binary images, and through *.* every file.
+    static constexpr const char* kFilter = "INTEL HEX (*.hex) Binary (*.bin) (*.HEX *.BIN *.*)";
+
+    // Shows the dialog modally, starting on the given name; the chosen file,
+    // or nothing when the user cancelled.
+    using Show_Function = std::function<std::optional<QString>(const QString& current_name)>;
+
+    explicit Open_Dialog(QWidget* parent);
+
+    // The name chosen; after a cancel, the name chosen last time (empty if
+    // none was ever chosen), as the dialog keeps its file name.
+    std::string Choose_File() override;
+
+    // Tests replace the modal dialog.
+    void Set_Show_Function(Show_Function show) { m_show = std::move(show); }
+    const QString& File_Name() const { return m_file_name; }
+
+  private:
+    std::optional<QString> Show_Qt_Dialog(const QString& current_name);
+
+    QWidget* m_parent;
+    Show_Function m_show;
+    QString m_file_name;
+};
