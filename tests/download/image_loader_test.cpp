@@ -367,6 +367,11 @@ TEST_F(ImageLoaderTest, RefusesDataOrHeaderLengthPastTheEndBeforeAllocating) {
     huge.second = {0x80000000, {}, 0xFFFFFFFF};
     huge.trailer = Random_Bytes(100 - 27, 8);
     Expect_Refused_As_Wrong_Bin(huge);
+    // The header check alone already refuses it.
+    Temp_Image_File file(huge.Build());
+    Image_Region first;
+    Image_Region second;
+    EXPECT_EQ(Initial_Array(image, output, file.Path(), first, second), -2);
 }
 
 TEST_F(ImageLoaderTest, FailedLoadLeavesNoBuffersOfThePreviousImage) {
