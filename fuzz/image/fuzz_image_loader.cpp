@@ -16,7 +16,7 @@
 namespace {
 
 class Null_Output : public MessageOutput {
-public:
+  public:
     void Print_Str_to_Memo(std::string_view) override {}
     void Print_Str_to_Tedit(std::string_view) override {}
     void Print_Str_to_OldTedit(std::string_view) override {}
@@ -27,22 +27,33 @@ public:
 };
 
 class Fixed_Dialog : public ImageFileChooser {
-public:
+  public:
     explicit Fixed_Dialog(std::string path) : m_path(std::move(path)) {}
     std::string Choose_File() override { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };
 
-// One scratch file per fuzzing process, rewritten for every input.
-const std::string& Scratch_Path() {
-    static const std::string path = [] {
+// One scratch file per fuzzing process, rewritten for every input and
+// removed when the process ends.
+class Scratch_File {
+  public:
+    Scratch_File() {
         const char* directory = std::getenv("TMPDIR");
-        return std::string(directory && *directory ? directory : "/tmp") + "/fuzz-image-" +
-               std::to_string(::getpid()) + ".bin";
-    }();
-    return path;
+        m_path = std::string(directory && *directory ? directory : "/tmp") + "/fuzz-image-" +
+                 std::to_string(::getpid()) + ".bin";
+    }
+    ~Scratch_File() { std::remove(m_path.c_str()); }
+    const std::string& Path() const { return m_path; }
+
+  private:
+    std::string m_path;
+};
+
+const std::string& Scratch_Path() {
+    static const Scratch_File file;
+    return file.Path();
 }
 
 }  // namespace
@@ -69,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t second = image.Second_Region.Length;
         if (header_length + first + second > size ||
             std::memcmp(image.First_Region_Data.get(), data + header_length, first) != 0 ||
-            std::memcmp(image.Second_Region_Data.get(), data + header_length + first, second) != 0 ||
+            std::memcmp(image.Second_Region_Data.get(), data + header_length + first, second) !=
+                0 ||
             image.First_Region.End - image.First_Region.Start + 1 != first ||
             image.Second_Region.End - image.Second_Region.Start + 1 != second) {
             std::abort();
