@@ -1,0 +1,330 @@
+// The virtual-phone program on a real pseudo-terminal, driven with raw bytes
+// the way a host would: whole updates, files kept between runs, the line
+// opened and closed many times, idle cost, and the switches that change the
+// line's behaviour (silence, unplugging, late power-on, pacing, late replies).
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <numeric>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/virtual_phone_process.h"
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The host side of the line: the pty slave in raw mode.
+class Raw_Host {
+  public:
+    explicit Raw_Host(const std::string& path) {
+        m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (m_fd >= 0) {
+            termios line{};
+            tcgetattr(m_fd, &line);
+            cfmakeraw(&line);
+            tcsetattr(m_fd, TCSANOW, &line);
+        }
+    }
+    ~Raw_Host() {
+        if (m_fd >= 0) {
+            close(m_fd);
+        }
+    }
+    bool ok() const { return m_fd >= 0; }
+
+    bool write_all(const Bytes& bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t put = write(m_fd, bytes.data() + done, bytes.size() - done);
+            if (put <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(put);
+        }
+        return true;
+    }
+
+    // Up to count bytes, whatever arrives within the limit. hung_up tells
+    // whether the line went dead (the phone was unplugged).
+    Bytes read_for(std::size_t count, int limit_ms, bool* hung_up = nullptr) {
+        Bytes got;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
+        while (got.size() < count) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) {
+                break;
+            }
+            pollfd fd{m_fd, POLLIN, 0};
+            if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+                continue;
+            }
+            std::uint8_t buffer[4096];
+            ssize_t n = read(m_fd, buffer, std::min(sizeof buffer, count - got.size()));
+            if (n <= 0) {
+                if (hung_up) {
+                    *hung_up = true;
+                }
+                break;
+            }
+            got.insert(got.end(), buffer, buffer + n);
+        }
+        return got;
+    }
+
+    bool sync_cycle() {
+        return write_all({0x58}) && read_for(1, 1000) == Bytes{0x58} && write_all({0xA3}) &&
+               read_for(1, 3000) == Bytes{0x5C} && write_all({0xA5, 0x55}) &&
+               read_for(1, 1000) == Bytes{0xAA};
+    }
+
+    bool send_block(const Bytes& data) {
+        unsigned sum = std::accumulate(data.begin(), data.end(), 0u);
+        Bytes bytes = data;
+        bytes.push_back(static_cast<std::uint8_t>(sum >> 8));
+        bytes.push_back(static_cast<std::uint8_t>(sum));
+        return write_all(bytes);
+    }
+
+  private:
+    int m_fd = -1;
+};
+
+Bytes Le32(std::uint32_t v) {
+    return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+            static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+}
+
+Bytes Announcement(std::uint32_t start1, std::uint32_t length1, std::uint32_t start2,
+                   std::uint32_t length2) {
+    Bytes bytes = {0xDD, 0x02};
+    for (std::uint32_t v : {start1, start1 + length1 - 1, start2, start2 + length2 - 1}) {
+        Bytes field = Le32(v);
+        bytes.insert(bytes.end(), field.begin(), field.end());
+    }
+    return bytes;
+}
+
+Bytes Pattern(std::size_t size, unsigned seed) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<std::uint8_t>((i * 31 + seed) ^ (i >> 9));
+    }
+    return bytes;
+}
+
+int Run_Status(const std::string& arguments) {
+    std::string command =
+        Virtual_Phone_Process::Executable_Path() + " " + arguments + " >/dev/null 2>&1";
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(VirtualPhoneProgram, WholeUpdateLandsInTheFlashFileAndTheRecordOutlivesTheRun) {
+    Virtual_Phone_Files files;
+    const Bytes first = Pattern(70000, 1);  // three blocks, the last one short
+    const Bytes second = Pattern(5000, 2);
+    const std::string record = "CVLbootloaderVC_M418ZHTWA00200..";
+    {
+        Virtual_Phone_Process phone;
+        ASSERT_TRUE(phone.start(files.args()));
+        Raw_Host host(phone.device_path());
+        ASSERT_TRUE(host.ok());
+        for (int i = 0; i < 20; ++i) {
+            ASSERT_TRUE(host.sync_cycle()) << "cycle " << i;
+        }
+        ASSERT_TRUE(host.write_all({0xE0}));
+        Bytes answer = host.read_for(33, 2000);
+        ASSERT_EQ(answer.size(), 33u);
+        EXPECT_EQ(answer[0], 0x5A);
+
+        ASSERT_TRUE(host.write_all({0xD6}));
+        Bytes header = host.read_for(9, 2000);
+        ASSERT_EQ(header, (Bytes{0x5A, 0, 0, 0, 8, 0, 0, 4, 0}));
+        Bytes dump = host.read_for(8 * 1024, 5000);
+        ASSERT_EQ(dump.size(), 8u * 1024);
+        std::string text(dump.begin(), dump.begin() + 4096);
+        EXPECT_NE(text.find("CVLbootloaderVC_M418ZHTWA00100"), std::string::npos);
+
+        ASSERT_TRUE(host.write_all({0xE1}));
+        ASSERT_EQ(host.read_for(1, 2000), Bytes{0x5A});
+        ASSERT_TRUE(host.write_all(Bytes(record.begin(), record.end())));
+
+        ASSERT_TRUE(host.write_all(Announcement(0x20000, 70000, 0x900000, 5000)));
+        ASSERT_EQ(host.read_for(1, 200), Bytes{0x5A});
+        ASSERT_TRUE(host.write_all({0xDE}));
+        ASSERT_EQ(host.read_for(1, 2000), Bytes{0x5A});
+        ASSERT_TRUE(host.write_all({0x00, 0x80, 0x00, 0x00}));
+        ASSERT_EQ(host.read_for(1, 1000), Bytes{0x5A});
+        for (const Bytes* region : {&first, &second}) {
+            for (std::size_t offset = 0; offset < region->size(); offset += 32768) {
+                auto end = std::min(region->size(), offset + 32768);
+                ASSERT_TRUE(host.send_block(Bytes(region->begin() + static_cast<long>(offset),
+                                                  region->begin() + static_cast<long>(end))));
+                ASSERT_EQ(host.read_for(1, 10000), Bytes{0x69});
+            }
+        }
+        ASSERT_EQ(host.read_for(1, 5000), Bytes{0x5A});
+        ASSERT_TRUE(host.write_all({0x60}));
+        ASSERT_TRUE(Wait_For_Log(files.log, "link-closed", 2000));
+        EXPECT_EQ(phone.stop(), 0);
+    }
+    auto flash = Read_Flash_File(files.flash);
+    ASSERT_TRUE(flash);
+    ASSERT_EQ(flash->size(), 2u);
+    EXPECT_EQ((*flash)[0].start, 0x20000u);
+    EXPECT_EQ((*flash)[0].length, 70000u);
+    EXPECT_EQ((*flash)[0].bytes, first);
+    EXPECT_EQ((*flash)[1].start, 0x900000u);
+    EXPECT_EQ((*flash)[1].bytes, second);
+
+    // A new run with the same state file answers with the record written before.
+    Virtual_Phone_Process again;
+    ASSERT_TRUE(again.start(files.args()));
+    Raw_Host host(again.device_path());
+    ASSERT_TRUE(host.write_all({0xE0}));
+    Bytes answer = host.read_for(33, 2000);
+    ASSERT_EQ(answer.size(), 33u);
+    EXPECT_EQ(std::string(answer.begin() + 1, answer.end()), record);
+}
+
+TEST(VirtualPhoneProgram, SurvivesTheHostOpeningAndClosingTheLineFiftyTimes) {
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    ASSERT_TRUE(phone.start(files.args()));
+    for (int i = 0; i < 50; ++i) {
+        Raw_Host host(phone.device_path());
+        ASSERT_TRUE(host.ok()) << "open " << i;
+        if (i % 5 == 0) {
+            ASSERT_TRUE(host.sync_cycle()) << "open " << i;
+        }
+    }
+    Raw_Host host(phone.device_path());
+    EXPECT_TRUE(host.sync_cycle());
+}
+
+TEST(VirtualPhoneProgram, IdlePhoneUsesAlmostNoCpu) {
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    ASSERT_TRUE(phone.start(files.args()));
+    {
+        Raw_Host host(phone.device_path());  // opened and closed once, as a search does
+        ASSERT_TRUE(host.sync_cycle());
+    }
+    const double before = phone.cpu_seconds();
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(phone.cpu_seconds() - before, 0.2);
+}
+
+TEST(VirtualPhoneProgram, SilentEchoOnceThenAnsweringAgain) {
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    ASSERT_TRUE(phone.start(files.args({"--fault", "sync-echo@1:silent"})));
+    Raw_Host host(phone.device_path());
+    ASSERT_TRUE(host.write_all({0x58}));
+    EXPECT_TRUE(host.read_for(1, 300).empty());
+    EXPECT_TRUE(host.sync_cycle());
+    EXPECT_TRUE(Log_Contains(files.log, "fault exchange=sync-echo kind=silent"));
+}
+
+TEST(VirtualPhoneProgram, UnpluggedPhoneHangsUpTheLineAndComesBackOnANewDevice) {
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    ASSERT_TRUE(
+        phone.start(files.args({"--fault", "hangup:after-bytes:2", "--replug-after", "200"})));
+    const std::string first_path = phone.device_path();
+    {
+        Raw_Host host(first_path);
+        ASSERT_TRUE(host.write_all({0x58}));
+        ASSERT_EQ(host.read_for(1, 1000), Bytes{0x58});
+        ASSERT_TRUE(host.write_all({0xA3}));
+        bool hung_up = false;
+        EXPECT_TRUE(host.read_for(1, 2000, &hung_up).empty());
+        EXPECT_TRUE(hung_up);
+    }
+    auto second_path = phone.next_device_path(3000);
+    ASSERT_TRUE(second_path);
+    Raw_Host host(*second_path);
+    EXPECT_TRUE(host.sync_cycle());
+    EXPECT_TRUE(Log_Contains(files.log, "hung-up"));
+}
+
+TEST(VirtualPhoneProgram, PhoneSwitchedOnLaterIgnoresTheHostUntilThen) {
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    const auto started = Clock::now();
+    ASSERT_TRUE(phone.start(files.args({"--appear-after", "700"})));
+    Raw_Host host(phone.device_path());
+    ASSERT_TRUE(host.write_all({0x58}));
+    Bytes early = host.read_for(1, 200);
+    if (Clock::now() - started < 650ms) {  // only meaningful if the machine kept up
+        EXPECT_TRUE(early.empty());
+    }
+    std::this_thread::sleep_until(started + 800ms);
+    EXPECT_TRUE(host.sync_cycle());
+}
+
+TEST(VirtualPhoneProgram, PacedLineIsNeverFasterThanItsBaudRate) {
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    ASSERT_TRUE(phone.start(
+        files.args({"--baud", "9600", "--dump-blocks", "1", "--dump-block-size", "1024"})));
+    Raw_Host host(phone.device_path());
+    const auto started = Clock::now();
+    ASSERT_TRUE(host.write_all({0xD6}));
+    Bytes dump = host.read_for(9 + 1024, 20000);
+    const auto elapsed = Clock::now() - started;
+    ASSERT_EQ(dump.size(), 9u + 1024);
+    // 1033 bytes of 10 bits at 9600 baud take 1.076 s.
+    EXPECT_GE(elapsed, 1000ms);
+}
+
+TEST(VirtualPhoneProgram, LateFinalAcknowledgementArrivesLateButArrives) {
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    ASSERT_TRUE(phone.start(files.args({"--fault", "final:late:600"})));
+    Raw_Host host(phone.device_path());
+    ASSERT_TRUE(host.write_all(Announcement(0, 16, 0x100, 0)));
+    ASSERT_EQ(host.read_for(1, 1000), Bytes{0x5A});
+    ASSERT_TRUE(host.write_all({0xDE, 0x00, 0x80, 0x00, 0x00}));
+    ASSERT_EQ(host.read_for(2, 2000), (Bytes{0x5A, 0x5A}));
+    ASSERT_TRUE(host.send_block(Pattern(16, 3)));
+    ASSERT_EQ(host.read_for(1, 2000), Bytes{0x69});
+    const auto accepted = Clock::now();
+    ASSERT_EQ(host.read_for(1, 5000), Bytes{0x5A});
+    EXPECT_GE(Clock::now() - accepted, 550ms);
+}
+
+TEST(VirtualPhoneProgram, RejectsBadSwitchesAndExitsAfterTheLastSession) {
+    EXPECT_EQ(Run_Status("--help"), 0);
+    EXPECT_EQ(Run_Status("--fault block:explode"), 2);
+    EXPECT_EQ(Run_Status("--baud fast"), 2);
+    EXPECT_EQ(Run_Status("--record-hex 12"), 2);
+
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    ASSERT_TRUE(phone.start(files.args({"--sessions", "1"})));
+    Raw_Host host(phone.device_path());
+    ASSERT_TRUE(host.write_all({0x60}));
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 200 && done == 0; ++i) {
+        std::this_thread::sleep_for(10ms);
+        done = waitpid(phone.pid(), &status, WNOHANG);
+    }
+    EXPECT_EQ(done, phone.pid());
+}
