@@ -1,0 +1,77 @@
+// Command-line parsing: what each command accepts, in any order and in both
+// option spellings, and that every misuse is caught before anything runs.
+#include <gtest/gtest.h>
+
+#include "cli/arguments.h"
+
+namespace {
+
+using cli::Command;
+using cli::Parse_Arguments;
+
+TEST(Arguments, FlashTakesItsOptionsInAnyOrderAndBothSpellings) {
+    const auto parsed = Parse_Arguments(
+        {"flash", "--lang=en", "--port", "/dev/ttyACM0", "image.bin", "--trace=t.txt"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    const cli::Arguments& args = parsed.arguments;
+    EXPECT_EQ(args.command, Command::kFlash);
+    EXPECT_EQ(args.image, "image.bin");
+    EXPECT_EQ(args.port, "/dev/ttyACM0");
+    EXPECT_EQ(args.trace, "t.txt");
+    EXPECT_EQ(args.language_flag, 0);
+
+    // Chinese is the default, as in the window.
+    const auto plain = Parse_Arguments({"flash", "image.bin"});
+    ASSERT_TRUE(plain.ok());
+    EXPECT_EQ(plain.arguments.language_flag, 1);
+    EXPECT_FALSE(plain.arguments.port.has_value());
+
+    // After "--" an image name may start with a dash.
+    const auto dashed = Parse_Arguments({"info", "--", "-odd.bin"});
+    ASSERT_TRUE(dashed.ok()) << dashed.error;
+    EXPECT_EQ(dashed.arguments.image, "-odd.bin");
+}
+
+TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
+    struct Case {
+        std::vector<std::string> words;
+        std::string reason;
+    };
+    const std::vector<Case> cases = {
+        {{}, "no command"},
+        {{"erase"}, "unknown command 'erase'"},
+        {{"flash"}, "needs an IMAGE"},
+        {{"flash", "a.bin", "b.bin"}, "unexpected argument 'b.bin'"},
+        {{"flash", "a.bin", "--port"}, "--port needs a value"},
+        {{"flash", "a.bin", "--port="}, "--port needs a value"},
+        {{"flash", "a.bin", "--lang", "de"}, "--lang takes zh or en"},
+        {{"flash", "a.bin", "--baud", "9600"}, "unknown option '--baud'"},
+        {{"info", "a.bin", "--trace", "t"}, "info does not take --trace"},
+        {{"doctor", "--lang", "en"}, "doctor does not take --lang"},
+        {{"ports", "x"}, "unexpected argument 'x'"},
+    };
+    for (const Case& c : cases) {
+        const auto parsed = Parse_Arguments(c.words);
+        EXPECT_FALSE(parsed.ok()) << c.reason;
+        EXPECT_NE(parsed.error.find(c.reason), std::string::npos) << parsed.error;
+    }
+    // So that the user is pointed at the right command's help.
+    EXPECT_EQ(Parse_Arguments({"flash", "--lang", "de", "a.bin"}).arguments.command,
+              Command::kFlash);
+}
+
+TEST(Arguments, HelpWinsOverMissingOperands) {
+    const auto help = Parse_Arguments({"flash", "--help"});
+    ASSERT_TRUE(help.ok()) << help.error;
+    EXPECT_TRUE(help.arguments.help);
+    EXPECT_EQ(help.arguments.command, Command::kFlash);
+
+    const auto overview = Parse_Arguments({"-h"});
+    ASSERT_TRUE(overview.ok());
+    EXPECT_TRUE(overview.arguments.help);
+    EXPECT_EQ(overview.arguments.command, Command::kNone);
+
+    EXPECT_FALSE(Parse_Arguments({"help", "nonsense"}).ok());
+}
+
+}  // namespace
