@@ -36,6 +36,7 @@ class DownloadCommand {
     Download_Outcome Run();
 
     FirmwareImage& Image() { return m_image; }
+    const FirmwareImage& Image() const { return m_image; }
     const Version_Record& Phone_Version() const { return m_phone_version; }
     // The dump file of the last first-run backup (chosen per machine).
     const std::string& Backup_Path() const { return m_backup_path; }

@@ -17,6 +17,7 @@
 #include "download/backup_path.h"
 #include "download/texts.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/phone_backend.h"
 #include "tests/support/scripted_port.h"
 
 namespace {
@@ -274,6 +275,371 @@ TEST(BackupPath, OnThisSystemTheDumpGoesToTheTemporaryDirectory) {
     EXPECT_EQ(std::filesystem::path(candidates.back()),
               std::filesystem::temp_directory_path() / "VANTREL");
     EXPECT_EQ(std::filesystem::path(Choose_Backup_Path()), temp.Path() / "VANTREL");
+}
+
+// ---------------------------------------------------------------------------
+// Against the phone's boot-loader model, on a simulated line
+
+constexpr std::string_view kMarker = "CVLbootloaderVC_";
+// What the phone's boot loader carries after the marker: model M418, language
+// ZHTW, byte 24 'A', version 00100.
+constexpr std::string_view kPhoneTail = "M418ZHTWA00100";
+// The image: same model and language, version 00101.
+constexpr std::string_view kImageText = "CVLbootloaderVC_M418ZHTWA00101";
+constexpr std::uint32_t kFirstLength = 40000;  // two blocks
+constexpr std::uint32_t kSecondLength = 300;
+
+Version_Record Record_Of(std::string_view text) {
+    Version_Record record{};
+    std::copy_n(text.begin(), std::min(text.size(), record.size()), record.begin());
+    return record;
+}
+
+// A phone whose record is record_text (erased, all 0xFF, when empty) and
+// whose boot loader carries tail_text after the marker.
+vphone::Phone_Config Phone(std::string_view record_text = {},
+                           std::string_view tail_text = kPhoneTail) {
+    vphone::Phone_Config config = vphone::Default_Config();
+    if (!record_text.empty())
+        config.record = Record_Of(record_text);
+    config.original_record_tail.fill(0);
+    std::copy(tail_text.begin(), tail_text.end(), config.original_record_tail.begin());
+    return config;
+}
+
+vphone::Fault_Rule Fault(vphone::Exchange exchange, vphone::Fault_Kind kind,
+                         std::optional<std::uint32_t> arg = {}) {
+    vphone::Fault_Rule rule;
+    rule.exchange = exchange;
+    rule.kind = kind;
+    rule.arg = arg;
+    return rule;
+}
+
+// One update bench: a private temporary directory, an image file, the phone
+// model on a simulated line, the port, the window and the command.
+struct Bench {
+    explicit Bench(vphone::Phone_Config config)
+        : image_file(Image_File(Bytes(kImageText), kFirstLength, kSecondLength)),
+          phone(std::move(config)),
+          line(phone),
+          port(line.make_backend(), Make_Fixed_Port_Lister({line.port_name()})),
+          command(port, view) {
+        view.file_name = image_file.Path();
+    }
+
+    std::string Dump_File() const { return (temp.Path() / "VANTREL").string(); }
+    bool Flash_Holds_The_Image() const {
+        const auto& flash = phone.flash();
+        return flash.size() == 2 && flash[0].start == 0x00010000 &&
+               flash[0].bytes == Random_Bytes(kFirstLength, 11) && flash[1].start == 0x00200000 &&
+               flash[1].bytes == Random_Bytes(kSecondLength, 12);
+    }
+    // The window after a stop before programming: idle buttons, the bar shown
+    // at 0, Timer1 never started, the port left open, the image released.
+    void Expect_Stopped_Before_Programming() const {
+        EXPECT_TRUE(view.buttons_enabled);
+        EXPECT_TRUE(view.bar_visible);
+        EXPECT_EQ(view.bar_position, 0);
+        EXPECT_EQ(view.Count("timer1"), 0);
+        EXPECT_TRUE(port.Is_Open());
+        EXPECT_FALSE(command.Image().Loaded());
+        EXPECT_EQ(line.count(vphone::Event_Kind::regions_announced), 0u);
+        EXPECT_EQ(view.log.back(), "buttons on");
+    }
+    // The first lines of every command that found the phone.
+    std::vector<std::string> Found_Lines() const {
+        return {std::string(text::kSearching),
+                std::string(text::kPleaseWait),
+                "",
+                std::string(text::kFoundPort) + line.port_name(),
+                std::string(text::kReadyToUpdate),
+                ""};
+    }
+
+    Private_Temp_Directory temp;
+    Temp_Image_File image_file;
+    vphone::Phone_Model phone;
+    Simulated_Phone_Line line;
+    CComport port;
+    Recording_View view;
+    DownloadCommand command;
+};
+
+bool Is_Time_Line(const std::string& line, std::string_view prefix) {
+    // "<prefix>Www Mmm dd hh:mm:ss yyyy\n."
+    return line.starts_with(prefix) && line.size() == prefix.size() + 26 &&
+           line[line.size() - 2] == '\n' && line.back() == '.';
+}
+
+TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNotFirst) {
+    Bench bench(Phone());  // erased record: first run
+
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
+
+    std::vector<std::string> expected = bench.Found_Lines();
+    expected.emplace_back(text::kFirstRun);
+    ASSERT_EQ(bench.view.memo.size(), expected.size() + 2)
+        << testing::PrintToString(bench.view.memo);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bench.view.memo.begin()));
+    EXPECT_TRUE(Is_Time_Line(bench.view.memo[7], text::kStartAtZh)) << bench.view.memo[7];
+    EXPECT_TRUE(Is_Time_Line(bench.view.memo[8], text::kEndAtZh)) << bench.view.memo[8];
+    EXPECT_EQ(bench.view.Find("box"), bench.view.Find("memo " + std::string(text::kEndAtZh)) + 1);
+    EXPECT_EQ(bench.view.log[bench.view.Find("box")], "box " + std::string(text::kUpdateOkZh));
+
+    // The record came out of the dump, was shown, and passed the second check.
+    EXPECT_EQ(bench.line.count(vphone::Event_Kind::dump_sent), 1u);
+    const Version_Record from_dump = Record_Of(std::string(kMarker) + std::string(kPhoneTail));
+    EXPECT_EQ(bench.command.Phone_Version(), from_dump);
+    EXPECT_EQ(bench.view.old_version, std::string(kMarker) + std::string(kPhoneTail));
+    EXPECT_EQ(bench.view.Count("clean old"), 2);
+    EXPECT_EQ(bench.command.Backup_Path(), bench.Dump_File());
+    EXPECT_FALSE(std::filesystem::exists(bench.Dump_File())) << "the dump is deleted";
+
+    // The phone now holds the image's record and its flash.
+    EXPECT_EQ(bench.phone.record(), Record_Of(kImageText));
+    EXPECT_TRUE(bench.Flash_Holds_The_Image());
+    EXPECT_TRUE(bench.line.every_read_within_limit());
+
+    // Idle again: port closed, bar hidden with its range set, timer stopped.
+    EXPECT_FALSE(bench.port.Is_Open());
+    EXPECT_FALSE(bench.view.bar_visible);
+    EXPECT_EQ(bench.view.bar_min, 0);
+    EXPECT_EQ(bench.view.bar_max, static_cast<int>(kFirstLength + kSecondLength));
+    EXPECT_EQ(bench.view.bar_step, static_cast<int>(kFirstLength + kSecondLength) / 20);
+    EXPECT_EQ(bench.view.bar_position, 0) << "the last block sets the bar back to 0";
+    EXPECT_FALSE(bench.view.timer1_on);
+    EXPECT_FALSE(bench.command.Image().Loaded());
+
+    // The order of the window's steps.
+    const Recording_View& v = bench.view;
+    EXPECT_EQ(v.log[0], "elapsed 0");
+    EXPECT_EQ(v.log[1], "buttons off");
+    EXPECT_LT(v.Find("memo " + std::string(text::kReadyToUpdate)), v.Find("bar at 0"));
+    EXPECT_EQ(v.Find("bar shown"), v.Find("bar at 0") + 1);
+    EXPECT_LT(v.Find("memo " + std::string(text::kFirstRun)), v.Find("timer1 on"));
+    EXPECT_LT(v.Find("timer1 on"), v.Find("memo " + std::string(text::kStartAtZh)));
+    EXPECT_LT(v.Find("bar hidden"), v.Find("memo " + std::string(text::kEndAtZh)));
+    EXPECT_EQ(v.Find("timer1 off"), v.Find("box") + 1);
+    EXPECT_EQ(v.log.back(), "buttons on");
+    EXPECT_EQ(v.Count("buttons"), 2);
+
+    // Second run, now in English: the phone holds the image's record.
+    bench.view.language = text::kEnglish;
+    bench.view.log.clear();
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
+    expected = bench.Found_Lines();  // still Chinese
+    expected.emplace_back(text::kSameVersion);
+    ASSERT_EQ(bench.view.memo.size(), expected.size() + 2)
+        << testing::PrintToString(bench.view.memo);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bench.view.memo.begin()));
+    EXPECT_TRUE(Is_Time_Line(bench.view.memo[7], text::kStartAtEn));
+    EXPECT_TRUE(Is_Time_Line(bench.view.memo[8], text::kEndAtEn));
+    EXPECT_EQ(bench.view.Count("box " + std::string(text::kUpdateOkEn)), 1);
+    EXPECT_EQ(bench.line.count(vphone::Event_Kind::dump_sent), 1u) << "no second dump";
+    EXPECT_EQ(bench.view.old_version, std::string(kImageText));
+    EXPECT_TRUE(bench.Flash_Holds_The_Image());
+}
+
+// Every outcome of the version check, on a phone that already holds a record.
+struct Check_Case {
+    const char* phone_record;
+    std::string_view notice;  // empty: none
+    bool goes_on;
+};
+
+class DownloadCommandVersionCheck : public testing::TestWithParam<Check_Case> {};
+
+TEST_P(DownloadCommandVersionCheck, PrintsItsNoticeAndStopsOrGoesOn) {
+    const Check_Case& c = GetParam();
+    Bench bench(Phone(c.phone_record));
+
+    const Download_Outcome outcome = bench.command.Run();
+
+    std::vector<std::string> expected = bench.Found_Lines();
+    if (!c.notice.empty())
+        expected.emplace_back(c.notice);
+    if (!c.goes_on) {
+        EXPECT_EQ(outcome, Download_Outcome::kStoppedBeforeProgramming);
+        EXPECT_EQ(bench.view.memo, expected);
+        bench.Expect_Stopped_Before_Programming();
+        EXPECT_EQ(bench.phone.record(), Record_Of(c.phone_record)) << "record not written";
+        return;
+    }
+    EXPECT_EQ(outcome, Download_Outcome::kUpdated);
+    ASSERT_EQ(bench.view.memo.size(), expected.size() + 2);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bench.view.memo.begin()));
+    EXPECT_TRUE(bench.Flash_Holds_The_Image());
+    EXPECT_EQ(bench.phone.record(), Record_Of(kImageText));
+    EXPECT_EQ(bench.line.count(vphone::Event_Kind::dump_sent), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, DownloadCommandVersionCheck,
+    testing::Values(Check_Case{"CVLbootloaderVC_M419ZHTWA00101", text::kVersionMismatch, false},
+                    Check_Case{"CVLbootloaderVC_M418ENUSA00101", text::kLanguageMismatch, false},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWB00101", "", false},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00102", text::kPhoneNewer, true},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101", text::kSameVersion, true},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00100", "", true},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101XY", text::kSameVersion, true}));
+
+TEST(DownloadCommandStops, UnreadablePhoneVersionIsReportedWithItsCode) {
+    vphone::Phone_Config config = Phone(kImageText);
+    config.faults.push_back(Fault(vphone::Exchange::e0_ack, vphone::Fault_Kind::silent));
+    Bench bench(std::move(config));
+    bench.view.language = text::kEnglish;  // the line is English whatever the setting
+
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+    std::vector<std::string> expected = bench.Found_Lines();
+    expected.emplace_back("Read boot loader failed,error is 2");
+    EXPECT_EQ(bench.view.memo, expected);
+    bench.Expect_Stopped_Before_Programming();
+}
+
+TEST(DownloadCommandStops, RefusedVersionWriteStopsWithoutAMessage) {
+    vphone::Phone_Config config = Phone("CVLbootloaderVC_M418ZHTWA00100");
+    config.faults.push_back(Fault(vphone::Exchange::e1_ack, vphone::Fault_Kind::wrong));
+    Bench bench(std::move(config));
+
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+    EXPECT_EQ(bench.view.memo, bench.Found_Lines());
+    bench.Expect_Stopped_Before_Programming();
+}
+
+TEST(DownloadCommandStops, SecondCheckAfterTheDumpDecidesAndTheDumpOutlivesTheStop) {
+    // First run, but the boot loader's record is for another language.
+    Bench bench(Phone({}, "M418ENUSA00100"));
+
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+    std::vector<std::string> expected = bench.Found_Lines();
+    expected.emplace_back(text::kFirstRun);
+    expected.emplace_back(text::kLanguageMismatch);
+    EXPECT_EQ(bench.view.memo, expected);
+    bench.Expect_Stopped_Before_Programming();
+    EXPECT_EQ(bench.view.old_version, "CVLbootloaderVC_M418ENUSA00100");
+    ASSERT_TRUE(std::filesystem::exists(bench.Dump_File()));
+    EXPECT_EQ(std::filesystem::file_size(bench.Dump_File()), bench.phone.dump_image().size());
+}
+
+// A dump that fails is named with its code; the second comparison, on the
+// record read before, then stops the command with the first-run notice again.
+TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
+    {
+        vphone::Phone_Config config = Phone();
+        config.faults.push_back(Fault(vphone::Exchange::d6_ack, vphone::Fault_Kind::silent));
+        Bench bench(std::move(config));
+        bench.port.Set_Time_Limits([] {
+            boot::Time_Limits limits;
+            limits.version_ack = 50;
+            return limits;
+        }());
+        EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+        std::vector<std::string> expected = bench.Found_Lines();
+        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back("Back up boot loader failed,error is 2");
+        expected.emplace_back(text::kFirstRun);
+        EXPECT_EQ(bench.view.memo, expected);
+        bench.Expect_Stopped_Before_Programming();
+    }
+    {
+        // The dump file cannot be created at all: a temporary directory
+        // where not even root may create a file.
+        Bench bench(Phone());
+        setenv("TMPDIR", "/proc", 1);
+        EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+        std::vector<std::string> expected = bench.Found_Lines();
+        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back("Back up boot loader failed,error is 6");
+        expected.emplace_back(text::kFirstRun);
+        EXPECT_EQ(bench.view.memo, expected);
+        bench.Expect_Stopped_Before_Programming();
+    }
+}
+
+TEST(DownloadCommandUpdate, DumpLeftByAnEarlierStoppedCommandIsDeleted) {
+    Bench bench(Phone("CVLbootloaderVC_M418ZHTWA00100"));  // not a first run
+    std::ofstream(bench.Dump_File(), std::ios::binary) << "an older dump";
+
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
+    EXPECT_EQ(bench.line.count(vphone::Event_Kind::dump_sent), 0u);
+    EXPECT_FALSE(std::filesystem::exists(bench.Dump_File()));
+}
+
+// A failed region announcement or transfer: one English line with the code,
+// no success box, and the command still finishes (link closed, port closed,
+// bar hidden, end line, timer stopped, buttons enabled).
+struct Programming_Fault {
+    vphone::Fault_Rule fault;
+    std::string_view failure_line;
+    bool programming_started;
+};
+
+class DownloadCommandProgramming : public testing::TestWithParam<Programming_Fault> {};
+
+TEST_P(DownloadCommandProgramming, FailureIsNamedAndTheCommandStillFinishes) {
+    const Programming_Fault& p = GetParam();
+    vphone::Phone_Config config = Phone("CVLbootloaderVC_M418ZHTWA00100");
+    config.faults.push_back(p.fault);
+    Bench bench(std::move(config));
+
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kProgrammingFailed);
+
+    const std::vector<std::string>& memo = bench.view.memo;
+    const std::vector<std::string> found = bench.Found_Lines();
+    ASSERT_EQ(memo.size(), found.size() + (p.programming_started ? 3 : 2))
+        << testing::PrintToString(memo);
+    EXPECT_TRUE(std::equal(found.begin(), found.end(), memo.begin()));
+    std::size_t at = found.size();
+    if (p.programming_started) {
+        EXPECT_TRUE(Is_Time_Line(memo[at++], text::kStartAtZh));
+    }
+    EXPECT_EQ(memo[at++], p.failure_line);
+    EXPECT_TRUE(Is_Time_Line(memo[at], text::kEndAtZh));
+
+    const Recording_View& v = bench.view;
+    EXPECT_EQ(v.Count("box"), 0);
+    EXPECT_EQ(v.Count("timer1 on"), 1);
+    EXPECT_FALSE(v.timer1_on);
+    EXPECT_FALSE(v.bar_visible);
+    EXPECT_TRUE(v.buttons_enabled);
+    EXPECT_EQ(v.log.back(), "buttons on");
+    EXPECT_FALSE(bench.port.Is_Open());
+    EXPECT_FALSE(bench.command.Image().Loaded());
+    EXPECT_EQ(bench.line.count(vphone::Event_Kind::link_closed), 1u);
+    EXPECT_EQ(bench.line.count(vphone::Event_Kind::transfer_started),
+              p.programming_started ? 1u : 0u);
+    if (!p.programming_started) {
+        EXPECT_EQ(v.bar_max, 100) << "no progress set-up without an accepted announcement";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DownloadCommandProgramming,
+    testing::Values(Programming_Fault{Fault(vphone::Exchange::dd_ack, vphone::Fault_Kind::wrong),
+                                      "Set regions failed,error is 9", false},
+                    Programming_Fault{
+                        Fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 0x06),
+                        "Download regions failed,error is 10", true}));
+
+// Window events are handled inside port calls; a second click that slips
+// through must not start a nested command.
+TEST(DownloadCommandUpdate, RunFromInsideARunningCommandIsRefused) {
+    Bench bench(Phone("CVLbootloaderVC_M418ZHTWA00100"));
+    std::vector<Download_Outcome> nested;
+    bench.port.Set_Message_Pump([&] {
+        if (nested.size() < 3)
+            nested.push_back(bench.command.Run());
+    });
+
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
+    EXPECT_EQ(nested, std::vector<Download_Outcome>(3, Download_Outcome::kAlreadyRunning));
+    EXPECT_EQ(bench.view.Count("buttons"), 2);
+    EXPECT_EQ(bench.view.Count("elapsed"), 1);
+    EXPECT_TRUE(bench.Flash_Holds_The_Image());
+    // Once finished, the command runs again.
+    bench.port.Set_Message_Pump({});
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
 }
 
 }  // namespace
