@@ -45,6 +45,10 @@ TForm1::TForm1(QWidget* parent)
     move(425, 87);  // where the window first appears on the screen
     m_timer1.setObjectName("Timer1");
     m_timer2.setObjectName("Timer2");
+    // Precise: a coarse timer may tick up to 5 % early, which would count
+    // seconds too fast and show the clock line before a full interval.
+    m_timer1.setTimerType(Qt::PreciseTimer);
+    m_timer2.setTimerType(Qt::PreciseTimer);
     m_timer1.setInterval(1000);
     m_timer2.setInterval(1000);
     m_timer2.start();  // running as the window is built; FormCreate stops it

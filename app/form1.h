@@ -51,6 +51,7 @@ class TForm1 : public QWidget, public DownloadView {
 
     // ---- Seams for tests and the version window ----
     CComport& Comport() { return m_comport; }
+    DownloadCommand& Download_Command() { return m_download; }
     Open_Dialog& OpenDialog1() { return m_open_dialog; }
     using Message_Box_Function = std::function<void(const QString& text)>;
     void Set_Message_Box(Message_Box_Function show) { m_message_box = std::move(show); }

@@ -1,0 +1,135 @@
+// The window's texts without a window: byte texts to screen text, the
+// status-bar texts, and the progress-bar adapter.
+#include <QProgressBar>
+#include <QtTest>
+#include <ctime>
+
+#include "app/clock_text.h"
+#include "app/display_text.h"
+#include "app/progress_adapter.h"
+#include "download/texts.h"
+
+class Text_Test : public QObject {
+    Q_OBJECT
+  private slots:
+    void zero_byte_ends_the_text();
+    void display_text_decodes_utf8_and_keeps_stray_bytes();
+    void display_text_holds_back_an_unfinished_character();
+    void elapsed_text_has_no_leading_zeros_data();
+    void elapsed_text_has_no_leading_zeros();
+    void time_text_and_clock_line_for_a_fixed_date();
+    void progress_adapter_keeps_step_and_clamps_position();
+};
+
+void Text_Test::zero_byte_ends_the_text() {
+    using namespace std::string_view_literals;
+    QCOMPARE(Up_To_Zero("abc"sv), "abc"sv);
+    QCOMPARE(Up_To_Zero("ab\0cd"sv), "ab"sv);
+    QCOMPARE(Up_To_Zero("\0"sv), ""sv);
+    QCOMPARE(Up_To_Zero(""sv), ""sv);
+}
+
+void Text_Test::display_text_decodes_utf8_and_keeps_stray_bytes() {
+    QCOMPARE(Display_Text("更新韌體 V1.0"), QString::fromUtf8("更新韌體 V1.0"));
+    // Big5 or arbitrary record bytes are not UTF-8: each shows as its Latin-1
+    // character instead of vanishing or turning into U+FFFD.
+    QCOMPARE(Display_Text("A\xFF"
+                          "B"),
+             QString::fromLatin1("A\xFF"
+                                 "B"));
+    QCOMPARE(Display_Text("\xA7\x41"), QString::fromLatin1("\xA7\x41"));
+    // An overlong encoding of '/' is refused as UTF-8.
+    QCOMPARE(Display_Text("\xC0\xAF"), QString::fromLatin1("\xC0\xAF"));
+    // A lead byte followed by a non-continuation byte.
+    QCOMPARE(Display_Text("\xE6"
+                          "A"),
+             QString::fromLatin1("\xE6"
+                                 "A"));
+    // Four-byte characters come through whole.
+    QCOMPARE(Display_Text("\xF0\x9F\x98\x80").size(), 2);
+}
+
+void Text_Test::display_text_holds_back_an_unfinished_character() {
+    const std::string character = "韌";  // three bytes
+    std::string bytes = "V";
+    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kHold), QString("V"));
+    bytes += character[0];
+    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kHold), QString("V"));
+    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kShow), QString::fromLatin1("V\xE9"));
+    bytes += character[1];
+    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kHold), QString("V"));
+    bytes += character[2];
+    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kHold), QString::fromUtf8("V韌"));
+}
+
+void Text_Test::elapsed_text_has_no_leading_zeros_data() {
+    QTest::addColumn<int>("seconds");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("start") << 0 << "0:0:0";
+    QTest::newRow("first tick") << 1 << "0:0:1";
+    QTest::newRow("59") << 59 << "0:0:59";
+    QTest::newRow("60") << 60 << "0:1:0";
+    QTest::newRow("65") << 65 << "0:1:5";
+    QTest::newRow("3599") << 3599 << "0:59:59";
+    QTest::newRow("3600") << 3600 << "1:0:0";
+    QTest::newRow("3661") << 3661 << "1:1:1";
+    QTest::newRow("a day") << 90061 << "25:1:1";
+}
+
+void Text_Test::elapsed_text_has_no_leading_zeros() {
+    QFETCH(int, seconds);
+    QFETCH(QString, text);
+    QCOMPARE(QString::fromStdString(clock_text::Elapsed_Text(seconds)), text);
+}
+
+void Text_Test::time_text_and_clock_line_for_a_fixed_date() {
+    std::tm monday{};
+    monday.tm_year = 2026 - 1900;
+    monday.tm_mon = 11;
+    monday.tm_mday = 7;
+    monday.tm_wday = 1;
+    monday.tm_hour = 23;
+    monday.tm_min = 59;
+    monday.tm_sec = 19;
+    const std::string time_text = text::Time_Text(monday);
+    QCOMPARE(time_text, std::string("Mon Dec 07 23:59:19 2026\n"));
+
+    std::tm early{};
+    early.tm_year = 2007 - 1900;
+    early.tm_mon = 0;
+    early.tm_mday = 2;
+    early.tm_wday = 2;
+    early.tm_hour = 3;
+    early.tm_min = 4;
+    early.tm_sec = 5;
+    QCOMPARE(text::Time_Text(early), std::string("Tue Jan 02 03:04:05 2007\n"));
+
+    // The "." follows the line feed of the time text.
+    QCOMPARE(clock_text::Clock_Line(0, time_text),
+             std::string("The system time is Mon Dec 07 23:59:19 2026\n."));
+    QCOMPARE(clock_text::Clock_Line(1, time_text),
+             std::string("系統顯示時間為 Mon Dec 07 23:59:19 2026\n."));
+    // Any flag other than 0 reads as Chinese.
+    QCOMPARE(clock_text::Clock_Line(7, time_text), clock_text::Clock_Line(1, time_text));
+}
+
+void Text_Test::progress_adapter_keeps_step_and_clamps_position() {
+    QProgressBar bar;
+    Progress_Bar_Adapter adapter(bar);
+    QCOMPARE(adapter.step(), 1);
+    adapter.set_minimum(0);
+    adapter.set_maximum(65536);
+    adapter.set_step(32768);
+    QCOMPARE(adapter.step(), 32768);
+    adapter.set_position(32768);
+    QCOMPARE(adapter.position(), 32768);
+    QCOMPARE(bar.value(), 32768);
+    // A position past the end shows a full bar rather than the old value.
+    adapter.set_position(70000);
+    QCOMPARE(adapter.position(), 65536);
+    adapter.set_position(-5);
+    QCOMPARE(adapter.position(), 0);
+}
+
+QTEST_MAIN(Text_Test)
+#include "text_test.moc"
