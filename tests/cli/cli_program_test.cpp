@@ -3,6 +3,9 @@
 // in the phone's flash, the trace file, and Ctrl-C.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -278,6 +281,28 @@ TEST(CliWithoutPhone, BadUsageSaysWhyAndExits1) {
         EXPECT_TRUE(Contains(help.out, "Usage: flashtool-cli " + command)) << help.out;
     }
     EXPECT_EQ(Run_Cli({"--help"}).exit_code, 0);
+}
+
+// Root opens any device, so the refusal can only be seen as another user.
+TEST(CliWithoutPhone, RefusedPortIsNamedWithItsFix) {
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not refuse root";
+    Virtual_Phone_Files files;
+    const std::string locked = files.folder.string() + "/ttyLOCKED";
+    std::ofstream(locked).put('x');
+    ASSERT_EQ(chmod(locked.c_str(), 0), 0);
+    Temp_Image_File file(Sound_Image(100, 100).Build());
+
+    const Cli_Run flash = Run_Cli({"flash", file.Path(), "--port", locked, "--lang", "en"});
+    EXPECT_EQ(flash.exit_code, 3);
+    const std::size_t not_found = flash.out.find("can find the comport\n");
+    ASSERT_NE(not_found, std::string::npos) << flash.out;
+    EXPECT_NE(flash.out.find(locked, not_found), std::string::npos) << "the next line names it";
+
+    const Cli_Run doctor = Run_Cli({"doctor", "--port", locked});
+    EXPECT_EQ(doctor.exit_code, 3);
+    EXPECT_TRUE(Contains(doctor.out, "permission denied")) << doctor.out;
+    EXPECT_TRUE(Contains(doctor.out, "the device belongs to group")) << doctor.out;
 }
 
 TEST_F(CliAgainstPhone, DoctorTellsAUsablePortFromAMissingOne) {
