@@ -2,6 +2,7 @@
 #include "app/start_up.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <exception>
@@ -55,6 +56,7 @@ int Run_Flashtool(int& argc, char** argv) {
         // The name the desktop shows for the program (taskbar, window class);
         // the window keeps its own caption.
         QApplication::setApplicationName(QStringLiteral("Vantrel Tool"));
+        QApplication::setWindowIcon(QIcon(QStringLiteral(":/flashtool.png")));
         TForm1 form1;
         TForm2 form2;
         form1.Set_Version_Window(&form2);
