@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "download/backup_path.h"
 #include "download/texts.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
@@ -241,40 +240,6 @@ TEST(DownloadCommandEarlyEnd, RefusedPortsLineNamesEveryPortOnce) {
     EXPECT_EQ(line,
               "No permission to open /nonexistent/ttyACM0, /dev/ttyUSB1: add your user to the "
               "group dialout (sudo usermod -aG dialout $USER), then log in again");
-}
-
-// ---------------------------------------------------------------------------
-// The dump file's place
-
-TEST(BackupPath, FirstWritableCandidateWinsAndAFullFailureFallsToTheLast) {
-    Private_Temp_Directory temp;
-    const std::string blocked = (temp.Path() / "no-such-dir" / "VANTREL").string();
-    const std::string usable = (temp.Path() / "VANTREL").string();
-    // A file where a directory should be: not even root can create below it.
-    std::ofstream(temp.Path() / "plain-file") << "x";
-    const std::string under_file = (temp.Path() / "plain-file" / "VANTREL").string();
-
-    EXPECT_EQ(Choose_Backup_Path({blocked, usable}), usable);
-    EXPECT_TRUE(std::filesystem::exists(usable)) << "opening for append creates the file";
-    EXPECT_EQ(Choose_Backup_Path({blocked, under_file}), under_file);
-
-    // An existing dump is kept: append mode never truncates.
-    std::ofstream(usable, std::ios::binary) << "old dump";
-    EXPECT_EQ(Choose_Backup_Path({usable}), usable);
-    EXPECT_EQ(std::filesystem::file_size(usable), 8u);
-
-    Remove_Backup_File(usable);
-    EXPECT_FALSE(std::filesystem::exists(usable));
-    Remove_Backup_File(usable);  // a missing file is no error
-}
-
-TEST(BackupPath, OnThisSystemTheDumpGoesToTheTemporaryDirectory) {
-    Private_Temp_Directory temp;
-    const std::vector<std::string> candidates = Backup_Path_Candidates();
-    ASSERT_FALSE(candidates.empty());
-    EXPECT_EQ(std::filesystem::path(candidates.back()),
-              std::filesystem::temp_directory_path() / "VANTREL");
-    EXPECT_EQ(std::filesystem::path(Choose_Backup_Path()), temp.Path() / "VANTREL");
 }
 
 // ---------------------------------------------------------------------------
