@@ -161,6 +161,9 @@ class PosixBackend final : public PortBackend {
                 result.ok = false;
                 return result;
             }
+            // A signal that came between two waits left no EINTR behind.
+            if (serial::Interrupt_Requested())
+                return result;
             const std::int64_t left = deadline - Now_Ms();
             if (left <= 0)
                 return result;
@@ -202,6 +205,8 @@ class PosixBackend final : public PortBackend {
                 result.ok = false;
                 return result;
             }
+            if (serial::Interrupt_Requested())
+                return result;
             // Writes have no time-out: wait until the driver takes more.
             pollfd pfd{m_fd, POLLOUT, 0};
             const int ready = ::poll(&pfd, 1, -1);
