@@ -119,6 +119,7 @@ class Simulated_Phone_Line {
         while (got < buffer.size() && !m_incoming.empty() && !m_incoming.front().hang_up &&
                m_incoming.front().ready_us <= deadline) {
             m_now_us = std::max(m_now_us, m_incoming.front().ready_us);
+            m_last_delivered_us = m_now_us;
             buffer[got++] = m_incoming.front().byte;
             m_incoming.pop_front();
         }
@@ -141,7 +142,10 @@ class Simulated_Phone_Line {
         if (!alive()) {
             return {false, 0};
         }
-        if (m_phone.mid_exchange() && m_now_us - m_last_write_us >= m_idle_reset_us) {
+        // Only the host's own silence counts: time spent waiting for a late
+        // reply from the phone does not make the phone forget the exchange.
+        const std::int64_t quiet_since = std::max(m_last_write_us, m_last_delivered_us);
+        if (m_phone.mid_exchange() && m_now_us - quiet_since >= m_idle_reset_us) {
             m_phone.line_quiet();
         }
         m_host_bytes.insert(m_host_bytes.end(), bytes.begin(), bytes.end());
@@ -239,6 +243,7 @@ class Simulated_Phone_Line {
     std::int64_t m_byte_us = 0;
     std::int64_t m_idle_reset_us = 2'000'000;
     std::int64_t m_last_write_us = 0;
+    std::int64_t m_last_delivered_us = 0;  // when the host last read a phone byte
 
     bool m_open = false;
     std::uint64_t m_generation = 0;       // plug generation the open handle belongs to
