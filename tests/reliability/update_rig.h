@@ -1,0 +1,173 @@
+// A whole update on the bench: the download command driving the in-process
+// virtual phone (simulated clock), with a window stand-in that records what
+// the user would see, a firmware image file and a private temporary folder
+// for the dump file. Shared by the reliability tests.
+#pragma once
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/download_command.h"
+#include "download/texts.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/phone_backend.h"
+#include "tools/virtual_phone/phone_model.h"
+
+namespace reliability {
+
+// The record the in-process phone's default dump carries: marker and tail.
+inline constexpr std::string_view kPhoneRecordText = "CVLbootloaderVC_M418ZHTWA00100";
+
+// The window as the download command sees it.
+class Bench_View final : public DownloadView, public ImageFileChooser, public ProgressBar {
+  public:
+    void Button_Control(bool enable) override {
+        download_enabled = enable;
+        cancel_enabled = enable;
+    }
+    ImageFileChooser& Image_Dialog() override { return *this; }
+    ProgressBar& Progress_Bar() override { return *this; }
+    void Set_Progress_Visible(bool visible) override { bar_visible = visible; }
+    void Set_Timer1_Enabled(bool enabled) override { timer1_on = enabled; }
+    void Set_Elapsed_Seconds(int) override {}
+    void Show_Message_Box(std::string_view text) override { boxes.emplace_back(text); }
+    int Language_Flag() const override { return language; }
+
+    void Print_Str_to_Memo(std::string_view text) override {
+        memo.emplace_back(text.substr(0, text.find('\0')));
+    }
+    void Print_Str_to_Tedit(std::string_view) override {}
+    void Print_Str_to_OldTedit(std::string_view) override {}
+    void Print_Str_to_ToolBar(int, std::string_view) override {}
+    void Clean_Memo() override { memo.clear(); }
+    void Clean_Tedit() override {}
+    void Clean_OldTedit() override {}
+
+    std::string Choose_File() override { return file_name; }
+
+    int minimum() const override { return bar_min; }
+    int maximum() const override { return bar_max; }
+    int step() const override { return bar_step; }
+    int position() const override { return bar_position; }
+    void set_minimum(int value) override { bar_min = value; }
+    void set_maximum(int value) override { bar_max = value; }
+    void set_step(int value) override { bar_step = value; }
+    void set_position(int value) override {
+        bar_position = value;
+        bar_out_of_range = bar_out_of_range || value < bar_min || value > bar_max;
+    }
+
+    bool Idle() const { return download_enabled && cancel_enabled && !timer1_on; }
+    bool Memo_Has(std::string_view line) const {
+        return std::find(memo.begin(), memo.end(), line) != memo.end();
+    }
+    std::string Memo_Text() const {
+        std::string all;
+        for (const auto& line : memo)
+            all += line + " | ";
+        return all;
+    }
+
+    std::vector<std::string> memo;
+    std::vector<std::string> boxes;
+    std::string file_name;
+    int language = text::kEnglish;
+    bool download_enabled = true, cancel_enabled = true, timer1_on = false, bar_visible = false;
+    bool bar_out_of_range = false;
+    int bar_min = 0, bar_max = 100, bar_step = 10, bar_position = 0;
+};
+
+// A fresh temporary folder, made the process's TMPDIR while it lives, so the
+// dump file of every test lands in a place of its own.
+class Private_Temp_Folder {
+  public:
+    Private_Temp_Folder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "flashtool-rel-XXXXXX");
+        if (mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        m_path = pattern;
+        if (const char* old = getenv("TMPDIR"))
+            m_old = old;
+        setenv("TMPDIR", m_path.c_str(), 1);
+    }
+    ~Private_Temp_Folder() {
+        if (m_old.empty())
+            unsetenv("TMPDIR");
+        else
+            setenv("TMPDIR", m_old.c_str(), 1);
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    Private_Temp_Folder(const Private_Temp_Folder&) = delete;
+    Private_Temp_Folder& operator=(const Private_Temp_Folder&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+
+  private:
+    std::filesystem::path m_path;
+    std::string m_old;
+};
+
+// An image whose version record is the one the phone's dump carries, so a
+// first update of a fresh phone passes the version check.
+inline test_support::Image_Builder Matching_Image(std::uint32_t first_start,
+                                                  std::vector<std::uint8_t> first,
+                                                  std::uint32_t second_start,
+                                                  std::vector<std::uint8_t> second) {
+    test_support::Image_Builder image;
+    image.version_text = test_support::Bytes(kPhoneRecordText);
+    image.first = {first_start, std::move(first), std::nullopt};
+    image.second = {second_start, std::move(second), std::nullopt};
+    return image;
+}
+
+// The phone, the line, the port and the command, wired as the window wires them.
+class Update_Rig {
+  public:
+    Update_Rig(vphone::Phone_Config config, const test_support::Image_Builder& image)
+        : phone(std::move(config)),
+          line(phone),
+          file(image.Build()),
+          first(image.first.data),
+          second(image.second.data),
+          port(line.make_backend(), Make_Fixed_Port_Lister({line.port_name()})),
+          command(port, view) {
+        view.file_name = file.Path();
+    }
+
+    // Whether every byte the phone accepted equals the image's byte there,
+    // and (complete) whether it accepted all of them.
+    bool Flash_Matches_Image(bool complete) const {
+        const std::vector<std::uint8_t>* regions[] = {&first, &second};
+        if (phone.flash().empty())
+            return !complete || (first.empty() && second.empty());
+        if (phone.flash().size() != 2)
+            return false;
+        for (int r = 0; r < 2; ++r) {
+            const auto& accepted = phone.flash()[r].bytes;
+            const auto& image = *regions[r];
+            if (accepted.size() > image.size() || (complete && accepted.size() != image.size()))
+                return false;
+            if (!std::equal(accepted.begin(), accepted.end(), image.begin()))
+                return false;
+        }
+        return true;
+    }
+
+    vphone::Phone_Model phone;
+    Simulated_Phone_Line line;
+    Private_Temp_Folder temp;
+    test_support::Temp_Image_File file;
+    std::vector<std::uint8_t> first, second;
+    Bench_View view;
+    CComport port;
+    DownloadCommand command;
+};
+
+}  // namespace reliability
