@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli_process.h"
@@ -178,7 +179,9 @@ TEST_F(CliAgainstPhone, ReadVersionShowsTheRecordAndEndsTheLink) {
 
 TEST_F(CliAgainstPhone, CtrlCDuringTheTransferClosesThePortAndExits130) {
     // Paced so that the transfer takes several seconds.
-    Start_Phone({"--baud", "230400"});
+    // It forgets a half-received block after 300 ms of silence, as a boot
+    // loader does before it can be spoken to again.
+    Start_Phone({"--baud", "230400", "--idle-reset-ms", "300"});
     const Image_Builder image = Sound_Image(100000, 1000);
     Temp_Image_File file(image.Build());
 
@@ -193,7 +196,9 @@ TEST_F(CliAgainstPhone, CtrlCDuringTheTransferClosesThePortAndExits130) {
     // for a block reply); generous for a loaded machine.
     EXPECT_LT(run.seconds - run.interrupted_after, 5.0);
 
-    // The port was released: the next update finds the phone and completes.
+    // The port was released: the next update finds the phone and completes,
+    // once the phone has given up on the block the interrupt cut short.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
     const Cli_Run again = Flash(file);
     EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
     Expect_Flash_Equals(image);
