@@ -9,6 +9,7 @@
 #include <getopt.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -315,7 +316,9 @@ class Phone_Program {
     explicit Phone_Program(Options options)
         : m_options(std::move(options)), m_model(m_options.phone), m_start(Clock::now()) {
         if (m_options.baud != 0) {
-            m_byte_time = std::chrono::microseconds(10'000'000ull / m_options.baud);
+            // In nanoseconds: at 115200 baud a byte takes 86.8 us, and whole
+            // microseconds would run the line almost 1 % fast.
+            m_byte_time = std::chrono::nanoseconds(10'000'000'000ull / m_options.baud);
         }
     }
 
@@ -341,9 +344,13 @@ class Phone_Program {
     bool m_session_leader = false;
 
     std::deque<Pending> m_pending;
-    std::chrono::microseconds m_byte_time{0};
+    std::chrono::nanoseconds m_byte_time{0};
     Clock::time_point m_output_free{};  // when the paced line may take the next byte
     Clock::time_point m_input_free{};
+    // The host's bytes were still waiting when the phone last read: the line
+    // has been busy since then, however late this process wakes up.
+    bool m_input_backlog = false;
+    Clock::time_point m_last_read{};
     Clock::time_point m_last_input{};
     std::optional<Clock::time_point> m_replug_at;
     bool m_flash_dirty = false;
@@ -447,13 +454,22 @@ void Phone_Program::read_host(Clock::time_point now) {
     }
     m_last_input = now;
     if (m_byte_time.count() > 0) {
-        m_input_free = now + m_byte_time * got;
+        // A line that had bytes queued carries on at its own rate from where
+        // it was; one that was idle starts with the bytes just seen. So a
+        // late wake-up of this process does not slow the line down.
+        const Clock::time_point line_start =
+            m_input_backlog ? std::max(m_input_free, m_last_read) : now;
+        m_input_free = line_start + m_byte_time * got;
+        int waiting = 0;
+        m_input_backlog = ioctl(m_line.master(), FIONREAD, &waiting) == 0 && waiting > 0;
+        m_last_read = now;
     }
     if (now - m_start < milliseconds(m_options.appear_after_ms)) {
         return;  // not switched on yet: the bytes fall on deaf ears
     }
     m_model.receive({buffer, static_cast<std::size_t>(got)});
-    take_model_output(now);
+    // The phone cannot answer bytes that are still crossing the line.
+    take_model_output(std::max(now, m_input_free));
 }
 
 bool Phone_Program::write_due(Clock::time_point now) {
@@ -482,7 +498,9 @@ bool Phone_Program::write_due(Clock::time_point now) {
         }
         head.sent += static_cast<std::size_t>(put);
         if (m_byte_time.count() > 0) {
-            m_output_free = now + m_byte_time * put;
+            // The bytes were ready at their due time or when the line fell
+            // free, whichever came later; waking up later does not delay them.
+            m_output_free = std::max(head.due, m_output_free) + m_byte_time * put;
             return false;
         }
     }
