@@ -71,20 +71,18 @@ int Total_Bytes(const Image_Region& first, const Image_Region& second) {
     return static_cast<int>(std::min<std::uint64_t>(total, INT_MAX));
 }
 
+#ifndef _WIN32
 // The group that may open a serial device; "dialout" on most systems.
 std::string Device_Group(const std::string& device_path) {
-#ifndef _WIN32
     struct stat status {};
     if (::stat(device_path.c_str(), &status) == 0) {
         if (const group* owner = ::getgrgid(status.st_gid); owner != nullptr && owner->gr_name) {
             return owner->gr_name;
         }
     }
-#else
-    (void)device_path;
-#endif
     return "dialout";
 }
+#endif
 
 }  // namespace
 
@@ -97,12 +95,16 @@ std::string Refused_Ports_Line(const std::vector<Port_Candidate>& refused) {
             line += ", ";
         line += refused[i].display_name;
     }
+#ifdef _WIN32
+    line += text::kPortsInUse;
+#else
     const std::string group = Device_Group(refused.front().device_path);
     line += text::kPortsRefusedGroup;
     line += group;
     line += text::kPortsRefusedCommand;
     line += group;
     line += text::kPortsRefusedLogin;
+#endif
     return line;
 }
 

@@ -57,6 +57,7 @@ class DownloadCommand {
 };
 
 // The line that follows "can find the comport" when the search could not open
-// some ports for lack of permission: names them and the fix. Empty when no
-// port was refused.
+// some ports for lack of permission: names them and the fix (the device's
+// group on Linux; on Windows such a port is held by another program). Empty
+// when no port was refused.
 std::string Refused_Ports_Line(const std::vector<Port_Candidate>& refused);

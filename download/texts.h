@@ -46,6 +46,9 @@ inline constexpr std::string_view kPortsRefused = "No permission to open ";
 inline constexpr std::string_view kPortsRefusedGroup = ": add your user to the group ";
 inline constexpr std::string_view kPortsRefusedCommand = " (sudo usermod -aG ";
 inline constexpr std::string_view kPortsRefusedLogin = " $USER), then log in again";
+// On Windows a refused port is held by another program.
+inline constexpr std::string_view kPortsInUse =
+    ": in use by another program; close it and try again";
 
 // English / Chinese pairs.
 inline constexpr std::string_view kNotFoundEn = "can find the comport";
