@@ -1,0 +1,273 @@
+// bench_window: the window program's start-up and memory, each against a
+// reference measured in the same run, on a real X display (scripts/bench runs
+// it under Xvfb):
+//   - start-up to the first paint of the main window (the program's own
+//     start-up: application object, Form1, Form2, show), against the same
+//     for a bare Qt window of the same size: the toolkit's own floor;
+//   - peak resident memory of the window while it updates a 16 MiB image
+//     through the virtual phone, against the window's peak when it only
+//     starts and paints, and against the limit 1.2 x image + 80 MiB.
+// Each measurement runs in a fresh child process (this program re-executed
+// with a role argument), so that every start-up is a cold start of Qt and
+// every peak belongs to one run alone.
+//
+//   bench_window [--rounds N]             the table, as Markdown
+//   bench_window first-paint form|bare    (child) prints the ms to first paint
+//   bench_window update IMAGE DEVICE      (child) prints its outcome and peak
+#include <unistd.h>
+
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/form1.h"
+#include "app/form2.h"
+#include "bench/update/bench_process.h"
+#include "bench/update/result_table.h"
+#include "serial/port_list.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/virtual_phone_process.h"
+
+namespace {
+
+constexpr const char* kSpawnVariable = "BENCH_WINDOW_SPAWN_NS";
+constexpr const char* kPhoneRecord = "CVLbootloaderVC_M418ZHTWA00100";
+constexpr const char* kImageVersion = "CVLbootloaderVC_M418ZHTWA00101";
+constexpr std::size_t kMiB = 1024 * 1024;
+
+long long Monotonic_Ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
+}
+
+// The process's own peak resident set, in KiB, as the kernel keeps it.
+long Peak_Rss_Kib() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    }
+    return 0;
+}
+
+// Runs an action once the window has painted for the first time and the event
+// loop is back (the window's pixels have then been handed to the X server).
+class After_First_Paint : public QObject {
+  public:
+    explicit After_First_Paint(std::function<void()> action) : m_action(std::move(action)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !m_seen) {
+            m_seen = true;
+            QTimer::singleShot(0, m_action);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> m_action;
+    bool m_seen = false;
+};
+
+int Child_First_Paint(int argc, char** argv, bool bare) {
+    const char* spawn = std::getenv(kSpawnVariable);
+    const long long spawn_ns = spawn ? std::atoll(spawn) : Monotonic_Ns();
+    QApplication application(argc, argv);
+    // The time from the moment the parent forked this process; the main
+    // window's close handler ends the process itself, so leave without it.
+    After_First_Paint watch([spawn_ns] {
+        const double ms = static_cast<double>(Monotonic_Ns() - spawn_ns) / 1e6;
+        std::printf("first-paint-ms %.3f\n", ms);
+        std::fflush(stdout);
+        _exit(0);
+    });
+    if (bare) {
+        QWidget window;
+        window.resize(760, 560);
+        QLabel label(QStringLiteral("flashtool"), &window);
+        window.installEventFilter(&watch);
+        window.show();
+        return application.exec();
+    }
+    // As the program starts: title, main window, hidden version window, show.
+    QApplication::setApplicationName(QStringLiteral("Vantrel Tool"));
+    TForm1 form1;
+    TForm2 form2;
+    form1.Set_Version_Window(&form2);
+    form1.installEventFilter(&watch);
+    form1.show();
+    return application.exec();
+}
+
+int Child_Update(int argc, char** argv, const std::string& image, const std::string& device) {
+    QApplication application(argc, argv);
+    TForm1 form1;
+    TForm2 form2;
+    form1.Set_Version_Window(&form2);
+    // The user's choices, made without dialogs: the image file, the phone's
+    // port, and the completion box answered at once.
+    form1.OpenDialog1().Set_Show_Function(
+        [&](const QString&) { return std::optional<QString>(QString::fromStdString(image)); });
+    form1.Comport().Set_Port_Lister(Make_Fixed_Port_Lister({device}));
+    QString box_text;
+    form1.Set_Message_Box([&](const QString& text) { box_text = text; });
+    const auto report = [&] {
+        if (image.empty()) {
+            std::printf("idle\npeak-kib %ld\n", Peak_Rss_Kib());
+        } else {
+            form1.DownloadClick();
+            std::printf("box %s\npeak-kib %ld\n", box_text.toStdString().c_str(), Peak_Rss_Kib());
+        }
+        std::fflush(stdout);
+        _exit(0);
+    };
+    // Idle: the peak once the window has painted. Update: the click as soon
+    // as the loop runs; the window repaints during the update.
+    After_First_Paint after_paint(report);
+    if (image.empty())
+        form1.installEventFilter(&after_paint);
+    else
+        QTimer::singleShot(0, report);
+    form1.show();
+    return application.exec();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::string Self_Path() {
+    char path[4096] = {};
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : "";
+}
+
+double Value_After(const std::string& out, const std::string& key) {
+    const std::size_t at = out.find(key + " ");
+    return at == std::string::npos ? -1 : std::atof(out.c_str() + at + key.size() + 1);
+}
+
+// One child's first paint in ms, or -1.
+double First_Paint_Ms(const std::string& self, bool bare) {
+    const std::string spawn = std::string(kSpawnVariable) + "=" + std::to_string(Monotonic_Ns());
+    const bench::Program_Run run =
+        bench::Run_Program({self, "first-paint", bare ? "bare" : "form"}, 60, {spawn});
+    if (run.exit_code != 0) {
+        std::fprintf(stderr, "bench_window: first-paint child failed:\n%s\n", run.out.c_str());
+        return -1;
+    }
+    return Value_After(run.out, "first-paint-ms");
+}
+
+std::string Text(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+int Run_Table(int rounds) {
+    bench::Result_Table table;
+    const std::string self = Self_Path();
+    if (std::getenv("DISPLAY") == nullptr) {
+        std::fprintf(stderr, "bench_window: no DISPLAY; run it under xvfb-run\n");
+        return 2;
+    }
+
+    std::fprintf(stderr, "bench_window: first paint, %d rounds\n", rounds);
+    std::vector<double> form, bare;
+    bool ok = true;
+    for (int round = 0; round < rounds; ++round) {
+        const double bare_ms = First_Paint_Ms(self, true);
+        const double form_ms = First_Paint_Ms(self, false);
+        ok = ok && bare_ms > 0 && form_ms > 0;
+        bare.push_back(bare_ms);
+        form.push_back(form_ms);
+    }
+    const double form_ms = Median(form);
+    const double bare_ms = Median(bare);
+    std::string all_form, all_bare;
+    for (std::size_t i = 0; i < form.size(); ++i) {
+        all_form += Text(i ? ", %.0f" : "%.0f", form[i]);
+        all_bare += Text(i ? ", %.0f" : "%.0f", bare[i]);
+    }
+    table.Add({"window start-up to first paint (Xvfb)", ok ? Text("%.0f ms", form_ms) : "FAILED",
+               "bare Qt window of the same size " + Text("%.0f ms", bare_ms),
+               Text("%.2f", form_ms / bare_ms), "none set (reported)", std::nullopt});
+
+    std::fprintf(stderr, "bench_window: peak memory, idle and 16 MiB update\n");
+    const bench::Program_Run idle = bench::Run_Program({self, "update", "", ""}, 60);
+    const double idle_mib = Value_After(idle.out, "peak-kib") / 1024.0;
+
+    test_support::Image_Builder image;
+    image.version_text = test_support::Bytes(kImageVersion);
+    image.first.start = 0x00010000;
+    image.first.data = test_support::Random_Bytes(12 * kMiB, 31);
+    image.second.start = 0x02000000;
+    image.second.data = test_support::Random_Bytes(4 * kMiB, 32);
+    const test_support::Temp_Image_File file(image.Build());
+    Virtual_Phone_Process phone;
+    std::string error;
+    bench::Program_Run update;
+    if (phone.start({"--record-text", kPhoneRecord}, &error)) {
+        update = bench::Run_Program({self, "update", file.Path(), phone.device_path()}, 300);
+    } else {
+        std::fprintf(stderr, "bench_window: virtual phone did not start: %s\n", error.c_str());
+    }
+    const bool updated =
+        update.exit_code == 0 && (update.out.find("Update OK!") != std::string::npos ||
+                                  update.out.find("更新完成!") != std::string::npos);
+    if (!updated)
+        std::fprintf(stderr, "bench_window: update failed:\n%s\n", update.out.c_str());
+    const double peak_mib = Value_After(update.out, "peak-kib") / 1024.0;
+    const double limit_mib = 1.2 * 16 + 80;
+    table.Add({"peak memory of the window updating a 16 MiB image (unpaced)",
+               updated ? Text("%.1f MiB", peak_mib) : "FAILED",
+               "window started and painted, idle: " + Text("%.1f MiB", idle_mib) +
+                   "; limit 1.2 x image + 80 MiB = " + Text("%.1f MiB", limit_mib),
+               Text("%.3f", peak_mib / limit_mib) + " of limit", "< 1.00 of limit",
+               updated && peak_mib < limit_mib});
+    table.Note(
+        "Window figures: the program's own start-up code and windows (TForm1, TForm2) "
+        "in a bench host that stands in for the file dialog and the completion box; the "
+        "16 MiB update took " +
+        Text("%.2f s", update.seconds) + " in the window, the update adds " +
+        Text("%.1f MiB", peak_mib - idle_mib) +
+        " to the idle window's peak. First paint: median of " + std::to_string(rounds) +
+        " cold starts each, alternating; all runs, in ms: window " + all_form + "; bare " +
+        all_bare + ".");
+    table.Print(stdout);
+    return table.Any_Failed() ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string role = argc > 1 ? argv[1] : "";
+    if (role == "first-paint" && argc == 3)
+        return Child_First_Paint(argc, argv, std::string(argv[2]) == "bare");
+    if (role == "update" && argc == 4)
+        return Child_Update(argc, argv, argv[2], argv[3]);
+    int rounds = 5;
+    if (role == "--rounds" && argc == 3)
+        rounds = std::max(1, std::atoi(argv[2]));
+    else if (argc != 1) {
+        std::fprintf(stderr, "usage: bench_window [--rounds N]\n");
+        return 2;
+    }
+    return Run_Table(rounds);
+}
