@@ -275,10 +275,27 @@ Phone_Model::Phone_Model(Phone_Config config)
       m_random(m_config.seed) {}
 
 void Phone_Model::receive(std::span<const std::uint8_t> bytes) {
-    for (std::uint8_t byte : bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
         if (m_unplugged) {
             return;
         }
+        // A block's data is only collected until the block is complete: take
+        // it in one piece, so that a fast host is not held up by the model.
+        // (Byte by byte when the cable is to be pulled after an exact count.)
+        const std::size_t block_bytes = std::size_t{m_block_length} + 2;
+        if (m_state == State::block_data && m_config.hang_up_after_bytes == 0 &&
+            m_field.size() < block_bytes) {
+            const std::size_t take = std::min(block_bytes - m_field.size(), bytes.size() - at);
+            m_field.insert(m_field.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(at + take));
+            m_bytes_received += take;
+            at += take;
+            if (m_field.size() == block_bytes) {
+                on_block_complete();
+            }
+            continue;
+        }
+        const std::uint8_t byte = bytes[at++];
         ++m_bytes_received;
         on_byte(byte);
         if (m_config.hang_up_after_bytes != 0 && m_bytes_received == m_config.hang_up_after_bytes &&
