@@ -67,13 +67,9 @@ int CComport::Download_Regions(const Image_Region& first, const Image_Region& se
             return 7;
     }
 
+    if (const int result = Command_With_Ack(boot::kDownloadRegions, m_limits.download_ack))
+        return result;
     std::uint8_t answer = 0;
-    if (!Write_Byte(boot::kDownloadRegions))
-        return 1;
-    if (!Read_Byte(answer, m_limits.download_ack))
-        return 2;
-    if (answer != boot::kAck)
-        return 3;
     if (!Write(Little_Endian_32(boot::kBlockSize)))
         return 4;
     if (!Read_Byte(answer, m_limits.block_size_ack))

@@ -63,13 +63,8 @@ using File_Handle = std::unique_ptr<std::FILE, File_Closer>;
 
 int CComport::Read_Phone_Version(Version_Record& phone_version) {
     Operation_Scope scope(*this, "Read_Phone_Version");
-    if (!Write_Byte(boot::kReadVersion))
-        return 1;
-    std::uint8_t answer = 0;
-    if (!Read_Byte(answer, m_limits.version_ack))
-        return 2;
-    if (answer != boot::kAck)
-        return 3;
+    if (const int result = Command_With_Ack(boot::kReadVersion, m_limits.version_ack))
+        return result;
 
     // Read into a separate record so that a partial answer leaves the
     // caller's record as it was.
@@ -145,13 +140,8 @@ int CComport::Backup_Boot_Loader(const std::string& backup_path) {
     if (!file)
         return 6;
 
-    if (!Write_Byte(boot::kReadBootLoader))
-        return 1;
-    std::uint8_t answer = 0;
-    if (!Read_Byte(answer, m_limits.version_ack))
-        return 2;
-    if (answer != boot::kAck)
-        return 3;
+    if (const int result = Command_With_Ack(boot::kReadBootLoader, m_limits.version_ack))
+        return result;
 
     std::array<std::uint8_t, 4> field{};
     if (!Read(field, m_limits.dump_header))
@@ -219,13 +209,8 @@ int CComport::Find_Version_In_Backup(const std::string& path, std::string_view m
 
 int CComport::Write_Phone_Version(const Version_Record& image_version) {
     Operation_Scope scope(*this, "Write_Phone_Version");
-    if (!Write_Byte(boot::kWriteVersion))
-        return 1;
-    std::uint8_t answer = 0;
-    if (!Read_Byte(answer, m_limits.version_ack))
-        return 2;
-    if (answer != boot::kAck)
-        return 3;
+    if (const int result = Command_With_Ack(boot::kWriteVersion, m_limits.version_ack))
+        return result;
     // The boot loader stores the record without acknowledging it.
     if (!Write(image_version))
         return 1;

@@ -115,3 +115,10 @@ bool CComport::Read_Byte(std::uint8_t& byte, std::uint32_t timeout_ms) {
 bool CComport::Write_Byte(std::uint8_t byte) {
     return Write(std::span<const std::uint8_t>(&byte, 1));
 }
+
+int CComport::Command_With_Ack(std::uint8_t command, std::uint32_t timeout_ms) {
+    if (!Write_Byte(command)) return 1;
+    std::uint8_t answer = 0;
+    if (!Read_Byte(answer, timeout_ms)) return 2;
+    return answer == boot::kAck ? 0 : 3;
+}

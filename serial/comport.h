@@ -119,6 +119,10 @@ private:
     void Dispatch_Pending_Messages();
     bool Read_Byte(std::uint8_t& byte, std::uint32_t timeout_ms);
     bool Write_Byte(std::uint8_t byte);
+    // Writes a command byte and reads the boot loader's consent within
+    // timeout_ms: 0 acknowledged, 1 command not written, 2 no answer, 3 an
+    // answer other than the acknowledgement. Every data command opens so.
+    int Command_With_Ack(std::uint8_t command, std::uint32_t timeout_ms);
 
     std::unique_ptr<PortBackend> m_backend;
     std::unique_ptr<PortLister> m_lister;
