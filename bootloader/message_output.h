@@ -21,3 +21,16 @@ public:
     virtual void Clean_Tedit() = 0;
     virtual void Clean_OldTedit() = 0;
 };
+
+// Shows nothing: for callers that have no window (benchmarks, fuzz targets,
+// a command that prints its own summary). Override what you want to keep.
+class Silent_Output : public MessageOutput {
+public:
+    void Print_Str_to_Memo(std::string_view) override {}
+    void Print_Str_to_Tedit(std::string_view) override {}
+    void Print_Str_to_OldTedit(std::string_view) override {}
+    void Print_Str_to_ToolBar(int, std::string_view) override {}
+    void Clean_Memo() override {}
+    void Clean_Tedit() override {}
+    void Clean_OldTedit() override {}
+};

@@ -31,14 +31,7 @@ class Captured_Output final : public MessageOutput {
     std::string version_text;
 };
 
-class Given_File final : public ImageFileChooser {
-  public:
-    explicit Given_File(std::string path) : m_path(std::move(path)) {}
-    std::string Choose_File() override { return m_path; }
-
-  private:
-    std::string m_path;
-};
+using Given_File = Fixed_Image_File;
 
 void Print_Region(const char* name, const Image_Region& region) {
     std::printf("%-15s start 0x%08X (%u)  end 0x%08X (%u)  length 0x%08X (%u)\n", name,

@@ -12,16 +12,7 @@ namespace {
 
 // The protocol shows the record's characters in the window's old-version
 // field; here the record is printed whole instead.
-class Ignored_Output final : public MessageOutput {
-  public:
-    void Print_Str_to_Memo(std::string_view) override {}
-    void Print_Str_to_Tedit(std::string_view) override {}
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Print_Str_to_ToolBar(int, std::string_view) override {}
-    void Clean_Memo() override {}
-    void Clean_Tedit() override {}
-    void Clean_OldTedit() override {}
-};
+using Ignored_Output = Silent_Output;
 
 }  // namespace
 

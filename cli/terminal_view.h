@@ -50,14 +50,7 @@ class TerminalView final : public DownloadView {
     std::optional<long long> Elapsed_Seconds() const;
 
   private:
-    class Chooser final : public ImageFileChooser {
-      public:
-        explicit Chooser(std::string path) : m_path(std::move(path)) {}
-        std::string Choose_File() override { return m_path; }
-
-      private:
-        std::string m_path;
-    };
+    using Chooser = Fixed_Image_File;
 
     class TerminalProgress final : public ProgressBar {
       public:

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "bootloader/records.h"
 
@@ -40,4 +41,15 @@ class ImageFileChooser {
 public:
     virtual ~ImageFileChooser() = default;
     virtual std::string Choose_File() = 0;
+};
+
+// A "dialog" that always answers the path it was given: the command-line
+// tool's image argument, a test's generated image.
+class Fixed_Image_File final : public ImageFileChooser {
+public:
+    explicit Fixed_Image_File(std::string path) : m_path(std::move(path)) {}
+    std::string Choose_File() override { return m_path; }
+
+private:
+    std::string m_path;
 };

@@ -24,27 +24,14 @@
 
 namespace {
 
-class Null_Output : public MessageOutput {
+class Null_Output : public Silent_Output {
   public:
     void Print_Str_to_Memo(std::string_view text) override {
         std::fprintf(stderr, "loader: %.*s\n", static_cast<int>(text.size()), text.data());
     }
-    void Print_Str_to_Tedit(std::string_view) override {}
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Print_Str_to_ToolBar(int, std::string_view) override {}
-    void Clean_Memo() override {}
-    void Clean_Tedit() override {}
-    void Clean_OldTedit() override {}
 };
 
-class Fixed_Dialog : public ImageFileChooser {
-  public:
-    explicit Fixed_Dialog(std::string path) : m_path(std::move(path)) {}
-    std::string Choose_File() override { return m_path; }
-
-  private:
-    std::string m_path;
-};
+using Fixed_Dialog = Fixed_Image_File;
 
 void Put(std::FILE* file, std::uint32_t value, int bytes) {
     for (int shift = (bytes - 1) * 8; shift >= 0; shift -= 8) {

@@ -15,25 +15,9 @@
 
 namespace {
 
-class Null_Output : public MessageOutput {
-  public:
-    void Print_Str_to_Memo(std::string_view) override {}
-    void Print_Str_to_Tedit(std::string_view) override {}
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Print_Str_to_ToolBar(int, std::string_view) override {}
-    void Clean_Memo() override {}
-    void Clean_Tedit() override {}
-    void Clean_OldTedit() override {}
-};
+using Null_Output = Silent_Output;
 
-class Fixed_Dialog : public ImageFileChooser {
-  public:
-    explicit Fixed_Dialog(std::string path) : m_path(std::move(path)) {}
-    std::string Choose_File() override { return m_path; }
-
-  private:
-    std::string m_path;
-};
+using Fixed_Dialog = Fixed_Image_File;
 
 // One scratch file per fuzzing process, rewritten for every input and
 // removed when the process ends.

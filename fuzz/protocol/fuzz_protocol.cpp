@@ -31,16 +31,7 @@ namespace {
 
 constexpr std::uint32_t kMaxFirstRegion = 3 * boot::kBlockSize + 7;
 
-class Null_Output final : public MessageOutput {
-  public:
-    void Print_Str_to_Memo(std::string_view) override {}
-    void Print_Str_to_Tedit(std::string_view) override {}
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Print_Str_to_ToolBar(int, std::string_view) override {}
-    void Clean_Memo() override {}
-    void Clean_Tedit() override {}
-    void Clean_OldTedit() override {}
-};
+using Null_Output = Silent_Output;
 
 // The dump file of this fuzzing process, emptied for every input and removed
 // when the process ends.
