@@ -185,7 +185,14 @@ bool DownloadCommand::Check_Versions() {
     }
     if (verdict != 0)
         return false;  // Compare_Version said why, if anything
-    return m_port.Write_Phone_Version(m_image.Image_Version) == 0;
+    // A phone that does not take the record stops the update before its flash
+    // is touched; say so, rather than leave the user with no word at all.
+    const int write_result = m_port.Write_Phone_Version(m_image.Image_Version);
+    if (write_result != 0) {
+        m_view.Print_Str_to_Memo(With_Code(text::kWriteVersionFailed, write_result));
+        return false;
+    }
+    return true;
 }
 
 // First run: the phone holds no record of ours yet, but its boot loader

@@ -36,6 +36,7 @@ inline constexpr std::string_view kSameVersion = "手機版本與下載版本相
 inline constexpr std::string_view kWrongBin = "You choose the wrong bin!";
 inline constexpr std::string_view kReopenFailed = "fail to open the file, retry please !";
 inline constexpr std::string_view kReadVersionFailed = "Read boot loader failed,error is ";
+inline constexpr std::string_view kWriteVersionFailed = "Write version failed,error is ";
 inline constexpr std::string_view kSetRegionsFailed = "Set regions failed,error is ";
 inline constexpr std::string_view kDownloadFailed = "Download regions failed,error is ";
 inline constexpr std::string_view kBackupFailed = "Back up boot loader failed,error is ";

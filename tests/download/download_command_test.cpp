@@ -462,13 +462,15 @@ TEST(DownloadCommandStops, UnreadablePhoneVersionIsReportedWithItsCode) {
     bench.Expect_Stopped_Before_Programming();
 }
 
-TEST(DownloadCommandStops, RefusedVersionWriteStopsWithoutAMessage) {
+TEST(DownloadCommandStops, RefusedVersionWriteIsNamedWithItsCode) {
     vphone::Phone_Config config = Phone("CVLbootloaderVC_M418ZHTWA00100");
     config.faults.push_back(Fault(vphone::Exchange::e1_ack, vphone::Fault_Kind::wrong));
     Bench bench(std::move(config));
 
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
-    EXPECT_EQ(bench.view.memo, bench.Found_Lines());
+    std::vector<std::string> expected = bench.Found_Lines();
+    expected.push_back(std::string(text::kWriteVersionFailed) + "3");
+    EXPECT_EQ(bench.view.memo, expected);
     bench.Expect_Stopped_Before_Programming();
 }
 

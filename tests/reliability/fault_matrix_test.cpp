@@ -50,8 +50,9 @@ Expected Backup_Failed(int code) {
     return {Download_Outcome::kStoppedBeforeProgramming,
             std::string(text::kBackupFailed) + std::to_string(code)};
 }
-Expected Write_Failed() {
-    return {Download_Outcome::kStoppedBeforeProgramming, ""};
+Expected Write_Failed(int code) {
+    return {Download_Outcome::kStoppedBeforeProgramming,
+            std::string(text::kWriteVersionFailed) + std::to_string(code)};
 }
 Expected Regions_Failed(int code) {
     return {Download_Outcome::kProgrammingFailed,
@@ -118,8 +119,8 @@ std::vector<Exchange_Row> Exchange_Table() {
         // Block 2 of the dump; its first byte is not part of the record.
         {"DumpBlock", Exchange::dump_block, kLimits.dump_block, 2, Backup_Failed(5), ok,
          Backup_Failed(5), Backup_Failed(1), 0},
-        {"E1Ack", Exchange::e1_ack, kLimits.version_ack, 1, Write_Failed(), Write_Failed(),
-         Write_Failed(), Write_Failed(), 0},
+        {"E1Ack", Exchange::e1_ack, kLimits.version_ack, 1, Write_Failed(2), Write_Failed(3),
+         Write_Failed(2), Write_Failed(1), 0},
         // Region announcement and transfer.
         {"DDAck", Exchange::dd_ack, kLimits.regions_ack, 1, Regions_Failed(8), Regions_Failed(9),
          Regions_Failed(8), Regions_Failed(6), 0},
