@@ -409,10 +409,12 @@ void Phone_Program::take_model_output(Clock::time_point now) {
     }
 }
 
+// Files are brought up to date before the events are logged: a test that sees
+// an event in the log then finds the flash and the record that go with it.
 void Phone_Program::handle_events() {
     using vphone::Event_Kind;
-    for (const auto& event : m_model.take_events()) {
-        log(vphone::Describe(event));
+    const auto events = m_model.take_events();
+    for (const auto& event : events) {
         switch (event.kind) {
             case Event_Kind::record_written:
                 if (!m_options.state_path.empty() &&
@@ -433,6 +435,9 @@ void Phone_Program::handle_events() {
                 break;
         }
     }
+    save_flash();
+    for (const auto& event : events)
+        log(vphone::Describe(event));
 }
 
 void Phone_Program::save_flash() {
@@ -572,9 +577,10 @@ int Phone_Program::run() {
             now - m_last_input >= milliseconds(m_options.idle_reset_ms)) {
             m_model.line_quiet();
         }
-        const bool blocked_out = write_due(now);
+        // The files catch up with what the phone took before its replies
+        // leave: a host that has its answer finds the flash written.
         handle_events();
-        save_flash();
+        const bool blocked_out = write_due(now);
 
         // Sleep until the next thing that can happen.
         std::optional<Clock::time_point> wake = exit_at;
