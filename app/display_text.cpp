@@ -3,11 +3,6 @@
 
 #include <cstdint>
 
-std::string_view Up_To_Zero(std::string_view bytes) {
-    const auto zero = bytes.find('\0');
-    return zero == std::string_view::npos ? bytes : bytes.substr(0, zero);
-}
-
 namespace {
 
 // Length of the UTF-8 sequence that lead starts, 0 if lead cannot start one.

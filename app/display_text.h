@@ -5,10 +5,6 @@
 #include <QString>
 #include <string_view>
 
-// The text up to its first zero byte: an appended text ends there, as a C
-// string does.
-std::string_view Up_To_Zero(std::string_view bytes);
-
 // Decodes UTF-8. A byte that does not start or continue a valid UTF-8 sequence
 // is shown as its Latin-1 character (a phone's version record may hold any
 // byte). With Incomplete_Tail::kHold an incomplete sequence at the very end is

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/captions.h"
-#include "app/clock_text.h"
+#include "download/captions.h"
+#include "download/clock_text.h"
 #include "app/display_text.h"
 #include "app/form2.h"
 #include "app/menu_keys.h"
@@ -78,7 +78,7 @@ void TForm1::FormCreate() {
     m_elapsed_seconds = 0;
     m_timer1.stop();
     m_timer2.stop();
-    m_language_flag = text::kChinese;
+    m_language_flag = Language::kChinese;
     Set_Captions(m_language_flag);
     Clean_Memo();
 }
@@ -97,7 +97,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
 
 void TForm1::Print_Str_to_Memo(std::string_view text) {
     // The joined text ends at a zero byte, the line break included.
-    const std::string_view kept = Up_To_Zero(text);
+    const std::string_view kept = text::Up_To_Zero(text);
     QString appended = Display_Text(kept);
     if (kept.size() == text.size())
         appended += QLatin1Char('\n');
@@ -109,12 +109,12 @@ void TForm1::Print_Str_to_Memo(std::string_view text) {
 }
 
 void TForm1::Print_Str_to_Tedit(std::string_view text) {
-    m_new_version += Up_To_Zero(text);
+    m_new_version += text::Up_To_Zero(text);
     Show_Version_Field(*ui->VersionNameEdit, m_new_version);
 }
 
 void TForm1::Print_Str_to_OldTedit(std::string_view text) {
-    m_old_version += Up_To_Zero(text);
+    m_old_version += text::Up_To_Zero(text);
     Show_Version_Field(*ui->OldVersionNameEdit, m_old_version);
 }
 
@@ -126,7 +126,7 @@ void TForm1::Show_Version_Field(QLineEdit& field, const std::string& bytes) {
 void TForm1::Print_Str_to_ToolBar(int panel, std::string_view text) {
     if (panel != 0 && panel != 1)
         return;  // the status bar has two panels
-    m_panel_text[panel] = Up_To_Zero(text);
+    m_panel_text[panel] = text::Up_To_Zero(text);
     // A panel is one line: the line feed that ends a time text is not drawn.
     QString shown = Display_Text(m_panel_text[panel]);
     shown.remove(QLatin1Char('\r'));
@@ -218,7 +218,7 @@ void TForm1::About1_oldClick() {
 
 // ---- Language ----
 
-void TForm1::Set_Captions(int language_flag) {
+void TForm1::Set_Captions(Language language_flag) {
     ui->Download->setText(From_Utf8(caption::kDownload.For(language_flag)));
     ui->Cancel->setText(From_Utf8(caption::kCancel.For(language_flag)));
     ui->ShowTime->setText(From_Utf8(caption::kShowTime.For(language_flag)));
@@ -227,13 +227,13 @@ void TForm1::Set_Captions(int language_flag) {
 }
 
 void TForm1::EnglishClick() {
-    m_language_flag = text::kEnglish;
+    m_language_flag = Language::kEnglish;
     Set_Captions(m_language_flag);
     Clean_Memo();
 }
 
 void TForm1::ChineseClick() {
-    m_language_flag = text::kChinese;
+    m_language_flag = Language::kChinese;
     Set_Captions(m_language_flag);
     Clean_Memo();
 }

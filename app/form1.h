@@ -47,7 +47,7 @@ class TForm1 : public QWidget, public DownloadView {
     void Set_Timer1_Enabled(bool enabled) override;
     void Set_Elapsed_Seconds(int seconds) override { m_elapsed_seconds = seconds; }
     void Show_Message_Box(std::string_view text) override;
-    int Language_Flag() const override { return m_language_flag; }
+    Language Language_Flag() const override { return m_language_flag; }
 
     // ---- Seams for tests and the version window ----
     CComport& Comport() { return m_comport; }
@@ -80,7 +80,7 @@ class TForm1 : public QWidget, public DownloadView {
 
   private:
     void FormCreate();
-    void Set_Captions(int language_flag);
+    void Set_Captions(Language language);
     void Show_Version_Field(QLineEdit& field, const std::string& bytes);
 
     std::unique_ptr<Ui::Form1> ui;
@@ -93,7 +93,7 @@ class TForm1 : public QWidget, public DownloadView {
     Hidden_Menu_Keys* m_menu_keys = nullptr;  // owned by the window
     TForm2* m_form2 = nullptr;                // not owned
     Message_Box_Function m_message_box;
-    int m_language_flag = 1;
+    Language m_language_flag = Language::kChinese;
     int m_elapsed_seconds = 0;
     bool m_download_running = false;
     // The version fields' bytes as appended; the fields show them decoded.

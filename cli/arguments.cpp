@@ -121,9 +121,9 @@ Parse_Result Parse_Arguments(const std::vector<std::string>& words) {
         } else if (name == "--trace") {
             args.trace = *value;
         } else if (*value == "zh") {
-            args.language_flag = 1;
+            args.language_flag = Language::kChinese;
         } else if (*value == "en") {
-            args.language_flag = 0;
+            args.language_flag = Language::kEnglish;
         } else {
             return Fail("--lang takes zh or en, not '" + *value + "'", rules->command);
         }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "download/texts.h"
+
 namespace cli {
 
 enum class Command { kNone, kInfo, kPorts, kFlash, kReadVersion, kDoctor };
@@ -18,7 +20,7 @@ struct Arguments {
     std::string image;                 // info, flash
     std::optional<std::string> port;   // --port DEVICE: search only that device
     std::optional<std::string> trace;  // --trace FILE
-    int language_flag = 1;             // --lang zh (default, 1) or en (0)
+    Language language_flag = Language::kChinese;  // --lang zh (default) or en
 };
 
 struct Parse_Result {

@@ -8,15 +8,10 @@
 
 namespace cli {
 namespace {
-// A zero byte ends an appended text, as it ends a C string.
-std::string_view Up_To_Zero(std::string_view text) {
-    const std::size_t zero = text.find('\0');
-    return zero == std::string_view::npos ? text : text.substr(0, zero);
-}
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 }  // namespace
 
-TerminalView::TerminalView(std::string image_path, int language_flag, std::FILE* out,
+TerminalView::TerminalView(std::string image_path, Language language_flag, std::FILE* out,
                            std::FILE* err, bool draw_progress)
     : m_chooser(std::move(image_path)),
       m_language_flag(language_flag),
@@ -27,19 +22,19 @@ TerminalView::TerminalView(std::string image_path, int language_flag, std::FILE*
 void TerminalView::Print_Str_to_Memo(std::string_view text) {
     Flush_Fields();
     End_Progress_Line();
-    const std::string_view line = Up_To_Zero(text);
+    const std::string_view line = text::Up_To_Zero(text);
     std::fwrite(line.data(), 1, line.size(), m_out);
     std::fputc('\n', m_out);
     std::fflush(m_out);
 }
 
 void TerminalView::Print_Str_to_Tedit(std::string_view text) {
-    m_new_version.text += Up_To_Zero(text);
+    m_new_version.text += text::Up_To_Zero(text);
     m_new_version.shown = false;
 }
 
 void TerminalView::Print_Str_to_OldTedit(std::string_view text) {
-    m_old_version.text += Up_To_Zero(text);
+    m_old_version.text += text::Up_To_Zero(text);
     m_old_version.shown = false;
 }
 

@@ -20,7 +20,7 @@ class TerminalView final : public DownloadView {
   public:
     // out: memo and fields; err: the progress line, drawn only when
     // draw_progress is set (the caller checks that err is a terminal).
-    TerminalView(std::string image_path, int language_flag, std::FILE* out, std::FILE* err,
+    TerminalView(std::string image_path, Language language_flag, std::FILE* out, std::FILE* err,
                  bool draw_progress);
 
     // MessageOutput
@@ -40,7 +40,7 @@ class TerminalView final : public DownloadView {
     void Set_Timer1_Enabled(bool enabled) override;
     void Set_Elapsed_Seconds(int seconds) override;
     void Show_Message_Box(std::string_view text) override;
-    int Language_Flag() const override { return m_language_flag; }
+    Language Language_Flag() const override { return m_language_flag; }
 
     // Shows version fields that changed since they were last shown.
     void Flush_Fields();
@@ -87,7 +87,7 @@ class TerminalView final : public DownloadView {
 
     Chooser m_chooser;
     TerminalProgress m_progress{*this};
-    int m_language_flag;
+    Language m_language_flag;
     std::FILE* m_out;
     std::FILE* m_err;
     bool m_draw_progress;

@@ -7,6 +7,7 @@
 
 #include "bootloader/message_output.h"
 #include "download/firmware_image.h"
+#include "download/texts.h"
 #include "serial/ui_hooks.h"
 
 class DownloadView : public MessageOutput {
@@ -23,6 +24,5 @@ public:
     virtual void Set_Elapsed_Seconds(int seconds) = 0;
     // Modal box with an OK button; returns when the user has closed it.
     virtual void Show_Message_Box(std::string_view text) = 0;
-    // 0 English, any other value Chinese.
-    virtual int Language_Flag() const = 0;
+    virtual Language Language_Flag() const = 0;
 };

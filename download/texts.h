@@ -1,7 +1,6 @@
 // The fixed texts of the update and the time text, in one place.
 //
-// Some messages follow the window's language (Language_Flag: 0 English, any
-// other value Chinese), some are always Chinese and some always English, as
+// Some messages follow the window's language (Language_Flag), some are always Chinese and some always English, as
 // the phone's service staff know them. Chinese texts are Traditional Chinese,
 // stored as UTF-8.
 #pragma once
@@ -10,15 +9,23 @@
 #include <string>
 #include <string_view>
 
+// The window's language, Language_Flag: Chinese at start, English on request.
+// The values are the flag's historical numbers.
+enum class Language : int { kEnglish = 0, kChinese = 1 };
+
 namespace text {
 
-inline constexpr int kEnglish = 0;
-inline constexpr int kChinese = 1;
-
-// Picks the English or the Chinese text by the language flag.
-inline std::string_view By_Language(int language_flag, std::string_view english,
+// Picks the English or the Chinese text by the language.
+inline std::string_view By_Language(Language language, std::string_view english,
                                     std::string_view chinese) {
-    return language_flag == kEnglish ? english : chinese;
+    return language == Language::kEnglish ? english : chinese;
+}
+
+// The text up to its first zero byte: a text appended to the message area or
+// a version field ends there, as a C string does.
+inline std::string_view Up_To_Zero(std::string_view bytes) {
+    const std::size_t zero = bytes.find('\0');
+    return zero == std::string_view::npos ? bytes : bytes.substr(0, zero);
 }
 
 // Always Chinese.

@@ -169,7 +169,7 @@ void Window_Test::start_state() {
     QCOMPARE(Control<QLabel>("StatusBar1_Panel0")->text(), QString());
     QCOMPARE(Control<QLabel>("StatusBar1_Panel1")->text(), QString());
 
-    QCOMPARE(m_form1->Language_Flag(), 1);
+    QCOMPARE(m_form1->Language_Flag(), Language::kChinese);
     QCOMPARE(m_form1->Elapsed_Seconds(), 0);
     QVERIFY(!m_form1->Timer1().isActive());
     QVERIFY(!m_form1->Timer2().isActive());
@@ -374,7 +374,7 @@ void Window_Test::language_switches_recaption_and_empty_the_memo() {
     m_form1->Print_Str_to_Tedit("V3");
     m_form1->Print_Str_to_ToolBar(0, "0:0:9");
     Control<QAction>("English")->trigger();
-    QCOMPARE(m_form1->Language_Flag(), 0);
+    QCOMPARE(m_form1->Language_Flag(), Language::kEnglish);
     QCOMPARE(Control<QPushButton>("Download")->text(), QString("Download"));
     QCOMPARE(Control<QPushButton>("Cancel")->text(), QString("Cancel"));
     QCOMPARE(Control<QPushButton>("ShowTime")->text(), QString("Show time"));
@@ -390,7 +390,7 @@ void Window_Test::language_switches_recaption_and_empty_the_memo() {
     QCOMPARE(Control<QPushButton>("ShowTime")->text(), QString("Don't Show"));
     m_form1->Print_Str_to_Memo("x");
     Control<QAction>("Chinese")->trigger();
-    QCOMPARE(m_form1->Language_Flag(), 1);
+    QCOMPARE(m_form1->Language_Flag(), Language::kChinese);
     QCOMPARE(Control<QPushButton>("Download")->text(), QString("更新韌體"));
     QCOMPARE(Control<QPushButton>("Cancel")->text(), QString("離開"));
     QCOMPARE(Control<QPushButton>("ShowTime")->text(), QString("顯示時間"));
@@ -544,7 +544,7 @@ void Window_Test::menu_key_opens_the_hidden_menus() {
     QTest::keyClick(language, Qt::Key_Return);
     QTRY_VERIFY(!language->isVisible());
     QTRY_VERIFY(!bar->isVisible());
-    QCOMPARE(m_form1->Language_Flag(), 0);
+    QCOMPARE(m_form1->Language_Flag(), Language::kEnglish);
 
     // Alt with the Help menu's letter opens Help; Escape closes it.
     QTest::keyClick(Control<QPushButton>("Download"), Qt::Key_H, Qt::AltModifier);

@@ -18,12 +18,12 @@ TEST(Arguments, FlashTakesItsOptionsInAnyOrderAndBothSpellings) {
     EXPECT_EQ(args.image, "image.bin");
     EXPECT_EQ(args.port, "/dev/ttyACM0");
     EXPECT_EQ(args.trace, "t.txt");
-    EXPECT_EQ(args.language_flag, 0);
+    EXPECT_EQ(args.language_flag, Language::kEnglish);
 
     // Chinese is the default, as in the window.
     const auto plain = Parse_Arguments({"flash", "image.bin"});
     ASSERT_TRUE(plain.ok());
-    EXPECT_EQ(plain.arguments.language_flag, 1);
+    EXPECT_EQ(plain.arguments.language_flag, Language::kChinese);
     EXPECT_FALSE(plain.arguments.port.has_value());
 
     // After "--" an image name may start with a dash.

@@ -68,7 +68,7 @@ TEST(TextFormat, RecordsAreShownSafely) {
 
 TEST(TerminalView, MemoLinesAndVersionFieldsGoToStandardOutputInOrder) {
     Captured_Stream out, err;
-    cli::TerminalView view("image.bin", 1, out.get(), err.get(), false);
+    cli::TerminalView view("image.bin", Language::kChinese, out.get(), err.get(), false);
     view.Print_Str_to_Tedit("V1");
     view.Print_Str_to_Tedit(std::string_view("0\0ignored", 9));
     view.Print_Str_to_Memo("first");
@@ -82,7 +82,7 @@ TEST(TerminalView, MemoLinesAndVersionFieldsGoToStandardOutputInOrder) {
     EXPECT_EQ(view.Image_Dialog().Choose_File(), "image.bin");
 
     Captured_Stream english_out, english_err;
-    cli::TerminalView english("x", 0, english_out.get(), english_err.get(), false);
+    cli::TerminalView english("x", Language::kEnglish, english_out.get(), english_err.get(), false);
     english.Print_Str_to_OldTedit("V0");
     english.Show_Message_Box("Update OK!");
     EXPECT_EQ(english_out.text(), "Old version: V0\nUpdate OK!\n");
@@ -90,7 +90,7 @@ TEST(TerminalView, MemoLinesAndVersionFieldsGoToStandardOutputInOrder) {
 
 TEST(TerminalView, ProgressLineOnlyWhenDrawingAndShownFullAfterTheBarWraps) {
     Captured_Stream quiet_out, quiet_err;
-    cli::TerminalView quiet("x", 1, quiet_out.get(), quiet_err.get(), false);
+    cli::TerminalView quiet("x", Language::kChinese, quiet_out.get(), quiet_err.get(), false);
     quiet.Set_Progress_Visible(true);
     quiet.Progress_Bar().set_maximum(100);
     quiet.Progress_Bar().set_position(50);
@@ -99,7 +99,7 @@ TEST(TerminalView, ProgressLineOnlyWhenDrawingAndShownFullAfterTheBarWraps) {
     EXPECT_EQ(quiet_out.text(), "");
 
     Captured_Stream out, err;
-    cli::TerminalView view("x", 1, out.get(), err.get(), true);
+    cli::TerminalView view("x", Language::kChinese, out.get(), err.get(), true);
     ProgressBar& bar = view.Progress_Bar();
     view.Set_Progress_Visible(true);
     bar.set_minimum(0);
@@ -119,7 +119,7 @@ TEST(TerminalView, ProgressLineOnlyWhenDrawingAndShownFullAfterTheBarWraps) {
 
 TEST(TerminalView, ElapsedTimeOnlyWhenTimer1Ran) {
     Captured_Stream out, err;
-    cli::TerminalView view("x", 1, out.get(), err.get(), false);
+    cli::TerminalView view("x", Language::kChinese, out.get(), err.get(), false);
     view.Set_Elapsed_Seconds(0);
     EXPECT_FALSE(view.Elapsed_Seconds().has_value());
     view.Set_Timer1_Enabled(true);

@@ -47,7 +47,7 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
     }
     void Set_Elapsed_Seconds(int seconds) override { Log("elapsed " + std::to_string(seconds)); }
     void Show_Message_Box(std::string_view text) override { Log("box " + std::string(text)); }
-    int Language_Flag() const override { return language; }
+    Language Language_Flag() const override { return language; }
 
     // ---- MessageOutput ----
     void Print_Str_to_Memo(std::string_view text) override {
@@ -100,7 +100,7 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
     std::vector<std::string> log;
     std::vector<std::string> memo;
     std::string new_version, old_version, file_name;
-    int language = text::kChinese;
+    Language language = Language::kChinese;
     bool buttons_enabled = true, bar_visible = false, timer1_on = false;
     int bar_min = 0, bar_max = 100, bar_step = 10, bar_position = 37;
 
@@ -183,7 +183,7 @@ TEST(DownloadCommandEarlyEnd, NoImageChosenLeavesAnEmptyMemoAndAnIdleWindow) {
 TEST(DownloadCommandEarlyEnd, PhoneNotFoundFollowsTheLanguageButSearchLinesStayChinese) {
     Private_Temp_Directory temp;
     Temp_Image_File image(Image_File(Bytes("V1"), 10, 10));
-    for (const int language : {text::kEnglish, text::kChinese}) {
+    for (const Language language : {Language::kEnglish, Language::kChinese}) {
         ScriptedPort scripted;
         scripted.open_rule = [](const std::string&, int) {
             return ScriptedPort::Open_Outcome::kFails;
@@ -196,7 +196,7 @@ TEST(DownloadCommandEarlyEnd, PhoneNotFoundFollowsTheLanguageButSearchLinesStayC
         DownloadCommand command(port, view);
 
         EXPECT_EQ(command.Run(), Download_Outcome::kPhoneNotFound);
-        const std::string not_found(language == text::kEnglish ? text::kNotFoundEn
+        const std::string not_found(language == Language::kEnglish ? text::kNotFoundEn
                                                                : text::kNotFoundZh);
         EXPECT_EQ(view.memo, (std::vector<std::string>{std::string(text::kSearching),
                                                        std::string(text::kPleaseWait), not_found}));
@@ -218,7 +218,7 @@ TEST(DownloadCommandEarlyEnd, PortRefusedForLackOfPermissionIsNamedWithTheFix) {
     CComport port(scripted.Backend(), Make_Fixed_Port_Lister({"/dev/ttyS0", "/dev/ttyACM0"}));
     port.Set_Time_Limits(Fast_Limits());
     Recording_View view;
-    view.language = text::kEnglish;
+    view.language = Language::kEnglish;
     view.file_name = image.Path();
     DownloadCommand command(port, view);
 
@@ -390,7 +390,7 @@ TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNot
     EXPECT_EQ(v.Count("buttons"), 2);
 
     // Second run, now in English: the phone holds the image's record.
-    bench.view.language = text::kEnglish;
+    bench.view.language = Language::kEnglish;
     bench.view.log.clear();
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
     expected = bench.Found_Lines();  // still Chinese
@@ -453,7 +453,7 @@ TEST(DownloadCommandStops, UnreadablePhoneVersionIsReportedWithItsCode) {
     vphone::Phone_Config config = Phone(kImageText);
     config.faults.push_back(Fault(vphone::Exchange::e0_ack, vphone::Fault_Kind::silent));
     Bench bench(std::move(config));
-    bench.view.language = text::kEnglish;  // the line is English whatever the setting
+    bench.view.language = Language::kEnglish;  // the line is English whatever the setting
 
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
     std::vector<std::string> expected = bench.Found_Lines();

@@ -93,7 +93,7 @@ TEST(Noise_Soak, EveryUpdateLeavesTheImageInFlash) {
 
         reliability::Update_Rig rig(config, image);
         rig.line.set_baud(bauds[random() % 3]);
-        rig.view.language = static_cast<int>(random() % 2);
+        rig.view.language = static_cast<Language>(random() % 2);
         const Download_Outcome outcome = rig.command.Run();
 
         EXPECT_TRUE(rig.view.Idle());

@@ -38,7 +38,7 @@ class Bench_View final : public DownloadView, public ImageFileChooser, public Pr
     void Set_Timer1_Enabled(bool enabled) override { timer1_on = enabled; }
     void Set_Elapsed_Seconds(int) override {}
     void Show_Message_Box(std::string_view text) override { boxes.emplace_back(text); }
-    int Language_Flag() const override { return language; }
+    Language Language_Flag() const override { return language; }
 
     void Print_Str_to_Memo(std::string_view text) override {
         memo.emplace_back(text.substr(0, text.find('\0')));
@@ -78,7 +78,7 @@ class Bench_View final : public DownloadView, public ImageFileChooser, public Pr
     std::vector<std::string> memo;
     std::vector<std::string> boxes;
     std::string file_name;
-    int language = text::kEnglish;
+    Language language = Language::kEnglish;
     bool download_enabled = true, cancel_enabled = true, timer1_on = false, bar_visible = false;
     bool bar_out_of_range = false;
     int bar_min = 0, bar_max = 100, bar_step = 10, bar_position = 0;

@@ -40,7 +40,7 @@ class Headless_View final : public DownloadView, public ImageFileChooser, public
     void Set_Timer1_Enabled(bool) override {}
     void Set_Elapsed_Seconds(int) override {}
     void Show_Message_Box(std::string_view text) override { memo += "[box] " + std::string(text); }
-    int Language_Flag() const override { return 0; }
+    Language Language_Flag() const override { return Language::kEnglish; }
     void Print_Str_to_Memo(std::string_view text) override {
         memo += std::string(text.substr(0, text.find('\0'))) + "\n";
     }

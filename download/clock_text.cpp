@@ -1,5 +1,5 @@
 // Status-bar texts of the elapsed-time and clock timers.
-#include "app/clock_text.h"
+#include "download/clock_text.h"
 
 #include "download/texts.h"
 
@@ -12,8 +12,8 @@ std::string Elapsed_Text(int seconds) {
     return std::to_string(hours) + ":" + std::to_string(minutes) + ":" + std::to_string(rest);
 }
 
-std::string Clock_Line(int language_flag, std::string_view time_text) {
-    std::string line(text::By_Language(language_flag, text::kClockEn, text::kClockZh));
+std::string Clock_Line(Language language, std::string_view time_text) {
+    std::string line(text::By_Language(language, text::kClockEn, text::kClockZh));
     line += time_text;
     line += '.';
     return line;

@@ -4,12 +4,14 @@
 
 #include <string_view>
 
+#include "download/texts.h"
+
 namespace caption {
 
 struct Pair {
     std::string_view english;
     std::string_view chinese;
-    std::string_view For(int language_flag) const { return language_flag == 0 ? english : chinese; }
+    std::string_view For(Language language) const { return text::By_Language(language, english, chinese); }
 };
 
 // In the order the language switch sets them.
