@@ -15,6 +15,7 @@
 #include "app/menu_keys.h"
 #include "app/temp_log.h"
 #include "download/texts.h"
+#include "introduction_text.h"
 #include "ui_form1.h"
 
 namespace {
@@ -22,6 +23,9 @@ namespace {
 std::unique_ptr<Ui::Form1> Build_Controls(QWidget* window) {
     auto ui = std::make_unique<Ui::Form1>();
     ui->setupUi(window);
+    // The introduction is kept once for every window (download/introduction.txt).
+    ui->TeMemo1->setPlainText(QString::fromUtf8(
+        kIntroductionText.data(), static_cast<qsizetype>(kIntroductionText.size())));
     return ui;
 }
 
