@@ -6,9 +6,10 @@ if(FLASHTOOL_SANITIZE)
     add_link_options(-fsanitize=${FLASHTOOL_SANITIZE})
 endif()
 
+# For the C and C++ sources only: a target may also hold a resource script.
 function(flashtool_warnings target)
-    target_compile_options(${target} PRIVATE -Wall -Wextra)
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-Wall$<SEMICOLON>-Wextra>)
     if(FLASHTOOL_WERROR)
-        target_compile_options(${target} PRIVATE -Werror)
+        target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-Werror>)
     endif()
 endfunction()

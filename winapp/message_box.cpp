@@ -1,0 +1,90 @@
+// Message boxes: MessageBoxW, with the box's text re-set in the Chinese face
+// from a thread hook that sees the box before it shows.
+#include "winapp/message_box.h"
+
+#include <algorithm>
+
+#include "winapp/form1_layout.h"
+#include "winapp/wide_text.h"
+
+namespace {
+
+// The static control that holds a message box's text.
+constexpr int kMessageTextId = 0xFFFF;
+
+HHOOK g_hook = nullptr;
+HFONT g_font = nullptr;
+
+// Moves a child of the box by dx, dy (client pixels).
+void Shift(HWND box, HWND child, int dx, int dy) {
+    RECT rect;
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&rect), 2);
+    SetWindowPos(child, nullptr, rect.left + dx, rect.top + dy, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Sets the font on the box's text and makes room for the text in it.
+void Fit_Text(HWND box, HWND text_control, HFONT font) {
+    SendMessageW(text_control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    wchar_t text[512] = {};
+    GetWindowTextW(text_control, text, 512);
+    HDC dc = GetDC(text_control);
+    HGDIOBJ previous = SelectObject(dc, font);
+    RECT needed{0, 0, 0, 0};
+    DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS);
+    SelectObject(dc, previous);
+    ReleaseDC(text_control, dc);
+
+    RECT have;
+    GetWindowRect(text_control, &have);
+    const int grow_x = std::max(0L, needed.right - (have.right - have.left));
+    const int grow_y = std::max(0L, needed.bottom - (have.bottom - have.top));
+    if (grow_x == 0 && grow_y == 0)
+        return;
+    SetWindowPos(text_control, nullptr, 0, 0, have.right - have.left + grow_x,
+                 have.bottom - have.top + grow_y, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The buttons stay centred below the text.
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if (child != text_control)
+            Shift(box, child, grow_x / 2, grow_y);
+    }
+    RECT frame;
+    GetWindowRect(box, &frame);
+    SetWindowPos(box, nullptr, frame.left - grow_x / 2, frame.top - grow_y / 2,
+                 frame.right - frame.left + grow_x, frame.bottom - frame.top + grow_y,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT CALLBACK On_Box_Event(int code, WPARAM w, LPARAM l) {
+    // Activation comes once the box and its controls exist, before it shows.
+    if (code == HCBT_ACTIVATE && g_hook != nullptr) {
+        HWND box = reinterpret_cast<HWND>(w);
+        if (HWND text = GetDlgItem(box, kMessageTextId))
+            Fit_Text(box, text, g_font);
+        UnhookWindowsHookEx(g_hook);
+        g_hook = nullptr;
+    }
+    return CallNextHookEx(nullptr, code, w, l);
+}
+
+}  // namespace
+
+void Show_Completion_Box(HWND owner, const std::wstring& text, const wchar_t* caption,
+                         const Font_Set& fonts) {
+    if (Needs_Han_Font(text)) {
+        g_font = fonts.Han(Font_Role::kWindow);
+        g_hook = SetWindowsHookExW(WH_CBT, On_Box_Event, nullptr, GetCurrentThreadId());
+    }
+    MessageBoxW(owner, text.c_str(), caption, MB_OK);
+    if (g_hook != nullptr) {
+        UnhookWindowsHookEx(g_hook);
+        g_hook = nullptr;
+    }
+}
+
+void Show_Error_Box(const std::exception& error) {
+    MessageBoxW(nullptr, Wide(error.what()).c_str(), form1::kApplicationTitle,
+                MB_OK | MB_ICONERROR);
+}

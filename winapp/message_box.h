@@ -1,0 +1,19 @@
+// The program's two message boxes: the completion box of an update and the
+// box for an error that escapes the program.
+#pragma once
+
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+#include "winapp/fonts.h"
+
+// A modal box with an OK button; returns when the user has closed it. The
+// system's message font lacks Han glyphs where Wine runs and draws them in
+// the system language's shapes on Windows, so a text with Chinese is set in
+// the window's Traditional Chinese face, and the box grows to fit it.
+void Show_Completion_Box(HWND owner, const std::wstring& text, const wchar_t* caption,
+                         const Font_Set& fonts);
+
+void Show_Error_Box(const std::exception& error);

@@ -1,0 +1,22 @@
+// The window thread's message handling: the application's message loop, and
+// the pump that lets the windows handle their messages while the download
+// command waits on the port.
+#pragma once
+
+#include <windows.h>
+
+// Keyboard navigation (Tab, the version window's Escape) goes through
+// IsDialogMessage for these windows.
+void Register_Dialog_Window(HWND window);
+
+// Alt with a letter typed into any of this window's controls opens the
+// window's menus (WM_SYSCOMMAND SC_KEYMENU to the window), as on Windows;
+// Wine would look for a menu bar of the control's own.
+void Route_Menu_Keys_To(HWND window);
+
+// Runs until WM_QUIT; returns its exit code.
+int Run_Message_Loop();
+
+// Handles every message waiting now, then returns. A WM_QUIT met here is put
+// back for the message loop.
+void Dispatch_Pending_Messages();
