@@ -4,17 +4,12 @@
 // image.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "download/download_command.h"
+#include "phone_flash_file.h"
 #include "serial/comport.h"
 #include "serial_map_sandbox.h"
 #include "support/image_builder.h"
@@ -67,41 +62,6 @@ class Headless_View final : public DownloadView, public ImageFileChooser, public
     int m_min = 0, m_max = 100, m_step = 1, m_position = 0;
 };
 
-struct Flash_Region {
-    std::uint32_t start = 0;
-    std::vector<std::uint8_t> bytes;
-};
-
-std::uint32_t Le32(const std::vector<std::uint8_t>& data, std::size_t at) {
-    return data[at] | (data[at + 1] << 8) | (data[at + 2] << 16) |
-           (static_cast<std::uint32_t>(data[at + 3]) << 24);
-}
-
-// The virtual phone's flash file: "VPHFLASH", region count, then per region
-// start, announced length, accepted count and the accepted bytes.
-std::optional<std::vector<Flash_Region>> Read_Flash_File(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    const std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(file), {}};
-    if (data.size() < 12 || std::string(data.begin(), data.begin() + 8) != "VPHFLASH") {
-        return std::nullopt;
-    }
-    std::vector<Flash_Region> regions(Le32(data, 8));
-    std::size_t at = 12;
-    for (Flash_Region& region : regions) {
-        if (at + 12 > data.size())
-            return std::nullopt;
-        region.start = Le32(data, at);
-        const std::uint32_t accepted = Le32(data, at + 8);
-        at += 12;
-        if (at + accepted > data.size())
-            return std::nullopt;
-        region.bytes.assign(data.begin() + static_cast<std::ptrdiff_t>(at),
-                            data.begin() + static_cast<std::ptrdiff_t>(at + accepted));
-        at += accepted;
-    }
-    return regions;
-}
-
 TEST(Win32WholeUpdate, TheVirtualPhoneEndsUpHoldingTheImage) {
     const std::uint16_t phone_port = wine_ports::Port_Number("FLASHTOOL_WINE_PHONE_PORT");
     const char* flash_path = std::getenv("FLASHTOOL_WINE_PHONE_FLASH");
@@ -128,16 +88,7 @@ TEST(Win32WholeUpdate, TheVirtualPhoneEndsUpHoldingTheImage) {
     ASSERT_EQ(command.Run(), Download_Outcome::kUpdated) << view.memo;
     EXPECT_FALSE(port.Is_Open());
 
-    // The phone saves its flash after accepting each block; give the last
-    // save a moment to land.
-    std::optional<std::vector<Flash_Region>> flash;
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        flash = Read_Flash_File(flash_path);
-        if (flash && flash->size() == 2 && flash->at(1).bytes.size() == image.second.data.size()) {
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    const auto flash = phone_flash::Read_Complete(flash_path, image.second.data.size());
     ASSERT_TRUE(flash.has_value()) << "no flash file at " << flash_path;
     ASSERT_EQ(flash->size(), 2u);
     EXPECT_EQ(flash->at(0).start, image.first.start);

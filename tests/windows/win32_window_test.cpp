@@ -1,0 +1,546 @@
+// flashtool.exe under Wine, driven from outside like a user: the main window's
+// frame and every control (place, size, class, caption in both languages,
+// start state), the hidden menus from the keyboard, the version window, the
+// clock, two whole updates through the Download button, the file dialog and
+// the completion box against the virtual phone, and temp.log on closing.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "phone_flash_file.h"
+#include "serial_map_sandbox.h"
+#include "support/image_builder.h"
+#include "winapp/resource_ids.h"
+#include "window_driver.h"
+#include "wine_ports.h"
+
+namespace {
+
+using namespace window_driver;
+using test_support::Bytes;
+using test_support::Image_Builder;
+using test_support::Random_Bytes;
+
+std::wstring Env(const char* name) {
+    const char* value = std::getenv(name);
+    std::wstring wide;
+    for (const char* c = value != nullptr ? value : ""; *c != '\0'; ++c)
+        wide += static_cast<wchar_t>(static_cast<unsigned char>(*c));
+    return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow;
+    for (const wchar_t c : text)
+        narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    return narrow;
+}
+
+// A fresh working directory for one run of the program.
+std::wstring Fresh_Directory(const wchar_t* name) {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring path =
+        std::wstring(temp) + L"flashtool-" + name + L"-" + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path;
+}
+
+// The controls of the main window, as the window design places them.
+struct Expected_Control {
+    int id;
+    const wchar_t* window_class;
+    RECT place;  // left, top, width, height
+    bool visible;
+    bool enabled;
+    const wchar_t* chinese;  // caption in each language; null: not a caption
+    const wchar_t* english;
+};
+const std::array<Expected_Control, 11> kControls = {{
+    {IDC_TEMEMO1, L"Edit", {8, 7, 425, 290}, true, true, nullptr, nullptr},
+    {IDC_SHOWTIME, L"Button", {353, 23, 82, 33}, false, true, L"顯示時間", L"Show time"},
+    {IDC_MRECEIVE, L"Edit", {8, 299, 424, 89}, true, true, L"", L""},
+    {IDC_LABEL2, L"Static", {8, 393, 83, 20}, true, true, L"新版本", L"New version"},
+    {IDC_VERSIONNAMEEDIT, L"Edit", {112, 393, 313, 24}, true, false, L"", L""},
+    {IDC_LABEL1, L"Static", {8, 421, 77, 20}, true, true, L"舊版本", L"Old version"},
+    {IDC_OLDVERSIONNAMEEDIT, L"Edit", {112, 421, 313, 24}, true, false, L"", L""},
+    {IDC_DOWNLOAD, L"Button", {10, 451, 206, 33}, true, true, L"更新韌體", L"Download"},
+    {IDC_CANCEL, L"Button", {226, 451, 205, 33}, true, true, L"離開", L"Cancel"},
+    {IDC_TEPROGRESSBAR1, L"msctls_progress32", {8, 486, 423, 17}, false, true, nullptr, nullptr},
+    {IDC_STATUSBAR1, L"msctls_statusbar32", {8, 508, 423, 25}, true, true, nullptr, nullptr},
+}};
+
+void Expect_Captions(HWND main, bool chinese) {
+    for (const Expected_Control& control : kControls) {
+        if (control.chinese == nullptr || *control.chinese == L'\0')
+            continue;
+        EXPECT_EQ(Text_Of(GetDlgItem(main, control.id)),
+                  chinese ? control.chinese : control.english)
+            << "control " << control.id;
+    }
+}
+
+bool Captions_Are(HWND main, const wchar_t* download_caption) {
+    return Text_Of(GetDlgItem(main, IDC_DOWNLOAD)) == download_caption;
+}
+
+void Post_Key(HWND window, UINT message, WPARAM key, LPARAM bits) {
+    PostMessageW(window, message, key, bits);
+}
+
+// The visible popup menus of the program.
+std::size_t Open_Menus(DWORD process_id) {
+    std::size_t count = 0;
+    for (HWND menu : Top_Windows(process_id, L"#32768"))
+        count += IsWindowVisible(menu) ? 1 : 0;
+    return count;
+}
+
+HWND First_Open_Menu(DWORD process_id) {
+    for (HWND menu : Top_Windows(process_id, L"#32768")) {
+        if (IsWindowVisible(menu))
+            return menu;
+    }
+    return nullptr;
+}
+
+std::vector<HWND> Visible_Version_Windows(DWORD process_id) {
+    const std::wstring title = L"Version";
+    std::vector<HWND> shown;
+    for (HWND window : Top_Windows(process_id, L"#32770", &title)) {
+        if (IsWindowVisible(window))
+            shown.push_back(window);
+    }
+    return shown;
+}
+
+// The program file's resources, read without running it: the icon's five
+// images, the menus, the version information and the manifest.
+TEST(Win32WindowResources, IconMenusVersionAndManifest) {
+    const std::wstring executable = Env("FLASHTOOL_WINDOW_EXE");
+    ASSERT_FALSE(executable.empty());
+    HMODULE module = LoadLibraryExW(executable.c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr) << GetLastError();
+
+    // RT_GROUP_ICON (14) and RT_MANIFEST (24): the headers name them as narrow texts.
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(IDI_FLASHTOOL), MAKEINTRESOURCEW(14));
+    ASSERT_NE(group, nullptr);
+    const auto* icons = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+    const WORD count = *reinterpret_cast<const WORD*>(icons + 4);
+    std::vector<int> sizes;
+    for (WORD i = 0; i < count; ++i)
+        sizes.push_back(icons[6 + 14 * i]);  // width; 0 would mean 256
+    EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64}));
+
+    HMENU bar = LoadMenuW(module, MAKEINTRESOURCEW(IDM_MAINMENU1));
+    ASSERT_NE(bar, nullptr);
+    auto caption = [](HMENU menu, UINT position) {
+        wchar_t text[64] = {};
+        GetMenuStringW(menu, position, text, 64, MF_BYPOSITION);
+        return std::wstring(text);
+    };
+    ASSERT_EQ(GetMenuItemCount(bar), 2);
+    EXPECT_EQ(caption(bar, 0), L"Language");
+    EXPECT_EQ(caption(bar, 1), L"&Help");
+    HMENU language = GetSubMenu(bar, 0);
+    ASSERT_EQ(GetMenuItemCount(language), 2);
+    EXPECT_EQ(caption(language, 0), L"English");
+    EXPECT_EQ(caption(language, 1), L"中文");
+    EXPECT_EQ(GetMenuItemID(language, 0), static_cast<UINT>(IDM_ENGLISH));
+    EXPECT_EQ(GetMenuItemID(language, 1), static_cast<UINT>(IDM_CHINESE));
+    HMENU help = GetSubMenu(bar, 1);
+    ASSERT_EQ(GetMenuItemCount(help), 1);
+    EXPECT_EQ(caption(help, 0), L"About");
+    EXPECT_EQ(GetMenuItemID(help, 0), static_cast<UINT>(IDM_ABOUT1));
+    DestroyMenu(bar);
+
+    HRSRC manifest = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+    ASSERT_NE(manifest, nullptr);
+    const std::string manifest_text(
+        static_cast<const char*>(LockResource(LoadResource(module, manifest))),
+        SizeofResource(module, manifest));
+    EXPECT_NE(manifest_text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+    FreeLibrary(module);
+
+    DWORD ignored = 0;
+    std::vector<char> info(GetFileVersionInfoSizeW(executable.c_str(), &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(
+        GetFileVersionInfoW(executable.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
+    wchar_t* product_version = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\ProductVersion",
+                               reinterpret_cast<void**>(&product_version), &length));
+    EXPECT_EQ(std::wstring(product_version), L"" FLASHTOOL_VERSION_WIDE);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+}
+
+class Win32Window : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_executable = Env("FLASHTOOL_WINDOW_EXE");
+        ASSERT_FALSE(m_executable.empty())
+            << "FLASHTOOL_WINDOW_EXE is not set: run through scripts/test-windows";
+    }
+
+    // Starts flashtool.exe in directory and waits for its main window.
+    HWND Launch(const std::wstring& directory) {
+        if (!m_program.Start(m_executable, directory, directory + L"\\stdout.txt"))
+            return nullptr;
+        HWND main = m_program.Wait_For_Window(L"TForm1");
+        EXPECT_NE(main, nullptr) << "the main window did not show";
+        return main;
+    }
+
+    std::wstring m_executable;
+    Program m_program;
+};
+
+TEST_F(Win32Window, ShowsTheDesignedWindowItsMenusVersionWindowAndClock) {
+    const std::wstring directory = Fresh_Directory(L"window");
+    {
+        std::ofstream old_log(Narrow(directory) + "\\temp.log");
+        old_log << "left from an earlier run";
+    }
+    HWND main = Launch(directory);
+    ASSERT_NE(main, nullptr);
+    const DWORD pid = m_program.Id();
+
+    // The frame: caption, place, fixed size with a client area of 440 x 540,
+    // minimize but no maximize, no menu bar, the program icon.
+    EXPECT_EQ(Text_Of(main), L"Corvel VANTREL TOOL (M418)");
+    RECT frame;
+    GetWindowRect(main, &frame);
+    EXPECT_EQ(frame.left, 425);
+    EXPECT_EQ(frame.top, 87);
+    const SIZE client = Client_Size(main);
+    EXPECT_EQ(client.cx, 440);
+    EXPECT_EQ(client.cy, 540);
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(main, GWL_STYLE));
+    EXPECT_TRUE(style & WS_MINIMIZEBOX);
+    EXPECT_TRUE(style & WS_SYSMENU);
+    EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_THICKFRAME);
+    EXPECT_EQ(GetMenu(main), nullptr);
+
+    // Every control, and no other: class, place, start state, Chinese captions.
+    std::vector<int> tab_order;
+    int children = 0;
+    for (HWND child = GetWindow(main, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        ++children;
+        if (GetWindowLongPtrW(child, GWL_STYLE) & WS_TABSTOP)
+            tab_order.push_back(GetDlgCtrlID(child));
+    }
+    EXPECT_EQ(children, static_cast<int>(kControls.size()));
+    EXPECT_EQ(tab_order,
+              (std::vector<int>{IDC_DOWNLOAD, IDC_MRECEIVE, IDC_SHOWTIME, IDC_CANCEL,
+                                IDC_VERSIONNAMEEDIT, IDC_OLDVERSIONNAMEEDIT, IDC_TEMEMO1}));
+    for (const Expected_Control& expected : kControls) {
+        HWND control = GetDlgItem(main, expected.id);
+        ASSERT_NE(control, nullptr) << "control " << expected.id;
+        EXPECT_EQ(Class_Of(control), expected.window_class) << "control " << expected.id;
+        const RECT place = Rect_In_Parent(control);
+        EXPECT_EQ(place.left, expected.place.left) << "control " << expected.id;
+        EXPECT_EQ(place.top, expected.place.top) << "control " << expected.id;
+        EXPECT_EQ(place.right - place.left, expected.place.right) << "control " << expected.id;
+        EXPECT_EQ(place.bottom - place.top, expected.place.bottom) << "control " << expected.id;
+        EXPECT_EQ(IsWindowVisible(control) != FALSE, expected.visible) << "control " << expected.id;
+        EXPECT_EQ(IsWindowEnabled(control) != FALSE, expected.enabled) << "control " << expected.id;
+    }
+    Expect_Captions(main, true);
+
+    // The introduction: 44 lines between two lines of stars, six headings,
+    // editable, with a scroll bar.
+    HWND intro = GetDlgItem(main, IDC_TEMEMO1);
+    const std::vector<std::wstring> lines = Lines_Of(Text_Of(intro));
+    ASSERT_EQ(lines.size(), 44u);
+    EXPECT_EQ(lines.front().rfind(L"☆★", 0), 0u);
+    EXPECT_EQ(lines.back().rfind(L"★☆", 0), 0u);
+    std::size_t headings = 0;
+    for (const std::wstring& line : lines)
+        headings += line.rfind(L"◎", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(headings, 6u);
+    const auto intro_style = static_cast<DWORD>(GetWindowLongPtrW(intro, GWL_STYLE));
+    EXPECT_FALSE(intro_style & ES_READONLY);
+    EXPECT_TRUE(intro_style & WS_VSCROLL);
+    EXPECT_TRUE(GetWindowLongPtrW(GetDlgItem(main, IDC_MRECEIVE), GWL_STYLE) & WS_VSCROLL);
+
+    // The status bar: two panels, 100 and 400 wide, empty at start.
+    HWND bar = GetDlgItem(main, IDC_STATUSBAR1);
+    EXPECT_EQ(Status_Panel_Edges(m_program.Process(), bar), (std::vector<int>{100, 500}));
+    EXPECT_EQ(Status_Panel_Text(m_program.Process(), bar, 0), L"");
+    EXPECT_EQ(Status_Panel_Text(m_program.Process(), bar, 1), L"");
+
+    // The keys go where the user types them: the focused Download button.
+    // F10 opens the menus; Enter opens Language, Enter picks English.
+    HWND typed_into = GetDlgItem(main, IDC_DOWNLOAD);
+    Post_Key(typed_into, WM_SYSKEYDOWN, VK_F10, 0x00440001);
+    Post_Key(typed_into, WM_SYSKEYUP, VK_F10, static_cast<LPARAM>(0xC0440001u));
+    ASSERT_TRUE(Wait_Until([&] { return Open_Menus(pid) == 1; })) << "F10 opened no menu";
+    PostMessageW(First_Open_Menu(pid), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    ASSERT_TRUE(Wait_Until([&] { return Open_Menus(pid) == 2; })) << "Enter opened no submenu";
+    PostMessageW(First_Open_Menu(pid), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    ASSERT_TRUE(Wait_Until([&] { return Captions_Are(main, L"Download"); }))
+        << "Language > English did not re-caption the window";
+    EXPECT_EQ(Open_Menus(pid), 0u);
+    Expect_Captions(main, false);
+
+    // Alt alone opens the menus too; Escape closes them and changes nothing.
+    Post_Key(typed_into, WM_SYSKEYDOWN, VK_MENU, 0x20380001);
+    Post_Key(typed_into, WM_SYSKEYUP, VK_MENU, static_cast<LPARAM>(0xC0380001u));
+    ASSERT_TRUE(Wait_Until([&] { return Open_Menus(pid) == 1; })) << "Alt opened no menu";
+    PostMessageW(First_Open_Menu(pid), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    ASSERT_TRUE(Wait_Until([&] { return Open_Menus(pid) == 0; }));
+    Expect_Captions(main, false);
+
+    // Alt+H opens Help; Enter picks About: the version window.
+    Post_Key(typed_into, WM_SYSCHAR, L'h', 0x20230001);
+    ASSERT_TRUE(Wait_Until([&] { return Open_Menus(pid) == 1; })) << "Alt+H opened no menu";
+    PostMessageW(First_Open_Menu(pid), WM_KEYDOWN, VK_RETURN, 0x001C0001);
+    ASSERT_TRUE(Wait_Until([&] { return Visible_Version_Windows(pid).size() == 1; }))
+        << "Help > About showed no version window";
+    HWND version = Visible_Version_Windows(pid).front();
+    RECT version_frame;
+    GetWindowRect(version, &version_frame);
+    EXPECT_EQ(version_frame.left, 492);
+    EXPECT_EQ(version_frame.top, 312);
+    EXPECT_EQ(Client_Size(version).cx, 298);
+    EXPECT_EQ(Client_Size(version).cy, 125);
+    EXPECT_FALSE(GetWindowLongPtrW(version, GWL_STYLE) & WS_MAXIMIZEBOX);
+    HWND title = GetDlgItem(version, IDC_TELABEL1);
+    HWND maker = GetDlgItem(version, IDC_FORM2_LABEL2);
+    EXPECT_EQ(Text_Of(title), L"Version 3.1");
+    EXPECT_EQ(Text_Of(maker), L"CORVEL CORPORATION");
+    const RECT title_place = Rect_In_Parent(title);
+    const RECT maker_place = Rect_In_Parent(maker);
+    EXPECT_EQ(title_place.left, 16);
+    EXPECT_EQ(title_place.top, 16);
+    EXPECT_EQ(title_place.right - title_place.left, 273);
+    EXPECT_EQ(title_place.bottom - title_place.top, 49);
+    EXPECT_EQ(maker_place.left, 40);
+    EXPECT_EQ(maker_place.top, 96);
+    EXPECT_EQ(maker_place.right - maker_place.left, 138);
+    EXPECT_EQ(maker_place.bottom - maker_place.top, 11);
+
+    // About again: still one version window. Closing hides it; About shows
+    // the same window again.
+    SendMessageW(main, WM_COMMAND, IDM_ABOUT1, 0);
+    EXPECT_EQ(Visible_Version_Windows(pid), std::vector<HWND>{version});
+    SendMessageW(version, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(version));
+    EXPECT_TRUE(IsWindow(version));
+    EXPECT_TRUE(IsWindow(main));
+    SendMessageW(main, WM_COMMAND, IDM_ABOUT1, 0);
+    EXPECT_EQ(Visible_Version_Windows(pid), std::vector<HWND>{version});
+    EXPECT_EQ(Text_Of(title), L"Version 3.1");
+    SendMessageW(version, WM_CLOSE, 0, 0);
+
+    // The clock (its button is hidden; a click still reaches it): on, the
+    // line comes with the next tick; off, the panel empties at once.
+    HWND show_time = GetDlgItem(main, IDC_SHOWTIME);
+    SendMessageW(show_time, BM_CLICK, 0, 0);
+    EXPECT_EQ(Text_Of(show_time), L"Don't Show");
+    std::wstring clock_line;
+    EXPECT_TRUE(Wait_Until([&] {
+        clock_line = Status_Panel_Text(m_program.Process(), bar, 1);
+        return !clock_line.empty();
+    }));
+    EXPECT_EQ(clock_line.rfind(L"The system time is ", 0), 0u) << Narrow(clock_line);
+    EXPECT_EQ(clock_line.back(), L'.');
+    SendMessageW(show_time, BM_CLICK, 0, 0);
+    EXPECT_EQ(Text_Of(show_time), L"Show Time ");
+    EXPECT_EQ(Status_Panel_Text(m_program.Process(), bar, 1), L"");
+
+    // Language > 中文 through its command: Chinese captions again.
+    SendMessageW(main, WM_COMMAND, IDM_CHINESE, 0);
+    Expect_Captions(main, true);
+
+    // Closing: exit code 0 and an empty temp.log where the program started.
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
+    WIN32_FILE_ATTRIBUTE_DATA log{};
+    ASSERT_TRUE(
+        GetFileAttributesExW((directory + L"\\temp.log").c_str(), GetFileExInfoStandard, &log));
+    EXPECT_EQ(log.nFileSizeLow, 0u);
+}
+
+TEST_F(Win32Window, SaysSoOnStandardOutputWhenTempLogCannotBeCreated) {
+    // A directory in the way: the file cannot be created, whoever runs this.
+    const std::wstring directory = Fresh_Directory(L"nolog");
+    CreateDirectoryW((directory + L"\\temp.log").c_str(), nullptr);
+    HWND main = Launch(directory);
+    ASSERT_NE(main, nullptr);
+    PostMessageW(GetDlgItem(main, IDC_CANCEL), BM_CLICK, 0, 0);
+    EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
+    std::ifstream output(Narrow(directory) + "\\stdout.txt", std::ios::binary);
+    const std::string printed{std::istreambuf_iterator<char>(output), {}};
+    EXPECT_EQ(printed, "File create failure.\r\n");
+}
+
+// The file dialog: the name typed into its file name box, then Open.
+void Open_File_In_Dialog(HWND dialog, const std::wstring& path) {
+    constexpr int kFileNameCombo = 0x47C;  // cmb13
+    constexpr int kFileNameEdit = 0x480;   // edt1
+    HWND name_box = GetDlgItem(dialog, kFileNameCombo);
+    if (name_box == nullptr)
+        name_box = GetDlgItem(dialog, kFileNameEdit);
+    ASSERT_NE(name_box, nullptr) << "the file dialog has no file name box";
+    SendMessageW(name_box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+}
+
+bool Buttons_Enabled(HWND main) {
+    return IsWindowEnabled(GetDlgItem(main, IDC_DOWNLOAD)) &&
+           IsWindowEnabled(GetDlgItem(main, IDC_CANCEL));
+}
+
+bool Contains(const std::wstring& text, const std::wstring& part) {
+    return text.find(part) != std::wstring::npos;
+}
+
+class Win32WindowUpdate : public Win32Window {
+  protected:
+    // Clicks Download, lets handle_dialog answer the file dialog, and waits
+    // for the completion box; null if it did not come.
+    HWND Run_Download(HWND main, const std::function<void(HWND dialog)>& handle_dialog) {
+        PostMessageW(GetDlgItem(main, IDC_DOWNLOAD), BM_CLICK, 0, 0);
+        HWND dialog = nullptr;
+        EXPECT_TRUE(Wait_Until([&] {
+            dialog = Owned_Dialog_With(m_program.Id(), main, IDOK);
+            return dialog != nullptr && Owned_Dialog_With(m_program.Id(), main, 0xFFFF) == nullptr;
+        })) << "no file dialog";
+        if (dialog == nullptr)
+            return nullptr;
+        handle_dialog(dialog);
+        HWND box = nullptr;
+        EXPECT_TRUE(Wait_Until(
+            [&] { return (box = Owned_Dialog_With(m_program.Id(), main, 0xFFFF)) != nullptr; },
+            180s))
+            << "no completion box; the message area says:\n"
+            << Narrow(Text_Of(GetDlgItem(main, IDC_MRECEIVE)));
+        return box;
+    }
+};
+
+TEST_F(Win32WindowUpdate, UpdatesThePhoneThroughTheDownloadButtonTwice) {
+    const std::uint16_t phone_port = wine_ports::Port_Number("FLASHTOOL_WINE_WINDOW_PHONE_PORT");
+    const std::string flash_path = Narrow(Env("FLASHTOOL_WINE_WINDOW_PHONE_FLASH"));
+    ASSERT_NE(phone_port, 0);
+    ASSERT_FALSE(flash_path.empty());
+    // The phone search finds the port through the registry's map.
+    Serial_Map_Sandbox map;
+    ASSERT_TRUE(map.Set_Text("\\Device\\USBSER000", "COM" + std::to_string(phone_port)));
+
+    // Same code and language as the phone's boot loader; three blocks.
+    Image_Builder image;
+    image.version_text = Bytes("CVLbootloaderVC_M418ZHTWA00101");
+    image.first.start = 0x00010000;
+    image.first.data = Random_Bytes(70000, 31);
+    image.second.start = 0x00200000;
+    image.second.data = Random_Bytes(3000, 32);
+    test_support::Temp_Image_File file(image.Build());
+    ASSERT_TRUE(file.Ok());
+    std::wstring image_path;
+    for (const char c : file.Path())
+        image_path += static_cast<wchar_t>(static_cast<unsigned char>(c));
+
+    const std::wstring directory = Fresh_Directory(L"update");
+    HWND main = Launch(directory);
+    ASSERT_NE(main, nullptr);
+    HWND memo = GetDlgItem(main, IDC_MRECEIVE);
+    HWND bar = GetDlgItem(main, IDC_STATUSBAR1);
+    HWND progress = GetDlgItem(main, IDC_TEPROGRESSBAR1);
+
+    // First run, in Chinese: the phone's record differs in its first 16
+    // bytes, so its boot loader is dumped and the record taken from the dump.
+    HWND box = Run_Download(main, [&](HWND dialog) { Open_File_In_Dialog(dialog, image_path); });
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Text_Of(GetDlgItem(box, 0xFFFF)), L"更新完成!");
+    EXPECT_EQ(Text_Of(box), L"Vantrel Tool");
+    const std::wstring first_messages = Text_Of(memo);
+    for (const wchar_t* line :
+         {L"尋找通訊埠中....\r\n請耐心等候!\r\n", L"找到通訊埠 COM", L"準備開始更新",
+          L"第一次執行Vantrel", L"下載開始時間: ", L"下載結束時間: "}) {
+        EXPECT_TRUE(Contains(first_messages, line)) << Narrow(line);
+    }
+    EXPECT_EQ(Text_Of(GetDlgItem(main, IDC_VERSIONNAMEEDIT)), L"CVLbootloaderVC_M418ZHTWA00101");
+    EXPECT_EQ(Text_Of(GetDlgItem(main, IDC_OLDVERSIONNAMEEDIT)), L"CVLbootloaderVC_M418ZHTWA00100");
+    // While the box is open: buttons still disabled, the bar hidden again at
+    // its end, and the elapsed time running in panel 0.
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_DOWNLOAD)));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_CANCEL)));
+    EXPECT_FALSE(IsWindowVisible(progress));
+    const int total = static_cast<int>(image.first.data.size() + image.second.data.size());
+    EXPECT_EQ(SendMessageW(progress, PBM_GETRANGE, FALSE, 0), total);
+    std::wstring elapsed;
+    EXPECT_TRUE(Wait_Until([&] {
+        elapsed = Status_Panel_Text(m_program.Process(), bar, 0);
+        return !elapsed.empty();
+    })) << "the elapsed time did not run";
+    EXPECT_EQ(elapsed.rfind(L"0:0:", 0), 0u) << Narrow(elapsed);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    EXPECT_TRUE(Wait_Until([&] { return Buttons_Enabled(main); }));
+    auto flash = phone_flash::Read_Complete(flash_path, image.second.data.size());
+    ASSERT_TRUE(flash.has_value()) << "no flash file at " << flash_path;
+    ASSERT_EQ(flash->size(), 2u);
+    EXPECT_EQ(flash->at(0).start, image.first.start);
+    EXPECT_TRUE(flash->at(0).bytes == image.first.data) << "first region differs";
+    EXPECT_EQ(flash->at(1).start, image.second.start);
+    EXPECT_TRUE(flash->at(1).bytes == image.second.data) << "second region differs";
+
+    // Switching to English empties the message area.
+    SendMessageW(main, WM_COMMAND, IDM_ENGLISH, 0);
+    EXPECT_EQ(Text_Of(memo), L"");
+
+    // Second run, in English, on new bytes in the same file: the dialog is
+    // cancelled, so the file chosen last time is loaded again; the phone now
+    // holds the image's record, so no dump.
+    image.first.data = Random_Bytes(70000, 33);
+    image.second.data = Random_Bytes(3000, 34);
+    {
+        const std::vector<std::uint8_t> bytes = image.Build();
+        std::ofstream rewrite(file.Path(), std::ios::binary | std::ios::trunc);
+        rewrite.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size()));
+    }
+    box = Run_Download(main, [](HWND dialog) {
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+    });
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Text_Of(GetDlgItem(box, 0xFFFF)), L"Update OK!");
+    const std::wstring second_messages = Text_Of(memo);
+    EXPECT_TRUE(Contains(second_messages, L"Download start at: ")) << Narrow(second_messages);
+    EXPECT_TRUE(Contains(second_messages, L"Download end at: ")) << Narrow(second_messages);
+    EXPECT_FALSE(Contains(second_messages, L"第一次執行Vantrel")) << Narrow(second_messages);
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    EXPECT_TRUE(Wait_Until([&] { return Buttons_Enabled(main); }));
+    flash = phone_flash::Read_Complete(flash_path, image.second.data.size());
+    ASSERT_TRUE(flash.has_value());
+    ASSERT_EQ(flash->size(), 2u);
+    EXPECT_TRUE(flash->at(0).bytes == image.first.data) << "first region differs after run 2";
+    EXPECT_TRUE(flash->at(1).bytes == image.second.data) << "second region differs after run 2";
+
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
+}
+
+}  // namespace
