@@ -4,7 +4,7 @@
 # when it was built) into bin/, the desktop entry into share/applications/,
 # the icon into the hicolor theme and the README into share/doc/flashtool/.
 # `cpack` in the build directory turns the same rules into a .deb.
-# The Windows package is not made here: see the README's "Packages" section.
+# A Windows build makes its installer instead (cmake/WindowsSetup.cmake).
 include(GNUInstallDirs)
 
 if(TARGET flashtool-cli)
@@ -12,6 +12,9 @@ if(TARGET flashtool-cli)
 endif()
 if(TARGET flashtool)
     install(TARGETS flashtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+if(TARGET flashtool_win32)
+    install(TARGETS flashtool_win32 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
 
 if(NOT WIN32)
