@@ -252,8 +252,10 @@ void TForm1::Set_Control_Text(int id, std::wstring_view text) {
 void TForm1::Button_Control(bool enable) {
     EnableWindow(Control(IDC_DOWNLOAD), enable);
     EnableWindow(Control(IDC_CANCEL), enable);
-    // A disabled control loses the focus; give the keys a place again.
-    if (enable && GetFocus() == nullptr && GetActiveWindow() == m_window)
+    // A disabled control loses the focus to nothing or to the window itself;
+    // give the keys their place again.
+    const HWND focus = GetFocus();
+    if (enable && GetActiveWindow() == m_window && (focus == nullptr || focus == m_window))
         SetFocus(Control(IDC_DOWNLOAD));
 }
 
@@ -294,6 +296,14 @@ void TForm1::On_Command(int id) {
         case IDM_ABOUT1:
             About1_oldClick();
             break;
+        case IDOK: {
+            // Enter (through the dialog keys of the message loop) presses the
+            // focused button, as in a dialog box.
+            const int focused = GetDlgCtrlID(GetFocus());
+            if (focused == IDC_DOWNLOAD || focused == IDC_CANCEL)
+                On_Command(focused);
+            break;
+        }
         default:
             break;
     }
