@@ -7,6 +7,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bootloader/notices.h"
 #include "download/texts.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
@@ -53,6 +55,8 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
     void Print_Str_to_Memo(std::string_view text) override {
         memo.emplace_back(Until_Zero(text));
         Log("memo " + memo.back());
+        if (on_memo_line)
+            on_memo_line(memo.back());
     }
     void Print_Str_to_Tedit(std::string_view text) override { new_version += Until_Zero(text); }
     void Print_Str_to_OldTedit(std::string_view text) override { old_version += Until_Zero(text); }
@@ -99,6 +103,8 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
 
     std::vector<std::string> log;
     std::vector<std::string> memo;
+    // Runs after each message line (a test's hand on the command in flight).
+    std::function<void(const std::string& line)> on_memo_line;
     std::string new_version, old_version, file_name;
     Language language = Language::kChinese;
     bool buttons_enabled = true, bar_visible = false, timer1_on = false;
@@ -343,7 +349,7 @@ TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNot
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
 
     std::vector<std::string> expected = bench.Found_Lines();
-    expected.emplace_back(text::kFirstRun);
+    expected.emplace_back(notice::kFirstRun);
     ASSERT_EQ(bench.view.memo.size(), expected.size() + 2)
         << testing::PrintToString(bench.view.memo);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bench.view.memo.begin()));
@@ -382,7 +388,7 @@ TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNot
     EXPECT_EQ(v.log[1], "buttons off");
     EXPECT_LT(v.Find("memo " + std::string(text::kReadyToUpdate)), v.Find("bar at 0"));
     EXPECT_EQ(v.Find("bar shown"), v.Find("bar at 0") + 1);
-    EXPECT_LT(v.Find("memo " + std::string(text::kFirstRun)), v.Find("timer1 on"));
+    EXPECT_LT(v.Find("memo " + std::string(notice::kFirstRun)), v.Find("timer1 on"));
     EXPECT_LT(v.Find("timer1 on"), v.Find("memo " + std::string(text::kStartAtZh)));
     EXPECT_LT(v.Find("bar hidden"), v.Find("memo " + std::string(text::kEndAtZh)));
     EXPECT_EQ(v.Find("timer1 off"), v.Find("box") + 1);
@@ -394,7 +400,7 @@ TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNot
     bench.view.log.clear();
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
     expected = bench.Found_Lines();  // still Chinese
-    expected.emplace_back(text::kSameVersion);
+    expected.emplace_back(notice::kSameVersion);
     ASSERT_EQ(bench.view.memo.size(), expected.size() + 2)
         << testing::PrintToString(bench.view.memo);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bench.view.memo.begin()));
@@ -441,13 +447,13 @@ TEST_P(DownloadCommandVersionCheck, PrintsItsNoticeAndStopsOrGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, DownloadCommandVersionCheck,
-    testing::Values(Check_Case{"CVLbootloaderVC_M419ZHTWA00101", text::kVersionMismatch, false},
-                    Check_Case{"CVLbootloaderVC_M418ENUSA00101", text::kLanguageMismatch, false},
+    testing::Values(Check_Case{"CVLbootloaderVC_M419ZHTWA00101", notice::kVersionMismatch, false},
+                    Check_Case{"CVLbootloaderVC_M418ENUSA00101", notice::kLanguageMismatch, false},
                     Check_Case{"CVLbootloaderVC_M418ZHTWB00101", "", false},
-                    Check_Case{"CVLbootloaderVC_M418ZHTWA00102", text::kPhoneNewer, true},
-                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101", text::kSameVersion, true},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00102", notice::kPhoneNewer, true},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101", notice::kSameVersion, true},
                     Check_Case{"CVLbootloaderVC_M418ZHTWA00100", "", true},
-                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101XY", text::kSameVersion, true}));
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101XY", notice::kSameVersion, true}));
 
 TEST(DownloadCommandStops, UnreadablePhoneVersionIsReportedWithItsCode) {
     vphone::Phone_Config config = Phone(kImageText);
@@ -480,8 +486,8 @@ TEST(DownloadCommandStops, SecondCheckAfterTheDumpDecidesAndTheDumpOutlivesTheSt
 
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
     std::vector<std::string> expected = bench.Found_Lines();
-    expected.emplace_back(text::kFirstRun);
-    expected.emplace_back(text::kLanguageMismatch);
+    expected.emplace_back(notice::kFirstRun);
+    expected.emplace_back(notice::kLanguageMismatch);
     EXPECT_EQ(bench.view.memo, expected);
     bench.Expect_Stopped_Before_Programming();
     EXPECT_EQ(bench.view.old_version, "CVLbootloaderVC_M418ENUSA00100");
@@ -503,9 +509,9 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
         }());
         EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
         std::vector<std::string> expected = bench.Found_Lines();
-        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back(notice::kFirstRun);
         expected.emplace_back("Back up boot loader failed,error is 2");
-        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back(notice::kFirstRun);
         EXPECT_EQ(bench.view.memo, expected);
         bench.Expect_Stopped_Before_Programming();
     }
@@ -516,9 +522,9 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
         setenv("TMPDIR", "/proc", 1);
         EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
         std::vector<std::string> expected = bench.Found_Lines();
-        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back(notice::kFirstRun);
         expected.emplace_back("Back up boot loader failed,error is 6");
-        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back(notice::kFirstRun);
         EXPECT_EQ(bench.view.memo, expected);
         bench.Expect_Stopped_Before_Programming();
     }
@@ -589,15 +595,15 @@ INSTANTIATE_TEST_SUITE_P(
                         Fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 0x06),
                         "Download regions failed,error is 10", true}));
 
-// Window events are handled inside port calls; a second click that slips
-// through must not start a nested command.
+// A second click that slips through while a command runs (here: from inside
+// one of its own view calls) must not start a nested command.
 TEST(DownloadCommandUpdate, RunFromInsideARunningCommandIsRefused) {
     Bench bench(Phone("CVLbootloaderVC_M418ZHTWA00100"));
     std::vector<Download_Outcome> nested;
-    bench.port.Set_Message_Pump([&] {
+    bench.view.on_memo_line = [&](const std::string&) {
         if (nested.size() < 3)
             nested.push_back(bench.command.Run());
-    });
+    };
 
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
     EXPECT_EQ(nested, std::vector<Download_Outcome>(3, Download_Outcome::kAlreadyRunning));
@@ -605,7 +611,7 @@ TEST(DownloadCommandUpdate, RunFromInsideARunningCommandIsRefused) {
     EXPECT_EQ(bench.view.Count("elapsed"), 1);
     EXPECT_TRUE(bench.Flash_Holds_The_Image());
     // Once finished, the command runs again.
-    bench.port.Set_Message_Pump({});
+    bench.view.on_memo_line = {};
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
 }
 
