@@ -67,6 +67,16 @@ TEST(SetRegions, EachFailureHasItsCode) {
         rig.port.Reply(reply);
         EXPECT_EQ(boot::Code(rig.com->Set_Regions({}, {})), code);
     }
+    // A write past its deadline and a stop have codes of their own.
+    for (auto [script, code] : {std::pair{&ScriptedPort::Stall_Write, 21},
+                                std::pair{&ScriptedPort::Stop_Here, 22}}) {
+        Boot_Rig rig;
+        rig.Open();
+        rig.port.Expect({0xDD, 0x02});
+        (rig.port.*script)();
+        EXPECT_EQ(boot::Code(rig.com->Set_Regions({}, {})), code);
+        rig.Expect_Script_Kept();
+    }
 }
 
 TEST(DownloadRegions, CutsRegionsIntoBlocksSentStraightFromTheirBuffers) {
@@ -212,6 +222,7 @@ TEST(DownloadRegions, EachFailureOfTheExchangeHasItsCode) {
         const char* name;
         std::function<void(ScriptedPort&)> script;
         int code;
+        bool unplugged = false;
     };
     const auto sent_block = [block](ScriptedPort& p) {
         Script_Opening(p);
@@ -256,6 +267,19 @@ TEST(DownloadRegions, EachFailureOfTheExchangeHasItsCode) {
              sent_block(p), p.Reply({kAccepted, 0x69});
          },
          20},
+        // The causes a port reports beyond the byte values.
+        {"the phone unplugged while it takes a block",
+         [&](ScriptedPort& p) { sent_block(p), p.Hang_Up(); }, 8, true},
+        {"block size write past its deadline",
+         [](ScriptedPort& p) { p.Expect({0xDE}).Reply({0x5A}).Stall_Write(); }, 21},
+        {"block write past its deadline: no sum, no reply awaited",
+         [](ScriptedPort& p) { Script_Opening(p), p.Stall_Write(); }, 21},
+        {"stopped while the phone takes a block: the abort byte goes out",
+         [&](ScriptedPort& p) { sent_block(p), p.Stop_Here().Expect({0xA5}); }, 22},
+        {"stopped before the blocks: nothing to abort",
+         [](ScriptedPort& p) { p.Expect({0xDE}).Stop_Here(); }, 22},
+        {"stopped while the phone finishes: nothing to abort",
+         [&](ScriptedPort& p) { sent_block(p), p.Reply({kAccepted}).Stop_Here(); }, 22},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -264,6 +288,7 @@ TEST(DownloadRegions, EachFailureOfTheExchangeHasItsCode) {
         c.script(rig.port);
         EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})), c.code);
         rig.Expect_Script_Kept();  // in particular: no abort byte after a refusal
+        EXPECT_EQ(rig.com->Line_Hung_Up(), c.unplugged);
     }
 }
 

@@ -54,6 +54,9 @@ TEST(ReadPhoneVersion, EachFailureHasItsCodeAndKeepsTheOldRecord) {
              p.Expect({0xE0}).Reply({0x5A}).Reply(std::span(record).first(31));
          },
          4},
+        {"0xE0 write past its deadline", [](ScriptedPort& p) { p.Stall_Write(); }, 21},
+        {"stopped while the record comes",
+         [](ScriptedPort& p) { p.Expect({0xE0}).Reply({0x5A}).Stop_Here(); }, 22},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -153,6 +156,8 @@ TEST(WritePhoneVersion, EachFailureHasItsCode) {
         {[](ScriptedPort& p) { p.Expect({0xE1}).Silence(); }, 2},
         {[](ScriptedPort& p) { p.Expect({0xE1}).Reply({0xA5}); }, 3},
         {[](ScriptedPort& p) { p.Expect({0xE1}).Reply({0x5A}).Fail_Write(); }, 1},
+        {[](ScriptedPort& p) { p.Expect({0xE1}).Reply({0x5A}).Stall_Write(); }, 21},
+        {[](ScriptedPort& p) { p.Expect({0xE1}).Stop_Here(); }, 22},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
