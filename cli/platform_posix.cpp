@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "cli/platform.h"
+#include "serial/platform.h"
 
 namespace cli {
 namespace {
@@ -36,11 +37,6 @@ extern "C" void On_Stop_Signal(int signal_number) {
     }
     g_stop_signal = signal_number;
     target->Request();
-}
-
-std::string Group_Name(gid_t gid) {
-    const group* entry = getgrgid(gid);
-    return entry != nullptr ? entry->gr_name : std::to_string(gid);
 }
 
 std::string User_Name() {
@@ -148,8 +144,9 @@ std::vector<std::string> Pids_Named(std::string_view wanted) {
     return pids;
 }
 
-void Explain_Permission(const struct stat& info, Port_Diagnosis& diagnosis) {
-    const std::string group = Group_Name(info.st_gid);
+void Explain_Permission(const std::string& path, const struct stat& info,
+                        Port_Diagnosis& diagnosis) {
+    const std::string group = platform::Device_Group(path);
     const std::string user = User_Name();
     diagnosis.lines.push_back("the device belongs to group '" + group + "'");
     if (Process_Has_Group(info.st_gid)) {
@@ -232,7 +229,7 @@ Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
         diagnosis.lines.push_back("opens and takes the line settings: the phone search can use it");
     } else if (error == EACCES || error == EPERM) {
         diagnosis.lines.push_back("open refused: permission denied");
-        Explain_Permission(info, diagnosis);
+        Explain_Permission(path, info, diagnosis);
     } else if (error == EBUSY || error == EWOULDBLOCK) {
         diagnosis.lines.push_back("open refused: another program holds the port");
     } else if (error != 0) {

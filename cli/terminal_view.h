@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "download/captions.h"
 #include "download/clock_text.h"
 #include "download/download_view.h"
 
@@ -84,7 +85,7 @@ class TerminalView final : public DownloadView {
     };
 
     void Draw_Progress(bool force);
-    void Show_Field(const char* english, const char* chinese, Field& field);
+    void Show_Field(const caption::Pair& caption, Field& field);
 
     Chooser m_chooser;
     TerminalProgress m_progress{*this};
