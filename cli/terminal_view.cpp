@@ -4,6 +4,7 @@
 #include "cli/terminal_view.h"
 
 #include "cli/text_format.h"
+#include "download/captions.h"
 #include "download/texts.h"
 
 namespace cli {
@@ -52,14 +53,14 @@ void TerminalView::Clean_OldTedit() {
     m_old_version.shown = false;
 }
 
-void TerminalView::Show_Field(const char* english, const char* chinese, Field& field) {
+void TerminalView::Show_Field(const caption::Pair& caption, Field& field) {
     if (field.shown)
         return;
     field.shown = true;
     if (field.text.empty())
         return;
     End_Progress_Line();
-    const std::string_view label = text::By_Language(m_language_flag, english, chinese);
+    const std::string_view label = caption.For(m_language_flag);
     std::fprintf(m_out, "%.*s: %s\n", static_cast<int>(label.size()), label.data(),
                  Displayable_Text(field.text).c_str());
     std::fflush(m_out);
@@ -67,8 +68,8 @@ void TerminalView::Show_Field(const char* english, const char* chinese, Field& f
 
 void TerminalView::Flush_Fields() {
     // Captions of the window's labels Label2 and Label1.
-    Show_Field("New version", "新版本", m_new_version);
-    Show_Field("Old version", "舊版本", m_old_version);
+    Show_Field(caption::kNewVersion, m_new_version);
+    Show_Field(caption::kOldVersion, m_old_version);
 }
 
 void TerminalView::Set_Progress_Visible(bool visible) {
@@ -126,23 +127,17 @@ void TerminalView::Draw_Progress(bool force) {
 
 void TerminalView::Set_Timer1_Enabled(bool enabled) {
     if (enabled) {
-        if (!m_timer_start)
-            m_timer_start = Clock::now();
-        return;
-    }
-    if (m_timer_start) {
-        m_timer_run =
-            m_timer_run.value_or(Clock::duration::zero()) + (Clock::now() - *m_timer_start);
-        m_timer_start.reset();
+        m_elapsed.Start();
+        m_timer1_used = true;
+    } else {
+        m_elapsed.Stop();
     }
 }
 
 void TerminalView::Set_Elapsed_Seconds(int seconds) {
-    if (seconds == 0) {
-        m_timer_run.reset();
-        if (m_timer_start)
-            m_timer_start = Clock::now();
-    }
+    m_elapsed.Set(seconds);
+    if (seconds == 0 && !m_elapsed.Running())
+        m_timer1_used = false;
 }
 
 void TerminalView::Show_Message_Box(std::string_view text) {
@@ -150,12 +145,9 @@ void TerminalView::Show_Message_Box(std::string_view text) {
 }
 
 std::optional<long long> TerminalView::Elapsed_Seconds() const {
-    if (!m_timer_run && !m_timer_start)
+    if (!m_timer1_used)
         return std::nullopt;
-    Clock::duration total = m_timer_run.value_or(Clock::duration::zero());
-    if (m_timer_start)
-        total += Clock::now() - *m_timer_start;
-    return std::chrono::duration_cast<std::chrono::seconds>(total).count();
+    return m_elapsed.Seconds();
 }
 
 }  // namespace cli

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "download/captions.h"
+#include "download/clock_text.h"
 #include "download/download_view.h"
 
 namespace cli {
@@ -83,7 +85,7 @@ class TerminalView final : public DownloadView {
     };
 
     void Draw_Progress(bool force);
-    void Show_Field(const char* english, const char* chinese, Field& field);
+    void Show_Field(const caption::Pair& caption, Field& field);
 
     Chooser m_chooser;
     TerminalProgress m_progress{*this};
@@ -98,8 +100,8 @@ class TerminalView final : public DownloadView {
     using Clock = std::chrono::steady_clock;
     std::optional<Clock::time_point> m_progress_start;  // the transfer's start
     Clock::time_point m_last_draw{};
-    std::optional<Clock::time_point> m_timer_start;
-    std::optional<Clock::duration> m_timer_run;
+    clock_text::Elapsed_Clock m_elapsed;
+    bool m_timer1_used = false;
 };
 
 }  // namespace cli

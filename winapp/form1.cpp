@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <exception>
 
-#include "app/temp_log.h"
 #include "download/captions.h"
 #include "download/clock_text.h"
 #include "download/texts.h"
@@ -16,6 +15,7 @@
 #include "winapp/form2.h"
 #include "winapp/message_box.h"
 #include "winapp/resource_ids.h"
+#include "winapp/temp_log.h"
 #include "winapp/wide_text.h"
 
 namespace {
@@ -70,6 +70,7 @@ LRESULT CALLBACK TForm1::Window_Procedure(HWND window, UINT message, WPARAM w, L
     if (message == WM_NCCREATE) {
         auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
         form->m_window = window;
+        form->m_download.Attach(window);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
     }
     auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -95,6 +96,9 @@ LRESULT TForm1::Handle_Message(UINT message, WPARAM w, LPARAM l) {
             // Button clicks (BN_CLICKED) and menu items both come with code 0.
             if (HIWORD(w) == 0)
                 On_Command(LOWORD(w));
+            return 0;
+        case Window_Download::kRunPendingCalls:
+            m_download.Run_Pending_Calls();
             return 0;
         case WM_TIMER:
             if (w == kTimer1)
@@ -154,6 +158,7 @@ void TForm1::Create_Controls() {
 
 void TForm1::FormCreate() {
     m_elapsed_seconds = 0;
+    m_elapsed.Set(0);
     KillTimer(m_window, kTimer1);
     KillTimer(m_window, kTimer2);
     m_timer2_running = false;
@@ -163,12 +168,22 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
-    // Every close request ends the program, also in the middle of an update
-    // (the phone is left as far as it had come).
+    // A close request ends the program, also in the middle of an update; but
+    // while the phone's flash is being rewritten the user is asked first,
+    // since stopping then leaves a phone that cannot start.
+    if (!m_download.May_Close([this] { return Ask_Stop_Update(); }))
+        return;
+    m_download.Finish_Before_Exit();  // the worker ends within the port's stop latency
     Write_Temp_Log_Or_Exit();
-    m_download.Stop_For_Close();
+    m_download.Comport().Close();
     std::fflush(stdout);
     std::exit(0);
+}
+
+bool TForm1::Ask_Stop_Update() {
+    const std::wstring question =
+        Wide(text::By_Language(m_language_flag, text::kStopQuestionEn, text::kStopQuestionZh));
+    return Ask_Yes_No(m_window, question, form1::kCaption, m_fonts);
 }
 
 void TForm1::FormDestroy() {
@@ -264,10 +279,18 @@ void TForm1::Set_Progress_Visible(bool visible) {
 }
 
 void TForm1::Set_Timer1_Enabled(bool enabled) {
-    if (enabled)
+    if (enabled) {
+        m_elapsed.Start();
         SetTimer(m_window, kTimer1, kTimerInterval, nullptr);
-    else
+    } else {
         KillTimer(m_window, kTimer1);
+        m_elapsed.Stop();
+    }
+}
+
+void TForm1::Set_Elapsed_Seconds(int seconds) {
+    m_elapsed_seconds = seconds;
+    m_elapsed.Set(seconds);
 }
 
 void TForm1::Show_Message_Box(std::string_view text) {
@@ -347,7 +370,9 @@ void TForm1::ChineseClick() {
 // ---- Clock ----
 
 void TForm1::Timer1Timer() {
-    ++m_elapsed_seconds;
+    // Real seconds since Timer1 started, however late this tick came (a
+    // WM_TIMER waits behind every other message).
+    m_elapsed_seconds = static_cast<int>(m_elapsed.Seconds());
     Print_Str_to_ToolBar(0, clock_text::Elapsed_Text(m_elapsed_seconds));
 }
 

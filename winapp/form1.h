@@ -1,7 +1,8 @@
 // TForm1: the main window. It creates its controls from the layout table under
 // the names the rest of the program uses (Download, mReceive, TeProgressBar1,
-// ...), is the download command's view, speaks Chinese or English, and runs
-// the elapsed-time and clock timers of the status bar.
+// ...), is the download command's view (called on the window's thread only),
+// speaks Chinese or English, and runs the elapsed-time and clock timers of
+// the status bar.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "download/clock_text.h"
 #include "download/download_view.h"
 #include "winapp/fonts.h"
 #include "winapp/hidden_menu.h"
@@ -43,7 +45,7 @@ class TForm1 final : public DownloadView {
     ProgressBar& Progress_Bar() override { return m_progress; }
     void Set_Progress_Visible(bool visible) override;
     void Set_Timer1_Enabled(bool enabled) override;
-    void Set_Elapsed_Seconds(int seconds) override { m_elapsed_seconds = seconds; }
+    void Set_Elapsed_Seconds(int seconds) override;
     void Show_Message_Box(std::string_view text) override;
     Language Language_Flag() const override { return m_language_flag; }
 
@@ -55,6 +57,7 @@ class TForm1 final : public DownloadView {
     // Handlers, named after their control and event.
     void FormCreate();
     void FormClose();
+    bool Ask_Stop_Update();
     void FormDestroy();
     void On_Command(int id);
     void DownloadClick();
@@ -82,6 +85,7 @@ class TForm1 final : public DownloadView {
     TForm2* m_form2 = nullptr;  // not owned
     Language m_language_flag = Language::kChinese;
     int m_elapsed_seconds = 0;
+    clock_text::Elapsed_Clock m_elapsed;  // Elapsed_Seconds, from a steady clock
     bool m_timer2_running = false;
     bool m_memo_in_han_font = false;
     HWND m_focus = nullptr;  // the control that had the keys when the window lost them

@@ -44,10 +44,12 @@ void Fit_Text(HWND box, HWND text_control, HFONT font) {
         return;
     SetWindowPos(text_control, nullptr, 0, 0, have.right - have.left + grow_x,
                  have.bottom - have.top + grow_y, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    // The buttons stay centred below the text.
+    // The buttons stay centred below the text (an icon stays where it is).
     for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
          child = GetWindow(child, GW_HWNDNEXT)) {
-        if (child != text_control)
+        wchar_t window_class[16] = {};
+        GetClassNameW(child, window_class, 16);
+        if (child != text_control && lstrcmpiW(window_class, L"Button") == 0)
             Shift(box, child, grow_x / 2, grow_y);
     }
     RECT frame;
@@ -69,19 +71,31 @@ LRESULT CALLBACK On_Box_Event(int code, WPARAM w, LPARAM l) {
     return CallNextHookEx(nullptr, code, w, l);
 }
 
-}  // namespace
-
-void Show_Completion_Box(HWND owner, const std::wstring& text, const wchar_t* caption,
-                         const Font_Set& fonts) {
+int Show_Box(HWND owner, const std::wstring& text, const wchar_t* caption, const Font_Set& fonts,
+             UINT type) {
     if (Needs_Han_Font(text)) {
         g_font = fonts.Han(Font_Role::kWindow);
         g_hook = SetWindowsHookExW(WH_CBT, On_Box_Event, nullptr, GetCurrentThreadId());
     }
-    MessageBoxW(owner, text.c_str(), caption, MB_OK);
+    const int answer = MessageBoxW(owner, text.c_str(), caption, type);
     if (g_hook != nullptr) {
         UnhookWindowsHookEx(g_hook);
         g_hook = nullptr;
     }
+    return answer;
+}
+
+}  // namespace
+
+void Show_Completion_Box(HWND owner, const std::wstring& text, const wchar_t* caption,
+                         const Font_Set& fonts) {
+    Show_Box(owner, text, caption, fonts, MB_OK);
+}
+
+bool Ask_Yes_No(HWND owner, const std::wstring& text, const wchar_t* caption,
+                const Font_Set& fonts) {
+    return Show_Box(owner, text, caption, fonts, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
+           IDYES;
 }
 
 void Show_Error_Box(const std::exception& error) {

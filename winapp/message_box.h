@@ -1,5 +1,6 @@
-// The program's two message boxes: the completion box of an update and the
-// box for an error that escapes the program.
+// The program's message boxes: the completion box of an update, the question
+// before stopping an update, and the box for an error that escapes the
+// program.
 #pragma once
 
 #include <windows.h>
@@ -15,5 +16,9 @@
 // the window's Traditional Chinese face, and the box grows to fit it.
 void Show_Completion_Box(HWND owner, const std::wstring& text, const wchar_t* caption,
                          const Font_Set& fonts);
+
+// The same kind of box with Yes and No (No the default); true for Yes.
+bool Ask_Yes_No(HWND owner, const std::wstring& text, const wchar_t* caption,
+                const Font_Set& fonts);
 
 void Show_Error_Box(const std::exception& error);

@@ -1,4 +1,4 @@
-// The message loop and the pump.
+// The message loop.
 #include "winapp/message_loop.h"
 
 #include <algorithm>
@@ -45,15 +45,4 @@ int Run_Message_Loop() {
     while (GetMessageW(&message, nullptr, 0, 0) > 0)
         Dispatch(message);
     return static_cast<int>(message.wParam);
-}
-
-void Dispatch_Pending_Messages() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT) {
-            PostQuitMessage(static_cast<int>(message.wParam));
-            return;
-        }
-        Dispatch(message);
-    }
 }

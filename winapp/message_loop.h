@@ -1,6 +1,4 @@
-// The window thread's message handling: the application's message loop, and
-// the pump that lets the windows handle their messages while the download
-// command waits on the port.
+// The window thread's message loop.
 #pragma once
 
 #include <windows.h>
@@ -16,7 +14,3 @@ void Route_Menu_Keys_To(HWND window);
 
 // Runs until WM_QUIT; returns its exit code.
 int Run_Message_Loop();
-
-// Handles every message waiting now, then returns. A WM_QUIT met here is put
-// back for the message loop.
-void Dispatch_Pending_Messages();

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "serial/ui_hooks.h"
+#include "bootloader/progress_bar.h"
 
 class Win32_Progress_Bar final : public ProgressBar {
   public:

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "download/download_command.h"
+#include "bootloader/comport.h"
 #include "phone_flash_file.h"
-#include "serial/comport.h"
 #include "serial_map_sandbox.h"
 #include "support/image_builder.h"
 #include "wine_ports.h"

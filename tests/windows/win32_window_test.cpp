@@ -543,4 +543,84 @@ TEST_F(Win32WindowUpdate, UpdatesThePhoneThroughTheDownloadButtonTwice) {
     EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
 }
 
+// The visible Yes/No box the program asks with, or null.
+HWND Question_Box(DWORD process_id, HWND main) {
+    HWND box = Owned_Dialog_With(process_id, main, 0xFFFF);
+    return box != nullptr && GetDlgItem(box, IDYES) != nullptr && GetDlgItem(box, IDNO) != nullptr
+               ? box
+               : nullptr;
+}
+
+void Answer(HWND box, int button) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+}
+
+// Closing the window while the phone's flash is being rewritten asks first:
+// No lets the update go on to its end, Yes stops it and the program ends as
+// on any close. The phone here takes the bytes at 115200 baud, so the
+// transfer lasts seconds.
+TEST_F(Win32WindowUpdate, ClosingWhileTheFlashIsRewrittenAsksFirst) {
+    const std::uint16_t phone_port = wine_ports::Port_Number("FLASHTOOL_WINE_PACED_PHONE_PORT");
+    ASSERT_NE(phone_port, 0);
+    Serial_Map_Sandbox map;
+    ASSERT_TRUE(map.Set_Text("\\Device\\USBSER001", "COM" + std::to_string(phone_port)));
+    Image_Builder image;
+    image.version_text = Bytes("CVLbootloaderVC_M418ZHTWA00101");
+    image.first.start = 0x00010000;
+    image.first.data = Random_Bytes(98304, 41);  // three blocks: about 9 s on the wire
+    image.second.start = 0x00200000;
+    image.second.data = Random_Bytes(1000, 42);
+    test_support::Temp_Image_File file(image.Build());
+    ASSERT_TRUE(file.Ok());
+    std::wstring image_path;
+    for (const char c : file.Path())
+        image_path += static_cast<wchar_t>(static_cast<unsigned char>(c));
+
+    const std::wstring directory = Fresh_Directory(L"close");
+    DeleteFileW((directory + L"\\temp.log").c_str());
+    HWND main = Launch(directory);
+    ASSERT_NE(main, nullptr);
+    const DWORD pid = m_program.Id();
+    HWND progress = GetDlgItem(main, IDC_TEPROGRESSBAR1);
+    const auto transfer_started = [&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) > 0; };
+
+    // No: the update goes on and completes.
+    PostMessageW(GetDlgItem(main, IDC_DOWNLOAD), BM_CLICK, 0, 0);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(
+        Wait_Until([&] { return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr; }));
+    Open_File_In_Dialog(dialog, image_path);
+    ASSERT_TRUE(Wait_Until(transfer_started, 120s)) << "the transfer did not start";
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    HWND question = nullptr;
+    ASSERT_TRUE(Wait_Until([&] { return (question = Question_Box(pid, main)) != nullptr; }))
+        << "closing during the transfer asked nothing";
+    EXPECT_FALSE(Text_Of(GetDlgItem(question, 0xFFFF)).empty());
+    Answer(question, IDNO);
+    HWND box = nullptr;
+    ASSERT_TRUE(Wait_Until(
+        [&] {
+            return (box = Owned_Dialog_With(pid, main, 0xFFFF)) != nullptr &&
+                   Question_Box(pid, main) == nullptr;
+        },
+        120s))
+        << "the update did not complete after No";
+    EXPECT_EQ(Text_Of(GetDlgItem(box, 0xFFFF)), L"更新完成!");
+    Answer(box, IDOK);
+    ASSERT_TRUE(Wait_Until([&] { return Buttons_Enabled(main); }));
+
+    // Yes: the update stops and the program ends, with temp.log and exit 0.
+    PostMessageW(GetDlgItem(main, IDC_DOWNLOAD), BM_CLICK, 0, 0);
+    ASSERT_TRUE(
+        Wait_Until([&] { return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr; }));
+    Answer(dialog, IDCANCEL);  // the file chosen before
+    ASSERT_TRUE(Wait_Until(transfer_started, 120s)) << "the second transfer did not start";
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(Wait_Until([&] { return (question = Question_Box(pid, main)) != nullptr; }));
+    Answer(question, IDYES);
+    EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
+    EXPECT_NE(GetFileAttributesW((directory + L"\\temp.log").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bootloader/notices.h"
 #include "download/captions.h"
 #include "download/texts.h"
 #include "introduction_text.h"
@@ -42,7 +43,7 @@ TEST(WinappFonts, EveryChineseTextOfTheWindowHasItsGlyphs) {
         Wide(kIntroductionText) + Wide(caption::kDownload.chinese) +
         Wide(caption::kCancel.chinese) + Wide(caption::kNewVersion.chinese) +
         Wide(caption::kOldVersion.chinese) + Wide(caption::kClockOn.chinese) +
-        Wide(text::kSearching) + Wide(text::kPleaseWait) + Wide(text::kFirstRun) +
+        Wide(text::kSearching) + Wide(text::kPleaseWait) + Wide(notice::kFirstRun) +
         Wide(text::kUpdateOkZh) + Wide(text::kClockZh) + Wide(text::kStartAtZh);
     for (const Font_Role role :
          {Font_Role::kWindow, Font_Role::kMemo, Font_Role::kLabel, Font_Role::kButton}) {
