@@ -111,10 +111,11 @@ LRESULT TForm1::Handle_Message(UINT message, WPARAM w, LPARAM l) {
                 return 0;
             break;
         case WM_ACTIVATE:
-            // Keep the focused control across a switch to another window.
+            // Keep the focused control across a switch to another window;
+            // the system then gives the window the focus (WM_SETFOCUS).
             if (LOWORD(w) == WA_INACTIVE)
                 m_focus = GetFocus();
-            return 0;
+            break;
         case WM_SETFOCUS:
             SetFocus(m_focus != nullptr && IsWindowEnabled(m_focus) ? m_focus
                                                                     : Control(IDC_DOWNLOAD));
