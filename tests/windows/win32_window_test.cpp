@@ -405,6 +405,16 @@ void Open_File_In_Dialog(HWND dialog, const std::wstring& path) {
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
 }
 
+// The visible completion box: a message box with OK and no other button.
+// (A question box that is going away can briefly show without its buttons;
+// it is not taken for the completion box.)
+HWND Completion_Box(DWORD process_id, HWND main) {
+    HWND box = Owned_Dialog_With(process_id, main, 0xFFFF);
+    return box != nullptr && GetDlgItem(box, IDOK) != nullptr && GetDlgItem(box, IDNO) == nullptr
+               ? box
+               : nullptr;
+}
+
 bool Buttons_Enabled(HWND main) {
     return IsWindowEnabled(GetDlgItem(main, IDC_DOWNLOAD)) &&
            IsWindowEnabled(GetDlgItem(main, IDC_CANCEL));
@@ -430,8 +440,7 @@ class Win32WindowUpdate : public Win32Window {
         handle_dialog(dialog);
         HWND box = nullptr;
         EXPECT_TRUE(Wait_Until(
-            [&] { return (box = Owned_Dialog_With(m_program.Id(), main, 0xFFFF)) != nullptr; },
-            180s))
+            [&] { return (box = Completion_Box(m_program.Id(), main)) != nullptr; }, 180s))
             << "no completion box; the message area says:\n"
             << Narrow(Text_Of(GetDlgItem(main, IDC_MRECEIVE)));
         return box;
@@ -599,12 +608,7 @@ TEST_F(Win32WindowUpdate, ClosingWhileTheFlashIsRewrittenAsksFirst) {
     EXPECT_FALSE(Text_Of(GetDlgItem(question, 0xFFFF)).empty());
     Answer(question, IDNO);
     HWND box = nullptr;
-    ASSERT_TRUE(Wait_Until(
-        [&] {
-            return (box = Owned_Dialog_With(pid, main, 0xFFFF)) != nullptr &&
-                   Question_Box(pid, main) == nullptr;
-        },
-        120s))
+    ASSERT_TRUE(Wait_Until([&] { return (box = Completion_Box(pid, main)) != nullptr; }, 120s))
         << "the update did not complete after No";
     EXPECT_EQ(Text_Of(GetDlgItem(box, 0xFFFF)), L"更新完成!");
     Answer(box, IDOK);
