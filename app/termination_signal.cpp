@@ -36,12 +36,14 @@ Close_On_Termination_Signal::Close_On_Termination_Signal(QWidget& window) {
     g_read_end = pair[0];
     g_write_end = pair[1];
     m_notifier = std::make_unique<QSocketNotifier>(g_read_end, QSocketNotifier::Read);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &window, [&window] {
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, &window, [this, &window] {
         // One close request for each signal: a request made while the window
         // asks whether to stop the update is refused like any other.
         char byte = 0;
-        if (::read(g_read_end, &byte, 1) == 1)
-            window.close();
+        if (::read(g_read_end, &byte, 1) != 1)
+            return;
+        ++m_requests;
+        window.close();
     });
     struct sigaction action {};
     action.sa_handler = On_Termination_Signal;

@@ -20,8 +20,11 @@ class Close_On_Termination_Signal {
     Close_On_Termination_Signal& operator=(const Close_On_Termination_Signal&) = delete;
 
     bool Installed() const { return m_notifier != nullptr; }
+    // Close requests made so far, one for each signal that came.
+    int Requests_Made() const { return m_requests; }
 
   private:
     std::unique_ptr<QSocketNotifier> m_notifier;
+    int m_requests = 0;
     struct sigaction m_previous[3]{};
 };
