@@ -641,13 +641,14 @@ void Window_Test::message_area_takes_no_focus_and_shows_no_caret() {
     m_form1->Button_Control(true);
     QCOMPARE(QApplication::focusWidget(), download);
 
-    // A click or the tab key does not move the focus into it.
+    // A click does not move the focus into it, and the tab key passes it by
+    // (it comes next after Download in the tab order).
     QTest::mouseClick(memo->viewport(), Qt::LeftButton, {}, QPoint(20, 8));
     QCOMPARE(QApplication::focusWidget(), download);
-    for (int i = 0; i < 8; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QVERIFY(QApplication::focusWidget() != memo);
-    }
+    QTest::keyClick(download, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Control<QPushButton>("Cancel"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), download);
 
     // Selected with the mouse and copied from its context menu.
     const QRect first_line = memo->cursorRect(QTextCursor(memo->document()->firstBlock()));
