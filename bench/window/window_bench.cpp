@@ -131,25 +131,34 @@ int Child_Update(int argc, char** argv, const std::string& image, const std::str
     form1.OpenDialog1().Set_Show_Function(
         [&](const QString&) { return std::optional<QString>(QString::fromStdString(image)); });
     form1.Comport().Set_Port_Lister(Make_Fixed_Port_Lister({device}));
-    QString box_text;
-    form1.Set_Message_Box([&](const QString& text) { box_text = text; });
-    const auto report = [&] {
-        if (image.empty()) {
-            std::printf("idle\npeak-kib %ld\n", Peak_Rss_Kib());
-        } else {
-            form1.DownloadClick();
-            std::printf("box %s\npeak-kib %ld\n", box_text.toStdString().c_str(), Peak_Rss_Kib());
-        }
+    // The update runs on its own thread: the peak is read when the
+    // completion box comes, or when the buttons come back without it.
+    const auto report = [](const char* outcome) {
+        std::printf("%s\npeak-kib %ld\n", outcome, Peak_Rss_Kib());
         std::fflush(stdout);
         _exit(0);
     };
+    form1.Set_Message_Box(
+        [&](const QString& text) { report(("box " + text.toStdString()).c_str()); });
+    auto* download = form1.findChild<QPushButton*>(QStringLiteral("Download"));
+    bool buttons_were_disabled = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        buttons_were_disabled = buttons_were_disabled || !download->isEnabled();
+        if (buttons_were_disabled && download->isEnabled())
+            report("no-box");
+    });
     // Idle: the peak once the window has painted. Update: the click as soon
     // as the loop runs; the window repaints during the update.
-    After_First_Paint after_paint(report);
-    if (image.empty())
+    After_First_Paint after_paint([&] { report("idle"); });
+    if (image.empty()) {
         form1.installEventFilter(&after_paint);
-    else
-        QTimer::singleShot(0, report);
+    } else {
+        QTimer::singleShot(0, [&] {
+            watch.start(20);
+            form1.DownloadClick();
+        });
+    }
     form1.show();
     return application.exec();
 }
