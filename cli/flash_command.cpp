@@ -55,7 +55,9 @@ int Run_Flash(const Arguments& args) {
     const DownloadCommand& command = runner.Command();
 
     if (outcome == Download_Outcome::kStopped || session.Stopped())
-        return session.Report_Stop(command.Phone_Touched(), args.language_flag);
+        return session.Report_Stop(command.Phone_Touched() ? Flash_Ending::kStoppedPhoneAtRisk
+                                                           : Flash_Ending::kStoppedPhoneUnchanged,
+                                   args.language_flag);
     if (const std::optional<long long> seconds = view.Elapsed_Seconds()) {
         std::printf("Elapsed time: %s\n", Elapsed_Text(*seconds).c_str());
     }

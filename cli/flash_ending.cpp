@@ -14,7 +14,7 @@ struct Ending_Texts {
 };
 
 // "{}" stands for the detail: an error code, a command, a signal's name.
-constexpr std::array<Ending_Texts, 14> kEndings{{
+constexpr std::array<Ending_Texts, 15> kEndings{{
     {Flash_Ending::kImageUnreadable,
      "the image was not loaded, the phone was not changed. Name a readable image file and run "
      "flash again.",
@@ -77,6 +77,9 @@ constexpr std::array<Ending_Texts, 14> kEndings{{
      "interrupted by {}, the port is closed; the phone cannot start until it is updated. Run "
      "flash again.",
      "已被 {} 中斷,通訊埠已關閉;手機在更新完成前無法開機。請再執行 flash。"},
+    {Flash_Ending::kStoppedReadOnly,
+     "interrupted by {}, the port is closed; nothing was written to the phone.",
+     "已被 {} 中斷,通訊埠已關閉;未寫入任何資料到手機。"},
 }};
 
 // The text after prefix in the last memo line that starts with it: the

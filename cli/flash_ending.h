@@ -1,4 +1,5 @@
-// The last line of `flashtool-cli flash` when the update did not complete:
+// The last line of `flashtool-cli flash` when the update did not complete
+// (and of read-version when a signal stopped it):
 // what happened and what to do next, in the language --lang chose. The
 // command's own lines (the window's messages) come first and stay as the
 // window shows them; this line is the command-line tool's addition, because a
@@ -31,6 +32,8 @@ enum class Flash_Ending {
     kProgrammingFailed,      // detail: the error code
     kStoppedPhoneUnchanged,  // detail: the signal's name
     kStoppedPhoneAtRisk,     // detail: the signal's name
+    kStoppedReadOnly,        // read-version stopped; detail: the signal's name
+    kLast = kStoppedReadOnly,
 };
 
 // How the update went, as far as the last line needs to know.

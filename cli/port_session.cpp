@@ -25,7 +25,9 @@ bool Port_Session::Prepare(const Arguments& args, const std::optional<File_Ident
         std::string problem;
         m_trace = TraceFile::Create(*args.trace, image, problem);
         if (!m_trace) {
-            std::fprintf(stderr, "flashtool-cli: cannot use %s as the trace file: %s\n",
+            std::fprintf(stderr,
+                         "flashtool-cli: cannot use %s as the trace file: %s; name a new file "
+                         "for --trace.\n",
                          Displayable_Text(*args.trace).c_str(), problem.c_str());
             return false;
         }
@@ -41,16 +43,14 @@ bool Port_Session::Stopped() const {
     return Stop_Signal_Number() != 0;
 }
 
-int Port_Session::Report_Stop(bool phone_touched, Language language) {
+int Port_Session::Report_Stop(Flash_Ending ending, Language language) {
     m_port.Close();
     const int signal_number = Stop_Signal_Number();
     const std::string name = Stop_Signal_Name(signal_number);
     Note("stopped by " + name + "; port closed");
     Finish_Trace();
     std::fflush(stdout);
-    const std::string line = Ending_Text(
-        phone_touched ? Flash_Ending::kStoppedPhoneAtRisk : Flash_Ending::kStoppedPhoneUnchanged,
-        language, name);
+    const std::string line = Ending_Text(ending, language, name);
     std::fprintf(stderr, "flashtool-cli: %s\n", line.c_str());
     return 128 + signal_number;
 }

@@ -9,6 +9,7 @@
 
 #include "bootloader/comport.h"
 #include "cli/arguments.h"
+#include "cli/flash_ending.h"
 #include "cli/platform.h"
 #include "cli/trace_file.h"
 
@@ -32,9 +33,9 @@ class Port_Session {
     bool Stopped() const;
     // After a stop: closes the port, notes it in the trace, and says on
     // standard error, as the output's last line, which signal stopped it and
-    // how the phone was left (phone_touched: its version record began to be
-    // replaced). Returns the exit code, 128 + the signal's number.
-    int Report_Stop(bool phone_touched, Language language);
+    // how the phone was left (ending: one of the kStopped endings). Returns
+    // the exit code, 128 + the signal's number.
+    int Report_Stop(Flash_Ending ending, Language language);
     // A line of the tool's own in the trace, if there is one.
     void Note(std::string_view what);
     // Closes the trace, if there is one; says on standard error when some of

@@ -28,7 +28,7 @@ int Run_Read_Version(const Arguments& args) {
     Port_Candidate found;
     if (!port.Find_Phone(&found)) {
         if (session.Stopped())
-            return session.Report_Stop(false, Language::kEnglish);
+            return session.Report_Stop(Flash_Ending::kStoppedReadOnly, Language::kEnglish);
         std::fprintf(stderr, "No phone answered on any port.\n");
         for (const Port_Candidate& refused : port.Refused_Ports()) {
             std::fprintf(stderr, "%s: permission refused; 'flashtool-cli doctor' shows the fix.\n",
@@ -43,7 +43,7 @@ int Run_Read_Version(const Arguments& args) {
     port.End_Link();
     port.Close();
     if (session.Stopped())
-        return session.Report_Stop(false, Language::kEnglish);
+        return session.Report_Stop(Flash_Ending::kStoppedReadOnly, Language::kEnglish);
     if (result != boot::Read_Version_Result::kOk) {
         std::fprintf(stderr, "Reading the version record on %s failed, error %d.\n",
                      Displayable_Text(found.display_name).c_str(), boot::Code(result));

@@ -80,8 +80,8 @@ TEST(CliFiles, ATraceThatWouldReplaceTheImageOrIsADeviceIsRefusedAtOnce) {
         SCOPED_TRACE(row.trace);
         const Cli_Run run = Run_Cli({"flash", image.Path(), kNoPort, "--trace", row.trace});
         EXPECT_EQ(run.exit_code, 1) << run.err;
-        EXPECT_EQ(run.err, "flashtool-cli: cannot use " + row.trace +
-                               " as the trace file: " + row.reason + "\n");
+        EXPECT_EQ(run.err, "flashtool-cli: cannot use " + row.trace + " as the trace file: " +
+                               row.reason + "; name a new file for --trace.\n");
         EXPECT_TRUE(run.out.empty()) << run.out;
         EXPECT_LT(run.seconds, 2.0) << "refused before the search's first pass";
     }

@@ -298,6 +298,25 @@ TEST_F(CliAgainstPhone, CtrlCInTheFinalWaitPrintsOnlyItsOwnLine) {
     EXPECT_TRUE(Contains(run.err, "interrupted by Ctrl-C")) << run.err;
 }
 
+// read-version stopped while the phone's record is on its way: named as
+// itself, and the line says that nothing was written.
+TEST_F(CliAgainstPhone, ReadVersionStoppedBySigtermSaysNothingWasWritten) {
+    Start_Phone({"--fault", "e0-record:delay:8000"});
+    Cli_Options interrupt = Options();
+    const std::string log = files.log;
+    interrupt.interrupt_when = [&log](const Cli_Run&) {
+        return Log_Contains(log, "fault exchange=e0-record");
+    };
+    interrupt.signal = SIGTERM;
+    const Cli_Run run = Run_Cli({"read-version", "--port", phone.device_path()}, interrupt);
+    ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
+    EXPECT_EQ(run.exit_code, 128 + SIGTERM) << run.out << run.err;
+    EXPECT_EQ(Last_Line(run.err),
+              "flashtool-cli: interrupted by SIGTERM, the port is closed; nothing was written to "
+              "the phone.");
+    EXPECT_TRUE(run.out.empty()) << run.out;
+}
+
 // flashtool-cli flash ... | head -1: the reader leaves after the first line.
 // The rest of the output is dropped, the update goes on to the end and the
 // exit code says how it went.

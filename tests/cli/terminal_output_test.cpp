@@ -128,7 +128,7 @@ TEST(TextFormat, RecordsAreShownAsTextWithoutTheirPaddingAndAsHex) {
 // Every ending has both languages, and its detail where the text takes one.
 TEST(FlashEnding, EveryEndingSaysWhatHappenedInBothLanguages) {
     std::vector<std::string> seen;
-    for (int i = 0; i <= static_cast<int>(cli::Flash_Ending::kStoppedPhoneAtRisk); ++i) {
+    for (int i = 0; i <= static_cast<int>(cli::Flash_Ending::kLast); ++i) {
         const auto ending = static_cast<cli::Flash_Ending>(i);
         for (const Language language : {Language::kEnglish, Language::kChinese}) {
             const std::string line = cli::Ending_Text(ending, language, "<detail>");
