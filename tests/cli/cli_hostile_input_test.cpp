@@ -55,25 +55,19 @@ TEST(CliFiles, AnImageThatIsNoFileIsRefusedAtOnceWithTheReason) {
     }
 }
 
-// The trace is refused before any port is touched when it would destroy the
-// image (under any of its names) or write into a device; the image is intact.
+// The trace is refused before any port is touched (the search of a missing
+// port would end with 3) when it would destroy the image or write into a
+// device; the image is intact. Links, FIFOs, directories and the image's
+// other names are rows of TraceFile's own test.
 TEST(CliFiles, ATraceThatWouldReplaceTheImageOrIsADeviceIsRefusedAtOnce) {
-    Virtual_Phone_Files folder;
     const std::vector<std::uint8_t> bytes = Sound_Image(1000, 100).Build();
     Temp_Image_File image(bytes);
-    const std::string hard_link = folder.folder.string() + "/image-link.bin";
-    ASSERT_EQ(link(image.Path().c_str(), hard_link.c_str()), 0);
-    const std::string symbolic = folder.folder.string() + "/trace-link.txt";
-    ASSERT_EQ(symlink((folder.folder.string() + "/elsewhere.txt").c_str(), symbolic.c_str()), 0);
-
     struct Row {
         std::string trace;
         std::string reason;
     };
     const Row rows[] = {
         {image.Path(), "it is the image file"},
-        {hard_link, "it is the image file"},
-        {symbolic, "it is a symbolic link"},
         {"/dev/full", "it is a device, not a file"},
     };
     for (const Row& row : rows) {
@@ -83,11 +77,9 @@ TEST(CliFiles, ATraceThatWouldReplaceTheImageOrIsADeviceIsRefusedAtOnce) {
         EXPECT_EQ(run.err, "flashtool-cli: cannot use " + row.trace + " as the trace file: " +
                                row.reason + "; name a new file for --trace.\n");
         EXPECT_TRUE(run.out.empty()) << run.out;
-        EXPECT_LT(run.seconds, 2.0) << "refused before the search's first pass";
     }
     const std::string kept = Read_Text(image.Path());
     EXPECT_TRUE(std::vector<std::uint8_t>(kept.begin(), kept.end()) == bytes) << "image intact";
-    EXPECT_FALSE(std::filesystem::exists(folder.folder / "elsewhere.txt"));
 }
 
 // The trace's file system fills up during the transfer (a file size limit
