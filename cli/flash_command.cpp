@@ -26,13 +26,6 @@ void Print_Ending(const Ending& ending, Language language) {
                  Displayable_Text(Ending_Text(ending.kind, language, ending.detail)).c_str());
 }
 
-// The phone's record against the image's, compared by the protocol's own
-// rules on a port object that is never opened.
-boot::Compare_Result Last_Verdict(const DownloadCommand& command) {
-    CComport judge;
-    return judge.Compare_Version(command.Image().Image_Version, command.Phone_Version());
-}
-
 }  // namespace
 
 int Run_Flash(const Arguments& args) {
@@ -70,9 +63,8 @@ int Run_Flash(const Arguments& args) {
     Flash_Result result;
     result.outcome = outcome;
     result.phone_touched = command.Phone_Touched();
+    result.stop = command.Last_Stop();
     result.memo = view.Memo_Lines();
-    if (outcome == Download_Outcome::kStoppedBeforeProgramming)
-        result.verdict = Last_Verdict(command);
     Ending ending = Ending_Of(result);
     if (ending.kind == Flash_Ending::kPhoneNotFound)
         ending.detail = "flashtool-cli doctor" + (args.port ? " --port " + *args.port : "");

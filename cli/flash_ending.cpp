@@ -82,17 +82,6 @@ constexpr std::array<Ending_Texts, 15> kEndings{{
      "已被 {} 中斷,通訊埠已關閉;未寫入任何資料到手機。"},
 }};
 
-// The text after prefix in the last memo line that starts with it: the
-// error code of a failure line ("…,error is 2").
-std::optional<std::string> After_Prefix(const std::vector<std::string>& memo,
-                                        std::string_view prefix) {
-    for (auto line = memo.rbegin(); line != memo.rend(); ++line) {
-        if (line->compare(0, prefix.size(), prefix) == 0)
-            return line->substr(prefix.size());
-    }
-    return std::nullopt;
-}
-
 bool Has_Line(const std::vector<std::string>& memo, std::string_view text) {
     for (const std::string& line : memo) {
         if (line == text)
@@ -104,17 +93,18 @@ bool Has_Line(const std::vector<std::string>& memo, std::string_view text) {
 // Why the version check stopped the update: a failed exchange names itself
 // in a line with its code; otherwise the records' comparison decided.
 Ending Version_Check_Ending(const Flash_Result& result) {
-    if (result.phone_touched)
-        return {Flash_Ending::kVersionWriteFailed,
-                After_Prefix(result.memo, text::kWriteVersionFailed).value_or("?")};
-    if (const auto code = After_Prefix(result.memo, text::kReadVersionFailed))
-        return {Flash_Ending::kVersionReadFailed, *code};
-    if (!result.verdict)
+    const Download_Stop& stop = result.stop;
+    const std::string code = std::to_string(stop.code);
+    if (stop.step == Download_Step::kWriteVersion)
+        return {Flash_Ending::kVersionWriteFailed, code};
+    if (stop.step == Download_Step::kReadVersion)
+        return {Flash_Ending::kVersionReadFailed, code};
+    if (stop.step != Download_Step::kCompare)
         return {Flash_Ending::kVersionCheckStopped, {}};
-    switch (*result.verdict) {
+    switch (static_cast<boot::Compare_Result>(stop.code)) {
         case boot::Compare_Result::kFirstRun:
-            if (const auto code = After_Prefix(result.memo, text::kBackupFailed))
-                return {Flash_Ending::kBackupFailed, *code};
+            if (stop.backup_code != 0)
+                return {Flash_Ending::kBackupFailed, std::to_string(stop.backup_code)};
             return {Flash_Ending::kNoRecordInBackup, {}};
         case boot::Compare_Result::kVersionCodeDiffers:
             return {Flash_Ending::kVersionCodeDiffers, {}};
@@ -142,12 +132,8 @@ Ending Ending_Of(const Flash_Result& result) {
             return {Flash_Ending::kPhoneNotFound, {}};
         case Download_Outcome::kStoppedBeforeProgramming:
             return Version_Check_Ending(result);
-        case Download_Outcome::kProgrammingFailed: {
-            std::optional<std::string> code = After_Prefix(result.memo, text::kDownloadFailed);
-            if (!code)
-                code = After_Prefix(result.memo, text::kSetRegionsFailed);
-            return {Flash_Ending::kProgrammingFailed, code.value_or("?")};
-        }
+        case Download_Outcome::kProgrammingFailed:
+            return {Flash_Ending::kProgrammingFailed, std::to_string(result.stop.code)};
         case Download_Outcome::kUpdated:
         case Download_Outcome::kAlreadyRunning:
         case Download_Outcome::kStopped:

@@ -40,10 +40,8 @@ enum class Flash_Ending {
 struct Flash_Result {
     Download_Outcome outcome = Download_Outcome::kUpdated;
     bool phone_touched = false;     // the phone's version record began to be replaced
+    Download_Stop stop;             // the step that stopped it, and its code
     std::vector<std::string> memo;  // the command's lines, as it wrote them
-    // The phone's record against the image's, as the command last compared
-    // them (only when the version check stopped the update).
-    std::optional<boot::Compare_Result> verdict;
 };
 
 struct Ending {
