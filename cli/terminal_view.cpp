@@ -20,11 +20,15 @@ TerminalView::TerminalView(std::string image_path, Language language_flag, std::
       m_err(err),
       m_draw_progress(draw_progress) {}
 
+// A memo line may embed a port's name or a group's; only the line breaks of
+// the program's own texts (the time text's) stay line breaks.
 void TerminalView::Print_Str_to_Memo(std::string_view text) {
     Flush_Fields();
     End_Progress_Line();
     const std::string_view line = text::Up_To_Zero(text);
-    std::fwrite(line.data(), 1, line.size(), m_out);
+    m_memo.emplace_back(line);
+    const std::string shown = Displayable_Text(line, Line_Breaks::kKept);
+    std::fwrite(shown.data(), 1, shown.size(), m_out);
     std::fputc('\n', m_out);
     std::fflush(m_out);
 }
