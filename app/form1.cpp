@@ -25,8 +25,8 @@ std::unique_ptr<Ui::Form1> Build_Controls(QWidget* window) {
     auto ui = std::make_unique<Ui::Form1>();
     ui->setupUi(window);
     // The introduction is kept once for every window (download/introduction.txt).
-    ui->TeMemo1->setPlainText(QString::fromUtf8(
-        kIntroductionText.data(), static_cast<qsizetype>(kIntroductionText.size())));
+    ui->TeMemo1->setPlainText(QString::fromUtf8(kIntroductionText.data(),
+                                                static_cast<qsizetype>(kIntroductionText.size())));
     return ui;
 }
 

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "download/download_command.h"
 #include "bootloader/comport.h"
+#include "download/download_command.h"
 #include "phone_flash_file.h"
 #include "serial_map_sandbox.h"
 #include "support/image_builder.h"
