@@ -552,6 +552,33 @@ TEST(DownloadCommandUpdate, DumpLeftByAnEarlierStoppedCommandIsDeleted) {
     EXPECT_FALSE(std::filesystem::exists(bench.Dump_File()));
 }
 
+// A region of length 0 (End = Start - 1) is announced as it stands and sends
+// no block; the transfer goes on with the other region.
+TEST(DownloadCommandUpdate, AnEmptyRegionSendsNoBlockAndTheOtherIsWritten) {
+    for (const bool first_empty : {true, false}) {
+        SCOPED_TRACE(first_empty ? "first region empty" : "second region empty");
+        Bench bench(Phone("CVLbootloaderVC_M418ZHTWA00100"));
+        const Temp_Image_File image(Image_File(Bytes(kImageText), first_empty ? 0 : kFirstLength,
+                                               first_empty ? kSecondLength : 0));
+        bench.view.file_name = image.Path();
+
+        EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated)
+            << testing::PrintToString(bench.view.memo);
+        const auto& flash = bench.phone.flash();
+        ASSERT_EQ(flash.size(), 2u);
+        EXPECT_EQ(flash[0].start, 0x00010000u);
+        EXPECT_EQ(flash[1].start, 0x00200000u);
+        EXPECT_EQ(flash[0].length, first_empty ? 0u : kFirstLength);
+        EXPECT_EQ(flash[1].length, first_empty ? kSecondLength : 0u);
+        EXPECT_EQ(flash[0].bytes,
+                  first_empty ? std::vector<std::uint8_t>{} : Random_Bytes(kFirstLength, 11));
+        EXPECT_EQ(flash[1].bytes,
+                  first_empty ? Random_Bytes(kSecondLength, 12) : std::vector<std::uint8_t>{});
+        EXPECT_EQ(bench.line.count(vphone::Event_Kind::block_accepted), first_empty ? 1u : 2u);
+        EXPECT_EQ(bench.view.Count("box " + std::string(text::kUpdateOkZh)), 1);
+    }
+}
+
 // A failed region announcement or transfer: one English line with the code,
 // no success box, and the command still finishes (link closed, port closed,
 // bar hidden, end line, timer stopped, buttons enabled).
