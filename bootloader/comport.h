@@ -27,6 +27,12 @@
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
 
+// A port the phone search could not use, and why: no permission, held by
+// another program, not a serial port, or this program's own terminal.
+struct Refused_Port : Port_Candidate {
+    Open_Refusal reason = Open_Refusal::kNone;
+};
+
 class CComport : public SerialPort {
   public:
     // The port starts closed, with no progress bar. The backend and the lister
@@ -43,8 +49,8 @@ class CComport : public SerialPort {
     // Only tests shrink the protocol's time limits.
     void Set_Time_Limits(const boot::Time_Limits& limits) { m_limits = limits; }
     const boot::Time_Limits& Time_Limits() const { return m_limits; }
-    // Ports the last search could not open for lack of permission.
-    const std::vector<Port_Candidate>& Refused_Ports() const { return m_refused_ports; }
+    // Ports the last search was refused, each once, with the reason.
+    const std::vector<Refused_Port>& Refused_Ports() const { return m_refused_ports; }
 
     // ---- Boot-loader link (link.cpp) ----
     bool Find_Phone(Port_Candidate* port);
@@ -88,6 +94,7 @@ class CComport : public SerialPort {
         return Read_Failed(write, step_result);
     }
 
+    void Remember_Refusal(const Port_Candidate& candidate, Open_Refusal reason);
     Io_Result Read_Byte(std::uint8_t& byte, std::uint32_t timeout_ms);
     Io_Result Write_Byte(std::uint8_t byte);
     // Writes a command byte and reads the boot loader's consent within
@@ -100,5 +107,5 @@ class CComport : public SerialPort {
     ProgressBar* m_progress_bar = nullptr;  // not owned
     MessageOutput* m_output = nullptr;      // not owned
     boot::Time_Limits m_limits = boot::kProtocolTimeLimits;
-    std::vector<Port_Candidate> m_refused_ports;
+    std::vector<Refused_Port> m_refused_ports;
 };

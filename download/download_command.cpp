@@ -75,26 +75,51 @@ int Total_Bytes(const Image_Region& first, const Image_Region& second) {
 
 }  // namespace
 
-std::string Refused_Ports_Line(const std::vector<Port_Candidate>& refused) {
-    if (refused.empty())
-        return {};
+std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& refused) {
+    std::vector<std::string> lines;
+    std::vector<const Refused_Port*> no_permission;
+    for (const Refused_Port& port : refused) {
+        switch (port.reason) {
+            case Open_Refusal::kNoPermission:
+                no_permission.push_back(&port);
+                break;
+            case Open_Refusal::kInUse: {
+                // Who holds it is looked up now, where the system says.
+                const std::vector<std::string> holders = platform::Port_Holders(port.device_path);
+                std::string line = port.display_name + std::string(text::kPortInUse);
+                for (std::size_t i = 0; i < holders.size(); ++i)
+                    line += (i == 0 ? "" : ", ") + holders[i];
+                if (holders.empty())
+                    line += text::kPortInUseByUnknown;
+                lines.push_back(line + std::string(text::kPortInUseFix));
+                break;
+            }
+            case Open_Refusal::kNotASerialPort:
+                lines.push_back(port.display_name + std::string(text::kNotASerialPort));
+                break;
+            case Open_Refusal::kOwnTerminal:
+                lines.push_back(port.display_name + std::string(text::kOwnTerminal));
+                break;
+            case Open_Refusal::kNone:
+                break;
+        }
+    }
+    if (no_permission.empty())
+        return lines;
     std::string line(text::kPortsRefused);
-    for (std::size_t i = 0; i < refused.size(); ++i) {
+    for (std::size_t i = 0; i < no_permission.size(); ++i) {
         if (i != 0)
             line += ", ";
-        line += refused[i].display_name;
+        line += no_permission[i]->display_name;
     }
-    if (platform::Refused_Port_Is_In_Use()) {
-        line += text::kPortsInUse;
-        return line;
-    }
-    const std::string group = platform::Device_Group(refused.front().device_path);
+    const std::string group = platform::Device_Group(no_permission.front()->device_path);
     line += text::kPortsRefusedGroup;
     line += group;
     line += text::kPortsRefusedCommand;
     line += group;
     line += text::kPortsRefusedLogin;
-    return line;
+    lines.insert(lines.begin(), line);
+    return lines;
 }
 
 DownloadCommand::DownloadCommand(CComport& port, DownloadView& view) : m_port(port), m_view(view) {
@@ -142,9 +167,8 @@ Download_Outcome DownloadCommand::Run() {
             return Stopped();
         m_view.Print_Str_to_Memo(
             text::By_Language(m_view.Language_Flag(), text::kNotFoundEn, text::kNotFoundZh));
-        const std::string refused = Refused_Ports_Line(m_port.Refused_Ports());
-        if (!refused.empty())
-            m_view.Print_Str_to_Memo(refused);
+        for (const std::string& line : Refused_Ports_Lines(m_port.Refused_Ports()))
+            m_view.Print_Str_to_Memo(line);
         Stopped_At(Download_Step::kSearch);
         return Download_Outcome::kPhoneNotFound;
     }

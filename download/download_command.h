@@ -113,8 +113,9 @@ class DownloadCommand {
     std::atomic<int> m_phase{static_cast<int>(Update_Phase::kIdle)};
 };
 
-// The line that follows "can find the comport" when the search could not open
-// some ports for lack of permission: names them and the fix (the device's
-// group on Linux; on Windows such a port is held by another program). Empty
+// The lines that follow "can find the comport" when the search was refused
+// some ports: those the user may not open, with the fix (the device's group);
+// each port held by another program, with the holders where the system names
+// them; paths that are no serial port or are the user's own terminal. None
 // when no port was refused.
-std::string Refused_Ports_Line(const std::vector<Port_Candidate>& refused);
+std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& refused);

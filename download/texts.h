@@ -50,9 +50,15 @@ inline constexpr std::string_view kPortsRefused = "No permission to open ";
 inline constexpr std::string_view kPortsRefusedGroup = ": add your user to the group ";
 inline constexpr std::string_view kPortsRefusedCommand = " (sudo usermod -aG ";
 inline constexpr std::string_view kPortsRefusedLogin = " $USER), then log in again";
-// On Windows a refused port is held by another program.
-inline constexpr std::string_view kPortsInUse =
-    ": in use by another program; close it and try again";
+// A port held by another program, one line each: "/dev/ttyACM0 is in use by
+// minicom (pid 4242); close it and try again".
+inline constexpr std::string_view kPortInUse = " is in use by ";
+inline constexpr std::string_view kPortInUseByUnknown = "another program";
+inline constexpr std::string_view kPortInUseFix = "; close it and try again";
+// A path that names no serial port, or the user's own terminal.
+inline constexpr std::string_view kNotASerialPort = " is not a serial port";
+inline constexpr std::string_view kOwnTerminal =
+    " is the terminal this program runs in, not the phone's port";
 
 // English / Chinese pairs.
 inline constexpr std::string_view kNotFoundEn = "can find the comport";

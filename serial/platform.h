@@ -1,7 +1,7 @@
 // The few things the update does differently per operating system, behind
 // one small interface so that no layer above this one needs an #ifdef:
 // 64-bit file positions, the low-level open, local time, where a dump may go,
-// and what a refused port means. platform_posix.cpp and platform_win32.cpp
+// and who holds a port. platform_posix.cpp and platform_win32.cpp
 // implement it.
 #pragma once
 
@@ -28,9 +28,10 @@ std::tm Local_Time(std::time_t time);
 // directory, most preferred first (drive D's root on Windows).
 std::vector<std::string> Preferred_Dump_Directories();
 
-// What it means when the system refuses to open a serial port: on Windows
-// another program holds it; elsewhere the user lacks the device's group.
-bool Refused_Port_Is_In_Use();
+// Programs other than this one that hold the device open, as
+// "minicom (pid 4242)"; only those this user may inspect, and none where the
+// system does not say.
+std::vector<std::string> Port_Holders(const std::string& device_path);
 // The group that may open the device ("dialout" on most systems); empty
 // where ports have no group.
 std::string Device_Group(const std::string& device_path);

@@ -39,10 +39,6 @@ std::vector<std::string> Preferred_Dump_Directories() {
     return {};
 }
 
-bool Refused_Port_Is_In_Use() {
-    return false;
-}
-
 std::string Device_Group(const std::string& device_path) {
     struct stat status {};
     if (::stat(device_path.c_str(), &status) == 0) {

@@ -252,13 +252,32 @@ TEST(DownloadCommandEarlyEnd, PortRefusedForLackOfPermissionIsNamedWithTheFix) {
     EXPECT_EQ(view.memo[3].find("ttyS0"), std::string::npos) << "only refused ports are named";
 }
 
-TEST(DownloadCommandEarlyEnd, RefusedPortsLineNamesEveryPortOnce) {
-    EXPECT_EQ(Refused_Ports_Line({}), "");
-    const std::string line = Refused_Ports_Line(
-        {{"/nonexistent/ttyACM0", "/nonexistent/ttyACM0", 0}, {"/dev/ttyUSB1", "/dev/ttyUSB1", 0}});
-    EXPECT_EQ(line,
-              "No permission to open /nonexistent/ttyACM0, /dev/ttyUSB1: add your user to the "
-              "group dialout (sudo usermod -aG dialout $USER), then log in again");
+Refused_Port Refused(const std::string& path, Open_Refusal reason) {
+    Refused_Port port;
+    port.device_path = port.display_name = path;
+    port.reason = reason;
+    return port;
+}
+
+// One line for the ports the user may not open, first, then one for each
+// port that is in use, no serial port, or the user's own terminal.
+TEST(DownloadCommandEarlyEnd, RefusedPortsLinesNameEveryPortOnceWithItsReason) {
+    EXPECT_TRUE(Refused_Ports_Lines({}).empty());
+    const std::vector<std::string> lines = Refused_Ports_Lines({
+        Refused(".", Open_Refusal::kNotASerialPort),
+        Refused("/nonexistent/ttyACM0", Open_Refusal::kNoPermission),
+        Refused("/nonexistent/ttyACM1", Open_Refusal::kInUse),
+        Refused("/dev/tty", Open_Refusal::kOwnTerminal),
+        Refused("/dev/ttyUSB1", Open_Refusal::kNoPermission),
+    });
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "No permission to open /nonexistent/ttyACM0, /dev/ttyUSB1: add your "
+                         "user to the group dialout (sudo usermod -aG dialout $USER), then log "
+                         "in again",
+                         ". is not a serial port",
+                         "/nonexistent/ttyACM1 is in use by another program; close it and try "
+                         "again",
+                         "/dev/tty is the terminal this program runs in, not the phone's port"}));
 }
 
 // ---------------------------------------------------------------------------
