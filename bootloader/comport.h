@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -64,9 +65,11 @@ class CComport : public SerialPort {
     boot::Compare_Result Compare_Version(const Version_Record& image_version,
                                          const Version_Record& phone_version);
     static int Digits_To_Int(const char* digits, int count);
-    boot::Backup_Result Backup_Boot_Loader(const std::string& backup_path);
-    boot::Find_Backup_Result Find_Version_In_Backup(const std::string& path,
-                                                    std::string_view marker,
+    // Writes one dump into dump, a file the caller made for this run and
+    // keeps open; null: no file, and the phone is not asked.
+    boot::Backup_Result Backup_Boot_Loader(std::FILE* dump);
+    // Takes the record from the first 4096 bytes of that same file.
+    boot::Find_Backup_Result Find_Version_In_Backup(std::FILE* dump, std::string_view marker,
                                                     Version_Record& destination);
     boot::Write_Version_Result Write_Phone_Version(const Version_Record& image_version);
 

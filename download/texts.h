@@ -83,6 +83,15 @@ inline constexpr std::string_view kWriteStuckEn =
 inline constexpr std::string_view kWriteStuckZh =
     "手機停止接收資料。請拔下手機,按住按鍵1重新連接,再按更新韌體。";
 
+// The first-run dump of a command that stopped before the flash is kept
+// (it holds the phone's boot loader), and named once: "... kept in PATH".
+inline constexpr std::string_view kDumpKeptEn = "The phone's boot loader dump is kept in ";
+inline constexpr std::string_view kDumpKeptZh = "手機開機程式的備份保留於 ";
+// A file found at the dump's name when a first run starts is moved aside,
+// never opened: "... kept as PATH.1".
+inline constexpr std::string_view kDumpMovedEn = "An earlier dump is kept as ";
+inline constexpr std::string_view kDumpMovedZh = "先前的備份已改存為 ";
+
 // Asked when the window is closed while the phone's flash is being rewritten.
 inline constexpr std::string_view kStopQuestionEn =
     "The phone is being updated. If you stop now, the phone cannot start until it is updated "

@@ -35,10 +35,6 @@ std::tm Local_Time(std::time_t time) {
     return local;
 }
 
-std::vector<std::string> Preferred_Dump_Directories() {
-    return {};
-}
-
 std::string Device_Group(const std::string& device_path) {
     struct stat status {};
     if (::stat(device_path.c_str(), &status) == 0) {

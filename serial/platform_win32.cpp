@@ -34,11 +34,6 @@ std::tm Local_Time(std::time_t time) {
     return local;
 }
 
-// The dump has always gone to the root of drive D.
-std::vector<std::string> Preferred_Dump_Directories() {
-    return {"d:\\"};
-}
-
 // Finding the programs that hold a port would take the system's handle
 // tables; the message says "another program" instead.
 std::vector<std::string> Port_Holders(const std::string&) {

@@ -130,8 +130,8 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
     std::thread::id m_owner = std::this_thread::get_id();
 };
 
-// A fresh temporary directory per test, also made the system's: the dump file
-// lands in it, so parallel tests never share one.
+// A fresh temporary directory per test, made the user's runtime directory:
+// the dump file lands in it, so parallel tests never share one.
 class Private_Temp_Directory {
   public:
     Private_Temp_Directory() {
@@ -139,15 +139,15 @@ class Private_Temp_Directory {
         m_path = std::filesystem::temp_directory_path() /
                  ("flashtool-cmd-" + std::to_string(entropy()) + std::to_string(entropy()));
         std::filesystem::create_directories(m_path);
-        if (const char* old = getenv("TMPDIR"))
+        if (const char* old = getenv("XDG_RUNTIME_DIR"))
             m_old = old;
-        setenv("TMPDIR", m_path.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
     }
     ~Private_Temp_Directory() {
         if (m_old.empty()) {
-            unsetenv("TMPDIR");
+            unsetenv("XDG_RUNTIME_DIR");
         } else {
-            setenv("TMPDIR", m_old.c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
         }
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);
@@ -331,7 +331,9 @@ struct Bench {
         view.file_name = image_file.Path();
     }
 
-    std::string Dump_File() const { return (temp.Path() / "VANTREL").string(); }
+    std::string Dump_File() const {
+        return (temp.Path() / "flashtool" / "VANTREL-ttyVPHONE0").string();
+    }
     bool Flash_Holds_The_Image() const {
         const auto& flash = phone.flash();
         return flash.size() == 2 && flash[0].start == 0x00010000 &&
@@ -520,6 +522,7 @@ TEST(DownloadCommandStops, SecondCheckAfterTheDumpDecidesAndTheDumpOutlivesTheSt
     std::vector<std::string> expected = bench.Found_Lines();
     expected.emplace_back(notice::kFirstRun);
     expected.emplace_back(notice::kLanguageMismatch);
+    expected.push_back(std::string(text::kDumpKeptZh) + bench.Dump_File());  // named once
     EXPECT_EQ(bench.view.memo, expected);
     bench.Expect_Stopped_Before_Programming();
     EXPECT_EQ(bench.view.old_version, "CVLbootloaderVC_M418ENUSA00100");
@@ -548,11 +551,18 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
         bench.Expect_Stopped_Before_Programming();
     }
     {
-        // The dump file cannot be created at all: a temporary directory
-        // where not even root may create a file.
+        // The dump file cannot be created at all: the user's directories
+        // are where not even root may create one.
         Bench bench(Phone());
-        setenv("TMPDIR", "/proc", 1);
-        EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+        const std::string cache = getenv("XDG_CACHE_HOME") ? getenv("XDG_CACHE_HOME") : "";
+        setenv("XDG_RUNTIME_DIR", "/proc", 1);
+        setenv("XDG_CACHE_HOME", "/proc", 1);
+        const Download_Outcome outcome = bench.command.Run();
+        if (cache.empty())
+            unsetenv("XDG_CACHE_HOME");
+        else
+            setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+        EXPECT_EQ(outcome, Download_Outcome::kStoppedBeforeProgramming);
         std::vector<std::string> expected = bench.Found_Lines();
         expected.emplace_back(notice::kFirstRun);
         expected.emplace_back("Back up boot loader failed,error is 6");
@@ -562,13 +572,16 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
     }
 }
 
-TEST(DownloadCommandUpdate, DumpLeftByAnEarlierStoppedCommandIsDeleted) {
+// A dump left by an earlier stopped command holds a phone's boot loader: an
+// update that needs no dump leaves it alone.
+TEST(DownloadCommandUpdate, DumpLeftByAnEarlierStoppedCommandIsKept) {
     Bench bench(Phone("CVLbootloaderVC_M418ZHTWA00100"));  // not a first run
+    std::filesystem::create_directory(std::filesystem::path(bench.Dump_File()).parent_path());
     std::ofstream(bench.Dump_File(), std::ios::binary) << "an older dump";
 
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
     EXPECT_EQ(bench.line.count(vphone::Event_Kind::dump_sent), 0u);
-    EXPECT_FALSE(std::filesystem::exists(bench.Dump_File()));
+    EXPECT_EQ(std::filesystem::file_size(bench.Dump_File()), 13u);
 }
 
 // A region of length 0 (End = Start - 1) is announced as it stands and sends
