@@ -29,7 +29,7 @@ File_Handle Open_For_Reading(const std::string& file_name) {
     if (file_name.empty()) {
         return nullptr;
     }
-    return File_Handle(std::fopen(file_name.c_str(), "rb"));
+    return platform::Open_Regular_File(file_name);
 }
 
 // Reads exactly count bytes; a short read (end of file or an I/O error) is a

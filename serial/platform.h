@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "serial/file_handle.h"
 
 namespace platform {
 
@@ -20,6 +23,10 @@ bool Seek_To(std::FILE* file, std::uint64_t offset);
 std::int64_t File_Size(std::FILE* file);
 // Whether the C library's low-level read-only open takes the file.
 bool Can_Open_Read_Only(const std::string& path);
+// The file at path opened for binary reading, or null when it cannot be
+// opened or is no regular file: a FIFO, a device or a directory is refused
+// without waiting for a writer or reading a byte.
+File_Handle Open_Regular_File(const std::string& path);
 
 // The local time of a calendar time.
 std::tm Local_Time(std::time_t time);
@@ -46,6 +53,9 @@ std::FILE* Create_New_File(const std::string& path);
 // "minicom (pid 4242)"; only those this user may inspect, and none where the
 // system does not say.
 std::vector<std::string> Port_Holders(const std::string& device_path);
+// The process ids of the running programs of that name (none where the
+// system does not tell).
+std::vector<std::string> Processes_Named(std::string_view name);
 // The group that may open the device ("dialout" on most systems); empty
 // where ports have no group.
 std::string Device_Group(const std::string& device_path);

@@ -76,3 +76,21 @@ std::vector<std::string> Port_Holders(const std::string& device_path) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+std::vector<std::string> Processes_Named(std::string_view name) {
+    std::vector<std::string> pids;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return pids;
+    while (const dirent* process = ::readdir(proc)) {
+        const std::string pid = process->d_name;
+        if (Is_Number(pid) && Process_Name(pid) == name)
+            pids.push_back(pid);
+    }
+    ::closedir(proc);
+    return pids;
+}
+
+}  // namespace platform

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "bootloader/notices.h"
+#include "download/image_loader.h"
 
 #include "tests/reliability/update_rig.h"
 
@@ -57,6 +58,25 @@ TEST(File_Safety, TheImageFileIsOnlyRead) {
     EXPECT_EQ(status_after.st_mtim.tv_sec, status_before.st_mtim.tv_sec);
     EXPECT_EQ(status_after.st_mtim.tv_nsec, status_before.st_mtim.tv_nsec);
     EXPECT_EQ(status_after.st_mode & 0777, 0444u);
+}
+
+// A chosen "image" that is no file to read (a FIFO nobody writes, a
+// directory, a device) is refused at once: nothing waits, nothing is loaded.
+TEST(File_Safety, AnImageThatIsNoRegularFileIsRefusedWithoutWaiting) {
+    const std::string fifo = std::string(::testing::TempDir()) + "image-fifo-" +
+                             std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/tmp"), std::string("/dev/zero")}) {
+        SCOPED_TRACE(path);
+        FirmwareImage image;
+        Silent_Output output;
+        Image_Region first, second;
+        EXPECT_EQ(Initial_Array(image, output, path, first, second), -1);
+        Fixed_Image_File chooser(path);
+        EXPECT_FALSE(Parse_File(image, output, chooser));
+        EXPECT_FALSE(image.Loaded());
+    }
+    ::unlink(fifo.c_str());
 }
 
 // A full disk: every write to the dump file past its first bytes fails (the
