@@ -12,7 +12,7 @@
 #include "app/form2.h"
 #include "app/intro_memo.h"
 #include "app/menu_keys.h"
-#include "app/temp_log.h"
+#include "download/temp_log.h"
 #include "download/captions.h"
 #include "download/clock_text.h"
 #include "download/texts.h"

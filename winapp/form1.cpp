@@ -15,7 +15,7 @@
 #include "winapp/form2.h"
 #include "winapp/message_box.h"
 #include "winapp/resource_ids.h"
-#include "winapp/temp_log.h"
+#include "download/temp_log.h"
 #include "winapp/wide_text.h"
 
 namespace {

@@ -1,5 +1,6 @@
-// temp.log: the log file the main window leaves in the working directory each
-// time it closes. Nothing collects into Log_Text yet, so the file is empty.
+// temp.log: the log file the main window (Qt or Win32) leaves in the working
+// directory each time it closes. Nothing collects into Log_Text yet, so the
+// file is empty.
 #pragma once
 
 #include <array>

@@ -1,5 +1,5 @@
 // Writing temp.log.
-#include "app/temp_log.h"
+#include "download/temp_log.h"
 
 #include <cstdio>
 #include <cstdlib>
