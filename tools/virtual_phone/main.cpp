@@ -73,7 +73,8 @@ Faults:
         @N: only the N-th occurrence of the exchange, @N+: from the N-th
         on, @N-M: N-th to M-th; default every occurrence
   --fault delay:EXCHANGE:MS          same as EXCHANGE:delay:MS
-  --fault hangup:after-bytes:K       unplug after K bytes from the host
+  --fault hangup:after-bytes:K       unplug after K bytes from the host; the
+                                     K-th draws no answer
   --seed N                           seed for the random faults (default 1)
   --random-ask-again P               ask again with probability P per block
                                      reply (at most 3 times per block)

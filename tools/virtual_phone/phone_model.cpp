@@ -297,9 +297,14 @@ void Phone_Model::receive(std::span<const std::uint8_t> bytes) {
         }
         const std::uint8_t byte = bytes[at++];
         ++m_bytes_received;
+        const std::size_t output_before = m_output.size();
         on_byte(byte);
         if (m_config.hang_up_after_bytes != 0 && m_bytes_received == m_config.hang_up_after_bytes &&
             !m_unplugged) {
+            // The cable goes with the last byte: no answer to it leaves the
+            // phone. Sent and then cut off, the answer would reach the host
+            // or not depending on which process runs first.
+            m_output.resize(output_before);
             pull_cable();
         }
     }

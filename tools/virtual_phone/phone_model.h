@@ -93,7 +93,8 @@ struct Phone_Config {
     std::uint64_t seed = 1;
     double random_ask_again = 0.0;
     std::uint32_t random_delay_ms = 0;
-    // Host bytes after which the cable is pulled (0: never).
+    // Host bytes after which the cable is pulled (0: never). The last of
+    // them is taken but draws no answer.
     std::uint64_t hang_up_after_bytes = 0;
 };
 
