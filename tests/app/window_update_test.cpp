@@ -164,6 +164,9 @@ void Window_Update_Test::first_run_then_next_run_update_the_phone() {
     QCOMPARE_EQ(Count_Log_Lines(files.log, "dump-sent"), 1);  // no second dump
     QVERIFY(Wait_For_Log(files.log, "final-ack-sent", 5000));
     QCOMPARE_EQ(Count_Log_Lines(files.log, "block-accepted"), 6);  // 3 blocks, twice
+    phone.stop();
+    const std::string deviations = Host_Deviations(files.deviations);
+    QVERIFY2(deviations.empty(), deviations.c_str());
 }
 
 QTEST_MAIN(Window_Update_Test)

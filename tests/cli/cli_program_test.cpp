@@ -48,6 +48,10 @@ bool Contains(const std::string& text, const std::string& part) {
 
 class CliAgainstPhone : public ::testing::Test {
   protected:
+    void TearDown() override {
+        phone.stop();
+        EXPECT_EQ(Host_Deviations(files.deviations), "");
+    }
     // Starts the phone with extra switches; false (with the reason) on failure.
     void Start_Phone(std::initializer_list<std::string> extra = {}) {
         std::string error;

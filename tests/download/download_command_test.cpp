@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "download/texts.h"
+#include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
 #include "tests/support/scripted_port.h"
@@ -292,6 +293,7 @@ struct Bench {
           command(port, view) {
         view.file_name = image_file.Path();
     }
+    ~Bench() { EXPECT_EQ(Host_Deviations(phone), ""); }
 
     std::string Dump_File() const { return (temp.Path() / "VANTREL").string(); }
     bool Flash_Holds_The_Image() const {
