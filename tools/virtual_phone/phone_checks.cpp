@@ -77,7 +77,7 @@ std::string Phone_Model::commands_expected() const {
 std::string Phone_Model::exchange_here() const {
     switch (m_state) {
         case State::idle:
-            return m_phase == Phase::closed ? "after 0x60"
+            return m_phase == Phase::closed                              ? "after 0x60"
                    : m_phase == Phase::linked || m_cycles >= kSyncCycles ? "command"
                                                                          : "handshake";
         case State::await_a3:

@@ -283,7 +283,12 @@ void Phone_Model::receive(std::span<const std::uint8_t> bytes, bool reply_unread
             m_bytes_received += take;
             at += take;
             if (m_field.size() == block_bytes) {
-                on_block_complete(bytes.size() - at);
+                const std::size_t trailing = bytes.size() - at;
+                on_block_complete(trailing);
+                // Bytes past the announced block, sent before its reply, are
+                // the rest of an over-long block: reported, then dropped.
+                m_bytes_received += trailing;
+                return;
             }
             continue;
         }
@@ -719,9 +724,9 @@ void Phone_Model::on_block_complete(std::size_t trailing) {
     const std::uint32_t sent_sum =
         std::uint32_t{m_field[m_block_length]} << 8 | m_field[m_block_length + 1];
     const bool sum_ok = (sum & 0xFFFF) == sent_sum;
-    const std::string where = "the block at region " + std::to_string(m_region + 1) +
-                              " offset " + std::to_string(m_offset) + " (" +
-                              std::to_string(m_block_length) + " bytes)";
+    const std::string where = "the block at region " + std::to_string(m_region + 1) + " offset " +
+                              std::to_string(m_offset) + " (" + std::to_string(m_block_length) +
+                              " bytes)";
     if (trailing > 0) {
         // More bytes than the block and its sum before the reply: its "sum"
         // was data, so only the length is worth reporting.

@@ -23,10 +23,10 @@ inline constexpr std::uint8_t kClose = 0x60;
 inline constexpr std::uint8_t kAccepted = 0x69;  // also the host's "resume" before a resend
 inline constexpr std::uint8_t kNotAck = 0x00;    // our answer to an announcement we cannot take
 
-inline constexpr std::uint32_t kSyncCycles = 20;      // cycles of one handshake
-inline constexpr std::uint8_t kRegionCount = 2;       // regions of one announcement
-inline constexpr std::uint32_t kBlockSize = 0x8000;   // the block size the host announces
-inline constexpr std::uint32_t kMaxResends = 3;       // the host aborts at the fourth ask-again
+inline constexpr std::uint32_t kSyncCycles = 20;         // cycles of one handshake
+inline constexpr std::uint8_t kRegionCount = 2;          // regions of one announcement
+inline constexpr std::uint32_t kBlockSize = 0x8000;      // the block size the host announces
+inline constexpr std::uint32_t kMaxResends = 3;          // the host aborts at the fourth ask-again
 inline constexpr std::size_t kRegionFields = 1 + 4 * 4;  // count byte + two (start, end) pairs
 
 // The commands in the one order the host may give them on a link (0xD6 only
