@@ -36,7 +36,11 @@ TForm1::TForm1(QWidget* parent)
       ui(Build_Controls(this)),
       m_progress(*ui->TeProgressBar1),
       m_open_dialog(this),
-      m_download(m_comport, *this) {
+      m_runner(*this, [this] {
+          // On the worker's thread: have the window's thread run the calls.
+          QMetaObject::invokeMethod(
+              this, [this] { m_runner.Run_Pending_Calls(); }, Qt::QueuedConnection);
+      }) {
     // A fixed frame with minimize and close but no maximize button.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
@@ -72,10 +76,10 @@ TForm1::~TForm1() {
 }
 
 void TForm1::FormCreate() {
-    m_comport.Set_Progress_Bar(&m_progress);
-    m_comport.Set_Message_Pump([] { QCoreApplication::processEvents(); });
-    m_comport.Set_Message_Output(this);
+    // The progress bar and the message output reach the port object through
+    // the update's worker (Update_Runner), wired where the port is built.
     m_elapsed_seconds = 0;
+    m_elapsed.Set(0);
     m_timer1.stop();
     m_timer2.stop();
     m_language_flag = Language::kChinese;
@@ -84,13 +88,45 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // FormClose: every close request ends the program, also in the middle of
-    // an update (the phone is left as far as it had come).
+    // FormClose: a close request ends the program, also in the middle of an
+    // update; but while the phone's flash is being rewritten the user is
+    // asked first, since stopping then leaves a phone that cannot start.
+    if (!Close_May_Stop_Update()) {
+        event->ignore();
+        return;
+    }
     event->accept();
+    m_runner.Finish_Before_Exit();  // the worker ends within the port's stop latency
     Write_Temp_Log_Or_Exit();
-    m_comport.Close();
+    Comport().Close();
     std::fflush(stdout);
+    if (m_exit) {
+        m_exit();
+        return;
+    }
     std::exit(0);
+}
+
+bool TForm1::Close_May_Stop_Update() {
+    if (m_asking_to_stop)
+        return false;  // the question is on screen already
+    if (!m_runner.Running() || m_runner.Stop_If_Harmless())
+        return true;
+    m_asking_to_stop = true;
+    const QString question = From_Utf8(
+        text::By_Language(m_language_flag, text::kStopQuestionEn, text::kStopQuestionZh));
+    bool stop = false;
+    if (m_stop_question) {
+        stop = m_stop_question(question);
+    } else {
+        stop = QMessageBox::question(this, windowTitle(), question,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    }
+    m_asking_to_stop = false;
+    if (stop)
+        m_runner.Stop();  // the blocks on the way end with the abort byte
+    return stop;
 }
 
 // ---- Message output ----
@@ -171,10 +207,17 @@ void TForm1::Set_Progress_Visible(bool visible) {
 
 void TForm1::Set_Timer1_Enabled(bool enabled) {
     if (enabled) {
+        m_elapsed.Start();
         m_timer1.start();
     } else {
         m_timer1.stop();
+        m_elapsed.Stop();
     }
+}
+
+void TForm1::Set_Elapsed_Seconds(int seconds) {
+    m_elapsed_seconds = seconds;
+    m_elapsed.Set(seconds);
 }
 
 void TForm1::Show_Message_Box(std::string_view text) {
@@ -191,13 +234,9 @@ void TForm1::Show_Message_Box(std::string_view text) {
 // ---- Buttons and menu ----
 
 void TForm1::DownloadClick() {
-    // The command disables both buttons while it runs; this also keeps a
-    // click that was already queued from starting a second, nested run.
-    if (m_download_running)
-        return;
-    m_download_running = true;
-    m_download.Run();
-    m_download_running = false;
+    // The command disables both buttons while it runs; a click that was
+    // queued before that is refused by the runner.
+    m_runner.Start();
 }
 
 void TForm1::CancelClick() {
@@ -241,7 +280,8 @@ void TForm1::ChineseClick() {
 // ---- Clock ----
 
 void TForm1::Timer1Timer() {
-    ++m_elapsed_seconds;
+    // Real seconds since Timer1 started, however late this tick came.
+    m_elapsed_seconds = static_cast<int>(m_elapsed.Seconds());
     Print_Str_to_ToolBar(0, clock_text::Elapsed_Text(m_elapsed_seconds));
 }
 

@@ -1,7 +1,11 @@
 // TForm1: the main window. Its controls come from form1.ui under the names the
 // rest of the program uses (Download, mReceive, TeProgressBar1, ...); it is the
-// download command's view, owns the serial-port object, speaks Chinese or
-// English, and runs the elapsed-time and clock timers of the status bar.
+// download command's view, speaks Chinese or English, and runs the
+// elapsed-time and clock timers of the status bar.
+//
+// The update runs on a worker thread (Update_Runner); its calls into this
+// view arrive on the window's thread, so the window keeps painting and
+// answering while the phone is busy.
 #pragma once
 
 #include <QTimer>
@@ -13,9 +17,9 @@
 
 #include "app/open_dialog.h"
 #include "app/progress_adapter.h"
-#include "download/download_command.h"
+#include "download/clock_text.h"
 #include "download/download_view.h"
-#include "serial/comport.h"
+#include "download/update_runner.h"
 
 namespace Ui {
 class Form1;
@@ -45,16 +49,22 @@ class TForm1 : public QWidget, public DownloadView {
     ProgressBar& Progress_Bar() override { return m_progress; }
     void Set_Progress_Visible(bool visible) override;
     void Set_Timer1_Enabled(bool enabled) override;
-    void Set_Elapsed_Seconds(int seconds) override { m_elapsed_seconds = seconds; }
+    void Set_Elapsed_Seconds(int seconds) override;
     void Show_Message_Box(std::string_view text) override;
     Language Language_Flag() const override { return m_language_flag; }
 
     // ---- Seams for tests and the version window ----
-    CComport& Comport() { return m_comport; }
-    DownloadCommand& Download_Command() { return m_download; }
+    CComport& Comport() { return m_runner.Port(); }
+    Update_Runner& Runner() { return m_runner; }
     Open_Dialog& OpenDialog1() { return m_open_dialog; }
     using Message_Box_Function = std::function<void(const QString& text)>;
     void Set_Message_Box(Message_Box_Function show) { m_message_box = std::move(show); }
+    // Asked before a close that would stop an update with the phone at risk;
+    // true stops it. Tests answer instead of the user.
+    using Stop_Question_Function = std::function<bool(const QString& text)>;
+    void Set_Stop_Question(Stop_Question_Function ask) { m_stop_question = std::move(ask); }
+    // What a close does after temp.log and the port (the process exit).
+    void Set_Exit_Function(std::function<void()> exit) { m_exit = std::move(exit); }
     void Set_Version_Window(TForm2* form2) { m_form2 = form2; }
     int Elapsed_Seconds() const { return m_elapsed_seconds; }
     QTimer& Timer1() { return m_timer1; }
@@ -82,20 +92,24 @@ class TForm1 : public QWidget, public DownloadView {
     void FormCreate();
     void Set_Captions(Language language);
     void Show_Version_Field(QLineEdit& field, const std::string& bytes);
+    // Whether the user lets a close stop the running update.
+    bool Close_May_Stop_Update();
 
     std::unique_ptr<Ui::Form1> ui;
-    CComport m_comport;
     Progress_Bar_Adapter m_progress;
     Open_Dialog m_open_dialog;
-    DownloadCommand m_download;
+    Update_Runner m_runner;
+    clock_text::Elapsed_Clock m_elapsed;
     QTimer m_timer1;
     QTimer m_timer2;
     Hidden_Menu_Keys* m_menu_keys = nullptr;  // owned by the window
     TForm2* m_form2 = nullptr;                // not owned
     Message_Box_Function m_message_box;
+    Stop_Question_Function m_stop_question;
+    std::function<void()> m_exit;
     Language m_language_flag = Language::kChinese;
     int m_elapsed_seconds = 0;
-    bool m_download_running = false;
+    bool m_asking_to_stop = false;
     // The version fields' bytes as appended; the fields show them decoded.
     std::string m_new_version;
     std::string m_old_version;

@@ -1,7 +1,7 @@
 // TeProgressBar1 as the serial-port object moves it.
 #pragma once
 
-#include "serial/ui_hooks.h"
+#include "bootloader/progress_bar.h"
 
 class QProgressBar;
 

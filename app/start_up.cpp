@@ -10,15 +10,12 @@
 #include "app/form1.h"
 #include "app/form2.h"
 
-#ifndef _WIN32
 #include <sys/socket.h>
 #include <unistd.h>
 #include <csignal>
-#endif
 
 namespace {
 
-#ifndef _WIN32
 // SIGTERM, SIGINT and SIGHUP are the desktop's and the terminal's way to ask
 // the program to close. They become an ordinary close request of the main
 // window, so temp.log is written and the port closed as with the close button.
@@ -46,30 +43,27 @@ void Close_On_Termination_Signal(TForm1& form1) {
         ::sigaction(signal_number, &action, nullptr);
     }
 }
-#endif
 
 }  // namespace
 
 int Run_Flashtool(int& argc, char** argv) {
+    // Made before the try, so that it still exists to show the box when the
+    // windows or the message loop throw.
+    QApplication application(argc, argv);
+    // The name the desktop shows for the program (taskbar, window class);
+    // the window keeps its own caption.
+    QApplication::setApplicationName(QStringLiteral("Vantrel Tool"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/flashtool.png")));
     try {
-        QApplication application(argc, argv);
-        // The name the desktop shows for the program (taskbar, window class);
-        // the window keeps its own caption.
-        QApplication::setApplicationName(QStringLiteral("Vantrel Tool"));
-        QApplication::setWindowIcon(QIcon(QStringLiteral(":/flashtool.png")));
         TForm1 form1;
         TForm2 form2;
         form1.Set_Version_Window(&form2);
-#ifndef _WIN32
         Close_On_Termination_Signal(form1);
-#endif
         form1.show();
         application.exec();
     } catch (const std::exception& error) {
-        if (QApplication::instance() != nullptr) {
-            QMessageBox::critical(nullptr, QStringLiteral("Vantrel Tool"),
-                                  QString::fromLocal8Bit(error.what()));
-        }
+        QMessageBox::critical(nullptr, QStringLiteral("Vantrel Tool"),
+                              QString::fromLocal8Bit(error.what()));
     }
     return 0;
 }

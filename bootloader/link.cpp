@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "serial/comport.h"
+#include "bootloader/comport.h"
 
 bool CComport::Find_Phone(Port_Candidate* port) {
     Operation_Scope scope(*this, "Find_Phone");
@@ -21,7 +21,7 @@ bool CComport::Find_Phone(Port_Candidate* port) {
 
     std::vector<Port_Candidate> candidates;
     candidates.reserve(boot::kListCapacity);
-    for (int pass = 0; pass < boot::kSearchPasses; ++pass) {
+    for (int pass = 0; pass < boot::kSearchPasses && !Stop_Requested(); ++pass) {
         Delay(static_cast<std::int32_t>(m_limits.search_pause));
         candidates.clear();
         const int listed = m_lister->list(candidates);
@@ -34,10 +34,12 @@ bool CComport::Find_Phone(Port_Candidate* port) {
         // Every pass walks the whole list in the listing's order, duplicates
         // included: the first port whose boot loader completes the handshake wins.
         for (const Port_Candidate& candidate : candidates) {
+            if (Stop_Requested())
+                break;
             if (!Open(candidate.device_path)) {
                 // Remember ports we may not open, so the caller can tell the
                 // user why the phone was not found; each port once.
-                if (m_backend->last_open_was_refused() &&
+                if (Last_Open_Was_Refused() &&
                     std::none_of(m_refused_ports.begin(), m_refused_ports.end(),
                                  [&](const Port_Candidate& known) {
                                      return known.device_path == candidate.device_path;
@@ -84,10 +86,12 @@ bool CComport::Confirm_Command(std::uint8_t command) {
     if (!Read_Byte(answer, m_limits.sync_confirm) || answer != boot::kConfirmAnswer)
         return false;
     // Closes the confirmation; the boot loader does not answer it.
-    return Write_Byte(boot::kConfirmClose);
+    return static_cast<bool>(Write_Byte(boot::kConfirmClose));
 }
 
 bool CComport::End_Link() {
     Operation_Scope scope(*this, "End_Link");
-    return Write_Byte(boot::kEndLink);
+    // Also after a stop: the boot loader is told that the host is gone.
+    const Stop_Signal::Unstoppable last_byte(Stop_Request());
+    return static_cast<bool>(Write_Byte(boot::kEndLink));
 }

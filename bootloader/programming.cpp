@@ -1,30 +1,18 @@
 // Flash programming: announcing the image's two regions (0xDD), sending their
 // bytes in blocks with a 16-bit sum each (0xDE), and moving the progress bar.
+// Result codes: results.h.
 //
-// Result codes of Set_Regions: 1 0xDD, 2 the region count, 3 and 4 the first
-// region's start and end, 5 and 6 the second region's start and end not
-// written; 8 no answer; 9 answer not 0x5A.
-//
-// Result codes of Download_Regions: 1 0xDE not written; 2 no answer, 3 not
-// 0x5A; 4 block size not written; 5 no answer, 6 not 0x5A; 7 a region with
-// bytes but no buffer (nothing is sent); 8 no reply to a block; 9, 10, 11 the
-// block refused with 0x05, 0x06, 0x07; 12 a block asked for a fourth time and
-// the abort byte not written; 13 a block asked for a fourth time and the abort
-// byte sent, or no 0x5A in the resend procedure; 14 that byte not 0x5A; 15 the
-// resume byte not written; 19 no final answer; 20 final answer not 0x5A.
+// A stop requested while the blocks go out ends the transfer as a block that
+// was asked for too often does: with the abort byte 0xA5.
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
 
-#include "serial/comport.h"
+#include "bootloader/byte_order.h"
+#include "bootloader/comport.h"
 
 namespace {
-
-std::array<std::uint8_t, 4> Little_Endian_32(std::uint32_t value) {
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
 
 // Sum of the bytes modulo 65536, high byte first as the boot loader checks it.
 std::array<std::uint8_t, 2> Block_Sum(std::span<const std::uint8_t> block) {
@@ -36,46 +24,63 @@ std::array<std::uint8_t, 2> Block_Sum(std::span<const std::uint8_t> block) {
 
 }  // namespace
 
-int CComport::Set_Regions(const Image_Region& first, const Image_Region& second) {
+boot::Set_Regions_Result CComport::Set_Regions(const Image_Region& first,
+                                               const Image_Region& second) {
+    using Result = boot::Set_Regions_Result;
     Operation_Scope scope(*this, "Set_Regions");
-    if (!Write_Byte(boot::kSetRegions))
-        return 1;
-    if (!Write_Byte(boot::kRegionCount))
-        return 2;
-    if (!Write(Little_Endian_32(first.Start)))
-        return 3;
-    if (!Write(Little_Endian_32(first.End)))
-        return 4;
-    if (!Write(Little_Endian_32(second.Start)))
-        return 5;
-    if (!Write(Little_Endian_32(second.End)))
-        return 6;
+    if (const Io_Result written = Write_Byte(boot::kSetRegions); !written)
+        return Write_Failed(written, Result::kCommandNotWritten);
+    if (const Io_Result written = Write_Byte(boot::kRegionCount); !written)
+        return Write_Failed(written, Result::kCountNotWritten);
+    const std::array<std::pair<std::uint32_t, Result>, 4> fields{{
+        {first.Start, Result::kFirstStartNotWritten},
+        {first.End, Result::kFirstEndNotWritten},
+        {second.Start, Result::kSecondStartNotWritten},
+        {second.End, Result::kSecondEndNotWritten},
+    }};
+    for (const auto& [value, not_written] : fields) {
+        if (const Io_Result written = Write(Little_Endian_32(value)); !written)
+            return Write_Failed(written, not_written);
+    }
     std::uint8_t answer = 0;
-    if (!Read_Byte(answer, m_limits.regions_ack))
-        return 8;
+    if (const Io_Result read = Read_Byte(answer, m_limits.regions_ack); !read)
+        return Read_Failed(read, Result::kNoAnswer);
     if (answer != boot::kAck)
-        return 9;
-    return 0;
+        return Result::kNotAcknowledged;
+    return Result::kOk;
 }
 
-int CComport::Download_Regions(const Image_Region& first, const Image_Region& second,
-                               std::array<const std::uint8_t*, 2> data) {
+boot::Download_Result CComport::Download_Regions(const Image_Region& first,
+                                                 const Image_Region& second,
+                                                 std::array<const std::uint8_t*, 2> data) {
+    using Result = boot::Download_Result;
     Operation_Scope scope(*this, "Download_Regions");
     const std::array<const Image_Region*, 2> regions{&first, &second};
     for (std::size_t r = 0; r < regions.size(); ++r) {
         if (regions[r]->Length != 0 && data[r] == nullptr)
-            return 7;
+            return Result::kRegionWithoutData;
     }
 
-    if (const int result = Command_With_Ack(boot::kDownloadRegions, m_limits.download_ack))
+    if (const auto result = Command_With_Ack<Result>(boot::kDownloadRegions, m_limits.download_ack);
+        result != Result::kOk) {
         return result;
+    }
     std::uint8_t answer = 0;
-    if (!Write(Little_Endian_32(boot::kBlockSize)))
-        return 4;
-    if (!Read_Byte(answer, m_limits.block_size_ack))
-        return 5;
+    if (const Io_Result written = Write(Little_Endian_32(boot::kBlockSize)); !written)
+        return Write_Failed(written, Result::kBlockSizeNotWritten);
+    if (const Io_Result read = Read_Byte(answer, m_limits.block_size_ack); !read)
+        return Read_Failed(read, Result::kNoBlockSizeAnswer);
     if (answer != boot::kAck)
-        return 6;
+        return Result::kBlockSizeNotAcknowledged;
+
+    // From here the boot loader takes blocks: a stop gives it the abort byte.
+    const auto stopped_or = [this](Result result) {
+        if (result != Result::kStopped)
+            return result;
+        const Stop_Signal::Unstoppable abort_byte(Stop_Request());
+        Write_Byte(boot::kAbort);
+        return result;
+    };
 
     for (std::size_t r = 0; r < regions.size(); ++r) {
         const std::uint32_t length = regions[r]->Length;
@@ -86,13 +91,17 @@ int CComport::Download_Regions(const Image_Region& first, const Image_Region& se
             const std::span<const std::uint8_t> block(data[r] + offset,
                                                       std::min(length - offset, boot::kBlockSize));
             // A failed block write sends no sum; the boot loader's reply (or
-            // its silence) then decides what follows.
-            if (Write(block))
+            // its silence) then decides what follows. A write that passed its
+            // deadline or was stopped ends the transfer at once.
+            if (const Io_Result written = Write(block); written) {
                 Write(Block_Sum(block));
+            } else if (written.end == Io_End::kTimedOut || written.end == Io_End::kInterrupted) {
+                return stopped_or(Write_Failed(written, Result::kNoBlockReply));
+            }
 
             std::uint8_t reply = 0;
-            if (!Read_Byte(reply, m_limits.block_reply))
-                return 8;
+            if (const Io_Result read = Read_Byte(reply, m_limits.block_reply); !read)
+                return stopped_or(Read_Failed(read, Result::kNoBlockReply));
             switch (reply) {
                 case boot::kBlockAccepted:
                     resends = 0;
@@ -100,33 +109,35 @@ int CComport::Download_Regions(const Image_Region& first, const Image_Region& se
                     Progress_Step(static_cast<int>(block.size()));
                     continue;
                 case boot::kRefused5:
-                    return 9;
+                    return Result::kRefused05;
                 case boot::kRefused6:
-                    return 10;
+                    return Result::kRefused06;
                 case boot::kRefused7:
-                    return 11;
+                    return Result::kRefused07;
                 default:
                     break;
             }
             // Any other reply asks for the block again.
-            if (resends == boot::kMaxResends)
-                return Write_Byte(boot::kAbort) ? 13 : 12;
+            if (resends == boot::kMaxResends) {
+                const Stop_Signal::Unstoppable abort_byte(Stop_Request());
+                return Write_Byte(boot::kAbort) ? Result::kAborted : Result::kAbortNotWritten;
+            }
             ++resends;
-            if (!Read_Byte(answer, m_limits.resend_ack))
-                return 13;
+            if (const Io_Result read = Read_Byte(answer, m_limits.resend_ack); !read)
+                return stopped_or(Read_Failed(read, Result::kAborted));
             if (answer != boot::kAck)
-                return 14;
-            if (!Write_Byte(boot::kResume))
-                return 15;
+                return Result::kResendNotAcknowledged;
+            if (const Io_Result written = Write_Byte(boot::kResume); !written)
+                return stopped_or(Write_Failed(written, Result::kResumeNotWritten));
         }
     }
 
     // The boot loader may take up to two minutes after the last block.
-    if (!Read_Byte(answer, m_limits.final_ack))
-        return 19;
+    if (const Io_Result read = Read_Byte(answer, m_limits.final_ack); !read)
+        return Read_Failed(read, Result::kNoFinalAnswer);
     if (answer != boot::kAck)
-        return 20;
-    return 0;
+        return Result::kFinalNotAcknowledged;
+    return Result::kOk;
 }
 
 bool CComport::Progress_Init(int total) {

@@ -2,22 +2,7 @@
 // image's, dumping the boot loader into the backup file (0xD6) and taking the
 // record from that dump, and writing the image's record into the phone (0xE1).
 //
-// Result codes (0 is success in every operation):
-//
-//   Read_Phone_Version      1 0xE0 not written         2 no answer
-//                           3 answer not 0x5A           4 the 32 bytes did not all arrive
-//   Compare_Version         1 prefix differs (first run) 2 version code differs
-//                           3 language differs          4 byte 24 differs
-//   Backup_Boot_Loader      1 0xD6 not written         2 no answer
-//                           3 answer not 0x5A           4 block count not received
-//                           5 block size or a block not received
-//                           6 the dump file could not be opened, written or closed
-//                           7 block size above the 2048-byte receive buffer
-//                           8 block count times block size beyond 32 bits
-//   Find_Version_In_Backup  1 the file cannot be opened or holds fewer than 4096 bytes
-//                           2 no marker with a whole record after it in those bytes
-//   Write_Phone_Version     1 0xE1 or the record not written
-//                           2 no answer                 3 answer not 0x5A
+// Result codes: results.h.
 //
 // The dump's header comes from the phone and is not trusted: it is checked
 // against the receive buffer and against 32-bit overflow before any block is
@@ -30,8 +15,9 @@
 #include <span>
 #include <string_view>
 
-#include "download/texts.h"
-#include "serial/comport.h"
+#include "bootloader/byte_order.h"
+#include "bootloader/comport.h"
+#include "bootloader/notices.h"
 
 namespace {
 
@@ -48,11 +34,6 @@ bool Same_Bytes(const Version_Record& a, const Version_Record& b, std::size_t be
     return std::equal(a.begin() + begin, a.begin() + end, b.begin() + begin);
 }
 
-std::uint32_t Big_Endian_32(const std::array<std::uint8_t, 4>& bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
-}
-
 // Closes the C stdio file whatever path the operation leaves by.
 struct File_Closer {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -61,16 +42,19 @@ using File_Handle = std::unique_ptr<std::FILE, File_Closer>;
 
 }  // namespace
 
-int CComport::Read_Phone_Version(Version_Record& phone_version) {
+boot::Read_Version_Result CComport::Read_Phone_Version(Version_Record& phone_version) {
+    using Result = boot::Read_Version_Result;
     Operation_Scope scope(*this, "Read_Phone_Version");
-    if (const int result = Command_With_Ack(boot::kReadVersion, m_limits.version_ack))
+    if (const auto result = Command_With_Ack<Result>(boot::kReadVersion, m_limits.version_ack);
+        result != Result::kOk) {
         return result;
+    }
 
     // Read into a separate record so that a partial answer leaves the
     // caller's record as it was.
     Version_Record received{};
-    if (!Read(received, m_limits.version_record))
-        return 4;
+    if (const Io_Result read = Read(received, m_limits.version_record); !read)
+        return Read_Failed(read, Result::kRecordIncomplete);
     for (std::size_t i = 0; i < received.size(); ++i) {
         phone_version[i] = received[i];
         if (m_output != nullptr) {
@@ -78,11 +62,12 @@ int CComport::Read_Phone_Version(Version_Record& phone_version) {
                 std::string_view(reinterpret_cast<const char*>(&received[i]), 1));
         }
     }
-    return 0;
+    return Result::kOk;
 }
 
-int CComport::Compare_Version(const Version_Record& image_version,
-                              const Version_Record& phone_version) {
+boot::Compare_Result CComport::Compare_Version(const Version_Record& image_version,
+                                               const Version_Record& phone_version) {
+    using Result = boot::Compare_Result;
     Operation_Scope scope(*this, "Compare_Version");
     const auto notify = [this](std::string_view notice) {
         if (m_output != nullptr)
@@ -92,19 +77,19 @@ int CComport::Compare_Version(const Version_Record& image_version,
     // A phone that never had a record from this program written into it holds
     // a different prefix: the caller then takes the record from a dump.
     if (!Same_Bytes(image_version, phone_version, kPrefixBegin, kVersionCodeBegin)) {
-        notify(text::kFirstRun);
-        return 1;
+        notify(notice::kFirstRun);
+        return Result::kFirstRun;
     }
     if (!Same_Bytes(image_version, phone_version, kVersionCodeBegin, kLanguageBegin)) {
-        notify(text::kVersionMismatch);
-        return 2;
+        notify(notice::kVersionMismatch);
+        return Result::kVersionCodeDiffers;
     }
     if (!Same_Bytes(image_version, phone_version, kLanguageBegin, kCheckedByte)) {
-        notify(text::kLanguageMismatch);
-        return 3;
+        notify(notice::kLanguageMismatch);
+        return Result::kLanguageDiffers;
     }
     if (image_version[kCheckedByte] != phone_version[kCheckedByte])
-        return 4;
+        return Result::kCheckedByteDiffers;
 
     // The version numbers only inform; an older image may still be loaded.
     const int image_number = Digits_To_Int(
@@ -112,10 +97,10 @@ int CComport::Compare_Version(const Version_Record& image_version,
     const int phone_number = Digits_To_Int(
         reinterpret_cast<const char*>(phone_version.data() + kNumberBegin), kNumberDigits);
     if (image_number < phone_number)
-        notify(text::kPhoneNewer);
+        notify(notice::kPhoneNewer);
     if (image_number == phone_number)
-        notify(text::kSameVersion);
-    return 0;
+        notify(notice::kSameVersion);
+    return Result::kGoOn;
 }
 
 int CComport::Digits_To_Int(const char* digits, int count) {
@@ -132,29 +117,32 @@ int CComport::Digits_To_Int(const char* digits, int count) {
     return static_cast<int>(value);
 }
 
-int CComport::Backup_Boot_Loader(const std::string& backup_path) {
+boot::Backup_Result CComport::Backup_Boot_Loader(const std::string& backup_path) {
+    using Result = boot::Backup_Result;
     Operation_Scope scope(*this, "Backup_Boot_Loader");
     // Without a file to keep it in, the dump is not asked for at all: the
     // phone then has nothing pending and the next command finds it in step.
     File_Handle file(std::fopen(backup_path.c_str(), "ab+"));
     if (!file)
-        return 6;
+        return Result::kFileFailed;
 
-    if (const int result = Command_With_Ack(boot::kReadBootLoader, m_limits.version_ack))
+    if (const auto result = Command_With_Ack<Result>(boot::kReadBootLoader, m_limits.version_ack);
+        result != Result::kOk) {
         return result;
+    }
 
     std::array<std::uint8_t, 4> field{};
-    if (!Read(field, m_limits.dump_header))
-        return 4;
-    const std::uint32_t block_count = Big_Endian_32(field);
-    if (!Read(field, m_limits.dump_header))
-        return 5;
-    const std::uint32_t block_size = Big_Endian_32(field);
+    if (const Io_Result read = Read(field, m_limits.dump_header); !read)
+        return Read_Failed(read, Result::kNoBlockCount);
+    const std::uint32_t block_count = Read_Big_Endian_32(field.data());
+    if (const Io_Result read = Read(field, m_limits.dump_header); !read)
+        return Read_Failed(read, Result::kNoBlockOrSize);
+    const std::uint32_t block_size = Read_Big_Endian_32(field.data());
 
     if (block_size > boot::kDumpBufferSize)
-        return 7;
+        return Result::kBlockTooLarge;
     if (block_size != 0 && block_count > std::numeric_limits<std::uint32_t>::max() / block_size) {
-        return 8;
+        return Result::kSizeOverflow;
     }
     const std::uint32_t total = block_count * block_size;
 
@@ -166,8 +154,8 @@ int CComport::Backup_Boot_Loader(const std::string& backup_path) {
     const std::span<std::uint8_t> block(buffer.data(), block_size);
     bool file_ok = true;
     for (std::uint32_t received = 0; received < total; received += block_size) {
-        if (!Read(block, m_limits.dump_block))
-            return 5;
+        if (const Io_Result read = Read(block, m_limits.dump_block); !read)
+            return Read_Failed(read, Result::kNoBlockOrSize);
         if (file_ok && std::fwrite(block.data(), 1, block.size(), file.get()) != block.size()) {
             file_ok = false;
         }
@@ -175,44 +163,49 @@ int CComport::Backup_Boot_Loader(const std::string& backup_path) {
     // Closing flushes the last bytes; a full disk may only show here.
     if (std::fclose(file.release()) != 0)
         file_ok = false;
-    return file_ok ? 0 : 6;
+    return file_ok ? Result::kOk : Result::kFileFailed;
 }
 
-int CComport::Find_Version_In_Backup(const std::string& path, std::string_view marker,
-                                     Version_Record& destination) {
+boot::Find_Backup_Result CComport::Find_Version_In_Backup(const std::string& path,
+                                                          std::string_view marker,
+                                                          Version_Record& destination) {
+    using Result = boot::Find_Backup_Result;
     Operation_Scope scope(*this, "Find_Version_In_Backup");
     std::array<std::uint8_t, boot::kDumpSearchSize> head{};
     {
         File_Handle file(std::fopen(path.c_str(), "rb"));
         if (!file)
-            return 1;
+            return Result::kTooShort;
         if (std::fread(head.data(), 1, head.size(), file.get()) != head.size())
-            return 1;
+            return Result::kTooShort;
     }
 
     // Only the file's first 4096 bytes are searched: with an older dump still
     // in the file, the record comes from that older dump.
     if (marker.empty())
-        return 2;
+        return Result::kNoMarker;
     const auto marker_bytes =
         std::span(reinterpret_cast<const std::uint8_t*>(marker.data()), marker.size());
     const auto found =
         std::search(head.begin(), head.end(), marker_bytes.begin(), marker_bytes.end());
     if (found == head.end())
-        return 2;
+        return Result::kNoMarker;
     // A marker too close to the end has no whole record after it.
     if (static_cast<std::size_t>(head.end() - found) < destination.size())
-        return 2;
+        return Result::kNoMarker;
     std::copy_n(found, destination.size(), destination.begin());
-    return 0;
+    return Result::kOk;
 }
 
-int CComport::Write_Phone_Version(const Version_Record& image_version) {
+boot::Write_Version_Result CComport::Write_Phone_Version(const Version_Record& image_version) {
+    using Result = boot::Write_Version_Result;
     Operation_Scope scope(*this, "Write_Phone_Version");
-    if (const int result = Command_With_Ack(boot::kWriteVersion, m_limits.version_ack))
+    if (const auto result = Command_With_Ack<Result>(boot::kWriteVersion, m_limits.version_ack);
+        result != Result::kOk) {
         return result;
+    }
     // The boot loader stores the record without acknowledging it.
-    if (!Write(image_version))
-        return 1;
-    return 0;
+    if (const Io_Result written = Write(image_version); !written)
+        return Write_Failed(written, Result::kNotWritten);
+    return Result::kOk;
 }

@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
-#include "serial/comport.h"
+#include "bootloader/comport.h"
 
 namespace cli {
 

@@ -11,7 +11,7 @@ inline constexpr int kExitImageNotLoaded = 2;      // image refused or unreadabl
 inline constexpr int kExitPhoneNotFound = 3;       // no boot loader answered (or no usable port)
 inline constexpr int kExitStoppedBeforeFlash = 4;  // version read, check or write stopped it
 inline constexpr int kExitProgrammingFailed = 5;   // region announcement or block transfer failed
-inline constexpr int kExitInterrupted = 130;       // Ctrl-C, port closed (128 + SIGINT)
+// A stop signal ends the program with 128 + its number (130 for Ctrl-C).
 
 inline int Exit_Code_For(Download_Outcome outcome) {
     switch (outcome) {
@@ -28,6 +28,9 @@ inline int Exit_Code_For(Download_Outcome outcome) {
         // Only a window can start a second command inside the first.
         case Download_Outcome::kAlreadyRunning:
             return kExitUsage;
+        // A stop is reported with its signal's code (Port_Session::Report_Stop).
+        case Download_Outcome::kStopped:
+            return kExitProgrammingFailed;
     }
     return kExitProgrammingFailed;
 }

@@ -1,7 +1,9 @@
 // flashtool-cli flash IMAGE: the window's download command, with the image
 // given on the command line instead of the file dialog. The steps, their
-// messages and their language rules are the shared command's own.
+// messages and their language rules are the shared command's own; it runs on
+// the update's worker thread while this thread shows its view.
 #include <cstdio>
+#include <memory>
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
@@ -9,28 +11,29 @@
 #include "cli/port_session.h"
 #include "cli/terminal_view.h"
 #include "cli/text_format.h"
-#include "download/download_command.h"
+#include "download/update_runner.h"
 
 namespace cli {
 
 int Run_Flash(const Arguments& args) {
-    Port_Session session;
+    auto port = std::make_unique<CComport>();
+    Port_Session session(*port);
     if (!session.Prepare(args))
         return kExitUsage;
     TerminalView view(args.image, args.language_flag, stdout, stderr, Is_Terminal(stderr));
-    session.On_Interrupt([&view] {
-        view.End_Progress_Line();
-        std::fprintf(stderr,
-                     "flashtool-cli: stopped by Ctrl-C; the phone may not be completely "
-                     "updated, run flash again.\n");
-    });
-    // The command points the port's progress bar and notices at the view.
-    DownloadCommand command(session.Port(), view);
-    const Download_Outcome outcome = command.Run();
-    session.Stop_If_Interrupted();
+    // No event loop here: Wait runs the view's calls on this thread.
+    Update_Runner runner(view, {}, std::move(port));
+    runner.Start();
+    const Download_Outcome outcome = runner.Wait();
     view.Flush_Fields();
     view.End_Progress_Line();
 
+    if (outcome == Download_Outcome::kStopped || session.Stopped()) {
+        return session.Report_Stop(runner.Command().Phone_Touched()
+                                       ? "the phone cannot start until it is updated: run flash "
+                                         "again."
+                                       : "the phone was not changed.");
+    }
     if (const std::optional<long long> seconds = view.Elapsed_Seconds()) {
         std::printf("Elapsed time: %s\n", Elapsed_Text(*seconds).c_str());
     }

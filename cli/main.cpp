@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
         std::printf("flashtool-cli %s\n", FLASHTOOL_VERSION);
         return cli::kExitOk;
     }
-    cli::Install_Interrupt_Handler();
+    cli::Install_Stop_Handlers();
     switch (args.command) {
         case cli::Command::kInfo:
             return cli::Run_Info(args);

@@ -1,5 +1,5 @@
-// Linux and other POSIX systems: sigaction for Ctrl-C, isatty, and doctor's
-// checks of device files, groups and programs that hold a port.
+// Linux and other POSIX systems: sigaction for the stop signals, isatty, and
+// doctor's checks of device files, groups and programs that hold a port.
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -8,20 +8,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <string_view>
 
 #include "cli/platform.h"
-#include "serial/interrupt.h"
 
 namespace cli {
 namespace {
 
-extern "C" void On_Interrupt_Signal(int) {
-    serial::Request_Interrupt();
+std::atomic<Stop_Signal*> g_stop_target{nullptr};
+volatile std::sig_atomic_t g_stop_signal = 0;
+static_assert(std::atomic<Stop_Signal*>::is_always_lock_free);
+
+extern "C" void On_Stop_Signal(int signal_number) {
+    Stop_Signal* target = g_stop_target.load();
+    if (target == nullptr || g_stop_signal != 0) {
+        // Nothing to stop cleanly, or asked a second time: end as the signal
+        // does by default, once this handler returns.
+        std::signal(signal_number, SIG_DFL);
+        std::raise(signal_number);
+        return;
+    }
+    g_stop_signal = signal_number;
+    target->Request();
 }
 
 std::string Group_Name(gid_t gid) {
@@ -156,15 +170,39 @@ void Explain_Permission(const struct stat& info, Port_Diagnosis& diagnosis) {
 
 }  // namespace
 
-void Install_Interrupt_Handler() {
+void Install_Stop_Handlers() {
     struct sigaction action {};
-    action.sa_handler = On_Interrupt_Signal;
+    action.sa_handler = On_Stop_Signal;
     sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a blocking port call must return so the port can be
-    // closed. SA_RESETHAND: a second Ctrl-C ends a program that is stuck.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // The port's waits see the stop through its pipe, so no call needs to be
+    // broken off with EINTR.
+    action.sa_flags = SA_RESTART;
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal_number, &action, nullptr);
+    // A closed pipe on the output (flashtool-cli ... | head -1) must not end
+    // an update half-way: writes fail with EPIPE instead and are dropped.
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void Set_Stop_Target(Stop_Signal* stop) {
+    g_stop_target.store(stop);
+}
+
+int Stop_Signal_Number() {
+    return g_stop_signal;
+}
+
+std::string Stop_Signal_Name(int signal_number) {
+    switch (signal_number) {
+        case SIGINT:
+            return "Ctrl-C";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+        default:
+            return "signal " + std::to_string(signal_number);
+    }
 }
 
 bool Is_Terminal(std::FILE* stream) {

@@ -1,30 +1,54 @@
-// Windows: the console control handler for Ctrl-C, the console's UTF-8
-// output, and doctor's reading of CreateFileA's error codes.
+// Windows: the console control handler for Ctrl-C and Ctrl-Break, the
+// console's UTF-8 output, and doctor's reading of CreateFileA's error codes.
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
+#include <csignal>
+
 #include "cli/platform.h"
-#include "serial/interrupt.h"
 
 namespace cli {
 namespace {
 
+std::atomic<Stop_Signal*> g_stop_target{nullptr};
+std::atomic<int> g_stop_signal{0};
+
+// Runs on a thread of its own, which the system starts for the event.
 BOOL WINAPI On_Console_Control(DWORD type) {
-    if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
-        static bool asked_once = false;
-        if (asked_once)
-            return FALSE;  // the default handler ends the program
-        asked_once = true;
-        serial::Request_Interrupt();
-        return TRUE;
-    }
-    return FALSE;
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
+        return FALSE;
+    Stop_Signal* target = g_stop_target.load();
+    if (target == nullptr || g_stop_signal.load() != 0)
+        return FALSE;  // the default handler ends the program
+    g_stop_signal.store(type == CTRL_C_EVENT ? SIGINT : SIGBREAK);
+    target->Request();  // breaks into the port call that blocks
+    return TRUE;
 }
 
 }  // namespace
 
-void Install_Interrupt_Handler() {
+void Install_Stop_Handlers() {
     SetConsoleCtrlHandler(On_Console_Control, TRUE);
+}
+
+void Set_Stop_Target(Stop_Signal* stop) {
+    g_stop_target.store(stop);
+}
+
+int Stop_Signal_Number() {
+    return g_stop_signal.load();
+}
+
+std::string Stop_Signal_Name(int signal_number) {
+    switch (signal_number) {
+        case SIGINT:
+            return "Ctrl-C";
+        case SIGBREAK:
+            return "Ctrl-Break";
+        default:
+            return "signal " + std::to_string(signal_number);
+    }
 }
 
 bool Is_Terminal(std::FILE* stream) {

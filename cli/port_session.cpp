@@ -2,15 +2,18 @@
 #include "cli/port_session.h"
 
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
-#include "cli/exit_codes.h"
-#include "serial/interrupt.h"
+#include "cli/platform.h"
 
 namespace cli {
 
-Port_Session::Port_Session() {
-    m_port.Set_Message_Pump([this] { Stop_If_Interrupted(); });
+Port_Session::Port_Session(CComport& port) : m_port(port) {
+    Set_Stop_Target(&m_port.Stop_Request());
+}
+
+Port_Session::~Port_Session() {
+    Set_Stop_Target(nullptr);
 }
 
 bool Port_Session::Prepare(const Arguments& args) {
@@ -30,24 +33,26 @@ bool Port_Session::Prepare(const Arguments& args) {
     return true;
 }
 
-void Port_Session::Note(std::string_view what) {
-    if (m_trace)
-        m_trace->note(what);
+bool Port_Session::Stopped() const {
+    return Stop_Signal_Number() != 0;
 }
 
-void Port_Session::Stop_If_Interrupted() {
-    if (!serial::Interrupt_Requested())
-        return;
-    if (m_tidy)
-        m_tidy();
+int Port_Session::Report_Stop(std::string_view what_became) {
     m_port.Close();
-    Note("interrupted by the user; port closed");
+    const int signal_number = Stop_Signal_Number();
+    const std::string name = Stop_Signal_Name(signal_number);
+    Note("stopped by " + name + "; port closed");
     if (m_trace)
         m_trace->flush();
     std::fflush(stdout);
-    std::fprintf(stderr, "flashtool-cli: interrupted, the port is closed.\n");
-    // std::exit flushes and closes every C stream, the trace file included.
-    std::exit(kExitInterrupted);
+    std::fprintf(stderr, "flashtool-cli: interrupted by %s, the port is closed; %.*s\n",
+                 name.c_str(), static_cast<int>(what_became.size()), what_became.data());
+    return 128 + signal_number;
+}
+
+void Port_Session::Note(std::string_view what) {
+    if (m_trace)
+        m_trace->note(what);
 }
 
 }  // namespace cli

@@ -17,17 +17,18 @@ using Ignored_Output = Silent_Output;
 }  // namespace
 
 int Run_Read_Version(const Arguments& args) {
-    Port_Session session;
+    CComport port;
+    Port_Session session(port);
     if (!session.Prepare(args))
         return kExitUsage;
     Ignored_Output ignored;
-    CComport& port = session.Port();
     port.Set_Message_Output(&ignored);
 
     std::fprintf(stderr, "Searching for the phone...\n");
     Port_Candidate found;
     if (!port.Find_Phone(&found)) {
-        session.Stop_If_Interrupted();
+        if (session.Stopped())
+            return session.Report_Stop("the phone was not changed.");
         std::fprintf(stderr, "No phone answered on any port.\n");
         for (const Port_Candidate& refused : port.Refused_Ports()) {
             std::fprintf(stderr, "%s: permission refused; 'flashtool-cli doctor' shows the fix.\n",
@@ -37,13 +38,14 @@ int Run_Read_Version(const Arguments& args) {
         return kExitPhoneNotFound;
     }
     Version_Record record{};
-    const int result = port.Read_Phone_Version(record);
-    session.Stop_If_Interrupted();
+    const boot::Read_Version_Result result = port.Read_Phone_Version(record);
     port.End_Link();
     port.Close();
-    if (result != 0) {
+    if (session.Stopped())
+        return session.Report_Stop("the phone was not changed.");
+    if (result != boot::Read_Version_Result::kOk) {
         std::fprintf(stderr, "Reading the version record on %s failed, error %d.\n",
-                     found.display_name.c_str(), result);
+                     found.display_name.c_str(), boot::Code(result));
         session.Note("exit code 4");
         return kExitStoppedBeforeFlash;
     }

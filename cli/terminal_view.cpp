@@ -126,23 +126,17 @@ void TerminalView::Draw_Progress(bool force) {
 
 void TerminalView::Set_Timer1_Enabled(bool enabled) {
     if (enabled) {
-        if (!m_timer_start)
-            m_timer_start = Clock::now();
-        return;
-    }
-    if (m_timer_start) {
-        m_timer_run =
-            m_timer_run.value_or(Clock::duration::zero()) + (Clock::now() - *m_timer_start);
-        m_timer_start.reset();
+        m_elapsed.Start();
+        m_timer1_used = true;
+    } else {
+        m_elapsed.Stop();
     }
 }
 
 void TerminalView::Set_Elapsed_Seconds(int seconds) {
-    if (seconds == 0) {
-        m_timer_run.reset();
-        if (m_timer_start)
-            m_timer_start = Clock::now();
-    }
+    m_elapsed.Set(seconds);
+    if (seconds == 0 && !m_elapsed.Running())
+        m_timer1_used = false;
 }
 
 void TerminalView::Show_Message_Box(std::string_view text) {
@@ -150,12 +144,9 @@ void TerminalView::Show_Message_Box(std::string_view text) {
 }
 
 std::optional<long long> TerminalView::Elapsed_Seconds() const {
-    if (!m_timer_run && !m_timer_start)
+    if (!m_timer1_used)
         return std::nullopt;
-    Clock::duration total = m_timer_run.value_or(Clock::duration::zero());
-    if (m_timer_start)
-        total += Clock::now() - *m_timer_start;
-    return std::chrono::duration_cast<std::chrono::seconds>(total).count();
+    return m_elapsed.Seconds();
 }
 
 }  // namespace cli

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "download/clock_text.h"
 #include "download/download_view.h"
 
 namespace cli {
@@ -98,8 +99,8 @@ class TerminalView final : public DownloadView {
     using Clock = std::chrono::steady_clock;
     std::optional<Clock::time_point> m_progress_start;  // the transfer's start
     Clock::time_point m_last_draw{};
-    std::optional<Clock::time_point> m_timer_start;
-    std::optional<Clock::duration> m_timer_run;
+    clock_text::Elapsed_Clock m_elapsed;
+    bool m_timer1_used = false;
 };
 
 }  // namespace cli

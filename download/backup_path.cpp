@@ -6,9 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "serial/platform.h"
 
 namespace {
 
@@ -22,26 +20,9 @@ std::string Temp_Directory_Path() {
     return (directory / kBackupFileName).string();
 }
 
-#ifdef _WIN32
-// An empty card reader or optical drive as D would otherwise stop the update
-// with the system's "no disk" box; this turns that into a plain failure.
-class Quiet_Drive_Errors {
-  public:
-    Quiet_Drive_Errors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS, &m_previous); }
-    ~Quiet_Drive_Errors() { SetThreadErrorMode(m_previous, nullptr); }
-    Quiet_Drive_Errors(const Quiet_Drive_Errors&) = delete;
-    Quiet_Drive_Errors& operator=(const Quiet_Drive_Errors&) = delete;
-
-  private:
-    DWORD m_previous = 0;
-};
-#else
-struct Quiet_Drive_Errors {};
-#endif
-
 // True when path can be opened for appending; the file is created if absent.
 bool Can_Append(const std::string& path) {
-    [[maybe_unused]] const Quiet_Drive_Errors quiet;
+    [[maybe_unused]] const platform::Quiet_Drive_Errors quiet;
     std::FILE* file = std::fopen(path.c_str(), "ab+");
     if (file == nullptr)
         return false;
@@ -52,11 +33,11 @@ bool Can_Append(const std::string& path) {
 }  // namespace
 
 std::vector<std::string> Backup_Path_Candidates() {
-#ifdef _WIN32
-    return {"d:\\VANTREL", Temp_Directory_Path()};
-#else
-    return {Temp_Directory_Path()};
-#endif
+    std::vector<std::string> candidates;
+    for (const std::string& directory : platform::Preferred_Dump_Directories())
+        candidates.push_back(directory + kBackupFileName);
+    candidates.push_back(Temp_Directory_Path());
+    return candidates;
 }
 
 std::string Choose_Backup_Path(const std::vector<std::string>& candidates) {
@@ -72,6 +53,6 @@ std::string Choose_Backup_Path() {
 }
 
 void Remove_Backup_File(const std::string& path) {
-    [[maybe_unused]] const Quiet_Drive_Errors quiet;
+    [[maybe_unused]] const platform::Quiet_Drive_Errors quiet;
     std::remove(path.c_str());
 }

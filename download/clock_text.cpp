@@ -19,4 +19,31 @@ std::string Clock_Line(Language language, std::string_view time_text) {
     return line;
 }
 
+
+void Elapsed_Clock::Set(long long seconds, Clock::time_point now) {
+    m_counted = std::chrono::seconds(seconds);
+    if (m_started)
+        m_started = now;
+}
+
+void Elapsed_Clock::Start(Clock::time_point now) {
+    if (!m_started)
+        m_started = now;
+}
+
+void Elapsed_Clock::Stop(Clock::time_point now) {
+    if (!m_started)
+        return;
+    m_counted += now - *m_started;
+    m_started.reset();
+}
+
+long long Elapsed_Clock::Seconds(Clock::time_point now) const {
+    Clock::duration total = m_counted;
+    if (m_started)
+        total += now - *m_started;
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(total).count();
+    return (milliseconds + 500) / 1000;
+}
+
 }  // namespace clock_text

@@ -9,6 +9,10 @@
 // set-up, no start line and no block transfer. The failed step is named in one
 // English line with its code, and the command finishes as after a transfer
 // (link closed, port closed, bar hidden, end line) but without the success box.
+//
+// A stop (the window closing, Ctrl-C) ends the command at the next port call
+// without a failure line of its own: the front end says why it stopped. The
+// link is closed with its closing byte and the port released.
 #include "download/download_command.h"
 
 #include <algorithm>
@@ -20,23 +24,20 @@
 #include "download/backup_path.h"
 #include "download/image_loader.h"
 #include "download/texts.h"
-
-#ifndef _WIN32
-#include <grp.h>
-#include <sys/stat.h>
-#endif
+#include "serial/platform.h"
 
 namespace {
 
 // Puts the window back to idle however Run ends.
 class Idle_On_Exit {
   public:
-    Idle_On_Exit(DownloadView& view, FirmwareImage& image, bool& running)
-        : m_view(view), m_image(image), m_running(running) {}
+    Idle_On_Exit(DownloadView& view, FirmwareImage& image, bool& running, std::atomic<int>& phase)
+        : m_view(view), m_image(image), m_running(running), m_phase(phase) {}
     ~Idle_On_Exit() {
         m_image.Release();
         Stop_Timer1();
         m_view.Button_Control(true);
+        m_phase.store(static_cast<int>(Update_Phase::kIdle));
         m_running = false;
     }
     Idle_On_Exit(const Idle_On_Exit&) = delete;
@@ -57,6 +58,7 @@ class Idle_On_Exit {
     DownloadView& m_view;
     FirmwareImage& m_image;
     bool& m_running;
+    std::atomic<int>& m_phase;
     bool m_timer1_on = false;
 };
 
@@ -71,19 +73,6 @@ int Total_Bytes(const Image_Region& first, const Image_Region& second) {
     return static_cast<int>(std::min<std::uint64_t>(total, INT_MAX));
 }
 
-#ifndef _WIN32
-// The group that may open a serial device; "dialout" on most systems.
-std::string Device_Group(const std::string& device_path) {
-    struct stat status {};
-    if (::stat(device_path.c_str(), &status) == 0) {
-        if (const group* owner = ::getgrgid(status.st_gid); owner != nullptr && owner->gr_name) {
-            return owner->gr_name;
-        }
-    }
-    return "dialout";
-}
-#endif
-
 }  // namespace
 
 std::string Refused_Ports_Line(const std::vector<Port_Candidate>& refused) {
@@ -95,16 +84,16 @@ std::string Refused_Ports_Line(const std::vector<Port_Candidate>& refused) {
             line += ", ";
         line += refused[i].display_name;
     }
-#ifdef _WIN32
-    line += text::kPortsInUse;
-#else
-    const std::string group = Device_Group(refused.front().device_path);
+    if (platform::Refused_Port_Is_In_Use()) {
+        line += text::kPortsInUse;
+        return line;
+    }
+    const std::string group = platform::Device_Group(refused.front().device_path);
     line += text::kPortsRefusedGroup;
     line += group;
     line += text::kPortsRefusedCommand;
     line += group;
     line += text::kPortsRefusedLogin;
-#endif
     return line;
 }
 
@@ -113,25 +102,41 @@ DownloadCommand::DownloadCommand(CComport& port, DownloadView& view) : m_port(po
     m_port.Set_Progress_Bar(&m_view.Progress_Bar());
 }
 
+bool DownloadCommand::Stop_If_Harmless() {
+    int expected = static_cast<int>(Update_Phase::kPreparing);
+    if (!m_phase.compare_exchange_strong(expected, static_cast<int>(Update_Phase::kStopping)) &&
+        expected == static_cast<int>(Update_Phase::kPhoneAtRisk)) {
+        return false;
+    }
+    m_port.Request_Stop();
+    return true;
+}
+
 Download_Outcome DownloadCommand::Run() {
     if (m_running)
         return Download_Outcome::kAlreadyRunning;
     m_running = true;
+    m_phone_touched = false;
+    Set_Phase(Update_Phase::kPreparing);
 
     m_view.Set_Elapsed_Seconds(0);
     m_view.Button_Control(false);
-    Idle_On_Exit idle(m_view, m_image, m_running);
+    Idle_On_Exit idle(m_view, m_image, m_running, m_phase);
     m_view.Clean_Memo();
     m_view.Clean_OldTedit();
 
-    if (!Parse_File(m_image, m_view, m_view.Image_Dialog())) {
+    const bool loaded = Parse_File(m_image, m_view, m_view.Image_Dialog());
+    if (m_port.Stop_Requested())
+        return Stopped();
+    if (!loaded)
         return Download_Outcome::kImageNotLoaded;
-    }
 
     m_view.Print_Str_to_Memo(text::kSearching);
     m_view.Print_Str_to_Memo(text::kPleaseWait);
     Port_Candidate phone;
     if (!m_port.Find_Phone(&phone)) {
+        if (m_port.Stop_Requested())
+            return Stopped();
         m_view.Print_Str_to_Memo(
             text::By_Language(m_view.Language_Flag(), text::kNotFoundEn, text::kNotFoundZh));
         const std::string refused = Refused_Ports_Line(m_port.Refused_Ports());
@@ -148,18 +153,28 @@ Download_Outcome DownloadCommand::Run() {
     m_view.Progress_Bar().set_position(0);
     m_view.Set_Progress_Visible(true);
 
-    if (!Check_Versions())
-        return Download_Outcome::kStoppedBeforeProgramming;
+    switch (Check_Versions()) {
+        case Check::kPassed:
+            break;
+        case Check::kFailed:
+            return Download_Outcome::kStoppedBeforeProgramming;
+        case Check::kStopped:
+            return Stopped();
+    }
 
     idle.Start_Timer1();
     Delete_Backup_Files();
 
     const bool programmed = Program_Flash();
+    const bool stopped = m_port.Stop_Requested();
+    Set_Phase(Update_Phase::kFinishing);
 
     m_image.Release();
     m_port.End_Link();  // the port is closed whether or not the byte went out
     m_port.Close();
     m_view.Set_Progress_Visible(false);
+    if (stopped)
+        return Download_Outcome::kStopped;
     Print_Time_Line(text::kEndAtEn, text::kEndAtZh);
     if (programmed) {
         m_view.Show_Message_Box(
@@ -169,30 +184,55 @@ Download_Outcome DownloadCommand::Run() {
     return programmed ? Download_Outcome::kUpdated : Download_Outcome::kProgrammingFailed;
 }
 
+// Ends a stopped command: the link closed and the port released, nothing
+// printed (the front end says why it stopped).
+Download_Outcome DownloadCommand::Stopped() {
+    if (m_port.Is_Open()) {
+        m_port.End_Link();
+        m_port.Close();
+    }
+    return Download_Outcome::kStopped;
+}
+
 // Reads the phone's record, compares it with the image's (taking the phone's
 // record from a boot-loader dump on a first run), and writes the image's
-// record into the phone. False when the command must stop.
-bool DownloadCommand::Check_Versions() {
-    const int read_result = m_port.Read_Phone_Version(m_phone_version);
-    if (read_result != 0) {
-        m_view.Print_Str_to_Memo(With_Code(text::kReadVersionFailed, read_result));
-        return false;
+// record into the phone.
+DownloadCommand::Check DownloadCommand::Check_Versions() {
+    using boot::Code;
+    const boot::Read_Version_Result read_result = m_port.Read_Phone_Version(m_phone_version);
+    if (m_port.Stop_Requested())
+        return Check::kStopped;
+    if (read_result != boot::Read_Version_Result::kOk) {
+        Report_Failure(text::kReadVersionFailed, Code(read_result));
+        return Check::kFailed;
     }
-    int verdict = m_port.Compare_Version(m_image.Image_Version, m_phone_version);
-    if (verdict == 1) {
+    boot::Compare_Result verdict = m_port.Compare_Version(m_image.Image_Version, m_phone_version);
+    if (verdict == boot::Compare_Result::kFirstRun) {
         Take_Version_From_Backup();
+        if (m_port.Stop_Requested())
+            return Check::kStopped;
         verdict = m_port.Compare_Version(m_image.Image_Version, m_phone_version);
     }
-    if (verdict != 0)
-        return false;  // Compare_Version said why, if anything
+    if (verdict != boot::Compare_Result::kGoOn)
+        return Check::kFailed;  // Compare_Version said why, if anything
+
+    // From the first byte of the record on, the phone cannot start until the
+    // transfer has ended; a stop asked for before this point wins.
+    int expected = static_cast<int>(Update_Phase::kPreparing);
+    if (!m_phase.compare_exchange_strong(expected, static_cast<int>(Update_Phase::kPhoneAtRisk)))
+        return Check::kStopped;
+    m_phone_touched = true;
+
     // A phone that does not take the record stops the update before its flash
     // is touched; say so, rather than leave the user with no word at all.
-    const int write_result = m_port.Write_Phone_Version(m_image.Image_Version);
-    if (write_result != 0) {
-        m_view.Print_Str_to_Memo(With_Code(text::kWriteVersionFailed, write_result));
-        return false;
+    const boot::Write_Version_Result write_result = m_port.Write_Phone_Version(m_image.Image_Version);
+    if (m_port.Stop_Requested())
+        return Check::kStopped;
+    if (write_result != boot::Write_Version_Result::kOk) {
+        Report_Failure(text::kWriteVersionFailed, Code(write_result));
+        return Check::kFailed;
     }
-    return true;
+    return Check::kPassed;
 }
 
 // First run: the phone holds no record of ours yet, but its boot loader
@@ -201,10 +241,11 @@ bool DownloadCommand::Check_Versions() {
 // still named, so that a full or read-only disk does not pass unnoticed.
 void DownloadCommand::Take_Version_From_Backup() {
     m_backup_path = Choose_Backup_Path();
-    const int backup_result = m_port.Backup_Boot_Loader(m_backup_path);
-    if (backup_result != 0) {
-        m_view.Print_Str_to_Memo(With_Code(text::kBackupFailed, backup_result));
-    }
+    const boot::Backup_Result backup_result = m_port.Backup_Boot_Loader(m_backup_path);
+    if (m_port.Stop_Requested())
+        return;
+    if (backup_result != boot::Backup_Result::kOk)
+        Report_Failure(text::kBackupFailed, boot::Code(backup_result));
     m_port.Find_Version_In_Backup(m_backup_path, boot::kBackupMarker, m_phone_version);
 
     // The field shows the record's characters; zero bytes show nothing. Sent
@@ -232,24 +273,39 @@ void DownloadCommand::Delete_Backup_Files() {
 }
 
 // Announces both regions and sends their bytes. False, after one line naming
-// the failed step and its code, when either exchange fails.
+// the failed step and its code, when either exchange fails (without the line
+// when a stop ended it).
 bool DownloadCommand::Program_Flash() {
+    using boot::Code;
     const Image_Region& first = m_image.First_Region;
     const Image_Region& second = m_image.Second_Region;
-    const int regions_result = m_port.Set_Regions(first, second);
-    if (regions_result != 0) {
-        m_view.Print_Str_to_Memo(With_Code(text::kSetRegionsFailed, regions_result));
+    const boot::Set_Regions_Result regions_result = m_port.Set_Regions(first, second);
+    if (regions_result != boot::Set_Regions_Result::kOk) {
+        if (!m_port.Stop_Requested())
+            Report_Failure(text::kSetRegionsFailed, Code(regions_result));
         return false;
     }
     m_port.Progress_Init(Total_Bytes(first, second));
     Print_Time_Line(text::kStartAtEn, text::kStartAtZh);
-    const int download_result = m_port.Download_Regions(
+    const boot::Download_Result download_result = m_port.Download_Regions(
         first, second, {m_image.First_Region_Data.get(), m_image.Second_Region_Data.get()});
-    if (download_result != 0) {
-        m_view.Print_Str_to_Memo(With_Code(text::kDownloadFailed, download_result));
+    if (download_result != boot::Download_Result::kOk) {
+        if (!m_port.Stop_Requested())
+            Report_Failure(text::kDownloadFailed, Code(download_result));
         return false;
     }
     return true;
+}
+
+void DownloadCommand::Report_Failure(std::string_view text, int code) {
+    m_view.Print_Str_to_Memo(With_Code(text, code));
+    if (m_port.Line_Hung_Up()) {
+        m_view.Print_Str_to_Memo(text::By_Language(m_view.Language_Flag(), text::kDisconnectedEn,
+                                                   text::kDisconnectedZh));
+    } else if (code == boot::kWriteTimedOutCode) {
+        m_view.Print_Str_to_Memo(
+            text::By_Language(m_view.Language_Flag(), text::kWriteStuckEn, text::kWriteStuckZh));
+    }
 }
 
 // "Download start at: Mon Dec 07 23:59:19 2026\n." - the time text keeps its

@@ -2,15 +2,20 @@
 // window being ready for the next click. Load the image, find the phone,
 // check and write its version record (dumping the boot loader on a first
 // run), announce and send both flash regions, and say how it went.
+//
+// Run() works on the thread that calls it; the windows call it on a worker
+// thread through Update_Runner, with a view whose calls reach the window's
+// thread. Stop_If_Harmless and Stop may be called from any thread.
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <vector>
 
+#include "bootloader/comport.h"
 #include "bootloader/records.h"
 #include "download/download_view.h"
 #include "download/firmware_image.h"
-#include "serial/comport.h"
 #include "serial/port_list.h"
 
 // How a command ended, for callers that report it (the command-line tool's
@@ -21,19 +26,41 @@ enum class Download_Outcome {
     kPhoneNotFound,             // no boot loader answered the search
     kStoppedBeforeProgramming,  // version read, check or write stopped it
     kProgrammingFailed,         // region announcement or block transfer failed
-    kAlreadyRunning,            // Run was called again from inside a running command
+    kAlreadyRunning,            // Run was called again while a command runs
+    kStopped,                   // a stop was requested (closing window, Ctrl-C)
+};
+
+// Where the command is, as far as stopping it is concerned.
+enum class Update_Phase : int {
+    kIdle,
+    kPreparing,    // image, search, version read and check: a stop does no harm
+    kPhoneAtRisk,  // the image's record goes into the phone and the transfer has
+                   // not ended: a stop leaves a phone that cannot start
+    kFinishing,    // the transfer has ended
+    kStopping,     // stopped before the phone was at risk; it never will be
 };
 
 class DownloadCommand {
   public:
     // Points the port's message output and progress bar at the view (a bar
-    // attached before is kept).
+    // attached before is kept): the one place where the port is wired.
     DownloadCommand(CComport& port, DownloadView& view);
 
     // DownloadClick: runs the whole command on the caller's thread. A call
-    // made while a command runs (from a window event handled inside a port
-    // call) returns kAlreadyRunning at once and changes nothing.
+    // made while a command runs returns kAlreadyRunning at once and changes
+    // nothing.
     Download_Outcome Run();
+
+    // Any thread. Stops the command at once unless the phone is at risk, in
+    // which case it returns false and changes nothing (ask the user first).
+    bool Stop_If_Harmless();
+    // Any thread: stops the command whatever the phase (the user confirmed).
+    // Blocks already on the way end with the protocol's abort byte.
+    void Stop() { m_port.Request_Stop(); }
+    Update_Phase Phase() const { return static_cast<Update_Phase>(m_phase.load()); }
+    // Whether the last command began to replace the phone's version record
+    // (from then on only a completed transfer leaves a phone that starts).
+    bool Phone_Touched() const { return m_phone_touched; }
 
     FirmwareImage& Image() { return m_image; }
     const FirmwareImage& Image() const { return m_image; }
@@ -42,11 +69,17 @@ class DownloadCommand {
     const std::string& Backup_Path() const { return m_backup_path; }
 
   private:
-    bool Check_Versions();
+    enum class Check { kPassed, kFailed, kStopped };
+    Check Check_Versions();
     bool Program_Flash();
     void Take_Version_From_Backup();
     void Delete_Backup_Files();
     void Print_Time_Line(std::string_view english, std::string_view chinese);
+    // The failed step's line with its code, then, in the window's language,
+    // why the exchange broke off when the port knows it.
+    void Report_Failure(std::string_view text, int code);
+    Download_Outcome Stopped();
+    void Set_Phase(Update_Phase phase) { m_phase.store(static_cast<int>(phase)); }
 
     CComport& m_port;
     DownloadView& m_view;
@@ -54,6 +87,8 @@ class DownloadCommand {
     Version_Record m_phone_version{};
     std::string m_backup_path;
     bool m_running = false;
+    bool m_phone_touched = false;
+    std::atomic<int> m_phase{static_cast<int>(Update_Phase::kIdle)};
 };
 
 // The line that follows "can find the comport" when the search could not open

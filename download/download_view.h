@@ -8,7 +8,7 @@
 #include "bootloader/message_output.h"
 #include "download/firmware_image.h"
 #include "download/texts.h"
-#include "serial/ui_hooks.h"
+#include "bootloader/progress_bar.h"
 
 class DownloadView : public MessageOutput {
 public:

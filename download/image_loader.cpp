@@ -13,14 +13,7 @@
 #include <string_view>
 
 #include "download/texts.h"
-
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+#include "serial/platform.h"
 
 namespace {
 
@@ -42,36 +35,6 @@ File_Handle Open_For_Reading(const std::string& file_name) {
         return nullptr;
     }
     return File_Handle(std::fopen(file_name.c_str(), "rb"));
-}
-
-// 64-bit seek and tell, so that files beyond 2 GiB are measured correctly
-// on every platform (long is 32 bits on Windows).
-bool Seek_To(std::FILE* file, std::uint64_t offset) {
-#ifdef _WIN32
-    return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
-#else
-    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
-#endif
-}
-
-// The file's size in bytes, or -1 when it cannot be measured (not a
-// seekable file). Leaves the position at the start.
-std::int64_t File_Size(std::FILE* file) {
-#ifdef _WIN32
-    if (_fseeki64(file, 0, SEEK_END) != 0) {
-        return -1;
-    }
-    const std::int64_t size = _ftelli64(file);
-#else
-    if (fseeko(file, 0, SEEK_END) != 0) {
-        return -1;
-    }
-    const std::int64_t size = ftello(file);
-#endif
-    if (size < 0 || !Seek_To(file, 0)) {
-        return -1;
-    }
-    return size;
 }
 
 // Reads exactly count bytes; a short read (end of file or an I/O error) is a
@@ -108,25 +71,6 @@ bool Regions_Fit(std::uint16_t header_length, const Image_Region& first, const I
     return end_of_data <= static_cast<std::uint64_t>(file_size);
 }
 
-// The low-level read-only open the loader uses to confirm that the file can
-// still be opened after the data were read.
-bool Can_Open_Low_Level(const std::string& file_name) {
-#ifdef _WIN32
-    const int fd = _open(file_name.c_str(), _O_RDONLY | _O_BINARY);
-    if (fd < 0) {
-        return false;
-    }
-    _close(fd);
-#else
-    const int fd = ::open(file_name.c_str(), O_RDONLY);
-    if (fd < 0) {
-        return false;
-    }
-    ::close(fd);
-#endif
-    return true;
-}
-
 // A region buffer of count bytes, or null when memory is short. Not zeroed:
 // every byte is overwritten by the read that follows.
 std::unique_ptr<std::uint8_t[]> Allocate_Region(std::uint32_t count) {
@@ -140,22 +84,13 @@ int Refuse_Wrong_Bin(MessageOutput& output) {
 
 }  // namespace
 
-std::uint16_t Read_Big_Endian_16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>((unsigned{bytes[0]} << 8) | unsigned{bytes[1]});
-}
-
-std::uint32_t Read_Big_Endian_32(const std::uint8_t* bytes) {
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-           (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
-}
-
 int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
                   Image_Region& first, Image_Region& second) {
     const File_Handle file = Open_For_Reading(file_name);
     if (!file) {
         return -1;  // nothing printed, VersionNameEdit keeps its text
     }
-    const std::int64_t file_size = File_Size(file.get());
+    const std::int64_t file_size = platform::File_Size(file.get());
 
     // The longest header an acceptable image can have; a shorter file gives
     // fewer bytes, and each field below is checked against what was read.
@@ -236,7 +171,7 @@ bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& d
         }
         // The file is measured and its header length read again: it may
         // have been replaced since the header was judged.
-        const std::int64_t file_size = File_Size(file.get());
+        const std::int64_t file_size = platform::File_Size(file.get());
         std::array<std::uint8_t, 2> header_length_bytes{};
         if (!Read_Exactly(file.get(), header_length_bytes.data(), header_length_bytes.size())) {
             Refuse_Wrong_Bin(output);
@@ -245,7 +180,7 @@ bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& d
         const std::uint16_t header_length = Read_Big_Endian_16(header_length_bytes.data());
         if ((header_length & kBit15) != 0 ||
             !Regions_Fit(header_length, first, second, file_size) ||
-            !Seek_To(file.get(), header_length)) {
+            !platform::Seek_To(file.get(), header_length)) {
             Refuse_Wrong_Bin(output);
             return false;
         }
@@ -264,7 +199,7 @@ bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& d
         }
     }
 
-    if (!Can_Open_Low_Level(file_name)) {
+    if (!platform::Can_Open_Read_Only(file_name)) {
         output.Print_Str_to_Memo(text::kReopenFailed);
         return false;
     }

@@ -7,11 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "bootloader/byte_order.h"  // Read_Big_Endian_16, Read_Big_Endian_32
 #include "bootloader/message_output.h"
 #include "download/firmware_image.h"
-
-std::uint16_t Read_Big_Endian_16(const std::uint8_t* bytes);
-std::uint32_t Read_Big_Endian_32(const std::uint8_t* bytes);
 
 // Shows the dialog, loads the chosen file into image. True when the header
 // was accepted and both regions' bytes are in memory. Messages go to

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdio>
 
+#include "serial/platform.h"
+
 namespace text {
 
 std::string Time_Text(const std::tm& t) {
@@ -20,14 +22,7 @@ std::string Time_Text(const std::tm& t) {
 }
 
 std::string Time_Text_Now() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return Time_Text(local);
+    return Time_Text(platform::Local_Time(std::time(nullptr)));
 }
 
 }  // namespace text

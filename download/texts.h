@@ -33,11 +33,7 @@ inline constexpr std::string_view kSearching = "尋找通訊埠中....";
 inline constexpr std::string_view kPleaseWait = "請耐心等候!";
 inline constexpr std::string_view kFoundPort = "找到通訊埠 ";  // followed by COMn or the device path
 inline constexpr std::string_view kReadyToUpdate = "準備開始更新";
-inline constexpr std::string_view kFirstRun = "第一次執行Vantrel,備份手機版本中請稍待一會兒";
-inline constexpr std::string_view kVersionMismatch = "手機版本比對錯誤";
-inline constexpr std::string_view kLanguageMismatch = "手機語言別與下載版本不同";
-inline constexpr std::string_view kPhoneNewer = "手機版本比下載版本新";
-inline constexpr std::string_view kSameVersion = "手機版本與下載版本相同";
+// The version comparison's notices are the boot loader's (bootloader/notices.h).
 
 // Always English.
 inline constexpr std::string_view kWrongBin = "You choose the wrong bin!";
@@ -69,6 +65,24 @@ inline constexpr std::string_view kUpdateOkEn = "Update OK!";
 inline constexpr std::string_view kUpdateOkZh = "更新完成!";
 inline constexpr std::string_view kClockEn = "The system time is ";
 inline constexpr std::string_view kClockZh = "系統顯示時間為 ";
+
+// After a failure line, when the port knows why the exchange broke off.
+inline constexpr std::string_view kDisconnectedEn =
+    "The phone was disconnected. Plug it in again with key 1 held, then press Download.";
+inline constexpr std::string_view kDisconnectedZh =
+    "手機連線已中斷。請按住按鍵1重新連接手機,再按更新韌體。";
+inline constexpr std::string_view kWriteStuckEn =
+    "The phone stopped taking data. Unplug it, plug it in again with key 1 held, then press "
+    "Download.";
+inline constexpr std::string_view kWriteStuckZh =
+    "手機停止接收資料。請拔下手機,按住按鍵1重新連接,再按更新韌體。";
+
+// Asked when the window is closed while the phone's flash is being rewritten.
+inline constexpr std::string_view kStopQuestionEn =
+    "The phone is being updated. If you stop now, the phone cannot start until it is updated "
+    "again.\n\nStop the update?";
+inline constexpr std::string_view kStopQuestionZh =
+    "手機正在更新中。現在停止的話,手機在再次更新之前將無法開機。\n\n要停止更新嗎?";
 
 // "Www Mmm dd hh:mm:ss yyyy\n", built here rather than by the C library so
 // that it reads the same in every locale.

@@ -1,6 +1,6 @@
 // The one seam between the serial-port object and the operating system.
 //
-// CComport speaks to a port only through this table of operations. Each
+// SerialPort speaks to a port only through this table of operations. Each
 // operation mirrors one Win32 communications call, so the Windows backend is a
 // thin wrapper that makes exactly those calls, and the POSIX backend reaches
 // the same observable behaviour with termios. Tests plug in scripted fakes.
@@ -10,14 +10,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
+#include "serial/io_end.h"
+
+class Stop_Signal;
+
 // Result of one read or write: whether the call itself succeeded, and how many
-// bytes it moved. A read that runs into its time-out succeeds with a short count.
+// bytes it moved. A read that runs into its time-out succeeds with a short
+// count. Where the backend knows why a transfer ended short (the line hung up,
+// a stop was requested, a write passed its deadline) it says so in cause.
 struct Port_Io_Result {
-    bool ok = false;
-    std::size_t count = 0;
+    Port_Io_Result(bool call_ok = false, std::size_t moved = 0,
+                   std::optional<Io_End> why_short = std::nullopt)
+        : ok(call_ok), count(moved), cause(why_short) {}
+    bool ok;
+    std::size_t count;
+    std::optional<Io_End> cause;
 };
 
 // ClearCommError's answer: whether the call worked, the line-error word, and
@@ -49,13 +60,19 @@ public:
     virtual bool set_line(std::int32_t baud) = 0;
     // SetupComm(receive queue, transmit queue).
     virtual bool setup_queues(std::uint32_t receive_bytes, std::uint32_t transmit_bytes) = 0;
-    // SetCommTimeouts with only ReadTotalTimeoutConstant = ms: one deadline for a
-    // whole read, no per-byte limit, and no limit on writes.
+    // SetCommTimeouts with ReadTotalTimeoutConstant = ms: one deadline for a
+    // whole read, no per-byte limit. The write deadline in force is kept.
     virtual bool set_read_timeout(std::uint32_t ms) = 0;
+    // SetCommTimeouts with WriteTotalTimeoutConstant = ms: one deadline for a
+    // whole write (0: none). The read deadline in force is kept.
+    virtual bool set_write_timeout(std::uint32_t) { return is_open(); }
+    // The stop request that reads, writes and sleeps give way to; set once
+    // by the port object that owns the backend.
+    virtual void attach_stop_signal(Stop_Signal*) {}
 
     // ReadFile: waits for the whole span under the time-out in force.
     virtual Port_Io_Result read(std::span<std::uint8_t> buffer) = 0;
-    // WriteFile: blocks until every byte is taken.
+    // WriteFile: blocks until every byte is taken or the write deadline passes.
     virtual Port_Io_Result write(std::span<const std::uint8_t> buffer) = 0;
     // ClearCommError.
     virtual Port_Queue_Status queue_status() = 0;

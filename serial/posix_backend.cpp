@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <ctime>
 
-#include "serial/interrupt.h"
 #include "serial/port_backend.h"
+#include "serial/stop_signal.h"
 
 namespace {
 
@@ -29,6 +29,15 @@ std::int64_t Now_Ms() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
+
+// Errors that mean the device went away: the phone was unplugged, or the
+// other side of a pseudo-terminal closed.
+bool Is_Hang_Up_Error(int error) {
+    return error == EIO || error == ENODEV || error == ENXIO;
+}
+
+// What one wait for the device found.
+enum class Wait_Outcome { kReady, kHungUp, kDeadline, kStopped, kFailed };
 
 bool Baud_To_Speed(std::int32_t baud, speed_t& speed) {
     struct Entry {
@@ -130,6 +139,15 @@ class PosixBackend final : public PortBackend {
         return true;
     }
 
+    bool set_write_timeout(std::uint32_t ms) override {
+        if (m_fd < 0)
+            return false;
+        m_write_timeout_ms = ms;
+        return true;
+    }
+
+    void attach_stop_signal(Stop_Signal* stop) override { m_stop = stop; }
+
     Port_Io_Result read(std::span<std::uint8_t> buffer) override {
         Port_Io_Result result;
         if (m_fd < 0)
@@ -149,37 +167,30 @@ class PosixBackend final : public PortBackend {
                 result.count += static_cast<std::size_t>(got);
                 continue;
             }
-            if (got < 0 && errno == EINTR) {
-                if (serial::Interrupt_Requested())
-                    return result;
+            if (got < 0 && errno == EINTR)
                 continue;
-            }
             if ((got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) || hung_up) {
                 // EIO, or a hang-up with nothing left to read: the phone was
                 // unplugged or the pseudo-terminal's other side closed. Fail
                 // at once rather than poll a descriptor that stays ready.
-                result.ok = false;
-                return result;
+                return Ended(result, got < 0 && !Is_Hang_Up_Error(errno) && !hung_up
+                                         ? Io_End::kFailed
+                                         : Io_End::kHungUp);
             }
-            // A signal that came between two waits left no EINTR behind.
-            if (serial::Interrupt_Requested())
-                return result;
-            const std::int64_t left = deadline - Now_Ms();
-            if (left <= 0)
-                return result;
-            pollfd pfd{m_fd, POLLIN, 0};
-            const int ready = ::poll(&pfd, 1, static_cast<int>(left));
-            if (ready < 0) {
-                if (errno == EINTR && !serial::Interrupt_Requested())
-                    continue;
-                if (errno != EINTR)
-                    result.ok = false;
-                return result;
+            switch (Wait_For(POLLIN, deadline)) {
+                case Wait_Outcome::kReady:
+                    break;
+                case Wait_Outcome::kHungUp:
+                    // Drain what is still queued after a hang-up, then give up.
+                    hung_up = true;
+                    break;
+                case Wait_Outcome::kDeadline:
+                    return result;  // a short count: the time-out passed
+                case Wait_Outcome::kStopped:
+                    return Ended(result, Io_End::kInterrupted);
+                case Wait_Outcome::kFailed:
+                    return Ended(result, Io_End::kFailed);
             }
-            if (ready == 0)
-                return result;  // deadline reached
-            // Drain what is still queued after a hang-up, then give up.
-            hung_up = (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         }
         return result;
     }
@@ -188,6 +199,7 @@ class PosixBackend final : public PortBackend {
         Port_Io_Result result;
         if (m_fd < 0)
             return result;
+        const std::int64_t deadline = m_write_timeout_ms != 0 ? Now_Ms() + m_write_timeout_ms : -1;
         result.ok = true;
         while (result.count < buffer.size()) {
             const ssize_t put =
@@ -196,30 +208,22 @@ class PosixBackend final : public PortBackend {
                 result.count += static_cast<std::size_t>(put);
                 continue;
             }
-            if (put < 0 && errno == EINTR) {
-                if (serial::Interrupt_Requested())
-                    return result;
+            if (put < 0 && errno == EINTR)
                 continue;
-            }
-            if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-                result.ok = false;
-                return result;
-            }
-            if (serial::Interrupt_Requested())
-                return result;
-            // Writes have no time-out: wait until the driver takes more.
-            pollfd pfd{m_fd, POLLOUT, 0};
-            const int ready = ::poll(&pfd, 1, -1);
-            if (ready < 0) {
-                if (errno == EINTR && !serial::Interrupt_Requested())
-                    continue;
-                if (errno != EINTR)
-                    result.ok = false;
-                return result;
-            }
-            if ((pfd.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-                result.ok = false;
-                return result;
+            if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                return Ended(result, Is_Hang_Up_Error(errno) ? Io_End::kHungUp : Io_End::kFailed);
+            // The driver's queue is full: wait until it takes more.
+            switch (Wait_For(POLLOUT, deadline)) {
+                case Wait_Outcome::kReady:
+                    break;
+                case Wait_Outcome::kHungUp:
+                    return Ended(result, Io_End::kHungUp);
+                case Wait_Outcome::kDeadline:
+                    return Ended(result, Io_End::kTimedOut);
+                case Wait_Outcome::kStopped:
+                    return Ended(result, Io_End::kInterrupted);
+                case Wait_Outcome::kFailed:
+                    return Ended(result, Io_End::kFailed);
             }
         }
         return result;
@@ -239,19 +243,70 @@ class PosixBackend final : public PortBackend {
 
     bool purge() override { return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0; }
 
+    // A delay ends early only for a stop request.
     void sleep_ms(std::int32_t ms) override {
         if (ms <= 0)
             return;
-        timespec left{ms / 1000, static_cast<long>(ms % 1000) * 1000000L};
-        while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+        const std::int64_t deadline = Now_Ms() + ms;
+        for (;;) {
+            const std::int64_t left = deadline - Now_Ms();
+            if (left <= 0 || (m_stop != nullptr && m_stop->Interrupts()))
+                return;
+            pollfd stop{Stop_Descriptor(), POLLIN, 0};
+            ::poll(&stop, stop.fd >= 0 ? 1 : 0, static_cast<int>(left));
         }
     }
 
   private:
+    static Port_Io_Result Ended(Port_Io_Result result, Io_End cause) {
+        result.ok = cause == Io_End::kTimedOut || cause == Io_End::kInterrupted;
+        result.cause = cause;
+        return result;
+    }
+
+    // The stop pipe to watch beside the device; none while the last bytes of
+    // a stopped exchange go out (the pipe stays readable then).
+    int Stop_Descriptor() const {
+        return m_stop != nullptr && !m_stop->Held_Back() ? m_stop->Wait_Descriptor() : -1;
+    }
+
+    // Waits until the device is ready for events, the deadline passes (-1:
+    // none), the line hangs up or a stop is requested. A signal that
+    // interrupts poll() only makes it look again.
+    Wait_Outcome Wait_For(short events, std::int64_t deadline) {
+        for (;;) {
+            if (m_stop != nullptr && m_stop->Interrupts())
+                return Wait_Outcome::kStopped;
+            int wait_ms = -1;
+            if (deadline >= 0) {
+                const std::int64_t left = deadline - Now_Ms();
+                if (left <= 0)
+                    return Wait_Outcome::kDeadline;
+                wait_ms = static_cast<int>(left);
+            }
+            pollfd fds[2] = {{m_fd, events, 0}, {Stop_Descriptor(), POLLIN, 0}};
+            const int ready = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, wait_ms);
+            if (ready < 0) {
+                if (errno == EINTR)
+                    continue;
+                return Wait_Outcome::kFailed;
+            }
+            if (ready == 0)
+                continue;  // the deadline check above decides
+            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN) != 0)
+                continue;  // a stop: the check above ends the wait
+            if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+                return Wait_Outcome::kHungUp;
+            return Wait_Outcome::kReady;
+        }
+    }
+
+    Stop_Signal* m_stop = nullptr;  // not owned
     int m_fd = -1;
     int m_last_open_error = 0;
     bool m_last_open_refused = false;
-    std::uint32_t m_read_timeout_ms = 0;  // 0: no read has set one since the open
+    std::uint32_t m_read_timeout_ms = 0;   // 0: no read has set one since the open
+    std::uint32_t m_write_timeout_ms = 0;  // 0: writes wait as long as it takes
 };
 
 }  // namespace

@@ -1,11 +1,39 @@
-// The Win32 serial backend: each operation is exactly one Win32
-// communications call on the port handle, with synchronous (non-overlapped)
-// I/O, so the port behaves as the boot loader's virtual COM port driver
-// expects: 115200 8N1, no flow control, DTR and RTS held off, 1024-byte
-// driver queues, one total deadline per read and no limit on writes.
+// The Win32 serial backend: each operation is one Win32 communications call
+// on the port handle, so the port behaves as the boot loader's virtual COM
+// port driver expects: 115200 8N1, no flow control, DTR and RTS held off,
+// 1024-byte driver queues, one total deadline per read and one per write.
+//
+// Reads and writes are overlapped only so that they can be waited for beside
+// the stop event: each call still moves its whole count under the port's
+// time-outs and returns only when done, as a synchronous one would. A stop
+// cancels the call in flight (CancelIoEx); the bytes it moved so far count.
+// An overlapped read also learns at once that the device went away.
 #include <windows.h>
 
 #include "serial/port_backend.h"
+#include "serial/stop_signal.h"
+
+namespace {
+
+// Errors with which a call on a port fails once its device has gone: the
+// USB serial driver's answers to a phone pulled out in the middle.
+bool Is_Hang_Up_Error(DWORD error) {
+    switch (error) {
+        case ERROR_BAD_COMMAND:
+        case ERROR_BROKEN_PIPE:
+        case ERROR_NOT_READY:
+        case ERROR_GEN_FAILURE:
+        case ERROR_ACCESS_DENIED:
+        case ERROR_DEVICE_NOT_CONNECTED:
+        case ERROR_DEVICE_REMOVED:
+        case ERROR_OPERATION_ABORTED:  // the driver gave the call up
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
 
 namespace {
 
@@ -16,12 +44,20 @@ class Win32Backend final : public PortBackend {
     Win32Backend& operator=(const Win32Backend&) = delete;
     // Mirrors CComport: a port still held when the object goes is released
     // here, so a handle cannot outlive the backend that owns it.
-    ~Win32Backend() override { close(); }
+    ~Win32Backend() override {
+        close();
+        if (m_io_event != nullptr)
+            CloseHandle(m_io_event);
+    }
 
     bool open(const std::string& name) override {
         close();
+        m_timeouts_known = false;
+        m_write_timeout_ms = 0;
+        if (m_io_event == nullptr)
+            m_io_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         m_handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr);
+                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (m_handle == INVALID_HANDLE_VALUE) {
             m_last_open_error = static_cast<int>(GetLastError());
             return false;
@@ -75,30 +111,46 @@ class Win32Backend final : public PortBackend {
         return SetupComm(m_handle, receive_bytes, transmit_bytes) != 0;
     }
 
-    // One deadline for the whole read; no gap limit, nothing per byte, and
-    // writes block until the driver has taken everything.
+    // One deadline for the whole read: no gap limit, nothing per byte. The
+    // write deadline in force stays.
     bool set_read_timeout(std::uint32_t ms) override {
         COMMTIMEOUTS timeouts{};
         timeouts.ReadIntervalTimeout = 0;
         timeouts.ReadTotalTimeoutMultiplier = 0;
         timeouts.ReadTotalTimeoutConstant = ms;
         timeouts.WriteTotalTimeoutMultiplier = 0;
-        timeouts.WriteTotalTimeoutConstant = 0;
-        return SetCommTimeouts(m_handle, &timeouts) != 0;
+        timeouts.WriteTotalTimeoutConstant = m_write_timeout_ms;
+        if (!SetCommTimeouts(m_handle, &timeouts))
+            return false;
+        m_timeouts = timeouts;
+        m_timeouts_known = true;
+        return true;
     }
 
+    // One deadline for the whole write. Until a read has set its own, the
+    // read time-outs stay as the driver has them.
+    bool set_write_timeout(std::uint32_t ms) override {
+        if (!m_timeouts_known && !GetCommTimeouts(m_handle, &m_timeouts))
+            return false;
+        COMMTIMEOUTS timeouts = m_timeouts;
+        timeouts.WriteTotalTimeoutMultiplier = 0;
+        timeouts.WriteTotalTimeoutConstant = ms;
+        if (!SetCommTimeouts(m_handle, &timeouts))
+            return false;
+        m_timeouts = timeouts;
+        m_timeouts_known = true;
+        m_write_timeout_ms = ms;
+        return true;
+    }
+
+    void attach_stop_signal(Stop_Signal* stop) override { m_stop = stop; }
+
     Port_Io_Result read(std::span<std::uint8_t> buffer) override {
-        DWORD received = 0;
-        const BOOL ok = ReadFile(m_handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                 &received, nullptr);
-        return {ok != 0, static_cast<std::size_t>(received)};
+        return Transfer(true, buffer.data(), buffer.size());
     }
 
     Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
-        DWORD written = 0;
-        const BOOL ok = WriteFile(m_handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                  &written, nullptr);
-        return {ok != 0, static_cast<std::size_t>(written)};
+        return Transfer(false, const_cast<std::uint8_t*>(buffer.data()), buffer.size());
     }
 
     Port_Queue_Status queue_status() override {
@@ -118,8 +170,75 @@ class Win32Backend final : public PortBackend {
     }
 
   private:
+    // One ReadFile or WriteFile of count bytes, waited for to its end: done,
+    // its deadline passed, the device gone, or a stop. Says why it moved
+    // fewer bytes than asked where it knows. WriteFile only reads data.
+    Port_Io_Result Transfer(bool reading, std::uint8_t* data, std::size_t count) {
+        Port_Io_Result result;
+        const HANDLE stop_event = m_stop != nullptr && !m_stop->Held_Back()
+                                      ? static_cast<HANDLE>(m_stop->Wait_Event())
+                                      : nullptr;
+        if (stop_event != nullptr && m_stop->Interrupts()) {
+            result.ok = true;
+            result.cause = Io_End::kInterrupted;
+            return result;
+        }
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = m_io_event;
+        ResetEvent(m_io_event);
+        const DWORD size = static_cast<DWORD>(count);
+        BOOL ok = reading ? ReadFile(m_handle, data, size, nullptr, &overlapped)
+                          : WriteFile(m_handle, data, size, nullptr, &overlapped);
+        if (!ok && GetLastError() != ERROR_IO_PENDING)
+            return Failed(GetLastError(), 0);
+        bool stopped = false;
+        if (!ok && stop_event != nullptr) {
+            const HANDLE waits[2] = {m_io_event, stop_event};
+            if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+                stopped = true;
+                CancelIoEx(m_handle, &overlapped);  // may find the call done already
+            }
+        }
+        // Always waited for to its end: the call owns overlapped and the buffer
+        // until then. Bytes moved before a cancel count.
+        DWORD moved = 0;
+        ok = GetOverlappedResult(m_handle, &overlapped, &moved, TRUE);
+        if (ok) {
+            result.ok = true;  // a short count: the deadline passed
+            result.count = moved;
+            if (moved < count && stopped)
+                result.cause = Io_End::kInterrupted;
+            return result;
+        }
+        const DWORD error = GetLastError();
+        if (error == ERROR_TIMEOUT) {  // a read's deadline, with nothing received
+            result.ok = true;
+            result.count = moved;
+            return result;
+        }
+        if (error == ERROR_OPERATION_ABORTED && stopped) {
+            result.ok = true;
+            result.count = moved;
+            result.cause = Io_End::kInterrupted;
+            return result;
+        }
+        return Failed(error, moved);
+    }
+
+    static Port_Io_Result Failed(DWORD error, DWORD moved) {
+        Port_Io_Result result{false, static_cast<std::size_t>(moved), std::nullopt};
+        if (Is_Hang_Up_Error(error))
+            result.cause = Io_End::kHungUp;
+        return result;
+    }
+
     HANDLE m_handle = INVALID_HANDLE_VALUE;
+    HANDLE m_io_event = nullptr;  // signals the end of the call in flight
     int m_last_open_error = 0;
+    Stop_Signal* m_stop = nullptr;  // not owned
+    COMMTIMEOUTS m_timeouts{};      // as last set on the port
+    bool m_timeouts_known = false;
+    std::uint32_t m_write_timeout_ms = 0;
 };
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/comport.h"
+#include "bootloader/comport.h"
 #include "tests/support/pty_pair.h"
 
 namespace {
@@ -81,8 +81,8 @@ bool With_Line(const Pty_Pair& pty, bool through_port, const std::function<bool(
         CComport port;
         if (!port.Open(pty.slave_path()))
             return false;
-        Line line{[&](auto bytes) { return port.Write(bytes); },
-                  [&](auto bytes) { return port.Read(bytes, 20000); }};
+        Line line{[&](auto bytes) { return static_cast<bool>(port.Write(bytes)); },
+                  [&](auto bytes) { return static_cast<bool>(port.Read(bytes, 20000)); }};
         const bool ok = body(line);
         port.Close();
         return ok;

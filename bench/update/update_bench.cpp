@@ -31,7 +31,7 @@
 
 #include "bench/update/bench_process.h"
 #include "bench/update/result_table.h"
-#include "serial/comport.h"
+#include "bootloader/comport.h"
 #include "serial/port_backend.h"
 #include "serial/port_list.h"
 #include "tests/support/image_builder.h"
@@ -312,9 +312,9 @@ Session_Times Session_With_Port(const Image_Builder& image, bool paced) {
         return times;
     times.search = Seconds_Since(start);
     const auto version_start = Clock::now();
-    if (port.Read_Phone_Version(phone_version) != 0 ||
-        port.Compare_Version(image_version, phone_version) != 0 ||
-        port.Write_Phone_Version(image_version) != 0) {
+    if (boot::Code(port.Read_Phone_Version(phone_version)) != 0 ||
+        boot::Code(port.Compare_Version(image_version, phone_version)) != 0 ||
+        boot::Code(port.Write_Phone_Version(image_version)) != 0) {
         port.Close();
         return times;
     }
@@ -324,10 +324,10 @@ Session_Times Session_With_Port(const Image_Builder& image, bool paced) {
     const double host_cpu_start = Process_Cpu_Seconds();
     const double phone_cpu_start = phone.Cpu_Seconds();
     port.Progress_Init(static_cast<int>(first.Length + second.Length));
-    const int announced = port.Set_Regions(first, second);
+    const int announced = boot::Code(port.Set_Regions(first, second));
     const int sent = announced == 0
-                         ? port.Download_Regions(
-                               first, second, {image.first.data.data(), image.second.data.data()})
+                         ? boot::Code(port.Download_Regions(
+                               first, second, {image.first.data.data(), image.second.data.data()}))
                          : -1;
     times.transfer = Seconds_Since(transfer_start);
     times.transfer_host_cpu = Process_Cpu_Seconds() - host_cpu_start;

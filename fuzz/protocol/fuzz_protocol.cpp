@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "serial/comport.h"
+#include "bootloader/comport.h"
 #include "tests/support/fake_progress_bar.h"
 #include "tests/support/scripted_port.h"
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/form1.h"
+#include "bootloader/notices.h"
 #include "download/texts.h"
 #include "serial/port_list.h"
 #include "tests/support/image_builder.h"
@@ -71,6 +72,8 @@ void Window_Update_Test::Run_Completed_Update(TForm1& form, const QString& expec
     auto* bar = form.findChild<QProgressBar*>("TeProgressBar1");
     QVERIFY(download != nullptr && cancel != nullptr && bar != nullptr);
     QTest::mouseClick(download, Qt::LeftButton);
+    // The update runs on its own thread; the window's event loop shows it.
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Runner().Running(), 60000);
 
     QCOMPARE_EQ(m_boxes, QStringList{expected_box});
     QVERIFY(m_timer1_ran_during_box);
@@ -130,7 +133,7 @@ void Window_Update_Test::first_run_then_next_run_update_the_phone() {
     if (QTest::currentTestFailed())
         return;
     QStringList expected = found_lines;
-    expected << Q(text::kFirstRun);
+    expected << Q(notice::kFirstRun);
     QCOMPARE_EQ(memo.size(), expected.size() + 5);
     QCOMPARE_EQ(memo.mid(0, expected.size()), expected);
     QVERIFY(memo[7].startsWith(Q(text::kStartAtZh)));
@@ -157,7 +160,7 @@ void Window_Update_Test::first_run_then_next_run_update_the_phone() {
     if (QTest::currentTestFailed())
         return;
     expected = found_lines;
-    expected << Q(text::kSameVersion);
+    expected << Q(notice::kSameVersion);
     QCOMPARE_EQ(memo.mid(0, expected.size()), expected);
     QCOMPARE_EQ(memo.size(), expected.size() + 5);
     QCOMPARE_EQ(old_version->text(), QString(kImageText));

@@ -62,7 +62,7 @@ TEST(BackupBootLoader, AppendsEveryBlockAfterAnOlderDump) {
     rig.Open();
     Script_Header(rig.port, 3, 4);
     rig.port.Reply(Bytes("abcd")).Reply(Bytes("efgh")).Reply(Bytes("ijkl"));
-    EXPECT_EQ(rig.com->Backup_Boot_Loader(path), 0);
+    EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), 0);
     rig.Expect_Script_Kept();
     EXPECT_EQ(Read_All(path), "older dump|abcdefghijkl");
 
@@ -82,7 +82,7 @@ TEST(BackupBootLoader, EmptyDumpsReadNoBlock) {
         Boot_Rig rig;
         rig.Open();
         Script_Header(rig.port, count, size);
-        EXPECT_EQ(rig.com->Backup_Boot_Loader(path), 0);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), 0);
         rig.Expect_Script_Kept();
         EXPECT_EQ(rig.port.reads().size(), 3u);
         EXPECT_EQ(Read_All(path), "");
@@ -105,7 +105,7 @@ TEST(BackupBootLoader, RefusesAnUntrustedHeaderBeforeReadingABlock) {
         rig.Open();
         Script_Header(rig.port, c.count, c.size);
         rig.port.Reply(std::vector<std::uint8_t>(64, 0x11));  // the phone would go on sending
-        EXPECT_EQ(rig.com->Backup_Boot_Loader(path), c.code);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), c.code);
         EXPECT_EQ(rig.port.reads().size(), 3u);
         EXPECT_EQ(Read_All(path), "");
     }
@@ -115,7 +115,7 @@ TEST(BackupBootLoader, RefusesAnUntrustedHeaderBeforeReadingABlock) {
         rig.Open();
         Script_Header(rig.port, 1, 2048);
         rig.port.Reply(std::vector<std::uint8_t>(2048, 0x22));
-        EXPECT_EQ(rig.com->Backup_Boot_Loader(path), 0);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), 0);
         rig.Expect_Script_Kept();
         EXPECT_EQ(Read_All(path), std::string(2048, '\x22'));
     }
@@ -156,7 +156,7 @@ TEST(BackupBootLoader, LinkFailuresHaveTheirCodesAndKeepBlocksAlreadyReceived) {
         Boot_Rig rig;
         rig.Open();
         c.script(rig.port);
-        EXPECT_EQ(rig.com->Backup_Boot_Loader(path), c.code);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), c.code);
         rig.Expect_Script_Kept();
         EXPECT_EQ(Read_All(path), c.kept);
     }
@@ -168,7 +168,7 @@ TEST(BackupBootLoader, AFileThatCannotBeWrittenGivesItsOwnCode) {
         Scratch_Dir dir;
         Boot_Rig rig;
         rig.Open();
-        EXPECT_EQ(rig.com->Backup_Boot_Loader(dir.File("missing/VANTREL")), 6);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(dir.File("missing/VANTREL"))), 6);
         EXPECT_TRUE(rig.port.writes().empty());
     }
     if (fs::exists("/dev/full")) {
@@ -177,7 +177,7 @@ TEST(BackupBootLoader, AFileThatCannotBeWrittenGivesItsOwnCode) {
         rig.Open();
         Script_Header(rig.port, 2, 1024);
         rig.port.Reply(std::vector<std::uint8_t>(2048, 0x33));
-        EXPECT_EQ(rig.com->Backup_Boot_Loader("/dev/full"), 6);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader("/dev/full")), 6);
         rig.Expect_Script_Kept();
     }
 }
@@ -198,7 +198,7 @@ TEST(FindVersionInBackup, TakesTheRecordThatStartsWithTheMarker) {
         Write_All(path, With_Marker_At(5000, position));
         Boot_Rig rig;
         Version_Record destination{};
-        EXPECT_EQ(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination), 0);
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination)), 0);
         EXPECT_EQ(std::string(destination.begin(), destination.end()),
                   "CVLbootloaderVC_V418TWN1A00123xy");
     }
@@ -209,7 +209,7 @@ TEST(FindVersionInBackup, TakesTheRecordThatStartsWithTheMarker) {
         Write_All(path, bytes);
         Boot_Rig rig;
         Version_Record destination{};
-        EXPECT_EQ(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination), 0);
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination)), 0);
         EXPECT_EQ(std::string(destination.begin(), destination.end()), bytes.substr(40, 32));
     }
 }
@@ -240,7 +240,7 @@ TEST(FindVersionInBackup, LeavesTheRecordAloneWithoutAWholeRecordInTheFirst4096B
         Version_Record destination;
         destination.fill(0x42);
         const Version_Record before = destination;
-        EXPECT_EQ(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination), c.code);
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination)), c.code);
         EXPECT_EQ(destination, before);
     }
 }

@@ -43,7 +43,7 @@ TEST(SetRegions, AnnouncesBothRegionsLittleEndian) {
         .Expect({0xDD, 0x02, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0x02, 0x01, 0x00, 0x00, 0x00, 0x80,
                  0x10, 0x00, 0x01, 0x80})
         .Reply({0x5A});
-    EXPECT_EQ(rig.com->Set_Regions({0x01020304, 0x0102FFFF, 0xFFFC}, {0x80000000, 0x80010010, 17}),
+    EXPECT_EQ(boot::Code(rig.com->Set_Regions({0x01020304, 0x0102FFFF, 0xFFFC}, {0x80000000, 0x80010010, 17})),
               0);
     rig.Expect_Script_Kept();
     EXPECT_EQ(rig.port.reads().back().timeout_ms, 200u);
@@ -56,7 +56,7 @@ TEST(SetRegions, EachFailureHasItsCode) {
         rig.Open();
         rig.port.check_writes = false;
         rig.port.Fail_Write_Call(write);
-        EXPECT_EQ(rig.com->Set_Regions({}, {}), static_cast<int>(write) + 1);
+        EXPECT_EQ(boot::Code(rig.com->Set_Regions({}, {})), static_cast<int>(write) + 1);
         EXPECT_EQ(rig.port.writes().size(), write + 1);  // nothing after the failure
     }
     for (auto [reply, code] : {std::pair{std::vector<std::uint8_t>{}, 8},
@@ -65,7 +65,17 @@ TEST(SetRegions, EachFailureHasItsCode) {
         rig.Open();
         rig.port.check_writes = false;
         rig.port.Reply(reply);
-        EXPECT_EQ(rig.com->Set_Regions({}, {}), code);
+        EXPECT_EQ(boot::Code(rig.com->Set_Regions({}, {})), code);
+    }
+    // A write past its deadline and a stop have codes of their own.
+    for (auto [script, code] : {std::pair{&ScriptedPort::Stall_Write, 21},
+                                std::pair{&ScriptedPort::Stop_Here, 22}}) {
+        Boot_Rig rig;
+        rig.Open();
+        rig.port.Expect({0xDD, 0x02});
+        (rig.port.*script)();
+        EXPECT_EQ(boot::Code(rig.com->Set_Regions({}, {})), code);
+        rig.Expect_Script_Kept();
     }
 }
 
@@ -86,8 +96,8 @@ TEST(DownloadRegions, CutsRegionsIntoBlocksSentStraightFromTheirBuffers) {
 
     rig.com->Progress_Init(32769 + 32768);
     EXPECT_EQ(rig.bar.step(), (32769 + 32768) / 20);
-    EXPECT_EQ(rig.com->Download_Regions(Region(0x1000, 32769), Region(0x90000, 32768),
-                                        {first.data(), second.data()}),
+    EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0x1000, 32769), Region(0x90000, 32768),
+                                        {first.data(), second.data()})),
               0);
     rig.Expect_Script_Kept();
 
@@ -114,7 +124,7 @@ TEST(DownloadRegions, EmptyRegionsSendNoBlock) {
         Script_Opening(rig.port);
         Script_Block(rig.port, bytes);
         rig.port.Reply({kAccepted}).Reply({0x5A});
-        EXPECT_EQ(rig.com->Download_Regions({}, Region(0, 5), {nullptr, bytes.data()}), 0);
+        EXPECT_EQ(boot::Code(rig.com->Download_Regions({}, Region(0, 5), {nullptr, bytes.data()})), 0);
         rig.Expect_Script_Kept();
     }
     {
@@ -123,7 +133,7 @@ TEST(DownloadRegions, EmptyRegionsSendNoBlock) {
         rig.Open();
         Script_Opening(rig.port);
         rig.port.Reply({0x5A});
-        EXPECT_EQ(rig.com->Download_Regions({}, {}, {nullptr, nullptr}), 0);
+        EXPECT_EQ(boot::Code(rig.com->Download_Regions({}, {}, {nullptr, nullptr})), 0);
         rig.Expect_Script_Kept();
         EXPECT_EQ(rig.port.reads().size(), 3u);
     }
@@ -131,7 +141,7 @@ TEST(DownloadRegions, EmptyRegionsSendNoBlock) {
         SCOPED_TRACE("a region with bytes but no buffer is refused before anything is sent");
         Boot_Rig rig;
         rig.Open();
-        EXPECT_EQ(rig.com->Download_Regions(Region(0, 5), {}, {nullptr, nullptr}), 7);
+        EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 5), {}, {nullptr, nullptr})), 7);
         EXPECT_TRUE(rig.port.writes().empty());
     }
 }
@@ -145,7 +155,7 @@ TEST(DownloadRegions, BlockSumsWrapAtSixteenBits) {
     rig.port.Expect(ones).Expect({0x80, 0x00}).Reply({kAccepted});
     rig.port.Expect(abc).Expect({0x01, 0x26}).Reply({kAccepted}).Reply({0x5A});
     EXPECT_EQ(
-        rig.com->Download_Regions(Region(0, 32768), Region(0x100, 3), {ones.data(), abc.data()}),
+        boot::Code(rig.com->Download_Regions(Region(0, 32768), Region(0x100, 3), {ones.data(), abc.data()})),
         0);
     rig.Expect_Script_Kept();
 }
@@ -172,7 +182,7 @@ TEST(DownloadRegions, EachBlockMayBeAskedForThreeTimes) {
         rig.port.Reply({kAccepted});
     }
     rig.port.Reply({0x5A});
-    EXPECT_EQ(rig.com->Download_Regions(Region(0, 32778), {}, {bytes.data(), nullptr}), 0);
+    EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 32778), {}, {bytes.data(), nullptr})), 0);
     rig.Expect_Script_Kept();
     // Progress counts each accepted block once, however often it was sent.
     EXPECT_EQ(rig.bar.positions, (std::vector<int>{0, 32768, 0}));
@@ -194,7 +204,7 @@ TEST(DownloadRegions, AFourthAskAbortsWithA5) {
         } else {
             rig.port.Fail_Write();
         }
-        EXPECT_EQ(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr}),
+        EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})),
                   abort_written ? 13 : 12);
         rig.Expect_Script_Kept();
         // The block went out four times in all.
@@ -212,6 +222,7 @@ TEST(DownloadRegions, EachFailureOfTheExchangeHasItsCode) {
         const char* name;
         std::function<void(ScriptedPort&)> script;
         int code;
+        bool unplugged = false;
     };
     const auto sent_block = [block](ScriptedPort& p) {
         Script_Opening(p);
@@ -256,14 +267,28 @@ TEST(DownloadRegions, EachFailureOfTheExchangeHasItsCode) {
              sent_block(p), p.Reply({kAccepted, 0x69});
          },
          20},
+        // The causes a port reports beyond the byte values.
+        {"the phone unplugged while it takes a block",
+         [&](ScriptedPort& p) { sent_block(p), p.Hang_Up(); }, 8, true},
+        {"block size write past its deadline",
+         [](ScriptedPort& p) { p.Expect({0xDE}).Reply({0x5A}).Stall_Write(); }, 21},
+        {"block write past its deadline: no sum, no reply awaited",
+         [](ScriptedPort& p) { Script_Opening(p), p.Stall_Write(); }, 21},
+        {"stopped while the phone takes a block: the abort byte goes out",
+         [&](ScriptedPort& p) { sent_block(p), p.Stop_Here().Expect({0xA5}); }, 22},
+        {"stopped before the blocks: nothing to abort",
+         [](ScriptedPort& p) { p.Expect({0xDE}).Stop_Here(); }, 22},
+        {"stopped while the phone finishes: nothing to abort",
+         [&](ScriptedPort& p) { sent_block(p), p.Reply({kAccepted}).Stop_Here(); }, 22},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Boot_Rig rig;
         rig.Open();
         c.script(rig.port);
-        EXPECT_EQ(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr}), c.code);
+        EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})), c.code);
         rig.Expect_Script_Kept();  // in particular: no abort byte after a refusal
+        EXPECT_EQ(rig.com->Line_Hung_Up(), c.unplugged);
     }
 }
 
@@ -275,7 +300,7 @@ TEST(DownloadRegions, AFailedBlockWriteSendsNoSumAndTheReplyDecides) {
     rig.port.Fail_Write().Reply({0x01, 0x5A}).Expect({0x69});  // asked again
     Script_Block(rig.port, bytes);
     rig.port.Reply({kAccepted, 0x5A});
-    EXPECT_EQ(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr}), 0);
+    EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})), 0);
     rig.Expect_Script_Kept();
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "boot_fixture.h"
+#include "bootloader/notices.h"
 #include "download/texts.h"
 
 namespace {
@@ -26,7 +27,7 @@ TEST(ReadPhoneVersion, StoresTheRecordAndShowsEachByteAlone) {
     sent[31] = 0;  // a zero byte is handed over too; the field shows nothing for it
     rig.port.Expect({0xE0}).Reply({0x5A}).Reply(sent);
     Version_Record phone{};
-    EXPECT_EQ(rig.com->Read_Phone_Version(phone), 0);
+    EXPECT_EQ(boot::Code(rig.com->Read_Phone_Version(phone)), 0);
     rig.Expect_Script_Kept();
     EXPECT_EQ(phone, sent);
     ASSERT_EQ(rig.output.old_tedit_calls.size(), 32u);
@@ -53,6 +54,9 @@ TEST(ReadPhoneVersion, EachFailureHasItsCodeAndKeepsTheOldRecord) {
              p.Expect({0xE0}).Reply({0x5A}).Reply(std::span(record).first(31));
          },
          4},
+        {"0xE0 write past its deadline", [](ScriptedPort& p) { p.Stall_Write(); }, 21},
+        {"stopped while the record comes",
+         [](ScriptedPort& p) { p.Expect({0xE0}).Reply({0x5A}).Stop_Here(); }, 22},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -61,7 +65,7 @@ TEST(ReadPhoneVersion, EachFailureHasItsCodeAndKeepsTheOldRecord) {
         c.script(rig.port);
         Version_Record phone = Make_Record("99999");
         const Version_Record before = phone;
-        EXPECT_EQ(rig.com->Read_Phone_Version(phone), c.code);
+        EXPECT_EQ(boot::Code(rig.com->Read_Phone_Version(phone)), c.code);
         rig.Expect_Script_Kept();
         EXPECT_EQ(phone, before);
         EXPECT_TRUE(rig.output.old_tedit_calls.empty());
@@ -76,28 +80,28 @@ TEST(CompareVersion, EveryOutcomeWithItsNotice) {
         std::vector<std::string> notices;
     };
     const std::vector<Case> cases = {
-        {"equal numbers", [](auto&, auto&) {}, 0, {std::string(text::kSameVersion)}},
+        {"equal numbers", [](auto&, auto&) {}, 0, {std::string(notice::kSameVersion)}},
         {"image newer", [](auto& image, auto&) { image[29] = '4'; }, 0, {}},
         {"phone newer",
          [](auto&, auto& phone) { phone[25] = '1'; },
          0,
-         {std::string(text::kPhoneNewer)}},
+         {std::string(notice::kPhoneNewer)}},
         {"only the spare bytes differ",
          [](auto&, auto& phone) { phone[30] = 'Q', phone[31] = 0; },
          0,
-         {std::string(text::kSameVersion)}},
+         {std::string(notice::kSameVersion)}},
         {"prefix and language differ",
          [](auto&, auto& phone) { phone[15] = '-', phone[22] = 'X'; },
          1,
-         {std::string(text::kFirstRun)}},
+         {std::string(notice::kFirstRun)}},
         {"version code differs",
          [](auto&, auto& phone) { phone[19] = '9'; },
          2,
-         {std::string(text::kVersionMismatch)}},
+         {std::string(notice::kVersionMismatch)}},
         {"language differs",
          [](auto&, auto& phone) { phone[20] = 'U'; },
          3,
-         {std::string(text::kLanguageMismatch)}},
+         {std::string(notice::kLanguageMismatch)}},
         {"byte 24 differs", [](auto&, auto& phone) { phone[24] = 'B'; }, 4, {}},
     };
     for (const Case& c : cases) {
@@ -106,7 +110,7 @@ TEST(CompareVersion, EveryOutcomeWithItsNotice) {
         Version_Record image = Make_Record();
         Version_Record phone = Make_Record();
         c.change(image, phone);
-        EXPECT_EQ(rig.com->Compare_Version(image, phone), c.result);
+        EXPECT_EQ(boot::Code(rig.com->Compare_Version(image, phone)), c.result);
         EXPECT_EQ(rig.output.memo, c.notices);
     }
 }
@@ -114,10 +118,10 @@ TEST(CompareVersion, EveryOutcomeWithItsNotice) {
 TEST(CompareVersion, NumbersAreComparedAsNumbersNotText) {
     Boot_Rig rig;
     // ":" is one past '9': "0001:" reads as 10 + 10 = 20, above "00019".
-    EXPECT_EQ(rig.com->Compare_Version(Make_Record("0001:"), Make_Record("00019")), 0);
+    EXPECT_EQ(boot::Code(rig.com->Compare_Version(Make_Record("0001:"), Make_Record("00019"))), 0);
     EXPECT_TRUE(rig.output.memo.empty());
-    EXPECT_EQ(rig.com->Compare_Version(Make_Record("00020"), Make_Record("0001:")), 0);
-    EXPECT_EQ(rig.output.memo, std::vector<std::string>{std::string(text::kSameVersion)});
+    EXPECT_EQ(boot::Code(rig.com->Compare_Version(Make_Record("00020"), Make_Record("0001:"))), 0);
+    EXPECT_EQ(rig.output.memo, std::vector<std::string>{std::string(notice::kSameVersion)});
 }
 
 TEST(DigitsToInt, WeighsEachCharacterBySignedCodeAndPlace) {
@@ -139,7 +143,7 @@ TEST(WritePhoneVersion, SendsTheRecordWithoutWaitingForAnAnswer) {
     rig.Open();
     const Version_Record image = Make_Record();
     rig.port.Expect({0xE1}).Reply({0x5A}).Expect(image);
-    EXPECT_EQ(rig.com->Write_Phone_Version(image), 0);
+    EXPECT_EQ(boot::Code(rig.com->Write_Phone_Version(image)), 0);
     rig.Expect_Script_Kept();
     EXPECT_EQ(rig.port.reads().size(), 1u);
     EXPECT_EQ(rig.port.reads()[0].timeout_ms, 2000u);
@@ -152,13 +156,15 @@ TEST(WritePhoneVersion, EachFailureHasItsCode) {
         {[](ScriptedPort& p) { p.Expect({0xE1}).Silence(); }, 2},
         {[](ScriptedPort& p) { p.Expect({0xE1}).Reply({0xA5}); }, 3},
         {[](ScriptedPort& p) { p.Expect({0xE1}).Reply({0x5A}).Fail_Write(); }, 1},
+        {[](ScriptedPort& p) { p.Expect({0xE1}).Reply({0x5A}).Stall_Write(); }, 21},
+        {[](ScriptedPort& p) { p.Expect({0xE1}).Stop_Here(); }, 22},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
         Boot_Rig rig;
         rig.Open();
         cases[i].first(rig.port);
-        EXPECT_EQ(rig.com->Write_Phone_Version(image), cases[i].second);
+        EXPECT_EQ(boot::Code(rig.com->Write_Phone_Version(image)), cases[i].second);
         rig.Expect_Script_Kept();
     }
 }

@@ -2,18 +2,22 @@
 // language, the buttons, Timer1 and the progress bar, the port, the dump file,
 // and what reaches the phone, for every way the command can end.
 #include "download/download_command.h"
+#include "download/update_runner.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "bootloader/notices.h"
 #include "download/texts.h"
 #include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
@@ -54,6 +58,8 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
     void Print_Str_to_Memo(std::string_view text) override {
         memo.emplace_back(Until_Zero(text));
         Log("memo " + memo.back());
+        if (on_memo_line)
+            on_memo_line(memo.back());
     }
     void Print_Str_to_Tedit(std::string_view text) override { new_version += Until_Zero(text); }
     void Print_Str_to_OldTedit(std::string_view text) override { old_version += Until_Zero(text); }
@@ -83,6 +89,8 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
         bar_position = value;
         if (value == 0)
             Log("bar at 0");
+        if (on_position)
+            on_position(value);
     }
 
     // Index of the first log entry starting with prefix, or -1.
@@ -100,6 +108,12 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
 
     std::vector<std::string> log;
     std::vector<std::string> memo;
+    // Run after each message line and bar move (a test's hand on the command
+    // in flight).
+    std::function<void(const std::string& line)> on_memo_line;
+    std::function<void(int position)> on_position;
+    // Calls that came on another thread than the one that made the view.
+    int calls_on_other_threads = 0;
     std::string new_version, old_version, file_name;
     Language language = Language::kChinese;
     bool buttons_enabled = true, bar_visible = false, timer1_on = false;
@@ -109,7 +123,12 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
     static std::string Until_Zero(std::string_view text) {
         return std::string(text.substr(0, text.find('\0')));
     }
-    void Log(std::string entry) { log.push_back(std::move(entry)); }
+    void Log(std::string entry) {
+        if (std::this_thread::get_id() != m_owner)
+            ++calls_on_other_threads;
+        log.push_back(std::move(entry));
+    }
+    std::thread::id m_owner = std::this_thread::get_id();
 };
 
 // A fresh temporary directory per test, also made the system's: the dump file
@@ -345,7 +364,7 @@ TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNot
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
 
     std::vector<std::string> expected = bench.Found_Lines();
-    expected.emplace_back(text::kFirstRun);
+    expected.emplace_back(notice::kFirstRun);
     ASSERT_EQ(bench.view.memo.size(), expected.size() + 2)
         << testing::PrintToString(bench.view.memo);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bench.view.memo.begin()));
@@ -384,7 +403,7 @@ TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNot
     EXPECT_EQ(v.log[1], "buttons off");
     EXPECT_LT(v.Find("memo " + std::string(text::kReadyToUpdate)), v.Find("bar at 0"));
     EXPECT_EQ(v.Find("bar shown"), v.Find("bar at 0") + 1);
-    EXPECT_LT(v.Find("memo " + std::string(text::kFirstRun)), v.Find("timer1 on"));
+    EXPECT_LT(v.Find("memo " + std::string(notice::kFirstRun)), v.Find("timer1 on"));
     EXPECT_LT(v.Find("timer1 on"), v.Find("memo " + std::string(text::kStartAtZh)));
     EXPECT_LT(v.Find("bar hidden"), v.Find("memo " + std::string(text::kEndAtZh)));
     EXPECT_EQ(v.Find("timer1 off"), v.Find("box") + 1);
@@ -396,7 +415,7 @@ TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNot
     bench.view.log.clear();
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
     expected = bench.Found_Lines();  // still Chinese
-    expected.emplace_back(text::kSameVersion);
+    expected.emplace_back(notice::kSameVersion);
     ASSERT_EQ(bench.view.memo.size(), expected.size() + 2)
         << testing::PrintToString(bench.view.memo);
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bench.view.memo.begin()));
@@ -443,13 +462,13 @@ TEST_P(DownloadCommandVersionCheck, PrintsItsNoticeAndStopsOrGoesOn) {
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, DownloadCommandVersionCheck,
-    testing::Values(Check_Case{"CVLbootloaderVC_M419ZHTWA00101", text::kVersionMismatch, false},
-                    Check_Case{"CVLbootloaderVC_M418ENUSA00101", text::kLanguageMismatch, false},
+    testing::Values(Check_Case{"CVLbootloaderVC_M419ZHTWA00101", notice::kVersionMismatch, false},
+                    Check_Case{"CVLbootloaderVC_M418ENUSA00101", notice::kLanguageMismatch, false},
                     Check_Case{"CVLbootloaderVC_M418ZHTWB00101", "", false},
-                    Check_Case{"CVLbootloaderVC_M418ZHTWA00102", text::kPhoneNewer, true},
-                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101", text::kSameVersion, true},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00102", notice::kPhoneNewer, true},
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101", notice::kSameVersion, true},
                     Check_Case{"CVLbootloaderVC_M418ZHTWA00100", "", true},
-                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101XY", text::kSameVersion, true}));
+                    Check_Case{"CVLbootloaderVC_M418ZHTWA00101XY", notice::kSameVersion, true}));
 
 TEST(DownloadCommandStops, UnreadablePhoneVersionIsReportedWithItsCode) {
     vphone::Phone_Config config = Phone(kImageText);
@@ -482,8 +501,8 @@ TEST(DownloadCommandStops, SecondCheckAfterTheDumpDecidesAndTheDumpOutlivesTheSt
 
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
     std::vector<std::string> expected = bench.Found_Lines();
-    expected.emplace_back(text::kFirstRun);
-    expected.emplace_back(text::kLanguageMismatch);
+    expected.emplace_back(notice::kFirstRun);
+    expected.emplace_back(notice::kLanguageMismatch);
     EXPECT_EQ(bench.view.memo, expected);
     bench.Expect_Stopped_Before_Programming();
     EXPECT_EQ(bench.view.old_version, "CVLbootloaderVC_M418ENUSA00100");
@@ -505,9 +524,9 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
         }());
         EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
         std::vector<std::string> expected = bench.Found_Lines();
-        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back(notice::kFirstRun);
         expected.emplace_back("Back up boot loader failed,error is 2");
-        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back(notice::kFirstRun);
         EXPECT_EQ(bench.view.memo, expected);
         bench.Expect_Stopped_Before_Programming();
     }
@@ -518,9 +537,9 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
         setenv("TMPDIR", "/proc", 1);
         EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
         std::vector<std::string> expected = bench.Found_Lines();
-        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back(notice::kFirstRun);
         expected.emplace_back("Back up boot loader failed,error is 6");
-        expected.emplace_back(text::kFirstRun);
+        expected.emplace_back(notice::kFirstRun);
         EXPECT_EQ(bench.view.memo, expected);
         bench.Expect_Stopped_Before_Programming();
     }
@@ -591,15 +610,15 @@ INSTANTIATE_TEST_SUITE_P(
                         Fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 0x06),
                         "Download regions failed,error is 10", true}));
 
-// Window events are handled inside port calls; a second click that slips
-// through must not start a nested command.
+// A second click that slips through while a command runs (here: from inside
+// one of its own view calls) must not start a nested command.
 TEST(DownloadCommandUpdate, RunFromInsideARunningCommandIsRefused) {
     Bench bench(Phone("CVLbootloaderVC_M418ZHTWA00100"));
     std::vector<Download_Outcome> nested;
-    bench.port.Set_Message_Pump([&] {
+    bench.view.on_memo_line = [&](const std::string&) {
         if (nested.size() < 3)
             nested.push_back(bench.command.Run());
-    });
+    };
 
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
     EXPECT_EQ(nested, std::vector<Download_Outcome>(3, Download_Outcome::kAlreadyRunning));
@@ -607,8 +626,172 @@ TEST(DownloadCommandUpdate, RunFromInsideARunningCommandIsRefused) {
     EXPECT_EQ(bench.view.Count("elapsed"), 1);
     EXPECT_TRUE(bench.Flash_Holds_The_Image());
     // Once finished, the command runs again.
-    bench.port.Set_Message_Pump({});
+    bench.view.on_memo_line = {};
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
+}
+
+// When the port knows why an exchange broke off, the user is told in the
+// window's language what to do, after the line with the step's code.
+TEST(DownloadCommandStops, AnUnpluggedOrStuckPhoneIsNamedAfterTheFailureLine) {
+    struct Case {
+        const char* name;
+        std::optional<vphone::Fault_Rule> fault;
+        std::optional<std::size_t> stall_after_bytes;
+        Language language;
+        std::string_view failure_line;
+        std::string_view cause_line;
+    };
+    const std::vector<Case> cases = {
+        {"unplugged during a block", Fault(vphone::Exchange::block, vphone::Fault_Kind::hang_up),
+         {}, Language::kEnglish, "Download regions failed,error is 8", text::kDisconnectedEn},
+        {"unplugged during the dump", Fault(vphone::Exchange::dump_block, vphone::Fault_Kind::hang_up),
+         {}, Language::kChinese, "Back up boot loader failed,error is 1", text::kDisconnectedZh},
+        {"stops taking the blocks", {}, 2000, Language::kEnglish,
+         "Download regions failed,error is 21", text::kWriteStuckEn},
+        {"stops taking the record", {}, 100, Language::kChinese,
+         "Write version failed,error is 21", text::kWriteStuckZh},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // A first run when the dump is to fail, else an ordinary one.
+        const bool in_dump = c.fault && c.fault->exchange == vphone::Exchange::dump_block;
+        vphone::Phone_Config config = Phone(in_dump ? "" : "CVLbootloaderVC_M418ZHTWA00100");
+        if (c.fault)
+            config.faults.push_back(*c.fault);
+        Bench bench(std::move(config));
+        bench.view.language = c.language;
+        bench.line.set_stall_after_bytes(c.stall_after_bytes);
+        EXPECT_NE(bench.command.Run(), Download_Outcome::kUpdated);
+        const std::vector<std::string>& memo = bench.view.memo;
+        const auto failure = std::find(memo.begin(), memo.end(), c.failure_line);
+        ASSERT_NE(failure, memo.end()) << testing::PrintToString(memo);
+        ASSERT_NE(failure + 1, memo.end());
+        EXPECT_EQ(failure[1], c.cause_line);
+    }
+}
+
+// A stop (the window closing, Ctrl-C) ends the command at the next port call
+// without a failure line of its own, whatever step it comes in: before the
+// phone's record is replaced the window may stop at once; after that only a
+// confirmed stop does, and blocks on their way end with the abort byte. Every
+// stop that found the phone ends the link with 0x60 and closes the port.
+TEST(DownloadCommandStops, AStopEndsTheCommandAtTheNextPortCallWithoutAFailureLine) {
+    enum class Where { kMemoLine, kFirstBlockAccepted };
+    struct Case {
+        const char* name;
+        std::string_view record;  // the phone's; empty: erased (a first run)
+        Where where;
+        std::string_view memo_prefix;
+        bool harmless;  // Stop_If_Harmless stops it
+        std::vector<std::uint8_t> last_host_bytes;
+        bool record_replaced;
+    };
+    const std::vector<Case> cases = {
+        {"before the search", "CVLbootloaderVC_M418ZHTWA00100", Where::kMemoLine,
+         text::kSearching, true, {}, false},
+        {"phone found", "CVLbootloaderVC_M418ZHTWA00100", Where::kMemoLine,
+         text::kReadyToUpdate, true, {0x60}, false},
+        {"first run, before the dump", {}, Where::kMemoLine, notice::kFirstRun, true, {0x60},
+         false},
+        {"record replaced, transfer not begun", "CVLbootloaderVC_M418ZHTWA00100",
+         Where::kMemoLine, text::kStartAtZh, false, {0x60}, true},
+        {"blocks on their way", "CVLbootloaderVC_M418ZHTWA00100", Where::kFirstBlockAccepted, {},
+         false, {0xA5, 0x60}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench(Phone(c.record));
+        std::optional<bool> stopped_harmlessly;
+        const auto stop = [&] {
+            if (stopped_harmlessly)
+                return;
+            stopped_harmlessly = bench.command.Stop_If_Harmless();
+            if (!*stopped_harmlessly)
+                bench.command.Stop();  // the user confirmed
+        };
+        if (c.where == Where::kMemoLine) {
+            bench.view.on_memo_line = [&](const std::string& line) {
+                if (line.starts_with(c.memo_prefix))
+                    stop();
+            };
+        } else {
+            bench.view.on_position = [&](int position) {
+                if (position > 0)
+                    stop();
+            };
+        }
+
+        EXPECT_EQ(bench.command.Run(), Download_Outcome::kStopped);
+        ASSERT_TRUE(stopped_harmlessly.has_value());
+        EXPECT_EQ(*stopped_harmlessly, c.harmless);
+        EXPECT_EQ(bench.command.Phone_Touched(), c.record_replaced);
+        const Recording_View& v = bench.view;
+        for (const std::string& line : v.memo)
+            EXPECT_EQ(line.find("error is"), std::string::npos) << line;
+        EXPECT_EQ(v.Count("box"), 0);
+        EXPECT_TRUE(v.buttons_enabled);
+        EXPECT_FALSE(v.timer1_on);
+        EXPECT_FALSE(bench.port.Is_Open());
+        EXPECT_FALSE(bench.command.Image().Loaded());
+        EXPECT_EQ(bench.command.Phase(), Update_Phase::kIdle);
+        const std::vector<std::uint8_t>& sent = bench.line.host_bytes();
+        ASSERT_GE(sent.size(), c.last_host_bytes.size());
+        EXPECT_TRUE(std::equal(c.last_host_bytes.begin(), c.last_host_bytes.end(),
+                               sent.end() - static_cast<long>(c.last_host_bytes.size())));
+        EXPECT_EQ(bench.line.count(vphone::Event_Kind::record_written), c.record_replaced ? 1u : 0u);
+        EXPECT_FALSE(bench.Flash_Holds_The_Image());
+    }
+}
+
+// The windows run the command on a worker thread: every view call reaches the
+// view on the thread that made it, in the order a plain Run makes them.
+TEST(UpdateRunner, EveryViewCallArrivesOnTheWindowsThreadInTheCommandsOrder) {
+    // Time lines differ from run to run; their words do not.
+    const auto without_times = [](std::vector<std::string> log) {
+        for (std::string& entry : log) {
+            for (std::string_view prefix : {text::kStartAtZh, text::kEndAtZh}) {
+                if (entry.starts_with("memo " + std::string(prefix)))
+                    entry = "memo " + std::string(prefix);
+            }
+        }
+        return log;
+    };
+    Bench plain(Phone());  // a first run: the dump, the second check, a box
+    ASSERT_EQ(plain.command.Run(), Download_Outcome::kUpdated);
+
+    Bench threaded(Phone());
+    bool woken = false;
+    Update_Runner runner(
+        threaded.view, [&] { woken = true; },
+        std::make_unique<CComport>(threaded.line.make_backend(),
+                                   Make_Fixed_Port_Lister({threaded.line.port_name()})));
+    ASSERT_TRUE(runner.Start());
+    EXPECT_FALSE(runner.Start()) << "a second click while it runs is refused";
+    EXPECT_EQ(runner.Wait(), Download_Outcome::kUpdated);
+    EXPECT_FALSE(runner.Running());
+    EXPECT_TRUE(woken);
+    EXPECT_EQ(threaded.view.calls_on_other_threads, 0);
+    EXPECT_EQ(without_times(threaded.view.log), without_times(plain.view.log));
+    EXPECT_EQ(threaded.view.old_version, plain.view.old_version);
+    EXPECT_TRUE(threaded.Flash_Holds_The_Image());
+    // The runner starts again once the last call has run.
+    EXPECT_TRUE(runner.Start());
+    EXPECT_EQ(runner.Wait(), Download_Outcome::kUpdated);
+}
+
+// A window that closes while the worker waits for its answer (the file
+// dialog) lets the worker go on without one and end.
+TEST(UpdateRunner, AClosingWindowLeavesNoWorkerWaitingForIt) {
+    Bench bench(Phone());
+    Update_Runner runner(bench.view, {},
+                         std::make_unique<CComport>(bench.line.make_backend(),
+                                                    Make_Fixed_Port_Lister({bench.line.port_name()})));
+    ASSERT_TRUE(runner.Start());
+    // The worker now waits for the dialog's answer, which never comes.
+    runner.Stop_If_Harmless();
+    runner.Finish_Before_Exit();
+    EXPECT_FALSE(runner.Running());
+    EXPECT_EQ(bench.line.opens(), 0u);
 }
 
 }  // namespace

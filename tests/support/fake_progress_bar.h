@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "serial/ui_hooks.h"
+#include "bootloader/progress_bar.h"
 
 class FakeProgressBar final : public ProgressBar {
   public:

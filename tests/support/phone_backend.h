@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "serial/port_backend.h"
+#include "serial/stop_signal.h"
 #include "tools/virtual_phone/phone_model.h"
 
 // One read as the host made it.
@@ -62,6 +63,9 @@ class Simulated_Phone_Line {
     void set_baud(std::uint32_t baud) { m_byte_us = baud ? 10'000'000 / baud : 0; }
     // A half-received exchange is forgotten after this much host silence.
     void set_idle_reset_ms(std::int64_t ms) { m_idle_reset_us = ms * 1000; }
+    // The phone stops taking bytes once the host has written this many: every
+    // later write takes nothing before its deadline passes.
+    void set_stall_after_bytes(std::optional<std::size_t> bytes) { m_stall_after = bytes; }
 
     const std::vector<Simulated_Read>& reads() const { return m_reads; }
     // Whether no read waited longer than its limit (the simulated clock says
@@ -116,11 +120,17 @@ class Simulated_Phone_Line {
         return alive();
     }
 
+    // The port object's stop request: a read or write that begins while it is
+    // in force gives way at once, as a real one would within milliseconds.
+    void attach_stop_signal(Stop_Signal* stop) { m_stop = stop; }
+
     Port_Io_Result read(std::span<std::uint8_t> buffer) {
         update();
         if (!alive()) {
-            return {false, 0};
+            return {false, 0, Gone()};
         }
+        if (m_stop != nullptr && m_stop->Interrupts())
+            return {true, 0, Io_End::kInterrupted};
         const std::int64_t start = m_now_us;
         const std::int64_t deadline = start + std::int64_t{m_timeout_ms} * 1000;
         std::size_t got = 0;
@@ -142,14 +152,20 @@ class Simulated_Phone_Line {
         m_reads.push_back(
             Simulated_Read{m_timeout_ms, (m_now_us - start + 999) / 1000, buffer.size(), got});
         update();
-        return {!cut_off, got};
+        if (cut_off)
+            return {false, got, Io_End::kHungUp};
+        return {true, got};
     }
 
     Port_Io_Result write(std::span<const std::uint8_t> bytes) {
         update();
         if (!alive()) {
-            return {false, 0};
+            return {false, 0, Gone()};
         }
+        if (m_stop != nullptr && m_stop->Interrupts())
+            return {true, 0, Io_End::kInterrupted};
+        if (m_stall_after && m_host_bytes.size() + bytes.size() > *m_stall_after)
+            return {true, 0, Io_End::kTimedOut};
         // Only the host's own silence counts: time spent waiting for a late
         // reply from the phone does not make the phone forget the exchange.
         const std::int64_t quiet_since = std::max(m_last_write_us, m_last_delivered_us);
@@ -166,7 +182,7 @@ class Simulated_Phone_Line {
         take_phone_output();
         update();
         if (!alive()) {
-            return {false, 0};
+            return {false, 0, Gone()};
         }
         return {true, bytes.size()};
     }
@@ -209,6 +225,13 @@ class Simulated_Phone_Line {
 
     // Open, and not unplugged under the host's feet since.
     bool alive() const { return m_open && m_generation == m_plug_generation; }
+    // Why a call on a dead handle fails: the cable was pulled, or the port is
+    // simply not open.
+    std::optional<Io_End> Gone() const {
+        if (m_open && m_generation != m_plug_generation)
+            return Io_End::kHungUp;
+        return std::nullopt;
+    }
 
     void take_phone_output() {
         std::int64_t at =
@@ -247,12 +270,14 @@ class Simulated_Phone_Line {
     }
 
     vphone::Phone_Model& m_phone;
+    Stop_Signal* m_stop = nullptr;  // the port object's, not owned
     std::string m_port_name;
     std::int64_t m_now_us = 0;
     std::int64_t m_appear_at_us = 0;
     std::optional<std::int64_t> m_replug_after_ms;
     std::int64_t m_byte_us = 0;
     std::int64_t m_idle_reset_us = 2'000'000;
+    std::optional<std::size_t> m_stall_after;
     std::int64_t m_last_write_us = 0;
     std::int64_t m_last_delivered_us = 0;  // when the host last read a phone byte
 
@@ -288,6 +313,7 @@ class Phone_Backend final : public PortBackend {
     Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
         return m_line.write(buffer);
     }
+    void attach_stop_signal(Stop_Signal* stop) override { m_line.attach_stop_signal(stop); }
     Port_Queue_Status queue_status() override { return m_line.queue_status(); }
     bool purge() override { return m_line.purge(); }
     void sleep_ms(std::int32_t ms) override { m_line.sleep_ms(ms); }

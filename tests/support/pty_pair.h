@@ -94,6 +94,19 @@ class Pty_Pair {
         return bytes;
     }
 
+    // Throws away whatever the port sent so far (the master is non-blocking
+    // for this read only).
+    void Drain() const {
+        std::uint8_t chunk[4096];
+        for (;;) {
+            pollfd pfd{m_master, POLLIN, 0};
+            if (::poll(&pfd, 1, 20) <= 0 || (pfd.revents & POLLIN) == 0)
+                return;
+            if (::read(m_master, chunk, sizeof chunk) <= 0)
+                return;
+        }
+    }
+
     static long long Now_Ms() {
         timespec now{};
         ::clock_gettime(CLOCK_MONOTONIC, &now);

@@ -17,6 +17,11 @@
 //   Silence()       a read that reaches this point times out (returns short).
 //   Fail_Write()    the next write call fails, taking nothing.
 //   Fail_Read()     the next read call fails outright.
+//   Stall_Write()   the next write takes nothing before its deadline passes.
+//   Hang_Up()       the next read or write finds the line gone (unplugged).
+//   Stop_Here()     a stop is requested as the next read or write begins; it
+//                   and every later one give way to it, but for the bytes the
+//                   host lets out regardless (Stop_Signal::Unstoppable).
 // A read that wants more bytes than the script offers returns what there is
 // (a time-out); a read while the script waits for host bytes is a fault.
 //
@@ -38,6 +43,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -45,6 +51,7 @@
 #include <vector>
 
 #include "serial/port_backend.h"
+#include "serial/stop_signal.h"
 
 class ScriptedPort {
   public:
@@ -74,6 +81,9 @@ class ScriptedPort {
     ScriptedPort& Silence() { return Add(Step::kSilence, {}); }
     ScriptedPort& Fail_Write() { return Add(Step::kFailWrite, {}); }
     ScriptedPort& Fail_Read() { return Add(Step::kFailRead, {}); }
+    ScriptedPort& Stall_Write() { return Add(Step::kStallWrite, {}); }
+    ScriptedPort& Hang_Up() { return Add(Step::kHangUp, {}); }
+    ScriptedPort& Stop_Here() { return Add(Step::kStop, {}); }
 
     // ---- Failures by call number (0-based, counted over the whole run) ----
     void Fail_Write_Call(std::size_t index) { m_failing_writes.insert(index); }
@@ -137,7 +147,16 @@ class ScriptedPort {
 
   private:
     struct Step {
-        enum Kind { kExpect, kReply, kSilence, kFailWrite, kFailRead } kind;
+        enum Kind {
+            kExpect,
+            kReply,
+            kSilence,
+            kFailWrite,
+            kFailRead,
+            kStallWrite,
+            kHangUp,
+            kStop
+        } kind;
         std::vector<std::uint8_t> bytes;
         std::size_t done = 0;
     };
@@ -167,6 +186,7 @@ class ScriptedPort {
         Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
             return m_port.Do_Write(buffer);
         }
+        void attach_stop_signal(Stop_Signal* stop) override { m_port.m_stop = stop; }
         Port_Queue_Status queue_status() override { return {m_port.m_open, 0, 0}; }
         bool purge() override {
             m_port.m_events.push_back("purge");
@@ -229,8 +249,36 @@ class ScriptedPort {
         m_open = false;
     }
 
+    // A stop, a hang-up or a stall scripted for the call that begins now, or
+    // a stop that is still in force; nothing when the call goes ahead.
+    std::optional<Io_End> Interruption(bool writing) {
+        Skip_Finished();
+        if (!m_steps.empty()) {
+            const Step::Kind kind = m_steps.front().kind;
+            if (kind == Step::kStop && m_stop != nullptr) {
+                m_steps.pop_front();
+                m_stop->Request();
+            } else if (kind == Step::kHangUp) {
+                m_steps.pop_front();
+                m_hung_up = true;
+            } else if (kind == Step::kStallWrite && writing) {
+                m_steps.pop_front();
+                return Io_End::kTimedOut;
+            }
+        }
+        if (m_hung_up)
+            return Io_End::kHungUp;
+        if (m_stop != nullptr && m_stop->Interrupts())
+            return Io_End::kInterrupted;
+        return std::nullopt;
+    }
+
     Port_Io_Result Do_Write(std::span<const std::uint8_t> buffer) {
         const std::size_t index = m_write_count++;
+        if (const std::optional<Io_End> cause = Interruption(true)) {
+            m_writes.push_back({{buffer.begin(), buffer.end()}, buffer.data(), false});
+            return {*cause != Io_End::kHungUp, 0, cause};
+        }
         Skip_Finished();
         bool fail = m_failing_writes.count(index) != 0 || !m_open;
         if (!fail && !m_steps.empty() && m_steps.front().kind == Step::kFailWrite) {
@@ -269,6 +317,11 @@ class ScriptedPort {
         const std::size_t index = m_read_count++;
         if (!m_open || m_failing_reads.count(index) != 0)
             return Record_Read(buffer, 0, false);
+        if (const std::optional<Io_End> cause = Interruption(false)) {
+            Port_Io_Result result = Record_Read(buffer, 0, *cause != Io_End::kHungUp);
+            result.cause = cause;
+            return result;
+        }
         Skip_Finished();
         if (!m_steps.empty() && m_steps.front().kind == Step::kFailRead) {
             m_steps.pop_front();
@@ -311,6 +364,8 @@ class ScriptedPort {
     }
 
     std::deque<Step> m_steps;
+    Stop_Signal* m_stop = nullptr;  // the port object's, not owned
+    bool m_hung_up = false;
     std::set<std::size_t> m_failing_writes;
     std::set<std::size_t> m_failing_reads;
     std::set<std::size_t> m_silent_reads;

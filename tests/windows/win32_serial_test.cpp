@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "serial/comport.h"
+#include "bootloader/comport.h"
 #include "wine_ports.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "download/download_command.h"
-#include "serial/comport.h"
+#include "bootloader/comport.h"
 #include "serial_map_sandbox.h"
 #include "support/image_builder.h"
 #include "wine_ports.h"

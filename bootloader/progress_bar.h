@@ -1,11 +1,10 @@
-// What the serial-port object needs from the window, kept free of any toolkit.
-//
-// The window implements ProgressBar over its progress control; the port object
-// only stores a pointer to it, and the flash programming moves it.
+// The progress bar as the flash programming moves it, kept free of any
+// toolkit. A window implements it over its progress control and attaches it
+// to the port object once (CComport::Set_Progress_Bar).
 #pragma once
 
 class ProgressBar {
-public:
+  public:
     virtual ~ProgressBar() = default;
     virtual int minimum() const = 0;
     virtual int maximum() const = 0;

@@ -1,0 +1,104 @@
+// CComport: the serial port as the phone's boot loader speaks over it.
+//
+// The port operations (Open, Close, Read, Write, Bytes_In_Queue, Purge,
+// Set_Baud_Rate, Delay) are SerialPort's; this class adds the boot-loader
+// protocol on top: the search for the phone and its handshake (link.cpp), the
+// version record and the boot-loader dump (version.cpp), and the flash
+// programming with the progress bar (programming.cpp). Protocol bytes and time
+// limits are in protocol.h, result codes in results.h.
+//
+// The protocol prints nothing of its own but the comparison's notices and the
+// phone's version characters, which go to the attached MessageOutput.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bootloader/message_output.h"
+#include "bootloader/progress_bar.h"
+#include "bootloader/protocol.h"
+#include "bootloader/records.h"
+#include "bootloader/results.h"
+#include "serial/port_list.h"
+#include "serial/serial_port.h"
+
+class CComport : public SerialPort {
+  public:
+    // The port starts closed, with no progress bar. The backend and the lister
+    // default to the platform's own.
+    CComport();
+    CComport(std::unique_ptr<PortBackend> backend, std::unique_ptr<PortLister> lister);
+
+    // False, keeping the first, when a bar is attached already.
+    bool Set_Progress_Bar(ProgressBar* progress_bar);
+    // Where Compare_Version's notices and the phone's version characters go.
+    void Set_Message_Output(MessageOutput* output) { m_output = output; }
+    // The ports the phone search walks in every pass.
+    void Set_Port_Lister(std::unique_ptr<PortLister> lister) { m_lister = std::move(lister); }
+    // Only tests shrink the protocol's time limits.
+    void Set_Time_Limits(const boot::Time_Limits& limits) { m_limits = limits; }
+    const boot::Time_Limits& Time_Limits() const { return m_limits; }
+    // Ports the last search could not open for lack of permission.
+    const std::vector<Port_Candidate>& Refused_Ports() const { return m_refused_ports; }
+
+    // ---- Boot-loader link (link.cpp) ----
+    bool Find_Phone(Port_Candidate* port);
+    bool Sync_Boot_Loader();
+    bool Confirm_Command(std::uint8_t command);
+    // Writes the closing byte; it goes out even after a stop was requested.
+    bool End_Link();
+
+    // ---- Version check and backup (version.cpp) ----
+    boot::Read_Version_Result Read_Phone_Version(Version_Record& phone_version);
+    boot::Compare_Result Compare_Version(const Version_Record& image_version,
+                                         const Version_Record& phone_version);
+    static int Digits_To_Int(const char* digits, int count);
+    boot::Backup_Result Backup_Boot_Loader(const std::string& backup_path);
+    boot::Find_Backup_Result Find_Version_In_Backup(const std::string& path,
+                                                    std::string_view marker,
+                                                    Version_Record& destination);
+    boot::Write_Version_Result Write_Phone_Version(const Version_Record& image_version);
+
+    // ---- Flash programming (programming.cpp) ----
+    boot::Set_Regions_Result Set_Regions(const Image_Region& first, const Image_Region& second);
+    boot::Download_Result Download_Regions(const Image_Region& first, const Image_Region& second,
+                                           std::array<const std::uint8_t*, 2> data);
+    bool Progress_Init(int total);
+    bool Progress_Step(int bytes);
+
+  private:
+    // The result of a data operation whose read or write failed: the failing
+    // step's own result, except that a transfer broken off by a stop gives
+    // kStopped (22) and a write that passed its deadline kWriteTimedOut (21).
+    template <typename Result>
+    static Result Read_Failed(const Io_Result& read, Result step_result) {
+        if (read.end == Io_End::kInterrupted)
+            return static_cast<Result>(boot::kStoppedCode);
+        return step_result;
+    }
+    template <typename Result>
+    static Result Write_Failed(const Io_Result& write, Result step_result) {
+        if (write.end == Io_End::kTimedOut)
+            return static_cast<Result>(boot::kWriteTimedOutCode);
+        return Read_Failed(write, step_result);
+    }
+
+    Io_Result Read_Byte(std::uint8_t& byte, std::uint32_t timeout_ms);
+    Io_Result Write_Byte(std::uint8_t byte);
+    // Writes a command byte and reads the boot loader's consent within
+    // timeout_ms: kOk, or the failing step as Result's 1 (not written), 2 (no
+    // answer) or 3 (not the acknowledgement). Every data command opens so.
+    template <typename Result>
+    Result Command_With_Ack(std::uint8_t command, std::uint32_t timeout_ms);
+
+    std::unique_ptr<PortLister> m_lister;
+    ProgressBar* m_progress_bar = nullptr;  // not owned
+    MessageOutput* m_output = nullptr;      // not owned
+    boot::Time_Limits m_limits = boot::kProtocolTimeLimits;
+    std::vector<Port_Candidate> m_refused_ports;
+};

@@ -1,0 +1,114 @@
+// The results of the boot-loader operations, one enum per operation. The
+// numbers are the ones the user sees in "…,error is N" and the phone's service
+// staff know; 0 is success everywhere.
+//
+// Two results are shared by every data operation: a write that did not finish
+// within its deadline (21), and an exchange broken off because a stop was
+// requested (22). Which read or write ended an exchange early, and why (a
+// silent phone, an unplugged one), the port object keeps (Last_Io_End,
+// Line_Hung_Up).
+#pragma once
+
+namespace boot {
+
+inline constexpr int kWriteTimedOutCode = 21;
+inline constexpr int kStoppedCode = 22;
+
+// 0xE0: the phone's version record.
+enum class Read_Version_Result : int {
+    kOk = 0,
+    kCommandNotWritten = 1,
+    kNoAnswer = 2,
+    kNotAcknowledged = 3,
+    kRecordIncomplete = 4,  // the 32 bytes did not all arrive
+    kWriteTimedOut = kWriteTimedOutCode,
+    kStopped = kStoppedCode,
+};
+
+// The phone's record against the image's.
+enum class Compare_Result : int {
+    kGoOn = 0,  // a notice may have been printed
+    kFirstRun = 1,
+    kVersionCodeDiffers = 2,
+    kLanguageDiffers = 3,
+    kCheckedByteDiffers = 4,
+};
+
+// 0xD6: the boot loader dumped into the backup file.
+enum class Backup_Result : int {
+    kOk = 0,
+    kCommandNotWritten = 1,
+    kNoAnswer = 2,
+    kNotAcknowledged = 3,
+    kNoBlockCount = 4,
+    kNoBlockOrSize = 5,  // block size, or a block, not received
+    kFileFailed = 6,     // the dump file could not be opened, written or closed
+    kBlockTooLarge = 7,  // block size above the 2048-byte receive buffer
+    kSizeOverflow = 8,   // block count times block size beyond 32 bits
+    kWriteTimedOut = kWriteTimedOutCode,
+    kStopped = kStoppedCode,
+};
+
+// The record taken from the dump file.
+enum class Find_Backup_Result : int {
+    kOk = 0,
+    kTooShort = 1,  // the file cannot be opened or holds fewer than 4096 bytes
+    kNoMarker = 2,  // no marker with a whole record after it in those bytes
+};
+
+// 0xE1: the image's record into the phone.
+enum class Write_Version_Result : int {
+    kOk = 0,
+    kNotWritten = 1,  // 0xE1 or the record not written
+    kNoAnswer = 2,
+    kNotAcknowledged = 3,
+    kWriteTimedOut = kWriteTimedOutCode,
+    kStopped = kStoppedCode,
+};
+
+// 0xDD: the two regions announced.
+enum class Set_Regions_Result : int {
+    kOk = 0,
+    kCommandNotWritten = 1,
+    kCountNotWritten = 2,
+    kFirstStartNotWritten = 3,
+    kFirstEndNotWritten = 4,
+    kSecondStartNotWritten = 5,
+    kSecondEndNotWritten = 6,
+    kNoAnswer = 8,
+    kNotAcknowledged = 9,
+    kWriteTimedOut = kWriteTimedOutCode,
+    kStopped = kStoppedCode,
+};
+
+// 0xDE: the regions' data.
+enum class Download_Result : int {
+    kOk = 0,
+    kCommandNotWritten = 1,
+    kNoAnswer = 2,
+    kNotAcknowledged = 3,
+    kBlockSizeNotWritten = 4,
+    kNoBlockSizeAnswer = 5,
+    kBlockSizeNotAcknowledged = 6,
+    kRegionWithoutData = 7,  // a region with bytes but no buffer: nothing sent
+    kNoBlockReply = 8,
+    kRefused05 = 9,
+    kRefused06 = 10,
+    kRefused07 = 11,
+    kAbortNotWritten = 12,  // asked for a fourth time, and 0xA5 not written
+    kAborted = 13,          // asked for a fourth time and 0xA5 sent, or no 0x5A in a resend
+    kResendNotAcknowledged = 14,
+    kResumeNotWritten = 15,
+    kNoFinalAnswer = 19,
+    kFinalNotAcknowledged = 20,
+    kWriteTimedOut = kWriteTimedOutCode,
+    kStopped = kStoppedCode,  // 0xA5 sent (when the transfer had begun)
+};
+
+// The number a result is shown and logged by.
+template <typename Result>
+constexpr int Code(Result result) {
+    return static_cast<int>(result);
+}
+
+}  // namespace boot

@@ -1,0 +1,58 @@
+// The platform interface on Linux and other POSIX systems.
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "serial/platform.h"
+
+namespace platform {
+
+bool Seek_To(std::FILE* file, std::uint64_t offset) {
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t File_Size(std::FILE* file) {
+    if (fseeko(file, 0, SEEK_END) != 0)
+        return -1;
+    const std::int64_t size = ftello(file);
+    if (size < 0 || !Seek_To(file, 0))
+        return -1;
+    return size;
+}
+
+bool Can_Open_Read_Only(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+std::tm Local_Time(std::time_t time) {
+    std::tm local{};
+    localtime_r(&time, &local);
+    return local;
+}
+
+std::vector<std::string> Preferred_Dump_Directories() {
+    return {};
+}
+
+bool Refused_Port_Is_In_Use() {
+    return false;
+}
+
+std::string Device_Group(const std::string& device_path) {
+    struct stat status {};
+    if (::stat(device_path.c_str(), &status) == 0) {
+        if (const group* owner = ::getgrgid(status.st_gid); owner != nullptr && owner->gr_name)
+            return owner->gr_name;
+    }
+    return "dialout";
+}
+
+Quiet_Drive_Errors::Quiet_Drive_Errors() = default;
+Quiet_Drive_Errors::~Quiet_Drive_Errors() = default;
+
+}  // namespace platform
