@@ -724,17 +724,18 @@ void Phone_Model::on_block_complete(std::size_t trailing) {
     const std::uint32_t sent_sum =
         std::uint32_t{m_field[m_block_length]} << 8 | m_field[m_block_length + 1];
     const bool sum_ok = (sum & 0xFFFF) == sent_sum;
-    const std::string where = "the block at region " + std::to_string(m_region + 1) + " offset " +
-                              std::to_string(m_offset) + " (" + std::to_string(m_block_length) +
-                              " bytes)";
+    const auto where = [&] {
+        return "the block at region " + std::to_string(m_region + 1) + " offset " +
+               std::to_string(m_offset) + " (" + std::to_string(m_block_length) + " bytes)";
+    };
     if (trailing > 0) {
         // More bytes than the block and its sum before the reply: its "sum"
         // was data, so only the length is worth reporting.
         m_batch_judged = true;
-        deviate(m_bytes_received - 1, "0xDE data", where + " and its 2-byte sum",
+        deviate(m_bytes_received - 1, "0xDE data", where() + " and its 2-byte sum",
                 std::to_string(m_block_length + 2 + trailing) + " bytes before the reply");
     } else if (!sum_ok) {
-        deviate(m_bytes_received - 1, "0xDE data", "sum " + Hex(sum & 0xFFFF, 4) + " of " + where,
+        deviate(m_bytes_received - 1, "0xDE data", "sum " + Hex(sum & 0xFFFF, 4) + " of " + where(),
                 Hex(sent_sum, 4));
     }
 

@@ -257,7 +257,7 @@ class Phone_Model {
     // The judge (phone_checks.cpp).
     void deviate(std::uint64_t host_byte, std::string exchange, std::string expected,
                  std::string came);
-    // Judges a byte that opens an exchange; moves the phase.
+    // Judges a byte that opens an exchange (on_command moves the phase).
     void judge_command(std::uint8_t byte);
     // A byte the current exchange does not take: a new search after a stop,
     // else a deviation; either way the phone starts over with it.
@@ -285,7 +285,7 @@ class Phone_Model {
 
     // The judge's view of the host.
     Phase m_phase = Phase::searching;
-    std::uint8_t m_commands_done = 0;  // bits, see phone_checks.cpp
+    std::uint8_t m_commands_done = 0;  // Command_Bit of each command given on this link
     // The phone gave the host a reason to stop (a fault, a refusal, a closed
     // port): a new search, the closing byte and unread replies are excused
     // until the host is back in step.
