@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,9 +49,21 @@ bool Contains(const std::string& text, const std::string& part) {
 
 class CliAgainstPhone : public ::testing::Test {
   protected:
+    // The program dumps the boot loader into $TMPDIR/VANTREL: a folder of the
+    // test's own, or two tests running at once (or any other run on the
+    // machine) append to and delete one shared file.
+    void SetUp() override {
+        if (const char* old = std::getenv("TMPDIR"))
+            m_old_tmpdir = old;
+        setenv("TMPDIR", files.folder.c_str(), 1);
+    }
     void TearDown() override {
         phone.stop();
         EXPECT_EQ(Host_Deviations(files.deviations, known_host_deviations), "");
+        if (m_old_tmpdir)
+            setenv("TMPDIR", m_old_tmpdir->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
     }
     // Starts the phone with extra switches; false (with the reason) on failure.
     void Start_Phone(std::initializer_list<std::string> extra = {}) {
@@ -79,6 +92,9 @@ class CliAgainstPhone : public ::testing::Test {
     Virtual_Phone_Files files;
     Virtual_Phone_Process phone;
     Known_Deviations known_host_deviations;  // each with its TODO in the test
+
+  private:
+    std::optional<std::string> m_old_tmpdir;
 };
 
 TEST_F(CliAgainstPhone, UpdatesOnFirstRunWithDumpThenAgainWithoutIt) {
