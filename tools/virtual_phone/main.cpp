@@ -542,7 +542,9 @@ void Phone_Program::read_host(Clock::time_point now) {
         m_last_read = now;
     }
     if (now - m_start < milliseconds(m_options.appear_after_ms)) {
-        return;  // not switched on yet: the bytes fall on deaf ears
+        // Not switched on yet: the bytes fall on deaf ears.
+        log("ignored " + std::to_string(got) + " bytes: not switched on yet");
+        return;
     }
     m_model.receive({buffer, static_cast<std::size_t>(got)}, unread);
     // The phone cannot answer bytes that are still crossing the line.
