@@ -8,12 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "download/captions.h"
-#include "download/clock_text.h"
 #include "app/display_text.h"
 #include "app/form2.h"
+#include "app/intro_memo.h"
 #include "app/menu_keys.h"
 #include "app/temp_log.h"
+#include "download/captions.h"
+#include "download/clock_text.h"
 #include "download/texts.h"
 #include "ui_form1.h"
 
@@ -66,6 +67,7 @@ TForm1::TForm1(QWidget* parent)
     connect(&m_timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(&m_timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
     m_menu_keys = new Hidden_Menu_Keys(*this, *ui->MainMenu1);
+    ui->TeMemo1->Keep_Text_Clear_Of(*ui->MainMenu1);
 
     FormCreate();
 }
@@ -197,8 +199,22 @@ std::string TForm1::Memo_Text() const {
 // ---- The download command's view ----
 
 void TForm1::Button_Control(bool enable) {
+    // A button that is disabled with the focus hands it on along the tab
+    // order, to a text box whose caret would then blink through the update.
+    // The window itself keeps the focus meanwhile (the menu key still works)
+    // and gives it back to the button afterwards.
+    QWidget* focused = focusWidget();
+    if (!enable && (focused == ui->Download || focused == ui->Cancel)) {
+        m_focus_before_update = focused;
+        setFocus(Qt::OtherFocusReason);
+    }
     ui->Download->setEnabled(enable);
     ui->Cancel->setEnabled(enable);
+    if (enable) {
+        if (m_focus_before_update != nullptr && focusWidget() == this)
+            m_focus_before_update->setFocus(Qt::OtherFocusReason);
+        m_focus_before_update = nullptr;
+    }
 }
 
 void TForm1::Set_Progress_Visible(bool visible) {

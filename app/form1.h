@@ -8,6 +8,7 @@
 // answering while the phone is busy.
 #pragma once
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -104,6 +105,7 @@ class TForm1 : public QWidget, public DownloadView {
     QTimer m_timer2;
     Hidden_Menu_Keys* m_menu_keys = nullptr;  // owned by the window
     TForm2* m_form2 = nullptr;                // not owned
+    QPointer<QWidget> m_focus_before_update;  // the button that had the focus
     Message_Box_Function m_message_box;
     Stop_Question_Function m_stop_question;
     std::function<void()> m_exit;

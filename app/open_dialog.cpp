@@ -14,12 +14,22 @@ std::string Open_Dialog::Choose_File() {
     return QFile::encodeName(m_file_name).toStdString();
 }
 
+void Open_Dialog::Set_Up(QFileDialog& dialog) {
+    // Qt's own dialog on every system: the label is shown as it is written
+    // and the patterns match the same files everywhere, which is what the
+    // tests check.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    dialog.setNameFilter(QString::fromLatin1(kFilter));
+}
+
 std::optional<QString> Open_Dialog::Show_Qt_Dialog(const QString& current_name) {
     // No title, start folder or default extension: the dialog opens where the
     // program runs, or on the file chosen last.
     QFileDialog dialog(m_parent);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QString::fromLatin1(kFilter));
+    Set_Up(dialog);
     if (!current_name.isEmpty())
         dialog.selectFile(current_name);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

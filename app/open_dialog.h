@@ -9,12 +9,17 @@
 
 #include "download/firmware_image.h"
 
+class QFileDialog;
 class QWidget;
 
 class Open_Dialog : public ImageFileChooser {
   public:
-    // One entry: hex and binary images, and through *.* every file.
-    static constexpr const char* kFilter = "INTEL HEX (*.hex) Binary (*.bin) (*.HEX *.BIN *.*)";
+    // One entry, shown as its label only: hex and binary images in any case
+    // of their names, and every other file, also one without a dot in its
+    // name (which "*.*" leaves out on Linux). The last parentheses hold the
+    // patterns; the label keeps its own.
+    static constexpr const char* kFilterLabel = "INTEL HEX (*.hex) Binary (*.bin)";
+    static constexpr const char* kFilter = "INTEL HEX (*.hex) Binary (*.bin) (*.HEX *.BIN *)";
 
     // Shows the dialog modally, starting on the given name; the chosen file,
     // or nothing when the user cancelled.
@@ -25,6 +30,10 @@ class Open_Dialog : public ImageFileChooser {
     // The name chosen; after a cancel, the name chosen last time (empty if
     // none was ever chosen), as the dialog keeps its file name.
     std::string Choose_File() override;
+
+    // How the dialog is set up before it is shown; tests look at what such a
+    // dialog lists.
+    static void Set_Up(QFileDialog& dialog);
 
     // Tests replace the modal dialog.
     void Set_Show_Function(Show_Function show) { m_show = std::move(show); }

@@ -18,6 +18,7 @@
 #include "bootloader/byte_order.h"
 #include "bootloader/comport.h"
 #include "bootloader/notices.h"
+#include "serial/file_handle.h"
 
 namespace {
 
@@ -33,12 +34,6 @@ bool Same_Bytes(const Version_Record& a, const Version_Record& b, std::size_t be
                 std::size_t end) {
     return std::equal(a.begin() + begin, a.begin() + end, b.begin() + begin);
 }
-
-// Closes the C stdio file whatever path the operation leaves by.
-struct File_Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File_Handle = std::unique_ptr<std::FILE, File_Closer>;
 
 }  // namespace
 

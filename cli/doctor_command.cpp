@@ -2,16 +2,18 @@
 // cannot be used, with the fix where there is one.
 #include <cstdio>
 
+#include "bootloader/comport.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
-#include "bootloader/comport.h"
+#include "cli/port_name.h"
+#include "cli/text_format.h"
 
 namespace cli {
 
 int Run_Doctor(const Arguments& args) {
     std::vector<Port_Candidate> ports;
-    const int result = args.port ? Make_Fixed_Port_Lister({*args.port})->list(ports)
+    const int result = args.port ? Make_Named_Port_Lister(*args.port)->list(ports)
                                  : Make_System_Port_Lister()->list(ports);
     bool any_usable = false;
     if (result == kPortListNothingFound) {
@@ -21,20 +23,22 @@ int Run_Doctor(const Arguments& args) {
     } else {
         CComport port;
         for (const Port_Candidate& candidate : ports) {
-            if (candidate.display_name == candidate.device_path) {
-                std::printf("%s\n", candidate.device_path.c_str());
+            const std::string device = Displayable_Text(candidate.device_path);
+            const std::string name = Displayable_Text(candidate.display_name);
+            if (name == device) {
+                std::printf("%s\n", device.c_str());
             } else {
-                std::printf("%s (%s)\n", candidate.display_name.c_str(),
-                            candidate.device_path.c_str());
+                std::printf("%s (%s)\n", name.c_str(), device.c_str());
             }
+            // The lines name the device's group and the programs that hold it.
             const Port_Diagnosis diagnosis = Diagnose_Port(candidate, port);
             for (const std::string& line : diagnosis.lines)
-                std::printf("  %s\n", line.c_str());
+                std::printf("  %s\n", Displayable_Text(line).c_str());
             any_usable = any_usable || diagnosis.usable;
         }
     }
     for (const std::string& line : Diagnose_System())
-        std::printf("%s\n", line.c_str());
+        std::printf("%s\n", Displayable_Text(line).c_str());
     return any_usable ? kExitOk : kExitPhoneNotFound;
 }
 

@@ -1,12 +1,16 @@
 // flashtool-cli flash IMAGE: the window's download command, with the image
 // given on the command line instead of the file dialog. The steps, their
 // messages and their language rules are the shared command's own; it runs on
-// the update's worker thread while this thread shows its view.
+// the update's worker thread while this thread shows its view. Unless the
+// update completed, the output ends with a line of the tool's own that says
+// what happened and what to do next (cli/flash_ending.h).
 #include <cstdio>
 #include <memory>
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/flash_ending.h"
+#include "cli/image_file.h"
 #include "cli/platform.h"
 #include "cli/port_session.h"
 #include "cli/terminal_view.h"
@@ -14,11 +18,25 @@
 #include "download/update_runner.h"
 
 namespace cli {
+namespace {
+
+void Print_Ending(const Ending& ending, Language language) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "flashtool-cli: %s\n",
+                 Displayable_Text(Ending_Text(ending.kind, language, ending.detail)).c_str());
+}
+
+}  // namespace
 
 int Run_Flash(const Arguments& args) {
+    const std::optional<File_Identity> image = Check_Image_File(args.image);
+    if (!image) {
+        Print_Ending({Flash_Ending::kImageUnreadable, {}}, args.language_flag);
+        return kExitImageNotLoaded;
+    }
     auto port = std::make_unique<CComport>();
     Port_Session session(*port);
-    if (!session.Prepare(args))
+    if (!session.Prepare(args, image))
         return kExitUsage;
     TerminalView view(args.image, args.language_flag, stdout, stderr, Is_Terminal(stderr));
     // No event loop here: Wait runs the view's calls on this thread.
@@ -27,24 +45,30 @@ int Run_Flash(const Arguments& args) {
     const Download_Outcome outcome = runner.Wait();
     view.Flush_Fields();
     view.End_Progress_Line();
+    const DownloadCommand& command = runner.Command();
 
-    if (outcome == Download_Outcome::kStopped || session.Stopped()) {
-        return session.Report_Stop(runner.Command().Phone_Touched()
-                                       ? "the phone cannot start until it is updated: run flash "
-                                         "again."
-                                       : "the phone was not changed.");
-    }
+    if (outcome == Download_Outcome::kStopped || session.Stopped())
+        return session.Report_Stop(command.Phone_Touched() ? Flash_Ending::kStoppedPhoneAtRisk
+                                                           : Flash_Ending::kStoppedPhoneUnchanged,
+                                   args.language_flag);
     if (const std::optional<long long> seconds = view.Elapsed_Seconds()) {
         std::printf("Elapsed time: %s\n", Elapsed_Text(*seconds).c_str());
     }
     const int code = Exit_Code_For(outcome);
     session.Note("exit code " + std::to_string(code));
-    if (outcome == Download_Outcome::kPhoneNotFound) {
-        std::fprintf(stderr,
-                     "flashtool-cli: run 'flashtool-cli doctor%s' to see why each port "
-                     "can or cannot be used.\n",
-                     args.port ? (" --port " + *args.port).c_str() : "");
-    }
+    session.Finish_Trace();
+    if (outcome == Download_Outcome::kUpdated)
+        return code;
+
+    Flash_Result result;
+    result.outcome = outcome;
+    result.phone_touched = command.Phone_Touched();
+    result.stop = command.Last_Stop();
+    result.memo = view.Memo_Lines();
+    Ending ending = Ending_Of(result);
+    if (ending.kind == Flash_Ending::kPhoneNotFound)
+        ending.detail = "flashtool-cli doctor" + (args.port ? " --port " + *args.port : "");
+    Print_Ending(ending, args.language_flag);
     return code;
 }
 

@@ -1,6 +1,8 @@
-// flashtool-cli info IMAGE: what the loader reads from an image, without a
-// phone. The image goes through the same loader as an update, so an image
-// that info accepts is one that flash will load.
+// flashtool-cli info IMAGE: what the loader reads from an image's header,
+// without a phone. The header goes through the same loader as an update
+// (Initial_Array), so a header that info accepts is one that flash accepts;
+// the regions' bytes are never read, so info answers at once whatever the
+// header claims.
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -8,6 +10,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/image_file.h"
 #include "cli/text_format.h"
 #include "download/image_loader.h"
 
@@ -18,20 +21,15 @@ namespace {
 class Captured_Output final : public MessageOutput {
   public:
     void Print_Str_to_Memo(std::string_view text) override { memo.emplace_back(text); }
-    void Print_Str_to_Tedit(std::string_view text) override {
-        version_text += text.substr(0, text.find('\0'));
-    }
+    void Print_Str_to_Tedit(std::string_view) override {}
     void Print_Str_to_OldTedit(std::string_view) override {}
     void Print_Str_to_ToolBar(int, std::string_view) override {}
     void Clean_Memo() override { memo.clear(); }
-    void Clean_Tedit() override { version_text.clear(); }
+    void Clean_Tedit() override {}
     void Clean_OldTedit() override {}
 
     std::vector<std::string> memo;
-    std::string version_text;
 };
-
-using Given_File = Fixed_Image_File;
 
 void Print_Region(const char* name, const Image_Region& region) {
     std::printf("%-15s start 0x%08X (%u)  end 0x%08X (%u)  length 0x%08X (%u)\n", name,
@@ -41,16 +39,18 @@ void Print_Region(const char* name, const Image_Region& region) {
 }  // namespace
 
 int Run_Info(const Arguments& args) {
+    if (!Check_Image_File(args.image))
+        return kExitImageNotLoaded;
     FirmwareImage image;
     Captured_Output output;
-    Given_File dialog(args.image);
-    if (!Parse_File(image, output, dialog)) {
+    Image_Region first;
+    Image_Region second;
+    if (Initial_Array(image, output, args.image, first, second) != 0) {
         for (const std::string& line : output.memo)
-            std::fprintf(stderr, "%s\n", line.c_str());
+            std::fprintf(stderr, "%s\n", Displayable_Text(line).c_str());
         if (output.memo.empty()) {
-            std::ifstream probe(args.image, std::ios::binary);
-            std::fprintf(stderr, "%s: %s\n", args.image.c_str(),
-                         probe ? "not a usable image (its header is refused)" : "cannot be opened");
+            std::fprintf(stderr, "flashtool-cli: %s: not a usable image (its header is refused)\n",
+                         Displayable_Text(args.image).c_str());
         }
         return kExitImageNotLoaded;
     }
@@ -65,17 +65,16 @@ int Run_Info(const Arguments& args) {
     const std::size_t shown =
         version_length < kVersionRecordSize ? version_length : kVersionRecordSize;
 
-    std::printf("%-15s %s\n", "Image:", args.image.c_str());
-    std::printf("%-15s %s\n", "Version text:",
-                Printable_Text(std::span(image.Image_Version).first(shown)).c_str());
+    std::printf("%-15s %s\n", "Image:", Displayable_Text(args.image).c_str());
+    std::printf("%-15s %s\n",
+                "Version text:", Record_Text(std::span(image.Image_Version).first(shown)).c_str());
     std::printf("%-15s %s (%u bytes)\n",
                 "Version hex:", Hex_Text(std::span(image.Image_Version).first(shown)).c_str(),
                 version_length);
     std::printf("%-15s %u (0x%04X)\n", "Header length:", header_length, header_length);
-    Print_Region("First region:", image.First_Region);
-    Print_Region("Second region:", image.Second_Region);
-    const unsigned long long total =
-        static_cast<unsigned long long>(image.First_Region.Length) + image.Second_Region.Length;
+    Print_Region("First region:", first);
+    Print_Region("Second region:", second);
+    const unsigned long long total = static_cast<unsigned long long>(first.Length) + second.Length;
     std::printf("%-15s %llu (0x%llX)\n", "Total bytes:", total, total);
     return kExitOk;
 }

@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
+#include "cli/text_format.h"
 #include "cli/usage.h"
 
 int main(int argc, char** argv) {
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
     if (!parsed.ok()) {
         const cli::Command command = parsed.arguments.command;
         std::fprintf(stderr, "flashtool-cli: %s\nRun 'flashtool-cli %s%s--help' for usage.\n",
-                     parsed.error.c_str(), cli::Command_Name(command),
+                     cli::Displayable_Text(parsed.error).c_str(), cli::Command_Name(command),
                      command == cli::Command::kNone ? "" : " ");
         return cli::kExitUsage;
     }

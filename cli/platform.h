@@ -1,10 +1,13 @@
 // The few things flashtool-cli does differently per operating system:
-// signals, terminal detection, the console's text encoding, and doctor's
+// signals, terminal detection, the console's text encoding, the files it is
+// given (the image, the trace), the form of a port's name, and doctor's
 // explanation of why a port cannot be opened. platform_posix.cpp and
 // platform_win32.cpp implement them.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +21,8 @@ namespace cli {
 // closing) stop the port's waits while a stop target is set, so the update
 // ends at a safe point and the port is closed; a second one, or one while no
 // target is set, ends the program as usual. A reader that went away (SIGPIPE)
-// never ends the program: its output is dropped.
+// never ends the program: its output is dropped. Neither does a file size
+// limit (SIGXFSZ): the write fails and is reported.
 void Install_Stop_Handlers();
 // The stop request a signal makes; null: none (signals end the program).
 void Set_Stop_Target(Stop_Signal* stop);
@@ -29,6 +33,32 @@ std::string Stop_Signal_Name(int signal_number);
 bool Is_Terminal(std::FILE* stream);
 // Windows consoles show UTF-8 only when asked to.
 void Prepare_Console();
+
+// Which file a path names, whatever the path: the same file reached through a
+// link or another path has the same identity.
+struct File_Identity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    bool operator==(const File_Identity&) const = default;
+};
+
+// Whether path can be read as an image, decided before the file is read: a
+// FIFO, a directory or a device is refused without opening it for reading.
+// Empty when it can be read (identity filled); else why not ("it is a FIFO,
+// not a file", "No such file or directory").
+std::string Image_File_Problem(const std::string& path, File_Identity& identity);
+
+// Opens path for writing from its start, creating it if needed, as a regular
+// file only: an existing path that is a link, a FIFO, a directory or a device
+// is refused, and so is the file `keep` names (the image). Null, with why in
+// problem, when refused or when it cannot be opened.
+std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Identity>& keep,
+                            std::string& problem);
+
+// The port a user names with --port: on Windows "COM12", "com12" or
+// "\\.\COM12" open "\\.\COM12" and are shown as "COM12"; elsewhere the device
+// path as it is.
+Port_Candidate Named_Port(const std::string& name);
 
 struct Port_Diagnosis {
     bool usable = false;             // CComport::Open worked

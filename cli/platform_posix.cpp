@@ -1,5 +1,6 @@
-// Linux and other POSIX systems: sigaction for the stop signals, isatty, and
-// doctor's checks of device files, groups and programs that hold a port.
+// Linux and other POSIX systems: sigaction for the stop signals, isatty, the
+// checks of the image and trace files, and doctor's checks of device files,
+// groups and programs that hold a port.
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -17,6 +18,7 @@
 #include <string_view>
 
 #include "cli/platform.h"
+#include "serial/platform.h"
 
 namespace cli {
 namespace {
@@ -36,11 +38,6 @@ extern "C" void On_Stop_Signal(int signal_number) {
     }
     g_stop_signal = signal_number;
     target->Request();
-}
-
-std::string Group_Name(gid_t gid) {
-    const group* entry = getgrgid(gid);
-    return entry != nullptr ? entry->gr_name : std::to_string(gid);
 }
 
 std::string User_Name() {
@@ -148,8 +145,28 @@ std::vector<std::string> Pids_Named(std::string_view wanted) {
     return pids;
 }
 
-void Explain_Permission(const struct stat& info, Port_Diagnosis& diagnosis) {
-    const std::string group = Group_Name(info.st_gid);
+// "it is a FIFO, not a file": why a path of this type is no file to read or write.
+std::string Not_A_File(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "it is a directory";
+    if (S_ISFIFO(mode))
+        return "it is a FIFO, not a file";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "it is a device, not a file";
+    if (S_ISSOCK(mode))
+        return "it is a socket, not a file";
+    if (S_ISLNK(mode))
+        return "it is a symbolic link";
+    return "it is not a regular file";
+}
+
+File_Identity Identity_Of(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+void Explain_Permission(const std::string& path, const struct stat& info,
+                        Port_Diagnosis& diagnosis) {
+    const std::string group = platform::Device_Group(path);
     const std::string user = User_Name();
     diagnosis.lines.push_back("the device belongs to group '" + group + "'");
     if (Process_Has_Group(info.st_gid)) {
@@ -182,6 +199,9 @@ void Install_Stop_Handlers() {
     // A closed pipe on the output (flashtool-cli ... | head -1) must not end
     // an update half-way: writes fail with EPIPE instead and are dropped.
     std::signal(SIGPIPE, SIG_IGN);
+    // Nor may a file size limit reached by the trace: the write fails with
+    // EFBIG and the trace is reported incomplete at the end.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 void Set_Stop_Target(Stop_Signal* stop) {
@@ -211,6 +231,67 @@ bool Is_Terminal(std::FILE* stream) {
 
 void Prepare_Console() {}
 
+std::string Image_File_Problem(const std::string& path, File_Identity& identity) {
+    // Links are followed: an image reached through one is still the image.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return Not_A_File(info.st_mode);
+    // Non-blocking, in case a FIFO took the file's place since the check.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return std::strerror(errno);
+    const bool opened = fstat(fd, &info) == 0;
+    const int error = errno;
+    close(fd);
+    if (!opened)
+        return std::strerror(error);
+    if (!S_ISREG(info.st_mode))
+        return Not_A_File(info.st_mode);
+    identity = Identity_Of(info);
+    return {};
+}
+
+std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Identity>& keep,
+                            std::string& problem) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+        problem = Not_A_File(info.st_mode);
+        return nullptr;
+    }
+    // Not truncated yet: the file may turn out to be the image. O_NOFOLLOW
+    // and O_NONBLOCK keep a link or a FIFO put in its place meanwhile from
+    // being followed or from blocking the open.
+    const int fd = open(path.c_str(),
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+        return nullptr;
+    }
+    const auto refuse = [&](std::string why) -> std::FILE* {
+        close(fd);
+        problem = std::move(why);
+        return nullptr;
+    };
+    if (fstat(fd, &info) != 0)
+        return refuse(std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return refuse(Not_A_File(info.st_mode));
+    if (keep && Identity_Of(info) == *keep)
+        return refuse("it is the image file");
+    if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, 0) != 0)
+        return refuse(std::strerror(errno));
+    std::FILE* file = fdopen(fd, "w");
+    if (file == nullptr)
+        return refuse(std::strerror(errno));
+    return file;
+}
+
+Port_Candidate Named_Port(const std::string& name) {
+    return {name, name, 0};
+}
+
 Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
     Port_Diagnosis diagnosis;
     const std::string& path = candidate.device_path;
@@ -232,7 +313,7 @@ Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
         diagnosis.lines.push_back("opens and takes the line settings: the phone search can use it");
     } else if (error == EACCES || error == EPERM) {
         diagnosis.lines.push_back("open refused: permission denied");
-        Explain_Permission(info, diagnosis);
+        Explain_Permission(path, info, diagnosis);
     } else if (error == EBUSY || error == EWOULDBLOCK) {
         diagnosis.lines.push_back("open refused: another program holds the port");
     } else if (error != 0) {

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/platform.h"
+#include "cli/flash_ending.h"
+#include "cli/port_name.h"
+#include "cli/text_format.h"
 
 namespace cli {
 
@@ -16,16 +18,20 @@ Port_Session::~Port_Session() {
     Set_Stop_Target(nullptr);
 }
 
-bool Port_Session::Prepare(const Arguments& args) {
+bool Port_Session::Prepare(const Arguments& args, const std::optional<File_Identity>& image) {
     if (args.port)
-        m_port.Set_Port_Lister(Make_Fixed_Port_Lister({*args.port}));
+        m_port.Set_Port_Lister(Make_Named_Port_Lister(*args.port));
     if (args.trace) {
-        m_trace = TraceFile::Create(*args.trace);
+        std::string problem;
+        m_trace = TraceFile::Create(*args.trace, image, problem);
         if (!m_trace) {
-            std::fprintf(stderr, "flashtool-cli: cannot create the trace file %s\n",
-                         args.trace->c_str());
+            std::fprintf(stderr,
+                         "flashtool-cli: cannot use %s as the trace file: %s; name a new file "
+                         "for --trace.\n",
+                         Displayable_Text(*args.trace).c_str(), problem.c_str());
             return false;
         }
+        m_trace_path = *args.trace;
         m_trace->note(std::string("command ") + Command_Name(args.command) +
                       (args.port ? " --port " + *args.port : std::string()));
         m_port.Set_Trace(m_trace.get());
@@ -37,22 +43,34 @@ bool Port_Session::Stopped() const {
     return Stop_Signal_Number() != 0;
 }
 
-int Port_Session::Report_Stop(std::string_view what_became) {
+int Port_Session::Report_Stop(Flash_Ending ending, Language language) {
     m_port.Close();
     const int signal_number = Stop_Signal_Number();
     const std::string name = Stop_Signal_Name(signal_number);
     Note("stopped by " + name + "; port closed");
-    if (m_trace)
-        m_trace->flush();
+    Finish_Trace();
     std::fflush(stdout);
-    std::fprintf(stderr, "flashtool-cli: interrupted by %s, the port is closed; %.*s\n",
-                 name.c_str(), static_cast<int>(what_became.size()), what_became.data());
+    const std::string line = Ending_Text(ending, language, name);
+    std::fprintf(stderr, "flashtool-cli: %s\n", line.c_str());
     return 128 + signal_number;
 }
 
 void Port_Session::Note(std::string_view what) {
     if (m_trace)
         m_trace->note(what);
+}
+
+void Port_Session::Finish_Trace() {
+    if (!m_trace)
+        return;
+    m_port.Set_Trace(nullptr);
+    const std::string problem = m_trace->Finish();
+    m_trace.reset();
+    if (!problem.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "flashtool-cli: the trace file %s is incomplete: %s\n",
+                     Displayable_Text(m_trace_path).c_str(), problem.c_str());
+    }
 }
 
 }  // namespace cli

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <memory>
-#include <string_view>
+#include <optional>
+#include <string>
 
 #include "bootloader/comport.h"
 #include "cli/arguments.h"
+#include "cli/flash_ending.h"
+#include "cli/platform.h"
 #include "cli/trace_file.h"
 
 namespace cli {
@@ -21,23 +24,28 @@ class Port_Session {
     Port_Session(const Port_Session&) = delete;
     Port_Session& operator=(const Port_Session&) = delete;
 
-    // False, after saying why on standard error, when the trace file cannot
-    // be created.
-    bool Prepare(const Arguments& args);
+    // False, after saying why on standard error, when the trace file is
+    // refused or cannot be created. image: the file the trace must not be.
+    bool Prepare(const Arguments& args, const std::optional<File_Identity>& image = std::nullopt);
     CComport& Port() { return m_port; }
     TraceFile* Trace() { return m_trace.get(); }
     // Whether a signal asked the program to stop.
     bool Stopped() const;
-    // After a stop: closes the port, says on standard error which signal
-    // stopped what (what_became: how the phone was left), notes it in the
-    // trace and returns the exit code, 128 + the signal's number.
-    int Report_Stop(std::string_view what_became);
+    // After a stop: closes the port, notes it in the trace, and says on
+    // standard error, as the output's last line, which signal stopped it and
+    // how the phone was left (ending: one of the kStopped endings). Returns
+    // the exit code, 128 + the signal's number.
+    int Report_Stop(Flash_Ending ending, Language language);
     // A line of the tool's own in the trace, if there is one.
     void Note(std::string_view what);
+    // Closes the trace, if there is one; says on standard error when some of
+    // it could not be written (the update's own outcome is unchanged).
+    void Finish_Trace();
 
   private:
     CComport& m_port;
     std::unique_ptr<TraceFile> m_trace;
+    std::string m_trace_path;
 };
 
 }  // namespace cli

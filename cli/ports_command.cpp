@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/text_format.h"
 #include "serial/port_list.h"
 
 namespace cli {
@@ -19,10 +20,11 @@ int Run_Ports(const Arguments&) {
         return kExitPhoneNotFound;
     }
     for (const Port_Candidate& port : ports) {
+        const std::string device = Displayable_Text(port.device_path);
         if (port.display_name == port.device_path) {
-            std::printf("%s\n", port.device_path.c_str());
+            std::printf("%s\n", device.c_str());
         } else {
-            std::printf("%s\t%s\n", port.device_path.c_str(), port.display_name.c_str());
+            std::printf("%s\t%s\n", device.c_str(), Displayable_Text(port.display_name).c_str());
         }
     }
     return kExitOk;

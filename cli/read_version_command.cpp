@@ -28,13 +28,14 @@ int Run_Read_Version(const Arguments& args) {
     Port_Candidate found;
     if (!port.Find_Phone(&found)) {
         if (session.Stopped())
-            return session.Report_Stop("the phone was not changed.");
+            return session.Report_Stop(Flash_Ending::kStoppedReadOnly, Language::kEnglish);
         std::fprintf(stderr, "No phone answered on any port.\n");
         for (const Port_Candidate& refused : port.Refused_Ports()) {
             std::fprintf(stderr, "%s: permission refused; 'flashtool-cli doctor' shows the fix.\n",
-                         refused.display_name.c_str());
+                         Displayable_Text(refused.display_name).c_str());
         }
         session.Note("exit code 3");
+        session.Finish_Trace();
         return kExitPhoneNotFound;
     }
     Version_Record record{};
@@ -42,17 +43,19 @@ int Run_Read_Version(const Arguments& args) {
     port.End_Link();
     port.Close();
     if (session.Stopped())
-        return session.Report_Stop("the phone was not changed.");
+        return session.Report_Stop(Flash_Ending::kStoppedReadOnly, Language::kEnglish);
     if (result != boot::Read_Version_Result::kOk) {
         std::fprintf(stderr, "Reading the version record on %s failed, error %d.\n",
-                     found.display_name.c_str(), boot::Code(result));
+                     Displayable_Text(found.display_name).c_str(), boot::Code(result));
         session.Note("exit code 4");
+        session.Finish_Trace();
         return kExitStoppedBeforeFlash;
     }
-    std::printf("Port: %s\n", found.display_name.c_str());
-    std::printf("Text: %s\n", Printable_Text(record).c_str());
+    std::printf("Port: %s\n", Displayable_Text(found.display_name).c_str());
+    std::printf("Text: %s\n", Record_Text(record).c_str());
     std::printf("Hex:  %s\n", Hex_Text(record).c_str());
     session.Note("exit code 0");
+    session.Finish_Trace();
     return kExitOk;
 }
 

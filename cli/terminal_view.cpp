@@ -4,6 +4,7 @@
 #include "cli/terminal_view.h"
 
 #include "cli/text_format.h"
+#include "download/captions.h"
 #include "download/texts.h"
 
 namespace cli {
@@ -19,11 +20,15 @@ TerminalView::TerminalView(std::string image_path, Language language_flag, std::
       m_err(err),
       m_draw_progress(draw_progress) {}
 
+// A memo line may embed a port's name or a group's; only the line breaks of
+// the program's own texts (the time text's) stay line breaks.
 void TerminalView::Print_Str_to_Memo(std::string_view text) {
     Flush_Fields();
     End_Progress_Line();
     const std::string_view line = text::Up_To_Zero(text);
-    std::fwrite(line.data(), 1, line.size(), m_out);
+    m_memo.emplace_back(line);
+    const std::string shown = Displayable_Text(line, Line_Breaks::kKept);
+    std::fwrite(shown.data(), 1, shown.size(), m_out);
     std::fputc('\n', m_out);
     std::fflush(m_out);
 }
@@ -52,14 +57,14 @@ void TerminalView::Clean_OldTedit() {
     m_old_version.shown = false;
 }
 
-void TerminalView::Show_Field(const char* english, const char* chinese, Field& field) {
+void TerminalView::Show_Field(const caption::Pair& caption, Field& field) {
     if (field.shown)
         return;
     field.shown = true;
     if (field.text.empty())
         return;
     End_Progress_Line();
-    const std::string_view label = text::By_Language(m_language_flag, english, chinese);
+    const std::string_view label = caption.For(m_language_flag);
     std::fprintf(m_out, "%.*s: %s\n", static_cast<int>(label.size()), label.data(),
                  Displayable_Text(field.text).c_str());
     std::fflush(m_out);
@@ -67,8 +72,8 @@ void TerminalView::Show_Field(const char* english, const char* chinese, Field& f
 
 void TerminalView::Flush_Fields() {
     // Captions of the window's labels Label2 and Label1.
-    Show_Field("New version", "新版本", m_new_version);
-    Show_Field("Old version", "舊版本", m_old_version);
+    Show_Field(caption::kNewVersion, m_new_version);
+    Show_Field(caption::kOldVersion, m_old_version);
 }
 
 void TerminalView::Set_Progress_Visible(bool visible) {

@@ -1,7 +1,9 @@
 // The download command's window, drawn on a terminal.
 //
 // Memo lines go to standard output, one line each, as UTF-8. The two version
-// fields are shown as labelled lines once they are filled. The progress bar is
+// fields are shown as labelled lines once they are filled. Everything passes
+// Displayable_Text on its way out: no control character from the image, the
+// phone or a port's name reaches the terminal. The progress bar is
 // a line on standard error that redraws itself in place, shown only when
 // standard error is a terminal. The completion box is a plain line, and the
 // elapsed time that the window's Timer1 would show is measured here.
@@ -11,7 +13,9 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "download/captions.h"
 #include "download/clock_text.h"
 #include "download/download_view.h"
 
@@ -49,6 +53,8 @@ class TerminalView final : public DownloadView {
     void End_Progress_Line();
     // Seconds Timer1 ran, or nothing when the command never started it.
     std::optional<long long> Elapsed_Seconds() const;
+    // The memo's lines as the command wrote them, oldest first.
+    const std::vector<std::string>& Memo_Lines() const { return m_memo; }
 
   private:
     using Chooser = Fixed_Image_File;
@@ -84,7 +90,7 @@ class TerminalView final : public DownloadView {
     };
 
     void Draw_Progress(bool force);
-    void Show_Field(const char* english, const char* chinese, Field& field);
+    void Show_Field(const caption::Pair& caption, Field& field);
 
     Chooser m_chooser;
     TerminalProgress m_progress{*this};
@@ -94,6 +100,7 @@ class TerminalView final : public DownloadView {
     bool m_draw_progress;
     bool m_progress_visible = false;
     bool m_progress_on_screen = false;
+    std::vector<std::string> m_memo;
     Field m_new_version;
     Field m_old_version;
     using Clock = std::chrono::steady_clock;

@@ -5,6 +5,8 @@
 #include "cli/trace_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "cli/text_format.h"
 #include "download/texts.h"
@@ -14,22 +16,30 @@ namespace {
 constexpr std::size_t kBytesPerLine = 32;
 }
 
-std::unique_ptr<TraceFile> TraceFile::Create(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
+std::unique_ptr<TraceFile> TraceFile::Create(const std::string& path,
+                                             const std::optional<File_Identity>& keep,
+                                             std::string& problem) {
+    std::FILE* file = Open_Output_File(path, keep, problem);
     if (file == nullptr)
         return nullptr;
     return std::unique_ptr<TraceFile>(new TraceFile(file));
 }
 
 TraceFile::TraceFile(std::FILE* file) : m_file(file), m_start(std::chrono::steady_clock::now()) {
-    std::fprintf(m_file, "# flashtool-cli trace, started %s", text::Time_Text_Now().c_str());
-    std::fprintf(m_file,
-                 "# ms since start, operation, direction (>phone: host to phone, <phone: phone"
-                 " to host, --: event), byte count, bytes in hex\n");
+    Check(std::fprintf(m_file, "# flashtool-cli trace, started %s", text::Time_Text_Now().c_str()));
+    Check(std::fprintf(m_file,
+                       "# ms since start, operation, direction (>phone: host to phone, <phone: "
+                       "phone to host, --: event), byte count, bytes in hex\n"));
 }
 
 TraceFile::~TraceFile() {
-    std::fclose(m_file);
+    Finish();
+}
+
+bool TraceFile::Check(int written) {
+    if (written < 0 && m_problem.empty())
+        m_problem = std::strerror(errno);
+    return m_problem.empty();
 }
 
 void TraceFile::stamp(std::string_view operation) {
@@ -37,29 +47,35 @@ void TraceFile::stamp(std::string_view operation) {
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - m_start)
             .count();
     const std::string name = operation.empty() ? std::string("-") : std::string(operation);
-    std::fprintf(m_file, "%11.3f %-24s ", ms, name.c_str());
+    Check(std::fprintf(m_file, "%11.3f %-24s ", ms, name.c_str()));
 }
 
 void TraceFile::bytes(std::string_view operation, Trace_Direction direction,
                       std::span<const std::uint8_t> data) {
+    // Once a write has failed, the trace has a hole: it stops there.
+    if (m_file == nullptr || !m_problem.empty())
+        return;
     stamp(operation);
-    std::fprintf(m_file, "%s %zu", direction == Trace_Direction::kToPhone ? ">phone" : "<phone",
-                 data.size());
+    Check(std::fprintf(m_file, "%s %zu",
+                       direction == Trace_Direction::kToPhone ? ">phone" : "<phone", data.size()));
     if (data.size() <= kBytesPerLine) {
-        std::fprintf(m_file, "%s%s\n", data.empty() ? "" : " ", Hex_Text(data).c_str());
+        Check(std::fprintf(m_file, "%s%s\n", data.empty() ? "" : " ", Hex_Text(data).c_str()));
         return;
     }
-    std::fputc('\n', m_file);
-    for (std::size_t offset = 0; offset < data.size(); offset += kBytesPerLine) {
+    Check(std::fputc('\n', m_file) == EOF ? -1 : 1);
+    for (std::size_t offset = 0; offset < data.size() && m_problem.empty();
+         offset += kBytesPerLine) {
         const std::size_t count = std::min(kBytesPerLine, data.size() - offset);
-        std::fprintf(m_file, "%16s+%06zx %s\n", "", offset,
-                     Hex_Text(data.subspan(offset, count)).c_str());
+        Check(std::fprintf(m_file, "%16s+%06zx %s\n", "", offset,
+                           Hex_Text(data.subspan(offset, count)).c_str()));
     }
 }
 
 void TraceFile::event(std::string_view operation, std::string_view what) {
+    if (m_file == nullptr || !m_problem.empty())
+        return;
     stamp(operation);
-    std::fprintf(m_file, "-- %.*s\n", static_cast<int>(what.size()), what.data());
+    Check(std::fprintf(m_file, "-- %.*s\n", static_cast<int>(what.size()), what.data()));
 }
 
 void TraceFile::note(std::string_view what) {
@@ -67,7 +83,20 @@ void TraceFile::note(std::string_view what) {
 }
 
 void TraceFile::flush() {
-    std::fflush(m_file);
+    if (m_file != nullptr && m_problem.empty())
+        Check(std::fflush(m_file));
+}
+
+std::string TraceFile::Finish() {
+    if (m_file == nullptr)
+        return m_problem;
+    flush();
+    // Closing writes the last buffered bytes: a full disk may only show here.
+    const bool closed = std::fclose(m_file) == 0;
+    if (!closed && m_problem.empty())
+        m_problem = std::strerror(errno);
+    m_file = nullptr;
+    return m_problem;
 }
 
 }  // namespace cli

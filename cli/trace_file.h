@@ -2,12 +2,20 @@
 // write, with the milliseconds since the trace began, the protocol operation
 // that moved it and its direction, so a failed update can be diagnosed from
 // the file alone.
+//
+// The trace is only ever a new or emptied regular file, never the image (the
+// check is Open_Output_File's). A write that fails (a full disk, a size
+// limit) does not stop the update: the trace stops growing and Finish says
+// why, for the end of the output.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "cli/platform.h"
 
 #include "serial/trace.h"
 
@@ -15,8 +23,11 @@ namespace cli {
 
 class TraceFile final : public TraceSink {
   public:
-    // Null when the file cannot be created.
-    static std::unique_ptr<TraceFile> Create(const std::string& path);
+    // Null, with why in problem, when the file is refused or cannot be
+    // created. keep: a file the trace must not be (the image).
+    static std::unique_ptr<TraceFile> Create(const std::string& path,
+                                             const std::optional<File_Identity>& keep,
+                                             std::string& problem);
     ~TraceFile() override;
     TraceFile(const TraceFile&) = delete;
     TraceFile& operator=(const TraceFile&) = delete;
@@ -27,13 +38,19 @@ class TraceFile final : public TraceSink {
     // A line of the tool's own (the command line, the outcome).
     void note(std::string_view what);
     void flush();
+    // Writes what is left and closes the file: empty when every record
+    // reached it, else why not. Nothing is written after it.
+    std::string Finish();
 
   private:
     explicit TraceFile(std::FILE* file);
     void stamp(std::string_view operation);
+    // Whether the last write reached the file's buffer (keeps the first error).
+    bool Check(int written);
 
     std::FILE* m_file;
     std::chrono::steady_clock::time_point m_start;
+    std::string m_problem;
 };
 
 }  // namespace cli

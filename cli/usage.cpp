@@ -21,7 +21,8 @@ constexpr const char* kOverview =
     "  --version             show the program's version\n"
     "\n"
     "Exit codes: 0 done, 1 bad usage, 2 image not loaded, 3 no phone found,\n"
-    "4 stopped before programming, 5 programming failed, 130 interrupted (Ctrl-C).\n";
+    "4 stopped before programming, 5 programming failed, 128+N stopped by signal N\n"
+    "(130 Ctrl-C, 143 SIGTERM, 129 SIGHUP).\n";
 
 constexpr const char* kInfo =
     "Usage: flashtool-cli info IMAGE\n"
@@ -40,26 +41,31 @@ constexpr const char* kFlash =
     "Runs the update: loads IMAGE, searches the phone's boot loader, checks and\n"
     "writes the version record (dumping the boot loader on a phone's first update),\n"
     "then programs both flash regions. Messages go to standard output; a progress\n"
-    "line goes to standard error when it is a terminal.\n"
+    "line goes to standard error when it is a terminal. Unless the update completed,\n"
+    "the last line (on standard error) says what happened and what to do next.\n"
     "\n"
-    "  --port DEVICE   search only DEVICE (same handshake and passes)\n"
-    "  --lang zh|en    language of the messages that have two (default zh)\n"
-    "  --trace FILE    record every byte on the port, with its time and operation\n"
+    "  --port DEVICE   search only DEVICE (same handshake and passes): on Linux a\n"
+    "                  device such as /dev/ttyACM0, on Windows COM5 (or \\\\.\\COM5)\n"
+    "  --lang zh|en    language of the messages that have two, and of the last\n"
+    "                  line (default zh)\n"
+    "  --trace FILE    record every byte on the port, with its time and operation,\n"
+    "                  in FILE (a new or regular file, never the image)\n"
     "\n"
-    "Exit codes: 0 updated, 2 image not loaded, 3 no phone found, 4 stopped before\n"
-    "programming (version read, check or write), 5 programming failed,\n"
-    "130 interrupted (Ctrl-C; the port is closed).\n";
+    "Exit codes: 0 updated, 1 bad usage (also a refused --trace FILE), 2 image not\n"
+    "loaded, 3 no phone found, 4 stopped before programming (version read, check\n"
+    "or write), 5 programming failed, 128+N stopped by signal N (130 Ctrl-C,\n"
+    "143 SIGTERM, 129 SIGHUP; the port is closed).\n";
 
 constexpr const char* kReadVersion =
     "Usage: flashtool-cli read-version [--port DEVICE] [--trace FILE]\n"
     "Finds the phone, prints its 32-byte version record as text and in hex, and\n"
     "ends the link. Nothing is written to the phone but the closing byte.\n"
     "\n"
-    "  --port DEVICE   search only DEVICE\n"
+    "  --port DEVICE   search only DEVICE (/dev/ttyACM0; on Windows COM5)\n"
     "  --trace FILE    record every byte on the port, with its time and operation\n"
     "\n"
-    "Exit codes: 0 read, 3 no phone found, 4 the record could not be read,\n"
-    "130 interrupted.\n";
+    "Exit codes: 0 read, 1 bad usage, 3 no phone found, 4 the record could not be\n"
+    "read, 128+N stopped by signal N (130 Ctrl-C).\n";
 
 constexpr const char* kDoctor =
     "Usage: flashtool-cli doctor [--port DEVICE]\n"
@@ -67,6 +73,9 @@ constexpr const char* kDoctor =
     "present, whether it opens, whether another program holds it or permission is\n"
     "refused, and how to fix that. On Linux it also checks whether ModemManager\n"
     "runs, which probes new USB serial devices and can seize the port mid-update.\n"
+    "\n"
+    "  --port DEVICE   check only DEVICE (/dev/ttyACM0; on Windows COM5)\n"
+    "\n"
     "Exit codes: 0 at least one port can be used, 3 none can.\n";
 
 }  // namespace

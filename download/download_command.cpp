@@ -117,6 +117,7 @@ Download_Outcome DownloadCommand::Run() {
         return Download_Outcome::kAlreadyRunning;
     m_running = true;
     m_phone_touched = false;
+    m_last_stop = {};
     Set_Phase(Update_Phase::kPreparing);
 
     m_view.Set_Elapsed_Seconds(0);
@@ -128,8 +129,10 @@ Download_Outcome DownloadCommand::Run() {
     const bool loaded = Parse_File(m_image, m_view, m_view.Image_Dialog());
     if (m_port.Stop_Requested())
         return Stopped();
-    if (!loaded)
+    if (!loaded) {
+        Stopped_At(Download_Step::kImage);
         return Download_Outcome::kImageNotLoaded;
+    }
 
     m_view.Print_Str_to_Memo(text::kSearching);
     m_view.Print_Str_to_Memo(text::kPleaseWait);
@@ -142,6 +145,7 @@ Download_Outcome DownloadCommand::Run() {
         const std::string refused = Refused_Ports_Line(m_port.Refused_Ports());
         if (!refused.empty())
             m_view.Print_Str_to_Memo(refused);
+        Stopped_At(Download_Step::kSearch);
         return Download_Outcome::kPhoneNotFound;
     }
     // "COM5" on Windows, the device path elsewhere.
@@ -204,6 +208,7 @@ DownloadCommand::Check DownloadCommand::Check_Versions() {
         return Check::kStopped;
     if (read_result != boot::Read_Version_Result::kOk) {
         Report_Failure(text::kReadVersionFailed, Code(read_result));
+        Stopped_At(Download_Step::kReadVersion, Code(read_result));
         return Check::kFailed;
     }
     boot::Compare_Result verdict = m_port.Compare_Version(m_image.Image_Version, m_phone_version);
@@ -213,8 +218,10 @@ DownloadCommand::Check DownloadCommand::Check_Versions() {
             return Check::kStopped;
         verdict = m_port.Compare_Version(m_image.Image_Version, m_phone_version);
     }
-    if (verdict != boot::Compare_Result::kGoOn)
+    if (verdict != boot::Compare_Result::kGoOn) {
+        Stopped_At(Download_Step::kCompare, Code(verdict));
         return Check::kFailed;  // Compare_Version said why, if anything
+    }
 
     // From the first byte of the record on, the phone cannot start until the
     // transfer has ended; a stop asked for before this point wins.
@@ -230,6 +237,7 @@ DownloadCommand::Check DownloadCommand::Check_Versions() {
         return Check::kStopped;
     if (write_result != boot::Write_Version_Result::kOk) {
         Report_Failure(text::kWriteVersionFailed, Code(write_result));
+        Stopped_At(Download_Step::kWriteVersion, Code(write_result));
         return Check::kFailed;
     }
     return Check::kPassed;
@@ -244,8 +252,10 @@ void DownloadCommand::Take_Version_From_Backup() {
     const boot::Backup_Result backup_result = m_port.Backup_Boot_Loader(m_backup_path);
     if (m_port.Stop_Requested())
         return;
-    if (backup_result != boot::Backup_Result::kOk)
+    if (backup_result != boot::Backup_Result::kOk) {
         Report_Failure(text::kBackupFailed, boot::Code(backup_result));
+        m_last_stop.backup_code = boot::Code(backup_result);
+    }
     m_port.Find_Version_In_Backup(m_backup_path, boot::kBackupMarker, m_phone_version);
 
     // The field shows the record's characters; zero bytes show nothing. Sent
@@ -281,8 +291,10 @@ bool DownloadCommand::Program_Flash() {
     const Image_Region& second = m_image.Second_Region;
     const boot::Set_Regions_Result regions_result = m_port.Set_Regions(first, second);
     if (regions_result != boot::Set_Regions_Result::kOk) {
-        if (!m_port.Stop_Requested())
+        if (!m_port.Stop_Requested()) {
             Report_Failure(text::kSetRegionsFailed, Code(regions_result));
+            Stopped_At(Download_Step::kSetRegions, Code(regions_result));
+        }
         return false;
     }
     m_port.Progress_Init(Total_Bytes(first, second));
@@ -290,8 +302,10 @@ bool DownloadCommand::Program_Flash() {
     const boot::Download_Result download_result = m_port.Download_Regions(
         first, second, {m_image.First_Region_Data.get(), m_image.Second_Region_Data.get()});
     if (download_result != boot::Download_Result::kOk) {
-        if (!m_port.Stop_Requested())
+        if (!m_port.Stop_Requested()) {
             Report_Failure(text::kDownloadFailed, Code(download_result));
+            Stopped_At(Download_Step::kDownloadRegions, Code(download_result));
+        }
         return false;
     }
     return true;

@@ -40,6 +40,25 @@ enum class Update_Phase : int {
     kStopping,     // stopped before the phone was at risk; it never will be
 };
 
+// The step at which the last command stopped short, with that step's result
+// code: for a front end with more room than the message area to say more (the
+// command-line tool's last line).
+enum class Download_Step {
+    kNone,  // it completed, or was stopped
+    kImage,
+    kSearch,
+    kReadVersion,
+    kCompare,  // code: the comparison's verdict
+    kWriteVersion,
+    kSetRegions,
+    kDownloadRegions,
+};
+struct Download_Stop {
+    Download_Step step = Download_Step::kNone;
+    int code = 0;
+    int backup_code = 0;  // a first run's dump that failed (0: it worked, or none was made)
+};
+
 class DownloadCommand {
   public:
     // Points the port's message output and progress bar at the view (a bar
@@ -61,6 +80,7 @@ class DownloadCommand {
     // Whether the last command began to replace the phone's version record
     // (from then on only a completed transfer leaves a phone that starts).
     bool Phone_Touched() const { return m_phone_touched; }
+    const Download_Stop& Last_Stop() const { return m_last_stop; }
 
     FirmwareImage& Image() { return m_image; }
     const FirmwareImage& Image() const { return m_image; }
@@ -80,6 +100,7 @@ class DownloadCommand {
     void Report_Failure(std::string_view text, int code);
     Download_Outcome Stopped();
     void Set_Phase(Update_Phase phase) { m_phase.store(static_cast<int>(phase)); }
+    void Stopped_At(Download_Step step, int code = 0) { m_last_stop = {step, code, m_last_stop.backup_code}; }
 
     CComport& m_port;
     DownloadView& m_view;
@@ -88,6 +109,7 @@ class DownloadCommand {
     std::string m_backup_path;
     bool m_running = false;
     bool m_phone_touched = false;
+    Download_Stop m_last_stop;
     std::atomic<int> m_phase{static_cast<int>(Update_Phase::kIdle)};
 };
 

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "download/texts.h"
+#include "serial/file_handle.h"
 #include "serial/platform.h"
 
 namespace {
@@ -23,12 +24,6 @@ constexpr std::size_t kLengthWordsSize = 4;
 constexpr std::size_t kFixedFieldsSize = 25;  // header size without the version text
 constexpr std::size_t kMaxHeaderSize = kFixedFieldsSize + kVersionRecordSize;
 constexpr std::uint16_t kBit15 = 0x8000;
-
-// Closes a C stream when it goes out of scope.
-struct File_Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File_Handle = std::unique_ptr<std::FILE, File_Closer>;
 
 File_Handle Open_For_Reading(const std::string& file_name) {
     if (file_name.empty()) {

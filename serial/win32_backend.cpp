@@ -164,9 +164,17 @@ class Win32Backend final : public PortBackend {
 
     bool purge() override { return PurgeComm(m_handle, PURGE_TXCLEAR | PURGE_RXCLEAR) != 0; }
 
+    // Sleep, but a stop request ends it early: the phone search pauses
+    // between passes and after each open, and a closing window must not wait
+    // for that.
     void sleep_ms(std::int32_t ms) override {
-        if (ms > 0)
+        if (ms <= 0)
+            return;
+        if (m_stop == nullptr || m_stop->Held_Back()) {
             Sleep(static_cast<DWORD>(ms));
+            return;
+        }
+        WaitForSingleObject(static_cast<HANDLE>(m_stop->Wait_Event()), static_cast<DWORD>(ms));
     }
 
   private:

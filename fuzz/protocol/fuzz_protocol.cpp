@@ -111,28 +111,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Version_Record phone_version{};
     phone_version.fill(0xEE);
     const Version_Record before = phone_version;
-    const int read_result = port.Read_Phone_Version(phone_version);
+    const int read_result = boot::Code(port.Read_Phone_Version(phone_version));
     Require_In(read_result, {0, 1, 2, 3, 4});
     if (read_result != 0)
         Require(phone_version == before);
-    Require_In(port.Compare_Version(image_version, phone_version), {0, 1, 2, 3, 4});
+    Require_In(boot::Code(port.Compare_Version(image_version, phone_version)), {0, 1, 2, 3, 4});
 
     if (first_run) {
         const std::string& dump = Dump_Path();
         std::remove(dump.c_str());
         const std::size_t read_before = Bytes_Read(phone);
-        Require_In(port.Backup_Boot_Loader(dump), {0, 1, 2, 3, 4, 5, 6, 7, 8});
+        Require_In(boot::Code(port.Backup_Boot_Loader(dump)), {0, 1, 2, 3, 4, 5, 6, 7, 8});
         // Only block bytes reach the file, never the acknowledgement or header.
         const std::size_t dumped = Bytes_Read(phone) - read_before;
         Require(File_Size(dump) + std::min<std::size_t>(dumped, 9) <= dumped);
         const Version_Record kept = phone_version;
-        const int found = port.Find_Version_In_Backup(dump, boot::kBackupMarker, phone_version);
+        const int found = boot::Code(port.Find_Version_In_Backup(dump, boot::kBackupMarker, phone_version));
         Require_In(found, {0, 1, 2});
         if (found != 0)
             Require(phone_version == kept);
-        Require_In(port.Compare_Version(image_version, phone_version), {0, 1, 2, 3, 4});
+        Require_In(boot::Code(port.Compare_Version(image_version, phone_version)), {0, 1, 2, 3, 4});
     }
-    Require_In(port.Write_Phone_Version(image_version), {0, 1, 2, 3});
+    Require_In(boot::Code(port.Write_Phone_Version(image_version)), {0, 1, 2, 3});
 
     std::vector<std::uint8_t> first_data(first_length);
     std::vector<std::uint8_t> second_data(second_length);
@@ -142,12 +142,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         second_data[i] = static_cast<std::uint8_t>(i * 13 + 1);
     const Image_Region first{0x10000, 0x10000 + first_length - 1, first_length};
     const Image_Region second{0x800000, 0x800000 + second_length - 1, second_length};
-    Require_In(port.Set_Regions(first, second), {0, 1, 2, 3, 4, 5, 6, 8, 9});
+    Require_In(boot::Code(port.Set_Regions(first, second)), {0, 1, 2, 3, 4, 5, 6, 8, 9});
     port.Progress_Init(static_cast<int>(first_length + second_length));
 
     const std::size_t writes_before = phone.writes().size();
     const int result =
-        port.Download_Regions(first, second, {first_data.data(), second_data.data()});
+        boot::Code(port.Download_Regions(first, second, {first_data.data(), second_data.data()}));
     Require_In(result, {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 19, 20});
     Require(bar.position() >= 0 && bar.position() <= std::max(bar.maximum(), 0));
 

@@ -1,22 +1,34 @@
 // The main and version windows, built as the program builds them: start
 // state, layout and fonts, message output, language, clock, the file and
-// message-box seams, the hidden menu bar's keys and the version window.
+// message-box seams, the hidden menu bar's keys, the version window, and the
+// start-up's error box.
 #include <QAction>
-#include <QThread>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QThread>
 #include <QtTest>
 #include <memory>
+#include <stdexcept>
 
 #include "app/form1.h"
 #include "app/form2.h"
+#include "app/start_up.h"
 
 namespace {
 
@@ -64,6 +76,7 @@ class Window_Test : public QObject {
     void every_caption_has_glyphs_and_fits_data();
     void every_caption_has_glyphs_and_fits();
     void introduction_is_44_lines_of_drawable_text();
+    void status_panels_stay_inside_the_bar();
 
     void memo_appends_lines_and_honours_the_zero_byte();
     void version_fields_fill_byte_by_byte();
@@ -77,12 +90,18 @@ class Window_Test : public QObject {
     void timer1_runs_only_when_the_command_enables_it();
 
     void open_dialog_remembers_the_last_file();
+    void open_dialog_lists_every_file_under_one_label();
     void message_box_seam_replaces_the_modal_box();
     void button_control_moves_both_buttons();
     void progress_bar_reaches_the_port_object();
+    void message_area_takes_no_focus_and_shows_no_caret();
 
     void menu_key_opens_the_hidden_menus();
+    void open_menu_bar_leaves_the_introduction_readable();
     void about_shows_one_version_window();
+
+    void start_up_error_is_shown_in_the_box_data();
+    void start_up_error_is_shown_in_the_box();
 
   private:
     template <typename T>
@@ -291,6 +310,25 @@ void Window_Test::introduction_is_44_lines_of_drawable_text() {
         QVERIFY2(metrics.horizontalAdvance(line) <= memo->viewport()->width() - 8,
                  qPrintable(line));
     }
+}
+
+// Panel 0 keeps its width; panel 1 takes the rest of the bar's inside and
+// ends at the bar's border instead of running past it.
+void Window_Test::status_panels_stay_inside_the_bar() {
+    auto* bar = Control<QFrame>("StatusBar1");
+    auto* panel0 = Control<QLabel>("StatusBar1_Panel0");
+    auto* panel1 = Control<QLabel>("StatusBar1_Panel1");
+    QCOMPARE(panel0->parentWidget(), bar);
+    QCOMPARE(panel1->parentWidget(), bar);
+    const QRect inside = bar->contentsRect();
+    QCOMPARE(panel0->width(), 100);
+    QCOMPARE(panel0->geometry().left(), inside.left());
+    QCOMPARE(panel1->geometry().left(), panel0->geometry().right() + 1);
+    QVERIFY2(inside.contains(panel1->geometry()),
+             qPrintable(QString("panel 1 ends at %1, the bar's inside at %2")
+                            .arg(panel1->geometry().right())
+                            .arg(inside.right())));
+    QCOMPARE(panel1->geometry().right(), inside.right());
 }
 
 // ---- Message output ----
@@ -511,6 +549,42 @@ void Window_Test::open_dialog_remembers_the_last_file() {
     QCOMPARE(shown, 3);
 }
 
+// The dialog as the program sets it up, on a folder of typical names: one
+// entry showing its label alone, and every file listed, whatever the case of
+// its extension and also without one.
+void Window_Test::open_dialog_lists_every_file_under_one_label() {
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QStringList files = {"m418.HEX", "m418.hex", "m418.Bin", "M418_V101", "notes.txt"};
+    for (const QString& name : files) {
+        QFile file(folder.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    QFileDialog dialog;
+    Open_Dialog::Set_Up(dialog);
+    dialog.setDirectory(folder.path());
+    dialog.show();
+    auto* types = dialog.findChild<QComboBox*>("fileTypeCombo");
+    auto* list = dialog.findChild<QListView*>("listView");
+    QVERIFY(types != nullptr && list != nullptr);
+    QCOMPARE(types->count(), 1);
+    QCOMPARE(types->currentText(), QString(Open_Dialog::kFilterLabel));
+
+    const auto listed = [list] {
+        QStringList names;
+        const QModelIndex root = list->rootIndex();
+        for (int row = 0; row < list->model()->rowCount(root); ++row)
+            names << list->model()->index(row, 0, root).data().toString();
+        names.sort();
+        return names;
+    };
+    QStringList expected = files;
+    expected.sort();
+    // The dialog reads the folder in the background.
+    QTRY_COMPARE_WITH_TIMEOUT(listed(), expected, 10000);
+    dialog.close();
+}
+
 void Window_Test::message_box_seam_replaces_the_modal_box() {
     QStringList shown;
     m_form1->Set_Message_Box([&](const QString& text) { shown << text; });
@@ -541,6 +615,56 @@ void Window_Test::progress_bar_reaches_the_port_object() {
     QVERIFY(bar->isVisible());
     m_form1->Set_Progress_Visible(false);
     QVERIFY(!bar->isVisible());
+}
+
+// The message area never takes the keyboard focus, neither from a click nor
+// when the update disables the buttons, and shows no caret; its text can
+// still be selected and copied with the mouse.
+void Window_Test::message_area_takes_no_focus_and_shows_no_caret() {
+    auto* memo = Control<QPlainTextEdit>("mReceive");
+    auto* download = Control<QPushButton>("Download");
+    m_form1->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form1.get()));
+    download->setFocus();
+    QCOMPARE(QApplication::focusWidget(), download);
+    // Qt draws a caret only where text can be typed or walked by keyboard.
+    QVERIFY(!(memo->textInteractionFlags() & (Qt::TextEditable | Qt::TextSelectableByKeyboard)));
+
+    // During an update: no text box gets the focus the buttons lose.
+    m_form1->Button_Control(false);
+    QVERIFY(QApplication::focusWidget() != nullptr);
+    QVERIFY2(qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) == nullptr,
+             qPrintable(QApplication::focusWidget()->objectName()));
+    m_form1->Print_Str_to_Memo("找到通訊埠 COM5");
+    m_form1->Print_Str_to_Memo("Download start at: Mon Dec 07 23:59:19 2026\n.");
+    // After it: back on the button.
+    m_form1->Button_Control(true);
+    QCOMPARE(QApplication::focusWidget(), download);
+
+    // A click does not move the focus into it, and the tab key passes it by
+    // (it comes next after Download in the tab order).
+    QTest::mouseClick(memo->viewport(), Qt::LeftButton, {}, QPoint(20, 8));
+    QCOMPARE(QApplication::focusWidget(), download);
+    QTest::keyClick(download, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Control<QPushButton>("Cancel"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget(), download);
+
+    // Selected with the mouse and copied from its context menu.
+    const QRect first_line = memo->cursorRect(QTextCursor(memo->document()->firstBlock()));
+    QTest::mouseDClick(memo->viewport(), Qt::LeftButton, {},
+                       QPoint(first_line.left() + 3, first_line.center().y()));
+    const QString selected = memo->textCursor().selectedText();
+    QVERIFY2(!selected.isEmpty() && QString("找到通訊埠 COM5").contains(selected),
+             qPrintable(selected));
+    std::unique_ptr<QMenu> menu(memo->createStandardContextMenu());
+    QAction* copy = menu->findChild<QAction*>("edit-copy");
+    QVERIFY(copy != nullptr);
+    QVERIFY(copy->isEnabled());
+    QApplication::clipboard()->clear();
+    copy->trigger();
+    QCOMPARE(QApplication::clipboard()->text(), selected);
+    QVERIFY(QApplication::focusWidget() != memo);
 }
 
 // ---- Menus and the version window ----
@@ -577,6 +701,42 @@ void Window_Test::menu_key_opens_the_hidden_menus() {
     QTRY_VERIFY(!language->isVisible());
 }
 
+// The bar opened by the menu key lies over the window's top edge; the
+// introduction's first visible line stays below it, scrolled or not, and
+// returns to its place when the bar hides.
+void Window_Test::open_menu_bar_leaves_the_introduction_readable() {
+    auto* bar = Control<QMenuBar>("MainMenu1");
+    auto* language = Control<QMenu>("File1");
+    auto* intro = Control<QPlainTextEdit>("TeMemo1");
+    // The line at the top of the text area, and where it is in the window.
+    const auto first_visible = [intro] { return intro->cursorForPosition(QPoint(2, 2)); };
+    const auto first_line_top = [&] {
+        const QRect line = intro->cursorRect(first_visible());
+        return intro->viewport()->mapTo(m_form1.get(), line.topLeft()).y();
+    };
+    const int closed_top = first_line_top();
+    m_form1->activateWindow();
+    Control<QPushButton>("Download")->setFocus();
+
+    for (const int scrolled_to : {0, 5}) {
+        intro->verticalScrollBar()->setValue(scrolled_to);
+        const QString top_line = first_visible().block().text();
+        QTest::keyClick(Control<QPushButton>("Download"), Qt::Key_F10);
+        QTRY_VERIFY(language->isVisible());
+        QVERIFY(bar->isVisible());
+        QCOMPARE(bar->parentWidget(), m_form1.get());
+        QVERIFY2(first_line_top() > bar->geometry().bottom(),
+                 qPrintable(QString("line at %1, bar down to %2")
+                                .arg(first_line_top())
+                                .arg(bar->geometry().bottom())));
+        QCOMPARE(first_visible().block().text(), top_line);
+        QTest::keyClick(language, Qt::Key_Escape);
+        QTRY_VERIFY(!bar->isVisible());
+        intro->verticalScrollBar()->setValue(0);
+        QCOMPARE(first_line_top(), closed_top);
+    }
+}
+
 void Window_Test::about_shows_one_version_window() {
     const auto count_versions = [] {
         int visible = 0;
@@ -603,6 +763,41 @@ void Window_Test::about_shows_one_version_window() {
     QVERIFY(version != nullptr);
     QCOMPARE(version->text(), QString("Version 3.1"));
     QVERIFY(version->font().bold());
+}
+
+// ---- Start-up ----
+
+void Window_Test::start_up_error_is_shown_in_the_box_data() {
+    QTest::addColumn<int>("thrown");
+    QTest::addColumn<QStringList>("boxes");
+    QTest::newRow("nothing thrown") << 0 << QStringList{};
+    QTest::newRow("standard exception") << 1 << QStringList{"無法建立視窗: out of handles"};
+    QTest::newRow("other exception") << 2 << QStringList{"Unknown exception."};
+}
+
+// An exception that escapes the windows or the message loop reaches the box
+// with its text, while the application object still exists to show it.
+void Window_Test::start_up_error_is_shown_in_the_box() {
+    QFETCH(int, thrown);
+    QFETCH(QStringList, boxes);
+    cleanup();  // the windows under test are built by the guarded part
+    QStringList shown;
+    bool application_alive = false;
+    Run_Guarded(
+        [thrown] {
+            TForm1 form1;
+            form1.show();
+            if (thrown == 1)
+                throw std::runtime_error("無法建立視窗: out of handles");
+            if (thrown == 2)
+                throw 2;
+        },
+        [&](const QString& text) {
+            shown << text;
+            application_alive = QApplication::instance() != nullptr;
+        });
+    QCOMPARE(shown, boxes);
+    QCOMPARE(application_alive, !boxes.isEmpty());
 }
 
 QTEST_MAIN(Window_Test)

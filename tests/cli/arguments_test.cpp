@@ -1,8 +1,10 @@
 // Command-line parsing: what each command accepts, in any order and in both
-// option spellings, and that every misuse is caught before anything runs.
+// option spellings, that every misuse is caught before anything runs, and
+// how a port named on the command line is opened and shown.
 #include <gtest/gtest.h>
 
 #include "cli/arguments.h"
+#include "cli/port_name.h"
 
 namespace {
 
@@ -75,3 +77,36 @@ TEST(Arguments, HelpWinsOverMissingOperands) {
 }
 
 }  // namespace
+
+// --port on Windows: both forms a user types name the same port, opened in
+// the device namespace and shown as Windows names it; other names are not
+// taken for COM ports.
+TEST(PortName, ComNamesInEitherFormOpenTheDeviceNamespaceAndShowCOMn) {
+    struct Row {
+        const char* typed;
+        const char* device_path;
+        const char* shown;
+        std::uint16_t number;
+    };
+    const Row rows[] = {
+        {"COM5", "\\\\.\\COM5", "COM5", 5},
+        {"COM12", "\\\\.\\COM12", "COM12", 12},
+        {"com12", "\\\\.\\COM12", "COM12", 12},
+        {"\\\\.\\COM12", "\\\\.\\COM12", "COM12", 12},
+        {"\\\\.\\com256", "\\\\.\\COM256", "COM256", 256},
+        {"COM007", "\\\\.\\COM7", "COM7", 7},
+        {"COM65535", "\\\\.\\COM65535", "COM65535", 65535},
+        {"COM70000", "\\\\.\\COM70000", "COM70000", 0},  // beyond a listed number
+    };
+    for (const Row& row : rows) {
+        const std::optional<Port_Candidate> port = cli::Com_Port_From_Name(row.typed);
+        ASSERT_TRUE(port.has_value()) << row.typed;
+        EXPECT_EQ(port->device_path, row.device_path) << row.typed;
+        EXPECT_EQ(port->display_name, row.shown) << row.typed;
+        EXPECT_EQ(port->number, row.number) << row.typed;
+    }
+    for (const char* other : {"/dev/ttyACM0", "COM", "COMX", "COM1:", "\\\\.\\", "\\\\?\\COM3",
+                              "\\\\.\\LPT1", "xCOM1", "COM 1", ""}) {
+        EXPECT_FALSE(cli::Com_Port_From_Name(other).has_value()) << other;
+    }
+}

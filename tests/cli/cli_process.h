@@ -1,28 +1,40 @@
 // Runs the real flashtool-cli program for a test: its arguments in, its exit
-// code, standard output and standard error out. Optionally sends Ctrl-C
-// (SIGINT) once some text has appeared on its standard output.
+// code, standard output and standard error out. Optionally sends a signal
+// (Ctrl-C's SIGINT by default) once a condition holds, closes its standard
+// output after the first line as `| head -1` does, sets environment
+// variables, or limits the size of the files it may write. The child starts with every signal at
+// its default and none blocked, whatever the test runner inherited.
 #pragma once
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 struct Cli_Run {
-    int exit_code = -1;  // -1: killed (it overran the time limit) or did not start
+    int exit_code = -1;  // -1: killed (it overran the time limit), died of a signal, did not start
+    int killed_by = 0;   // the signal that ended it, 0 if it exited
     std::string out;
     std::string err;
     double seconds = 0;             // from start to exit
-    double interrupted_after = -1;  // seconds from start to the SIGINT, if one was sent
+    double interrupted_after = -1;  // seconds from start to the signal, if one was sent
+    long peak_memory_kib = 0;       // the child's peak resident memory
 };
 
 struct Cli_Options {
-    std::string interrupt_when_out_contains;  // empty: never interrupt
+    std::string interrupt_when_out_contains;  // empty: never interrupt (unless interrupt_when)
+    std::function<bool(const Cli_Run&)> interrupt_when;  // checked every 100 ms at most
+    int signal = SIGINT;                                 // what "interrupt" sends
+    bool close_out_after_first_line = false;             // the reader of `| head -1`
+    rlim_t file_size_limit = RLIM_INFINITY;              // RLIMIT_FSIZE in the child
+    std::vector<std::string> environment;                // NAME=value, set in the child
     int time_limit_ms = 120000;
 };
 
@@ -48,6 +60,19 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
     if (pid == 0) {
         dup2(out_pipe[1], STDOUT_FILENO);
         dup2(err_pipe[1], STDERR_FILENO);
+        // An ignored signal stays ignored across exec: start from the defaults
+        // so that only the program itself can protect itself.
+        for (int signal_number = 1; signal_number < NSIG; ++signal_number)
+            signal(signal_number, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (const std::string& setting : options.environment)
+            putenv(const_cast<char*>(setting.c_str()));
+        if (options.file_size_limit != RLIM_INFINITY) {
+            const rlimit limit{options.file_size_limit, options.file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         execv(program.c_str(), argv.data());
         _exit(127);
     }
@@ -56,15 +81,20 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
     const auto since_start = [&] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
+    const auto time_to_interrupt = [&] {
+        if (options.interrupt_when)
+            return options.interrupt_when(run);
+        return !options.interrupt_when_out_contains.empty() &&
+               run.out.find(options.interrupt_when_out_contains) != std::string::npos;
+    };
 
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&run.out, &run.err};
     int open_pipes = pid > 0 ? 2 : 0;
     bool killed = false;
     while (open_pipes > 0) {
-        if (!options.interrupt_when_out_contains.empty() && run.interrupted_after < 0 &&
-            run.out.find(options.interrupt_when_out_contains) != std::string::npos) {
-            kill(pid, SIGINT);
+        if (run.interrupted_after < 0 && time_to_interrupt()) {
+            kill(pid, options.signal);
             run.interrupted_after = since_start();
         }
         const int left_ms = options.time_limit_ms - static_cast<int>(since_start() * 1000);
@@ -82,7 +112,10 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
             const ssize_t got = read(fds[i].fd, chunk, sizeof chunk);
             if (got > 0) {
                 sinks[i]->append(chunk, static_cast<std::size_t>(got));
-            } else {
+            }
+            const bool reader_leaves = i == 0 && options.close_out_after_first_line &&
+                                       run.out.find('\n') != std::string::npos;
+            if (got <= 0 || reader_leaves) {
                 close(fds[i].fd);
                 fds[i].fd = -1;
                 --open_pipes;
@@ -95,9 +128,25 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
     }
     if (pid > 0) {
         int status = 0;
-        waitpid(pid, &status, 0);
+        rusage usage{};
+        // With its output gone, the program may still be running: wait for it.
+        while (!killed) {
+            const pid_t done = wait4(pid, &status, WNOHANG, &usage);
+            if (done == pid)
+                break;
+            if (since_start() * 1000 > options.time_limit_ms) {
+                kill(pid, SIGKILL);
+                killed = true;
+            }
+            usleep(10000);
+        }
+        if (killed)
+            wait4(pid, &status, 0, &usage);
         if (!killed && WIFEXITED(status))
             run.exit_code = WEXITSTATUS(status);
+        if (WIFSIGNALED(status))
+            run.killed_by = WTERMSIG(status);
+        run.peak_memory_kib = usage.ru_maxrss;
     }
     run.seconds = since_start();
     return run;

@@ -1,101 +1,23 @@
 // The real flashtool-cli program, run as a user would run it, against the
 // virtual phone on a pseudo-terminal: exit codes, what it prints, what ends up
-// in the phone's flash, the trace file, and Ctrl-C.
+// in the phone's flash, the trace file, the stop signals, and the last line
+// that says why an update did not complete.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "cli_process.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/virtual_phone_process.h"
+#include "cli_against_phone.h"
 
-using test_support::Bytes;
-using test_support::Image_Builder;
-using test_support::Random_Bytes;
-using test_support::Temp_Image_File;
+using namespace cli_suite;
 
 namespace {
-
-// The virtual phone's boot loader carries the record tail "M418ZHTWA00100";
-// an image for the same code and language with a higher number passes the check.
-constexpr const char* kImageVersion = "CVLbootloaderVC_M418ZHTWA00101";
-
-Image_Builder Sound_Image(std::size_t first_bytes = 70000, std::size_t second_bytes = 3000) {
-    Image_Builder image;
-    image.version_text = Bytes(kImageVersion);
-    image.first.start = 0x00010000;
-    image.first.data = Random_Bytes(first_bytes, 11);
-    image.second.start = 0x00200000;
-    image.second.data = Random_Bytes(second_bytes, 12);
-    return image;
-}
-
-std::string Read_Text(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-class CliAgainstPhone : public ::testing::Test {
-  protected:
-    // The program dumps the boot loader into $TMPDIR/VANTREL: a folder of the
-    // test's own, or two tests running at once (or any other run on the
-    // machine) append to and delete one shared file.
-    void SetUp() override {
-        if (const char* old = std::getenv("TMPDIR"))
-            m_old_tmpdir = old;
-        setenv("TMPDIR", files.folder.c_str(), 1);
-    }
-    void TearDown() override {
-        phone.stop();
-        EXPECT_EQ(Host_Deviations(files.deviations, known_host_deviations), "");
-        if (m_old_tmpdir)
-            setenv("TMPDIR", m_old_tmpdir->c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    // Starts the phone with extra switches; false (with the reason) on failure.
-    void Start_Phone(std::initializer_list<std::string> extra = {}) {
-        std::string error;
-        ASSERT_TRUE(phone.start(files.args(extra), &error)) << error;
-    }
-    Cli_Run Flash(const Temp_Image_File& image, std::vector<std::string> more = {}) {
-        std::vector<std::string> args{"flash", image.Path(), "--port", phone.device_path()};
-        args.insert(args.end(), more.begin(), more.end());
-        return Run_Cli(args);
-    }
-    // The flash the phone holds, compared region by region with the image.
-    // The phone is stopped first: it may still be writing its flash file
-    // when the program has already ended.
-    void Expect_Flash_Equals(const Image_Builder& image) {
-        phone.stop();
-        const auto regions = Read_Flash_File(files.flash);
-        ASSERT_TRUE(regions.has_value());
-        ASSERT_EQ(regions->size(), 2u);
-        EXPECT_EQ((*regions)[0].start, image.first.start);
-        EXPECT_EQ((*regions)[1].start, image.second.start);
-        EXPECT_TRUE((*regions)[0].bytes == image.first.data);
-        EXPECT_TRUE((*regions)[1].bytes == image.second.data);
-    }
-
-    Virtual_Phone_Files files;
-    Virtual_Phone_Process phone;
-    Known_Deviations known_host_deviations;  // each with its TODO in the test
-
-  private:
-    std::optional<std::string> m_old_tmpdir;
-};
 
 TEST_F(CliAgainstPhone, UpdatesOnFirstRunWithDumpThenAgainWithoutIt) {
     Start_Phone();
@@ -132,28 +54,8 @@ TEST_F(CliAgainstPhone, RefusedImageEndsWithCode2BeforeAnyPortIsTouched) {
     EXPECT_TRUE(Contains(run.out, "You choose the wrong bin!")) << run.out;
     EXPECT_FALSE(Contains(run.out, "尋找通訊埠中")) << run.out;
     EXPECT_FALSE(Log_Contains(files.log, "handshake-cycle"));
-}
-
-TEST_F(CliAgainstPhone, VersionCheckStopsWithCode4AndLeavesFlashUntouched) {
-    // The phone already holds a record of ours, but for another language.
-    Start_Phone({"--record-text", "CVLbootloaderVC_M418ENUSA00100"});
-    Temp_Image_File file(Sound_Image().Build());
-
-    const Cli_Run run = Flash(file);
-    EXPECT_EQ(run.exit_code, 4) << run.out << run.err;
-    EXPECT_TRUE(Contains(run.out, "手機語言別與下載版本不同")) << run.out;
-    EXPECT_FALSE(Contains(run.out, "更新完成!"));
-    EXPECT_FALSE(Log_Contains(files.log, "regions-announced"));
-    EXPECT_FALSE(Log_Contains(files.log, "record-written"));
-}
-
-TEST_F(CliAgainstPhone, UnansweredVersionReadStopsWithCode4AndItsErrorCode) {
-    Start_Phone({"--fault", "e0-ack:silent"});
-    Temp_Image_File file(Sound_Image().Build());
-
-    const Cli_Run run = Flash(file);
-    EXPECT_EQ(run.exit_code, 4) << run.out << run.err;
-    EXPECT_TRUE(Contains(run.out, "Read boot loader failed,error is 2")) << run.out;
+    EXPECT_EQ(Last_Line(run.err).rfind("flashtool-cli: 映像檔不符(不是本機型的映像檔)", 0), 0u)
+        << run.err;
 }
 
 TEST_F(CliAgainstPhone, RefusedBlockEndsWithCode5AndTheTraceShowsTheRefusal) {
@@ -188,49 +90,257 @@ TEST_F(CliAgainstPhone, RefusedBlockEndsWithCode5AndTheTraceShowsTheRefusal) {
     EXPECT_TRUE(Contains(trace, "exit code 5"));
 }
 
+TEST_F(CliAgainstPhone, AnUnpluggedPhoneIsNamedInTheChosenLanguage) {
+    Start_Phone({"--fault", "block@2:hangup"});
+    Temp_Image_File file(Sound_Image().Build());
+
+    const Cli_Run run = Flash(file, {"--lang", "en"});
+    EXPECT_EQ(run.exit_code, 5) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "Download regions failed,error is ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "The phone was disconnected.")) << run.out;
+}
+
 TEST_F(CliAgainstPhone, ReadVersionShowsTheRecordAndEndsTheLink) {
     Start_Phone({"--record-text", kImageVersion});
     const Cli_Run run = Run_Cli({"read-version", "--port", phone.device_path()});
     EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
-    EXPECT_TRUE(Contains(run.out, std::string("Text: ") + kImageVersion + "..")) << run.out;
+    EXPECT_TRUE(Contains(run.out, std::string("Text: ") + kImageVersion + "\n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "Hex:  43 56 4C 62")) << run.out;
     EXPECT_TRUE(Wait_For_Log(files.log, "link-closed", 2000));
     EXPECT_FALSE(Log_Contains(files.log, "record-written"));
 }
 
-TEST_F(CliAgainstPhone, CtrlCDuringTheTransferClosesThePortAndExits130) {
+// Every way an update stops short ends the output with one line of the
+// tool's own, after the command's lines, in the chosen language: what
+// happened and what to do next. The version check's stops leave the phone's
+// record and flash untouched.
+TEST_F(CliAgainstPhone, EveryStopOfFlashEndsWithALineThatSaysWhyAndWhatNext) {
+    struct Row {
+        const char* name;
+        std::vector<std::string> phone;  // the phone's switches
+        const char* lang;
+        int exit_code;
+        const char* out_has;    // the command's own line (unchanged)
+        const char* last_line;  // the beginning of the tool's last line
+        bool record_kept;       // the phone's version record is not written
+    };
+    const std::string ours = "CVLbootloaderVC_M418";
+    const Row rows[] = {
+        {"version read unanswered",
+         {"--fault", "e0-ack:silent"},
+         "zh",
+         4,
+         "Read boot loader failed,error is 2",
+         "無法讀取手機版本(錯誤 2),手機未更動。",
+         true},
+        {"another model",
+         {"--record-text", "CVLbootloaderVC_M419ZHTWA00100"},
+         "en",
+         4,
+         "手機版本比對錯誤",
+         "the image is for another phone model",
+         true},
+        {"another language",
+         {"--record-text", ours + "ENUSA00100"},
+         "zh",
+         4,
+         "手機語言別與下載版本不同",
+         "映像檔的語言別與手機不同,手機未更動。",
+         true},
+        {"another variant",
+         {"--record-text", ours + "ZHTWB00100"},
+         "en",
+         4,
+         "準備開始更新",
+         "the image's version does not fit the phone's",
+         true},
+        {"first run, no record in the dump",
+         {"--marker-offset", "5000"},
+         "en",
+         4,
+         "第一次執行Vantrel",
+         "the phone's boot loader holds no version this program knows",
+         true},
+        {"first run, dump unanswered",
+         {"--fault", "d6-ack:silent"},
+         "zh",
+         4,
+         "Back up boot loader failed,error is 2",
+         "無法備份手機的開機程式(錯誤 2)",
+         true},
+        {"record write unanswered",
+         {"--record-text", ours + "ZHTWA00100", "--fault", "e1-ack:silent"},
+         "en",
+         4,
+         "Write version failed,error is 2",
+         "writing the image's version into the phone failed (error 2); the phone cannot start",
+         false},
+        {"block refused",
+         {"--fault", "block@2:refuse:0x06"},
+         "zh",
+         5,
+         "Download regions failed,error is 10",
+         "燒錄手機失敗(錯誤 10);手機在更新完成前無法開機。",
+         false},
+    };
+    Temp_Image_File file(Sound_Image().Build());
+    int row_number = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // A dump a stopped first run leaves behind is no business of the next row.
+        const std::string own_folder =
+            files.folder.string() + "/row" + std::to_string(++row_number);
+        ASSERT_EQ(mkdir(own_folder.c_str(), 0700), 0);
+        phone.stop();
+        std::remove(files.log.c_str());
+        std::remove(files.state.c_str());
+        std::remove(files.flash.c_str());
+        std::string error;
+        std::vector<std::string> args = files.args();
+        args.insert(args.end(), row.phone.begin(), row.phone.end());
+        ASSERT_TRUE(phone.start(args, &error)) << error;
+
+        const Cli_Run run = Flash(file, {"--lang", row.lang}, Options_In(own_folder));
+        EXPECT_EQ(run.exit_code, row.exit_code) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, row.out_has)) << run.out;
+        EXPECT_EQ(Last_Line(run.err).rfind(std::string("flashtool-cli: ") + row.last_line, 0), 0u)
+            << run.err;
+        EXPECT_FALSE(Contains(run.out, "flashtool-cli:")) << "the window's lines stay its own";
+        if (row.record_kept) {
+            EXPECT_FALSE(Log_Contains(files.log, "record-written"));
+            EXPECT_FALSE(Log_Contains(files.log, "regions-announced"));
+        }
+    }
+}
+
+// An image that cannot be opened is named with the reason, and the tool's
+// last line follows, before any port is touched.
+TEST(CliWithoutPhone, AnImageThatCannotBeOpenedIsNamedWithTheReason) {
+    const std::string nowhere = "--port=/dev/flashtool-no-such-port";
+    const Cli_Run missing = Run_Cli({"flash", "/nonexistent/image.bin", nowhere, "--lang=en"});
+    EXPECT_EQ(missing.exit_code, 2);
+    EXPECT_TRUE(missing.out.empty()) << missing.out;
+    EXPECT_EQ(missing.err,
+              "flashtool-cli: cannot open /nonexistent/image.bin: No such file or directory\n"
+              "flashtool-cli: the image was not loaded, the phone was not changed. Name a "
+              "readable image file and run flash again.\n");
+}
+
+// Each stop signal, sent while the blocks flow: the port is closed at once,
+// the signal is named as itself and is the exit code (128 + N), the only line
+// after the command's is the stop line, and the next update finds the port
+// free and completes.
+TEST_F(CliAgainstPhone, StopSignalsDuringTheTransferCloseThePortEachNamedAsItself) {
     // Paced so that the transfer takes several seconds.
     // It forgets a half-received block after 300 ms of silence, as a boot
     // loader does before it can be spoken to again.
     Start_Phone({"--baud", "230400", "--idle-reset-ms", "300"});
     const Image_Builder image = Sound_Image(100000, 1000);
     Temp_Image_File file(image.Build());
-    // TODO(host): stopped while it waits for a reply, the host writes at once
-    // what ends a stopped update (0x60, and 0xA5 0x60 once blocks go out),
-    // before the reply is read; mid-exchange the protocol allows only closing
-    // the port. Seen here: "host byte 135, de-ack: expected no byte before the
-    // phone's reply is read, came 0x60" (the same after the block size,
-    // "size-ack"). Where the stop lands decides which, if any, shows; these
-    // lines are left out until the host is mended.
+    // TODO(host): stopped while it waits for a reply, the program writes at
+    // once what ends a stopped update (0x60, and 0xA5 0x60 once blocks go
+    // out) before the reply is read; mid-exchange the protocol allows only
+    // closing the port. Seen here: "host byte 135, de-ack: expected no byte
+    // before the phone's reply is read, came 0x60" (the same after the block
+    // size, "size-ack"; bytes 269 and 403 for the second and third signal).
+    // Where the signal lands decides which, if any, shows; these lines are
+    // left out until the host is mended.
     known_host_deviations = {"expected no byte before the phone's reply is read, came 0x60",
                              "expected no byte before the phone's reply is read, came 0xA5"};
 
-    Cli_Options interrupt;
-    interrupt.interrupt_when_out_contains = "下載開始時間";  // the transfer has begun
-    const Cli_Run run = Run_Cli({"flash", file.Path(), "--port", phone.device_path()}, interrupt);
-    ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
-    EXPECT_EQ(run.exit_code, 130) << run.out << run.err;
-    EXPECT_TRUE(Contains(run.err, "interrupted")) << run.err;
-    EXPECT_FALSE(Contains(run.out, "更新完成!"));
-    // A blocked port read gives up at once rather than after its limit (10 s
-    // for a block reply); generous for a loaded machine.
-    EXPECT_LT(run.seconds - run.interrupted_after, 5.0);
+    struct Row {
+        int signal;
+        const char* lang;
+        const char* named;
+    };
+    for (const Row& row : {Row{SIGINT, "en", "interrupted by Ctrl-C, the port is closed"},
+                           Row{SIGTERM, "zh", "已被 SIGTERM 中斷,通訊埠已關閉"},
+                           Row{SIGHUP, "en", "interrupted by SIGHUP, the port is closed"}}) {
+        SCOPED_TRACE(row.named);
+        Cli_Options interrupt = Options();
+        interrupt.interrupt_when_out_contains = row.lang == std::string("en")
+                                                    ? "Download start at"
+                                                    : "下載開始時間";  // the transfer has begun
+        interrupt.signal = row.signal;
+        const Cli_Run run = Run_Cli(
+            {"flash", file.Path(), "--port", phone.device_path(), "--lang", row.lang}, interrupt);
+        ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
+        EXPECT_EQ(run.killed_by, 0);
+        EXPECT_EQ(run.exit_code, 128 + row.signal) << run.out << run.err;
+        EXPECT_EQ(Last_Line(run.err).find(std::string("flashtool-cli: ") + row.named), 0u)
+            << run.err;
+        EXPECT_EQ(Line_Count(run.err), 1u) << run.err;
+        EXPECT_FALSE(Contains(run.out, "error is")) << "a stop prints only its own line";
+        // A blocked port read gives up at once rather than after its limit (10 s
+        // for a block reply): 200 ms is the goal, the margin is for a loaded
+        // machine (the figure includes the program's exit).
+        const double latency = run.seconds - run.interrupted_after;
+        std::printf("signal %d to exit: %.0f ms\n", row.signal, latency * 1000);
+        EXPECT_LT(latency, 0.2 + 1.5);
+        // Once the phone has given up on the block the stop cut short.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
 
-    // The port was released: the next update finds the phone and completes,
-    // once the phone has given up on the block the interrupt cut short.
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // The port was released every time: the next update finds the phone.
     const Cli_Run again = Flash(file);
     EXPECT_EQ(again.exit_code, 0) << again.out << again.err;
+    Expect_Flash_Equals(image);
+}
+
+// The phone's last acknowledgement is late: Ctrl-C in that wait ends the
+// program with the stop line alone, not with a failure of the wait first.
+TEST_F(CliAgainstPhone, CtrlCInTheFinalWaitPrintsOnlyItsOwnLine) {
+    Start_Phone({"--fault", "final:delay:8000"});
+    Temp_Image_File file(Sound_Image().Build());
+
+    Cli_Options interrupt = Options();
+    const std::string log = files.log;
+    interrupt.interrupt_when = [&log](const Cli_Run&) {
+        return Log_Contains(log, "fault exchange=final");  // every block is in
+    };
+    const Cli_Run run =
+        Run_Cli({"flash", file.Path(), "--port", phone.device_path(), "--lang", "en"}, interrupt);
+    ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
+    EXPECT_EQ(run.exit_code, 130) << run.out << run.err;
+    EXPECT_FALSE(Contains(run.out, "error is")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "Update OK!")) << run.out;
+    EXPECT_EQ(Line_Count(run.err), 1u) << run.err;
+    EXPECT_TRUE(Contains(run.err, "interrupted by Ctrl-C")) << run.err;
+}
+
+// read-version stopped while the phone's record is on its way: named as
+// itself, and the line says that nothing was written.
+TEST_F(CliAgainstPhone, ReadVersionStoppedBySigtermSaysNothingWasWritten) {
+    Start_Phone({"--fault", "e0-record:delay:8000"});
+    Cli_Options interrupt = Options();
+    const std::string log = files.log;
+    interrupt.interrupt_when = [&log](const Cli_Run&) {
+        return Log_Contains(log, "fault exchange=e0-record");
+    };
+    interrupt.signal = SIGTERM;
+    const Cli_Run run = Run_Cli({"read-version", "--port", phone.device_path()}, interrupt);
+    ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
+    EXPECT_EQ(run.exit_code, 128 + SIGTERM) << run.out << run.err;
+    EXPECT_EQ(Last_Line(run.err),
+              "flashtool-cli: interrupted by SIGTERM, the port is closed; nothing was written to "
+              "the phone.");
+    EXPECT_TRUE(run.out.empty()) << run.out;
+}
+
+// flashtool-cli flash ... | head -1: the reader leaves after the first line.
+// The rest of the output is dropped, the update goes on to the end and the
+// exit code says how it went.
+TEST_F(CliAgainstPhone, AReaderThatLeavesEarlyDoesNotEndTheUpdate) {
+    Start_Phone();
+    const Image_Builder image = Sound_Image();
+    Temp_Image_File file(image.Build());
+
+    Cli_Options head = Options();
+    head.close_out_after_first_line = true;
+    const Cli_Run run = Run_Cli({"flash", file.Path(), "--port", phone.device_path()}, head);
+    EXPECT_EQ(run.killed_by, 0) << "killed by signal " << run.killed_by;
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_EQ(run.out.rfind("新版本: ", 0), 0u) << run.out;
     Expect_Flash_Equals(image);
 }
 
@@ -241,13 +351,18 @@ TEST(CliWithoutPhone, NoAnsweringPortEndsWithCode3AfterAllPasses) {
     const Cli_Run chinese = Run_Cli({"flash", file.Path(), "--port", missing});
     EXPECT_EQ(chinese.exit_code, 3) << chinese.out << chinese.err;
     EXPECT_TRUE(Contains(chinese.out, "無法找到通訊埠")) << chinese.out;
-    EXPECT_TRUE(Contains(chinese.err, "flashtool-cli doctor")) << chinese.err;
+    EXPECT_EQ(Last_Line(chinese.err).rfind("flashtool-cli: 找不到手機,手機未更動。", 0), 0u)
+        << chinese.err;
+    EXPECT_TRUE(Contains(chinese.err, "'flashtool-cli doctor --port " + missing + "'"))
+        << chinese.err;
     // 21 passes, each opened by a 100 ms pause: never sooner.
     EXPECT_GE(chinese.seconds, 2.0);
 
     const Cli_Run english = Run_Cli({"flash", file.Path(), "--port", missing, "--lang=en"});
     EXPECT_EQ(english.exit_code, 3);
     EXPECT_TRUE(Contains(english.out, "can find the comport")) << english.out;
+    EXPECT_EQ(Last_Line(english.err).rfind("flashtool-cli: no phone answered,", 0), 0u)
+        << english.err;
 
     const Cli_Run read = Run_Cli({"read-version", "--port", missing});
     EXPECT_EQ(read.exit_code, 3) << read.out << read.err;
@@ -286,7 +401,8 @@ TEST(CliWithoutPhone, InfoShowsASoundImageAndRefusesABrokenOne) {
 
     const Cli_Run missing = Run_Cli({"info", "/nonexistent/image.bin"});
     EXPECT_EQ(missing.exit_code, 2);
-    EXPECT_TRUE(Contains(missing.err, "cannot be opened")) << missing.err;
+    EXPECT_EQ(missing.err,
+              "flashtool-cli: cannot open /nonexistent/image.bin: No such file or directory\n");
 }
 
 TEST(CliWithoutPhone, BadUsageSaysWhyAndExits1) {

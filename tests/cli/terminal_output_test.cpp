@@ -1,17 +1,25 @@
 // What the terminal shows: memo lines and version fields on standard output,
-// the progress line on standard error only when drawing is on, and the trace
-// file's records.
+// the progress line on standard error only when drawing is on, the filter
+// that every outside text passes, the endings' texts, and the trace file's
+// records and its refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cli/flash_ending.h"
 #include "cli/terminal_view.h"
 #include "cli/text_format.h"
 #include "cli/trace_file.h"
+#include "terminal_safety.h"
 
 namespace {
 
@@ -53,17 +61,89 @@ TEST(TextFormat, ElapsedAndProgressTexts) {
     EXPECT_EQ(cli::Progress_Text(200, 100, 0.0).substr(0, 19), "100/100 bytes  100%");
 }
 
-TEST(TextFormat, RecordsAreShownSafely) {
-    const std::uint8_t record[] = {'V', '1', 0x00, 0xFF, 0x1B, '~'};
-    EXPECT_EQ(cli::Printable_Text(record), "V1...~");
-    EXPECT_EQ(cli::Hex_Text(record), "56 31 00 FF 1B 7E");
-    // Whole UTF-8 characters stay; broken or overlong ones and escapes do not
-    // reach the terminal.
-    EXPECT_EQ(cli::Displayable_Text("版本 V1"), "版本 V1");
-    EXPECT_EQ(cli::Displayable_Text("\xFF\xFF\x1B[2J"), "...[2J");
-    EXPECT_EQ(cli::Displayable_Text("\xE7\x89"), "..");       // cut short
-    EXPECT_EQ(cli::Displayable_Text("\xC0\xAF"), "..");       // overlong '/'
-    EXPECT_EQ(cli::Displayable_Text("\xED\xA0\x80"), "...");  // surrogate
+TEST(TextFormat, ControlsAndBrokenUtf8AreShownAsEscapes) {
+    struct Row {
+        std::string text;
+        std::string shown;
+    };
+    const Row rows[] = {
+        {"版本 V1 😀", "版本 V1 😀"},                                 // whole characters stay
+        {"\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},  // C0: CSI, OSC, BEL
+        {std::string("a\0b\tc\r\n", 7), "a\\x00b\\x09c\\x0d\\x0a"},
+        {"\x7f", "\\x7f"},
+        {"\xc2\x9b"
+         "31m",
+         "\\u009b31m"},  // C1: the 8-bit CSI
+        {"\xc2\x85\xc2\x80\xc2\x9f", "\\u0085\\u0080\\u009f"},
+        {"\xc2\xa0\xc3\xa9", "\xc2\xa0\xc3\xa9"},  // no-break space and é are text
+        {"abc\xe2\x80\xae"
+         "cba",
+         "abc\\u202ecba"},  // right-to-left override
+        {"\xe2\x80\xaa\xe2\x80\xac", "\\u202a\\u202c"},
+        {"\xe2\x81\xa6x\xe2\x81\xa9", "\\u2066x\\u2069"},               // isolates
+        {"\xe2\x80\x8e\xe2\x80\x8f\xd8\x9c", "\\u200e\\u200f\\u061c"},  // directional marks
+        {"\xe2\x80\xa8\xe2\x80\xa9", "\\u2028\\u2029"},  // line and paragraph separators
+        {"\xff\xfe", "\\xff\\xfe"},                      // erased flash, stray bytes
+        {"\xe7\x89", "\\xe7\\x89"},                      // cut short
+        {"\xc0\xaf", "\\xc0\\xaf"},                      // overlong '/'
+        {"\xed\xa0\x80", "\\xed\\xa0\\x80"},             // surrogate
+        {"\xf4\x90\x80\x80", "\\xf4\\x90\\x80\\x80"},    // beyond U+10FFFF
+        {"\\\\.\\COM5", "\\\\.\\COM5"},                  // backslashes are text
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(cli::Displayable_Text(row.text), row.shown) << row.shown;
+        EXPECT_EQ(cli::Displayable_Text(row.shown), row.shown) << "escapes are plain text";
+    }
+    // The program's own line breaks (the time text's) stay line breaks; a
+    // carriage return still does not.
+    EXPECT_EQ(cli::Displayable_Text("end at: Mon\n.", cli::Line_Breaks::kKept), "end at: Mon\n.");
+    EXPECT_EQ(cli::Displayable_Text("a\rb\x1b", cli::Line_Breaks::kKept), "a\\x0db\\x1b");
+}
+
+TEST(TextFormat, NoInputOfUpToThreeBytesGetsAControlThrough) {
+    std::string text;
+    for (unsigned first = 0; first < 256; ++first) {
+        for (unsigned second = 0; second < 256; ++second) {
+            text.assign({static_cast<char>(first), static_cast<char>(second)});
+            ASSERT_EQ(Raw_Control_At(cli::Displayable_Text(text)), std::string::npos) << text;
+            if (first != 0xC2 && first != 0xD8 && first != 0xE2)
+                continue;
+            for (unsigned third = 0; third < 256; ++third) {
+                text.assign({static_cast<char>(first), static_cast<char>(second),
+                             static_cast<char>(third)});
+                ASSERT_EQ(Raw_Control_At(cli::Displayable_Text(text)), std::string::npos) << text;
+            }
+        }
+    }
+}
+
+TEST(TextFormat, RecordsAreShownAsTextWithoutTheirPaddingAndAsHex) {
+    const std::uint8_t record[] = {'V', '1', 0x00, 0xFF, 0x1B, '~', 0xC2, 0x9B, 0x00, 0x00};
+    EXPECT_EQ(cli::Record_Text(record), "V1\\x00\\xff\\x1b~\\u009b");
+    EXPECT_EQ(cli::Hex_Text(record), "56 31 00 FF 1B 7E C2 9B 00 00");
+    const std::uint8_t empty[] = {0, 0, 0};
+    EXPECT_EQ(cli::Record_Text(empty), "");
+}
+
+// Every ending has both languages, and its detail where the text takes one.
+TEST(FlashEnding, EveryEndingSaysWhatHappenedInBothLanguages) {
+    std::vector<std::string> seen;
+    for (int i = 0; i <= static_cast<int>(cli::Flash_Ending::kLast); ++i) {
+        const auto ending = static_cast<cli::Flash_Ending>(i);
+        for (const Language language : {Language::kEnglish, Language::kChinese}) {
+            const std::string line = cli::Ending_Text(ending, language, "<detail>");
+            SCOPED_TRACE(line);
+            EXPECT_GT(line.size(), 40u);
+            EXPECT_EQ(line.find("{}"), std::string::npos);
+            EXPECT_EQ(line.find('\n'), std::string::npos);
+            EXPECT_EQ(line.back() == '.' || line.substr(line.size() - 3) == "。", true);
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), line), 0);
+            seen.push_back(line);
+        }
+    }
+    EXPECT_NE(cli::Ending_Text(cli::Flash_Ending::kStoppedPhoneAtRisk, Language::kEnglish, "SIGHUP")
+                  .find("interrupted by SIGHUP"),
+              std::string::npos);
 }
 
 TEST(TerminalView, MemoLinesAndVersionFieldsGoToStandardOutputInOrder) {
@@ -78,6 +158,7 @@ TEST(TerminalView, MemoLinesAndVersionFieldsGoToStandardOutputInOrder) {
     view.Print_Str_to_Memo("");
     view.Flush_Fields();
     EXPECT_EQ(out.text(), "新版本: V10\nfirst\n舊版本: V0\ncut\n\n");
+    EXPECT_EQ(view.Memo_Lines(), (std::vector<std::string>{"first", "cut", ""}));
     EXPECT_EQ(err.text(), "");
     EXPECT_EQ(view.Image_Dialog().Choose_File(), "image.bin");
 
@@ -86,6 +167,23 @@ TEST(TerminalView, MemoLinesAndVersionFieldsGoToStandardOutputInOrder) {
     english.Print_Str_to_OldTedit("V0");
     english.Show_Message_Box("Update OK!");
     EXPECT_EQ(english_out.text(), "Old version: V0\nUpdate OK!\n");
+}
+
+// The image's version (sent a byte at a time), the phone's record and a
+// port's name inside a memo line reach the terminal escaped; the time line
+// keeps its own line break.
+TEST(TerminalView, TextsFromOutsideAreEscapedWhereverTheyAreShown) {
+    Captured_Stream out, err;
+    cli::TerminalView view("x", Language::kEnglish, out.get(), err.get(), false);
+    for (const char byte : std::string("V1\xc2\x9b\xe2\x80\xae"))
+        view.Print_Str_to_Tedit(std::string_view(&byte, 1));
+    view.Print_Str_to_OldTedit("V0\x1b[2J");
+    view.Print_Str_to_Memo("找到通訊埠 /dev/tty\x1b]0;x\x07\n");
+    view.Print_Str_to_Memo("Download end at: Mon Dec 07 23:59:19 2026\n.");
+    EXPECT_EQ(out.text(),
+              "New version: V1\\u009b\\u202e\nOld version: V0\\x1b[2J\n"
+              "找到通訊埠 /dev/tty\\x1b]0;x\\x07\n\n"
+              "Download end at: Mon Dec 07 23:59:19 2026\n.\n");
 }
 
 TEST(TerminalView, ProgressLineOnlyWhenDrawingAndShownFullAfterTheBarWraps) {
@@ -131,8 +229,9 @@ TEST(TerminalView, ElapsedTimeOnlyWhenTimer1Ran) {
 TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
     const std::string path = ::testing::TempDir() + "cli-trace-test.txt";
     {
-        auto trace = cli::TraceFile::Create(path);
-        ASSERT_TRUE(trace);
+        std::string problem;
+        auto trace = cli::TraceFile::Create(path, std::nullopt, problem);
+        ASSERT_TRUE(trace) << problem;
         const std::uint8_t sync[] = {0x58};
         trace->bytes("Sync_Boot_Loader", Trace_Direction::kToPhone, sync);
         trace->bytes("Read_Phone_Version", Trace_Direction::kFromPhone, {});
@@ -141,6 +240,7 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
             block[i] = static_cast<std::uint8_t>(i);
         trace->bytes("Download_Regions", Trace_Direction::kToPhone, block);
         trace->event("Find_Phone", "open /dev/pts/9 failed");
+        EXPECT_EQ(trace->Finish(), "");
     }
     std::ifstream file(path);
     std::vector<std::string> lines;
@@ -161,7 +261,58 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
     for (std::size_t i : {2u, 3u, 4u, 7u}) {
         EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(lines[i].at(10)))) << lines[i];
     }
-    EXPECT_FALSE(cli::TraceFile::Create("/nonexistent-dir/trace.txt"));
+    std::string problem;
+    EXPECT_FALSE(cli::TraceFile::Create("/nonexistent-dir/trace.txt", std::nullopt, problem));
+    EXPECT_EQ(problem, "No such file or directory");
+}
+
+// The trace replaces a regular file's contents and nothing else: not the
+// image (by any of its names), not a link's target, FIFO, directory or device.
+TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
+    const std::string folder =
+        ::testing::TempDir() + "cli-trace-refusals-" + std::to_string(getpid());
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const std::string image = folder + "/image.bin";
+    std::ofstream(image) << "IMAGE";
+    cli::File_Identity image_identity;
+    ASSERT_EQ(cli::Image_File_Problem(image, image_identity), "");
+    ASSERT_EQ(link(image.c_str(), (folder + "/hard").c_str()), 0);
+    ASSERT_EQ(symlink("image.bin", (folder + "/to-image").c_str()), 0);
+    ASSERT_EQ(symlink("new.txt", (folder + "/to-new").c_str()), 0);
+    ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+    std::ofstream(folder + "/old.txt") << "old trace";
+
+    struct Row {
+        std::string path;
+        std::string problem;  // empty: accepted
+    };
+    const Row rows[] = {
+        {image, "it is the image file"},
+        {folder + "/hard", "it is the image file"},
+        {folder + "/../" + folder.substr(folder.rfind('/') + 1) + "/image.bin",
+         "it is the image file"},
+        {folder + "/to-image", "it is a symbolic link"},
+        {folder + "/to-new", "it is a symbolic link"},
+        {folder + "/fifo", "it is a FIFO, not a file"},
+        {folder, "it is a directory"},
+        {"/dev/full", "it is a device, not a file"},
+        {folder + "/old.txt", ""},
+        {folder + "/new.txt", ""},
+    };
+    for (const Row& row : rows) {
+        std::string problem;
+        auto trace = cli::TraceFile::Create(row.path, image_identity, problem);
+        EXPECT_EQ(problem, row.problem) << row.path;
+        EXPECT_EQ(trace != nullptr, row.problem.empty()) << row.path;
+    }
+    std::ifstream kept(image);
+    std::string contents;
+    std::getline(kept, contents);
+    EXPECT_EQ(contents, "IMAGE") << "the image is untouched";
+    std::ifstream emptied(folder + "/old.txt");
+    std::getline(emptied, contents);
+    EXPECT_EQ(contents.rfind("# flashtool-cli trace", 0), 0u) << "an old trace is replaced";
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 //                           set it (speed, then a flag word, little-endian)
 //   mess                    set the line to 9600 7E2 with RTS/CTS and XON/XOFF,
 //                           so that a test can see the port's open undo it
+//   mute MS                 read nothing for MS (the test's writes pile up and
+//                           block), then throw away whatever came meanwhile
 //
 // It becomes the session leader and takes the pty as its controlling
 // terminal, and keeps the slave open itself, so the line outlives every open
@@ -154,6 +156,15 @@ void Run_Command(const std::string& line, int slave) {
         Put32(reply, Speed_Of(cfgetospeed(&tio)));
         Put32(reply + 4, flags);
         Write_All(reply, sizeof reply);
+    } else if (std::sscanf(line.c_str(), "mute %lu", &n) == 1) {
+        Sleep_Ms(static_cast<long>(n));
+        tcflush(slave, TCIFLUSH);
+        std::uint8_t junk[4096];
+        const int flags = fcntl(g_master, F_GETFL);
+        fcntl(g_master, F_SETFL, flags | O_NONBLOCK);
+        while (read(g_master, junk, sizeof junk) > 0) {
+        }
+        fcntl(g_master, F_SETFL, flags);
     } else if (line == "mess") {
         termios tio{};
         tcgetattr(slave, &tio);

@@ -175,3 +175,67 @@ TEST_F(Win32SerialPort, OpenPurgesBytesThatWereWaiting) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stop requested from another thread (the window closing, Ctrl-C) breaks
+// into the overlapped read or write that waits, well within 200 ms, and the
+// port works on afterwards. Printed, so that the figure can be quoted.
+TEST_F(Win32SerialPort, AStopFromAnotherThreadEndsAWaitingReadOrWriteAtOnce) {
+    const std::vector<std::uint8_t> big(64 * 1024, 0x55);
+    for (const bool writing : {false, true}) {
+        SCOPED_TRACE(writing ? "write" : "read");
+        port.Clear_Stop();
+        if (writing)
+            Tell_Peer("mute 2500");  // the far end takes nothing for a while
+        Clock::time_point requested_at{};
+        std::thread closer([&] {
+            std::this_thread::sleep_for(milliseconds(300));
+            requested_at = Clock::now();
+            port.Request_Stop();
+        });
+        std::array<std::uint8_t, 1> byte{};
+        const Io_Result result = writing ? port.Write(big) : port.Read(byte, 10000);
+        const auto ended_at = Clock::now();
+        closer.join();
+        EXPECT_EQ(result.end, Io_End::kInterrupted);
+        const auto latency =
+            std::chrono::duration_cast<milliseconds>(ended_at - requested_at).count();
+        std::printf("stop latency (%s): %lld ms\n", writing ? "write" : "read",
+                    static_cast<long long>(latency));
+        EXPECT_LT(latency, 200 + 1500);  // 200 ms is the goal; the margin is for load
+        if (writing)
+            std::this_thread::sleep_for(milliseconds(2800));  // the peer drops what it had
+    }
+    port.Clear_Stop();
+    Tell_Peer("send 3 0 0");
+    std::array<std::uint8_t, 3> three{};
+    ASSERT_TRUE(port.Read(three, 3000));
+    EXPECT_EQ(three[2], Pattern_Byte(2));
+}
+
+// A write the far end does not take ends at its deadline (twice the wire
+// time at the port's speed plus the slack), short, instead of blocking.
+TEST_F(Win32SerialPort, AWriteNobodyTakesEndsAtItsDeadline) {
+    Tell_Peer("mute 6000");
+    ASSERT_TRUE(port.Set_Baud_Rate(921600));
+    port.Set_Write_Slack(300);
+    const std::vector<std::uint8_t> big(64 * 1024, 0x55);
+    const long long deadline = port.Write_Deadline_Ms(big.size());
+    const auto start = Clock::now();
+    const Io_Result result = port.Write(big);
+    const long long waited =
+        std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    EXPECT_EQ(result.end, Io_End::kTimedOut);
+    EXPECT_LT(result.count, big.size());
+    EXPECT_GE(waited, deadline - 20);  // the system's timer may round a little
+    EXPECT_LT(waited, deadline + 1500);
+    std::this_thread::sleep_for(milliseconds(6500 - waited));  // the peer drops what it had
+    port.Set_Write_Slack(5000);
+    ASSERT_TRUE(port.Set_Baud_Rate(115200));
+    Tell_Peer("send 2 0 0");
+    std::array<std::uint8_t, 2> two{};
+    EXPECT_TRUE(port.Read(two, 3000));
+}
+
+}  // namespace

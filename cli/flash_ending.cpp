@@ -1,0 +1,158 @@
+// The endings of an update that did not complete, in one table with both
+// languages, and how the command's own lines tell them apart.
+#include "cli/flash_ending.h"
+
+#include <array>
+
+namespace cli {
+namespace {
+
+struct Ending_Texts {
+    Flash_Ending ending;
+    std::string_view english;
+    std::string_view chinese;
+};
+
+// "{}" stands for the detail: an error code, a command, a signal's name.
+constexpr std::array<Ending_Texts, 15> kEndings{{
+    {Flash_Ending::kImageUnreadable,
+     "the image was not loaded, the phone was not changed. Name a readable image file and run "
+     "flash again.",
+     "映像檔未載入,手機未更動。請指定可讀取的映像檔後再執行 flash。"},
+    {Flash_Ending::kImageRefused,
+     "the image was refused (it is not an image for this phone), the phone was not changed. "
+     "Choose the right image file and run flash again.",
+     "映像檔不符(不是本機型的映像檔),手機未更動。請選擇正確的映像檔後再執行 flash。"},
+    {Flash_Ending::kPhoneNotFound,
+     "no phone answered, the phone was not changed. Switch the phone off, hold key 1, plug it "
+     "in and run flash again; run '{}' to see why each port can or cannot be used.",
+     "找不到手機,手機未更動。請將手機關機,按住按鍵1插上傳輸線後再執行 flash;執行 '{}' "
+     "可查看各通訊埠能否使用及原因。"},
+    {Flash_Ending::kVersionReadFailed,
+     "the phone's version could not be read (error {}), the phone was not changed. Unplug it, "
+     "plug it in again with key 1 held and run flash again.",
+     "無法讀取手機版本(錯誤 {}),手機未更動。請拔下手機,按住按鍵1重新連接後再執行 flash。"},
+    {Flash_Ending::kBackupFailed,
+     "the phone's boot loader could not be saved (error {}), so its version is unknown; the "
+     "phone was not changed. Unplug it, plug it in again with key 1 held and run flash again.",
+     "無法備份手機的開機程式(錯誤 {}),無法得知手機版本;手機未更動。請拔下手機,按住按鍵1"
+     "重新連接後再執行 flash。"},
+    {Flash_Ending::kNoRecordInBackup,
+     "the phone's boot loader holds no version this program knows, so the image cannot be "
+     "checked against it; the phone was not changed. Ask your service centre for an image for "
+     "this phone.",
+     "手機的開機程式中找不到可辨識的版本,無法與映像檔比對;手機未更動。請向服務中心索取"
+     "適用這支手機的映像檔。"},
+    {Flash_Ending::kVersionCodeDiffers,
+     "the image is for another phone model (its version code differs from the phone's), the "
+     "phone was not changed. Use an image made for this phone.",
+     "映像檔的機型與手機不同(版本代碼不符),手機未更動。請使用本機型的映像檔。"},
+    {Flash_Ending::kLanguageDiffers,
+     "the image is for another language than the phone's, the phone was not changed. Use an "
+     "image in the phone's language.",
+     "映像檔的語言別與手機不同,手機未更動。請使用與手機相同語言別的映像檔。"},
+    {Flash_Ending::kCheckedByteDiffers,
+     "the image's version does not fit the phone's (their variant letters differ), the phone "
+     "was not changed. Use an image made for this phone.",
+     "映像檔的版本與手機不相符(版本類別不同),手機未更動。請使用本機型的映像檔。"},
+    {Flash_Ending::kVersionCheckStopped,
+     "the version check stopped the update, the phone was not changed. Read the lines above, "
+     "then run flash again.",
+     "版本檢查未通過,更新已停止;手機未更動。請參考上方訊息後再執行 flash。"},
+    {Flash_Ending::kVersionWriteFailed,
+     "writing the image's version into the phone failed (error {}); the phone cannot start "
+     "until it is updated. Unplug it, plug it in again with key 1 held and run flash again.",
+     "寫入手機版本失敗(錯誤 {});手機在更新完成前無法開機。請拔下手機,按住按鍵1重新連接後"
+     "再執行 flash。"},
+    {Flash_Ending::kProgrammingFailed,
+     "programming the phone's flash failed (error {}); the phone cannot start until it is "
+     "updated. Unplug it, plug it in again with key 1 held and run flash again.",
+     "燒錄手機失敗(錯誤 {});手機在更新完成前無法開機。請拔下手機,按住按鍵1重新連接後再執行 "
+     "flash。"},
+    {Flash_Ending::kStoppedPhoneUnchanged,
+     "interrupted by {}, the port is closed; the phone was not changed. Run flash again when "
+     "you are ready.",
+     "已被 {} 中斷,通訊埠已關閉;手機未更動。準備好後請再執行 flash。"},
+    {Flash_Ending::kStoppedPhoneAtRisk,
+     "interrupted by {}, the port is closed; the phone cannot start until it is updated. Run "
+     "flash again.",
+     "已被 {} 中斷,通訊埠已關閉;手機在更新完成前無法開機。請再執行 flash。"},
+    {Flash_Ending::kStoppedReadOnly,
+     "interrupted by {}, the port is closed; nothing was written to the phone.",
+     "已被 {} 中斷,通訊埠已關閉;未寫入任何資料到手機。"},
+}};
+
+bool Has_Line(const std::vector<std::string>& memo, std::string_view text) {
+    for (const std::string& line : memo) {
+        if (line == text)
+            return true;
+    }
+    return false;
+}
+
+// Why the version check stopped the update: a failed exchange names itself
+// in a line with its code; otherwise the records' comparison decided.
+Ending Version_Check_Ending(const Flash_Result& result) {
+    const Download_Stop& stop = result.stop;
+    const std::string code = std::to_string(stop.code);
+    if (stop.step == Download_Step::kWriteVersion)
+        return {Flash_Ending::kVersionWriteFailed, code};
+    if (stop.step == Download_Step::kReadVersion)
+        return {Flash_Ending::kVersionReadFailed, code};
+    if (stop.step != Download_Step::kCompare)
+        return {Flash_Ending::kVersionCheckStopped, {}};
+    switch (static_cast<boot::Compare_Result>(stop.code)) {
+        case boot::Compare_Result::kFirstRun:
+            if (stop.backup_code != 0)
+                return {Flash_Ending::kBackupFailed, std::to_string(stop.backup_code)};
+            return {Flash_Ending::kNoRecordInBackup, {}};
+        case boot::Compare_Result::kVersionCodeDiffers:
+            return {Flash_Ending::kVersionCodeDiffers, {}};
+        case boot::Compare_Result::kLanguageDiffers:
+            return {Flash_Ending::kLanguageDiffers, {}};
+        case boot::Compare_Result::kCheckedByteDiffers:
+            return {Flash_Ending::kCheckedByteDiffers, {}};
+        case boot::Compare_Result::kGoOn:
+            break;
+    }
+    return {Flash_Ending::kVersionCheckStopped, {}};
+}
+
+}  // namespace
+
+Ending Ending_Of(const Flash_Result& result) {
+    switch (result.outcome) {
+        case Download_Outcome::kImageNotLoaded:
+            // The file opened before the update began: a silent refusal is
+            // one of its header (a version length with bit 15 set).
+            if (Has_Line(result.memo, text::kReopenFailed))
+                return {Flash_Ending::kImageUnreadable, {}};
+            return {Flash_Ending::kImageRefused, {}};
+        case Download_Outcome::kPhoneNotFound:
+            return {Flash_Ending::kPhoneNotFound, {}};
+        case Download_Outcome::kStoppedBeforeProgramming:
+            return Version_Check_Ending(result);
+        case Download_Outcome::kProgrammingFailed:
+            return {Flash_Ending::kProgrammingFailed, std::to_string(result.stop.code)};
+        case Download_Outcome::kUpdated:
+        case Download_Outcome::kAlreadyRunning:
+        case Download_Outcome::kStopped:
+            break;
+    }
+    return {result.phone_touched ? Flash_Ending::kStoppedPhoneAtRisk
+                                 : Flash_Ending::kStoppedPhoneUnchanged,
+            {}};
+}
+
+std::string Ending_Text(Flash_Ending ending, Language language, std::string_view detail) {
+    std::string line;
+    for (const Ending_Texts& texts : kEndings) {
+        if (texts.ending == ending)
+            line = text::By_Language(language, texts.english, texts.chinese);
+    }
+    if (const std::size_t slot = line.find("{}"); slot != std::string::npos)
+        line.replace(slot, 2, detail);
+    return line;
+}
+
+}  // namespace cli

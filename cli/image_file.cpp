@@ -1,0 +1,21 @@
+// Names an image that cannot be read, and why, instead of leaving the loader
+// to fail without a word.
+#include "cli/image_file.h"
+
+#include <cstdio>
+
+#include "cli/text_format.h"
+
+namespace cli {
+
+std::optional<File_Identity> Check_Image_File(const std::string& path) {
+    File_Identity identity;
+    const std::string problem = Image_File_Problem(path, identity);
+    if (problem.empty())
+        return identity;
+    std::fprintf(stderr, "flashtool-cli: cannot open %s: %s\n", Displayable_Text(path).c_str(),
+                 problem.c_str());
+    return std::nullopt;
+}
+
+}  // namespace cli

@@ -1,0 +1,50 @@
+#!/bin/sh
+# flashtool-cli.exe under Wine (scripts/test-windows) against the virtual
+# phone on the COM port the script maps: --port takes COMn in any case and
+# the \\.\COMn form, opens the port, and names it COMn in every message.
+# Usage: wine_port_names.sh WINE FLASHTOOL-CLI.EXE
+set -u
+wine=$1
+cli=$2
+n=${FLASHTOOL_WINE_PHONE_PORT:?scripts/test-windows maps the phone and names its port}
+failed=0
+
+# expect CODE TEXT COMMAND...: COMMAND exits with CODE and prints TEXT.
+expect() {
+    code=$1
+    text=$2
+    shift 2
+    out=$("$wine" "$cli" "$@" 2>&1)
+    status=$?
+    if [ "$status" -ne "$code" ]; then
+        printf 'FAILED (exit code %s, not %s): %s\n%s\n' "$status" "$code" "$*" "$out"
+        failed=1
+        return
+    fi
+    case $out in
+        *"$text"*) printf 'ok: %s -> %s\n' "$*" "$text" ;;
+        *) printf "FAILED: %s does not print '%s'\n%s\n" "$*" "$text" "$out"; failed=1 ;;
+    esac
+}
+
+expect 0 "Port: COM$n" read-version --port "COM$n"
+expect 0 "Port: COM$n" read-version --port "com$n"
+expect 0 "Port: COM$n" read-version --port "\\\\.\\COM$n"
+expect 0 "COM$n (\\\\.\\COM$n)" doctor --port "COM$n"
+expect 0 "the phone search can use it" doctor --port "COM$n"
+expect 0 "on Windows COM5 (or \\\\.\\COM5)" flash --help
+
+# An image for another language: the update stops at the version check,
+# after the found line, whatever record the phone holds.
+be32() { printf "\\$(printf %03o $(($1 >> 24 & 255)))\\$(printf %03o $(($1 >> 16 & 255)))"
+         printf "\\$(printf %03o $(($1 >> 8 & 255)))\\$(printf %03o $(($1 & 255)))"; }
+image=port-names-image.bin
+{
+    printf '\000\067\000\036%s\245' CVLbootloaderVC_M418ENUSA00101  # lengths 55 and 30
+    be32 $((0x10000)); be32 $((0x1000F)); printf '\245\245\245\245'
+    be32 $((0x20000)); be32 $((0x2000F))
+    printf '0123456789abcdef0123456789abcdef'
+} >"$image"
+expect 4 "找到通訊埠 COM$n" flash "$image" --port "\\\\.\\COM$n" --lang en
+rm -f "$image"
+exit $failed
