@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <span>
 #include <string>
@@ -26,6 +27,12 @@
 #include "bootloader/results.h"
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
+
+// A port the phone search could not use, and why: no permission, held by
+// another program, not a serial port, or this program's own terminal.
+struct Refused_Port : Port_Candidate {
+    Open_Refusal reason = Open_Refusal::kNone;
+};
 
 class CComport : public SerialPort {
   public:
@@ -43,8 +50,8 @@ class CComport : public SerialPort {
     // Only tests shrink the protocol's time limits.
     void Set_Time_Limits(const boot::Time_Limits& limits) { m_limits = limits; }
     const boot::Time_Limits& Time_Limits() const { return m_limits; }
-    // Ports the last search could not open for lack of permission.
-    const std::vector<Port_Candidate>& Refused_Ports() const { return m_refused_ports; }
+    // Ports the last search was refused, each once, with the reason.
+    const std::vector<Refused_Port>& Refused_Ports() const { return m_refused_ports; }
 
     // ---- Boot-loader link (link.cpp) ----
     bool Find_Phone(Port_Candidate* port);
@@ -58,9 +65,11 @@ class CComport : public SerialPort {
     boot::Compare_Result Compare_Version(const Version_Record& image_version,
                                          const Version_Record& phone_version);
     static int Digits_To_Int(const char* digits, int count);
-    boot::Backup_Result Backup_Boot_Loader(const std::string& backup_path);
-    boot::Find_Backup_Result Find_Version_In_Backup(const std::string& path,
-                                                    std::string_view marker,
+    // Writes one dump into dump, a file the caller made for this run and
+    // keeps open; null: no file, and the phone is not asked.
+    boot::Backup_Result Backup_Boot_Loader(std::FILE* dump);
+    // Takes the record from the first 4096 bytes of that same file.
+    boot::Find_Backup_Result Find_Version_In_Backup(std::FILE* dump, std::string_view marker,
                                                     Version_Record& destination);
     boot::Write_Version_Result Write_Phone_Version(const Version_Record& image_version);
 
@@ -88,6 +97,7 @@ class CComport : public SerialPort {
         return Read_Failed(write, step_result);
     }
 
+    void Remember_Refusal(const Port_Candidate& candidate, Open_Refusal reason);
     Io_Result Read_Byte(std::uint8_t& byte, std::uint32_t timeout_ms);
     Io_Result Write_Byte(std::uint8_t byte);
     // Writes a command byte and reads the boot loader's consent within
@@ -100,5 +110,5 @@ class CComport : public SerialPort {
     ProgressBar* m_progress_bar = nullptr;  // not owned
     MessageOutput* m_output = nullptr;      // not owned
     boot::Time_Limits m_limits = boot::kProtocolTimeLimits;
-    std::vector<Port_Candidate> m_refused_ports;
+    std::vector<Refused_Port> m_refused_ports;
 };

@@ -37,15 +37,11 @@ bool CComport::Find_Phone(Port_Candidate* port) {
             if (Stop_Requested())
                 break;
             if (!Open(candidate.device_path)) {
-                // Remember ports we may not open, so the caller can tell the
-                // user why the phone was not found; each port once.
-                if (Last_Open_Was_Refused() &&
-                    std::none_of(m_refused_ports.begin(), m_refused_ports.end(),
-                                 [&](const Port_Candidate& known) {
-                                     return known.device_path == candidate.device_path;
-                                 })) {
-                    m_refused_ports.push_back(candidate);
-                }
+                // Remember ports we may not use (no permission, in use, not a
+                // serial port), so the caller can tell the user why the phone
+                // was not found; each port once, with its latest reason.
+                if (const Open_Refusal reason = Last_Open_Refusal(); reason != Open_Refusal::kNone)
+                    Remember_Refusal(candidate, reason);
                 continue;
             }
             if (Sync_Boot_Loader()) {
@@ -94,4 +90,18 @@ bool CComport::End_Link() {
     // Also after a stop: the boot loader is told that the host is gone.
     const Stop_Signal::Unstoppable last_byte(Stop_Request());
     return static_cast<bool>(Write_Byte(boot::kEndLink));
+}
+
+void CComport::Remember_Refusal(const Port_Candidate& candidate, Open_Refusal reason) {
+    const auto known = std::find_if(
+        m_refused_ports.begin(), m_refused_ports.end(),
+        [&](const Refused_Port& port) { return port.device_path == candidate.device_path; });
+    if (known != m_refused_ports.end()) {
+        known->reason = reason;
+        return;
+    }
+    Refused_Port refused;
+    static_cast<Port_Candidate&>(refused) = candidate;
+    refused.reason = reason;
+    m_refused_ports.push_back(refused);
 }

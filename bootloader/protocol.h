@@ -38,6 +38,7 @@ inline constexpr std::uint8_t kRegionCount = 0x02;         // regions announced 
 inline constexpr std::uint32_t kBlockSize = 32768;         // flash data block, bytes
 inline constexpr std::uint32_t kDumpBufferSize = 2048;     // receive buffer for dump blocks, bytes
 inline constexpr std::uint32_t kDumpSearchSize = 4096;     // bytes of the dump file searched for the record
+inline constexpr std::uint32_t kMaxDumpBytes = 16u << 20;  // largest dump taken (N times S): 16 MiB
 inline constexpr int kSyncCycles = 20;                     // handshake cycles per port
 inline constexpr int kSearchPasses = 21;                   // passes of the phone search
 inline constexpr int kMaxResends = 3;                      // resends of one block before the abort byte

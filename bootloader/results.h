@@ -42,9 +42,10 @@ enum class Backup_Result : int {
     kNotAcknowledged = 3,
     kNoBlockCount = 4,
     kNoBlockOrSize = 5,  // block size, or a block, not received
-    kFileFailed = 6,     // the dump file could not be opened, written or closed
+    kFileFailed = 6,     // no new dump file could be created, or it could not be written
     kBlockTooLarge = 7,  // block size above the 2048-byte receive buffer
     kSizeOverflow = 8,   // block count times block size beyond 32 bits
+    kDumpTooLarge = 9,   // block count times block size above 16 MiB: nothing written
     kWriteTimedOut = kWriteTimedOutCode,
     kStopped = kStoppedCode,
 };
@@ -52,7 +53,7 @@ enum class Backup_Result : int {
 // The record taken from the dump file.
 enum class Find_Backup_Result : int {
     kOk = 0,
-    kTooShort = 1,  // the file cannot be opened or holds fewer than 4096 bytes
+    kTooShort = 1,  // no file, or it holds fewer than 4096 bytes
     kNoMarker = 2,  // no marker with a whole record after it in those bytes
 };
 

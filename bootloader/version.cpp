@@ -5,8 +5,10 @@
 // Result codes: results.h.
 //
 // The dump's header comes from the phone and is not trusted: it is checked
-// against the receive buffer and against 32-bit overflow before any block is
-// read.
+// against the receive buffer, against 32-bit overflow and against the largest
+// dump taken (16 MiB) before any block is read. The dump goes into a file the
+// caller created for this run alone, and the record is read back from that
+// same file.
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -18,7 +20,6 @@
 #include "bootloader/byte_order.h"
 #include "bootloader/comport.h"
 #include "bootloader/notices.h"
-#include "serial/file_handle.h"
 
 namespace {
 
@@ -112,13 +113,12 @@ int CComport::Digits_To_Int(const char* digits, int count) {
     return static_cast<int>(value);
 }
 
-boot::Backup_Result CComport::Backup_Boot_Loader(const std::string& backup_path) {
+boot::Backup_Result CComport::Backup_Boot_Loader(std::FILE* dump) {
     using Result = boot::Backup_Result;
     Operation_Scope scope(*this, "Backup_Boot_Loader");
     // Without a file to keep it in, the dump is not asked for at all: the
     // phone then has nothing pending and the next command finds it in step.
-    File_Handle file(std::fopen(backup_path.c_str(), "ab+"));
-    if (!file)
+    if (dump == nullptr)
         return Result::kFileFailed;
 
     if (const auto result = Command_With_Ack<Result>(boot::kReadBootLoader, m_limits.version_ack);
@@ -140,6 +140,10 @@ boot::Backup_Result CComport::Backup_Boot_Loader(const std::string& backup_path)
         return Result::kSizeOverflow;
     }
     const std::uint32_t total = block_count * block_size;
+    // A boot loader is far smaller; a phone that announces more would only
+    // fill the disk.
+    if (total > boot::kMaxDumpBytes)
+        return Result::kDumpTooLarge;
 
     // Each block goes to the file before the next is read: the dump is never
     // held in memory as a whole. When the file refuses a block, the rest of
@@ -149,34 +153,31 @@ boot::Backup_Result CComport::Backup_Boot_Loader(const std::string& backup_path)
     const std::span<std::uint8_t> block(buffer.data(), block_size);
     bool file_ok = true;
     for (std::uint32_t received = 0; received < total; received += block_size) {
-        if (const Io_Result read = Read(block, m_limits.dump_block); !read)
+        if (const Io_Result read = Read(block, m_limits.dump_block); !read) {
+            std::fflush(dump);
             return Read_Failed(read, Result::kNoBlockOrSize);
-        if (file_ok && std::fwrite(block.data(), 1, block.size(), file.get()) != block.size()) {
-            file_ok = false;
         }
+        if (file_ok && std::fwrite(block.data(), 1, block.size(), dump) != block.size())
+            file_ok = false;
     }
-    // Closing flushes the last bytes; a full disk may only show here.
-    if (std::fclose(file.release()) != 0)
+    // A full disk may only show when the last bytes are flushed.
+    if (std::fflush(dump) != 0)
         file_ok = false;
     return file_ok ? Result::kOk : Result::kFileFailed;
 }
 
-boot::Find_Backup_Result CComport::Find_Version_In_Backup(const std::string& path,
-                                                          std::string_view marker,
+boot::Find_Backup_Result CComport::Find_Version_In_Backup(std::FILE* dump, std::string_view marker,
                                                           Version_Record& destination) {
     using Result = boot::Find_Backup_Result;
     Operation_Scope scope(*this, "Find_Version_In_Backup");
+    // Only the file's first 4096 bytes are searched; the file holds this
+    // run's dump alone, so the record cannot come from an older one.
     std::array<std::uint8_t, boot::kDumpSearchSize> head{};
-    {
-        File_Handle file(std::fopen(path.c_str(), "rb"));
-        if (!file)
-            return Result::kTooShort;
-        if (std::fread(head.data(), 1, head.size(), file.get()) != head.size())
-            return Result::kTooShort;
+    if (dump == nullptr || std::fseek(dump, 0, SEEK_SET) != 0 ||
+        std::fread(head.data(), 1, head.size(), dump) != head.size()) {
+        return Result::kTooShort;
     }
 
-    // Only the file's first 4096 bytes are searched: with an older dump still
-    // in the file, the record comes from that older dump.
     if (marker.empty())
         return Result::kNoMarker;
     const auto marker_bytes =

@@ -75,76 +75,6 @@ bool Group_Lists_User(gid_t gid, const std::string& user) {
     return account != nullptr && account->pw_gid == gid;
 }
 
-std::string Process_Name(const std::string& pid) {
-    std::ifstream comm("/proc/" + pid + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name.empty() ? "?" : name;
-}
-
-bool Is_Number(std::string_view text) {
-    if (text.empty())
-        return false;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
-// Programs (other than this one) with the device open, from /proc/<pid>/fd.
-// Only processes this user may inspect are seen.
-std::vector<std::string> Holders_Of(const std::string& device_path) {
-    std::vector<std::string> holders;
-    char resolved[PATH_MAX];
-    if (realpath(device_path.c_str(), resolved) == nullptr)
-        return holders;
-    const std::string self = std::to_string(getpid());
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return holders;
-    while (const dirent* process = readdir(proc)) {
-        const std::string pid = process->d_name;
-        if (!Is_Number(pid) || pid == self)
-            continue;
-        const std::string fd_dir = "/proc/" + pid + "/fd";
-        DIR* fds = opendir(fd_dir.c_str());
-        if (fds == nullptr)
-            continue;
-        while (const dirent* fd = readdir(fds)) {
-            if (!Is_Number(fd->d_name))
-                continue;
-            char target[PATH_MAX];
-            const std::string link = fd_dir + "/" + fd->d_name;
-            const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-            if (length <= 0)
-                continue;
-            target[length] = '\0';
-            if (std::strcmp(target, resolved) == 0) {
-                holders.push_back(Process_Name(pid) + " (pid " + pid + ")");
-                break;
-            }
-        }
-        closedir(fds);
-    }
-    closedir(proc);
-    return holders;
-}
-
-std::vector<std::string> Pids_Named(std::string_view wanted) {
-    std::vector<std::string> pids;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr)
-        return pids;
-    while (const dirent* process = readdir(proc)) {
-        const std::string pid = process->d_name;
-        if (Is_Number(pid) && Process_Name(pid) == wanted)
-            pids.push_back(pid);
-    }
-    closedir(proc);
-    return pids;
-}
-
 // "it is a FIFO, not a file": why a path of this type is no file to read or write.
 std::string Not_A_File(mode_t mode) {
     if (S_ISDIR(mode))
@@ -305,17 +235,22 @@ Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
 
     const bool opened = port.Open(path);
     const int error = opened ? 0 : port.Last_Open_Error();
+    const Open_Refusal refusal = opened ? Open_Refusal::kNone : port.Last_Open_Refusal();
     port.Close();
-    const std::vector<std::string> holders = Holders_Of(path);
+    const std::vector<std::string> holders = platform::Port_Holders(path);
 
     if (opened) {
         diagnosis.usable = true;
         diagnosis.lines.push_back("opens and takes the line settings: the phone search can use it");
-    } else if (error == EACCES || error == EPERM) {
+    } else if (refusal == Open_Refusal::kNoPermission) {
         diagnosis.lines.push_back("open refused: permission denied");
         Explain_Permission(path, info, diagnosis);
-    } else if (error == EBUSY || error == EWOULDBLOCK) {
+    } else if (refusal == Open_Refusal::kInUse) {
         diagnosis.lines.push_back("open refused: another program holds the port");
+    } else if (refusal == Open_Refusal::kNotASerialPort) {
+        diagnosis.lines.push_back("open refused: not a serial port");
+    } else if (refusal == Open_Refusal::kOwnTerminal) {
+        diagnosis.lines.push_back("open refused: it is the terminal this program runs in");
     } else if (error != 0) {
         diagnosis.lines.push_back("open failed: " + std::string(std::strerror(error)));
     } else {
@@ -330,7 +265,7 @@ Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
 
 std::vector<std::string> Diagnose_System() {
     std::vector<std::string> lines;
-    const std::vector<std::string> pids = Pids_Named("ModemManager");
+    const std::vector<std::string> pids = platform::Processes_Named("ModemManager");
     if (pids.empty()) {
         lines.push_back("ModemManager: not running");
     } else {

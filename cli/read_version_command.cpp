@@ -6,6 +6,7 @@
 #include "cli/exit_codes.h"
 #include "cli/port_session.h"
 #include "cli/text_format.h"
+#include "download/download_command.h"
 
 namespace cli {
 namespace {
@@ -30,10 +31,8 @@ int Run_Read_Version(const Arguments& args) {
         if (session.Stopped())
             return session.Report_Stop(Flash_Ending::kStoppedReadOnly, Language::kEnglish);
         std::fprintf(stderr, "No phone answered on any port.\n");
-        for (const Port_Candidate& refused : port.Refused_Ports()) {
-            std::fprintf(stderr, "%s: permission refused; 'flashtool-cli doctor' shows the fix.\n",
-                         Displayable_Text(refused.display_name).c_str());
-        }
+        for (const std::string& line : Refused_Ports_Lines(port.Refused_Ports()))
+            std::fprintf(stderr, "%s\n", Displayable_Text(line).c_str());
         session.Note("exit code 3");
         session.Finish_Trace();
         return kExitPhoneNotFound;

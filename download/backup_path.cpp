@@ -1,5 +1,4 @@
-// The dump file's location: drive D on Windows when it is writable, else the
-// temporary directory.
+// The dump file's place and its fresh start on every first run.
 #include "download/backup_path.h"
 
 #include <cstdio>
@@ -10,46 +9,61 @@
 
 namespace {
 
-constexpr char kBackupFileName[] = "VANTREL";
+namespace fs = std::filesystem;
 
-std::string Temp_Directory_Path() {
+// Numbered names beyond this many mean something is wrong with the place.
+constexpr int kMaxKeptDumps = 999;
+
+bool Exists(const fs::path& path) {
     std::error_code error;
-    std::filesystem::path directory = std::filesystem::temp_directory_path(error);
-    if (error)
-        directory = ".";
-    return (directory / kBackupFileName).string();
-}
-
-// True when path can be opened for appending; the file is created if absent.
-bool Can_Append(const std::string& path) {
-    [[maybe_unused]] const platform::Quiet_Drive_Errors quiet;
-    std::FILE* file = std::fopen(path.c_str(), "ab+");
-    if (file == nullptr)
-        return false;
-    std::fclose(file);
-    return true;
+    return fs::exists(fs::symlink_status(path, error));
 }
 
 }  // namespace
 
-std::vector<std::string> Backup_Path_Candidates() {
-    std::vector<std::string> candidates;
-    for (const std::string& directory : platform::Preferred_Dump_Directories())
-        candidates.push_back(directory + kBackupFileName);
-    candidates.push_back(Temp_Directory_Path());
-    return candidates;
-}
-
-std::string Choose_Backup_Path(const std::vector<std::string>& candidates) {
-    for (const std::string& path : candidates) {
-        if (Can_Append(path))
-            return path;
+bool Move_Aside(const std::string& path, std::string& moved_to) {
+    moved_to.clear();
+    if (!Exists(path))
+        return true;
+    // Only this program writes these names, and the port it is named after is
+    // held for the run, so the free name stays free until the rename.
+    for (int number = 1; number <= kMaxKeptDumps; ++number) {
+        const std::string candidate = path + "." + std::to_string(number);
+        if (Exists(candidate))
+            continue;
+        std::error_code error;
+        fs::rename(path, candidate, error);  // renames a link itself, never its target
+        if (error)
+            return false;
+        moved_to = candidate;
+        return true;
     }
-    return candidates.empty() ? std::string() : candidates.back();
+    return false;
 }
 
-std::string Choose_Backup_Path() {
-    return Choose_Backup_Path(Backup_Path_Candidates());
+Dump_File Start_Dump(const std::string& device_path, const std::vector<std::string>& directories) {
+    [[maybe_unused]] const platform::Quiet_Drive_Errors quiet;
+    Dump_File dump;
+    const std::string name = platform::Dump_File_Name(device_path);
+    for (const std::string& directory : directories) {
+        dump.path = (fs::path(directory) / name).string();
+        if (!platform::Prepare_Dump_Directory(directory))
+            continue;
+        std::string moved_to;
+        const bool free = Move_Aside(dump.path, moved_to);
+        if (!moved_to.empty())
+            dump.moved_aside = moved_to;
+        if (!free)
+            continue;
+        dump.file.reset(platform::Create_New_File(dump.path));
+        if (dump.file)
+            return dump;
+    }
+    return dump;
+}
+
+Dump_File Start_Dump(const std::string& device_path) {
+    return Start_Dump(device_path, platform::Dump_Directories());
 }
 
 void Remove_Backup_File(const std::string& path) {

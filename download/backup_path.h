@@ -1,24 +1,38 @@
-// Where the first-run boot-loader dump goes.
+// Where the first-run boot-loader dump goes, and how each first run gets a
+// file of its own.
 //
 // On Windows the dump has always been "d:\VANTREL". Many PCs today have no
-// drive D, or D is a card reader or an optical drive; there the file cannot be
-// created and a first update could never succeed, so the dump then goes to
-// "VANTREL" in the system's temporary directory. Elsewhere it always goes to
-// the temporary directory. The path chosen for a command is the one the dump
-// is written to, searched and deleted again.
+// drive D, or D is a card reader or an optical drive; there the dump goes to
+// "VANTREL" in the system's temporary directory instead. On Linux it goes to
+// a directory of the user's own, under a name that says which port it came
+// from ("VANTREL-ttyACM0"). The places are the platform's (serial/platform.h).
+//
+// Each first run dumps into a new file. Whatever lies at the name already -
+// the dump of an earlier run that stopped, or anything else - is never opened:
+// it is kept, moved aside to the first free numbered name ("VANTREL-ttyACM0.1",
+// ".2", ...), and the record is taken from this run's dump alone.
 #pragma once
 
 #include <string>
 #include <vector>
 
-// The places to try, most preferred first.
-std::vector<std::string> Backup_Path_Candidates();
+#include "serial/file_handle.h"
 
-// The first candidate that can be opened for appending ("ab+"; this creates
-// an empty file where none was). When none can, the last candidate, so that
-// the dump itself fails and says so.
-std::string Choose_Backup_Path(const std::vector<std::string>& candidates);
-std::string Choose_Backup_Path();
+struct Dump_File {
+    std::string path;         // where this run's dump is (the last place tried when none took it)
+    File_Handle file;         // open for writing and reading; null when no place took a file
+    std::string moved_aside;  // where what lay at path before was moved; empty: nothing was there
+};
+
+// A new, empty dump file for the phone on the port at device_path, in the
+// first of the directories that takes one.
+Dump_File Start_Dump(const std::string& device_path, const std::vector<std::string>& directories);
+Dump_File Start_Dump(const std::string& device_path);
+
+// Moves whatever is at path (never opening it) to path.1, path.2, ..., the
+// first free name. True when path is free now; moved_to says where what lay
+// there went (empty: nothing was there).
+bool Move_Aside(const std::string& path, std::string& moved_to);
 
 // Deletes the file at path if there is one; a missing file is no error.
 void Remove_Backup_File(const std::string& path);

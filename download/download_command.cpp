@@ -10,6 +10,11 @@
 // English line with its code, and the command finishes as after a transfer
 // (link closed, port closed, bar hidden, end line) but without the success box.
 //
+// On a first run the phone's boot loader is dumped into a new file of this
+// command's own (backup_path.h) and the record is taken from it alone. The
+// file is removed once the phone holds the image's record; a command that
+// ends before keeps it and names it once.
+//
 // A stop (the window closing, Ctrl-C) ends the command at the next port call
 // without a failure line of its own: the front end says why it stopped. The
 // link is closed with its closing byte and the port released.
@@ -18,6 +23,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "bootloader/protocol.h"
@@ -75,26 +81,51 @@ int Total_Bytes(const Image_Region& first, const Image_Region& second) {
 
 }  // namespace
 
-std::string Refused_Ports_Line(const std::vector<Port_Candidate>& refused) {
-    if (refused.empty())
-        return {};
+std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& refused) {
+    std::vector<std::string> lines;
+    std::vector<const Refused_Port*> no_permission;
+    for (const Refused_Port& port : refused) {
+        switch (port.reason) {
+            case Open_Refusal::kNoPermission:
+                no_permission.push_back(&port);
+                break;
+            case Open_Refusal::kInUse: {
+                // Who holds it is looked up now, where the system says.
+                const std::vector<std::string> holders = platform::Port_Holders(port.device_path);
+                std::string line = port.display_name + std::string(text::kPortInUse);
+                for (std::size_t i = 0; i < holders.size(); ++i)
+                    line += (i == 0 ? "" : ", ") + holders[i];
+                if (holders.empty())
+                    line += text::kPortInUseByUnknown;
+                lines.push_back(line + std::string(text::kPortInUseFix));
+                break;
+            }
+            case Open_Refusal::kNotASerialPort:
+                lines.push_back(port.display_name + std::string(text::kNotASerialPort));
+                break;
+            case Open_Refusal::kOwnTerminal:
+                lines.push_back(port.display_name + std::string(text::kOwnTerminal));
+                break;
+            case Open_Refusal::kNone:
+                break;
+        }
+    }
+    if (no_permission.empty())
+        return lines;
     std::string line(text::kPortsRefused);
-    for (std::size_t i = 0; i < refused.size(); ++i) {
+    for (std::size_t i = 0; i < no_permission.size(); ++i) {
         if (i != 0)
             line += ", ";
-        line += refused[i].display_name;
+        line += no_permission[i]->display_name;
     }
-    if (platform::Refused_Port_Is_In_Use()) {
-        line += text::kPortsInUse;
-        return line;
-    }
-    const std::string group = platform::Device_Group(refused.front().device_path);
+    const std::string group = platform::Device_Group(no_permission.front()->device_path);
     line += text::kPortsRefusedGroup;
     line += group;
     line += text::kPortsRefusedCommand;
     line += group;
     line += text::kPortsRefusedLogin;
-    return line;
+    lines.insert(lines.begin(), line);
+    return lines;
 }
 
 DownloadCommand::DownloadCommand(CComport& port, DownloadView& view) : m_port(port), m_view(view) {
@@ -118,6 +149,7 @@ Download_Outcome DownloadCommand::Run() {
     m_running = true;
     m_phone_touched = false;
     m_last_stop = {};
+    m_dump_kept = false;
     Set_Phase(Update_Phase::kPreparing);
 
     m_view.Set_Elapsed_Seconds(0);
@@ -142,9 +174,8 @@ Download_Outcome DownloadCommand::Run() {
             return Stopped();
         m_view.Print_Str_to_Memo(
             text::By_Language(m_view.Language_Flag(), text::kNotFoundEn, text::kNotFoundZh));
-        const std::string refused = Refused_Ports_Line(m_port.Refused_Ports());
-        if (!refused.empty())
-            m_view.Print_Str_to_Memo(refused);
+        for (const std::string& line : Refused_Ports_Lines(m_port.Refused_Ports()))
+            m_view.Print_Str_to_Memo(line);
         Stopped_At(Download_Step::kSearch);
         return Download_Outcome::kPhoneNotFound;
     }
@@ -157,17 +188,19 @@ Download_Outcome DownloadCommand::Run() {
     m_view.Progress_Bar().set_position(0);
     m_view.Set_Progress_Visible(true);
 
-    switch (Check_Versions()) {
+    switch (Check_Versions(phone)) {
         case Check::kPassed:
             break;
         case Check::kFailed:
+            Name_Kept_Dump();
             return Download_Outcome::kStoppedBeforeProgramming;
         case Check::kStopped:
+            Name_Kept_Dump();
             return Stopped();
     }
 
     idle.Start_Timer1();
-    Delete_Backup_Files();
+    Delete_Dump();
 
     const bool programmed = Program_Flash();
     const bool stopped = m_port.Stop_Requested();
@@ -201,7 +234,7 @@ Download_Outcome DownloadCommand::Stopped() {
 // Reads the phone's record, compares it with the image's (taking the phone's
 // record from a boot-loader dump on a first run), and writes the image's
 // record into the phone.
-DownloadCommand::Check DownloadCommand::Check_Versions() {
+DownloadCommand::Check DownloadCommand::Check_Versions(const Port_Candidate& phone) {
     using boot::Code;
     const boot::Read_Version_Result read_result = m_port.Read_Phone_Version(m_phone_version);
     if (m_port.Stop_Requested())
@@ -213,7 +246,7 @@ DownloadCommand::Check DownloadCommand::Check_Versions() {
     }
     boot::Compare_Result verdict = m_port.Compare_Version(m_image.Image_Version, m_phone_version);
     if (verdict == boot::Compare_Result::kFirstRun) {
-        Take_Version_From_Backup();
+        Take_Version_From_Backup(phone);
         if (m_port.Stop_Requested())
             return Check::kStopped;
         verdict = m_port.Compare_Version(m_image.Image_Version, m_phone_version);
@@ -244,19 +277,37 @@ DownloadCommand::Check DownloadCommand::Check_Versions() {
 }
 
 // First run: the phone holds no record of ours yet, but its boot loader
-// carries one. Dump the boot loader to a file and take the record from there.
-// Whether that worked is for the second comparison to decide; a failed dump is
-// still named, so that a full or read-only disk does not pass unnoticed.
-void DownloadCommand::Take_Version_From_Backup() {
-    m_backup_path = Choose_Backup_Path();
-    const boot::Backup_Result backup_result = m_port.Backup_Boot_Loader(m_backup_path);
+// carries one. Dump the boot loader into a new file of this run's own and take
+// the record from there. Whether that worked is for the second comparison to
+// decide; a failed dump is still named, so that a full or read-only disk does
+// not pass unnoticed.
+void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
+    Dump_File dump = Start_Dump(phone.device_path);
+    m_backup_path = dump.path;
+    if (!dump.moved_aside.empty()) {
+        m_view.Print_Str_to_Memo(
+            std::string(
+                text::By_Language(m_view.Language_Flag(), text::kDumpMovedEn, text::kDumpMovedZh)) +
+            dump.moved_aside);
+    }
+    const boot::Backup_Result backup_result = m_port.Backup_Boot_Loader(dump.file.get());
+    if (dump.file) {
+        m_port.Find_Version_In_Backup(dump.file.get(), boot::kBackupMarker, m_phone_version);
+        // A dump that holds nothing (refused, or the phone silent at once)
+        // is not kept; one with the phone's bytes in it is, until the flash
+        // is reached.
+        const bool empty = platform::File_Size(dump.file.get()) == 0;
+        dump.file.reset();
+        if (empty)
+            Remove_Backup_File(dump.path);
+        m_dump_kept = !empty;
+    }
     if (m_port.Stop_Requested())
         return;
     if (backup_result != boot::Backup_Result::kOk) {
         Report_Failure(text::kBackupFailed, boot::Code(backup_result));
         m_last_stop.backup_code = boot::Code(backup_result);
     }
-    m_port.Find_Version_In_Backup(m_backup_path, boot::kBackupMarker, m_phone_version);
 
     // The field shows the record's characters; zero bytes show nothing. Sent
     // in one piece so that a character of several bytes stays whole.
@@ -270,16 +321,22 @@ void DownloadCommand::Take_Version_From_Backup() {
 }
 
 // The dump has served its purpose once the phone holds the image's record.
-// A dump left by an earlier, stopped command may lie in any of the places,
-// and a missing file is no error.
-void DownloadCommand::Delete_Backup_Files() {
-    std::vector<std::string> paths = Backup_Path_Candidates();
-    if (!m_backup_path.empty() &&
-        std::find(paths.begin(), paths.end(), m_backup_path) == paths.end()) {
-        paths.push_back(m_backup_path);
-    }
-    for (const std::string& path : paths)
-        Remove_Backup_File(path);
+// Dumps of earlier runs that were moved aside stay.
+void DownloadCommand::Delete_Dump() {
+    if (m_dump_kept)
+        Remove_Backup_File(m_backup_path);
+    m_dump_kept = false;
+}
+
+// A command that stops after its dump leaves the dump in place and says once
+// where it is.
+void DownloadCommand::Name_Kept_Dump() {
+    if (!m_dump_kept)
+        return;
+    m_view.Print_Str_to_Memo(std::string(text::By_Language(m_view.Language_Flag(),
+                                                           text::kDumpKeptEn, text::kDumpKeptZh)) +
+                             m_backup_path);
+    m_dump_kept = false;
 }
 
 // Announces both regions and sends their bytes. False, after one line naming

@@ -85,15 +85,16 @@ class DownloadCommand {
     FirmwareImage& Image() { return m_image; }
     const FirmwareImage& Image() const { return m_image; }
     const Version_Record& Phone_Version() const { return m_phone_version; }
-    // The dump file of the last first-run backup (chosen per machine).
+    // The dump file of the last first-run backup (chosen per machine and port).
     const std::string& Backup_Path() const { return m_backup_path; }
 
   private:
     enum class Check { kPassed, kFailed, kStopped };
-    Check Check_Versions();
+    Check Check_Versions(const Port_Candidate& phone);
     bool Program_Flash();
-    void Take_Version_From_Backup();
-    void Delete_Backup_Files();
+    void Take_Version_From_Backup(const Port_Candidate& phone);
+    void Delete_Dump();
+    void Name_Kept_Dump();
     void Print_Time_Line(std::string_view english, std::string_view chinese);
     // The failed step's line with its code, then, in the window's language,
     // why the exchange broke off when the port knows it.
@@ -110,11 +111,13 @@ class DownloadCommand {
     bool m_running = false;
     bool m_phone_touched = false;
     Download_Stop m_last_stop;
+    bool m_dump_kept = false;  // this command's dump file is on disk
     std::atomic<int> m_phase{static_cast<int>(Update_Phase::kIdle)};
 };
 
-// The line that follows "can find the comport" when the search could not open
-// some ports for lack of permission: names them and the fix (the device's
-// group on Linux; on Windows such a port is held by another program). Empty
+// The lines that follow "can find the comport" when the search was refused
+// some ports: those the user may not open, with the fix (the device's group);
+// each port held by another program, with the holders where the system names
+// them; paths that are no serial port or are the user's own terminal. None
 // when no port was refused.
-std::string Refused_Ports_Line(const std::vector<Port_Candidate>& refused);
+std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& refused);

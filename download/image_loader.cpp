@@ -29,7 +29,7 @@ File_Handle Open_For_Reading(const std::string& file_name) {
     if (file_name.empty()) {
         return nullptr;
     }
-    return File_Handle(std::fopen(file_name.c_str(), "rb"));
+    return platform::Open_Regular_File(file_name);
 }
 
 // Reads exactly count bytes; a short read (end of file or an I/O error) is a
@@ -38,14 +38,16 @@ bool Read_Exactly(std::FILE* file, std::uint8_t* into, std::size_t count) {
     return count == 0 || std::fread(into, 1, count, file) == count;
 }
 
-// The region's byte count, End - Start + 1, or nothing when the end lies
-// below the start or the region spans the whole 32-bit address space (its
-// length would wrap to 0 in the 32-bit Length field).
+// The region's byte count, End - Start + 1. A region that ends just before
+// it starts (End = Start - 1) is empty: it sends no block. Nothing when the
+// end lies further below the start, or when the region spans the whole 32-bit
+// address space (0 to 0xFFFFFFFF: its length would wrap to 0 in the 32-bit
+// Length field and pass for an empty one).
 bool Region_Length(std::uint32_t start, std::uint32_t end, std::uint32_t& length) {
-    if (end < start) {
+    if (std::uint64_t{end} + 1 < start) {
         return false;
     }
-    const std::uint64_t wide = std::uint64_t{end} - start + 1;
+    const std::uint64_t wide = std::uint64_t{end} + 1 - start;
     if (wide > std::numeric_limits<std::uint32_t>::max()) {
         return false;
     }

@@ -50,9 +50,15 @@ inline constexpr std::string_view kPortsRefused = "No permission to open ";
 inline constexpr std::string_view kPortsRefusedGroup = ": add your user to the group ";
 inline constexpr std::string_view kPortsRefusedCommand = " (sudo usermod -aG ";
 inline constexpr std::string_view kPortsRefusedLogin = " $USER), then log in again";
-// On Windows a refused port is held by another program.
-inline constexpr std::string_view kPortsInUse =
-    ": in use by another program; close it and try again";
+// A port held by another program, one line each: "/dev/ttyACM0 is in use by
+// minicom (pid 4242); close it and try again".
+inline constexpr std::string_view kPortInUse = " is in use by ";
+inline constexpr std::string_view kPortInUseByUnknown = "another program";
+inline constexpr std::string_view kPortInUseFix = "; close it and try again";
+// A path that names no serial port, or the user's own terminal.
+inline constexpr std::string_view kNotASerialPort = " is not a serial port";
+inline constexpr std::string_view kOwnTerminal =
+    " is the terminal this program runs in, not the phone's port";
 
 // English / Chinese pairs.
 inline constexpr std::string_view kNotFoundEn = "can find the comport";
@@ -76,6 +82,15 @@ inline constexpr std::string_view kWriteStuckEn =
     "Download.";
 inline constexpr std::string_view kWriteStuckZh =
     "手機停止接收資料。請拔下手機,按住按鍵1重新連接,再按更新韌體。";
+
+// The first-run dump of a command that stopped before the flash is kept
+// (it holds the phone's boot loader), and named once: "... kept in PATH".
+inline constexpr std::string_view kDumpKeptEn = "The phone's boot loader dump is kept in ";
+inline constexpr std::string_view kDumpKeptZh = "手機開機程式的備份保留於 ";
+// A file found at the dump's name when a first run starts is moved aside,
+// never opened: "... kept as PATH.1".
+inline constexpr std::string_view kDumpMovedEn = "An earlier dump is kept as ";
+inline constexpr std::string_view kDumpMovedZh = "先前的備份已改存為 ";
 
 // Asked when the window is closed while the phone's flash is being rewritten.
 inline constexpr std::string_view kStopQuestionEn =

@@ -1,15 +1,18 @@
 // The few things the update does differently per operating system, behind
 // one small interface so that no layer above this one needs an #ifdef:
-// 64-bit file positions, the low-level open, local time, where a dump may go,
-// and what a refused port means. platform_posix.cpp and platform_win32.cpp
-// implement it.
+// 64-bit file positions, the low-level open, local time, where a dump may go
+// and how it is created, and who holds a port. platform_*.cpp, dump_file_*.cpp
+// and port_holders_posix.cpp implement it.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "serial/file_handle.h"
 
 namespace platform {
 
@@ -20,17 +23,39 @@ bool Seek_To(std::FILE* file, std::uint64_t offset);
 std::int64_t File_Size(std::FILE* file);
 // Whether the C library's low-level read-only open takes the file.
 bool Can_Open_Read_Only(const std::string& path);
+// The file at path opened for binary reading, or null when it cannot be
+// opened or is no regular file: a FIFO, a device or a directory is refused
+// without waiting for a writer or reading a byte.
+File_Handle Open_Regular_File(const std::string& path);
 
 // The local time of a calendar time.
 std::tm Local_Time(std::time_t time);
 
-// Directories where the first-run dump may go before the temporary
-// directory, most preferred first (drive D's root on Windows).
-std::vector<std::string> Preferred_Dump_Directories();
+// Where the first-run dump may go, most preferred first. On Windows the root
+// of drive D, then the temporary directory; elsewhere a directory of the
+// user's own: $XDG_RUNTIME_DIR/flashtool, else $XDG_CACHE_HOME/flashtool or
+// ~/.cache/flashtool.
+std::vector<std::string> Dump_Directories();
+// Readies a directory of Dump_Directories for a dump. On POSIX it is made
+// with mode 0700 when missing, and refused unless it is a directory (not a
+// link to one) of this user's; one that others may enter is narrowed to 0700.
+bool Prepare_Dump_Directory(const std::string& directory);
+// The dump's file name for the port at device_path: "VANTREL" on Windows;
+// elsewhere it names the port ("VANTREL-ttyACM0"), so that two copies of the
+// program updating two phones never share one file.
+std::string Dump_File_Name(const std::string& device_path);
+// Creates a new, empty file at path for writing and reading. Fails when
+// anything is there already: a link is never followed, a FIFO or device
+// never opened, another user's file never taken. Null on failure.
+std::FILE* Create_New_File(const std::string& path);
 
-// What it means when the system refuses to open a serial port: on Windows
-// another program holds it; elsewhere the user lacks the device's group.
-bool Refused_Port_Is_In_Use();
+// Programs other than this one that hold the device open, as
+// "minicom (pid 4242)"; only those this user may inspect, and none where the
+// system does not say.
+std::vector<std::string> Port_Holders(const std::string& device_path);
+// The process ids of the running programs of that name (none where the
+// system does not tell).
+std::vector<std::string> Processes_Named(std::string_view name);
 // The group that may open the device ("dialout" on most systems); empty
 // where ports have no group.
 std::string Device_Group(const std::string& device_path);

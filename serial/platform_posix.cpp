@@ -29,18 +29,27 @@ bool Can_Open_Read_Only(const std::string& path) {
     return true;
 }
 
+File_Handle Open_Regular_File(const std::string& path) {
+    // Non-blocking, so that a FIFO without a writer is looked at, not waited on.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    File_Handle file(::fdopen(fd, "rb"));
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
 std::tm Local_Time(std::time_t time) {
     std::tm local{};
     localtime_r(&time, &local);
     return local;
-}
-
-std::vector<std::string> Preferred_Dump_Directories() {
-    return {};
-}
-
-bool Refused_Port_Is_In_Use() {
-    return false;
 }
 
 std::string Device_Group(const std::string& device_path) {

@@ -1,6 +1,7 @@
 // The platform interface on Windows.
 #include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include "serial/platform.h"
@@ -28,19 +29,28 @@ bool Can_Open_Read_Only(const std::string& path) {
     return true;
 }
 
+File_Handle Open_Regular_File(const std::string& path) {
+    File_Handle file(std::fopen(path.c_str(), "rb"));
+    struct _stat64 status {};
+    if (file && (_fstat64(_fileno(file.get()), &status) != 0 || (status.st_mode & _S_IFREG) == 0))
+        file.reset();
+    return file;
+}
+
 std::tm Local_Time(std::time_t time) {
     std::tm local{};
     localtime_s(&local, &time);
     return local;
 }
 
-// The dump has always gone to the root of drive D.
-std::vector<std::string> Preferred_Dump_Directories() {
-    return {"d:\\"};
+// Finding the programs that hold a port would take the system's handle
+// tables; the message says "another program" instead.
+std::vector<std::string> Port_Holders(const std::string&) {
+    return {};
 }
 
-bool Refused_Port_Is_In_Use() {
-    return true;
+std::vector<std::string> Processes_Named(std::string_view) {
+    return {};
 }
 
 std::string Device_Group(const std::string&) {

@@ -18,6 +18,15 @@
 
 class Stop_Signal;
 
+// Why the system would not let a port be used, where the backend can tell.
+enum class Open_Refusal {
+    kNone,            // opened, or failed for another reason (absent, broken)
+    kNoPermission,    // the user may not open the device (Linux: not in its group)
+    kInUse,           // another program holds the port
+    kNotASerialPort,  // not a terminal device: a file, a FIFO, a directory
+    kOwnTerminal,     // the terminal this program runs in
+};
+
 // Result of one read or write: whether the call itself succeeded, and how many
 // bytes it moved. A read that runs into its time-out succeeds with a short
 // count. Where the backend knows why a transfer ended short (the line hung up,
@@ -51,9 +60,8 @@ public:
     virtual void close() = 0;
     // The platform's error code of the last failed open (GetLastError / errno), 0 if none.
     virtual int last_open_error() const = 0;
-    // Whether the last failed open was refused for lack of permission (on
-    // Linux: the user is not in the device's group).
-    virtual bool last_open_was_refused() const { return false; }
+    // Why the last failed open was refused, if the backend can tell.
+    virtual Open_Refusal last_open_refusal() const { return Open_Refusal::kNone; }
 
     // GetCommState, then SetCommState with baud, 8N1, binary, no flow control,
     // DTR and RTS off. False when either call is refused.

@@ -5,9 +5,18 @@
 // The phone's boot loader shows up as a USB CDC-ACM device (/dev/ttyACM*);
 // tests use the slave side of a pseudo-terminal. Both behave the same here,
 // except that a pseudo-terminal has no modem lines to drop.
+//
+// The port is held for the run and handed back as it was found: TIOCEXCL
+// keeps ordinary users out and an flock() keeps out a second copy of this
+// program even when it runs as root (the superuser passes TIOCEXCL); on close
+// the exclusive mode is cleared and the line settings found at open are put
+// back. Only terminal devices are taken, and never this program's own
+// terminal: raw mode there would leave the user's shell unusable.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -68,20 +77,31 @@ class PosixBackend final : public PortBackend {
     bool open(const std::string& name) override {
         close();
         m_last_open_error = 0;
-        m_last_open_refused = false;
+        m_refusal = Open_Refusal::kNone;
         const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
             m_last_open_error = errno;
-            m_last_open_refused = (errno == EACCES || errno == EPERM);
+            if (errno == EACCES || errno == EPERM)
+                m_refusal = Open_Refusal::kNoPermission;
+            else if (errno == EBUSY)  // held with TIOCEXCL by another program
+                m_refusal = Open_Refusal::kInUse;
+            else if (errno == EISDIR)
+                m_refusal = Open_Refusal::kNotASerialPort;
             return false;
         }
+        // Nothing is changed on the device until all of these pass.
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode) || ::isatty(fd) != 1)
+            return Refuse(fd, ENOTTY, Open_Refusal::kNotASerialPort);
+        if (Is_Own_Terminal(fd, status))
+            return Refuse(fd, EINVAL, Open_Refusal::kOwnTerminal);
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+            return Refuse(fd, EBUSY, Open_Refusal::kInUse);
         // Share mode 0 on Windows: no other program opens the port while we
         // hold it (EBUSY for them).
-        if (::ioctl(fd, TIOCEXCL) != 0) {
-            m_last_open_error = errno;
-            ::close(fd);
-            return false;
-        }
+        if (::ioctl(fd, TIOCEXCL) != 0)
+            return Refuse(fd, errno, Open_Refusal::kNone);
+        m_saved_valid = ::tcgetattr(fd, &m_saved) == 0;
         m_fd = fd;
         m_read_timeout_ms = 0;  // a fresh port has the driver's defaults
         return true;
@@ -89,15 +109,21 @@ class PosixBackend final : public PortBackend {
 
     bool is_open() const override { return m_fd >= 0; }
 
+    // The next program finds the port as this one found it: not exclusive,
+    // with its old line settings. The lock goes with the descriptor.
     void close() override {
         if (m_fd < 0)
             return;
+        if (m_saved_valid)
+            ::tcsetattr(m_fd, TCSANOW, &m_saved);
+        ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
         m_fd = -1;
+        m_saved_valid = false;
     }
 
     int last_open_error() const override { return m_last_open_error; }
-    bool last_open_was_refused() const override { return m_last_open_refused; }
+    Open_Refusal last_open_refusal() const override { return m_refusal; }
 
     bool set_line(std::int32_t baud) override {
         if (m_fd < 0)
@@ -258,6 +284,27 @@ class PosixBackend final : public PortBackend {
     }
 
   private:
+    bool Refuse(int fd, int error, Open_Refusal refusal) {
+        ::close(fd);
+        m_last_open_error = error;
+        m_refusal = refusal;
+        return false;
+    }
+
+    // The controlling terminal (TIOCGSID answers only for it), or the
+    // terminal one of the standard streams is on.
+    static bool Is_Own_Terminal(int fd, const struct stat& status) {
+        if (::tcgetsid(fd) != -1)
+            return true;
+        for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+            struct stat other {};
+            if (::fstat(stream, &other) == 0 && S_ISCHR(other.st_mode) &&
+                other.st_rdev == status.st_rdev)
+                return true;
+        }
+        return false;
+    }
+
     static Port_Io_Result Ended(Port_Io_Result result, Io_End cause) {
         result.ok = cause == Io_End::kTimedOut || cause == Io_End::kInterrupted;
         result.cause = cause;
@@ -304,7 +351,9 @@ class PosixBackend final : public PortBackend {
     Stop_Signal* m_stop = nullptr;  // not owned
     int m_fd = -1;
     int m_last_open_error = 0;
-    bool m_last_open_refused = false;
+    Open_Refusal m_refusal = Open_Refusal::kNone;
+    termios m_saved{};  // the line settings found at open
+    bool m_saved_valid = false;
     std::uint32_t m_read_timeout_ms = 0;   // 0: no read has set one since the open
     std::uint32_t m_write_timeout_ms = 0;  // 0: writes wait as long as it takes
 };

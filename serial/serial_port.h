@@ -39,9 +39,9 @@ class SerialPort {
     void Close();
     bool Is_Open() const;
     // The platform error code of the last failed Open (0 when it worked), and
-    // whether it was refused for lack of permission.
+    // why it was refused, where that is known.
     int Last_Open_Error() const { return m_backend->last_open_error(); }
-    bool Last_Open_Was_Refused() const { return m_backend->last_open_was_refused(); }
+    Open_Refusal Last_Open_Refusal() const { return m_backend->last_open_refusal(); }
 
     // Complete when exactly buffer.size() bytes arrived within timeout_ms; a
     // timeout of 0 keeps the one in force. The bytes that did arrive are in

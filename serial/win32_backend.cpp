@@ -77,7 +77,14 @@ class Win32Backend final : public PortBackend {
 
     int last_open_error() const override { return m_last_open_error; }
 
-    bool last_open_was_refused() const override { return m_last_open_error == ERROR_ACCESS_DENIED; }
+    // A COM port opened with share mode 0 by another program is refused
+    // with "access denied".
+    Open_Refusal last_open_refusal() const override {
+        return m_last_open_error == ERROR_ACCESS_DENIED ||
+                       m_last_open_error == ERROR_SHARING_VIOLATION
+                   ? Open_Refusal::kInUse
+                   : Open_Refusal::kNone;
+    }
 
     // Only the line and flow-control fields change; the rest of the DCB
     // (XON/XOFF limits and characters, error, end and event characters,

@@ -281,7 +281,7 @@ void Add_Event_Loop_Gap(bench::Result_Table& table, const std::string& self) {
                      "dump-block@1:delay:15000", "--fault", "final:delay:30000"},
                     &error)) {
         run = bench::Run_Program({self, "event-loop-gap", file.Path(), phone.device_path()}, 300,
-                                 {"TMPDIR=" + dump_dir});
+                                 {"TMPDIR=" + dump_dir, "XDG_RUNTIME_DIR=" + dump_dir});
     } else {
         std::fprintf(stderr, "bench_window: virtual phone did not start: %s\n", error.c_str());
     }

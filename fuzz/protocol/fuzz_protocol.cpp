@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "bootloader/comport.h"
+#include "serial/file_handle.h"
 #include "tests/support/fake_progress_bar.h"
 #include "tests/support/scripted_port.h"
 
@@ -120,13 +121,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (first_run) {
         const std::string& dump = Dump_Path();
         std::remove(dump.c_str());
+        const File_Handle file(std::fopen(dump.c_str(), "w+b"));
+        Require(file != nullptr);
         const std::size_t read_before = Bytes_Read(phone);
-        Require_In(boot::Code(port.Backup_Boot_Loader(dump)), {0, 1, 2, 3, 4, 5, 6, 7, 8});
+        Require_In(boot::Code(port.Backup_Boot_Loader(file.get())), {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
         // Only block bytes reach the file, never the acknowledgement or header.
         const std::size_t dumped = Bytes_Read(phone) - read_before;
         Require(File_Size(dump) + std::min<std::size_t>(dumped, 9) <= dumped);
         const Version_Record kept = phone_version;
-        const int found = boot::Code(port.Find_Version_In_Backup(dump, boot::kBackupMarker, phone_version));
+        const int found =
+            boot::Code(port.Find_Version_In_Backup(file.get(), boot::kBackupMarker, phone_version));
         Require_In(found, {0, 1, 2});
         if (found != 0)
             Require(phone_version == kept);

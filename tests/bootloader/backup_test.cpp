@@ -1,5 +1,6 @@
 // Dumping the boot loader into the backup file, and finding the version
-// record in that file again.
+// record in that file again. The file is a new one for every dump, made as
+// the download command makes it.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "boot_fixture.h"
+#include "serial/file_handle.h"
+#include "serial/platform.h"
 
 namespace {
 
@@ -41,6 +44,15 @@ std::string Read_All(const std::string& path) {
 void Write_All(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
+// A new dump file at path; null where none can be made.
+File_Handle New_Dump(const std::string& path) {
+    return File_Handle(platform::Create_New_File(path));
+}
+// The dump's bytes as they stand once it is closed.
+std::string Dumped(File_Handle& dump, const std::string& path) {
+    dump.reset();
+    return Read_All(path);
+}
 std::span<const std::uint8_t> Bytes(const std::string& text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
@@ -54,17 +66,17 @@ void Script_Header(ScriptedPort& port, std::uint32_t count, std::uint32_t size) 
                 std::uint8_t(size)});
 }
 
-TEST(BackupBootLoader, AppendsEveryBlockAfterAnOlderDump) {
+TEST(BackupBootLoader, WritesEveryBlockInOrder) {
     Scratch_Dir dir;
     const std::string path = dir.File("VANTREL");
-    Write_All(path, "older dump|");
+    File_Handle dump = New_Dump(path);
     Boot_Rig rig;
     rig.Open();
     Script_Header(rig.port, 3, 4);
     rig.port.Reply(Bytes("abcd")).Reply(Bytes("efgh")).Reply(Bytes("ijkl"));
-    EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), 0);
+    EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(dump.get())), 0);
     rig.Expect_Script_Kept();
-    EXPECT_EQ(Read_All(path), "older dump|abcdefghijkl");
+    EXPECT_EQ(Dumped(dump, path), "abcdefghijkl");
 
     // One read per block, each under the block limit.
     ASSERT_EQ(rig.port.reads().size(), 6u);
@@ -79,13 +91,15 @@ TEST(BackupBootLoader, EmptyDumpsReadNoBlock) {
     const std::string path = dir.File("VANTREL");
     for (auto [count, size] : {std::pair{0u, 2048u}, std::pair{0xFFFFFFFFu, 0u}}) {
         SCOPED_TRACE(std::to_string(count) + " blocks of " + std::to_string(size));
+        fs::remove(path);
+        File_Handle dump = New_Dump(path);
         Boot_Rig rig;
         rig.Open();
         Script_Header(rig.port, count, size);
-        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), 0);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(dump.get())), 0);
         rig.Expect_Script_Kept();
         EXPECT_EQ(rig.port.reads().size(), 3u);
-        EXPECT_EQ(Read_All(path), "");
+        EXPECT_EQ(Dumped(dump, path), "");
     }
 }
 
@@ -97,27 +111,34 @@ TEST(BackupBootLoader, RefusesAnUntrustedHeaderBeforeReadingABlock) {
         int code;
     };
     // 2048 fits the receive buffer; 2049 does not. 2^21 blocks of 2048 bytes
-    // make 2^32, one past what 32 bits hold.
+    // make 2^32, one past what 32 bits hold. 24929 blocks of 673 bytes and
+    // 65281 of 257 make 16 MiB + 1, one byte more than a dump may hold.
     for (const Case c : {Case{1, 2049, 7}, Case{0, 0xFFFFFFFF, 7}, Case{0x200000, 2048, 8},
-                         Case{0xFFFFFFFF, 2, 8}}) {
+                         Case{0xFFFFFFFF, 2, 8}, Case{24929, 673, 9}, Case{65281, 257, 9}}) {
         SCOPED_TRACE(std::to_string(c.count) + " blocks of " + std::to_string(c.size));
+        fs::remove(path);
+        File_Handle dump = New_Dump(path);
         Boot_Rig rig;
         rig.Open();
         Script_Header(rig.port, c.count, c.size);
         rig.port.Reply(std::vector<std::uint8_t>(64, 0x11));  // the phone would go on sending
-        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), c.code);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(dump.get())), c.code);
         EXPECT_EQ(rig.port.reads().size(), 3u);
-        EXPECT_EQ(Read_All(path), "");
+        EXPECT_EQ(Dumped(dump, path), "");
     }
-    {
-        SCOPED_TRACE("the largest block that fits");
+    // The largest block that fits, and the largest dump taken.
+    for (const std::uint32_t count : {1u, boot::kMaxDumpBytes / 2048}) {
+        SCOPED_TRACE(std::to_string(count) + " blocks of 2048");
+        const std::uint32_t size = 2048;
+        fs::remove(path);
+        File_Handle dump = New_Dump(path);
         Boot_Rig rig;
         rig.Open();
-        Script_Header(rig.port, 1, 2048);
-        rig.port.Reply(std::vector<std::uint8_t>(2048, 0x22));
-        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), 0);
+        Script_Header(rig.port, count, size);
+        rig.port.Reply(std::vector<std::uint8_t>(std::size_t{count} * size, 0x22));
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(dump.get())), 0);
         rig.Expect_Script_Kept();
-        EXPECT_EQ(Read_All(path), std::string(2048, '\x22'));
+        EXPECT_EQ(Dumped(dump, path), std::string(std::size_t{count} * size, '\x22'));
     }
 }
 
@@ -153,22 +174,25 @@ TEST(BackupBootLoader, LinkFailuresHaveTheirCodesAndKeepBlocksAlreadyReceived) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.File(std::string("dump-") + c.name);
+        File_Handle dump = New_Dump(path);
         Boot_Rig rig;
         rig.Open();
         c.script(rig.port);
-        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(path)), c.code);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(dump.get())), c.code);
         rig.Expect_Script_Kept();
-        EXPECT_EQ(Read_All(path), c.kept);
+        EXPECT_EQ(Dumped(dump, path), c.kept);
     }
 }
 
 TEST(BackupBootLoader, AFileThatCannotBeWrittenGivesItsOwnCode) {
     {
-        SCOPED_TRACE("no such folder: the phone is not asked");
+        SCOPED_TRACE("no file could be made: the phone is not asked");
         Scratch_Dir dir;
         Boot_Rig rig;
         rig.Open();
-        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(dir.File("missing/VANTREL"))), 6);
+        const File_Handle dump = New_Dump(dir.File("missing/VANTREL"));
+        ASSERT_FALSE(dump);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(dump.get())), 6);
         EXPECT_TRUE(rig.port.writes().empty());
     }
     if (fs::exists("/dev/full")) {
@@ -177,9 +201,16 @@ TEST(BackupBootLoader, AFileThatCannotBeWrittenGivesItsOwnCode) {
         rig.Open();
         Script_Header(rig.port, 2, 1024);
         rig.port.Reply(std::vector<std::uint8_t>(2048, 0x33));
-        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader("/dev/full")), 6);
+        const File_Handle full(std::fopen("/dev/full", "w+b"));
+        ASSERT_TRUE(full);
+        EXPECT_EQ(boot::Code(rig.com->Backup_Boot_Loader(full.get())), 6);
         rig.Expect_Script_Kept();
     }
+}
+
+// The dump file as the search reads it; null when there is none.
+File_Handle Opened(const std::string& path) {
+    return File_Handle(std::fopen(path.c_str(), "rb"));
 }
 
 std::string With_Marker_At(std::size_t file_size, std::size_t position) {
@@ -198,7 +229,9 @@ TEST(FindVersionInBackup, TakesTheRecordThatStartsWithTheMarker) {
         Write_All(path, With_Marker_At(5000, position));
         Boot_Rig rig;
         Version_Record destination{};
-        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination)), 0);
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(),
+                                                             boot::kBackupMarker, destination)),
+                  0);
         EXPECT_EQ(std::string(destination.begin(), destination.end()),
                   "CVLbootloaderVC_V418TWN1A00123xy");
     }
@@ -209,7 +242,9 @@ TEST(FindVersionInBackup, TakesTheRecordThatStartsWithTheMarker) {
         Write_All(path, bytes);
         Boot_Rig rig;
         Version_Record destination{};
-        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination)), 0);
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(),
+                                                             boot::kBackupMarker, destination)),
+                  0);
         EXPECT_EQ(std::string(destination.begin(), destination.end()), bytes.substr(40, 32));
     }
 }
@@ -240,7 +275,9 @@ TEST(FindVersionInBackup, LeavesTheRecordAloneWithoutAWholeRecordInTheFirst4096B
         Version_Record destination;
         destination.fill(0x42);
         const Version_Record before = destination;
-        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(path, boot::kBackupMarker, destination)), c.code);
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(),
+                                                             boot::kBackupMarker, destination)),
+                  c.code);
         EXPECT_EQ(destination, before);
     }
 }

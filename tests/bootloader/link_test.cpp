@@ -214,15 +214,23 @@ TEST(PhoneSearch, WalksPortsInListOrderAndStopsAtTheFirstThatAnswers) {
     EXPECT_EQ(rig.port.events(), expected);  // a failed open is not closed
 }
 
-TEST(PhoneSearch, ListsEachPortRefusedForPermissionOnce) {
-    Search_Rig rig({"/dev/a", "/dev/b", "/dev/a"});
+// A port held by another program is skipped and remembered like one the user
+// may not open; a port that merely failed is not.
+TEST(PhoneSearch, ListsEachRefusedPortOnceWithItsReason) {
+    Search_Rig rig({"/dev/a", "/dev/b", "/dev/c", "/dev/a"});
     rig.port.open_rule = [](const std::string& name, int) {
-        return name == "/dev/a" ? Open_Outcome::kRefused : Open_Outcome::kFails;
+        return name == "/dev/a"   ? Open_Outcome::kRefused
+               : name == "/dev/b" ? Open_Outcome::kInUse
+                                  : Open_Outcome::kFails;
     };
     EXPECT_FALSE(rig.com->Find_Phone(nullptr));
     EXPECT_EQ(rig.Count_Events("open /dev/a refused"), 42);
-    ASSERT_EQ(rig.com->Refused_Ports().size(), 1u);
+    EXPECT_EQ(rig.Count_Events("open /dev/b refused"), 21);
+    ASSERT_EQ(rig.com->Refused_Ports().size(), 2u);
     EXPECT_EQ(rig.com->Refused_Ports()[0].device_path, "/dev/a");
+    EXPECT_EQ(rig.com->Refused_Ports()[0].reason, Open_Refusal::kNoPermission);
+    EXPECT_EQ(rig.com->Refused_Ports()[1].device_path, "/dev/b");
+    EXPECT_EQ(rig.com->Refused_Ports()[1].reason, Open_Refusal::kInUse);
 
     // A new search starts its list afresh.
     rig.port.open_rule = nullptr;

@@ -1,15 +1,24 @@
-// Where the first-run dump goes: the first place that takes a file, and on
-// every system a place in the temporary directory as the last resort.
+// Where the first-run dump goes, and that every first run gets a new file of
+// its own: what lies at the name is moved aside, never opened; a directory
+// that is not the user's own is passed over; a file is only ever created.
 #include "download/backup_path.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "serial/platform.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -33,52 +42,196 @@ class Scratch_Directory {
     fs::path m_path;
 };
 
-TEST(BackupPath, FirstWritableCandidateWinsAndWhenNoneIsTheLastIsKept) {
+std::string Read_All(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Leftovers of earlier runs are kept under the first free number; the new
+// dump is an empty file of its own, and removal tolerates a missing file.
+TEST(BackupPath, EachDumpStartsAFreshFileAndEarlierOnesAreKeptNumbered) {
     Scratch_Directory scratch;
-    const std::string missing_dir = (scratch.Path() / "no-such-dir" / "VANTREL").string();
-    const std::string usable = (scratch.Path() / "VANTREL").string();
-    // A file where a directory should be: not even an administrator can
-    // create a file below it.
+    const std::string directory = scratch.Path().string();
+    const fs::path path = scratch.Path() / platform::Dump_File_Name("/dev/ttyACM0");
+
+    Dump_File first = Start_Dump("/dev/ttyACM0", {directory});
+    ASSERT_TRUE(first.file);
+    EXPECT_EQ(fs::path(first.path), path);
+    EXPECT_EQ(first.moved_aside, "");
+    std::fputs("first dump", first.file.get());
+    first.file.reset();
+
+    std::ofstream(path.string() + ".1") << "older still";
+    Dump_File second = Start_Dump("/dev/ttyACM0", {directory});
+    ASSERT_TRUE(second.file);
+    EXPECT_EQ(second.path, first.path);
+    EXPECT_EQ(second.moved_aside, path.string() + ".2");
+    EXPECT_EQ(fs::file_size(path), 0u) << "a new, empty file";
+    EXPECT_EQ(Read_All(path.string() + ".2"), "first dump");
+    EXPECT_EQ(Read_All(path.string() + ".1"), "older still");
+
+    second.file.reset();
+    Remove_Backup_File(second.path);
+    EXPECT_FALSE(fs::exists(path));
+    Remove_Backup_File(second.path);
+}
+
+// The first place that takes a file wins; when none does, there is no file
+// and the last place is named.
+TEST(BackupPath, APlaceThatTakesNoFileIsPassedOver) {
+    Scratch_Directory scratch;
     std::ofstream(scratch.Path() / "plain-file") << "x";
-    const std::string under_file = (scratch.Path() / "plain-file" / "VANTREL").string();
+    const std::string under_file = (scratch.Path() / "plain-file").string();
+    const std::string usable = scratch.Path().string();
 
-    EXPECT_EQ(Choose_Backup_Path({missing_dir, usable}), usable);
-    EXPECT_TRUE(fs::exists(usable)) << "opening for append creates the file";
-    EXPECT_EQ(Choose_Backup_Path({missing_dir, under_file}), under_file);
-    EXPECT_FALSE(fs::exists(under_file));
+    const Dump_File dump = Start_Dump("/dev/ttyUSB1", {under_file, usable});
+    ASSERT_TRUE(dump.file);
+    EXPECT_EQ(fs::path(dump.path).parent_path(), scratch.Path());
+
+    const Dump_File none = Start_Dump("/dev/ttyUSB1", {under_file});
+    EXPECT_FALSE(none.file);
+    EXPECT_EQ(fs::path(none.path).parent_path(), fs::path(under_file));
 }
 
-TEST(BackupPath, AnEarlierDumpIsKeptAndRemovalToleratesAMissingFile) {
-    Scratch_Directory scratch;
-    const std::string path = (scratch.Path() / "VANTREL").string();
-    std::ofstream(path, std::ios::binary) << "old dump";
-
-    EXPECT_EQ(Choose_Backup_Path({path}), path);
-    EXPECT_EQ(fs::file_size(path), 8u) << "append mode never truncates";
-
-    Remove_Backup_File(path);
-    EXPECT_FALSE(fs::exists(path));
-    Remove_Backup_File(path);
-    EXPECT_FALSE(fs::exists(path));
-}
-
-TEST(BackupPath, SystemCandidatesEndInTheTemporaryDirectory) {
-    const std::vector<std::string> candidates = Backup_Path_Candidates();
 #ifdef _WIN32
-    ASSERT_EQ(candidates.size(), 2u);
-    EXPECT_EQ(candidates.front(), "d:\\VANTREL");
-#else
-    ASSERT_EQ(candidates.size(), 1u);
-#endif
-    EXPECT_EQ(fs::path(candidates.back()), fs::temp_directory_path() / "VANTREL");
-
-    // The choice is one of them; a file it had to create is removed again.
-    const std::string last = candidates.back();
-    const bool existed = fs::exists(last);
-    const std::string chosen = Choose_Backup_Path();
-    EXPECT_NE(std::find(candidates.begin(), candidates.end(), chosen), candidates.end());
-    if (chosen == last && !existed)
-        Remove_Backup_File(chosen);
+TEST(BackupPath, WindowsKeepsDriveDAndTheTemporaryDirectory) {
+    const std::vector<std::string> directories = platform::Dump_Directories();
+    ASSERT_EQ(directories.size(), 2u);
+    EXPECT_EQ(directories.front(), "d:\\");
+    EXPECT_EQ(fs::path(directories.back()), fs::temp_directory_path());
+    EXPECT_EQ(platform::Dump_File_Name("\\\\.\\COM5"), "VANTREL");
 }
+#else
+
+// Sets environment variables for as long as it lives (empty: unset).
+class Environment {
+  public:
+    void Set(const char* name, const std::string& value) {
+        const char* old = std::getenv(name);
+        m_saved.push_back({name, old != nullptr, old != nullptr ? old : ""});
+        if (value.empty())
+            unsetenv(name);
+        else
+            setenv(name, value.c_str(), 1);
+    }
+    ~Environment() {
+        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+            if (it->was_set)
+                setenv(it->name, it->value.c_str(), 1);
+            else
+                unsetenv(it->name);
+        }
+    }
+
+  private:
+    struct Saved {
+        const char* name;
+        bool was_set;
+        std::string value;
+    };
+    std::vector<Saved> m_saved;
+};
+
+TEST(BackupPath, LinuxUsesTheUsersOwnDirectoriesAndNamesThePort) {
+    Environment environment;
+    environment.Set("XDG_RUNTIME_DIR", "/run/user/1000");
+    environment.Set("XDG_CACHE_HOME", "/home/u/.cache");
+    EXPECT_EQ(platform::Dump_Directories(),
+              (std::vector<std::string>{"/run/user/1000/flashtool", "/home/u/.cache/flashtool"}));
+    environment.Set("XDG_RUNTIME_DIR", "");
+    environment.Set("XDG_CACHE_HOME", "relative/is/ignored");
+    environment.Set("HOME", "/home/u");
+    EXPECT_EQ(platform::Dump_Directories(), std::vector<std::string>{"/home/u/.cache/flashtool"});
+
+    EXPECT_EQ(platform::Dump_File_Name("/dev/ttyACM0"), "VANTREL-ttyACM0");
+    EXPECT_EQ(platform::Dump_File_Name("/dev/pts/3"), "VANTREL-pts-3");
+    EXPECT_EQ(platform::Dump_File_Name("/tmp/a b/../c"), "VANTREL--tmp-a_b-..-c");
+}
+
+// What may stand where the dump directory goes, and what becomes of it.
+struct Directory_Case {
+    const char* name;
+    std::function<bool(const fs::path& directory, const fs::path& elsewhere)> plant;  // false: skip
+    bool taken;
+};
+
+bool Is_Root() {
+    return geteuid() == 0;
+}
+
+TEST(BackupPath, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
+    const std::vector<Directory_Case> cases = {
+        {"missing: made 0700", [](const fs::path&, const fs::path&) { return true; }, true},
+        {"the user's own, open to all: narrowed to 0700",
+         [](const fs::path& d, const fs::path&) {
+             return mkdir(d.c_str(), 0777) == 0 && chmod(d.c_str(), 0777) == 0;
+         },
+         true},
+        {"a link to a directory: refused, not followed",
+         [](const fs::path& d, const fs::path& elsewhere) {
+             fs::create_directory(elsewhere);
+             fs::create_directory_symlink(elsewhere, d);
+             return true;
+         },
+         false},
+        {"a file: refused",
+         [](const fs::path& d, const fs::path&) { return bool(std::ofstream(d) << "x"); }, false},
+        {"another user's directory: refused",
+         [](const fs::path& d, const fs::path&) {
+             return Is_Root() && mkdir(d.c_str(), 0777) == 0 && chown(d.c_str(), 65534, 65534) == 0;
+         },
+         false},
+    };
+    for (const Directory_Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Scratch_Directory scratch;
+        const fs::path directory = scratch.Path() / "flashtool";
+        const fs::path elsewhere = scratch.Path() / "elsewhere";
+        if (!c.plant(directory, elsewhere))
+            continue;  // another user needs root to plant
+        EXPECT_EQ(platform::Prepare_Dump_Directory(directory.string()), c.taken);
+        const Dump_File dump = Start_Dump("/dev/ttyACM0", {directory.string()});
+        EXPECT_EQ(static_cast<bool>(dump.file), c.taken);
+        struct stat status {};
+        ASSERT_EQ(lstat(directory.c_str(), &status), 0);
+        if (c.taken) {
+            EXPECT_EQ(status.st_mode & 0777, 0700u);
+            ASSERT_EQ(stat(dump.path.c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 0777, 0600u);
+            EXPECT_EQ(status.st_uid, geteuid());
+        }
+        if (fs::exists(elsewhere)) {
+            EXPECT_TRUE(fs::is_empty(elsewhere)) << "nothing created through the link";
+        }
+    }
+}
+
+// The creation itself takes nothing that is already there, whatever it is.
+TEST(BackupPath, ANewFileIsNeverOneThatWasThere) {
+    Scratch_Directory scratch;
+    const fs::path target = scratch.Path() / "target";
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)> > > planted = {
+        {"a file", [](const fs::path& p) { std::ofstream(p) << "planted"; }},
+        {"a link to a file",
+         [&](const fs::path& p) {
+             std::ofstream(target) << "target";
+             fs::create_symlink(target, p);
+         }},
+        {"a link to nothing",
+         [&](const fs::path& p) { fs::create_symlink(scratch.Path() / "nothing", p); }},
+        {"a FIFO", [](const fs::path& p) { mkfifo(p.c_str(), 0666); }},
+    };
+    for (const auto& [name, plant] : planted) {
+        SCOPED_TRACE(name);
+        const fs::path path = scratch.Path() / "VANTREL";
+        plant(path);
+        EXPECT_EQ(platform::Create_New_File(path.string()), nullptr);
+        fs::remove(path);
+    }
+    EXPECT_EQ(Read_All(target), "target");
+    EXPECT_FALSE(fs::exists(scratch.Path() / "nothing"));
+}
+
+#endif
 
 }  // namespace

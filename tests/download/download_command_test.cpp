@@ -131,8 +131,8 @@ class Recording_View final : public DownloadView, public ImageFileChooser, publi
     std::thread::id m_owner = std::this_thread::get_id();
 };
 
-// A fresh temporary directory per test, also made the system's: the dump file
-// lands in it, so parallel tests never share one.
+// A fresh temporary directory per test, made the user's runtime directory:
+// the dump file lands in it, so parallel tests never share one.
 class Private_Temp_Directory {
   public:
     Private_Temp_Directory() {
@@ -140,15 +140,15 @@ class Private_Temp_Directory {
         m_path = std::filesystem::temp_directory_path() /
                  ("flashtool-cmd-" + std::to_string(entropy()) + std::to_string(entropy()));
         std::filesystem::create_directories(m_path);
-        if (const char* old = getenv("TMPDIR"))
+        if (const char* old = getenv("XDG_RUNTIME_DIR"))
             m_old = old;
-        setenv("TMPDIR", m_path.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
     }
     ~Private_Temp_Directory() {
         if (m_old.empty()) {
-            unsetenv("TMPDIR");
+            unsetenv("XDG_RUNTIME_DIR");
         } else {
-            setenv("TMPDIR", m_old.c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
         }
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);
@@ -253,13 +253,32 @@ TEST(DownloadCommandEarlyEnd, PortRefusedForLackOfPermissionIsNamedWithTheFix) {
     EXPECT_EQ(view.memo[3].find("ttyS0"), std::string::npos) << "only refused ports are named";
 }
 
-TEST(DownloadCommandEarlyEnd, RefusedPortsLineNamesEveryPortOnce) {
-    EXPECT_EQ(Refused_Ports_Line({}), "");
-    const std::string line = Refused_Ports_Line(
-        {{"/nonexistent/ttyACM0", "/nonexistent/ttyACM0", 0}, {"/dev/ttyUSB1", "/dev/ttyUSB1", 0}});
-    EXPECT_EQ(line,
-              "No permission to open /nonexistent/ttyACM0, /dev/ttyUSB1: add your user to the "
-              "group dialout (sudo usermod -aG dialout $USER), then log in again");
+Refused_Port Refused(const std::string& path, Open_Refusal reason) {
+    Refused_Port port;
+    port.device_path = port.display_name = path;
+    port.reason = reason;
+    return port;
+}
+
+// One line for the ports the user may not open, first, then one for each
+// port that is in use, no serial port, or the user's own terminal.
+TEST(DownloadCommandEarlyEnd, RefusedPortsLinesNameEveryPortOnceWithItsReason) {
+    EXPECT_TRUE(Refused_Ports_Lines({}).empty());
+    const std::vector<std::string> lines = Refused_Ports_Lines({
+        Refused(".", Open_Refusal::kNotASerialPort),
+        Refused("/nonexistent/ttyACM0", Open_Refusal::kNoPermission),
+        Refused("/nonexistent/ttyACM1", Open_Refusal::kInUse),
+        Refused("/dev/tty", Open_Refusal::kOwnTerminal),
+        Refused("/dev/ttyUSB1", Open_Refusal::kNoPermission),
+    });
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "No permission to open /nonexistent/ttyACM0, /dev/ttyUSB1: add your "
+                         "user to the group dialout (sudo usermod -aG dialout $USER), then log "
+                         "in again",
+                         ". is not a serial port",
+                         "/nonexistent/ttyACM1 is in use by another program; close it and try "
+                         "again",
+                         "/dev/tty is the terminal this program runs in, not the phone's port"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -314,7 +333,9 @@ struct Bench {
     }
     ~Bench() { EXPECT_EQ(Host_Deviations(phone), ""); }
 
-    std::string Dump_File() const { return (temp.Path() / "VANTREL").string(); }
+    std::string Dump_File() const {
+        return (temp.Path() / "flashtool" / "VANTREL-ttyVPHONE0").string();
+    }
     bool Flash_Holds_The_Image() const {
         const auto& flash = phone.flash();
         return flash.size() == 2 && flash[0].start == 0x00010000 &&
@@ -503,6 +524,7 @@ TEST(DownloadCommandStops, SecondCheckAfterTheDumpDecidesAndTheDumpOutlivesTheSt
     std::vector<std::string> expected = bench.Found_Lines();
     expected.emplace_back(notice::kFirstRun);
     expected.emplace_back(notice::kLanguageMismatch);
+    expected.push_back(std::string(text::kDumpKeptZh) + bench.Dump_File());  // named once
     EXPECT_EQ(bench.view.memo, expected);
     bench.Expect_Stopped_Before_Programming();
     EXPECT_EQ(bench.view.old_version, "CVLbootloaderVC_M418ENUSA00100");
@@ -531,11 +553,18 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
         bench.Expect_Stopped_Before_Programming();
     }
     {
-        // The dump file cannot be created at all: a temporary directory
-        // where not even root may create a file.
+        // The dump file cannot be created at all: the user's directories
+        // are where not even root may create one.
         Bench bench(Phone());
-        setenv("TMPDIR", "/proc", 1);
-        EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+        const std::string cache = getenv("XDG_CACHE_HOME") ? getenv("XDG_CACHE_HOME") : "";
+        setenv("XDG_RUNTIME_DIR", "/proc", 1);
+        setenv("XDG_CACHE_HOME", "/proc", 1);
+        const Download_Outcome outcome = bench.command.Run();
+        if (cache.empty())
+            unsetenv("XDG_CACHE_HOME");
+        else
+            setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+        EXPECT_EQ(outcome, Download_Outcome::kStoppedBeforeProgramming);
         std::vector<std::string> expected = bench.Found_Lines();
         expected.emplace_back(notice::kFirstRun);
         expected.emplace_back("Back up boot loader failed,error is 6");
@@ -545,13 +574,43 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
     }
 }
 
-TEST(DownloadCommandUpdate, DumpLeftByAnEarlierStoppedCommandIsDeleted) {
+// A dump left by an earlier stopped command holds a phone's boot loader: an
+// update that needs no dump leaves it alone.
+TEST(DownloadCommandUpdate, DumpLeftByAnEarlierStoppedCommandIsKept) {
     Bench bench(Phone("CVLbootloaderVC_M418ZHTWA00100"));  // not a first run
+    std::filesystem::create_directory(std::filesystem::path(bench.Dump_File()).parent_path());
     std::ofstream(bench.Dump_File(), std::ios::binary) << "an older dump";
 
     EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated);
     EXPECT_EQ(bench.line.count(vphone::Event_Kind::dump_sent), 0u);
-    EXPECT_FALSE(std::filesystem::exists(bench.Dump_File()));
+    EXPECT_EQ(std::filesystem::file_size(bench.Dump_File()), 13u);
+}
+
+// A region of length 0 (End = Start - 1) is announced as it stands and sends
+// no block; the transfer goes on with the other region.
+TEST(DownloadCommandUpdate, AnEmptyRegionSendsNoBlockAndTheOtherIsWritten) {
+    for (const bool first_empty : {true, false}) {
+        SCOPED_TRACE(first_empty ? "first region empty" : "second region empty");
+        Bench bench(Phone("CVLbootloaderVC_M418ZHTWA00100"));
+        const Temp_Image_File image(Image_File(Bytes(kImageText), first_empty ? 0 : kFirstLength,
+                                               first_empty ? kSecondLength : 0));
+        bench.view.file_name = image.Path();
+
+        EXPECT_EQ(bench.command.Run(), Download_Outcome::kUpdated)
+            << testing::PrintToString(bench.view.memo);
+        const auto& flash = bench.phone.flash();
+        ASSERT_EQ(flash.size(), 2u);
+        EXPECT_EQ(flash[0].start, 0x00010000u);
+        EXPECT_EQ(flash[1].start, 0x00200000u);
+        EXPECT_EQ(flash[0].length, first_empty ? 0u : kFirstLength);
+        EXPECT_EQ(flash[1].length, first_empty ? kSecondLength : 0u);
+        EXPECT_EQ(flash[0].bytes,
+                  first_empty ? std::vector<std::uint8_t>{} : Random_Bytes(kFirstLength, 11));
+        EXPECT_EQ(flash[1].bytes,
+                  first_empty ? Random_Bytes(kSecondLength, 12) : std::vector<std::uint8_t>{});
+        EXPECT_EQ(bench.line.count(vphone::Event_Kind::block_accepted), first_empty ? 1u : 2u);
+        EXPECT_EQ(bench.view.Count("box " + std::string(text::kUpdateOkZh)), 1);
+    }
 }
 
 // A failed region announcement or transfer: one English line with the code,

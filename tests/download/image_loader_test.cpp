@@ -239,6 +239,26 @@ TEST_F(ImageLoaderTest, RegionWhoseEndEqualsItsStartHoldsOneByte) {
     EXPECT_EQ(image.Second_Region.Length, 1u);
 }
 
+// End = Start - 1: a region of length 0, loaded with no bytes, in either
+// place, and beside another empty one.
+TEST_F(ImageLoaderTest, RegionEndingJustBeforeItsStartIsEmpty) {
+    for (const auto& [first_start, second_start] :
+         {std::pair{0x4000u, 0x00200000u}, std::pair{0x00010000u, 0x1u},
+          std::pair{0x1u, 0xFFFFFFFFu}}) {
+        SCOPED_TRACE(std::to_string(first_start) + ", " + std::to_string(second_start));
+        Image_Builder built = Small_Image();
+        built.first = {
+            first_start,
+            first_start == 0x00010000 ? Random_Bytes(300, 1) : std::vector<std::uint8_t>{},
+            {}};
+        built.second = {second_start, {}, {}};
+        ASSERT_TRUE(Load(built));
+        Expect_Regions(built);
+        EXPECT_EQ(image.Second_Region.End, second_start - 1);
+        EXPECT_EQ(image.Second_Region.Length, 0u);
+    }
+}
+
 TEST_F(ImageLoaderTest, ShorterVersionTextKeepsTheEarlierTrailingBytes) {
     ASSERT_TRUE(Load(Small_Image("ABCDEFGH")));
     EXPECT_EQ(output.tedit, "ABCDEFGH");
@@ -325,8 +345,9 @@ TEST_F(ImageLoaderTest, RefusesVersionTextLongerThanTheRecordWithoutWritingIt) {
 }
 
 TEST_F(ImageLoaderTest, RefusesRegionsThatRunBackwardsOrSpanTheWholeAddressSpace) {
+    // One byte further back than an empty region.
     Image_Builder first_backwards = Small_Image();
-    first_backwards.first.end = first_backwards.first.start - 1;
+    first_backwards.first.end = first_backwards.first.start - 2;
     Expect_Refused_As_Wrong_Bin(first_backwards);
 
     Image_Builder second_backwards = Small_Image();

@@ -86,8 +86,8 @@ class Bench_View final : public DownloadView, public ImageFileChooser, public Pr
     int bar_min = 0, bar_max = 100, bar_step = 10, bar_position = 0;
 };
 
-// A fresh temporary folder, made the process's TMPDIR while it lives, so the
-// dump file of every test lands in a place of its own.
+// A fresh temporary folder, made the user's runtime directory while it lives,
+// so the dump file of every test lands in a place of its own.
 class Private_Temp_Folder {
   public:
     Private_Temp_Folder() {
@@ -95,15 +95,15 @@ class Private_Temp_Folder {
         if (mkdtemp(pattern.data()) == nullptr)
             std::abort();
         m_path = pattern;
-        if (const char* old = getenv("TMPDIR"))
+        if (const char* old = getenv("XDG_RUNTIME_DIR"))
             m_old = old;
-        setenv("TMPDIR", m_path.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
     }
     ~Private_Temp_Folder() {
         if (m_old.empty())
-            unsetenv("TMPDIR");
+            unsetenv("XDG_RUNTIME_DIR");
         else
-            setenv("TMPDIR", m_old.c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
         std::error_code ignored;
         std::filesystem::remove_all(m_path, ignored);
     }
@@ -132,9 +132,10 @@ inline test_support::Image_Builder Matching_Image(std::uint32_t first_start,
 // The phone, the line, the port and the command, wired as the window wires them.
 class Update_Rig {
   public:
-    Update_Rig(vphone::Phone_Config config, const test_support::Image_Builder& image)
+    Update_Rig(vphone::Phone_Config config, const test_support::Image_Builder& image,
+               std::string port_name = "/dev/ttyVPHONE0")
         : phone(std::move(config)),
-          line(phone),
+          line(phone, std::move(port_name)),
           file(image.Build()),
           first(image.first.data),
           second(image.second.data),
@@ -144,6 +145,11 @@ class Update_Rig {
     }
     // Whatever the phone did, the host kept to the protocol.
     ~Update_Rig() { EXPECT_EQ(Host_Deviations(phone), ""); }
+
+    // Where a first run of this rig dumps the phone's boot loader.
+    std::filesystem::path Dump_Path() const {
+        return temp.Path() / "flashtool" / ("VANTREL-" + line.port_name().substr(5));
+    }
 
     // Whether every byte the phone accepted equals the image's byte there,
     // and (complete) whether it accepted all of them.

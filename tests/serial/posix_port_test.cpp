@@ -1,10 +1,15 @@
 // CComport over the POSIX backend, on pseudo-terminals: the test plays the
 // phone on the master side. Covers the port behaviours the boot-loader
 // protocol relies on: exact-count reads under one deadline, the carried-over
-// time-out, the purge on open, the port's state rules and large writes.
+// time-out, the purge on open, the port's state rules and large writes; and
+// how the port is held and handed back: exclusive while held (a second copy
+// is told who holds it), as found after close, never a non-terminal or the
+// program's own terminal.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -12,10 +17,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #include "bootloader/comport.h"
+#include "download/download_command.h"
 #include "tests/support/pty_pair.h"
 
 namespace {
@@ -36,7 +43,7 @@ class Counting_Backend final : public PortBackend {
         m_inner->close();
     }
     int last_open_error() const override { return m_inner->last_open_error(); }
-    bool last_open_was_refused() const override { return m_inner->last_open_was_refused(); }
+    Open_Refusal last_open_refusal() const override { return m_inner->last_open_refusal(); }
     bool set_line(std::int32_t baud) override { return m_inner->set_line(baud); }
     bool setup_queues(std::uint32_t rx, std::uint32_t tx) override {
         return m_inner->setup_queues(rx, tx);
@@ -246,6 +253,168 @@ TEST_F(PosixPort, HeldExclusivelyAgainstOtherPrograms) {
     EXPECT_EQ(WEXITSTATUS(status), 0) << "another program could open the held port";
 }
 
+// Runs body in a child process and gives its exit code (-1: it did not exit).
+int In_Child(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+bool Same_Settings(const termios& a, const termios& b) {
+    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+           a.c_lflag == b.c_lflag && cfgetispeed(&a) == cfgetispeed(&b) &&
+           cfgetospeed(&a) == cfgetospeed(&b) && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// After a run the next program finds the port as this one found it: not held
+// exclusively (an ordinary user opens it, and may lock it), with its old line
+// settings.
+TEST_F(PosixPort, AfterCloseThePortIsHandedBackAsItWasFound) {
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(pty.master_fd(), &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    cooked.c_iflag |= ICRNL;
+    cfsetspeed(&cooked, B9600);
+    ASSERT_EQ(tcsetattr(pty.master_fd(), TCSANOW, &cooked), 0);
+    termios found{};
+    ASSERT_EQ(tcgetattr(pty.master_fd(), &found), 0);
+
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+    termios held{};
+    ASSERT_EQ(tcgetattr(pty.master_fd(), &held), 0);
+    EXPECT_FALSE(Same_Settings(held, found)) << "raw 115200 while held";
+    port->Close();
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.master_fd(), &after), 0);
+    EXPECT_TRUE(Same_Settings(after, found));
+    ASSERT_EQ(chmod(pty.slave_path().c_str(), 0666), 0);
+    const int code = In_Child([&] {
+        // The superuser passes an exclusive hold: open as an ordinary user.
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return 2;
+        const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return 1;
+        int exclusive = 1;
+        if (ioctl(fd, TIOCGEXCL, &exclusive) != 0 || exclusive != 0)
+            return 3;
+        return flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : 4;
+    });
+    EXPECT_EQ(code, 0) << "1: refused, 3: still exclusive, 4: still locked";
+
+    // The port object opens it again as before.
+    ASSERT_TRUE(port->Open(pty.slave_path()));
+}
+
+// A second copy, even as root, is refused at once as "in use", and the
+// message names the program that holds the port.
+TEST_F(PosixPort, ASecondOpenWhileHeldIsRefusedAsInUseNamingTheHolder) {
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        close(ready[0]);
+        close(release[1]);  // so that the parent's close ends the wait below
+        auto backend = Make_System_Backend();
+        const char opened = backend->open(pty.slave_path()) ? 'y' : 'n';
+        [[maybe_unused]] const ssize_t put = write(ready[1], &opened, 1);
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = read(release[0], &byte, 1);  // until released
+        _exit(0);
+    }
+    close(release[0]);
+    char opened = 0;
+    ASSERT_EQ(read(ready[0], &opened, 1), 1);
+    ASSERT_EQ(opened, 'y');
+
+    boot::Time_Limits limits;
+    limits.search_pause = 1;
+    port->Set_Time_Limits(limits);
+    port->Set_Port_Lister(Make_Fixed_Port_Lister({pty.slave_path()}));
+    const long long start = Pty_Pair::Now_Ms();
+    EXPECT_FALSE(port->Find_Phone(nullptr));
+    EXPECT_LT(Pty_Pair::Now_Ms() - start, 21 * 100 + kLateMarginMs) << "no handshake was tried";
+    EXPECT_EQ(port->Last_Open_Refusal(), Open_Refusal::kInUse);
+    ASSERT_EQ(port->Refused_Ports().size(), 1u);
+    EXPECT_EQ(port->Refused_Ports()[0].reason, Open_Refusal::kInUse);
+    const std::vector<std::string> lines = Refused_Ports_Lines(port->Refused_Ports());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], pty.slave_path() + " is in use by posix_port_test (pid " +
+                            std::to_string(holder) + "); close it and try again");
+
+    close(release[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    close(ready[0]);
+    close(ready[1]);
+    EXPECT_TRUE(port->Open(pty.slave_path())) << "free again once the holder is gone";
+}
+
+// Only terminal devices are ports, and never the terminal the program runs
+// in: raw mode there would leave the user's shell unusable. Nothing of a
+// refused path is changed.
+TEST_F(PosixPort, RefusesWhatIsNoSerialPortAndItsOwnTerminal) {
+    char pattern[] = "/tmp/flashtool-port-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string scratch = pattern;
+    const std::string file = scratch + "/file";
+    const std::string fifo = scratch + "/fifo";
+    std::FILE* plain = std::fopen(file.c_str(), "w");
+    ASSERT_NE(plain, nullptr);
+    std::fputs("text", plain);
+    std::fclose(plain);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {file, fifo, scratch, std::string("/dev/null")}) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(port->Open(path));
+        EXPECT_EQ(port->Last_Open_Refusal(), Open_Refusal::kNotASerialPort);
+    }
+    struct stat status {};
+    ASSERT_EQ(stat(file.c_str(), &status), 0);
+    EXPECT_EQ(status.st_size, 4);
+    unlink(file.c_str());
+    unlink(fifo.c_str());
+    rmdir(scratch.c_str());
+
+    // A session of its own whose terminal is a fresh pseudo-terminal.
+    const int code = In_Child([] {
+        // Its terminal hangs up when the pseudo-terminal goes at the end.
+        if (setsid() < 0 || signal(SIGHUP, SIG_IGN) == SIG_ERR)
+            return 64;
+        Pty_Pair own;
+        const int terminal = open(own.slave_path().c_str(), O_RDWR);  // becomes the terminal
+        termios before{};
+        if (terminal < 0 || tcgetsid(terminal) != getpid() || tcgetattr(terminal, &before) != 0)
+            return 65;
+        int failed = 0;
+        auto backend = Make_System_Backend();
+        for (const std::string& path : {std::string("/dev/tty"), own.slave_path()}) {
+            failed <<= 1;
+            if (backend->open(path) || backend->last_open_refusal() != Open_Refusal::kOwnTerminal)
+                failed |= 1;
+        }
+        termios after{};
+        if (tcgetattr(terminal, &after) != 0 || !Same_Settings(before, after))
+            failed |= 4;
+        Pty_Pair other;  // another terminal is a port like any
+        if (!backend->open(other.slave_path()))
+            failed |= 8;
+        return failed;
+    });
+    EXPECT_EQ(code, 0) << "2: /dev/tty, 1: its own pts taken; 4: its settings changed; "
+                          "8: another pts refused";
+}
+
 TEST_F(PosixPort, LargeWriteIsTakenWhole) {
     ASSERT_TRUE(port->Open(pty.slave_path()));
     std::vector<std::uint8_t> block(32768);
@@ -348,6 +517,7 @@ TEST_F(PosixPort, AWriteNobodyTakesEndsAtItsDeadline) {
     EXPECT_LT(written.count, big.size());
     EXPECT_GE(elapsed, 300);
     EXPECT_LT(elapsed, 300 + kLateMarginMs);
+    backend->close();
 
     ASSERT_TRUE(port->Open(pty.slave_path()));  // 115200 bit/s: 10 bits a byte
     EXPECT_EQ(port->Write_Deadline_Ms(1), 5001u);

@@ -55,7 +55,8 @@
 
 class ScriptedPort {
   public:
-    enum class Open_Outcome { kOpens, kFails, kRefused };
+    // kRefused: no permission; kInUse: held by another program.
+    enum class Open_Outcome { kOpens, kFails, kRefused, kInUse };
 
     struct Write_Call {
         std::vector<std::uint8_t> bytes;  // what the host handed over
@@ -168,7 +169,7 @@ class ScriptedPort {
         bool is_open() const override { return m_port.m_open; }
         void close() override { m_port.Do_Close(); }
         int last_open_error() const override { return m_port.m_last_open_error; }
-        bool last_open_was_refused() const override { return m_port.m_last_open_refused; }
+        Open_Refusal last_open_refusal() const override { return m_port.m_last_open_refusal; }
         bool set_line(std::int32_t) override { return m_port.m_open && !m_port.fail_set_line; }
         bool setup_queues(std::uint32_t, std::uint32_t) override {
             return m_port.m_open && !m_port.fail_setup_queues;
@@ -224,7 +225,9 @@ class ScriptedPort {
         const Open_Outcome outcome =
             open_rule ? open_rule(name, m_open_count) : Open_Outcome::kOpens;
         ++m_open_count;
-        m_last_open_refused = outcome == Open_Outcome::kRefused;
+        m_last_open_refusal = outcome == Open_Outcome::kRefused ? Open_Refusal::kNoPermission
+                              : outcome == Open_Outcome::kInUse ? Open_Refusal::kInUse
+                                                                : Open_Refusal::kNone;
         switch (outcome) {
             case Open_Outcome::kOpens:
                 m_events.push_back("open " + name);
@@ -232,6 +235,7 @@ class ScriptedPort {
                 m_last_open_error = 0;
                 return true;
             case Open_Outcome::kRefused:
+            case Open_Outcome::kInUse:
                 m_events.push_back("open " + name + " refused");
                 m_last_open_error = refused_error;
                 return false;
@@ -379,7 +383,7 @@ class ScriptedPort {
     std::size_t m_read_count = 0;
     int m_open_count = 0;
     bool m_open = false;
-    bool m_last_open_refused = false;
+    Open_Refusal m_last_open_refusal = Open_Refusal::kNone;
     int m_last_open_error = 0;
     std::uint32_t m_timeout_ms = 0;
     std::uint64_t m_now_ms = 0;
