@@ -117,6 +117,29 @@ void Record_Closing(TForm1& form, Close_Record& record, bool answer,
     });
 }
 
+// Ends a test function with the phone's verdict on the host: stopped, it
+// found no deviation from the protocol (but those of known, each with its
+// TODO in the test).
+class Host_Verdict {
+  public:
+    Host_Verdict(Virtual_Phone_Process& phone, const Virtual_Phone_Files& files,
+                 Known_Deviations known = {})
+        : m_phone(phone), m_files(files), m_known(std::move(known)) {}
+    ~Host_Verdict() {
+        m_phone.stop();
+        const std::string deviations = Host_Deviations(m_files.deviations, m_known);
+        if (!deviations.empty())
+            QTest::qFail(deviations.c_str(), __FILE__, __LINE__);
+    }
+    Host_Verdict(const Host_Verdict&) = delete;
+    Host_Verdict& operator=(const Host_Verdict&) = delete;
+
+  private:
+    Virtual_Phone_Process& m_phone;
+    const Virtual_Phone_Files& m_files;
+    Known_Deviations m_known;
+};
+
 }  // namespace
 
 class Window_Update_Test : public QObject {
@@ -182,6 +205,7 @@ void Window_Update_Test::Run_Completed_Update(TForm1& form, const QString& expec
 void Window_Update_Test::first_run_then_next_run_update_the_phone() {
     Virtual_Phone_Files files;
     Virtual_Phone_Process phone;
+    Host_Verdict verdict(phone, files);
     std::string error;
     QVERIFY2(phone.start(files.args({"--tail-text", kPhoneTail}), &error), error.c_str());
 
@@ -258,6 +282,7 @@ void Window_Update_Test::first_run_then_next_run_update_the_phone() {
 void Window_Update_Test::event_loop_runs_while_the_phone_takes_its_time() {
     Virtual_Phone_Files files;
     Virtual_Phone_Process phone;
+    Host_Verdict verdict(phone, files);
     std::string error;
     QVERIFY2(phone.start(files.args({"--baud", "115200", "--tail-text", kPhoneTail, "--fault",
                                      "dump-block@1:delay:15000", "--fault", "final:delay:30000"}),
@@ -328,6 +353,7 @@ void Window_Update_Test::close_before_the_phone_is_at_risk_ends_at_once() {
     QFETCH(QString, wait_for_log);
     Virtual_Phone_Files files;
     Virtual_Phone_Process phone;
+    Host_Verdict verdict(phone, files);
     std::vector<std::string> args = files.args();
     for (const QString& arg : phone_args)
         args.push_back(arg.toStdString());
@@ -372,6 +398,7 @@ void Window_Update_Test::close_before_the_phone_is_at_risk_ends_at_once() {
 void Window_Update_Test::close_at_risk_answered_no_leaves_the_update_to_complete() {
     Virtual_Phone_Files files;
     Virtual_Phone_Process phone;
+    Host_Verdict verdict(phone, files);
     std::string error;
     // The phone keeps its half of the exchange however long the host waits.
     QVERIFY2(phone.start(files.args({"--record-text", kOlderRecord, "--idle-reset-ms", "600000",
@@ -427,6 +454,13 @@ void Window_Update_Test::close_at_risk_answered_no_leaves_the_update_to_complete
 void Window_Update_Test::close_at_risk_answered_yes_stops_the_update() {
     Virtual_Phone_Files files;
     Virtual_Phone_Process phone;
+    // TODO(host): stopped while it waits for the 0x5A that follows an
+    // ask-again, the program writes the abort byte 0xA5 (then 0x60) where the
+    // protocol allows only 0x69 after that 0x5A (0xA5 only at the fourth
+    // ask-again); to stop there it may only close the port. Seen here: "host
+    // byte 32908, 0xDE data: expected 0x69 (resume), came 0xA5". Left out
+    // until the host is mended.
+    Host_Verdict verdict(phone, files, {"0xDE data: expected 0x69 (resume), came 0xA5"});
     std::string error;
     QVERIFY2(phone.start(
                  files.args({"--record-text", kOlderRecord, "--idle-reset-ms", "600000", "--fault",

@@ -19,6 +19,7 @@
 
 #include "bootloader/notices.h"
 #include "download/texts.h"
+#include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
 #include "tests/support/scripted_port.h"
@@ -330,6 +331,7 @@ struct Bench {
           command(port, view) {
         view.file_name = image_file.Path();
     }
+    ~Bench() { EXPECT_EQ(Host_Deviations(phone), ""); }
 
     std::string Dump_File() const {
         return (temp.Path() / "flashtool" / "VANTREL-ttyVPHONE0").string();

@@ -41,6 +41,10 @@ class Unplug_Bench {
         args.insert(args.end(), faults.begin(), faults.end());
         started = phone.start(args);
     }
+    ~Unplug_Bench() {
+        phone.stop();
+        EXPECT_EQ(Host_Deviations(files.deviations), "");
+    }
 
     // Runs one Download and measures it.
     Download_Outcome Run() {

@@ -4,6 +4,7 @@
 // for the dump file. Shared by the reliability tests.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 
 #include "download/download_command.h"
 #include "download/texts.h"
+#include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
 #include "tools/virtual_phone/phone_model.h"
@@ -141,6 +143,8 @@ class Update_Rig {
           command(port, view) {
         view.file_name = file.Path();
     }
+    // Whatever the phone did, the host kept to the protocol.
+    ~Update_Rig() { EXPECT_EQ(Host_Deviations(phone), ""); }
 
     // Where a first run of this rig dumps the phone's boot loader.
     std::filesystem::path Dump_Path() const {

@@ -471,12 +471,14 @@ TEST_F(PosixPort, AStopEndsEveryWaitAtOnceButLetsTheLastBytesOut) {
         port->Clear_Stop();
         pty.Drain();
         long long requested_at = 0;
+        // Taken before the closer starts its 150 ms, however late this
+        // thread runs again.
+        const long long start = Pty_Pair::Now_Ms();
         std::thread closer([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(150));
             requested_at = Pty_Pair::Now_Ms();
             port->Request_Stop();
         });
-        const long long start = Pty_Pair::Now_Ms();
         const Io_End end = waits[i]();
         const long long ended_at = Pty_Pair::Now_Ms();
         closer.join();

@@ -8,7 +8,9 @@
 // delay has passed on the simulated clock. A read that asks for more than
 // arrives within its time limit ends short at once, with the clock moved on by
 // the whole limit, as a real read would have waited. Every read is recorded
-// with its limit and the time it waited.
+// with its limit and the time it waited. The line tells the phone when the
+// host opens and closes the port and when it writes with a reply unread, so
+// the phone's list of the host's deviations is exact.
 //
 // Link with virtual_phone_model. Typical use:
 //     vphone::Phone_Model phone;                 // or with a Phone_Config
@@ -97,10 +99,16 @@ class Simulated_Phone_Line {
         m_open = true;
         m_generation = m_plug_generation;
         ++m_opens;
+        m_phone.host_opened();
         return true;
     }
     bool is_open() const { return m_open; }
-    void close() { m_open = false; }
+    void close() {
+        if (m_open) {
+            m_phone.host_closed();
+        }
+        m_open = false;
+    }
     int last_open_error() const { return m_last_open_error; }
     bool set_line(std::int32_t baud) {
         m_host_baud = baud;
@@ -162,12 +170,15 @@ class Simulated_Phone_Line {
         // reply from the phone does not make the phone forget the exchange.
         const std::int64_t quiet_since = std::max(m_last_write_us, m_last_delivered_us);
         if (m_phone.mid_exchange() && m_now_us - quiet_since >= m_idle_reset_us) {
-            m_phone.line_quiet();
+            m_phone.line_quiet(true);
         }
+        // Phone bytes the host has not read: it writes before its reply is in.
+        const bool reply_unread = std::any_of(m_incoming.begin(), m_incoming.end(),
+                                              [](const Incoming& b) { return !b.hang_up; });
         m_host_bytes.insert(m_host_bytes.end(), bytes.begin(), bytes.end());
         m_now_us += m_byte_us * static_cast<std::int64_t>(bytes.size());
         m_last_write_us = m_now_us;
-        m_phone.receive(bytes);
+        m_phone.receive(bytes, reply_unread);
         take_phone_output();
         update();
         if (!alive()) {

@@ -16,6 +16,7 @@
 //     phone.stop();
 //     auto flash = Read_Flash_File(files.flash);  // regions as the phone stored them
 //     auto log = Read_Log_Lines(files.log);       // one line per event
+//     EXPECT_EQ(Host_Deviations(files.deviations), "");  // the host kept to the protocol
 #pragma once
 
 #include <fcntl.h>
@@ -38,10 +39,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/host_deviations.h"
+
 // Where the phone's files go: a fresh temporary folder, removed afterwards.
 struct Virtual_Phone_Files {
     std::filesystem::path folder;
     std::string flash, state, log;
+    std::string deviations;  // written by the phone beside the state file
 
     Virtual_Phone_Files() {
         std::string pattern =
@@ -52,6 +56,7 @@ struct Virtual_Phone_Files {
         folder = pattern;
         flash = (folder / "flash.bin").string();
         state = (folder / "record.bin").string();
+        deviations = state + ".deviations";
         log = (folder / "phone.log").string();
     }
     ~Virtual_Phone_Files() {

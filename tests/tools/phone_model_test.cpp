@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "phone_test_host.h"
@@ -174,4 +175,162 @@ TEST(PhoneModel, QuietHostMidBlockLetsTheNextSessionStartOver) {
     EXPECT_TRUE(host.sync_cycle());
     EXPECT_EQ(host.send({0x60}), Bytes{});
     EXPECT_EQ(Count(phone.take_events(), Event_Kind::link_closed), 1u);
+}
+
+// The phone as judge: host byte sequences and the deviations they draw (none
+// for what the protocol allows, or what the phone's own faults make the host do).
+struct Judge_Case {
+    const char* name;
+    std::vector<const char*> faults;
+    std::function<void(vphone::Phone_Model&, Phone_Test_Host&)> host;
+    std::vector<std::string> deviations;
+};
+
+Bytes Announcement(std::uint8_t count, std::vector<std::uint32_t> fields) {
+    Bytes bytes = {0xDD, count};
+    for (std::uint32_t v : fields) {
+        auto field = Phone_Test_Host::le32(v);
+        bytes.insert(bytes.end(), field.begin(), field.end());
+    }
+    return bytes;
+}
+
+// Link, 16 bytes announced, transfer started: the block begins at host byte 138.
+void Ready_For_A_Block(Phone_Test_Host& h) {
+    ASSERT_TRUE(h.link());
+    ASSERT_EQ(h.announce(0, 16, 0x100, 0), Bytes{0x5A});
+    ASSERT_TRUE(h.start_transfer());
+}
+
+const Bytes kBlock(16, 0x01);  // sums to 0x0010
+
+std::vector<Judge_Case> Judge_Cases() {
+    using M = vphone::Phone_Model;
+    using H = Phone_Test_Host;
+    return {
+        {"MissingConfirmationClose",
+         {},
+         [](M&, H& h) { h.send({0x58}), h.send({0xA3}), h.send({0x55}); },
+         {"host byte 3, handshake: expected 0xA5 (confirmation close), came 0x55"}},
+        {"CommandBeforeTheHandshake",
+         {},
+         [](M&, H& h) { h.sync_cycle(), h.send({0xE0}); },
+         {"host byte 5, handshake: expected 0x58 (handshake cycle 2 of 20), came 0xE0"}},
+        {"CommandOutOfTurn",
+         {},
+         [](M&, H& h) { h.handshake(), h.send({0xE1}); },
+         {"host byte 81, command: expected 0xE0 or 0x60 or 0x58 (a new search), came 0xE1"}},
+        {"WrongRegionCount",
+         {},
+         [](M&, H& h) {
+             h.link(), h.send(Announcement(3, {0, 15, 0x100, 0xFF}));
+         },
+         {"host byte 116, 0xDD regions: expected region count 0x02, came 0x03"}},
+        {"RegionEndingBeforeItsStart",
+         {},
+         [](M&, H& h) {
+             h.link(), h.send(Announcement(2, {0x2000, 0x1000, 0x100, 0xFF}));
+         },
+         {"host byte 121, 0xDD regions: expected region 1 ending at or after 0x00001FFF, came "
+          "0x00001000"}},
+        {"WrongBlockSize",
+         {},
+         [](M&, H& h) {
+             h.link(), h.announce(0, 16, 0x100, 0), h.send({0xDE}), h.send({0, 0x40, 0, 0});
+         },
+         {"host byte 134, 0xDE data: expected block size 0x00008000, came 0x00004000"}},
+        {"WrongBlockSum",
+         {},
+         [](M&, H& h) { Ready_For_A_Block(h), h.block(kBlock, +1); },
+         {"host byte 154, 0xDE data: expected sum 0x0010 of the block at region 1 offset 0 (16 "
+          "bytes), came 0x0011"}},
+        {"BlockLongerThanAnnounced",
+         {},
+         [](M&, H& h) { Ready_For_A_Block(h), h.block(Bytes(19, 1)); },
+         {"host byte 154, 0xDE data: expected the block at region 1 offset 0 (16 bytes) and its "
+          "2-byte sum, came 21 bytes before the reply"}},
+        {"ResumeOtherThan0x69",
+         {"block@1:ask-again"},
+         [](M&, H& h) { Ready_For_A_Block(h), h.block(kBlock), h.send({0x6A}); },
+         {"host byte 156, 0xDE data: expected 0x69 (resume), came 0x6A"}},
+        {"AbortBeforeTheFourthAskAgain",
+         {"block@1:ask-again"},
+         [](M&, H& h) { Ready_For_A_Block(h), h.block(kBlock), h.send({0xA5}); },
+         {"host byte 156, 0xDE data: expected 0x69 (resume), came 0xA5"}},
+        {"BytesAfterTheClosingByte",
+         {},
+         [](M&, H& h) { h.link(), h.send({0x60}), h.send({0xE0}); },
+         {"host byte 116, after 0x60: expected 0x58 (a new search), came 0xE0"}},
+        {"NoWaitForTheReply",
+         {},
+         [](M&, H& h) {
+             h.handshake(), h.send({0xE0, 0xD6});
+         },
+         {"host byte 82, e0-record: expected no byte before the phone's reply is read, came 0xD6"}},
+        {"NewSearchWithoutClosingThePort",
+         {},
+         [](M& p, H& h) { p.host_opened(), h.handshake(), h.send({0x58}); },
+         {"host byte 81, command: expected 0xE0 or 0x60, came 0x58"}},
+        {"ExchangeLeftUnfinishedWithThePortOpen",
+         {},
+         [](M& p, H& h) {
+             h.link(), h.send({0xDD, 0x02}), p.line_quiet(true);
+         },
+         {"host byte 117, 0xDD regions: expected 16 more bytes of the announcement, came nothing: "
+          "the host went quiet with the port open"}},
+        // What the protocol allows, and how the host may react to the phone's faults.
+        {"WholeUpdate",
+         {},
+         [](M&, H& h) { Ready_For_A_Block(h), h.block(kBlock), h.send({0x60}); },
+         {}},
+        {"NewSearchAfterASilentEcho",
+         {"sync-echo@1:silent"},
+         [](M&, H& h) { h.send({0x58}), h.handshake(), h.send({0xE0}); },
+         {}},
+        {"NewSearchAfterAWrongConfirmation",
+         {"confirm@2:wrong"},
+         [](M&, H& h) { h.sync_cycle(), h.send({0x58}), h.send({0xA3}), h.link(); },
+         {}},
+        {"ClosingAfterARefusedBlock",
+         {"block@1:refuse"},
+         [](M&, H& h) { Ready_For_A_Block(h), h.block(kBlock), h.send({0x60}), h.sync_cycle(); },
+         {}},
+        {"AbortAtTheFourthAskAgain",
+         {"block@1:ask-again:4"},
+         [](M&, H& h) {
+             Ready_For_A_Block(h);
+             for (int i = 0; i < 3; ++i)
+                 h.block(kBlock), h.send({0x69});
+             h.block(kBlock), h.send({0xA5}), h.send({0x60});
+         },
+         {}},
+        {"PortClosedMidExchange",
+         {},
+         [](M& p, H& h) {
+             p.host_opened(), h.link(), h.send({0xDD, 0x02}), p.host_closed(), h.link();
+         },
+         {}},
+        {"ReplyLeftUnreadAfterAWrongAcknowledgement",
+         {"e0-ack@1:wrong"},
+         [](M& p, H& h) { h.handshake(), h.send({0xE0}), p.receive(Bytes{0x60}, true); },
+         {}},
+    };
+}
+
+TEST(PhoneJudge, DeviationsOfTheHostAreListedAndNothingElse) {
+    for (const Judge_Case& c : Judge_Cases()) {
+        SCOPED_TRACE(c.name);
+        auto config = vphone::Default_Config();
+        for (const char* text : c.faults) {
+            config.faults.push_back(*vphone::Parse_Fault_Rule(text, nullptr));
+        }
+        vphone::Phone_Model phone(config);
+        Phone_Test_Host host{phone};
+        c.host(phone, host);
+        std::vector<std::string> listed;
+        for (const auto& deviation : phone.deviations()) {
+            listed.push_back(vphone::Describe(deviation));
+        }
+        EXPECT_EQ(listed, c.deviations);
+    }
 }

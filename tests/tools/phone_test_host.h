@@ -31,6 +31,24 @@ struct Phone_Test_Host {
                send({0x55}) == std::vector<std::uint8_t>{0xAA};
     }
 
+    // The whole handshake: 20 cycles (80 host bytes).
+    bool handshake() {
+        for (int cycle = 0; cycle < 20; ++cycle) {
+            if (!sync_cycle()) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Handshake, record read and record write: the link ready for 0xDD
+    // (114 host bytes).
+    bool link() {
+        return handshake() && send({0xE0}).size() == 33 &&
+               send({0xE1}) == std::vector<std::uint8_t>{0x5A} &&
+               send(std::vector<std::uint8_t>(32, 'R')).empty();
+    }
+
     static std::vector<std::uint8_t> le32(std::uint32_t v) {
         return {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
                 static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};

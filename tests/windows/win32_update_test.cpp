@@ -12,6 +12,7 @@
 #include "download/download_command.h"
 #include "phone_flash_file.h"
 #include "serial_map_sandbox.h"
+#include "support/host_deviations.h"
 #include "support/image_builder.h"
 #include "wine_ports.h"
 
@@ -95,6 +96,23 @@ TEST(Win32WholeUpdate, TheVirtualPhoneEndsUpHoldingTheImage) {
     EXPECT_TRUE(flash->at(0).bytes == image.first.data) << "first region differs";
     EXPECT_EQ(flash->at(1).start, image.second.start);
     EXPECT_TRUE(flash->at(1).bytes == image.second.data) << "second region differs";
+
+    // Once the phone logs the closed link it has judged every byte up to the
+    // closing 0x60, and its list of the host's deviations is complete.
+    const char* log_path = std::getenv("FLASHTOOL_WINE_PHONE_LOG");
+    const char* deviations_path = std::getenv("FLASHTOOL_WINE_PHONE_DEVIATIONS");
+    ASSERT_NE(log_path, nullptr);
+    ASSERT_NE(deviations_path, nullptr);
+    bool closed = false;
+    for (int attempt = 0; attempt < 100 && !closed; ++attempt) {
+        std::ifstream log(log_path);
+        const std::string text((std::istreambuf_iterator<char>(log)), {});
+        closed = text.find("link-closed") != std::string::npos;
+        if (!closed)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(closed) << "the phone never saw the closing byte";
+    EXPECT_EQ(Host_Deviations(std::string(deviations_path)), "");
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 // serves the host through any number of opens and closes of that device until
 // SIGTERM or SIGINT. Each time the phone is plugged in again after a simulated
 // unplug, the new device path is printed as one more line; nothing else goes
-// to standard output. Events go to --log. See --help for the fault switches.
+// to standard output. Events go to --log, and every deviation of the host
+// from the protocol to the deviations file beside --state. See --help.
 #include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
@@ -43,8 +44,14 @@ Files:
                         ("VPHFLASH", u32 region count, then per region u32
                         start, u32 announced length, u32 byte count, bytes;
                         all u32 little-endian)
-  --state FILE          version record kept between runs (32 raw bytes); read
-                        at start if present, rewritten after every 0xE1
+  --state FILE          the phone's state kept between runs: the version record
+                        in FILE (32 raw bytes; read at start if present,
+                        rewritten after every 0xE1) and the host's deviations
+                        from the protocol in FILE.deviations (text, one a line,
+                        e.g. "host byte 83, handshake: expected 0xA5
+                        (confirmation close), came 0x55"; written at start,
+                        keeping earlier lines, and after every deviation; empty
+                        while the host keeps to the protocol)
   --log FILE            one line per event ("-" for standard error)
   --link PATH           keep a symbolic link PATH to the current device
 Phone:
@@ -73,7 +80,8 @@ Faults:
         @N: only the N-th occurrence of the exchange, @N+: from the N-th
         on, @N-M: N-th to M-th; default every occurrence
   --fault delay:EXCHANGE:MS          same as EXCHANGE:delay:MS
-  --fault hangup:after-bytes:K       unplug after K bytes from the host
+  --fault hangup:after-bytes:K       unplug after K bytes from the host; the
+                                     K-th draws no answer
   --seed N                           seed for the random faults (default 1)
   --random-ask-again P               ask again with probability P per block
                                      reply (at most 3 times per block)
@@ -334,6 +342,11 @@ class Phone_Program {
     // Writes what is due; returns whether the master would block.
     bool write_due(Clock::time_point now);
     void save_flash();
+    void save_deviations();
+    // Whether some of the phone's output has not reached the host yet.
+    bool reply_unread() const;
+    // Takes what the host sent before a stop signal, so that it is judged too.
+    void drain_host();
 
     Options m_options;
     vphone::Phone_Model m_model;
@@ -355,6 +368,8 @@ class Phone_Program {
     std::optional<Clock::time_point> m_replug_at;
     bool m_flash_dirty = false;
     std::uint32_t m_sessions_closed = 0;
+    std::string m_deviations_path;
+    std::vector<std::string> m_earlier_deviations;  // from runs before this one
 };
 
 void Phone_Program::log(const std::string& line) {
@@ -414,6 +429,7 @@ void Phone_Program::take_model_output(Clock::time_point now) {
 void Phone_Program::handle_events() {
     using vphone::Event_Kind;
     const auto events = m_model.take_events();
+    bool deviated = false;
     for (const auto& event : events) {
         switch (event.kind) {
             case Event_Kind::record_written:
@@ -431,13 +447,66 @@ void Phone_Program::handle_events() {
             case Event_Kind::link_closed:
                 ++m_sessions_closed;
                 break;
+            case Event_Kind::host_deviated:
+                deviated = true;
+                break;
             default:
                 break;
         }
     }
     save_flash();
-    for (const auto& event : events)
-        log(vphone::Describe(event));
+    if (deviated) {
+        save_deviations();
+    }
+    for (const auto& event : events) {
+        if (event.kind == Event_Kind::host_deviated) {
+            log("host-deviated " + vphone::Describe(m_model.deviations().at(event.a)));
+        } else {
+            log(vphone::Describe(event));
+        }
+    }
+}
+
+void Phone_Program::save_deviations() {
+    if (m_deviations_path.empty()) {
+        return;
+    }
+    std::vector<std::string> lines = m_earlier_deviations;
+    for (const auto& deviation : m_model.deviations()) {
+        lines.push_back(vphone::Describe(deviation));
+    }
+    if (m_model.deviations_not_kept() != 0) {
+        lines.push_back("and " + std::to_string(m_model.deviations_not_kept()) +
+                        " more deviations not listed");
+    }
+    if (!vphone::Save_Lines(m_deviations_path, lines)) {
+        log("warning cannot write " + m_deviations_path);
+    }
+}
+
+bool Phone_Program::reply_unread() const {
+    for (const auto& pending : m_pending) {
+        if (pending.sent < pending.bytes.size()) {
+            return true;
+        }
+    }
+    int waiting = 0;
+    return m_line.plugged() && ioctl(m_line.slave(), FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+void Phone_Program::drain_host() {
+    std::uint8_t buffer[4096];
+    while (m_line.plugged()) {
+        const bool unread = reply_unread();
+        ssize_t got = read(m_line.master(), buffer, sizeof buffer);
+        if (got <= 0) {
+            return;
+        }
+        if (Clock::now() - m_start >= milliseconds(m_options.appear_after_ms)) {
+            m_model.receive({buffer, static_cast<std::size_t>(got)}, unread);
+            take_model_output(Clock::now());
+        }
+    }
 }
 
 void Phone_Program::save_flash() {
@@ -453,6 +522,9 @@ void Phone_Program::read_host(Clock::time_point now) {
     // writes faster is held back by the full pty buffer, as by a real UART.
     std::uint8_t buffer[4096];
     const std::size_t want = m_byte_time.count() > 0 ? 64 : sizeof buffer;
+    // Asked before the read: output still on its way when the host wrote
+    // means the host did not wait for its reply.
+    const bool unread = reply_unread();
     ssize_t got = read(m_line.master(), buffer, want);
     if (got <= 0) {
         return;
@@ -470,9 +542,11 @@ void Phone_Program::read_host(Clock::time_point now) {
         m_last_read = now;
     }
     if (now - m_start < milliseconds(m_options.appear_after_ms)) {
-        return;  // not switched on yet: the bytes fall on deaf ears
+        // Not switched on yet: the bytes fall on deaf ears.
+        log("ignored " + std::to_string(got) + " bytes: not switched on yet");
+        return;
     }
-    m_model.receive({buffer, static_cast<std::size_t>(got)});
+    m_model.receive({buffer, static_cast<std::size_t>(got)}, unread);
     // The phone cannot answer bytes that are still crossing the line.
     take_model_output(std::max(now, m_input_free));
 }
@@ -531,6 +605,10 @@ int Phone_Program::run() {
         if (auto record = vphone::Load_Record(m_options.state_path)) {
             m_model.set_record(*record);
         }
+        // Written at once: a reader can tell "no deviation" from "no list".
+        m_deviations_path = vphone::Deviations_Path(m_options.state_path);
+        m_earlier_deviations = vphone::Load_Lines(m_deviations_path);
+        save_deviations();
     }
     // Stop signals are only let through while waiting in ppoll, so none is lost.
     sigset_t blocked, wait_mask;
@@ -620,6 +698,7 @@ int Phone_Program::run() {
             usleep(10'000);
         }
     }
+    drain_host();
     handle_events();
     save_flash();
     m_line.unplug();

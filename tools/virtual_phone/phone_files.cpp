@@ -2,6 +2,7 @@
 #include "tools/virtual_phone/phone_files.h"
 
 #include <cstdio>
+#include <fstream>
 #include <memory>
 
 namespace vphone {
@@ -65,6 +66,28 @@ bool Save_Flash(const std::string& path, const std::vector<Flash_Region>& flash)
         Put_Le32(out, region.length);
         Put_Le32(out, static_cast<std::uint32_t>(region.bytes.size()));
         out.insert(out.end(), region.bytes.begin(), region.bytes.end());
+    }
+    return Replace_File(path, out);
+}
+
+std::string Deviations_Path(const std::string& record_path) {
+    return record_path + ".deviations";
+}
+
+std::vector<std::string> Load_Lines(const std::string& path) {
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool Save_Lines(const std::string& path, const std::vector<std::string>& lines) {
+    std::vector<std::uint8_t> out;
+    for (const auto& line : lines) {
+        out.insert(out.end(), line.begin(), line.end());
+        out.push_back('\n');
     }
     return Replace_File(path, out);
 }

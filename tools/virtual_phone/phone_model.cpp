@@ -2,6 +2,8 @@
 // announcement and block reception, with per-exchange fault injection.
 #include "tools/virtual_phone/phone_model.h"
 
+#include "tools/virtual_phone/phone_wire.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -11,26 +13,9 @@
 namespace vphone {
 namespace {
 
-// The wire, as the phone sees it.
-constexpr std::uint8_t kSync = 0x58;
-constexpr std::uint8_t kChallenge = 0xA3;
-constexpr std::uint8_t kChallengeAnswer = 0x5C;
-constexpr std::uint8_t kConfirmClose = 0xA5;  // also the host's abort byte
-constexpr std::uint8_t kCheck = 0x55;
-constexpr std::uint8_t kCheckAnswer = 0xAA;
-constexpr std::uint8_t kAck = 0x5A;
-constexpr std::uint8_t kReadRecord = 0xE0;
-constexpr std::uint8_t kWriteRecord = 0xE1;
-constexpr std::uint8_t kDump = 0xD6;
-constexpr std::uint8_t kRegions = 0xDD;
-constexpr std::uint8_t kData = 0xDE;
-constexpr std::uint8_t kClose = 0x60;
-constexpr std::uint8_t kAccepted = 0x69;  // also the host's "resume" before a resend
-constexpr std::uint8_t kNotAck = 0x00;    // our answer to an announcement we cannot take
+using namespace wire;
 
-constexpr std::size_t kRegionFields = 1 + 4 * 4;   // count byte + two (start, end) pairs
 constexpr std::uint32_t kMaxBlockSize = 0x100000;  // bigger blocks are refused up front
-constexpr std::uint32_t kMaxRandomAskAgain = 3;    // the host gives up at the fourth
 
 constexpr std::array<std::string_view, kExchangeCount> kExchangeNames = {
     "sync-echo", "confirm",    "check",  "e0-ack", "e0-record", "e1-ack", "d6-ack",     "d6-n",
@@ -264,6 +249,8 @@ std::string Describe(const Phone_Event& e) {
             return "unexpected-byte " + hex(e.a);
         case Event_Kind::hung_up:
             return "hung-up";
+        case Event_Kind::host_deviated:
+            return "host-deviated index=" + num(e.a);
     }
     return "?";
 }
@@ -274,10 +261,15 @@ Phone_Model::Phone_Model(Phone_Config config)
       m_dump(Make_Dump_Image(m_config)),
       m_random(m_config.seed) {}
 
-void Phone_Model::receive(std::span<const std::uint8_t> bytes) {
+void Phone_Model::receive(std::span<const std::uint8_t> bytes, bool reply_unread) {
+    m_reply_owed = reply_unread;
+    m_batch_judged = false;
     for (std::size_t at = 0; at < bytes.size();) {
         if (m_unplugged) {
             return;
+        }
+        if (m_reply_owed && !m_batch_judged) {
+            judge_waiting(bytes.size() - at, bytes[at]);
         }
         // A block's data is only collected until the block is complete: take
         // it in one piece, so that a fast host is not held up by the model.
@@ -291,15 +283,25 @@ void Phone_Model::receive(std::span<const std::uint8_t> bytes) {
             m_bytes_received += take;
             at += take;
             if (m_field.size() == block_bytes) {
-                on_block_complete();
+                const std::size_t trailing = bytes.size() - at;
+                on_block_complete(trailing);
+                // Bytes past the announced block, sent before its reply, are
+                // the rest of an over-long block: reported, then dropped.
+                m_bytes_received += trailing;
+                return;
             }
             continue;
         }
         const std::uint8_t byte = bytes[at++];
         ++m_bytes_received;
+        const std::size_t output_before = m_output.size();
         on_byte(byte);
         if (m_config.hang_up_after_bytes != 0 && m_bytes_received == m_config.hang_up_after_bytes &&
             !m_unplugged) {
+            // The cable goes with the last byte: no answer to it leaves the
+            // phone. Sent and then cut off, the answer would reach the host
+            // or not depending on which process runs first.
+            m_output.resize(output_before);
             pull_cable();
         }
     }
@@ -313,17 +315,39 @@ std::vector<Phone_Event> Phone_Model::take_events() {
     return std::exchange(m_events, {});
 }
 
-void Phone_Model::line_quiet() {
+void Phone_Model::line_quiet(bool port_open) {
+    if (m_state == State::idle) {
+        return;
+    }
+    if (port_open && !m_stopped) {
+        deviate(m_bytes_received + 1, exchange_here(), expected_here(),
+                "nothing: the host went quiet with the port open");
+    }
+    abandon();
+    m_stopped = true;
+}
+
+void Phone_Model::host_opened() {
+    m_knows_opens = true;
+}
+
+void Phone_Model::host_closed() {
     if (m_state != State::idle) {
         abandon();
     }
+    // Whatever comes next belongs to a new search; replies the host left
+    // unread on the way out are its own business.
+    start_search();
+    m_stopped = true;
 }
 
 void Phone_Model::plug_back_in() {
     m_unplugged = false;
     m_state = State::idle;
-    m_cycles = 0;
     m_field.clear();
+    start_search();
+    m_stopped = false;
+    m_reply_owed = false;
 }
 
 void Phone_Model::abandon() {
@@ -347,7 +371,10 @@ void Phone_Model::event(Event_Kind kind, std::uint32_t a, std::uint32_t b, std::
     m_events.push_back(Phone_Event{kind, a, b, c, d});
 }
 
-void Phone_Model::emit(std::vector<std::uint8_t> bytes, std::uint32_t delay_ms) {
+void Phone_Model::queue_output(std::vector<std::uint8_t> bytes, std::uint32_t delay_ms) {
+    if (!bytes.empty()) {
+        m_reply_owed = true;
+    }
     m_output.push_back(Phone_Output{delay_ms, std::move(bytes), false});
 }
 
@@ -372,14 +399,19 @@ bool Phone_Model::reply(Exchange exchange, std::vector<std::uint8_t> bytes) {
 
 bool Phone_Model::reply_with(Exchange exchange, std::vector<std::uint8_t> bytes,
                              const std::optional<Fault_Rule>& fault) {
+    m_owed_exchange = exchange;
+    m_reply_faulted = false;
     std::uint32_t delay = 0;
     if (m_config.random_delay_ms != 0) {
         delay = static_cast<std::uint32_t>(m_random() % (m_config.random_delay_ms + 1ull));
     }
     if (!fault || fault->kind == Fault_Kind::ask_again || fault->kind == Fault_Kind::refuse) {
-        emit(std::move(bytes), delay);
+        queue_output(std::move(bytes), delay);
         return true;
     }
+    // A disturbed reply may make the host give up, whatever the exchange.
+    m_reply_faulted = true;
+    m_stopped = true;
     event(Event_Kind::fault_injected, static_cast<std::uint32_t>(exchange),
           static_cast<std::uint32_t>(fault->kind));
     switch (fault->kind) {
@@ -388,19 +420,19 @@ bool Phone_Model::reply_with(Exchange exchange, std::vector<std::uint8_t> bytes,
             return false;
         case Fault_Kind::wrong:
             bytes[0] = static_cast<std::uint8_t>(fault->arg.value_or(~bytes[0] & 0xFF));
-            emit(std::move(bytes), delay);
+            queue_output(std::move(bytes), delay);
             return true;
         case Fault_Kind::short_: {
             auto keep = std::min<std::size_t>(fault->arg.value_or(bytes.size() / 2), bytes.size());
             bytes.resize(keep);
             if (!bytes.empty()) {
-                emit(std::move(bytes), delay);
+                queue_output(std::move(bytes), delay);
             }
             abandon();
             return false;
         }
         case Fault_Kind::delay:
-            emit(std::move(bytes), delay + *fault->arg);
+            queue_output(std::move(bytes), delay + *fault->arg);
             return true;
         case Fault_Kind::hang_up:
             pull_cable();
@@ -410,6 +442,13 @@ bool Phone_Model::reply_with(Exchange exchange, std::vector<std::uint8_t> bytes,
             break;
     }
     return true;
+}
+
+// Says no to something the host asked that the phone cannot take; the host
+// is to stop.
+void Phone_Model::refuse_request(Exchange exchange) {
+    reply(exchange, {kNotAck});
+    m_stopped = true;
 }
 
 void Phone_Model::on_byte(std::uint8_t byte) {
@@ -426,7 +465,14 @@ void Phone_Model::on_byte(std::uint8_t byte) {
             break;
         case State::await_a5:
             if (byte == kConfirmClose) {
+                m_state = State::await_check;
+                return;
+            }
+            break;
+        case State::await_check:
+            if (byte == kCheck) {
                 m_state = State::idle;
+                answer_check();
                 return;
             }
             break;
@@ -439,38 +485,12 @@ void Phone_Model::on_byte(std::uint8_t byte) {
                 event(Event_Kind::record_written);
             }
             return;
-        case State::dd_fields: {
+        case State::dd_fields:
             m_field.push_back(byte);
-            if (m_field.size() < kRegionFields) {
-                return;
+            if (m_field.size() == kRegionFields) {
+                on_announcement_complete();
             }
-            m_state = State::idle;
-            const std::uint8_t* p = m_field.data();
-            std::uint64_t starts[2] = {Little_Endian(p + 1), Little_Endian(p + 9)};
-            std::uint64_t ends[2] = {Little_Endian(p + 5), Little_Endian(p + 13)};
-            m_field.clear();
-            // Two regions, each ending at or after the byte before its start
-            // (a region of length 0 ends just before it begins).
-            bool sound = p[0] == 2;
-            for (int i = 0; i < 2; ++i) {
-                sound = sound && ends[i] + 1 >= starts[i];
-            }
-            if (!sound) {
-                reply(Exchange::dd_ack, {kNotAck});
-                return;
-            }
-            // Announcing regions erases the flash they name.
-            m_flash.clear();
-            for (int i = 0; i < 2; ++i) {
-                m_flash.push_back(Flash_Region{static_cast<std::uint32_t>(starts[i]),
-                                               static_cast<std::uint32_t>(ends[i] + 1 - starts[i]),
-                                               {}});
-            }
-            event(Event_Kind::regions_announced, m_flash[0].start, m_flash[0].length,
-                  m_flash[1].start, m_flash[1].length);
-            reply(Exchange::dd_ack, {kAck});
             return;
-        }
         case State::await_block_size: {
             m_field.push_back(byte);
             if (m_field.size() < 4) {
@@ -479,8 +499,12 @@ void Phone_Model::on_byte(std::uint8_t byte) {
             m_block_size = Little_Endian(m_field.data());
             m_field.clear();
             m_state = State::idle;
+            if (m_block_size != kBlockSize) {
+                deviate(m_bytes_received - 3, "0xDE data", "block size " + Hex(kBlockSize, 8),
+                        Hex(m_block_size, 8));
+            }
             if (m_block_size == 0 || m_block_size > kMaxBlockSize) {
-                reply(Exchange::size_ack, {kNotAck});
+                refuse_request(Exchange::size_ack);
                 return;
             }
             if (!reply(Exchange::size_ack, {kAck})) {
@@ -498,41 +522,107 @@ void Phone_Model::on_byte(std::uint8_t byte) {
         case State::block_data:
             m_field.push_back(byte);
             if (m_field.size() == std::size_t{m_block_length} + 2) {
-                on_block_complete();
+                on_block_complete(0);
             }
             return;
         case State::await_resume:
-            if (byte == kAccepted) {
-                m_state = State::block_data;
-                m_field.clear();
-                return;
-            }
-            if (byte == kConfirmClose) {
-                event(Event_Kind::transfer_aborted);
-                m_state = State::idle;
+            if (byte == kAccepted || byte == kConfirmClose) {
+                // 0x69 sends the block again; 0xA5 gives up on it, which the
+                // host does at the fourth ask-again and only then.
+                if ((byte == kConfirmClose) != abort_due()) {
+                    deviate(m_bytes_received, exchange_here(), expected_here(), Hex(byte));
+                }
+                if (byte == kAccepted) {
+                    m_state = State::block_data;
+                    m_field.clear();
+                } else {
+                    event(Event_Kind::transfer_aborted);
+                    m_state = State::idle;
+                    m_stopped = true;
+                }
                 return;
             }
             break;
     }
-    // The host changed the subject mid-exchange (it gave up and started over).
-    abandon();
-    on_command(byte);
+    off_script(byte);
 }
 
-void Phone_Model::on_command(std::uint8_t byte) {
+void Phone_Model::on_announcement_complete() {
+    m_state = State::idle;
+    const std::uint8_t* p = m_field.data();
+    const std::uint64_t starts[2] = {Little_Endian(p + 1), Little_Endian(p + 9)};
+    const std::uint64_t ends[2] = {Little_Endian(p + 5), Little_Endian(p + 13)};
+    const std::uint8_t count = p[0];
+    m_field.clear();
+    // Two regions, each ending at or after the byte before its start (a
+    // region of length 0 ends just before it begins).
+    const std::uint64_t first_byte = m_bytes_received - (kRegionFields - 1);
+    bool sound = count == kRegionCount;
+    if (!sound) {
+        deviate(first_byte, "0xDD regions", "region count " + Hex(kRegionCount), Hex(count));
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (ends[i] + 1 < starts[i]) {
+            sound = false;
+            deviate(first_byte + 5 + 8 * i, "0xDD regions",
+                    "region " + std::to_string(i + 1) + " ending at or after " +
+                        Hex(static_cast<std::uint32_t>(starts[i] - 1), 8),
+                    Hex(static_cast<std::uint32_t>(ends[i]), 8));
+        }
+    }
+    if (!sound) {
+        refuse_request(Exchange::dd_ack);
+        return;
+    }
+    // Announcing regions erases the flash they name.
+    m_flash.clear();
+    for (int i = 0; i < 2; ++i) {
+        m_flash.push_back(Flash_Region{static_cast<std::uint32_t>(starts[i]),
+                                       static_cast<std::uint32_t>(ends[i] + 1 - starts[i]),
+                                       {}});
+    }
+    event(Event_Kind::regions_announced, m_flash[0].start, m_flash[0].length, m_flash[1].start,
+          m_flash[1].length);
+    reply(Exchange::dd_ack, {kAck});
+}
+
+void Phone_Model::answer_check() {
+    if (!reply(Exchange::check, {kCheckAnswer})) {
+        return;
+    }
+    event(Event_Kind::handshake_cycle, ++m_cycles);
+    if (!m_reply_faulted) {
+        m_stopped = false;  // a whole cycle: the host is in step again
+    }
+}
+
+void Phone_Model::on_command(std::uint8_t byte, bool judged) {
+    // The first byte after a whole handshake opens the linked phase.
+    if (m_phase == Phase::searching && m_cycles >= kSyncCycles && byte != kSync) {
+        m_phase = Phase::linked;
+        m_commands_done = 0;
+    }
+    if (!judged) {
+        judge_command(byte);
+    }
     if (byte != kCheck && byte != kSync) {
         m_cycles = 0;
     }
+    m_commands_done |= Command_Bit(byte);
     switch (byte) {
         case kSync:
+            // A search after the link was made or closed starts afresh (a
+            // carrier that cannot see closes lets a search run on past 20).
+            if (m_phase != Phase::searching || (m_knows_opens && m_cycles >= kSyncCycles)) {
+                start_search();
+            }
             if (reply(Exchange::sync_echo, {kSync})) {
                 m_state = State::await_a3;
             }
             return;
         case kCheck:
-            if (reply(Exchange::check, {kCheckAnswer})) {
-                event(Event_Kind::handshake_cycle, ++m_cycles);
-            }
+            // Outside a cycle: answered, but it makes no cycle.
+            reply(Exchange::check, {kCheckAnswer});
             return;
         case kReadRecord: {
             if (!reply(Exchange::e0_ack, {kAck})) {
@@ -573,7 +663,7 @@ void Phone_Model::on_command(std::uint8_t byte) {
         case kData:
             // Without an announcement the phone does not know where to write.
             if (m_flash.size() != 2) {
-                reply(Exchange::de_ack, {kNotAck});
+                refuse_request(Exchange::de_ack);
                 return;
             }
             if (reply(Exchange::de_ack, {kAck})) {
@@ -582,6 +672,7 @@ void Phone_Model::on_command(std::uint8_t byte) {
             }
             return;
         case kClose:
+            m_phase = Phase::closed;
             event(Event_Kind::link_closed);
             return;
         default:
@@ -614,7 +705,7 @@ void Phone_Model::finish_transfer() {
     }
 }
 
-void Phone_Model::on_block_complete() {
+void Phone_Model::on_block_complete(std::size_t trailing) {
     std::optional<Fault_Rule> fault;
     if (m_block_number == 0) {
         m_block_number = ++m_occurrences[static_cast<std::size_t>(Exchange::block)];
@@ -633,6 +724,20 @@ void Phone_Model::on_block_complete() {
     const std::uint32_t sent_sum =
         std::uint32_t{m_field[m_block_length]} << 8 | m_field[m_block_length + 1];
     const bool sum_ok = (sum & 0xFFFF) == sent_sum;
+    const auto where = [&] {
+        return "the block at region " + std::to_string(m_region + 1) + " offset " +
+               std::to_string(m_offset) + " (" + std::to_string(m_block_length) + " bytes)";
+    };
+    if (trailing > 0) {
+        // More bytes than the block and its sum before the reply: its "sum"
+        // was data, so only the length is worth reporting.
+        m_batch_judged = true;
+        deviate(m_bytes_received - 1, "0xDE data", where() + " and its 2-byte sum",
+                std::to_string(m_block_length + 2 + trailing) + " bytes before the reply");
+    } else if (!sum_ok) {
+        deviate(m_bytes_received - 1, "0xDE data", "sum " + Hex(sum & 0xFFFF, 4) + " of " + where(),
+                Hex(sent_sum, 4));
+    }
 
     std::uint8_t answer = kAccepted;
     if (fault && fault->kind == Fault_Kind::refuse) {
@@ -644,7 +749,7 @@ void Phone_Model::on_block_complete() {
     } else if (m_forced_ask_again > 0) {
         --m_forced_ask_again;
         answer = m_config.ask_again_byte;
-    } else if (m_config.random_ask_again > 0 && m_asked_again < kMaxRandomAskAgain &&
+    } else if (m_config.random_ask_again > 0 && m_asked_again < kMaxResends &&
                std::uniform_real_distribution<double>(0, 1)(m_random) < m_config.random_ask_again) {
         answer = m_config.ask_again_byte;
     }
@@ -669,6 +774,7 @@ void Phone_Model::on_block_complete() {
         event(Event_Kind::block_refused, region, m_offset, answer);
         m_state = State::idle;
         m_field.clear();
+        m_stopped = true;  // the host stops sending
     } else {
         ++m_asked_again;
         event(Event_Kind::block_asked_again, region, m_offset, answer, sum_ok ? 0 : 1);

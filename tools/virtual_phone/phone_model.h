@@ -7,6 +7,12 @@
 // survive (silence, wrong bytes, ask-again replies, refusals, late replies,
 // the cable pulled) are injected per exchange by Fault_Rule.
 //
+// The model also judges the host: every byte that the protocol does not
+// allow at its point (a missing 0xA5, a command out of turn, a wrong block
+// size or sum, bytes sent before a reply was read...) is kept as a Deviation.
+// What the phone's own faults make the host do (give up, close the port,
+// search anew) is not a deviation.
+//
 // The model keeps its own copy of every protocol constant on purpose: it
 // plays the phone as the phone behaves, independent of the host's code.
 #pragma once
@@ -93,7 +99,8 @@ struct Phone_Config {
     std::uint64_t seed = 1;
     double random_ask_again = 0.0;
     std::uint32_t random_delay_ms = 0;
-    // Host bytes after which the cable is pulled (0: never).
+    // Host bytes after which the cable is pulled (0: never). The last of
+    // them is taken but draws no answer.
     std::uint64_t hang_up_after_bytes = 0;
 };
 
@@ -127,6 +134,7 @@ enum class Event_Kind {
     exchange_abandoned,  // the host went quiet or changed subject mid-exchange
     unexpected_byte,     // a = the byte, outside any exchange
     hung_up,             // the cable was pulled
+    host_deviated,       // a = index in Phone_Model::deviations()
 };
 
 struct Phone_Event {
@@ -136,6 +144,17 @@ struct Phone_Event {
 
 // One line of text for a log, e.g. "block-accepted region=0 offset=0 length=32768".
 std::string Describe(const Phone_Event& event);
+
+// One place where the host left the protocol.
+struct Deviation {
+    std::uint64_t host_byte = 0;  // number of the first byte concerned, from 1
+    std::string exchange;         // "handshake", "command", "0xDD regions", "0xDE data", ...
+    std::string expected;         // what the protocol asks for there
+    std::string came;             // what the host sent instead
+};
+
+// One line, e.g. "host byte 83, handshake: expected 0xA5 (confirmation close), came 0x55".
+std::string Describe(const Deviation& deviation);
 
 struct Flash_Region {
     std::uint32_t start = 0;
@@ -151,15 +170,31 @@ class Phone_Model {
   public:
     explicit Phone_Model(Phone_Config config = Default_Config());
 
-    // Host bytes in. Output and events pile up until taken.
-    void receive(std::span<const std::uint8_t> bytes);
+    // Host bytes in. Output and events pile up until taken. reply_unread:
+    // the carrier knows that some of the phone's earlier output has not been
+    // read yet, so the host wrote without waiting for its reply.
+    void receive(std::span<const std::uint8_t> bytes, bool reply_unread = false);
     std::vector<Phone_Output> take_output();
     std::vector<Phone_Event> take_events();
 
     // True while an exchange waits for more host bytes.
     bool mid_exchange() const { return m_state != State::idle; }
-    // The host went quiet mid-exchange (e.g. it closed the port): forget it.
-    void line_quiet();
+    // The host went quiet mid-exchange: forget it. port_open: the carrier
+    // knows the host still holds the port, so it left the exchange unfinished
+    // (a deviation unless the phone's own fault made it give up); otherwise
+    // the host may have closed the port, which it may do at any time.
+    void line_quiet(bool port_open = false);
+    // A carrier that sees the host open and close the port says so. The phone
+    // then knows that a new search follows a close, and a search on a port
+    // that stayed open after the handshake is a deviation.
+    void host_opened();
+    void host_closed();
+
+    // Every deviation of the host so far, oldest first; the first
+    // kMaxDeviations are kept, the rest only counted.
+    static constexpr std::size_t kMaxDeviations = 100;
+    const std::vector<Deviation>& deviations() const { return m_deviations; }
+    std::uint64_t deviations_not_kept() const { return m_deviations_not_kept; }
 
     // The cable: once pulled the phone ignores everything until plugged back,
     // which starts it afresh but keeps its record and flash.
@@ -179,6 +214,7 @@ class Phone_Model {
         idle,
         await_a3,          // after the echo of 0x58
         await_a5,          // after 0x5C
+        await_check,       // 0x55 after 0xA5
         e1_record,         // collecting the 32 record bytes
         dd_fields,         // collecting count + 4 addresses
         await_block_size,  // 4 bytes after 0xDE
@@ -186,9 +222,21 @@ class Phone_Model {
         await_resume,      // 0x69 (or the abort 0xA5) after an ask-again
     };
 
+    // Where the host stands in the protocol, for judging it.
+    enum class Phase {
+        searching,  // handshake cycles, counted in m_cycles
+        linked,     // 20 cycles done: the commands, in their order
+        closed,     // after 0x60: only a new search
+    };
+
     void on_byte(std::uint8_t byte);
-    void on_command(std::uint8_t byte);
-    void on_block_complete();
+    void on_command(std::uint8_t byte, bool judged = false);
+    void on_announcement_complete();
+    void answer_check();
+    // Says no to something the host asked that the phone cannot take.
+    void refuse_request(Exchange exchange);
+    // trailing: host bytes that came with the block's last byte, before its reply.
+    void on_block_complete(std::size_t trailing);
     void start_next_block();
     void finish_transfer();
     void abandon();
@@ -201,10 +249,28 @@ class Phone_Model {
     bool reply(Exchange exchange, std::vector<std::uint8_t> bytes);
     bool reply_with(Exchange exchange, std::vector<std::uint8_t> bytes,
                     const std::optional<Fault_Rule>& fault);
-    void emit(std::vector<std::uint8_t> bytes, std::uint32_t delay_ms);
+    void queue_output(std::vector<std::uint8_t> bytes, std::uint32_t delay_ms);
     void event(Event_Kind kind, std::uint32_t a = 0, std::uint32_t b = 0, std::uint32_t c = 0,
                std::uint32_t d = 0);
     void pull_cable();
+
+    // The judge (phone_checks.cpp).
+    void deviate(std::uint64_t host_byte, std::string exchange, std::string expected,
+                 std::string came);
+    // Judges a byte that opens an exchange (on_command moves the phase).
+    void judge_command(std::uint8_t byte);
+    // A byte the current exchange does not take: a new search after a stop,
+    // else a deviation; either way the phone starts over with it.
+    void off_script(std::uint8_t byte);
+    // Bytes the host sent before reading the phone's last reply.
+    void judge_waiting(std::size_t count, std::uint8_t first);
+    void start_search();
+    std::string exchange_here() const;
+    std::string expected_here() const;
+    std::string commands_expected() const;
+    bool command_in_turn(std::uint8_t byte) const;
+    // The host is to abort the block it was asked for a fourth time.
+    bool abort_due() const;
 
     Phone_Config m_config;
     Record m_record{};
@@ -216,6 +282,21 @@ class Phone_Model {
     bool m_unplugged = false;
     std::uint64_t m_bytes_received = 0;
     std::uint32_t m_cycles = 0;  // consecutive handshake cycles
+
+    // The judge's view of the host.
+    Phase m_phase = Phase::searching;
+    std::uint8_t m_commands_done = 0;  // Command_Bit of each command given on this link
+    // The phone gave the host a reason to stop (a fault, a refusal, a closed
+    // port): a new search, the closing byte and unread replies are excused
+    // until the host is back in step.
+    bool m_stopped = false;
+    bool m_reply_faulted = false;  // the last reply went out disturbed
+    bool m_knows_opens = false;    // the carrier reports opens and closes
+    bool m_reply_owed = false;     // output the host has not read yet
+    bool m_batch_judged = false;   // this batch's early bytes are reported
+    Exchange m_owed_exchange = Exchange::sync_echo;
+    std::vector<Deviation> m_deviations;
+    std::uint64_t m_deviations_not_kept = 0;
     std::vector<std::uint8_t> m_field;
     std::array<std::uint32_t, kExchangeCount> m_occurrences{};
 

@@ -26,6 +26,9 @@ class Pty_Line {
     bool plugged() const { return m_master >= 0; }
 
     int master() const { return m_master; }
+    // The phone's own descriptor of the slave: what it holds unread is what
+    // the host has not read yet.
+    int slave() const { return m_slave; }
     const std::string& slave_path() const { return m_slave_path; }
 
   private:
