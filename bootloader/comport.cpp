@@ -9,6 +9,11 @@ CComport::CComport() : SerialPort(), m_lister(Make_System_Port_Lister()) {}
 CComport::CComport(std::unique_ptr<PortBackend> backend, std::unique_ptr<PortLister> lister)
     : SerialPort(std::move(backend)), m_lister(std::move(lister)) {}
 
+bool CComport::Open(std::string port_name) {
+    m_exchange_cut = false;
+    return SerialPort::Open(std::move(port_name));
+}
+
 bool CComport::Set_Progress_Bar(ProgressBar* progress_bar) {
     if (m_progress_bar != nullptr)
         return false;

@@ -50,6 +50,14 @@ class CComport : public SerialPort {
     // Only tests shrink the protocol's time limits.
     void Set_Time_Limits(const boot::Time_Limits& limits) { m_limits = limits; }
     const boot::Time_Limits& Time_Limits() const { return m_limits; }
+    // Whether a stop cut an exchange short since the last Open: the phone is
+    // then in the middle of it, and no byte of the host's, not even the
+    // closing byte, means anything to it until it has dropped the exchange
+    // (it does so after some quiet). Only closing the port is left.
+    bool Exchange_Cut() const { return m_exchange_cut; }
+    // Open, and forgets a cut exchange (a new port, or the same phone anew).
+    bool Open(std::string port_name);
+
     // Ports the last search was refused, each once, with the reason.
     const std::vector<Refused_Port>& Refused_Ports() const { return m_refused_ports; }
 
@@ -85,13 +93,17 @@ class CComport : public SerialPort {
     // step's own result, except that a transfer broken off by a stop gives
     // kStopped (22) and a write that passed its deadline kWriteTimedOut (21).
     template <typename Result>
-    static Result Read_Failed(const Io_Result& read, Result step_result) {
-        if (read.end == Io_End::kInterrupted)
+    Result Read_Failed(const Io_Result& read, Result step_result) {
+        if (read.end == Io_End::kInterrupted) {
+            // Before its first byte the phone knows of no exchange.
+            if (Bytes_Written_In_Operation() > 0)
+                m_exchange_cut = true;
             return static_cast<Result>(boot::kStoppedCode);
+        }
         return step_result;
     }
     template <typename Result>
-    static Result Write_Failed(const Io_Result& write, Result step_result) {
+    Result Write_Failed(const Io_Result& write, Result step_result) {
         if (write.end == Io_End::kTimedOut)
             return static_cast<Result>(boot::kWriteTimedOutCode);
         return Read_Failed(write, step_result);
@@ -111,4 +123,5 @@ class CComport : public SerialPort {
     MessageOutput* m_output = nullptr;      // not owned
     boot::Time_Limits m_limits = boot::kProtocolTimeLimits;
     std::vector<Refused_Port> m_refused_ports;
+    bool m_exchange_cut = false;
 };

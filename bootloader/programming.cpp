@@ -2,8 +2,10 @@
 // bytes in blocks with a 16-bit sum each (0xDE), and moving the progress bar.
 // Result codes: results.h.
 //
-// A stop requested while the blocks go out ends the transfer as a block that
-// was asked for too often does: with the abort byte 0xA5.
+// A stop requested while an exchange is under way cuts it short: the protocol
+// has no byte that ends a block in flight (0xA5 means "give up" only after the
+// boot loader's fourth request for a block, and mid-block it is block data),
+// so nothing more is written; the caller closes the port.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -73,15 +75,6 @@ boot::Download_Result CComport::Download_Regions(const Image_Region& first,
     if (answer != boot::kAck)
         return Result::kBlockSizeNotAcknowledged;
 
-    // From here the boot loader takes blocks: a stop gives it the abort byte.
-    const auto stopped_or = [this](Result result) {
-        if (result != Result::kStopped)
-            return result;
-        const Stop_Signal::Unstoppable abort_byte(Stop_Request());
-        Write_Byte(boot::kAbort);
-        return result;
-    };
-
     for (std::size_t r = 0; r < regions.size(); ++r) {
         const std::uint32_t length = regions[r]->Length;
         std::uint32_t offset = 0;
@@ -96,12 +89,12 @@ boot::Download_Result CComport::Download_Regions(const Image_Region& first,
             if (const Io_Result written = Write(block); written) {
                 Write(Block_Sum(block));
             } else if (written.end == Io_End::kTimedOut || written.end == Io_End::kInterrupted) {
-                return stopped_or(Write_Failed(written, Result::kNoBlockReply));
+                return Write_Failed(written, Result::kNoBlockReply);
             }
 
             std::uint8_t reply = 0;
             if (const Io_Result read = Read_Byte(reply, m_limits.block_reply); !read)
-                return stopped_or(Read_Failed(read, Result::kNoBlockReply));
+                return Read_Failed(read, Result::kNoBlockReply);
             switch (reply) {
                 case boot::kBlockAccepted:
                     resends = 0;
@@ -117,18 +110,20 @@ boot::Download_Result CComport::Download_Regions(const Image_Region& first,
                 default:
                     break;
             }
-            // Any other reply asks for the block again.
+            // Any other reply asks for the block again. The fourth time the
+            // host gives up with the abort byte, also when a stop is pending:
+            // this is the one point where the boot loader takes it as such.
             if (resends == boot::kMaxResends) {
                 const Stop_Signal::Unstoppable abort_byte(Stop_Request());
                 return Write_Byte(boot::kAbort) ? Result::kAborted : Result::kAbortNotWritten;
             }
             ++resends;
             if (const Io_Result read = Read_Byte(answer, m_limits.resend_ack); !read)
-                return stopped_or(Read_Failed(read, Result::kAborted));
+                return Read_Failed(read, Result::kAborted);
             if (answer != boot::kAck)
                 return Result::kResendNotAcknowledged;
             if (const Io_Result written = Write_Byte(boot::kResume); !written)
-                return stopped_or(Write_Failed(written, Result::kResumeNotWritten));
+                return Write_Failed(written, Result::kResumeNotWritten);
         }
     }
 

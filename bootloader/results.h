@@ -4,7 +4,7 @@
 //
 // Two results are shared by every data operation: a write that did not finish
 // within its deadline (21), and an exchange broken off because a stop was
-// requested (22). Which read or write ended an exchange early, and why (a
+// requested (22; nothing more is written, see CComport::Exchange_Cut). Which read or write ended an exchange early, and why (a
 // silent phone, an unplugged one), the port object keeps (Last_Io_End,
 // Line_Hung_Up).
 #pragma once
@@ -103,7 +103,7 @@ enum class Download_Result : int {
     kNoFinalAnswer = 19,
     kFinalNotAcknowledged = 20,
     kWriteTimedOut = kWriteTimedOutCode,
-    kStopped = kStoppedCode,  // 0xA5 sent (when the transfer had begun)
+    kStopped = kStoppedCode,
 };
 
 // The number a result is shown and logged by.

@@ -17,7 +17,9 @@
 //
 // A stop (the window closing, Ctrl-C) ends the command at the next port call
 // without a failure line of its own: the front end says why it stopped. The
-// link is closed with its closing byte and the port released.
+// port is released; the link is closed with its closing byte only when the
+// stop came between two exchanges, since the boot loader in the middle of one
+// takes no byte as its end (CComport::Exchange_Cut).
 #include "download/download_command.h"
 
 #include <algorithm>
@@ -207,7 +209,9 @@ Download_Outcome DownloadCommand::Run() {
     Set_Phase(Update_Phase::kFinishing);
 
     m_image.Release();
-    m_port.End_Link();  // the port is closed whether or not the byte went out
+    // The port is closed whether or not the byte went out.
+    if (!m_port.Exchange_Cut())
+        m_port.End_Link();
     m_port.Close();
     m_view.Set_Progress_Visible(false);
     if (stopped)
@@ -221,11 +225,12 @@ Download_Outcome DownloadCommand::Run() {
     return programmed ? Download_Outcome::kUpdated : Download_Outcome::kProgrammingFailed;
 }
 
-// Ends a stopped command: the link closed and the port released, nothing
-// printed (the front end says why it stopped).
+// Ends a stopped command: the link closed where that means something and the
+// port released, nothing printed (the front end says why it stopped).
 Download_Outcome DownloadCommand::Stopped() {
     if (m_port.Is_Open()) {
-        m_port.End_Link();
+        if (!m_port.Exchange_Cut())
+            m_port.End_Link();
         m_port.Close();
     }
     return Download_Outcome::kStopped;

@@ -88,6 +88,7 @@ Io_Result SerialPort::Write(std::span<const std::uint8_t> buffer) {
         m_write_timeout_ms = deadline;
     }
     const Port_Io_Result result = m_backend->write(buffer);
+    m_bytes_written += result.count;
     if (m_trace)
         m_trace->bytes(m_operation, Trace_Direction::kToPhone, buffer.first(result.count));
     return Finish("write", buffer.size(), result);

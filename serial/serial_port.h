@@ -80,17 +80,28 @@ class SerialPort {
     class Operation_Scope {
       public:
         Operation_Scope(SerialPort& port, const char* name)
-            : m_port(port), m_previous(port.m_operation) {
+            : m_port(port),
+              m_previous(port.m_operation),
+              m_previous_start(port.m_operation_start) {
             port.m_operation = name;
+            port.m_operation_start = port.m_bytes_written;
         }
-        ~Operation_Scope() { m_port.m_operation = m_previous; }
+        ~Operation_Scope() {
+            m_port.m_operation = m_previous;
+            m_port.m_operation_start = m_previous_start;
+        }
         Operation_Scope(const Operation_Scope&) = delete;
         Operation_Scope& operator=(const Operation_Scope&) = delete;
 
       private:
         SerialPort& m_port;
         const char* m_previous;
+        std::uint64_t m_previous_start;
     };
+
+    // Bytes written since the innermost Operation_Scope began: whether the
+    // operation has begun to speak to the other side.
+    std::uint64_t Bytes_Written_In_Operation() const { return m_bytes_written - m_operation_start; }
 
     TraceSink* Trace() const { return m_trace; }
     const char* Operation() const { return m_operation; }
@@ -106,5 +117,7 @@ class SerialPort {
     std::uint32_t m_write_timeout_ms = 0;  // the write deadline set on the port
     std::uint32_t m_write_slack_ms = 5000;
     Io_End m_last_end = Io_End::kComplete;
+    std::uint64_t m_bytes_written = 0;
+    std::uint64_t m_operation_start = 0;
     bool m_line_hung_up = false;
 };

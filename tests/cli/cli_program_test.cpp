@@ -237,16 +237,6 @@ TEST_F(CliAgainstPhone, StopSignalsDuringTheTransferCloseThePortEachNamedAsItsel
     Start_Phone({"--baud", "230400", "--idle-reset-ms", "300"});
     const Image_Builder image = Sound_Image(100000, 1000);
     Temp_Image_File file(image.Build());
-    // TODO(host): stopped while it waits for a reply, the program writes at
-    // once what ends a stopped update (0x60, and 0xA5 0x60 once blocks go
-    // out) before the reply is read; mid-exchange the protocol allows only
-    // closing the port. Seen here: "host byte 135, de-ack: expected no byte
-    // before the phone's reply is read, came 0x60" (the same after the block
-    // size, "size-ack"; bytes 269 and 403 for the second and third signal).
-    // Where the signal lands decides which, if any, shows; these lines are
-    // left out until the host is mended.
-    known_host_deviations = {"expected no byte before the phone's reply is read, came 0x60",
-                             "expected no byte before the phone's reply is read, came 0xA5"};
 
     struct Row {
         int signal;
