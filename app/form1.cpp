@@ -12,9 +12,9 @@
 #include "app/form2.h"
 #include "app/intro_memo.h"
 #include "app/menu_keys.h"
-#include "download/temp_log.h"
 #include "download/captions.h"
 #include "download/clock_text.h"
+#include "download/temp_log.h"
 #include "download/texts.h"
 #include "introduction_text.h"
 #include "ui_form1.h"
@@ -119,15 +119,15 @@ bool TForm1::Close_May_Stop_Update() {
     if (!m_runner.Running() || m_runner.Stop_If_Harmless())
         return true;
     m_asking_to_stop = true;
-    const QString question = From_Utf8(
-        text::By_Language(m_language_flag, text::kStopQuestionEn, text::kStopQuestionZh));
+    const QString question =
+        From_Utf8(text::By_Language(m_language_flag, text::kStopQuestionEn, text::kStopQuestionZh));
     bool stop = false;
     if (m_stop_question) {
         stop = m_stop_question(question);
     } else {
-        stop = QMessageBox::question(this, windowTitle(), question,
-                                     QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::No) == QMessageBox::Yes;
+        stop =
+            QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
+                                  QMessageBox::No) == QMessageBox::Yes;
     }
     m_asking_to_stop = false;
     if (stop)

@@ -7,7 +7,7 @@
 #include <string_view>
 
 class MessageOutput {
-public:
+  public:
     virtual ~MessageOutput() = default;
     // Appends text and a line break to the message area mReceive.
     virtual void Print_Str_to_Memo(std::string_view text) = 0;
@@ -25,7 +25,7 @@ public:
 // Shows nothing: for callers that have no window (benchmarks, fuzz targets,
 // a command that prints its own summary). Override what you want to keep.
 class Silent_Output : public MessageOutput {
-public:
+  public:
     void Print_Str_to_Memo(std::string_view) override {}
     void Print_Str_to_Tedit(std::string_view) override {}
     void Print_Str_to_OldTedit(std::string_view) override {}

@@ -4,8 +4,8 @@
 //
 // Two results are shared by every data operation: a write that did not finish
 // within its deadline (21), and an exchange broken off because a stop was
-// requested (22; nothing more is written, see CComport::Exchange_Cut). Which read or write ended an exchange early, and why (a
-// silent phone, an unplugged one), the port object keeps (Last_Io_End,
+// requested (22; nothing more is written, see CComport::Exchange_Cut). Which read or write ended an
+// exchange early, and why (a silent phone, an unplugged one), the port object keeps (Last_Io_End,
 // Line_Hung_Up).
 #pragma once
 

@@ -11,7 +11,9 @@ namespace caption {
 struct Pair {
     std::string_view english;
     std::string_view chinese;
-    std::string_view For(Language language) const { return text::By_Language(language, english, chinese); }
+    std::string_view For(Language language) const {
+        return text::By_Language(language, english, chinese);
+    }
 };
 
 // In the order the language switch sets them.

@@ -19,7 +19,6 @@ std::string Clock_Line(Language language, std::string_view time_text) {
     return line;
 }
 
-
 void Elapsed_Clock::Set(long long seconds, Clock::time_point now) {
     m_counted = std::chrono::seconds(seconds);
     if (m_started)

@@ -270,7 +270,8 @@ DownloadCommand::Check DownloadCommand::Check_Versions(const Port_Candidate& pho
 
     // A phone that does not take the record stops the update before its flash
     // is touched; say so, rather than leave the user with no word at all.
-    const boot::Write_Version_Result write_result = m_port.Write_Phone_Version(m_image.Image_Version);
+    const boot::Write_Version_Result write_result =
+        m_port.Write_Phone_Version(m_image.Image_Version);
     if (m_port.Stop_Requested())
         return Check::kStopped;
     if (write_result != boot::Write_Version_Result::kOk) {

@@ -101,7 +101,9 @@ class DownloadCommand {
     void Report_Failure(std::string_view text, int code);
     Download_Outcome Stopped();
     void Set_Phase(Update_Phase phase) { m_phase.store(static_cast<int>(phase)); }
-    void Stopped_At(Download_Step step, int code = 0) { m_last_stop = {step, code, m_last_stop.backup_code}; }
+    void Stopped_At(Download_Step step, int code = 0) {
+        m_last_stop = {step, code, m_last_stop.backup_code};
+    }
 
     CComport& m_port;
     DownloadView& m_view;

@@ -6,12 +6,12 @@
 #include <string_view>
 
 #include "bootloader/message_output.h"
+#include "bootloader/progress_bar.h"
 #include "download/firmware_image.h"
 #include "download/texts.h"
-#include "bootloader/progress_bar.h"
 
 class DownloadView : public MessageOutput {
-public:
+  public:
     // Sets Download.Enabled, then Cancel.Enabled.
     virtual void Button_Control(bool enable) = 0;
     // OpenDialog1.

@@ -38,7 +38,7 @@ struct FirmwareImage {
 // time (empty if none was ever chosen). The window shows OpenDialog1; tests and
 // the command-line tool hand a path in.
 class ImageFileChooser {
-public:
+  public:
     virtual ~ImageFileChooser() = default;
     virtual std::string Choose_File() = 0;
 };
@@ -46,10 +46,10 @@ public:
 // A "dialog" that always answers the path it was given: the command-line
 // tool's image argument, a test's generated image.
 class Fixed_Image_File final : public ImageFileChooser {
-public:
+  public:
     explicit Fixed_Image_File(std::string path) : m_path(std::move(path)) {}
     std::string Choose_File() override { return m_path; }
 
-private:
+  private:
     std::string m_path;
 };

@@ -1,7 +1,7 @@
 // The fixed texts of the update and the time text, in one place.
 //
-// Some messages follow the window's language (Language_Flag), some are always Chinese and some always English, as
-// the phone's service staff know them. Chinese texts are Traditional Chinese,
+// Some messages follow the window's language (Language_Flag), some are always Chinese and some
+// always English, as the phone's service staff know them. Chinese texts are Traditional Chinese,
 // stored as UTF-8.
 #pragma once
 
@@ -31,7 +31,8 @@ inline std::string_view Up_To_Zero(std::string_view bytes) {
 // Always Chinese.
 inline constexpr std::string_view kSearching = "尋找通訊埠中....";
 inline constexpr std::string_view kPleaseWait = "請耐心等候!";
-inline constexpr std::string_view kFoundPort = "找到通訊埠 ";  // followed by COMn or the device path
+inline constexpr std::string_view kFoundPort =
+    "找到通訊埠 ";  // followed by COMn or the device path
 inline constexpr std::string_view kReadyToUpdate = "準備開始更新";
 // The version comparison's notices are the boot loader's (bootloader/notices.h).
 

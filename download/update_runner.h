@@ -46,9 +46,7 @@ class Update_Runner {
     // the update has ended, and returns how it ended.
     Download_Outcome Wait();
 
-    bool Stop_Would_Harm_Phone() const {
-        return m_command.Phase() == Update_Phase::kPhoneAtRisk;
-    }
+    bool Stop_Would_Harm_Phone() const { return m_command.Phase() == Update_Phase::kPhoneAtRisk; }
     bool Stop_If_Harmless() { return m_command.Stop_If_Harmless(); }
     void Stop() { m_command.Stop(); }
     // The front end's thread, when the program is about to end: no further

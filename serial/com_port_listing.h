@@ -10,7 +10,7 @@
 
 // The Win32 calls the listing needs, as they answer.
 class Win32_Api {
-public:
+  public:
     virtual ~Win32_Api() = default;
 
     // RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,

@@ -7,16 +7,17 @@
 namespace {
 
 class FixedPortLister final : public PortLister {
-public:
+  public:
     explicit FixedPortLister(std::vector<std::string> paths) : m_paths(std::move(paths)) {}
 
     int list(std::vector<Port_Candidate>& ports) override {
         ports.clear();
-        for (const std::string& path : m_paths) ports.push_back({path, path, 0});
+        for (const std::string& path : m_paths)
+            ports.push_back({path, path, 0});
         return ports.empty() ? kPortListNothingFound : kPortListOk;
     }
 
-private:
+  private:
     std::vector<std::string> m_paths;
 };
 

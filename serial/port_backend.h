@@ -49,7 +49,7 @@ struct Port_Queue_Status {
 };
 
 class PortBackend {
-public:
+  public:
     virtual ~PortBackend() = default;
 
     // CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr).

@@ -26,7 +26,7 @@ enum Port_List_Result : int {
 };
 
 class PortLister {
-public:
+  public:
     virtual ~PortLister() = default;
     // Fills ports in the order the search must try them; returns a Port_List_Result.
     virtual int list(std::vector<Port_Candidate>& ports) = 0;

@@ -102,9 +102,8 @@ Io_Result SerialPort::Finish(const char* verb, std::size_t wanted, const Port_Io
     if (m_trace && end != Io_End::kComplete) {
         static constexpr const char* kWhy[] = {"", "time-out", "hang-up", "stop", "failure"};
         m_trace->event(m_operation, std::string(verb) + " of " + std::to_string(wanted) +
-                                        " bytes ended short after " +
-                                        std::to_string(result.count) + " (" +
-                                        kWhy[static_cast<int>(end)] + ")");
+                                        " bytes ended short after " + std::to_string(result.count) +
+                                        " (" + kWhy[static_cast<int>(end)] + ")");
     }
     return {end, result.count};
 }

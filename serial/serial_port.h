@@ -80,9 +80,7 @@ class SerialPort {
     class Operation_Scope {
       public:
         Operation_Scope(SerialPort& port, const char* name)
-            : m_port(port),
-              m_previous(port.m_operation),
-              m_previous_start(port.m_operation_start) {
+            : m_port(port), m_previous(port.m_operation), m_previous_start(port.m_operation_start) {
             port.m_operation = name;
             port.m_operation_start = port.m_bytes_written;
         }

@@ -10,7 +10,7 @@
 enum class Trace_Direction { kToPhone, kFromPhone };
 
 class TraceSink {
-public:
+  public:
     virtual ~TraceSink() = default;
     // bytes moved by one read or write; for a short read, the bytes that did arrive
     virtual void bytes(std::string_view operation, Trace_Direction direction,

@@ -9,13 +9,13 @@
 
 #include "download/captions.h"
 #include "download/clock_text.h"
+#include "download/temp_log.h"
 #include "download/texts.h"
 #include "introduction_text.h"
 #include "winapp/form1_layout.h"
 #include "winapp/form2.h"
 #include "winapp/message_box.h"
 #include "winapp/resource_ids.h"
-#include "download/temp_log.h"
 #include "winapp/wide_text.h"
 
 namespace {

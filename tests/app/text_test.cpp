@@ -4,9 +4,9 @@
 #include <QtTest>
 #include <ctime>
 
-#include "download/clock_text.h"
 #include "app/display_text.h"
 #include "app/progress_adapter.h"
+#include "download/clock_text.h"
 #include "download/texts.h"
 
 class Text_Test : public QObject {

@@ -32,10 +32,10 @@
 namespace {
 
 constexpr char kMarker[] = "CVLbootloaderVC_";
-constexpr char kPhoneTail[] = "M418ZHTWA00100";                  // in the phone's boot loader
-constexpr char kImageText[] = "CVLbootloaderVC_M418ZHTWA00101";  // the image's record
+constexpr char kPhoneTail[] = "M418ZHTWA00100";                    // in the phone's boot loader
+constexpr char kImageText[] = "CVLbootloaderVC_M418ZHTWA00101";    // the image's record
 constexpr char kOlderRecord[] = "CVLbootloaderVC_M418ZHTWA00100";  // a phone updated before
-constexpr std::size_t kFirstLength = 40000;                      // two blocks
+constexpr std::size_t kFirstLength = 40000;                        // two blocks
 constexpr std::size_t kSecondLength = 300;
 
 QString Q(std::string_view text) {
@@ -193,7 +193,8 @@ void Window_Update_Test::Run_Completed_Update(TForm1& form, const QString& expec
     QCOMPARE_EQ(bar->maximum(), static_cast<int>(kFirstLength + kSecondLength));
     QCOMPARE_EQ(bar->value(), 0);  // set back as the last block was accepted
     // A completed update leaves no dump behind.
-    const std::filesystem::path dumps = std::filesystem::path(m_temp.path().toStdString()) / "flashtool";
+    const std::filesystem::path dumps =
+        std::filesystem::path(m_temp.path().toStdString()) / "flashtool";
     if (std::filesystem::exists(dumps)) {
         for (const auto& entry : std::filesystem::directory_iterator(dumps))
             QVERIFY2(!entry.path().filename().string().starts_with("VANTREL"),

@@ -43,7 +43,8 @@ TEST(SetRegions, AnnouncesBothRegionsLittleEndian) {
         .Expect({0xDD, 0x02, 0x04, 0x03, 0x02, 0x01, 0xFF, 0xFF, 0x02, 0x01, 0x00, 0x00, 0x00, 0x80,
                  0x10, 0x00, 0x01, 0x80})
         .Reply({0x5A});
-    EXPECT_EQ(boot::Code(rig.com->Set_Regions({0x01020304, 0x0102FFFF, 0xFFFC}, {0x80000000, 0x80010010, 17})),
+    EXPECT_EQ(boot::Code(rig.com->Set_Regions({0x01020304, 0x0102FFFF, 0xFFFC},
+                                              {0x80000000, 0x80010010, 17})),
               0);
     rig.Expect_Script_Kept();
     EXPECT_EQ(rig.port.reads().back().timeout_ms, 200u);
@@ -68,8 +69,8 @@ TEST(SetRegions, EachFailureHasItsCode) {
         EXPECT_EQ(boot::Code(rig.com->Set_Regions({}, {})), code);
     }
     // A write past its deadline and a stop have codes of their own.
-    for (auto [script, code] : {std::pair{&ScriptedPort::Stall_Write, 21},
-                                std::pair{&ScriptedPort::Stop_Here, 22}}) {
+    for (auto [script, code] :
+         {std::pair{&ScriptedPort::Stall_Write, 21}, std::pair{&ScriptedPort::Stop_Here, 22}}) {
         Boot_Rig rig;
         rig.Open();
         rig.port.Expect({0xDD, 0x02});
@@ -97,7 +98,7 @@ TEST(DownloadRegions, CutsRegionsIntoBlocksSentStraightFromTheirBuffers) {
     rig.com->Progress_Init(32769 + 32768);
     EXPECT_EQ(rig.bar.step(), (32769 + 32768) / 20);
     EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0x1000, 32769), Region(0x90000, 32768),
-                                        {first.data(), second.data()})),
+                                                   {first.data(), second.data()})),
               0);
     rig.Expect_Script_Kept();
 
@@ -124,7 +125,8 @@ TEST(DownloadRegions, EmptyRegionsSendNoBlock) {
         Script_Opening(rig.port);
         Script_Block(rig.port, bytes);
         rig.port.Reply({kAccepted}).Reply({0x5A});
-        EXPECT_EQ(boot::Code(rig.com->Download_Regions({}, Region(0, 5), {nullptr, bytes.data()})), 0);
+        EXPECT_EQ(boot::Code(rig.com->Download_Regions({}, Region(0, 5), {nullptr, bytes.data()})),
+                  0);
         rig.Expect_Script_Kept();
     }
     {
@@ -154,9 +156,9 @@ TEST(DownloadRegions, BlockSumsWrapAtSixteenBits) {
     Script_Opening(rig.port);
     rig.port.Expect(ones).Expect({0x80, 0x00}).Reply({kAccepted});
     rig.port.Expect(abc).Expect({0x01, 0x26}).Reply({kAccepted}).Reply({0x5A});
-    EXPECT_EQ(
-        boot::Code(rig.com->Download_Regions(Region(0, 32768), Region(0x100, 3), {ones.data(), abc.data()})),
-        0);
+    EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 32768), Region(0x100, 3),
+                                                   {ones.data(), abc.data()})),
+              0);
     rig.Expect_Script_Kept();
 }
 
@@ -182,7 +184,8 @@ TEST(DownloadRegions, EachBlockMayBeAskedForThreeTimes) {
         rig.port.Reply({kAccepted});
     }
     rig.port.Reply({0x5A});
-    EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 32778), {}, {bytes.data(), nullptr})), 0);
+    EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 32778), {}, {bytes.data(), nullptr})),
+              0);
     rig.Expect_Script_Kept();
     // Progress counts each accepted block once, however often it was sent.
     EXPECT_EQ(rig.bar.positions, (std::vector<int>{0, 32768, 0}));
@@ -204,8 +207,9 @@ TEST(DownloadRegions, AFourthAskAbortsWithA5) {
         } else {
             rig.port.Fail_Write();
         }
-        EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})),
-                  abort_written ? 13 : 12);
+        EXPECT_EQ(
+            boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})),
+            abort_written ? 13 : 12);
         rig.Expect_Script_Kept();
         // The block went out four times in all.
         std::size_t sent = 0;
@@ -286,7 +290,9 @@ TEST(DownloadRegions, EachFailureOfTheExchangeHasItsCode) {
         Boot_Rig rig;
         rig.Open();
         c.script(rig.port);
-        EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})), c.code);
+        EXPECT_EQ(
+            boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})),
+            c.code);
         rig.Expect_Script_Kept();  // in particular: no abort byte after a refusal
         EXPECT_EQ(rig.com->Line_Hung_Up(), c.unplugged);
     }
@@ -300,7 +306,8 @@ TEST(DownloadRegions, AFailedBlockWriteSendsNoSumAndTheReplyDecides) {
     rig.port.Fail_Write().Reply({0x01, 0x5A}).Expect({0x69});  // asked again
     Script_Block(rig.port, bytes);
     rig.port.Reply({kAccepted, 0x5A});
-    EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})), 0);
+    EXPECT_EQ(boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})),
+              0);
     rig.Expect_Script_Kept();
 }
 

@@ -8,9 +8,9 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -217,7 +217,7 @@ TEST(DownloadCommandEarlyEnd, PhoneNotFoundFollowsTheLanguageButSearchLinesStayC
 
         EXPECT_EQ(command.Run(), Download_Outcome::kPhoneNotFound);
         const std::string not_found(language == Language::kEnglish ? text::kNotFoundEn
-                                                               : text::kNotFoundZh);
+                                                                   : text::kNotFoundZh);
         EXPECT_EQ(view.memo, (std::vector<std::string>{std::string(text::kSearching),
                                                        std::string(text::kPleaseWait), not_found}));
         EXPECT_EQ(view.new_version, "V1");
@@ -701,14 +701,30 @@ TEST(DownloadCommandStops, AnUnpluggedOrStuckPhoneIsNamedAfterTheFailureLine) {
         std::string_view cause_line;
     };
     const std::vector<Case> cases = {
-        {"unplugged during a block", Fault(vphone::Exchange::block, vphone::Fault_Kind::hang_up),
-         {}, Language::kEnglish, "Download regions failed,error is 8", text::kDisconnectedEn},
-        {"unplugged during the dump", Fault(vphone::Exchange::dump_block, vphone::Fault_Kind::hang_up),
-         {}, Language::kChinese, "Back up boot loader failed,error is 1", text::kDisconnectedZh},
-        {"stops taking the blocks", {}, 2000, Language::kEnglish,
-         "Download regions failed,error is 21", text::kWriteStuckEn},
-        {"stops taking the record", {}, 100, Language::kChinese,
-         "Write version failed,error is 21", text::kWriteStuckZh},
+        {"unplugged during a block",
+         Fault(vphone::Exchange::block, vphone::Fault_Kind::hang_up),
+         {},
+         Language::kEnglish,
+         "Download regions failed,error is 8",
+         text::kDisconnectedEn},
+        {"unplugged during the dump",
+         Fault(vphone::Exchange::dump_block, vphone::Fault_Kind::hang_up),
+         {},
+         Language::kChinese,
+         "Back up boot loader failed,error is 1",
+         text::kDisconnectedZh},
+        {"stops taking the blocks",
+         {},
+         2000,
+         Language::kEnglish,
+         "Download regions failed,error is 21",
+         text::kWriteStuckEn},
+        {"stops taking the record",
+         {},
+         100,
+         Language::kChinese,
+         "Write version failed,error is 21",
+         text::kWriteStuckZh},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -748,16 +764,28 @@ TEST(DownloadCommandStops, AStopEndsTheCommandAtTheNextPortCallWithoutAFailureLi
         bool record_replaced;
     };
     const std::vector<Case> cases = {
-        {"before the search", "CVLbootloaderVC_M418ZHTWA00100", Where::kMemoLine,
-         text::kSearching, true, false, false, false},
-        {"phone found", "CVLbootloaderVC_M418ZHTWA00100", Where::kMemoLine,
-         text::kReadyToUpdate, true, true, true, false},
-        {"first run, before the dump", {}, Where::kMemoLine, notice::kFirstRun, true, true, true,
+        {"before the search", "CVLbootloaderVC_M418ZHTWA00100", Where::kMemoLine, text::kSearching,
+         true, false, false, false},
+        {"phone found", "CVLbootloaderVC_M418ZHTWA00100", Where::kMemoLine, text::kReadyToUpdate,
+         true, true, true, false},
+        {"first run, before the dump",
+         {},
+         Where::kMemoLine,
+         notice::kFirstRun,
+         true,
+         true,
+         true,
          false},
-        {"record replaced, transfer not begun", "CVLbootloaderVC_M418ZHTWA00100",
-         Where::kMemoLine, text::kStartAtZh, false, true, true, true},
-        {"blocks on their way", "CVLbootloaderVC_M418ZHTWA00100", Where::kFirstBlockAccepted, {},
-         false, true, false, true},
+        {"record replaced, transfer not begun", "CVLbootloaderVC_M418ZHTWA00100", Where::kMemoLine,
+         text::kStartAtZh, false, true, true, true},
+        {"blocks on their way",
+         "CVLbootloaderVC_M418ZHTWA00100",
+         Where::kFirstBlockAccepted,
+         {},
+         false,
+         true,
+         false,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -801,7 +829,8 @@ TEST(DownloadCommandStops, AStopEndsTheCommandAtTheNextPortCallWithoutAFailureLi
             EXPECT_EQ(sent.back() == 0x60, c.link_ended);
         }
         EXPECT_EQ(bench.port.Exchange_Cut(), !c.link_ended && c.phone_found);
-        EXPECT_EQ(bench.line.count(vphone::Event_Kind::record_written), c.record_replaced ? 1u : 0u);
+        EXPECT_EQ(bench.line.count(vphone::Event_Kind::record_written),
+                  c.record_replaced ? 1u : 0u);
         EXPECT_FALSE(bench.Flash_Holds_The_Image());
     }
 }
@@ -846,9 +875,10 @@ TEST(UpdateRunner, EveryViewCallArrivesOnTheWindowsThreadInTheCommandsOrder) {
 // dialog) lets the worker go on without one and end.
 TEST(UpdateRunner, AClosingWindowLeavesNoWorkerWaitingForIt) {
     Bench bench(Phone());
-    Update_Runner runner(bench.view, {},
-                         std::make_unique<CComport>(bench.line.make_backend(),
-                                                    Make_Fixed_Port_Lister({bench.line.port_name()})));
+    Update_Runner runner(
+        bench.view, {},
+        std::make_unique<CComport>(bench.line.make_backend(),
+                                   Make_Fixed_Port_Lister({bench.line.port_name()})));
     ASSERT_TRUE(runner.Start());
     // The worker now waits for the dialog's answer, which never comes.
     runner.Stop_If_Harmless();

@@ -63,8 +63,8 @@ TEST(File_Safety, TheImageFileIsOnlyRead) {
 // A chosen "image" that is no file to read (a FIFO nobody writes, a
 // directory, a device) is refused at once: nothing waits, nothing is loaded.
 TEST(File_Safety, AnImageThatIsNoRegularFileIsRefusedWithoutWaiting) {
-    const std::string fifo = std::string(::testing::TempDir()) + "image-fifo-" +
-                             std::to_string(::getpid());
+    const std::string fifo =
+        std::string(::testing::TempDir()) + "image-fifo-" + std::to_string(::getpid());
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& path : {fifo, std::string("/tmp"), std::string("/dev/zero")}) {
         SCOPED_TRACE(path);

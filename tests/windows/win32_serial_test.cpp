@@ -224,8 +224,7 @@ TEST_F(Win32SerialPort, AWriteNobodyTakesEndsAtItsDeadline) {
     const long long deadline = port.Write_Deadline_Ms(big.size());
     const auto start = Clock::now();
     const Io_Result result = port.Write(big);
-    const long long waited =
-        std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
+    const long long waited = std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
     EXPECT_EQ(result.end, Io_End::kTimedOut);
     EXPECT_LT(result.count, big.size());
     EXPECT_GE(waited, deadline - 20);  // the system's timer may round a little
