@@ -1,14 +1,12 @@
 // How the byte texts of the message area, the version fields and the status
-// panels become the characters on screen.
+// panels become the characters on screen (download/display_text.h), as Qt
+// text.
 #pragma once
 
 #include <QString>
 #include <string_view>
 
-// Decodes UTF-8. A byte that does not start or continue a valid UTF-8 sequence
-// is shown as its Latin-1 character (a phone's version record may hold any
-// byte). With Incomplete_Tail::kHold an incomplete sequence at the very end is
-// held back, so that a character appended one byte at a time appears whole
-// once its last byte came; with kShow it is shown as Latin-1 like stray bytes.
-enum class Incomplete_Tail { kHold, kShow };
+#include "download/display_text.h"
+
+using text::Incomplete_Tail;
 QString Display_Text(std::string_view bytes, Incomplete_Tail tail = Incomplete_Tail::kShow);

@@ -6,36 +6,6 @@
 
 #include <cstdint>
 
-namespace {
-
-// Length of the UTF-8 sequence that lead starts, 0 if lead cannot start one.
-std::size_t Sequence_Length(std::uint8_t lead) {
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        return 2;
-    if (lead >= 0xE0 && lead <= 0xEF)
-        return 3;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        return 4;
-    return 0;
-}
-
-bool Is_Continuation(char byte) {
-    return (static_cast<std::uint8_t>(byte) & 0xC0) == 0x80;
-}
-
-// The UTF-16 of one whole UTF-8 sequence, or empty when the system refuses
-// it (an overlong form or a surrogate).
-std::wstring Decode_Strict(std::string_view sequence) {
-    wchar_t units[2];
-    const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, sequence.data(),
-                                          static_cast<int>(sequence.size()), units, 2);
-    return count > 0 ? std::wstring(units, static_cast<std::size_t>(count)) : std::wstring();
-}
-
-}  // namespace
-
 std::wstring Wide(std::string_view utf8) {
     if (utf8.empty())
         return {};
@@ -59,31 +29,13 @@ std::string Utf8(std::wstring_view wide) {
 
 std::wstring Display_Text(std::string_view bytes, Incomplete_Tail tail) {
     std::wstring shown;
-    shown.reserve(bytes.size());
-    std::size_t i = 0;
-    while (i < bytes.size()) {
-        const auto lead = static_cast<std::uint8_t>(bytes[i]);
-        const std::size_t length = Sequence_Length(lead);
-        if (length == 1) {
-            shown += static_cast<wchar_t>(lead);
-            ++i;
-            continue;
+    for (const char32_t code : text::Display_Characters(bytes, tail)) {
+        if (code < 0x10000) {
+            shown += static_cast<wchar_t>(code);
+        } else {  // a surrogate pair
+            shown += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
+            shown += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
         }
-        std::size_t have = 1;
-        while (have < length && i + have < bytes.size() && Is_Continuation(bytes[i + have]))
-            ++have;
-        if (length != 0 && have == length) {
-            const std::wstring decoded = Decode_Strict(bytes.substr(i, length));
-            if (!decoded.empty()) {
-                shown += decoded;
-                i += length;
-                continue;
-            }
-        } else if (tail == Incomplete_Tail::kHold && length != 0 && i + have == bytes.size()) {
-            break;  // the rest of this character has not been appended yet
-        }
-        shown += static_cast<wchar_t>(lead);  // Latin-1
-        ++i;
     }
     return shown;
 }

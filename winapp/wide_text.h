@@ -5,18 +5,16 @@
 #include <string>
 #include <string_view>
 
+#include "download/display_text.h"
+
 // UTF-8 to UTF-16 (MultiByteToWideChar); an invalid byte becomes U+FFFD.
 std::wstring Wide(std::string_view utf8);
 // UTF-16 to UTF-8.
 std::string Utf8(std::wstring_view wide);
 
 // For bytes that need not be UTF-8 (a phone's version record may hold any
-// byte): each valid UTF-8 character is decoded, every other byte is shown as
-// its Latin-1 character. With Incomplete_Tail::kHold an incomplete character
-// at the very end is held back, so that a character appended one byte at a
-// time appears whole once its last byte came; with kShow its bytes are shown
-// as Latin-1 like stray bytes.
-enum class Incomplete_Tail { kHold, kShow };
+// byte): the shared decoding (download/display_text.h), as UTF-16.
+using text::Incomplete_Tail;
 std::wstring Display_Text(std::string_view bytes, Incomplete_Tail tail = Incomplete_Tail::kShow);
 
 // Edit controls break lines only at CR LF: every lone LF becomes CR LF.
