@@ -118,16 +118,14 @@ void Record_Closing(TForm1& form, Close_Record& record, bool answer,
 }
 
 // Ends a test function with the phone's verdict on the host: stopped, it
-// found no deviation from the protocol (but those of known, each with its
-// TODO in the test).
+// found no deviation from the protocol.
 class Host_Verdict {
   public:
-    Host_Verdict(Virtual_Phone_Process& phone, const Virtual_Phone_Files& files,
-                 Known_Deviations known = {})
-        : m_phone(phone), m_files(files), m_known(std::move(known)) {}
+    Host_Verdict(Virtual_Phone_Process& phone, const Virtual_Phone_Files& files)
+        : m_phone(phone), m_files(files) {}
     ~Host_Verdict() {
         m_phone.stop();
-        const std::string deviations = Host_Deviations(m_files.deviations, m_known);
+        const std::string deviations = Host_Deviations(m_files.deviations);
         if (!deviations.empty())
             QTest::qFail(deviations.c_str(), __FILE__, __LINE__);
     }
@@ -137,7 +135,6 @@ class Host_Verdict {
   private:
     Virtual_Phone_Process& m_phone;
     const Virtual_Phone_Files& m_files;
-    Known_Deviations m_known;
 };
 
 }  // namespace

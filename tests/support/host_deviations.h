@@ -5,9 +5,6 @@
 //     EXPECT_EQ(Host_Deviations(rig.phone), "");         // the in-process model
 //     phone.stop();                                      // the program: stopped first,
 //     EXPECT_EQ(Host_Deviations(files.deviations), "");  // so it has judged every byte
-// A test whose host is known to deviate names the deviation in a TODO and
-// passes the known lines' text as `known`: those lines are left out, every
-// other deviation still fails the test.
 #pragma once
 
 #include <fstream>
@@ -16,25 +13,15 @@
 
 #include "tools/virtual_phone/phone_model.h"
 
-using Known_Deviations = std::vector<std::string>;
-
-inline std::string Host_Deviation_Lines(const std::vector<std::string>& lines,
-                                        const Known_Deviations& known) {
+inline std::string Host_Deviation_Lines(const std::vector<std::string>& lines) {
     std::string list;
     for (const auto& line : lines) {
-        bool is_known = false;
-        for (const auto& text : known) {
-            is_known = is_known || line.find(text) != std::string::npos;
-        }
-        if (!is_known) {
-            list += line + "\n";
-        }
+        list += line + "\n";
     }
     return list;
 }
 
-inline std::string Host_Deviations(const vphone::Phone_Model& phone,
-                                   const Known_Deviations& known = {}) {
+inline std::string Host_Deviations(const vphone::Phone_Model& phone) {
     std::vector<std::string> lines;
     for (const auto& deviation : phone.deviations()) {
         lines.push_back(vphone::Describe(deviation));
@@ -42,13 +29,12 @@ inline std::string Host_Deviations(const vphone::Phone_Model& phone,
     if (phone.deviations_not_kept() != 0) {
         lines.push_back("and " + std::to_string(phone.deviations_not_kept()) + " more");
     }
-    return Host_Deviation_Lines(lines, known);
+    return Host_Deviation_Lines(lines);
 }
 
 // The deviations file of the virtual-phone program (--state FILE writes it as
 // FILE.deviations). A missing file is reported too: no list is no proof.
-inline std::string Host_Deviations(const std::string& deviations_file,
-                                   const Known_Deviations& known = {}) {
+inline std::string Host_Deviations(const std::string& deviations_file) {
     std::ifstream file(deviations_file);
     if (!file) {
         return "no deviation list at " + deviations_file + "\n";
@@ -57,5 +43,5 @@ inline std::string Host_Deviations(const std::string& deviations_file,
     for (std::string line; std::getline(file, line);) {
         lines.push_back(line);
     }
-    return Host_Deviation_Lines(lines, known);
+    return Host_Deviation_Lines(lines);
 }
