@@ -74,7 +74,8 @@ class DownloadCommand {
     // which case it returns false and changes nothing (ask the user first).
     bool Stop_If_Harmless();
     // Any thread: stops the command whatever the phase (the user confirmed).
-    // Blocks already on the way end with the protocol's abort byte.
+    // An exchange cut short writes nothing more; between exchanges the link
+    // is still ended.
     void Stop() { m_port.Request_Stop(); }
     Update_Phase Phase() const { return static_cast<Update_Phase>(m_phase.load()); }
     // Whether the last command began to replace the phone's version record

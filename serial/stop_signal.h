@@ -3,8 +3,9 @@
 //
 // A read, write or delay that sees the request ends at once with
 // Io_End::kInterrupted, so the update can finish cleanly and the port be
-// closed. The bytes that must still go out after a stop (the abort and
-// end-of-link bytes) are written inside an Unstoppable scope.
+// closed. The bytes that must still go out after a stop (the end-of-link
+// byte, the abort byte that ends a fourth ask-again) are written inside an
+// Unstoppable scope.
 //
 // The mechanism is the platform's own: on POSIX a pipe that the port's poll()
 // watches beside the device; on Windows an event that the port's overlapped
