@@ -6,10 +6,30 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/platform.h"
+#include "cli/port_identity_text.h"
 #include "cli/port_name.h"
 #include "cli/text_format.h"
 
 namespace cli {
+namespace {
+
+// A named port that is not there may be the phone's old name: unplugged and
+// plugged in again, it can come back under another (ttyACM1 for ttyACM0).
+void Show_Ports_Now() {
+    std::vector<Port_Candidate> ports;
+    if (Make_System_Port_Lister()->list(ports) != kPortListOk || ports.empty()) {
+        std::printf("  no serial port is there now: plug the phone in with key 1 held\n");
+        return;
+    }
+    std::printf("  a phone plugged in again may have another name; the ports there now:\n");
+    for (const Port_Candidate& other : ports) {
+        const std::string identity = Identity_Text(other.identity);
+        std::printf("    %s%s%s\n", Displayable_Text(other.display_name).c_str(),
+                    identity.empty() ? "" : "  ", identity.c_str());
+    }
+}
+
+}  // namespace
 
 int Run_Doctor(const Arguments& args) {
     std::vector<Port_Candidate> ports;
@@ -35,6 +55,8 @@ int Run_Doctor(const Arguments& args) {
             for (const std::string& line : diagnosis.lines)
                 std::printf("  %s\n", Displayable_Text(line).c_str());
             any_usable = any_usable || diagnosis.usable;
+            if (args.port && !diagnosis.present)
+                Show_Ports_Now();
         }
     }
     for (const std::string& line : Diagnose_System())

@@ -62,6 +62,7 @@ Port_Candidate Named_Port(const std::string& name);
 
 struct Port_Diagnosis {
     bool usable = false;             // CComport::Open worked
+    bool present = true;             // false: no such device (it may have gone)
     std::vector<std::string> lines;  // what was found, and how to fix it
 };
 // Opens the port the way the phone search does and explains the result.

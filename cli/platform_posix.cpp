@@ -18,6 +18,8 @@
 #include <string_view>
 
 #include "cli/platform.h"
+#include "cli/port_identity_text.h"
+#include "serial/linux_port_scan.h"
 #include "serial/platform.h"
 
 namespace cli {
@@ -227,11 +229,23 @@ Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
     const std::string& path = candidate.device_path;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        diagnosis.lines.push_back("not present: " + std::string(std::strerror(errno)));
+        const int error = errno;
+        diagnosis.present = false;
+        diagnosis.lines.push_back("not present: " + std::string(std::strerror(error)));
+        // An unplugged device that a program still holds keeps its name
+        // taken: the phone then comes back under the next one.
+        for (const std::string& holder : platform::Port_Holders(path)) {
+            diagnosis.lines.push_back("the unplugged device is still held open by " + holder +
+                                      ": a phone plugged in again gets another name until it "
+                                      "lets go");
+        }
         return diagnosis;
     }
     diagnosis.lines.push_back(std::string("present") +
                               (S_ISCHR(info.st_mode) ? "" : " (but not a character device)"));
+    if (const std::string identity = Identity_Text(serial::Port_Identity_Of(path));
+        !identity.empty())
+        diagnosis.lines.push_back(identity);
 
     const bool opened = port.Open(path);
     const int error = opened ? 0 : port.Last_Open_Error();

@@ -1,8 +1,10 @@
-// flashtool-cli ports: the ports the phone search tries, in its order.
+// flashtool-cli ports: the ports the phone search tries, in its order, each
+// with the device behind it where the system says (driver, USB numbers, serial).
 #include <cstdio>
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/port_identity_text.h"
 #include "cli/text_format.h"
 #include "serial/port_list.h"
 
@@ -19,13 +21,15 @@ int Run_Ports(const Arguments&) {
         std::fprintf(stderr, "The serial ports cannot be listed (listing error %d).\n", result);
         return kExitPhoneNotFound;
     }
+    // One port a line: its device, the name the user is shown where that
+    // differs, and what the system knows of the device behind it.
     for (const Port_Candidate& port : ports) {
-        const std::string device = Displayable_Text(port.device_path);
-        if (port.display_name == port.device_path) {
-            std::printf("%s\n", device.c_str());
-        } else {
-            std::printf("%s\t%s\n", device.c_str(), Displayable_Text(port.display_name).c_str());
-        }
+        std::string line = Displayable_Text(port.device_path);
+        if (port.display_name != port.device_path)
+            line += "\t" + Displayable_Text(port.display_name);
+        if (const std::string identity = Identity_Text(port.identity); !identity.empty())
+            line += "\t" + identity;
+        std::printf("%s\n", line.c_str());
     }
     return kExitOk;
 }

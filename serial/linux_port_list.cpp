@@ -1,6 +1,7 @@
 // The ports the phone search tries on Linux: the USB serial devices under /dev
 // (where the phone's boot loader appears as ttyACM), trusted as found like the
 // Windows registry's entries, and the built-in UARTs that are really fitted.
+// Each comes with what sysfs says of its device (linux_port_identity.cpp).
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -71,7 +72,7 @@ class Dir_Handle {
 class DevLister final : public PortLister {
   public:
     int list(std::vector<Port_Candidate>& ports) override {
-        return Scan_Serial_Devices("/dev", Is_Present_Uart, ports);
+        return Scan_Serial_Devices("/dev", Is_Present_Uart, ports, "/sys");
     }
 };
 
@@ -92,7 +93,7 @@ bool Is_Present_Uart(const std::string& path) {
 }
 
 int Scan_Serial_Devices(const std::string& dir, const Uart_Check& uart_check,
-                        std::vector<Port_Candidate>& ports) {
+                        std::vector<Port_Candidate>& ports, const std::string& sys_root) {
     ports.clear();
     const Dir_Handle handle(dir);
     if (!handle.get())
@@ -138,7 +139,10 @@ int Scan_Serial_Devices(const std::string& dir, const Uart_Check& uart_check,
         if (!listed.insert(device.device).second)
             continue;
         const std::string path = dir + "/" + device.name;
-        result.push_back({path, path, 0});
+        Port_Candidate port{path, path, 0};
+        if (!sys_root.empty())
+            port.identity = Read_Port_Identity(sys_root, device.device);
+        result.push_back(std::move(port));
     }
     ports = std::move(result);
     return ports.empty() ? kPortListNothingFound : kPortListOk;

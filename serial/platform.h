@@ -51,7 +51,8 @@ std::FILE* Create_New_File(const std::string& path);
 
 // Programs other than this one that hold the device open, as
 // "minicom (pid 4242)"; only those this user may inspect, and none where the
-// system does not say.
+// system does not say. A device gone from /dev (unplugged) is still found
+// open in the programs that hold it.
 std::vector<std::string> Port_Holders(const std::string& device_path);
 // The process ids of the running programs of that name (none where the
 // system does not tell).

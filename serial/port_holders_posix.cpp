@@ -60,8 +60,14 @@ bool Has_Open(const std::string& pid, const char* resolved) {
 std::vector<std::string> Port_Holders(const std::string& device_path) {
     std::vector<std::string> holders;
     char resolved[PATH_MAX];
-    if (::realpath(device_path.c_str(), resolved) == nullptr)
-        return holders;
+    if (::realpath(device_path.c_str(), resolved) == nullptr) {
+        // Gone from /dev (a USB device unplugged): a descriptor still open on
+        // it reads as the old name, marked deleted.
+        const std::string gone = device_path + " (deleted)";
+        if (gone.size() >= sizeof resolved)
+            return holders;
+        std::memcpy(resolved, gone.c_str(), gone.size() + 1);
+    }
     const std::string self = std::to_string(::getpid());
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr)

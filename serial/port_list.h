@@ -10,10 +10,26 @@
 #include <string>
 #include <vector>
 
+// What the system says about the device behind a port, where it says
+// anything (Linux: sysfs). The texts come from the device itself (a USB
+// device names its own maker, product and serial number): show them escaped.
+struct Port_Identity {
+    std::string driver;          // the kernel driver that made the port: "cdc_acm"
+    std::string usb_vendor_id;   // four hex digits, "1d6b"; empty: not a USB device
+    std::string usb_product_id;  // four hex digits, "0104"
+    std::string usb_serial;      // the device's serial number, if it has one
+    std::string manufacturer;
+    std::string product;
+    std::string usb_path;  // where on the bus: "1-1:1.0" (bus 1, port 1, interface 0)
+    bool Is_Usb() const { return !usb_vendor_id.empty(); }
+    bool Known() const { return !driver.empty() || Is_Usb(); }
+};
+
 struct Port_Candidate {
     std::string device_path;   // what CComport::Open is given: "\\.\COM5" or "/dev/ttyACM0"
     std::string display_name;  // what the user is shown: "COM5" or "/dev/ttyACM0"
     std::uint16_t number = 0;  // the n of COMn on Windows; 0 where ports have no number
+    Port_Identity identity{};  // filled by the system's listing where it can
 };
 
 // Listing results keep the meaning of Find_Com_Ports' codes on every platform.

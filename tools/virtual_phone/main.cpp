@@ -1,10 +1,11 @@
-// virtual-phone: plays the phone's boot loader on a pseudo-terminal.
+// virtual-phone: plays the phone's boot loader on a pseudo-terminal, or on an
+// existing tty device such as the gadget side of a USB serial function.
 //
-// Prints the slave device path as the first line of standard output, then
-// serves the host through any number of opens and closes of that device until
-// SIGTERM or SIGINT. Each time the phone is plugged in again after a simulated
-// unplug, the new device path is printed as one more line; nothing else goes
-// to standard output. Events go to --log, and every deviation of the host
+// Prints the device path the host opens as the first line of standard
+// output, then serves the host through any number of opens and closes of that
+// device until SIGTERM or SIGINT. Each time the phone is plugged in again
+// after an unplug, the device path is printed as one more line; nothing else
+// goes to standard output. Events go to --log, and every deviation of the host
 // from the protocol to the deviations file beside --state. See --help.
 #include <fcntl.h>
 #include <getopt.h>
@@ -28,16 +29,21 @@
 #include "tools/virtual_phone/phone_files.h"
 #include "tools/virtual_phone/phone_model.h"
 #include "tools/virtual_phone/pty_line.h"
+#include "tools/virtual_phone/tty_line.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+// How soon a tty device that would not open after a hang-up is tried again.
+constexpr milliseconds kReopenRetry{100};
+
 constexpr const char* kUsage = R"(usage: virtual-phone [options]
 
-Creates a pseudo-terminal, prints its device path on the first line of
-standard output and plays the phone's boot loader on it until SIGTERM/SIGINT.
+Creates a pseudo-terminal (or opens --tty DEVICE), prints the device path the
+host opens on the first line of standard output and plays the phone's boot
+loader on it until SIGTERM/SIGINT.
 
 Files:
   --flash FILE          write the flash here after each accepted block
@@ -64,6 +70,13 @@ Phone:
   --marker-offset N     position of the marker in the dump (default 0x200)
   --ask-again-byte B    reply that asks for a block again (default 0x33)
 Line:
+  --tty DEVICE          serve this existing tty device (e.g. /dev/ttyGS0, the
+                        gadget side of a USB serial function) instead of a
+                        pseudo-terminal of its own. The device's provider
+                        plugs and unplugs it: when the line hangs up, the
+                        phone starts afresh and opens the device again, and
+                        prints its path once more. The phone's own hang-up
+                        faults and --replug-after need a pseudo-terminal.
   --baud N              pace the line at N baud both ways (10 bits per byte)
   --appear-after MS     stay silent for MS after start (plugged in later)
   --replug-after MS     after an unplug fault, plug in again after MS
@@ -95,6 +108,7 @@ Run:
 struct Options {
     vphone::Phone_Config phone = vphone::Default_Config();
     std::string flash_path, state_path, log_path, link_path;
+    std::string tty_path;  // empty: a pseudo-terminal of the phone's own
     std::uint32_t baud = 0;
     std::uint32_t appear_after_ms = 0;
     std::optional<std::uint32_t> replug_after_ms;
@@ -152,6 +166,7 @@ Options Parse_Options(int argc, char** argv) {
         kState,
         kLog,
         kLink,
+        kTty,
         kRecordText,
         kRecordHex,
         kTailText,
@@ -177,6 +192,7 @@ Options Parse_Options(int argc, char** argv) {
         {"state", required_argument, nullptr, kState},
         {"log", required_argument, nullptr, kLog},
         {"link", required_argument, nullptr, kLink},
+        {"tty", required_argument, nullptr, kTty},
         {"record-text", required_argument, nullptr, kRecordText},
         {"record-hex", required_argument, nullptr, kRecordHex},
         {"tail-text", required_argument, nullptr, kTailText},
@@ -214,6 +230,9 @@ Options Parse_Options(int argc, char** argv) {
                 break;
             case kLink:
                 options.link_path = optarg;
+                break;
+            case kTty:
+                options.tty_path = optarg;
                 break;
             case kRecordText:
                 options.phone.record = Bytes_From_Text<32>(optarg, name);
@@ -303,6 +322,17 @@ Options Parse_Options(int argc, char** argv) {
     if (optind != argc) {
         Usage_Error(std::string("unexpected argument: ") + argv[optind]);
     }
+    if (!options.tty_path.empty()) {
+        const bool hangs_up = std::any_of(options.phone.faults.begin(), options.phone.faults.end(),
+                                          [](const vphone::Fault_Rule& rule) {
+                                              return rule.kind == vphone::Fault_Kind::hang_up;
+                                          });
+        if (hangs_up || options.phone.hang_up_after_bytes != 0 || options.replug_after_ms) {
+            Usage_Error(
+                "on --tty the phone cannot pull its own cable: hang-up faults and "
+                "--replug-after need a pseudo-terminal");
+        }
+    }
     const std::uint64_t dump_size =
         std::uint64_t{options.phone.dump_blocks} * options.phone.dump_block_size;
     if (dump_size > (64u << 20)) {
@@ -336,6 +366,9 @@ class Phone_Program {
     void log(const std::string& line);
     bool plug_in();
     void unplug();
+    // The line hung up under the phone (a tty device's provider unplugged
+    // it): start afresh and open it again.
+    void line_hung_up();
     void take_model_output(Clock::time_point now);
     void handle_events();
     void read_host(Clock::time_point now);
@@ -350,7 +383,7 @@ class Phone_Program {
 
     Options m_options;
     vphone::Phone_Model m_model;
-    vphone::Pty_Line m_line;
+    std::unique_ptr<vphone::Phone_Line> m_line;
     Clock::time_point m_start;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> m_log{nullptr, std::fclose};
     bool m_log_to_stderr = false;
@@ -383,7 +416,13 @@ void Phone_Program::log(const std::string& line) {
 
 bool Phone_Program::plug_in() {
     std::string error, warning;
-    if (!m_line.plug_in(m_session_leader, &error, &warning)) {
+    if (!m_line) {
+        if (m_options.tty_path.empty())
+            m_line = std::make_unique<vphone::Pty_Line>(m_session_leader);
+        else
+            m_line = std::make_unique<vphone::Tty_Line>(m_options.tty_path);
+    }
+    if (!m_line->plug_in(&error, &warning)) {
         std::fprintf(stderr, "virtual-phone: %s\n", error.c_str());
         return false;
     }
@@ -392,20 +431,20 @@ bool Phone_Program::plug_in() {
     }
     if (!m_options.link_path.empty()) {
         unlink(m_options.link_path.c_str());
-        if (symlink(m_line.slave_path().c_str(), m_options.link_path.c_str()) != 0) {
+        if (symlink(m_line->device_path().c_str(), m_options.link_path.c_str()) != 0) {
             log("warning cannot link " + m_options.link_path + ": " + std::strerror(errno));
         }
     }
     m_model.plug_back_in();
     m_pending.clear();
-    std::printf("%s\n", m_line.slave_path().c_str());
+    std::printf("%s\n", m_line->device_path().c_str());
     std::fflush(stdout);
-    log("plugged-in " + m_line.slave_path());
+    log("plugged-in " + m_line->device_path());
     return true;
 }
 
 void Phone_Program::unplug() {
-    m_line.unplug();
+    m_line->unplug();
     m_pending.clear();
     if (!m_options.link_path.empty()) {
         unlink(m_options.link_path.c_str());
@@ -414,6 +453,16 @@ void Phone_Program::unplug() {
     if (m_options.replug_after_ms) {
         m_replug_at = Clock::now() + milliseconds(*m_options.replug_after_ms);
     }
+}
+
+void Phone_Program::line_hung_up() {
+    log("line hung up");
+    save_flash();
+    unplug();
+    // The device stays while its provider unplugs it, so it opens again at
+    // once; the phone is then ready when the host's side comes back.
+    if (!plug_in())
+        m_replug_at = Clock::now() + kReopenRetry;
 }
 
 void Phone_Program::take_model_output(Clock::time_point now) {
@@ -490,15 +539,14 @@ bool Phone_Program::reply_unread() const {
             return true;
         }
     }
-    int waiting = 0;
-    return m_line.plugged() && ioctl(m_line.slave(), FIONREAD, &waiting) == 0 && waiting > 0;
+    return m_line->plugged() && m_line->reply_unread();
 }
 
 void Phone_Program::drain_host() {
     std::uint8_t buffer[4096];
-    while (m_line.plugged()) {
+    while (m_line->plugged()) {
         const bool unread = reply_unread();
-        ssize_t got = read(m_line.master(), buffer, sizeof buffer);
+        ssize_t got = read(m_line->fd(), buffer, sizeof buffer);
         if (got <= 0) {
             return;
         }
@@ -525,8 +573,16 @@ void Phone_Program::read_host(Clock::time_point now) {
     // Asked before the read: output still on its way when the host wrote
     // means the host did not wait for its reply.
     const bool unread = reply_unread();
-    ssize_t got = read(m_line.master(), buffer, want);
-    if (got <= 0) {
+    ssize_t got = read(m_line->fd(), buffer, want);
+    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        // Ready, yet nothing to read: on a tty device that is the hang-up
+        // its provider made (a pty's master never reads end-of-file while
+        // the phone holds the slave).
+        if (!m_line->can_unplug())
+            line_hung_up();
+        return;
+    }
+    if (got < 0) {
         return;
     }
     m_last_input = now;
@@ -538,7 +594,7 @@ void Phone_Program::read_host(Clock::time_point now) {
             m_input_backlog ? std::max(m_input_free, m_last_read) : now;
         m_input_free = line_start + m_byte_time * got;
         int waiting = 0;
-        m_input_backlog = ioctl(m_line.master(), FIONREAD, &waiting) == 0 && waiting > 0;
+        m_input_backlog = ioctl(m_line->fd(), FIONREAD, &waiting) == 0 && waiting > 0;
         m_last_read = now;
     }
     if (now - m_start < milliseconds(m_options.appear_after_ms)) {
@@ -552,7 +608,7 @@ void Phone_Program::read_host(Clock::time_point now) {
 }
 
 bool Phone_Program::write_due(Clock::time_point now) {
-    while (!m_pending.empty() && m_line.plugged()) {
+    while (!m_pending.empty() && m_line->plugged()) {
         Pending& head = m_pending.front();
         if (head.due > now || m_output_free > now) {
             return false;
@@ -571,7 +627,7 @@ bool Phone_Program::write_due(Clock::time_point now) {
         if (m_byte_time.count() > 0) {
             count = std::min<std::size_t>(count, 64);
         }
-        ssize_t put = write(m_line.master(), head.bytes.data() + head.sent, count);
+        ssize_t put = write(m_line->fd(), head.bytes.data() + head.sent, count);
         if (put < 0) {
             return errno == EAGAIN || errno == EWOULDBLOCK;
         }
@@ -648,10 +704,12 @@ int Phone_Program::run() {
         if (m_replug_at && now >= *m_replug_at) {
             m_replug_at.reset();
             if (!plug_in()) {
-                return 1;
+                if (m_line->can_unplug())
+                    return 1;
+                m_replug_at = now + kReopenRetry;  // the device may come back
             }
         }
-        if (m_line.plugged() && m_model.mid_exchange() &&
+        if (m_line->plugged() && m_model.mid_exchange() &&
             now - m_last_input >= milliseconds(m_options.idle_reset_ms)) {
             m_model.line_quiet();
         }
@@ -665,17 +723,17 @@ int Phone_Program::run() {
         auto wake_at = [&](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
         if (m_replug_at)
             wake_at(*m_replug_at);
-        if (m_line.plugged() && !m_pending.empty() && !blocked_out) {
+        if (m_line->plugged() && !m_pending.empty() && !blocked_out) {
             wake_at(std::max(m_pending.front().due, m_output_free));
         }
-        if (m_line.plugged() && m_model.mid_exchange()) {
+        if (m_line->plugged() && m_model.mid_exchange()) {
             wake_at(m_last_input + milliseconds(m_options.idle_reset_ms));
         }
-        const bool may_read = m_line.plugged() && now >= m_input_free;
-        if (m_line.plugged() && !may_read)
+        const bool may_read = m_line->plugged() && now >= m_input_free;
+        if (m_line->plugged() && !may_read)
             wake_at(m_input_free);
 
-        pollfd fd{m_line.plugged() ? m_line.master() : -1, 0, 0};
+        pollfd fd{m_line->plugged() ? m_line->fd() : -1, 0, 0};
         if (may_read)
             fd.events |= POLLIN;
         if (blocked_out)
@@ -694,14 +752,19 @@ int Phone_Program::run() {
             read_host(Clock::now());
             handle_events();
         } else if (ready > 0 && (fd.revents & (POLLHUP | POLLERR)) && !(fd.revents & POLLOUT)) {
-            // Should not happen while we hold the slave; never spin on it.
-            usleep(10'000);
+            if (!m_line->can_unplug()) {
+                line_hung_up();
+            } else {
+                // Should not happen while we hold the slave; never spin on it.
+                usleep(10'000);
+            }
         }
     }
     drain_host();
     handle_events();
     save_flash();
-    m_line.unplug();
+    if (m_line)
+        m_line->unplug();
     if (!m_options.link_path.empty()) {
         unlink(m_options.link_path.c_str());
     }

@@ -12,7 +12,7 @@
 
 namespace vphone {
 
-bool Pty_Line::plug_in(bool controlling_terminal, std::string* error, std::string* warning) {
+bool Pty_Line::plug_in(std::string* error, std::string* warning) {
     unplug();
     auto fail = [&](const char* what) {
         *error = std::string(what) + ": " + std::strerror(errno);
@@ -37,7 +37,7 @@ bool Pty_Line::plug_in(bool controlling_terminal, std::string* error, std::strin
     }
     // Owning the slave as controlling terminal keeps a hang-up of the host's
     // side from being reported over and over to whoever else watches the line.
-    if (controlling_terminal && ioctl(m_slave, TIOCSCTTY, 0) != 0) {
+    if (m_controlling_terminal && ioctl(m_slave, TIOCSCTTY, 0) != 0) {
         *warning = std::string("TIOCSCTTY: ") + std::strerror(errno);
     }
     termios line{};
@@ -54,6 +54,11 @@ bool Pty_Line::plug_in(bool controlling_terminal, std::string* error, std::strin
         return fail("fcntl");
     }
     return true;
+}
+
+bool Pty_Line::reply_unread() const {
+    int waiting = 0;
+    return m_slave >= 0 && ioctl(m_slave, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
 void Pty_Line::unplug() {

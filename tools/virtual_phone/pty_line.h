@@ -8,30 +8,34 @@
 
 #include <string>
 
+#include "tools/virtual_phone/phone_line.h"
+
 namespace vphone {
 
-class Pty_Line {
+class Pty_Line final : public Phone_Line {
   public:
-    Pty_Line() = default;
-    ~Pty_Line() { unplug(); }
+    // With controlling_terminal the slave becomes this session's controlling
+    // terminal (the caller must be a session leader); a failure of that part
+    // only fills the warning of plug_in.
+    explicit Pty_Line(bool controlling_terminal) : m_controlling_terminal(controlling_terminal) {}
+    ~Pty_Line() override { unplug(); }
     Pty_Line(const Pty_Line&) = delete;
     Pty_Line& operator=(const Pty_Line&) = delete;
 
-    // Creates a new pty in raw mode, 8N1. With controlling_terminal the slave
-    // becomes this session's controlling terminal (the caller must be a session
-    // leader); a failure of that part only fills warning. False with error
-    // filled when the pty cannot be made.
-    bool plug_in(bool controlling_terminal, std::string* error, std::string* warning);
-    void unplug();
-    bool plugged() const { return m_master >= 0; }
+    // Creates a new pty (a new device path each time).
+    bool plug_in(std::string* error, std::string* warning) override;
+    void unplug() override;
+    bool plugged() const override { return m_master >= 0; }
 
-    int master() const { return m_master; }
-    // The phone's own descriptor of the slave: what it holds unread is what
-    // the host has not read yet.
-    int slave() const { return m_slave; }
-    const std::string& slave_path() const { return m_slave_path; }
+    int fd() const override { return m_master; }
+    const std::string& device_path() const override { return m_slave_path; }
+    // What the phone's own descriptor of the slave holds unread is what the
+    // host has not read yet.
+    bool reply_unread() const override;
+    bool can_unplug() const override { return true; }
 
   private:
+    bool m_controlling_terminal;
     int m_master = -1;
     int m_slave = -1;
     std::string m_slave_path;
