@@ -39,6 +39,7 @@ int Run_Read_Version(const Arguments& args) {
     }
     Version_Record record{};
     const boot::Read_Version_Result result = port.Read_Phone_Version(record);
+    const bool disconnected = port.Line_Hung_Up();
     port.End_Link();
     port.Close();
     if (session.Stopped())
@@ -46,6 +47,11 @@ int Run_Read_Version(const Arguments& args) {
     if (result != boot::Read_Version_Result::kOk) {
         std::fprintf(stderr, "Reading the version record on %s failed, error %d.\n",
                      Displayable_Text(found.display_name).c_str(), boot::Code(result));
+        // A USB port that went away reads as end-of-file: say so, not only the code.
+        if (disconnected)
+            std::fprintf(stderr,
+                         "The phone was disconnected. Plug it in again with key 1 held "
+                         "and run read-version again.\n");
         session.Note("exit code 4");
         session.Finish_Trace();
         return kExitStoppedBeforeFlash;

@@ -7,6 +7,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -115,3 +116,87 @@ TEST_F(DevScan, ResultCodesKeepTheirMeaning) {
 }
 
 }  // namespace
+
+// Each port's identity from sysfs, over a tree of the test's own laid out as
+// the kernel lays it: a cdc_acm port on a USB device (whose root hub above
+// it has USB numbers too), a UART behind the serial core's port and
+// controller devices, and a tty with no device behind it.
+class SysfsIdentity : public DevScan {
+  protected:
+    void SetUp() override {
+        DevScan::SetUp();
+        sys = dir + "/sys";
+        const std::string hub = "devices/platform/dummy_hcd.0/usb1";
+        const std::string phone = hub + "/1-1";
+        const std::string acm = phone + "/1-1:1.0";
+        const std::string uart = "devices/platform/serial8250";
+        Attribute(hub + "/idVendor", "1d6b");
+        Attribute(phone + "/idVendor", "1d6b");
+        Attribute(phone + "/idProduct", "0104");
+        Attribute(phone + "/serial",
+                  "M418-\x1b"
+                  "0001");
+        Attribute(phone + "/manufacturer", "Corvel");
+        Attribute(phone + "/product", "M418 boot loader");
+        Driver(acm, "usb", "cdc_acm");
+        Tty(acm + "/tty/ttyACM0", "1:3", "../../../1-1:1.0");
+        Driver(uart, "platform", "serial8250");
+        Driver(uart + "/serial8250:0", "serial-base", "ctrl");
+        Driver(uart + "/serial8250:0/serial8250:0.0", "serial-base", "port");
+        Tty(uart + "/serial8250:0/serial8250:0.0/tty/ttyS0", "1:5", "../../../serial8250:0.0");
+        Tty("devices/virtual/tty/ptmx", "1:7", "");
+    }
+    void TearDown() override {
+        std::filesystem::remove_all(sys);
+        DevScan::TearDown();
+    }
+    void Attribute(const std::string& path, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(sys + "/" + path).parent_path());
+        std::ofstream(sys + "/" + path) << text << "\n";
+    }
+    void Driver(const std::string& device, const std::string& bus, const std::string& name) {
+        const std::string driver = sys + "/bus/" + bus + "/drivers/" + name;
+        std::filesystem::create_directories(driver);
+        std::filesystem::create_directories(sys + "/" + device);
+        std::filesystem::create_directory_symlink(driver, sys + "/" + device + "/driver");
+    }
+    // The tty's class directory, its device link, and its /sys/dev/char entry.
+    void Tty(const std::string& path, const std::string& numbers, const std::string& device) {
+        std::filesystem::create_directories(sys + "/" + path);
+        if (!device.empty())
+            std::filesystem::create_directory_symlink(device, sys + "/" + path + "/device");
+        std::filesystem::create_directories(sys + "/dev/char");
+        std::filesystem::create_directory_symlink("../../" + path, sys + "/dev/char/" + numbers);
+    }
+    std::string sys;
+};
+
+TEST_F(SysfsIdentity, UsbPortsCarryTheirDeviceAndUartsTheirDriver) {
+    Link("ttyACM0", "/dev/null");  // 1:3
+    Link("ttyS0", "/dev/zero");    // 1:5
+    Link("ttyUSB0", "/dev/full");  // 1:7, nothing behind it
+    fitted_uarts = {"ttyS0"};
+    std::vector<Port_Candidate> ports;
+    ASSERT_EQ(serial::Scan_Serial_Devices(
+                  dir, [](const std::string&) { return true; }, ports, sys),
+              kPortListOk);
+    ASSERT_EQ(ports.size(), 3u);
+    const Port_Identity& acm = ports[0].identity;
+    EXPECT_EQ(acm.driver, "cdc_acm");
+    EXPECT_EQ(acm.usb_vendor_id + ":" + acm.usb_product_id, "1d6b:0104");
+    EXPECT_EQ(acm.usb_serial,
+              "M418-\x1b"
+              "0001");  // as the device says; escaped when shown
+    EXPECT_EQ(acm.manufacturer + " " + acm.product, "Corvel M418 boot loader");
+    EXPECT_EQ(acm.usb_path, "1-1:1.0");
+    const Port_Identity& none = ports[1].identity;  // ttyUSB0
+    EXPECT_FALSE(none.Known());
+    const Port_Identity& uart = ports[2].identity;  // ttyS0
+    EXPECT_EQ(uart.driver, "serial8250");
+    EXPECT_FALSE(uart.Is_Usb()) << "the platform bus is no USB device";
+    // Without a sysfs root nothing is looked up.
+    ASSERT_EQ(serial::Scan_Serial_Devices(
+                  dir, [](const std::string&) { return true; }, ports),
+              kPortListOk);
+    EXPECT_FALSE(ports[0].identity.Known());
+}

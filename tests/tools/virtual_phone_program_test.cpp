@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/pty_pair.h"
 #include "tests/support/virtual_phone_process.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -361,4 +362,45 @@ TEST_F(VirtualPhoneProgram, RejectsBadSwitchesAndExitsAfterTheLastSession) {
         done = waitpid(phone.pid(), &status, WNOHANG);
     }
     EXPECT_EQ(done, phone.pid());
+}
+
+// --tty: the phone on a terminal device that something else provides (here
+// the slave of the test's own pty; in the USB guest a gadget's /dev/ttyGS0).
+// Raw from the first byte, and a hang-up of the line is waited out quietly.
+TEST_F(VirtualPhoneProgram, ServesAnExistingTtyAndWaitsOutItsHangUpWithoutSpinning) {
+    Pty_Pair line;
+    ASSERT_TRUE(line.ok());
+    {
+        // Cooked with echo, as a gadget's tty starts: the phone must make it raw.
+        const int slave = open(line.slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(slave, 0);
+        termios cooked{};
+        ASSERT_EQ(tcgetattr(slave, &cooked), 0);
+        cooked.c_lflag |= ICANON | ECHO;
+        ASSERT_EQ(tcsetattr(slave, TCSANOW, &cooked), 0);
+        close(slave);
+    }
+    ASSERT_TRUE(phone.start(files.args({"--tty", line.slave_path()})));
+    EXPECT_EQ(phone.device_path(), line.slave_path());
+    const auto exchange = [&](Bytes sent, std::size_t answer, int limit_ms = 2000) {
+        return line.Send(sent) ? line.Receive(answer, limit_ms) : Bytes{};
+    };
+    // The phone's echo alone (the line echoes nothing), well within the
+    // phone's patience with a half-done exchange.
+    EXPECT_EQ(exchange({0x58}, 2, 500), Bytes{0x58});
+    EXPECT_EQ(exchange({0xA3}, 1), Bytes{0x5C});
+    EXPECT_EQ(exchange({0xA5, 0x55}, 1), Bytes{0xAA});
+
+    line.Close_Master();  // the provider pulls the cable: the device goes
+    ASSERT_TRUE(Wait_For_Log(files.log, "line hung up", 5000));
+    const double cpu_before = phone.cpu_seconds();
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(phone.cpu_seconds() - cpu_before, 0.1);
+    EXPECT_TRUE(Log_Contains(files.log, "cannot open the line"));
+
+    // The phone cannot pull a cable it does not own.
+    EXPECT_EQ(Run_Status("--tty /dev/null --fault block:hangup"), 2);
+    EXPECT_EQ(Run_Status("--tty /dev/null --fault hangup:after-bytes:3"), 2);
+    EXPECT_EQ(Run_Status("--tty /dev/null --replug-after 100"), 2);
+    EXPECT_EQ(Run_Status("--tty /nonexistent/tty --exit-after 100"), 1);
 }

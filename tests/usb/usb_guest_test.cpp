@@ -262,6 +262,21 @@ TEST_F(UsbPhone, UnplugMidTransferIsADisconnectWithinASecondWithoutSpinningOrLef
     Expect_Flash_Equals(image);
 }
 
+TEST_F(UsbPhone, ReadVersionUnpluggedMidReadSaysThePhoneWasDisconnected) {
+    Start_Phone({"--fault", "e0-record:delay:8000"});
+    auto reading = std::async(std::launch::async, [&] {
+        return Run_Cli({"read-version", "--port", host_tty}, Options());
+    });
+    ASSERT_TRUE(Wait_For_Log(files.log, "fault exchange=e0-record", 30000));
+    const auto unplugged = Clock::now();
+    ASSERT_TRUE(gadget.Unplug()) << gadget.Error();
+    ASSERT_EQ(reading.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_LT(Seconds_Since(unplugged), kDisconnectLimitS);
+    const Cli_Run run = reading.get();
+    EXPECT_EQ(run.exit_code, 4) << run.err;
+    EXPECT_TRUE(Contains(run.err, "The phone was disconnected.")) << run.err;
+}
+
 TEST_F(UsbPhone, PluggedInAgainWhileTheOldPortIsHeldItComesBackRenamedAndIsFound) {
     const std::string old_tty = host_tty;
     const int held = open(old_tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

@@ -399,6 +399,8 @@ class Phone_Program {
     Clock::time_point m_last_read{};
     Clock::time_point m_last_input{};
     std::optional<Clock::time_point> m_replug_at;
+    bool m_reopen_failing = false;  // a tty device would not open again yet
+    bool m_ever_plugged = false;
     bool m_flash_dirty = false;
     std::uint32_t m_sessions_closed = 0;
     std::string m_deviations_path;
@@ -423,9 +425,17 @@ bool Phone_Program::plug_in() {
             m_line = std::make_unique<vphone::Tty_Line>(m_options.tty_path);
     }
     if (!m_line->plug_in(&error, &warning)) {
-        std::fprintf(stderr, "virtual-phone: %s\n", error.c_str());
+        // A tty device that went with its provider is tried again quietly:
+        // its first failure is logged, not every retry.
+        if (m_line->can_unplug() || !m_ever_plugged)
+            std::fprintf(stderr, "virtual-phone: %s\n", error.c_str());
+        if (!m_reopen_failing)
+            log("cannot open the line: " + error);
+        m_reopen_failing = true;
         return false;
     }
+    m_reopen_failing = false;
+    m_ever_plugged = true;
     if (!warning.empty()) {
         log("warning " + warning);
     }
