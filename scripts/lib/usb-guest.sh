@@ -206,7 +206,10 @@ usb_guest_run() {
     } >"$run_dir/command"
     # Shares: tag, then the path it is mounted at (the same as on the host).
     local shares=() mounts="" n=0 dir
-    for dir in "$usb_guest_root" ${FLASHTOOL_USB_SHARES:-}; do
+    # The window's Qt finds its fonts through the host's fontconfig set-up.
+    local fonts=""
+    [ -d /etc/fonts ] && fonts=/etc/fonts
+    for dir in "$usb_guest_root" ${FLASHTOOL_USB_SHARES:-} $fonts; do
         dir=$(cd "$dir" && pwd)
         shares+=(-fsdev "local,id=share$n,path=$dir,security_model=none,readonly=on"
                  -device "virtio-9p-pci,fsdev=share$n,mount_tag=share$n")
