@@ -18,7 +18,7 @@
 # skip.
 
 usb_guest_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-usb_guest_cache=${FLASHTOOL_USB_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/flashtool-usb}
+usb_guest_cache=${FLASHTOOL_USB_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/flashtool-usb}
 usb_guest_rows=$usb_guest_root/tests/usb/guest
 # The guest's size: one processor (QEMU emulates it; KVM is not used) and
 # room for the programs under test.
