@@ -49,15 +49,21 @@ Close_On_Termination_Signal::Close_On_Termination_Signal(QWidget& window) {
     action.sa_handler = On_Termination_Signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < std::size(kSignals); ++i)
-        ::sigaction(kSignals[i], &action, &m_previous[i]);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        struct sigaction current {};
+        if (::sigaction(kSignals[i], nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
+        m_handled[i] = ::sigaction(kSignals[i], &action, &m_previous[i]) == 0;
+    }
 }
 
 Close_On_Termination_Signal::~Close_On_Termination_Signal() {
     if (!m_notifier)
         return;
-    for (std::size_t i = 0; i < std::size(kSignals); ++i)
-        ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+        if (m_handled[i])
+            ::sigaction(kSignals[i], &m_previous[i], nullptr);
+    }
     m_notifier.reset();
     const int write_end = g_write_end;
     g_write_end = -1;

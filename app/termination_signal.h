@@ -1,7 +1,8 @@
 // SIGTERM, SIGINT and SIGHUP as close requests of the main window. They are
 // the desktop's and the terminal's way to ask the program to end; the window
 // then closes as with its close button: temp.log written, the port closed,
-// and while an update puts the phone at risk, the user is asked first.
+// and while an update puts the phone at risk, the user is asked first. A
+// signal the program was started with ignored (nohup) stays ignored.
 #pragma once
 
 #include <csignal>
@@ -27,4 +28,5 @@ class Close_On_Termination_Signal {
     std::unique_ptr<QSocketNotifier> m_notifier;
     int m_requests = 0;
     struct sigaction m_previous[3]{};
+    bool m_handled[3]{};  // this object's handler is installed for the signal
 };

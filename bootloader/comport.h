@@ -60,6 +60,10 @@ class CComport : public SerialPort {
 
     // Ports the last search was refused, each once, with the reason.
     const std::vector<Refused_Port>& Refused_Ports() const { return m_refused_ports; }
+    // What the port listing answered in the last search's last pass (a
+    // Port_List_Result): anything but kPortListOk and kPortListNothingFound
+    // means the listing itself broke, which ended the search at once.
+    int Last_Listing() const { return m_last_listing; }
 
     // ---- Boot-loader link (link.cpp) ----
     bool Find_Phone(Port_Candidate* port);
@@ -67,6 +71,11 @@ class CComport : public SerialPort {
     bool Confirm_Command(std::uint8_t command);
     // Writes the closing byte; it goes out even after a stop was requested.
     bool End_Link();
+    // Ends the session on the open port, the one way for every caller: the
+    // closing byte, unless a stop cut an exchange short (Exchange_Cut: the
+    // phone takes no byte as its end then), and the port closed. Nothing when
+    // no port is open. Whether the closing byte went out.
+    bool End_Session();
 
     // ---- Version check and backup (version.cpp) ----
     boot::Read_Version_Result Read_Phone_Version(Version_Record& phone_version);
@@ -123,5 +132,6 @@ class CComport : public SerialPort {
     MessageOutput* m_output = nullptr;      // not owned
     boot::Time_Limits m_limits = boot::kProtocolTimeLimits;
     std::vector<Refused_Port> m_refused_ports;
+    int m_last_listing = kPortListOk;
     bool m_exchange_cut = false;
 };

@@ -1,6 +1,6 @@
 // The link to the phone's boot loader: the search for the port on which a boot
 // loader answers, the synchronisation handshake that proves it, and the
-// closing byte that ends a session.
+// closing byte and port close that end a session.
 //
 // A boot loader is recognised only by its handshake: twenty cycles in which it
 // echoes 0x58, answers the challenge 0xA3 with its complement 0x5C, and
@@ -16,6 +16,7 @@
 bool CComport::Find_Phone(Port_Candidate* port) {
     Operation_Scope scope(*this, "Find_Phone");
     m_refused_ports.clear();
+    m_last_listing = kPortListOk;
     if (!m_lister)
         return false;
 
@@ -25,6 +26,7 @@ bool CComport::Find_Phone(Port_Candidate* port) {
         Delay(static_cast<std::int32_t>(m_limits.search_pause));
         candidates.clear();
         const int listed = m_lister->list(candidates);
+        m_last_listing = listed;
         if (listed == kPortListNothingFound) {
             candidates.clear();  // no port at all yet: an empty pass, then try again
         } else if (listed != kPortListOk) {
@@ -90,6 +92,14 @@ bool CComport::End_Link() {
     // Also after a stop: the boot loader is told that the host is gone.
     const Stop_Signal::Unstoppable last_byte(Stop_Request());
     return static_cast<bool>(Write_Byte(boot::kEndLink));
+}
+
+bool CComport::End_Session() {
+    if (!Is_Open())
+        return false;
+    const bool ended = !m_exchange_cut && End_Link();
+    Close();
+    return ended;
 }
 
 void CComport::Remember_Refusal(const Port_Candidate& candidate, Open_Refusal reason) {

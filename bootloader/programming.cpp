@@ -84,13 +84,14 @@ boot::Download_Result CComport::Download_Regions(const Image_Region& first,
             const std::span<const std::uint8_t> block(data[r] + offset,
                                                       std::min(length - offset, boot::kBlockSize));
             // A failed block write sends no sum; the boot loader's reply (or
-            // its silence) then decides what follows. A write that passed its
-            // deadline or was stopped ends the transfer at once.
-            if (const Io_Result written = Write(block); written) {
-                Write(Block_Sum(block));
-            } else if (written.end == Io_End::kTimedOut || written.end == Io_End::kInterrupted) {
+            // its silence) then decides what follows. A write of the block or
+            // of its sum that passed its deadline or was stopped ends the
+            // transfer at once: no reply is coming to wait for.
+            Io_Result written = Write(block);
+            if (written)
+                written = Write(Block_Sum(block));
+            if (written.end == Io_End::kTimedOut || written.end == Io_End::kInterrupted)
                 return Write_Failed(written, Result::kNoBlockReply);
-            }
 
             std::uint8_t reply = 0;
             if (const Io_Result read = Read_Byte(reply, m_limits.block_reply); !read)

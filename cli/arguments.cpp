@@ -1,7 +1,9 @@
 // Parses the command line: the command word first, then its operands and
-// options in any order ("--opt value" or "--opt=value"; "--" ends options).
+// options in any order ("--opt value" or "--opt=value"; "--" ends options),
+// each option at most once.
 #include "cli/arguments.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -31,6 +33,15 @@ const Command_Rules* Find_Command(std::string_view word) {
             return &rules;
     }
     return nullptr;
+}
+
+// Why an option is taken once, for the message that refuses a second one.
+std::string_view Taken_Once(std::string_view option) {
+    if (option == "--port")
+        return "uses one port";
+    if (option == "--trace")
+        return "writes one trace";
+    return "speaks one language";
 }
 
 Parse_Result Fail(std::string message, Command command = Command::kNone) {
@@ -80,6 +91,7 @@ Parse_Result Parse_Arguments(const std::vector<std::string>& words) {
     next = 1;
 
     std::vector<std::string> operands;
+    std::vector<std::string> given;  // the options seen so far
     bool options_ended = false;
     for (std::size_t i = next; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -109,6 +121,13 @@ Parse_Result Parse_Arguments(const std::vector<std::string>& words) {
             return Fail("unknown option '" + name + "'", rules->command);
         if (!allowed)
             return Fail(std::string(rules->name) + " does not take " + name, rules->command);
+        // A second one would silently win over the first.
+        if (std::find(given.begin(), given.end(), name) != given.end()) {
+            return Fail(name + " is given twice: " + rules->name + " " +
+                            std::string(Taken_Once(name)) + "; give it once",
+                        rules->command);
+        }
+        given.push_back(name);
         if (!value) {
             if (i + 1 >= words.size())
                 return Fail(name + " needs a value", rules->command);

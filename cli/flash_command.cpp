@@ -67,7 +67,7 @@ int Run_Flash(const Arguments& args) {
     result.memo = view.Memo_Lines();
     Ending ending = Ending_Of(result);
     if (ending.kind == Flash_Ending::kPhoneNotFound)
-        ending.detail = "flashtool-cli doctor" + (args.port ? " --port " + *args.port : "");
+        ending = Search_Ending(session.Failed_Search());
     Print_Ending(ending, args.language_flag);
     return code;
 }

@@ -2,7 +2,9 @@
 // languages, and how the command's own lines tell them apart.
 #include "cli/flash_ending.h"
 
+#include <algorithm>
 #include <array>
+#include <initializer_list>
 
 namespace cli {
 namespace {
@@ -14,7 +16,7 @@ struct Ending_Texts {
 };
 
 // "{}" stands for the detail: an error code, a command, a signal's name.
-constexpr std::array<Ending_Texts, 15> kEndings{{
+constexpr std::array<Ending_Texts, 20> kEndings{{
     {Flash_Ending::kImageUnreadable,
      "the image was not loaded, the phone was not changed. Name a readable image file and run "
      "flash again.",
@@ -28,6 +30,29 @@ constexpr std::array<Ending_Texts, 15> kEndings{{
      "in and run flash again; run '{}' to see why each port can or cannot be used.",
      "找不到手機,手機未更動。請將手機關機,按住按鍵1插上傳輸線後再執行 flash;執行 '{}' "
      "可查看各通訊埠能否使用及原因。"},
+    {Flash_Ending::kPortsNotListed,
+     "the serial ports could not be listed (listing error {}), the phone was not changed. Name "
+     "the phone's port with --port and run flash again.",
+     "無法列出序列埠(列出錯誤 {}),手機未更動。請以 --port 指定手機的通訊埠後再執行 flash。"},
+    {Flash_Ending::kPortMissing,
+     "{} does not exist, the phone was not changed. Check the name ('flashtool-cli ports' lists "
+     "the serial ports), or plug the phone in with key 1 held, and run flash again.",
+     "通訊埠 {} 不存在,手機未更動。請檢查名稱('flashtool-cli ports' "
+     "可列出序列埠),或按住按鍵1插上手機後再執行 flash。"},
+    {Flash_Ending::kPortNotPermitted,
+     "a serial port refused you, the phone was not changed. Do what the line above says (your "
+     "user in the port's group, then a new login) and run flash again; '{}' explains it in full.",
+     "序列埠拒絕您開啟,手機未更動。請依上方訊息處理(將您的帳號加入通訊埠的群組並重新登入)後再執行 "
+     "flash;'{}' 有完整說明。"},
+    {Flash_Ending::kPortInUse,
+     "another program holds a serial port, the phone was not changed. Close the program named "
+     "above and run flash again.",
+     "另一個程式正佔用序列埠,手機未更動。請關閉上方列出的程式後再執行 flash。"},
+    {Flash_Ending::kPortNotUsable,
+     "{} is not the phone's port (see the line above), the phone was not changed. Name the "
+     "phone's serial port ('flashtool-cli ports' lists them) and run flash again.",
+     "{} 不是手機的通訊埠(見上方訊息),手機未更動。請指定手機的序列埠('flashtool-cli ports' "
+     "可列出)後再執行 flash。"},
     {Flash_Ending::kVersionReadFailed,
      "the phone's version could not be read (error {}), the phone was not changed. Unplug it, "
      "plug it in again with key 1 held and run flash again.",
@@ -142,6 +167,32 @@ Ending Ending_Of(const Flash_Result& result) {
     return {result.phone_touched ? Flash_Ending::kStoppedPhoneAtRisk
                                  : Flash_Ending::kStoppedPhoneUnchanged,
             {}};
+}
+
+Ending Search_Ending(const Search_Failure& failure) {
+    if (failure.listing != kPortListOk && failure.listing != kPortListNothingFound)
+        return {Flash_Ending::kPortsNotListed, std::to_string(failure.listing)};
+    if (failure.named_port && failure.named_port_missing)
+        return {Flash_Ending::kPortMissing, *failure.named_port};
+    const auto refused_for = [&](std::initializer_list<Open_Refusal> reasons) {
+        for (const Refused_Port& port : failure.refused) {
+            if (std::find(reasons.begin(), reasons.end(), port.reason) != reasons.end())
+                return &port;
+        }
+        return static_cast<const Refused_Port*>(nullptr);
+    };
+    if (refused_for({Open_Refusal::kNoPermission}))
+        return {Flash_Ending::kPortNotPermitted, failure.doctor_command};
+    if (refused_for({Open_Refusal::kInUse}))
+        return {Flash_Ending::kPortInUse, {}};
+    // Among many listed ports one that is no serial port says nothing of the
+    // phone's; the one port the user named does.
+    if (const Refused_Port* port =
+            refused_for({Open_Refusal::kNotASerialPort, Open_Refusal::kOwnTerminal});
+        port != nullptr && failure.named_port) {
+        return {Flash_Ending::kPortNotUsable, port->display_name};
+    }
+    return {Flash_Ending::kPhoneNotFound, failure.doctor_command};
 }
 
 std::string Ending_Text(Flash_Ending ending, Language language, std::string_view detail) {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bootloader/comport.h"
 #include "bootloader/results.h"
 #include "download/download_command.h"
 #include "download/texts.h"
@@ -20,7 +21,12 @@ namespace cli {
 enum class Flash_Ending {
     kImageUnreadable,        // the file could not be opened or read
     kImageRefused,           // the loader refused its header
-    kPhoneNotFound,          // detail: the doctor command to run
+    kPhoneNotFound,          // ports opened, none answered; detail: the doctor command to run
+    kPortsNotListed,         // the port listing broke; detail: its code
+    kPortMissing,            // --port names no device; detail: the port's name
+    kPortNotPermitted,       // a port refused the user; detail: the doctor command to run
+    kPortInUse,              // another program holds a port
+    kPortNotUsable,          // --port names no serial port, or this terminal; detail: its name
     kVersionReadFailed,      // detail: the error code
     kBackupFailed,           // first run: the boot loader was not dumped; detail: the code
     kNoRecordInBackup,       // first run: the dump held no record of ours
@@ -50,8 +56,23 @@ struct Ending {
 };
 
 // The ending of an update that did not complete (outcome not kUpdated or
-// kStopped: a stop is named by its signal).
+// kStopped: a stop is named by its signal). A phone not found is
+// kPhoneNotFound here; Search_Ending tells why.
 Ending Ending_Of(const Flash_Result& result);
+
+// What a phone search that found no phone met on its way.
+struct Search_Failure {
+    int listing = kPortListOk;              // the listing's answer in the last pass
+    std::vector<Refused_Port> refused;      // the ports it was refused, with why
+    std::optional<std::string> named_port;  // --port, as the messages show it
+    bool named_port_missing = false;        // and the system says there is no such device
+    std::string doctor_command;             // the doctor command for this search
+};
+// Why the search found no phone, most telling reason first: the listing
+// broke, the named port does not exist, a port refused the user, a port is
+// held by another program, the named port is no serial port; else no phone
+// answered.
+Ending Search_Ending(const Search_Failure& failure);
 
 // The line, without "flashtool-cli: " and the line break.
 std::string Ending_Text(Flash_Ending ending, Language language, std::string_view detail);

@@ -10,8 +10,10 @@
 #include "cli/platform.h"
 #include "cli/text_format.h"
 #include "cli/usage.h"
+#include "serial/platform.h"
 
 int main(int argc, char** argv) {
+    platform::Fill_Closed_Standard_Streams();
     cli::Prepare_Console();
     const std::vector<std::string> words(argv + 1, argv + argc);
     const cli::Parse_Result parsed = cli::Parse_Arguments(words);

@@ -20,7 +20,8 @@ namespace cli {
 // Ctrl-C, SIGTERM and SIGHUP (on Windows Ctrl-C, Ctrl-Break and the console
 // closing) stop the port's waits while a stop target is set, so the update
 // ends at a safe point and the port is closed; a second one, or one while no
-// target is set, ends the program as usual. A reader that went away (SIGPIPE)
+// target is set, ends the program as usual. One that the program was started
+// with ignored (nohup) stays ignored. A reader that went away (SIGPIPE)
 // never ends the program: its output is dropped. Neither does a file size
 // limit (SIGXFSZ): the write fails and is reported.
 void Install_Stop_Handlers();
@@ -59,6 +60,10 @@ std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Id
 // "\\.\COM12" open "\\.\COM12" and are shown as "COM12"; elsewhere the device
 // path as it is.
 Port_Candidate Named_Port(const std::string& name);
+
+// Whether the platform error of a failed port open says that no such device
+// exists (rather than that it refused or failed).
+bool Is_No_Such_Device(int open_error);
 
 struct Port_Diagnosis {
     bool usable = false;             // CComport::Open worked

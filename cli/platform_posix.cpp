@@ -126,8 +126,14 @@ void Install_Stop_Handlers() {
     // The port's waits see the stop through its pipe, so no call needs to be
     // broken off with EINTR.
     action.sa_flags = SA_RESTART;
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        // Whoever started the program with a signal ignored (nohup, a
+        // script's job in the background) wants the update to outlive it.
+        struct sigaction current {};
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
         sigaction(signal_number, &action, nullptr);
+    }
     // A closed pipe on the output (flashtool-cli ... | head -1) must not end
     // an update half-way: writes fail with EPIPE instead and are dropped.
     std::signal(SIGPIPE, SIG_IGN);
@@ -224,6 +230,10 @@ Port_Candidate Named_Port(const std::string& name) {
     return {name, name, 0};
 }
 
+bool Is_No_Such_Device(int open_error) {
+    return open_error == ENOENT || open_error == ENOTDIR;
+}
+
 Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
     Port_Diagnosis diagnosis;
     const std::string& path = candidate.device_path;
@@ -279,17 +289,39 @@ Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
 
 std::vector<std::string> Diagnose_System() {
     std::vector<std::string> lines;
-    const std::vector<std::string> pids = platform::Processes_Named("ModemManager");
-    if (pids.empty()) {
-        lines.push_back("ModemManager: not running");
-    } else {
-        lines.push_back("ModemManager: running (pid " + pids.front() +
+    // A process name is anybody's to take: only the system's own service is
+    // worth stopping, told by its service or else by the program it runs.
+    std::vector<std::string> services, unknown, look_alikes;
+    for (const std::string& pid : platform::Processes_Named("ModemManager")) {
+        const std::string service = platform::Process_Service(pid);
+        const std::string program = platform::Process_Program(pid);
+        if (service == "ModemManager.service" ||
+            (service.empty() &&
+             (program == "/usr/sbin/ModemManager" || program == "/sbin/ModemManager"))) {
+            services.push_back(pid);
+        } else if (service.empty() && program.empty()) {
+            unknown.push_back(pid);
+        } else {
+            look_alikes.push_back("ModemManager: pid " + pid + " is named ModemManager but " +
+                                  (service.empty() ? "runs " + program : "belongs to " + service) +
+                                  ", not the system's service");
+        }
+    }
+    const std::string fix = "sudo systemctl stop ModemManager   (start it again afterwards)";
+    if (!services.empty()) {
+        lines.push_back("ModemManager: running (pid " + services.front() +
                         "); it probes new USB serial devices and can seize the phone's port in "
                         "the middle of an update");
-        lines.push_back(
-            "fix for the update: sudo systemctl stop ModemManager   (start it again "
-            "afterwards)");
+        lines.push_back("fix for the update: " + fix);
+    } else if (!unknown.empty()) {
+        lines.push_back("ModemManager: pid " + unknown.front() +
+                        " may be the service (what it runs is not told to you); if it is, it "
+                        "can seize the phone's port in the middle of an update");
+        lines.push_back("fix for the update, if it is the service: " + fix);
+    } else {
+        lines.push_back("ModemManager: not running");
     }
+    lines.insert(lines.end(), look_alikes.begin(), look_alikes.end());
     return lines;
 }
 

@@ -164,6 +164,10 @@ Port_Candidate Named_Port(const std::string& name) {
     return {name, name, 0};
 }
 
+bool Is_No_Such_Device(int open_error) {
+    return open_error == ERROR_FILE_NOT_FOUND || open_error == ERROR_PATH_NOT_FOUND;
+}
+
 Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
     Port_Diagnosis diagnosis;
     const bool opened = port.Open(candidate.device_path);

@@ -19,8 +19,11 @@ Port_Session::~Port_Session() {
 }
 
 bool Port_Session::Prepare(const Arguments& args, const std::optional<File_Identity>& image) {
-    if (args.port)
+    if (args.port) {
         m_port.Set_Port_Lister(Make_Named_Port_Lister(*args.port));
+        m_named_port = Displayable_Text(Named_Port(*args.port).display_name);
+        m_doctor_command += " --port " + *args.port;
+    }
     if (args.trace) {
         std::string problem;
         m_trace = TraceFile::Create(*args.trace, image, problem);
@@ -41,6 +44,17 @@ bool Port_Session::Prepare(const Arguments& args, const std::optional<File_Ident
 
 bool Port_Session::Stopped() const {
     return Stop_Signal_Number() != 0;
+}
+
+Search_Failure Port_Session::Failed_Search() const {
+    Search_Failure failure;
+    failure.listing = m_port.Last_Listing();
+    failure.refused = m_port.Refused_Ports();
+    failure.named_port = m_named_port;
+    // With --port the search opened that one port only, last of all.
+    failure.named_port_missing = m_named_port && Is_No_Such_Device(m_port.Last_Open_Error());
+    failure.doctor_command = m_doctor_command;
+    return failure;
 }
 
 int Port_Session::Report_Stop(Flash_Ending ending, Language language) {

@@ -31,6 +31,8 @@ class Port_Session {
     TraceFile* Trace() { return m_trace.get(); }
     // Whether a signal asked the program to stop.
     bool Stopped() const;
+    // What the port's last search met on its way, once it found no phone.
+    Search_Failure Failed_Search() const;
     // After a stop: closes the port, notes it in the trace, and says on
     // standard error, as the output's last line, which signal stopped it and
     // how the phone was left (ending: one of the kStopped endings). Returns
@@ -46,6 +48,8 @@ class Port_Session {
     CComport& m_port;
     std::unique_ptr<TraceFile> m_trace;
     std::string m_trace_path;
+    std::optional<std::string> m_named_port;  // --port, as the messages show it
+    std::string m_doctor_command = "flashtool-cli doctor";
 };
 
 }  // namespace cli

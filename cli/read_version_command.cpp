@@ -1,9 +1,12 @@
 // flashtool-cli read-version: finds the phone and shows its 32-byte version
-// record. Only the record is read; the link is closed with the closing byte.
+// record. Only the record is read; the session is ended as every session is
+// (CComport::End_Session): with the closing byte, unless a stop cut the
+// record's exchange short.
 #include <cstdio>
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/flash_ending.h"
 #include "cli/port_session.h"
 #include "cli/text_format.h"
 #include "download/download_command.h"
@@ -30,7 +33,15 @@ int Run_Read_Version(const Arguments& args) {
     if (!port.Find_Phone(&found)) {
         if (session.Stopped())
             return session.Report_Stop(Flash_Ending::kStoppedReadOnly, Language::kEnglish);
-        std::fprintf(stderr, "No phone answered on any port.\n");
+        const Ending why = Search_Ending(session.Failed_Search());
+        if (why.kind == Flash_Ending::kPortsNotListed) {
+            std::fprintf(stderr, "%s.\n",
+                         Port_Listing_Line(port.Last_Listing()).value_or("").c_str());
+        } else if (why.kind == Flash_Ending::kPortMissing) {
+            std::fprintf(stderr, "%s does not exist.\n", Displayable_Text(why.detail).c_str());
+        } else {
+            std::fprintf(stderr, "No phone answered on any port.\n");
+        }
         for (const std::string& line : Refused_Ports_Lines(port.Refused_Ports()))
             std::fprintf(stderr, "%s\n", Displayable_Text(line).c_str());
         session.Note("exit code 3");
@@ -40,8 +51,7 @@ int Run_Read_Version(const Arguments& args) {
     Version_Record record{};
     const boot::Read_Version_Result result = port.Read_Phone_Version(record);
     const bool disconnected = port.Line_Hung_Up();
-    port.End_Link();
-    port.Close();
+    port.End_Session();
     if (session.Stopped())
         return session.Report_Stop(Flash_Ending::kStoppedReadOnly, Language::kEnglish);
     if (result != boot::Read_Version_Result::kOk) {

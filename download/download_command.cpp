@@ -19,13 +19,17 @@
 // without a failure line of its own: the front end says why it stopped. The
 // port is released; the link is closed with its closing byte only when the
 // stop came between two exchanges, since the boot loader in the middle of one
-// takes no byte as its end (CComport::Exchange_Cut).
+// takes no byte as its end (CComport::End_Session).
+//
+// A search that finds no phone says so, then what it found in the way: a port
+// listing that broke, and the ports it was refused.
 #include "download/download_command.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "bootloader/protocol.h"
@@ -130,6 +134,26 @@ std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& re
     return lines;
 }
 
+std::optional<std::string> Port_Listing_Line(int listing_result) {
+    std::string_view why;
+    switch (listing_result) {
+        case kPortListOk:
+        case kPortListNothingFound:
+            return std::nullopt;
+        case kPortListMapUnreadable:
+            why = text::kPortListUnreadable;
+            break;
+        case kPortListTooMany:
+            why = text::kPortListTooMany;
+            break;
+        default:
+            why = text::kPortListBroken;
+            break;
+    }
+    return std::string(text::kPortListFailed) + std::string(why) +
+           std::string(text::kPortListCode) + std::to_string(listing_result) + ")";
+}
+
 DownloadCommand::DownloadCommand(CComport& port, DownloadView& view) : m_port(port), m_view(view) {
     m_port.Set_Message_Output(&m_view);
     m_port.Set_Progress_Bar(&m_view.Progress_Bar());
@@ -176,6 +200,8 @@ Download_Outcome DownloadCommand::Run() {
             return Stopped();
         m_view.Print_Str_to_Memo(
             text::By_Language(m_view.Language_Flag(), text::kNotFoundEn, text::kNotFoundZh));
+        if (const std::optional<std::string> line = Port_Listing_Line(m_port.Last_Listing()))
+            m_view.Print_Str_to_Memo(*line);
         for (const std::string& line : Refused_Ports_Lines(m_port.Refused_Ports()))
             m_view.Print_Str_to_Memo(line);
         Stopped_At(Download_Step::kSearch);
@@ -210,9 +236,7 @@ Download_Outcome DownloadCommand::Run() {
 
     m_image.Release();
     // The port is closed whether or not the byte went out.
-    if (!m_port.Exchange_Cut())
-        m_port.End_Link();
-    m_port.Close();
+    m_port.End_Session();
     m_view.Set_Progress_Visible(false);
     if (stopped)
         return Download_Outcome::kStopped;
@@ -228,11 +252,7 @@ Download_Outcome DownloadCommand::Run() {
 // Ends a stopped command: the link closed where that means something and the
 // port released, nothing printed (the front end says why it stopped).
 Download_Outcome DownloadCommand::Stopped() {
-    if (m_port.Is_Open()) {
-        if (!m_port.Exchange_Cut())
-            m_port.End_Link();
-        m_port.Close();
-    }
+    m_port.End_Session();
     return Download_Outcome::kStopped;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -118,9 +119,13 @@ class DownloadCommand {
     std::atomic<int> m_phase{static_cast<int>(Update_Phase::kIdle)};
 };
 
-// The lines that follow "can find the comport" when the search was refused
-// some ports: those the user may not open, with the fix (the device's group);
-// each port held by another program, with the holders where the system names
-// them; paths that are no serial port or are the user's own terminal. None
-// when no port was refused.
+// The lines that follow "can not find the comport" when the search was
+// refused some ports: those the user may not open, with the fix (the device's
+// group); each port held by another program, with the holders where the
+// system names them; paths that are no serial port or are the user's own
+// terminal. None when no port was refused.
 std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& refused);
+// The line that follows "can not find the comport" when the port listing
+// itself broke (a Port_List_Result other than ports found or none there):
+// what broke, with the listing's code. None for a listing that worked.
+std::optional<std::string> Port_Listing_Line(int listing_result);

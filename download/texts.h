@@ -56,13 +56,24 @@ inline constexpr std::string_view kPortsRefusedLogin = " $USER), then log in aga
 inline constexpr std::string_view kPortInUse = " is in use by ";
 inline constexpr std::string_view kPortInUseByUnknown = "another program";
 inline constexpr std::string_view kPortInUseFix = "; close it and try again";
+// After the not-found line, when the port listing itself broke: "The serial
+// ports cannot be listed: the system's list of them cannot be read (listing
+// error 4)".
+inline constexpr std::string_view kPortListFailed = "The serial ports cannot be listed: ";
+inline constexpr std::string_view kPortListUnreadable = "the system's list of them cannot be read";
+inline constexpr std::string_view kPortListTooMany =
+    "there are more of them than the search can take";
+inline constexpr std::string_view kPortListBroken = "the listing failed";
+inline constexpr std::string_view kPortListCode = " (listing error ";
 // A path that names no serial port, or the user's own terminal.
 inline constexpr std::string_view kNotASerialPort = " is not a serial port";
 inline constexpr std::string_view kOwnTerminal =
     " is the terminal this program runs in, not the phone's port";
 
 // English / Chinese pairs.
-inline constexpr std::string_view kNotFoundEn = "can find the comport";
+// The English text said the opposite of what happened ("can find the
+// comport"); the Chinese one always said it right.
+inline constexpr std::string_view kNotFoundEn = "can not find the comport";
 inline constexpr std::string_view kNotFoundZh = "無法找到通訊埠";
 inline constexpr std::string_view kStartAtEn = "Download start at: ";
 inline constexpr std::string_view kStartAtZh = "下載開始時間: ";

@@ -23,11 +23,14 @@ bool Update_Runner::Start() {
     if (m_running.load())
         return false;
     Join();  // the previous worker has posted its last call already
-    m_port->Clear_Stop();
+    // A stop asked for before this point (Ctrl-C while the command line was
+    // being set up) is kept: it stops this run at once.
     m_running.store(true);
     m_worker = std::thread([this] {
         const Download_Outcome outcome = m_command.Run();
         m_queue.Post([this, outcome] {
+            // A stop belongs to the run it came in; the next run starts free.
+            m_port->Clear_Stop();
             m_outcome = outcome;
             m_running.store(false);
         });

@@ -36,7 +36,8 @@ class Update_Runner {
     Update_Runner& operator=(const Update_Runner&) = delete;
 
     // DownloadClick: starts the command on the worker thread. False when an
-    // update runs already (a queued second click).
+    // update runs already (a queued second click). A stop requested before
+    // the start stops the run at once; a stop is forgotten when its run ends.
     bool Start();
     // From Start until the last of the command's view calls has run.
     bool Running() const { return m_running.load(); }

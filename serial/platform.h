@@ -28,6 +28,13 @@ bool Can_Open_Read_Only(const std::string& path);
 // without waiting for a writer or reading a byte.
 File_Handle Open_Regular_File(const std::string& path);
 
+// Puts /dev/null on each of the standard descriptors 0 to 2 that is closed,
+// so that no file the program opens later lands there: the stop pipe would
+// take every line written to standard output for a stop, and a port on one
+// of them would look like the program's own terminal. Called first thing in
+// main; nothing to do on Windows.
+void Fill_Closed_Standard_Streams();
+
 // The local time of a calendar time.
 std::tm Local_Time(std::time_t time);
 
@@ -55,8 +62,16 @@ std::FILE* Create_New_File(const std::string& path);
 // open in the programs that hold it.
 std::vector<std::string> Port_Holders(const std::string& device_path);
 // The process ids of the running programs of that name (none where the
-// system does not tell).
+// system does not tell). A name is no proof of what runs: any program can
+// take one.
 std::vector<std::string> Processes_Named(std::string_view name);
+// The path of the program a process runs; empty where the system does not
+// tell this user.
+std::string Process_Program(const std::string& pid);
+// The system service a process belongs to, as the service manager names it
+// ("ModemManager.service"); empty when it belongs to none, or where the
+// system does not tell.
+std::string Process_Service(const std::string& pid);
 // The group that may open the device ("dialout" on most systems); empty
 // where ports have no group.
 std::string Device_Group(const std::string& device_path);

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "serial/platform.h"
 
 namespace platform {
@@ -44,6 +46,19 @@ File_Handle Open_Regular_File(const std::string& path) {
     if (!file)
         ::close(fd);
     return file;
+}
+
+void Fill_Closed_Standard_Streams() {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(stream, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor: this one, the lower ones being open.
+        const int null = ::open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != stream) {
+            ::dup2(null, stream);
+            ::close(null);
+        }
+    }
 }
 
 std::tm Local_Time(std::time_t time) {

@@ -37,6 +37,10 @@ File_Handle Open_Regular_File(const std::string& path) {
     return file;
 }
 
+// Ports and the stop event are handles of their own on Windows, never one of
+// the standard streams: nothing to do.
+void Fill_Closed_Standard_Streams() {}
+
 std::tm Local_Time(std::time_t time) {
     std::tm local{};
     localtime_s(&local, &time);
@@ -50,6 +54,14 @@ std::vector<std::string> Port_Holders(const std::string&) {
 }
 
 std::vector<std::string> Processes_Named(std::string_view) {
+    return {};
+}
+
+std::string Process_Program(const std::string&) {
+    return {};
+}
+
+std::string Process_Service(const std::string&) {
     return {};
 }
 

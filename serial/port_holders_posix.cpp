@@ -1,5 +1,7 @@
 // Which programs hold a serial port open, from /proc/<pid>/fd: named to a
-// user whose port is in use, and by the command-line tool's doctor.
+// user whose port is in use, and by the command-line tool's doctor; and, for
+// the doctor, what a process really is: the program it runs, the service it
+// belongs to.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -97,6 +99,39 @@ std::vector<std::string> Processes_Named(std::string_view name) {
     }
     ::closedir(proc);
     return pids;
+}
+
+std::string Process_Program(const std::string& pid) {
+    char target[PATH_MAX];
+    const std::string link = "/proc/" + pid + "/exe";
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+    if (length <= 0)
+        return {};  // another user's process, or gone
+    std::string program(target, static_cast<std::size_t>(length));
+    // A program replaced on disk while it runs (an upgrade) is still itself.
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (program.ends_with(kDeleted))
+        program.resize(program.size() - kDeleted.size());
+    return program;
+}
+
+std::string Process_Service(const std::string& pid) {
+    // systemd puts each system service in a control group of its own,
+    // "/system.slice/NAME.service", which every user may read.
+    std::ifstream groups("/proc/" + pid + "/cgroup");
+    constexpr std::string_view kSystemSlice = "/system.slice/";
+    for (std::string line; std::getline(groups, line);) {
+        const std::size_t path = line.find(':', line.find(':') + 1);
+        if (path == std::string::npos)
+            continue;
+        const std::string_view group = std::string_view(line).substr(path + 1);
+        if (!group.starts_with(kSystemSlice))
+            continue;
+        const std::string_view unit = group.substr(kSystemSlice.size());
+        if (unit.ends_with(".service") && unit.find('/') == std::string_view::npos)
+            return std::string(unit);
+    }
+    return {};
 }
 
 }  // namespace platform

@@ -8,10 +8,13 @@
 //
 // The port is held for the run and handed back as it was found: TIOCEXCL
 // keeps ordinary users out and an flock() keeps out a second copy of this
-// program even when it runs as root (the superuser passes TIOCEXCL); on close
-// the exclusive mode is cleared and the line settings found at open are put
-// back. Only terminal devices are taken, and never this program's own
-// terminal: raw mode there would leave the user's shell unusable.
+// program even when it runs as root (the superuser passes TIOCEXCL). A port
+// that another program holds exclusively is refused as in use, also to root:
+// the port is asked whether a hold is in force (TIOCGEXCL) before one is set.
+// On close the hold this program set is cleared, never another's, and the
+// line settings found at open are put back. Only terminal devices are taken,
+// and never this program's own terminal: raw mode there would leave the
+// user's shell unusable.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -97,10 +100,13 @@ class PosixBackend final : public PortBackend {
             return Refuse(fd, EINVAL, Open_Refusal::kOwnTerminal);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
             return Refuse(fd, EBUSY, Open_Refusal::kInUse);
+        if (Held_Exclusively(fd))
+            return Refuse(fd, EBUSY, Open_Refusal::kInUse);
         // Share mode 0 on Windows: no other program opens the port while we
         // hold it (EBUSY for them).
         if (::ioctl(fd, TIOCEXCL) != 0)
             return Refuse(fd, errno, Open_Refusal::kNone);
+        m_set_exclusive = true;
         m_saved_valid = ::tcgetattr(fd, &m_saved) == 0;
         m_fd = fd;
         m_read_timeout_ms = 0;  // a fresh port has the driver's defaults
@@ -116,10 +122,12 @@ class PosixBackend final : public PortBackend {
             return;
         if (m_saved_valid)
             ::tcsetattr(m_fd, TCSANOW, &m_saved);
-        ::ioctl(m_fd, TIOCNXCL);
+        if (m_set_exclusive)
+            ::ioctl(m_fd, TIOCNXCL);
         ::close(m_fd);
         m_fd = -1;
         m_saved_valid = false;
+        m_set_exclusive = false;
     }
 
     int last_open_error() const override { return m_last_open_error; }
@@ -279,7 +287,10 @@ class PosixBackend final : public PortBackend {
             if (left <= 0 || (m_stop != nullptr && m_stop->Interrupts()))
                 return;
             pollfd stop{Stop_Descriptor(), POLLIN, 0};
-            ::poll(&stop, stop.fd >= 0 ? 1 : 0, static_cast<int>(left));
+            if (::poll(&stop, stop.fd >= 0 ? 1 : 0, static_cast<int>(left)) > 0 &&
+                (stop.revents & POLLIN) != 0) {
+                m_stop->Wake_Means_Stop();  // a stop ends the delay above; else drained
+            }
         }
     }
 
@@ -291,14 +302,29 @@ class PosixBackend final : public PortBackend {
         return false;
     }
 
+    // Whether another program holds the port exclusively. The superuser's
+    // open passes such a hold, so the port is asked where the system tells
+    // (TIOCGEXCL); elsewhere the open's EBUSY is all there is to know.
+    static bool Held_Exclusively(int fd) {
+#ifdef TIOCGEXCL
+        int exclusive = 0;
+        return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+        static_cast<void>(fd);
+        return false;
+#endif
+    }
+
     // The controlling terminal (TIOCGSID answers only for it), or the
-    // terminal one of the standard streams is on.
+    // terminal one of the standard streams is on. A standard descriptor
+    // that is the port itself (the stream was closed when the program
+    // started) is no terminal of the program's.
     static bool Is_Own_Terminal(int fd, const struct stat& status) {
         if (::tcgetsid(fd) != -1)
             return true;
         for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
             struct stat other {};
-            if (::fstat(stream, &other) == 0 && S_ISCHR(other.st_mode) &&
+            if (stream != fd && ::fstat(stream, &other) == 0 && S_ISCHR(other.st_mode) &&
                 other.st_rdev == status.st_rdev)
                 return true;
         }
@@ -340,10 +366,14 @@ class PosixBackend final : public PortBackend {
             }
             if (ready == 0)
                 continue;  // the deadline check above decides
-            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN) != 0)
-                continue;  // a stop: the check above ends the wait
+            // A stop ends the wait at the check above; a wake-up without one
+            // is drained, and the device looked at all the same.
+            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN) != 0 && m_stop->Wake_Means_Stop())
+                continue;
             if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
                 return Wait_Outcome::kHungUp;
+            if (fds[0].revents == 0)
+                continue;
             return Wait_Outcome::kReady;
         }
     }
@@ -354,6 +384,7 @@ class PosixBackend final : public PortBackend {
     Open_Refusal m_refusal = Open_Refusal::kNone;
     termios m_saved{};  // the line settings found at open
     bool m_saved_valid = false;
+    bool m_set_exclusive = false;          // the exclusive hold is this program's own
     std::uint32_t m_read_timeout_ms = 0;   // 0: no read has set one since the open
     std::uint32_t m_write_timeout_ms = 0;  // 0: writes wait as long as it takes
 };

@@ -27,7 +27,7 @@ class Stop_Signal {
     void Request() noexcept;
     // Whether a request is pending (also inside an Unstoppable scope).
     bool Requested() const noexcept { return m_requested.load(); }
-    // Forgets a request: before a new update starts.
+    // Forgets a request: when the update it stopped has ended.
     void Clear() noexcept;
 
     // Whether a blocking call should give up now: a request is pending and no
@@ -55,6 +55,11 @@ class Stop_Signal {
     // WaitForMultipleObjects beside the port's own (null elsewhere).
     int Wait_Descriptor() const noexcept;
     void* Wait_Event() const noexcept;
+    // For a POSIX backend whose wait found that descriptor readable: true when
+    // a stop is requested. Otherwise the pipe holds only stale wake-ups (of a
+    // request cleared since, or bytes that never came from Request) and is
+    // emptied, so that the wait goes on instead of waking again at once.
+    bool Wake_Means_Stop() noexcept;
 
   private:
     struct Native;

@@ -35,13 +35,29 @@ void Stop_Signal::Request() noexcept {
     }
 }
 
-void Stop_Signal::Clear() noexcept {
-    m_requested.store(false);
-    if (m_native->read_end < 0)
+namespace {
+
+void Drain(int read_end) noexcept {
+    if (read_end < 0)
         return;
     char drain[64];
-    while (::read(m_native->read_end, drain, sizeof drain) > 0) {
+    while (::read(read_end, drain, sizeof drain) > 0) {
     }
+}
+
+}  // namespace
+
+void Stop_Signal::Clear() noexcept {
+    m_requested.store(false);
+    Drain(m_native->read_end);
+}
+
+bool Stop_Signal::Wake_Means_Stop() noexcept {
+    if (Requested())
+        return true;
+    Drain(m_native->read_end);
+    // A request made while the pipe was emptied is kept by its flag.
+    return Requested();
 }
 
 int Stop_Signal::Wait_Descriptor() const noexcept {

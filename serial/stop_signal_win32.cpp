@@ -41,3 +41,7 @@ int Stop_Signal::Wait_Descriptor() const noexcept {
 void* Stop_Signal::Wait_Event() const noexcept {
     return m_native->event;
 }
+
+bool Stop_Signal::Wake_Means_Stop() noexcept {
+    return Requested();
+}

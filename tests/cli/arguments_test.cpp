@@ -51,6 +51,15 @@ TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
         {{"info", "a.bin", "--trace", "t"}, "info does not take --trace"},
         {{"doctor", "--lang", "en"}, "doctor does not take --lang"},
         {{"ports", "x"}, "unexpected argument 'x'"},
+        // One port per flash or read-version: a second --port is no choice of the last.
+        {{"flash", "a.bin", "--port", "/dev/ttyACM0", "--port=/dev/ttyACM1"},
+         "--port is given twice: flash uses one port; give it once"},
+        {{"read-version", "--port=COM3", "--port", "COM4"},
+         "--port is given twice: read-version uses one port; give it once"},
+        {{"flash", "a.bin", "--trace", "a.txt", "--trace", "b.txt"},
+         "--trace is given twice: flash writes one trace; give it once"},
+        {{"flash", "a.bin", "--lang", "en", "--lang=zh"},
+         "--lang is given twice: flash speaks one language; give it once"},
     };
     for (const Case& c : cases) {
         const auto parsed = Parse_Arguments(c.words);

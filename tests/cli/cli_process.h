@@ -2,11 +2,14 @@
 // code, standard output and standard error out. Optionally sends a signal
 // (Ctrl-C's SIGINT by default) once a condition holds, closes its standard
 // output after the first line as `| head -1` does, sets environment
-// variables, or limits the size of the files it may write. The child starts with every signal at
-// its default and none blocked, whatever the test runner inherited.
+// variables, limits the size of the files it may write, starts it with some
+// signals ignored (as nohup does) or some standard streams closed, or runs it
+// as the user nobody. The child starts with every other signal at its
+// default and none blocked, whatever the test runner inherited.
 #pragma once
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -26,6 +29,7 @@ struct Cli_Run {
     double seconds = 0;             // from start to exit
     double interrupted_after = -1;  // seconds from start to the signal, if one was sent
     long peak_memory_kib = 0;       // the child's peak resident memory
+    double cpu_seconds = 0;         // the child's user and system time
 };
 
 struct Cli_Options {
@@ -35,6 +39,9 @@ struct Cli_Options {
     bool close_out_after_first_line = false;             // the reader of `| head -1`
     rlim_t file_size_limit = RLIM_INFINITY;              // RLIMIT_FSIZE in the child
     std::vector<std::string> environment;                // NAME=value, set in the child
+    std::vector<int> ignored_signals;                    // SIG_IGN at start, as nohup leaves SIGHUP
+    std::vector<int> closed_streams;                     // 0, 1, 2: closed at start
+    bool as_nobody = false;                              // an ordinary user, when run as root
     int time_limit_ms = 120000;
 };
 
@@ -64,9 +71,16 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
         // so that only the program itself can protect itself.
         for (int signal_number = 1; signal_number < NSIG; ++signal_number)
             signal(signal_number, SIG_DFL);
+        for (const int signal_number : options.ignored_signals)
+            signal(signal_number, SIG_IGN);
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
+        for (const int stream : options.closed_streams)
+            close(stream);
+        if (options.as_nobody && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(126);
         for (const std::string& setting : options.environment)
             putenv(const_cast<char*>(setting.c_str()));
         if (options.file_size_limit != RLIM_INFINITY) {
@@ -147,6 +161,9 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
         if (WIFSIGNALED(status))
             run.killed_by = WTERMSIG(status);
         run.peak_memory_kib = usage.ru_maxrss;
+        run.cpu_seconds =
+            static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
     run.seconds = since_start();
     return run;

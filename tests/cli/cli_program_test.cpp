@@ -6,8 +6,10 @@
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -277,6 +279,49 @@ TEST_F(CliAgainstPhone, StopSignalsDuringTheTransferCloseThePortEachNamedAsItsel
     Expect_Flash_Equals(image);
 }
 
+// Started under nohup (SIGHUP ignored) or in the background of a script
+// (SIGINT ignored), the program leaves those signals ignored: the terminal
+// going away in the middle of the transfer does not stop the update.
+TEST_F(CliAgainstPhone, SignalsIgnoredAtStartStayIgnoredThroughTheUpdate) {
+    const Image_Builder image = Sound_Image(40000, 1000);
+    Temp_Image_File file(image.Build());
+    for (const int ignored : {SIGHUP, SIGINT}) {
+        SCOPED_TRACE(ignored);
+        Start_Phone({"--baud", "230400"});  // so that the transfer takes a while
+        Cli_Options nohup = Options();
+        nohup.ignored_signals = {ignored};
+        nohup.signal = ignored;
+        nohup.interrupt_when_out_contains = "Download start at";
+        const Cli_Run run = Flash(file, {"--lang", "en"}, nohup);
+        ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
+        EXPECT_EQ(run.killed_by, 0);
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, "Update OK!")) << run.out;
+        Expect_Flash_Equals(image);
+    }
+}
+
+// Started with standard streams closed (a careless script, a service), the
+// program keeps its own descriptors off 0 to 2: the stop pipe there would take
+// every line of output for a stop, the port there would be taken for the
+// program's own terminal. The update completes, and no wait spins.
+TEST_F(CliAgainstPhone, ClosedStandardStreamsAreTakenNeitherByTheStopPipeNorByThePort) {
+    const Image_Builder image = Sound_Image();
+    Temp_Image_File file(image.Build());
+    for (const std::vector<int>& closed : {std::vector<int>{0, 1}, std::vector<int>{0, 1, 2}}) {
+        SCOPED_TRACE(closed.size());
+        Start_Phone();
+        Cli_Options options = Options();
+        options.closed_streams = closed;
+        const Cli_Run run = Flash(file, {"--lang", "en"}, options);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        std::printf("%zu streams closed: %.2f s, %.2f s of CPU\n", closed.size(), run.seconds,
+                    run.cpu_seconds);
+        EXPECT_LT(run.cpu_seconds, 0.5 * run.seconds) << "a wait spun";
+        Expect_Flash_Equals(image);
+    }
+}
+
 // The phone's last acknowledgement is late: Ctrl-C in that wait ends the
 // program with the stop line alone, not with a failure of the wait first.
 TEST_F(CliAgainstPhone, CtrlCInTheFinalWaitPrintsOnlyItsOwnLine) {
@@ -334,28 +379,60 @@ TEST_F(CliAgainstPhone, AReaderThatLeavesEarlyDoesNotEndTheUpdate) {
     Expect_Flash_Equals(image);
 }
 
-TEST(CliWithoutPhone, NoAnsweringPortEndsWithCode3AfterAllPasses) {
+TEST(CliWithoutPhone, AMissingPortEndsWithCode3AfterAllPassesAndIsNamedAsMissing) {
     Temp_Image_File file(Sound_Image(100, 100).Build());
     const std::string missing = "/dev/flashtool-no-such-port";
 
     const Cli_Run chinese = Run_Cli({"flash", file.Path(), "--port", missing});
     EXPECT_EQ(chinese.exit_code, 3) << chinese.out << chinese.err;
     EXPECT_TRUE(Contains(chinese.out, "無法找到通訊埠")) << chinese.out;
-    EXPECT_EQ(Last_Line(chinese.err).rfind("flashtool-cli: 找不到手機,手機未更動。", 0), 0u)
-        << chinese.err;
-    EXPECT_TRUE(Contains(chinese.err, "'flashtool-cli doctor --port " + missing + "'"))
+    EXPECT_EQ(Last_Line(chinese.err), "flashtool-cli: 通訊埠 " + missing +
+                                          " 不存在,手機未更動。請檢查名稱('flashtool-cli ports' "
+                                          "可列出序列埠),或按住按鍵1插上手機後再執行 flash。")
         << chinese.err;
     // 21 passes, each opened by a 100 ms pause: never sooner.
     EXPECT_GE(chinese.seconds, 2.0);
 
     const Cli_Run english = Run_Cli({"flash", file.Path(), "--port", missing, "--lang=en"});
     EXPECT_EQ(english.exit_code, 3);
-    EXPECT_TRUE(Contains(english.out, "can find the comport")) << english.out;
-    EXPECT_EQ(Last_Line(english.err).rfind("flashtool-cli: no phone answered,", 0), 0u)
+    EXPECT_TRUE(Contains(english.out, "can not find the comport\n")) << english.out;
+    EXPECT_EQ(Last_Line(english.err),
+              "flashtool-cli: " + missing +
+                  " does not exist, the phone was not changed. Check the name ('flashtool-cli "
+                  "ports' lists the serial ports), or plug the phone in with key 1 held, and run "
+                  "flash again.")
         << english.err;
 
     const Cli_Run read = Run_Cli({"read-version", "--port", missing});
     EXPECT_EQ(read.exit_code, 3) << read.out << read.err;
+    EXPECT_TRUE(Contains(read.err, missing + " does not exist.\n")) << read.err;
+}
+
+// A search that finds no phone on a port that is there ends with a last line
+// that says why: a path that is no serial port, or a port where no phone
+// answered the handshake.
+TEST_F(CliAgainstPhone, ASearchThatFindsNoPhoneOnAPresentPortSaysWhy) {
+    Start_Phone({"--fault", "sync-echo:wrong"});
+    Temp_Image_File file(Sound_Image(100, 100).Build());
+    struct Row {
+        std::string port;
+        std::string memo_line;  // after the not-found line
+        std::string last_line;
+    };
+    const Row rows[] = {
+        {"/dev/null", "/dev/null is not a serial port",
+         "/dev/null is not the phone's port (see the line above), the phone was not changed."},
+        {phone.device_path(), "",
+         "no phone answered, the phone was not changed. Switch the phone off, hold key 1"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.port);
+        const Cli_Run run =
+            Run_Cli({"flash", file.Path(), "--port", row.port, "--lang", "en"}, Options());
+        EXPECT_EQ(run.exit_code, 3) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.out, "can not find the comport\n" + row.memo_line)) << run.out;
+        EXPECT_EQ(Last_Line(run.err).rfind("flashtool-cli: " + row.last_line, 0), 0u) << run.err;
+    }
 }
 
 TEST(CliWithoutPhone, InfoShowsASoundImageAndRefusesABrokenOne) {
@@ -428,23 +505,32 @@ TEST(CliWithoutPhone, BadUsageSaysWhyAndExits1) {
     EXPECT_EQ(Run_Cli({"--help"}).exit_code, 0);
 }
 
-// Root opens any device, so the refusal can only be seen as another user.
+// A port that refuses the user is named with the fix, and the last line says
+// to apply it rather than to plug the phone in. Root opens any device, so
+// when the tests run as root the program runs as the user nobody.
 TEST(CliWithoutPhone, RefusedPortIsNamedWithItsFix) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "permissions do not refuse root";
     Virtual_Phone_Files files;
+    ASSERT_EQ(chmod(files.folder.c_str(), 0755), 0);  // nobody may look in
     const std::string locked = files.folder.string() + "/ttyLOCKED";
     std::ofstream(locked).put('x');
     ASSERT_EQ(chmod(locked.c_str(), 0), 0);
     Temp_Image_File file(Sound_Image(100, 100).Build());
+    Cli_Options nobody;
+    nobody.as_nobody = true;
 
-    const Cli_Run flash = Run_Cli({"flash", file.Path(), "--port", locked, "--lang", "en"});
-    EXPECT_EQ(flash.exit_code, 3);
-    const std::size_t not_found = flash.out.find("can find the comport\n");
+    const Cli_Run flash = Run_Cli({"flash", file.Path(), "--port", locked, "--lang", "en"}, nobody);
+    EXPECT_EQ(flash.exit_code, 3) << flash.out << flash.err;
+    const std::size_t not_found = flash.out.find("can not find the comport\n");
     ASSERT_NE(not_found, std::string::npos) << flash.out;
     EXPECT_NE(flash.out.find(locked, not_found), std::string::npos) << "the next line names it";
+    EXPECT_EQ(Last_Line(flash.err),
+              "flashtool-cli: a serial port refused you, the phone was not changed. Do what the "
+              "line above says (your user in the port's group, then a new login) and run flash "
+              "again; 'flashtool-cli doctor --port " +
+                  locked + "' explains it in full.")
+        << flash.err;
 
-    const Cli_Run doctor = Run_Cli({"doctor", "--port", locked});
+    const Cli_Run doctor = Run_Cli({"doctor", "--port", locked}, nobody);
     EXPECT_EQ(doctor.exit_code, 3);
     EXPECT_TRUE(Contains(doctor.out, "permission denied")) << doctor.out;
     EXPECT_TRUE(Contains(doctor.out, "the device belongs to group")) << doctor.out;
@@ -460,6 +546,32 @@ TEST_F(CliAgainstPhone, DoctorTellsAUsablePortFromAMissingOne) {
     const Cli_Run missing = Run_Cli({"doctor", "--port", "/dev/flashtool-no-such-port"});
     EXPECT_EQ(missing.exit_code, 3) << missing.out;
     EXPECT_TRUE(Contains(missing.out, "not present")) << missing.out;
+}
+
+// doctor names ModemManager only when it is the system's service: a program
+// that merely calls itself so is no reason to stop a service.
+TEST(CliWithoutPhone, DoctorTellsTheModemManagerServiceFromALookAlike) {
+    Virtual_Phone_Files folder;
+    const std::string look_alike = folder.folder.string() + "/ModemManager";
+    std::filesystem::copy_file("/bin/sleep", look_alike);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        execl(look_alike.c_str(), look_alike.c_str(), "60", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const std::string comm = "/proc/" + std::to_string(pid) + "/comm";
+    for (int i = 0; i < 500 && Read_Text(comm) != "ModemManager\n"; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const Cli_Run doctor = Run_Cli({"doctor", "--port", "/dev/flashtool-no-such-port"});
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+
+    const std::string number = std::to_string(pid);
+    EXPECT_FALSE(Contains(doctor.out, "running (pid " + number + ")")) << doctor.out;
+    EXPECT_TRUE(Contains(doctor.out, "pid " + number + " is named ModemManager but runs " +
+                                         look_alike + ", not the system's service"))
+        << doctor.out;
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/bin/sh
 # flashtool-cli.exe under Wine (scripts/test-windows) against the virtual
 # phone on the COM port the script maps: --port takes COMn in any case and
-# the \\.\COMn form, opens the port, and names it COMn in every message.
+# the \\.\COMn form, opens the port, and names it COMn in every message; a
+# COM port that does not exist is named as missing.
 # Usage: wine_port_names.sh WINE FLASHTOOL-CLI.EXE
 set -u
 wine=$1
@@ -46,5 +47,9 @@ image=port-names-image.bin
     printf '0123456789abcdef0123456789abcdef'
 } >"$image"
 expect 4 "找到通訊埠 COM$n" flash "$image" --port "\\\\.\\COM$n" --lang en
+# A port that does not exist is named as missing, not as a phone that did not answer.
+expect 3 "flashtool-cli: COM99 does not exist, the phone was not changed." \
+    flash "$image" --port com99 --lang en
+expect 3 "COM99 does not exist." read-version --port COM99
 rm -f "$image"
 exit $failed

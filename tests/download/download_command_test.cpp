@@ -227,6 +227,45 @@ TEST(DownloadCommandEarlyEnd, PhoneNotFoundFollowsTheLanguageButSearchLinesStayC
     }
 }
 
+// A port listing that breaks ends the search at once (no further pass would
+// mend it), and the line after the not-found line says what broke.
+TEST(DownloadCommandEarlyEnd, ABrokenPortListingIsNamedAfterTheNotFoundLine) {
+    struct Broken_Lister final : PortLister {
+        explicit Broken_Lister(int code) : result(code) {}
+        int list(std::vector<Port_Candidate>& ports) override {
+            ports.clear();
+            return result;
+        }
+        int result;
+    };
+    Private_Temp_Directory temp;
+    Temp_Image_File image(Image_File(Bytes("V1"), 10, 10));
+    const std::pair<int, std::string> rows[] = {
+        {kPortListMapUnreadable,
+         "The serial ports cannot be listed: the system's list of them cannot be read (listing "
+         "error 4)"},
+        {kPortListTooMany,
+         "The serial ports cannot be listed: there are more of them than the search can take "
+         "(listing error 3)"},
+    };
+    for (const auto& [code, line] : rows) {
+        SCOPED_TRACE(code);
+        ScriptedPort scripted;
+        CComport port(scripted.Backend(), std::make_unique<Broken_Lister>(code));
+        port.Set_Time_Limits(Fast_Limits());
+        Recording_View view;
+        view.language = Language::kEnglish;
+        view.file_name = image.Path();
+        DownloadCommand command(port, view);
+
+        EXPECT_EQ(command.Run(), Download_Outcome::kPhoneNotFound);
+        EXPECT_EQ(view.memo, (std::vector<std::string>{std::string(text::kSearching),
+                                                       std::string(text::kPleaseWait),
+                                                       std::string(text::kNotFoundEn), line}));
+        EXPECT_TRUE(scripted.events().empty()) << "no port is opened";
+    }
+}
+
 TEST(DownloadCommandEarlyEnd, PortRefusedForLackOfPermissionIsNamedWithTheFix) {
     Private_Temp_Directory temp;
     Temp_Image_File image(Image_File(Bytes("V1"), 10, 10));
@@ -725,6 +764,14 @@ TEST(DownloadCommandStops, AnUnpluggedOrStuckPhoneIsNamedAfterTheFailureLine) {
          Language::kChinese,
          "Write version failed,error is 21",
          text::kWriteStuckZh},
+        // 137 bytes before the first block: the handshake, 0xE0, 0xE1 and the
+        // record, the announcement, 0xDE and the block size.
+        {"stops taking the sum of the first block",
+         {},
+         137 + 32768,
+         Language::kEnglish,
+         "Download regions failed,error is 21",
+         text::kWriteStuckEn},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -869,6 +916,26 @@ TEST(UpdateRunner, EveryViewCallArrivesOnTheWindowsThreadInTheCommandsOrder) {
     // The runner starts again once the last call has run.
     EXPECT_TRUE(runner.Start());
     EXPECT_EQ(runner.Wait(), Download_Outcome::kUpdated);
+}
+
+// A stop asked for before the run starts (Ctrl-C between the command line's
+// set-up and the start) stops that run at once; it is forgotten when the run
+// ends, so that the next run goes ahead.
+TEST(UpdateRunner, AStopBeforeTheStartStopsThatRunAndEndsWithIt) {
+    Bench bench(Phone());
+    Update_Runner runner(
+        bench.view, {},
+        std::make_unique<CComport>(bench.line.make_backend(),
+                                   Make_Fixed_Port_Lister({bench.line.port_name()})));
+    runner.Port().Request_Stop();
+    ASSERT_TRUE(runner.Start());
+    EXPECT_EQ(runner.Wait(), Download_Outcome::kStopped);
+    EXPECT_EQ(bench.line.opens(), 0u);
+    EXPECT_FALSE(runner.Port().Stop_Requested()) << "the stop ends with its run";
+
+    ASSERT_TRUE(runner.Start());
+    EXPECT_EQ(runner.Wait(), Download_Outcome::kUpdated);
+    EXPECT_TRUE(bench.Flash_Holds_The_Image());
 }
 
 // A window that closes while the worker waits for its answer (the file

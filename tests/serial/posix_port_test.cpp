@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -330,6 +331,11 @@ TEST_F(PosixPort, ASecondOpenWhileHeldIsRefusedAsInUseNamingTheHolder) {
         [[maybe_unused]] const ssize_t put = write(ready[1], &opened, 1);
         char byte = 0;
         [[maybe_unused]] const ssize_t got = read(release[0], &byte, 1);  // until released
+        // Handed back as the program does on its way out. (One that dies
+        // holding a pseudo-terminal leaves the exclusive mode behind for as
+        // long as the other side is open; a USB port drops it with its last
+        // holder.)
+        backend->close();
         _exit(0);
     }
     close(release[0]);
@@ -358,6 +364,46 @@ TEST_F(PosixPort, ASecondOpenWhileHeldIsRefusedAsInUseNamingTheHolder) {
     close(ready[0]);
     close(ready[1]);
     EXPECT_TRUE(port->Open(pty.slave_path())) << "free again once the holder is gone";
+}
+
+// Another program holds the port exclusively (TIOCEXCL, without a lock):
+// refused as in use even as root, whom the kernel lets past the hold, and the
+// other program's hold is still in force afterwards.
+TEST_F(PosixPort, AnotherProgramsExclusiveHoldIsNeitherPassedNorCleared) {
+    int ready[2];
+    int release[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(release), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        close(ready[0]);
+        close(release[1]);
+        const int fd = open(pty.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        const char held = fd >= 0 && ioctl(fd, TIOCEXCL) == 0 ? 'y' : 'n';
+        [[maybe_unused]] const ssize_t put = write(ready[1], &held, 1);
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = read(release[0], &byte, 1);  // until released
+        int exclusive = 0;
+        _exit(ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive == 1 ? 0 : 1);
+    }
+    close(ready[1]);
+    close(release[0]);
+    char held = 0;
+    ASSERT_EQ(read(ready[0], &held, 1), 1);
+    ASSERT_EQ(held, 'y');
+
+    const bool opened = port->Open(pty.slave_path());
+    port->Close();
+    EXPECT_FALSE(opened) << "a port held exclusively by another program was taken";
+    EXPECT_EQ(port->Last_Open_Refusal(), Open_Refusal::kInUse);
+
+    close(release[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    close(ready[0]);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the other program's hold was cleared";
 }
 
 // Only terminal devices are ports, and never the terminal the program runs
@@ -413,6 +459,59 @@ TEST_F(PosixPort, RefusesWhatIsNoSerialPortAndItsOwnTerminal) {
     });
     EXPECT_EQ(code, 0) << "2: /dev/tty, 1: its own pts taken; 4: its settings changed; "
                           "8: another pts refused";
+}
+
+// Started with standard streams closed, the port may land on descriptor 2:
+// it is still a port, not the terminal the program runs in.
+TEST_F(PosixPort, APortOnAStandardDescriptorIsNotTakenForTheOwnTerminal) {
+    const int code = In_Child([&] {
+        close(STDERR_FILENO);
+        auto backend = Make_System_Backend();
+        if (!backend->open(pty.slave_path()))
+            return backend->last_open_refusal() == Open_Refusal::kOwnTerminal ? 1 : 2;
+        return fcntl(STDERR_FILENO, F_GETFD) != -1 ? 0 : 3;  // it is the port there
+    });
+    EXPECT_EQ(code, 0) << "1: refused as the own terminal, 2: refused, 3: not on descriptor 2";
+}
+
+// The stop pipe made readable by something else than a stop (here: it landed
+// on standard output, and a line was printed into it) is emptied, never spun
+// on: a read still sees the phone's byte, and a wait that times out costs
+// next to no processor time.
+TEST_F(PosixPort, AStopPipeThatTurnsReadableWithoutAStopIsEmptiedNotSpunOn) {
+    const int code = In_Child([&] {
+        close(STDIN_FILENO);
+        close(STDOUT_FILENO);
+        CComport own(Make_System_Backend(), Make_Fixed_Port_Lister({}));
+        if (own.Stop_Request().Wait_Descriptor() != STDIN_FILENO)
+            return 64;  // the pipe did not land on the standard streams
+        if (!own.Open(pty.slave_path()))
+            return 65;
+        std::thread phone([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            [[maybe_unused]] const ssize_t put = write(STDOUT_FILENO, "line\n", 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            pty.Send(std::vector<std::uint8_t>{0x42});
+        });
+        std::array<std::uint8_t, 1> byte{};
+        const bool got = static_cast<bool>(own.Read(byte, 3000));
+        phone.join();
+        if (!got || byte[0] != 0x42)
+            return 1;
+        rusage before{};
+        rusage after{};
+        getrusage(RUSAGE_SELF, &before);
+        [[maybe_unused]] const ssize_t put = write(STDOUT_FILENO, "more\n", 5);
+        own.Read(byte, 500);
+        own.Delay(500);
+        getrusage(RUSAGE_SELF, &after);
+        const auto cpu_ms = [](const rusage& usage) {
+            return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000LL +
+                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+        };
+        return cpu_ms(after) - cpu_ms(before) < 200 ? 0 : 2;
+    });
+    EXPECT_EQ(code, 0) << "1: the phone's byte was missed, 2: a wait spun";
 }
 
 TEST_F(PosixPort, LargeWriteIsTakenWhole) {

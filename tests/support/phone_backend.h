@@ -5,7 +5,7 @@
 // per CComport, made with make_backend()) forward every port call to it, so
 // the test can inspect the line after the port object is gone. Host writes
 // feed the model at once; the model's replies become readable when their
-// delay has passed on the simulated clock. A read that asks for more than
+// delay has passed on the simulated clock, which the phone is told. A read that asks for more than
 // arrives within its time limit ends short at once, with the clock moved on by
 // the whole limit, as a real read would have waited. Every read is recorded
 // with its limit and the time it waited. The line tells the phone when the
@@ -105,6 +105,7 @@ class Simulated_Phone_Line {
     bool is_open() const { return m_open; }
     void close() {
         if (m_open) {
+            m_phone.set_clock_ms(now_ms());
             m_phone.host_closed();
         }
         m_open = false;
@@ -169,6 +170,7 @@ class Simulated_Phone_Line {
         // Only the host's own silence counts: time spent waiting for a late
         // reply from the phone does not make the phone forget the exchange.
         const std::int64_t quiet_since = std::max(m_last_write_us, m_last_delivered_us);
+        m_phone.set_clock_ms(now_ms());
         if (m_phone.mid_exchange() && m_now_us - quiet_since >= m_idle_reset_us) {
             m_phone.line_quiet(true);
         }
@@ -178,6 +180,7 @@ class Simulated_Phone_Line {
         m_host_bytes.insert(m_host_bytes.end(), bytes.begin(), bytes.end());
         m_now_us += m_byte_us * static_cast<std::int64_t>(bytes.size());
         m_last_write_us = m_now_us;
+        m_phone.set_clock_ms(now_ms());
         m_phone.receive(bytes, reply_unread);
         take_phone_output();
         update();

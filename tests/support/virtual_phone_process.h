@@ -90,6 +90,10 @@ class Virtual_Phone_Process {
 #endif
     }
 
+    // Standard streams the phone starts with closed (not standard output,
+    // which carries its device path).
+    std::vector<int> closed_streams;
+
     // Starts the phone and waits (up to 5 s) for its device path.
     bool start(const std::vector<std::string>& args, std::string* error = nullptr) {
         stop();
@@ -112,6 +116,8 @@ class Virtual_Phone_Process {
         }
         if (m_pid == 0) {
             dup2(out[1], STDOUT_FILENO);
+            for (const int stream : closed_streams)
+                close(stream);
             execv(program.c_str(), argv.data());
             _exit(127);
         }

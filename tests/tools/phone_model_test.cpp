@@ -310,6 +310,20 @@ std::vector<Judge_Case> Judge_Cases() {
              p.host_opened(), h.link(), h.send({0xDD, 0x02}), p.host_closed(), h.link();
          },
          {}},
+        // A late reply excuses the host only once the host's own limit for
+        // it (2000 ms for the record) has passed.
+        {"ClosingByteIntoALateReplyBeforeTheHostsLimit",
+         {"e0-record@1:delay:5000"},
+         [](M& p, H& h) {
+             h.handshake(), h.send({0xE0}), p.set_clock_ms(1999), p.receive(Bytes{0x60}, true);
+         },
+         {"host byte 82, e0-record: expected no byte before the phone's reply is read, came 0x60"}},
+        {"ClosingByteAfterTheHostGaveUpOnALateReply",
+         {"e0-record@1:delay:5000"},
+         [](M& p, H& h) {
+             h.handshake(), h.send({0xE0}), p.set_clock_ms(2000), p.receive(Bytes{0x60}, true);
+         },
+         {}},
         {"ReplyLeftUnreadAfterAWrongAcknowledgement",
          {"e0-ack@1:wrong"},
          [](M& p, H& h) { h.handshake(), h.send({0xE0}), p.receive(Bytes{0x60}, true); },

@@ -229,6 +229,18 @@ TEST_F(VirtualPhoneProgram, WholeUpdateLandsInTheFlashFileAndTheRecordOutlivesTh
     EXPECT_EQ(std::string(answer.begin() + 1, answer.end()), record);
 }
 
+// Started with standard input and error closed and told to log to standard
+// error, the phone keeps its pseudo-terminal off those descriptors: no log
+// line travels the line as bytes of the host's or of the phone's.
+TEST_F(VirtualPhoneProgram, ClosedStandardStreamsAreNotTakenByItsPseudoTerminal) {
+    phone.closed_streams = {STDIN_FILENO, STDERR_FILENO};
+    ASSERT_TRUE(phone.start(files.args({"--log", "-"})));
+    Raw_Host host(phone.device_path());
+    ASSERT_TRUE(host.ok());
+    EXPECT_TRUE(host.handshake());
+    EXPECT_TRUE(host.read_for(1, 300).empty()) << "bytes nobody asked for";
+}
+
 TEST_F(VirtualPhoneProgram, SurvivesTheHostOpeningAndClosingTheLineFiftyTimes) {
     ASSERT_TRUE(phone.start(files.args()));
     for (int i = 0; i < 50; ++i) {

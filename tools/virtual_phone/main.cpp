@@ -341,6 +341,11 @@ Options Parse_Options(int argc, char** argv) {
     return options;
 }
 
+// The phone sees the host's bytes some time after they were written, more so
+// on a busy machine: a host that gives up on a late reply at its own limit
+// may seem to the phone this much early.
+constexpr std::uint32_t kHostClockSlackMs = 500;
+
 // One batch of phone output waiting for its time on the line.
 struct Pending {
     Clock::time_point due;
@@ -352,7 +357,9 @@ struct Pending {
 class Phone_Program {
   public:
     explicit Phone_Program(Options options)
-        : m_options(std::move(options)), m_model(m_options.phone), m_start(Clock::now()) {
+        : m_options(With_Slack(std::move(options))),
+          m_model(m_options.phone),
+          m_start(Clock::now()) {
         if (m_options.baud != 0) {
             // In nanoseconds: at 115200 baud a byte takes 86.8 us, and whole
             // microseconds would run the line almost 1 % fast.
@@ -363,6 +370,14 @@ class Phone_Program {
     int run();
 
   private:
+    static Options With_Slack(Options options) {
+        options.phone.clock_slack_ms = kHostClockSlackMs;
+        return options;
+    }
+    // The model's clock: milliseconds since the start.
+    void tell_time(Clock::time_point now) {
+        m_model.set_clock_ms(std::chrono::duration_cast<milliseconds>(now - m_start).count());
+    }
     void log(const std::string& line);
     bool plug_in();
     void unplug();
@@ -561,6 +576,7 @@ void Phone_Program::drain_host() {
             return;
         }
         if (Clock::now() - m_start >= milliseconds(m_options.appear_after_ms)) {
+            tell_time(Clock::now());
             m_model.receive({buffer, static_cast<std::size_t>(got)}, unread);
             take_model_output(Clock::now());
         }
@@ -612,6 +628,7 @@ void Phone_Program::read_host(Clock::time_point now) {
         log("ignored " + std::to_string(got) + " bytes: not switched on yet");
         return;
     }
+    tell_time(now);
     m_model.receive({buffer, static_cast<std::size_t>(got)}, unread);
     // The phone cannot answer bytes that are still crossing the line.
     take_model_output(std::max(now, m_input_free));
@@ -721,6 +738,7 @@ int Phone_Program::run() {
         }
         if (m_line->plugged() && m_model.mid_exchange() &&
             now - m_last_input >= milliseconds(m_options.idle_reset_ms)) {
+            tell_time(now);
             m_model.line_quiet();
         }
         // The files catch up with what the phone took before its replies
@@ -782,9 +800,25 @@ int Phone_Program::run() {
     return 0;
 }
 
+// Puts /dev/null on the standard streams the phone was started without, so
+// that its pseudo-terminal never lands there (a log to standard error would
+// then travel the line).
+void Fill_Closed_Standard_Streams() {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (fcntl(stream, F_GETFD) == -1 && errno == EBADF) {
+            const int null = open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+            if (null >= 0 && null != stream) {
+                dup2(null, stream);
+                close(null);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    Fill_Closed_Standard_Streams();
     Phone_Program program(Parse_Options(argc, argv));
     return program.run();
 }

@@ -6,6 +6,10 @@
 // phone's own faults make the host do - give up an exchange, leave a reply
 // unread, end the link or search anew. Such a stop is excused until the host
 // shows it is in step again (a whole handshake cycle, or the next command).
+// A late reply excuses the host only from the moment its own limit for that
+// reply has passed: a host that writes into the exchange before then (say,
+// the closing byte after a stop of its own) has not given up on the phone's
+// account.
 #include <utility>
 
 #include "tools/virtual_phone/phone_model.h"
@@ -35,6 +39,15 @@ void Phone_Model::start_search() {
     m_phase = Phase::searching;
     m_cycles = 0;
     m_commands_done = 0;
+}
+
+bool Phone_Model::excused() const {
+    return m_stopped || (m_late_excused_from && m_now_ms >= *m_late_excused_from);
+}
+
+void Phone_Model::back_in_step() {
+    m_stopped = false;
+    m_late_excused_from.reset();
 }
 
 bool Phone_Model::abort_due() const {
@@ -134,7 +147,7 @@ std::string Phone_Model::expected_here() const {
 void Phone_Model::judge_command(std::uint8_t byte) {
     if (byte == kSync) {
         const bool handshake_done = m_phase == Phase::linked || m_cycles >= kSyncCycles;
-        if (m_phase == Phase::closed || !handshake_done || m_stopped || !m_knows_opens) {
+        if (m_phase == Phase::closed || !handshake_done || excused() || !m_knows_opens) {
             return;  // the next cycle, or a new search after a stop
         }
         deviate(m_bytes_received, "command", commands_expected(), Hex(byte));
@@ -144,11 +157,11 @@ void Phone_Model::judge_command(std::uint8_t byte) {
         if (!command_in_turn(byte)) {
             deviate(m_bytes_received, "command", commands_expected(), Hex(byte));
         } else if (byte != kClose) {
-            m_stopped = false;  // the host goes on in step
+            back_in_step();  // the host goes on in step
         }
         return;
     }
-    if (byte == kClose && m_stopped) {
+    if (byte == kClose && excused()) {
         return;  // ending the link after the phone made the host give up
     }
     deviate(m_bytes_received, exchange_here(), expected_here(), Hex(byte));
@@ -156,7 +169,7 @@ void Phone_Model::judge_command(std::uint8_t byte) {
 
 void Phone_Model::off_script(std::uint8_t byte) {
     // After a stop the host may end the link or search anew at any point.
-    const bool stop = m_stopped && (byte == kSync || byte == kClose);
+    const bool stop = excused() && (byte == kSync || byte == kClose);
     if (!stop) {
         deviate(m_bytes_received, exchange_here(), expected_here(), Hex(byte));
     }
@@ -171,7 +184,7 @@ void Phone_Model::judge_waiting(std::size_t count, std::uint8_t first) {
     m_reply_owed = false;
     // The host stopped, or it aborts a block without reading the 0x5A that
     // followed the fourth ask-again: nothing is owed any more.
-    if (m_stopped || abort_due()) {
+    if (excused() || abort_due()) {
         return;
     }
     m_batch_judged = true;

@@ -111,6 +111,29 @@ std::string_view Fault_Kind_Name(Fault_Kind kind) {
     return "?";
 }
 
+std::uint32_t Host_Limit_Ms(Exchange exchange) {
+    // In the order of Exchange: each reply's read limit on the host's side.
+    static constexpr std::array<std::uint32_t, kExchangeCount> kLimits = {
+        1000,    // sync-echo
+        3000,    // confirm
+        100,     // check
+        2000,    // e0-ack
+        2000,    // e0-record
+        2000,    // e1-ack
+        2000,    // d6-ack
+        200,     // d6-n
+        200,     // d6-s
+        20000,   // dump-block
+        200,     // dd-ack
+        2000,    // de-ack
+        1000,    // size-ack
+        10000,   // block
+        10000,   // resend-ack
+        120000,  // final
+    };
+    return kLimits[static_cast<std::size_t>(exchange)];
+}
+
 std::optional<Fault_Rule> Parse_Fault_Rule(std::string_view text, std::string* error) {
     auto fail = [&](std::string why) -> std::optional<Fault_Rule> {
         if (error) {
@@ -319,7 +342,7 @@ void Phone_Model::line_quiet(bool port_open) {
     if (m_state == State::idle) {
         return;
     }
-    if (port_open && !m_stopped) {
+    if (port_open && !excused()) {
         deviate(m_bytes_received + 1, exchange_here(), expected_here(),
                 "nothing: the host went quiet with the port open");
     }
@@ -346,7 +369,7 @@ void Phone_Model::plug_back_in() {
     m_state = State::idle;
     m_field.clear();
     start_search();
-    m_stopped = false;
+    back_in_step();
     m_reply_owed = false;
 }
 
@@ -409,9 +432,11 @@ bool Phone_Model::reply_with(Exchange exchange, std::vector<std::uint8_t> bytes,
         queue_output(std::move(bytes), delay);
         return true;
     }
-    // A disturbed reply may make the host give up, whatever the exchange.
+    // A disturbed reply may make the host give up, whatever the exchange; a
+    // late one only once the host's limit for it has passed.
     m_reply_faulted = true;
-    m_stopped = true;
+    if (fault->kind != Fault_Kind::delay)
+        m_stopped = true;
     event(Event_Kind::fault_injected, static_cast<std::uint32_t>(exchange),
           static_cast<std::uint32_t>(fault->kind));
     switch (fault->kind) {
@@ -431,9 +456,14 @@ bool Phone_Model::reply_with(Exchange exchange, std::vector<std::uint8_t> bytes,
             abandon();
             return false;
         }
-        case Fault_Kind::delay:
+        case Fault_Kind::delay: {
             queue_output(std::move(bytes), delay + *fault->arg);
+            const std::int64_t excused_from =
+                m_now_ms + Host_Limit_Ms(exchange) - m_config.clock_slack_ms;
+            if (!m_late_excused_from || excused_from < *m_late_excused_from)
+                m_late_excused_from = excused_from;
             return true;
+        }
         case Fault_Kind::hang_up:
             pull_cable();
             return false;
@@ -592,7 +622,7 @@ void Phone_Model::answer_check() {
     }
     event(Event_Kind::handshake_cycle, ++m_cycles);
     if (!m_reply_faulted) {
-        m_stopped = false;  // a whole cycle: the host is in step again
+        back_in_step();  // a whole cycle: the host is in step again
     }
 }
 

@@ -1,9 +1,11 @@
 // The phone's boot loader as a pure state machine, for the virtual phone.
 //
 // Bytes from the host go in, bytes for the host come out, each batch of
-// output with an optional delay before it. The model has no clock and does no
-// I/O: the `virtual-phone` program moves its bytes over a pseudo-terminal, and
-// in-process tests move them through a simulated port. Faults the host must
+// output with an optional delay before it. The model does no I/O and keeps no
+// clock of its own: the `virtual-phone` program moves its bytes over a
+// pseudo-terminal, and in-process tests move them through a simulated port;
+// either tells the model the time, by which it judges a host that gives up
+// on a late reply. Faults the host must
 // survive (silence, wrong bytes, ask-again replies, refusals, late replies,
 // the cable pulled) are injected per exchange by Fault_Rule.
 //
@@ -11,7 +13,8 @@
 // allow at its point (a missing 0xA5, a command out of turn, a wrong block
 // size or sum, bytes sent before a reply was read...) is kept as a Deviation.
 // What the phone's own faults make the host do (give up, close the port,
-// search anew) is not a deviation.
+// search anew) is not a deviation; a reply the phone sends late excuses the
+// host only once the host's own time limit for that reply has passed.
 //
 // The model keeps its own copy of every protocol constant on purpose: it
 // plays the phone as the phone behaves, independent of the host's code.
@@ -67,6 +70,10 @@ enum class Fault_Kind {
 
 std::string_view Fault_Kind_Name(Fault_Kind kind);
 
+// How long the host waits for the phone's reply at this exchange, in
+// milliseconds: its read limit there, as the protocol gives it.
+std::uint32_t Host_Limit_Ms(Exchange exchange);
+
 // "At the first..last occurrence of this exchange, do this fault." Occurrences
 // are counted over the model's lifetime from 1; a data block counts once however
 // often it is sent again.
@@ -102,6 +109,10 @@ struct Phone_Config {
     // Host bytes after which the cable is pulled (0: never). The last of
     // them is taken but draws no answer.
     std::uint64_t hang_up_after_bytes = 0;
+    // How much sooner than its limit a host may seem to give up on a late
+    // reply, by the carrier's clock: a separate program on a busy machine
+    // sees the host's bytes later than they were written.
+    std::uint32_t clock_slack_ms = 0;
 };
 
 // The defaults: an erased record (all 0xFF) and the original tail
@@ -176,6 +187,10 @@ class Phone_Model {
     void receive(std::span<const std::uint8_t> bytes, bool reply_unread = false);
     std::vector<Phone_Output> take_output();
     std::vector<Phone_Event> take_events();
+
+    // The carrier's clock in milliseconds, as the host's waits run: set before
+    // each batch of host bytes, and before line_quiet and host_closed.
+    void set_clock_ms(std::int64_t now_ms) { m_now_ms = now_ms; }
 
     // True while an exchange waits for more host bytes.
     bool mid_exchange() const { return m_state != State::idle; }
@@ -271,6 +286,11 @@ class Phone_Model {
     bool command_in_turn(std::uint8_t byte) const;
     // The host is to abort the block it was asked for a fourth time.
     bool abort_due() const;
+    // Whether the host may leave the protocol's path now: after a stop the
+    // phone caused, or after a late reply once the host's limit has passed.
+    bool excused() const;
+    // The host shows it is in step again: nothing is excused any more.
+    void back_in_step();
 
     Phone_Config m_config;
     Record m_record{};
@@ -290,6 +310,9 @@ class Phone_Model {
     // port): a new search, the closing byte and unread replies are excused
     // until the host is back in step.
     bool m_stopped = false;
+    // A reply sent late: from this time on the host may have given up on it.
+    std::optional<std::int64_t> m_late_excused_from;
+    std::int64_t m_now_ms = 0;
     bool m_reply_faulted = false;  // the last reply went out disturbed
     bool m_knows_opens = false;    // the carrier reports opens and closes
     bool m_reply_owed = false;     // output the host has not read yet
