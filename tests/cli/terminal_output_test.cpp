@@ -240,6 +240,7 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
             block[i] = static_cast<std::uint8_t>(i);
         trace->bytes("Download_Regions", Trace_Direction::kToPhone, block);
         trace->event("Find_Phone", "open /dev/pts/9 failed");
+        trace->event("Find_Phone", "open /dev/x\n1.000 forged");
         EXPECT_EQ(trace->Finish(), "");
     }
     std::ifstream file(path);
@@ -247,7 +248,7 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
     for (std::string line; std::getline(file, line);)
         lines.push_back(line);
     std::remove(path.c_str());
-    ASSERT_EQ(lines.size(), 2u + 1 + 1 + 3 + 1) << "two header lines, then the records";
+    ASSERT_EQ(lines.size(), 2u + 1 + 1 + 3 + 2) << "two header lines, then the records";
     EXPECT_EQ(lines[0].rfind("# flashtool-cli trace, started ", 0), 0u);
     EXPECT_NE(lines[2].find("Sync_Boot_Loader         >phone 1 58"), std::string::npos) << lines[2];
     EXPECT_NE(lines[3].find("Read_Phone_Version       <phone 0"), std::string::npos) << lines[3];
@@ -257,8 +258,9 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
     EXPECT_NE(lines[7].find("Find_Phone               -- open /dev/pts/9 failed"),
               std::string::npos)
         << lines[7];
+    EXPECT_NE(lines[8].find("-- open /dev/x\\x0a1.000 forged"), std::string::npos) << lines[8];
     // Every record starts with its time stamp in milliseconds.
-    for (std::size_t i : {2u, 3u, 4u, 7u}) {
+    for (std::size_t i : {2u, 3u, 4u, 7u, 8u}) {
         EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(lines[i].at(10)))) << lines[i];
     }
     std::string problem;
