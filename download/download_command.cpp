@@ -315,9 +315,10 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
         const bool empty = platform::File_Size(dump.file.get()) == 0;
         dump.file.reset();
         if (empty)
-            Remove_Backup_File(dump.path);
+            dump.Remove();
         m_dump_kept = !empty;
     }
+    m_dump = std::move(dump);  // its directory is held until the dump is deleted or kept
     if (m_port.Stop_Requested())
         return;
     if (backup_result != boot::Backup_Result::kOk) {
@@ -340,18 +341,20 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
 // Dumps of earlier runs that were moved aside stay.
 void DownloadCommand::Delete_Dump() {
     if (m_dump_kept)
-        Remove_Backup_File(m_backup_path);
+        m_dump.Remove();
     m_dump_kept = false;
+    m_dump = {};
 }
 
 // A command that stops after its dump leaves the dump in place and says once
 // where it is.
 void DownloadCommand::Name_Kept_Dump() {
+    m_dump = {};
     if (!m_dump_kept)
         return;
     m_view.Print_Str_to_Memo(std::string(text::By_Language(m_view.Language_Flag(),
                                                            text::kDumpKeptEn, text::kDumpKeptZh)) +
-                             m_backup_path);
+                             text::Displayable_Text(m_backup_path));
     m_dump_kept = false;
 }
 
