@@ -169,7 +169,9 @@ Download_Outcome DownloadCommand::Run() {
     m_view.Clean_Memo();
     m_view.Clean_OldTedit();
 
-    const bool loaded = Parse_File(m_image, m_view, m_view.Image_Dialog());
+    // A stop (Ctrl-C, the window closing) ends even the load of a large image.
+    const bool loaded = Parse_File(m_image, m_view, m_view.Image_Dialog(),
+                                   {m_view.Language_Flag(), &m_port.Stop_Request()});
     if (m_port.Stop_Requested())
         return Stopped();
     if (!loaded) {
