@@ -269,7 +269,9 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
 }
 
 // The trace replaces a regular file's contents and nothing else: not the
-// image (by any of its names), not a link's target, FIFO, directory or device.
+// image (by any of its names), not a link's target, FIFO, directory or device,
+// not another user's file or one of several names, not a file of the running
+// system. It holds the phone's boot loader, so only its owner may read it.
 TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
     const std::string folder =
         ::testing::TempDir() + "cli-trace-refusals-" + std::to_string(getpid());
@@ -283,6 +285,17 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
     ASSERT_EQ(symlink("new.txt", (folder + "/to-new").c_str()), 0);
     ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
     std::ofstream(folder + "/old.txt") << "old trace";
+    ASSERT_EQ(chmod((folder + "/old.txt").c_str(), 0644), 0);
+    std::ofstream(folder + "/linked.txt") << "a file of two names";
+    ASSERT_EQ(link((folder + "/linked.txt").c_str(), (folder + "/other-name").c_str()), 0);
+    // Another user's file (only root can plant one) is never reused.
+    const bool root = geteuid() == 0;
+    std::ofstream(folder + "/theirs.txt") << "their file";
+    if (root) {
+        ASSERT_EQ(chown((folder + "/theirs.txt").c_str(), 65534, 65534), 0);
+    }
+    const std::string kernel_files =
+        "it is a file of the running system (/proc or /sys), not a place for a trace";
 
     struct Row {
         std::string path;
@@ -298,6 +311,11 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
         {folder + "/fifo", "it is a FIFO, not a file"},
         {folder, "it is a directory"},
         {"/dev/full", "it is a device, not a file"},
+        {folder + "/linked.txt", "it has other names (hard links)"},
+        {"/proc/self/comm", kernel_files},
+        {"/proc/self/new-trace.txt", kernel_files},
+        {"/sys/kernel/new-trace.txt", kernel_files},
+        {folder + "/theirs.txt", root ? "it belongs to another user" : ""},
         {folder + "/old.txt", ""},
         {folder + "/new.txt", ""},
     };
@@ -306,11 +324,23 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
         auto trace = cli::TraceFile::Create(row.path, image_identity, problem);
         EXPECT_EQ(problem, row.problem) << row.path;
         EXPECT_EQ(trace != nullptr, row.problem.empty()) << row.path;
+        if (trace) {
+            // The trace holds the phone's boot loader: for its owner's eyes only.
+            struct stat status {};
+            ASSERT_EQ(stat(row.path.c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 0777, 0600u) << row.path;
+        }
     }
+
     std::ifstream kept(image);
     std::string contents;
     std::getline(kept, contents);
     EXPECT_EQ(contents, "IMAGE") << "the image is untouched";
+    if (root) {
+        std::ifstream theirs(folder + "/theirs.txt");
+        std::getline(theirs, contents);
+        EXPECT_EQ(contents, "their file");
+    }
     std::ifstream emptied(folder + "/old.txt");
     std::getline(emptied, contents);
     EXPECT_EQ(contents.rfind("# flashtool-cli trace", 0), 0u) << "an old trace is replaced";
