@@ -113,9 +113,10 @@ std::string Range_Text(const Image_Region& region) {
 // regions are an image; else why not.
 std::string Regions_Problem(const Image_Region& first, const Image_Region& second,
                             Language language) {
-    if (first.Length == 0 && second.Length == 0)
+    if (first.Length == 0 && second.Length == 0) {
         return std::string(
             text::By_Language(language, text::kNoRegionDataEn, text::kNoRegionDataZh));
+    }
     if (first.Length != 0 && second.Length != 0 && first.Start <= second.End &&
         second.Start <= first.End) {
         return std::string(
