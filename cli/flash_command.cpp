@@ -29,11 +29,13 @@ void Print_Ending(const Ending& ending, Language language) {
 }  // namespace
 
 int Run_Flash(const Arguments& args) {
-    const std::optional<File_Identity> image = Check_Image_File(args.image);
-    if (!image) {
+    std::optional<Image_File> checked = Check_Image_File(args.image);
+    if (!checked) {
         Print_Ending({Flash_Ending::kImageUnreadable, {}}, args.language_flag);
         return kExitImageNotLoaded;
     }
+    const File_Identity image = checked->identity;
+    checked.reset();  // the loader opens it again, once, for its header and its data
     auto port = std::make_unique<CComport>();
     Port_Session session(*port);
     if (!session.Prepare(args, image))

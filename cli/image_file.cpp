@@ -8,11 +8,11 @@
 
 namespace cli {
 
-std::optional<File_Identity> Check_Image_File(const std::string& path) {
-    File_Identity identity;
-    const std::string problem = Image_File_Problem(path, identity);
+std::optional<Image_File> Check_Image_File(const std::string& path) {
+    Image_File image;
+    const std::string problem = Image_File_Problem(path, image.identity, &image.file);
     if (problem.empty())
-        return identity;
+        return image;
     std::fprintf(stderr, "flashtool-cli: cannot open %s: %s\n", Displayable_Text(path).c_str(),
                  problem.c_str());
     return std::nullopt;

@@ -5,13 +5,19 @@
 #include <string>
 
 #include "cli/platform.h"
+#include "serial/file_handle.h"
 
 namespace cli {
 
-// The image's identity when it is a regular file that opens for reading;
-// else nothing, after "flashtool-cli: cannot open PATH: why" on standard
-// error. A FIFO, a directory or a device is refused without being opened for
-// reading, so that nothing waits on it.
-std::optional<File_Identity> Check_Image_File(const std::string& path);
+struct Image_File {
+    File_Identity identity;
+    File_Handle file;  // open for reading, at its start
+};
+
+// The image, opened for reading, when it is a regular file that opens; else
+// nothing, after "flashtool-cli: cannot open PATH: why" on standard error. A
+// FIFO, a directory or a device is refused without being opened for reading,
+// so that nothing waits on it.
+std::optional<Image_File> Check_Image_File(const std::string& path);
 
 }  // namespace cli

@@ -1,10 +1,9 @@
 // flashtool-cli info IMAGE: what the loader reads from an image's header,
-// without a phone. The header goes through the same loader as an update
-// (Initial_Array), so a header that info accepts is one that flash accepts;
-// the regions' bytes are never read, so info answers at once whatever the
-// header claims.
+// without a phone. The header goes through the same checks as an update's
+// (Read_Image_Header), so a header that info accepts is one that flash
+// accepts; the regions' bytes are never read, so info answers at once
+// whatever the header claims.
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -39,13 +38,15 @@ void Print_Region(const char* name, const Image_Region& region) {
 }  // namespace
 
 int Run_Info(const Arguments& args) {
-    if (!Check_Image_File(args.image))
+    // One open: everything shown comes from the same file, even when another
+    // is renamed over it meanwhile.
+    const std::optional<Image_File> file = Check_Image_File(args.image);
+    if (!file)
         return kExitImageNotLoaded;
     FirmwareImage image;
     Captured_Output output;
-    Image_Region first;
-    Image_Region second;
-    if (Initial_Array(image, output, args.image, first, second) != 0) {
+    Image_Header header;
+    if (Read_Image_Header(file->file.get(), image, output, header, Language::kEnglish) != 0) {
         for (const std::string& line : output.memo)
             std::fprintf(stderr, "%s\n", Displayable_Text(line).c_str());
         if (output.memo.empty()) {
@@ -54,14 +55,10 @@ int Run_Info(const Arguments& args) {
         }
         return kExitImageNotLoaded;
     }
-
-    // The loader keeps only what an update needs; the two length words come
-    // from the file itself.
-    std::uint8_t header[4] = {};
-    std::ifstream file(args.image, std::ios::binary);
-    file.read(reinterpret_cast<char*>(header), sizeof header);
-    const unsigned header_length = Read_Big_Endian_16(header);
-    const unsigned version_length = Read_Big_Endian_16(header + 2);
+    const Image_Region& first = header.first;
+    const Image_Region& second = header.second;
+    const unsigned header_length = header.header_length;
+    const unsigned version_length = header.version_length;
     const std::size_t shown =
         version_length < kVersionRecordSize ? version_length : kVersionRecordSize;
 

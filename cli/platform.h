@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bootloader/comport.h"
+#include "serial/file_handle.h"
 #include "serial/port_list.h"
 #include "serial/stop_signal.h"
 
@@ -45,14 +46,19 @@ struct File_Identity {
 
 // Whether path can be read as an image, decided before the file is read: a
 // FIFO, a directory or a device is refused without opening it for reading.
-// Empty when it can be read (identity filled); else why not ("it is a FIFO,
-// not a file", "No such file or directory").
-std::string Image_File_Problem(const std::string& path, File_Identity& identity);
+// Empty when it can be read (identity filled, and the file open for reading
+// in *opened when asked for); else why not ("it is a FIFO, not a file", "No
+// such file or directory").
+std::string Image_File_Problem(const std::string& path, File_Identity& identity,
+                               File_Handle* opened = nullptr);
 
 // Opens path for writing from its start, creating it if needed, as a regular
 // file only: an existing path that is a link, a FIFO, a directory or a device
-// is refused, and so is the file `keep` names (the image). Null, with why in
-// problem, when refused or when it cannot be opened.
+// is refused, and so is the file `keep` names (the image). On POSIX a new
+// file is made for its owner alone (0600), an existing one is narrowed to
+// that, and another user's file, a file of several names and the system's
+// own files (/proc, /sys) are refused too. Null, with why in problem, when
+// refused or when it cannot be opened.
 std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Identity>& keep,
                             std::string& problem);
 

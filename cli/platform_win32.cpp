@@ -105,19 +105,24 @@ void Prepare_Console() {
     SetConsoleOutputCP(CP_UTF8);
 }
 
-std::string Image_File_Problem(const std::string& path, File_Identity& identity) {
+std::string Image_File_Problem(const std::string& path, File_Identity& identity,
+                               File_Handle* opened) {
     const HANDLE handle = Query_Open(path, true);
     if (handle == INVALID_HANDLE_VALUE)
         return Open_Error_Text(GetLastError());
-    const std::string problem = Handle_Problem(handle, identity);
+    std::string problem = Handle_Problem(handle, identity);
     CloseHandle(handle);
     if (!problem.empty())
         return problem;
-    std::FILE* probe = std::fopen(path.c_str(), "rb");
-    if (probe == nullptr)
+    File_Handle file(std::fopen(path.c_str(), "rb"));
+    if (!file)
         return std::strerror(errno);
-    std::fclose(probe);
-    return {};
+    // What is read is the file that opened: its identity is the one given.
+    const auto read_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
+    problem = Handle_Problem(read_handle, identity);
+    if (problem.empty() && opened != nullptr)
+        *opened = std::move(file);
+    return problem;
 }
 
 std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Identity>& keep,

@@ -71,11 +71,12 @@ void TraceFile::bytes(std::string_view operation, Trace_Direction direction,
     }
 }
 
+// An event may name a port: a line feed in its name forges no record.
 void TraceFile::event(std::string_view operation, std::string_view what) {
     if (m_file == nullptr || !m_problem.empty())
         return;
     stamp(operation);
-    Check(std::fprintf(m_file, "-- %.*s\n", static_cast<int>(what.size()), what.data()));
+    Check(std::fprintf(m_file, "-- %s\n", Displayable_Text(what).c_str()));
 }
 
 void TraceFile::note(std::string_view what) {

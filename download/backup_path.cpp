@@ -1,42 +1,39 @@
 // The dump file's place and its fresh start on every first run.
 #include "download/backup_path.h"
 
-#include <cstdio>
 #include <filesystem>
-#include <system_error>
-
-#include "serial/platform.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+std::string Path_In(const std::string& directory, const std::string& name) {
+    return (std::filesystem::path(directory) / name).string();
+}
 
 // Numbered names beyond this many mean something is wrong with the place.
 constexpr int kMaxKeptDumps = 999;
 
-bool Exists(const fs::path& path) {
-    std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
-}
-
 }  // namespace
 
-bool Move_Aside(const std::string& path, std::string& moved_to) {
+bool Move_Aside(platform::Dump_Directory& directory, const std::string& name,
+                std::string& moved_to) {
+    using Rename = platform::Dump_Directory::Rename;
     moved_to.clear();
-    if (!Exists(path))
-        return true;
-    // Only this program writes these names, and the port it is named after is
-    // held for the run, so the free name stays free until the rename.
+    // Each rename refuses a name that is taken, so no check can go stale
+    // before it: another copy of the program moving its own dump aside in
+    // the same directory takes the next number.
     for (int number = 1; number <= kMaxKeptDumps; ++number) {
-        const std::string candidate = path + "." + std::to_string(number);
-        if (Exists(candidate))
-            continue;
-        std::error_code error;
-        fs::rename(path, candidate, error);  // renames a link itself, never its target
-        if (error)
-            return false;
-        moved_to = candidate;
-        return true;
+        const std::string candidate = name + "." + std::to_string(number);
+        switch (directory.Rename_No_Replace(name, candidate)) {
+            case Rename::kNothingThere:
+                return true;
+            case Rename::kDone:
+                moved_to = Path_In(directory.Path(), candidate);
+                return true;
+            case Rename::kTargetTaken:
+                continue;
+            case Rename::kFailed:
+                return false;
+        }
     }
     return false;
 }
@@ -44,20 +41,23 @@ bool Move_Aside(const std::string& path, std::string& moved_to) {
 Dump_File Start_Dump(const std::string& device_path, const std::vector<std::string>& directories) {
     [[maybe_unused]] const platform::Quiet_Drive_Errors quiet;
     Dump_File dump;
-    const std::string name = platform::Dump_File_Name(device_path);
-    for (const std::string& directory : directories) {
-        dump.path = (fs::path(directory) / name).string();
-        if (!platform::Prepare_Dump_Directory(directory))
+    dump.name = platform::Dump_File_Name(device_path);
+    for (const std::string& path : directories) {
+        dump.path = Path_In(path, dump.name);
+        std::unique_ptr<platform::Dump_Directory> directory = platform::Dump_Directory::Open(path);
+        if (!directory)
             continue;
         std::string moved_to;
-        const bool free = Move_Aside(dump.path, moved_to);
+        const bool free = Move_Aside(*directory, dump.name, moved_to);
         if (!moved_to.empty())
             dump.moved_aside = moved_to;
         if (!free)
             continue;
-        dump.file.reset(platform::Create_New_File(dump.path));
-        if (dump.file)
+        dump.file.reset(directory->Create_New_File(dump.name));
+        if (dump.file) {
+            dump.directory = std::move(directory);
             return dump;
+        }
     }
     return dump;
 }
@@ -66,7 +66,9 @@ Dump_File Start_Dump(const std::string& device_path) {
     return Start_Dump(device_path, platform::Dump_Directories());
 }
 
-void Remove_Backup_File(const std::string& path) {
+void Dump_File::Remove() {
+    if (!directory)
+        return;
     [[maybe_unused]] const platform::Quiet_Drive_Errors quiet;
-    std::remove(path.c_str());
+    directory->Remove(name);
 }

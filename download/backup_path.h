@@ -7,21 +7,34 @@
 // a directory of the user's own, under a name that says which port it came
 // from ("VANTREL-ttyACM0"). The places are the platform's (serial/platform.h).
 //
+// On Linux the directory is checked, then held open for the dump's life, so
+// that no rename of it or of its parent can make the program create, move or
+// delete files in a directory it never checked.
+//
 // Each first run dumps into a new file. Whatever lies at the name already -
 // the dump of an earlier run that stopped, or anything else - is never opened:
 // it is kept, moved aside to the first free numbered name ("VANTREL-ttyACM0.1",
 // ".2", ...), and the record is taken from this run's dump alone.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "serial/file_handle.h"
+#include "serial/platform.h"
 
 struct Dump_File {
     std::string path;         // where this run's dump is (the last place tried when none took it)
     File_Handle file;         // open for writing and reading; null when no place took a file
     std::string moved_aside;  // where what lay at path before was moved; empty: nothing was there
+    // The directory the dump was made in, held while the dump lives: what
+    // is done to the dump is done there, whatever has taken its name since.
+    std::unique_ptr<platform::Dump_Directory> directory;
+    std::string name;  // the dump's name in it
+
+    // Deletes this dump, if there is one; a missing file is no error.
+    void Remove();
 };
 
 // A new, empty dump file for the phone on the port at device_path, in the
@@ -29,10 +42,9 @@ struct Dump_File {
 Dump_File Start_Dump(const std::string& device_path, const std::vector<std::string>& directories);
 Dump_File Start_Dump(const std::string& device_path);
 
-// Moves whatever is at path (never opening it) to path.1, path.2, ..., the
-// first free name. True when path is free now; moved_to says where what lay
-// there went (empty: nothing was there).
-bool Move_Aside(const std::string& path, std::string& moved_to);
-
-// Deletes the file at path if there is one; a missing file is no error.
-void Remove_Backup_File(const std::string& path);
+// Moves whatever is at name in directory (never opening it) to name.1,
+// name.2, ..., the first free name, never replacing one. True when name is
+// free now; moved_to says where what lay there went (empty: nothing was
+// there).
+bool Move_Aside(platform::Dump_Directory& directory, const std::string& name,
+                std::string& moved_to);

@@ -15,6 +15,10 @@
 // file is removed once the phone holds the image's record; a command that
 // ends before keeps it and names it once.
 //
+// Texts from outside in a message line (port names, paths, the system's
+// names) are escaped here, where the line is built, so that no window and no
+// terminal shows a line feed or a control of theirs.
+//
 // A stop (the window closing, Ctrl-C) ends the command at the next port call
 // without a failure line of its own: the front end says why it stopped. The
 // port is released; the link is closed with its closing byte only when the
@@ -34,6 +38,7 @@
 
 #include "bootloader/protocol.h"
 #include "download/backup_path.h"
+#include "download/escaped_text.h"
 #include "download/image_loader.h"
 #include "download/texts.h"
 #include "serial/platform.h"
@@ -98,19 +103,22 @@ std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& re
             case Open_Refusal::kInUse: {
                 // Who holds it is looked up now, where the system says.
                 const std::vector<std::string> holders = platform::Port_Holders(port.device_path);
-                std::string line = port.display_name + std::string(text::kPortInUse);
+                std::string line =
+                    text::Displayable_Text(port.display_name) + std::string(text::kPortInUse);
                 for (std::size_t i = 0; i < holders.size(); ++i)
-                    line += (i == 0 ? "" : ", ") + holders[i];
+                    line += (i == 0 ? "" : ", ") + text::Displayable_Text(holders[i]);
                 if (holders.empty())
                     line += text::kPortInUseByUnknown;
                 lines.push_back(line + std::string(text::kPortInUseFix));
                 break;
             }
             case Open_Refusal::kNotASerialPort:
-                lines.push_back(port.display_name + std::string(text::kNotASerialPort));
+                lines.push_back(text::Displayable_Text(port.display_name) +
+                                std::string(text::kNotASerialPort));
                 break;
             case Open_Refusal::kOwnTerminal:
-                lines.push_back(port.display_name + std::string(text::kOwnTerminal));
+                lines.push_back(text::Displayable_Text(port.display_name) +
+                                std::string(text::kOwnTerminal));
                 break;
             case Open_Refusal::kNone:
                 break;
@@ -122,9 +130,10 @@ std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& re
     for (std::size_t i = 0; i < no_permission.size(); ++i) {
         if (i != 0)
             line += ", ";
-        line += no_permission[i]->display_name;
+        line += text::Displayable_Text(no_permission[i]->display_name);
     }
-    const std::string group = platform::Device_Group(no_permission.front()->device_path);
+    const std::string group =
+        text::Displayable_Text(platform::Device_Group(no_permission.front()->device_path));
     line += text::kPortsRefusedGroup;
     line += group;
     line += text::kPortsRefusedCommand;
@@ -184,7 +193,9 @@ Download_Outcome DownloadCommand::Run() {
     m_view.Clean_Memo();
     m_view.Clean_OldTedit();
 
-    const bool loaded = Parse_File(m_image, m_view, m_view.Image_Dialog());
+    // A stop (Ctrl-C, the window closing) ends even the load of a large image.
+    const bool loaded = Parse_File(m_image, m_view, m_view.Image_Dialog(),
+                                   {m_view.Language_Flag(), &m_port.Stop_Request()});
     if (m_port.Stop_Requested())
         return Stopped();
     if (!loaded) {
@@ -209,7 +220,8 @@ Download_Outcome DownloadCommand::Run() {
     }
     // "COM5" on Windows, the device path elsewhere.
     m_view.Print_Str_to_Memo("");
-    m_view.Print_Str_to_Memo(std::string(text::kFoundPort) + phone.display_name);
+    m_view.Print_Str_to_Memo(std::string(text::kFoundPort) +
+                             text::Displayable_Text(phone.display_name));
     m_view.Print_Str_to_Memo(text::kReadyToUpdate);
     m_view.Print_Str_to_Memo("");
 
@@ -314,7 +326,7 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
         m_view.Print_Str_to_Memo(
             std::string(
                 text::By_Language(m_view.Language_Flag(), text::kDumpMovedEn, text::kDumpMovedZh)) +
-            dump.moved_aside);
+            text::Displayable_Text(dump.moved_aside));
     }
     const boot::Backup_Result backup_result = m_port.Backup_Boot_Loader(dump.file.get());
     if (dump.file) {
@@ -325,9 +337,10 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
         const bool empty = platform::File_Size(dump.file.get()) == 0;
         dump.file.reset();
         if (empty)
-            Remove_Backup_File(dump.path);
+            dump.Remove();
         m_dump_kept = !empty;
     }
+    m_dump = std::move(dump);  // its directory is held until the dump is deleted or kept
     if (m_port.Stop_Requested())
         return;
     if (backup_result != boot::Backup_Result::kOk) {
@@ -350,18 +363,20 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
 // Dumps of earlier runs that were moved aside stay.
 void DownloadCommand::Delete_Dump() {
     if (m_dump_kept)
-        Remove_Backup_File(m_backup_path);
+        m_dump.Remove();
     m_dump_kept = false;
+    m_dump = {};
 }
 
 // A command that stops after its dump leaves the dump in place and says once
 // where it is.
 void DownloadCommand::Name_Kept_Dump() {
+    m_dump = {};
     if (!m_dump_kept)
         return;
     m_view.Print_Str_to_Memo(std::string(text::By_Language(m_view.Language_Flag(),
                                                            text::kDumpKeptEn, text::kDumpKeptZh)) +
-                             m_backup_path);
+                             text::Displayable_Text(m_backup_path));
     m_dump_kept = false;
 }
 

@@ -15,6 +15,7 @@
 
 #include "bootloader/comport.h"
 #include "bootloader/records.h"
+#include "download/backup_path.h"
 #include "download/download_view.h"
 #include "download/firmware_image.h"
 #include "serial/port_list.h"
@@ -112,6 +113,7 @@ class DownloadCommand {
     FirmwareImage m_image;
     Version_Record m_phone_version{};
     std::string m_backup_path;
+    Dump_File m_dump;  // this command's dump, while it may still be deleted
     bool m_running = false;
     bool m_phone_touched = false;
     Download_Stop m_last_stop;

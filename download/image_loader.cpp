@@ -1,10 +1,12 @@
-// The firmware image loader. The file's header is read once into a small
-// buffer, judged field by field, and every length it claims is checked
-// against the file's real size before a byte of region memory is allocated.
-// The region bytes are then read straight into the image's own buffers, one
-// read per region, so the image exists in memory exactly once.
+// The firmware image loader. The file is opened once: its header is read
+// into a small buffer, judged field by field, and every length it claims is
+// checked against the file's real size before a byte of region memory is
+// allocated. The region bytes are then read from the same open file straight
+// into the image's own buffers, piece by piece so that a stop need not wait
+// for a large image, and the image exists in memory exactly once.
 #include "download/image_loader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <limits>
@@ -24,6 +26,9 @@ constexpr std::size_t kLengthWordsSize = 4;
 constexpr std::size_t kFixedFieldsSize = 25;  // header size without the version text
 constexpr std::size_t kMaxHeaderSize = kFixedFieldsSize + kVersionRecordSize;
 constexpr std::uint16_t kBit15 = 0x8000;
+// A stop ends a load after the piece being read: 4 MiB take milliseconds
+// from a local disk.
+constexpr std::size_t kReadPiece = std::size_t{4} << 20;
 
 File_Handle Open_For_Reading(const std::string& file_name) {
     if (file_name.empty()) {
@@ -32,10 +37,25 @@ File_Handle Open_For_Reading(const std::string& file_name) {
     return platform::Open_Regular_File(file_name);
 }
 
-// Reads exactly count bytes; a short read (end of file or an I/O error) is a
-// failure.
-bool Read_Exactly(std::FILE* file, std::uint8_t* into, std::size_t count) {
-    return count == 0 || std::fread(into, 1, count, file) == count;
+enum class Read_End { kRead, kShort, kStopped };
+
+// Reads exactly count bytes, a piece at a time, unless a stop comes first; a
+// short read (end of file or an I/O error) is a failure.
+Read_End Read_Exactly(std::FILE* file, std::uint8_t* into, std::size_t count,
+                      const Stop_Signal* stop) {
+    for (std::size_t done = 0; done < count;) {
+        if (stop != nullptr && stop->Requested())
+            return Read_End::kStopped;
+        const std::size_t piece = std::min(kReadPiece, count - done);
+        if (std::fread(into + done, 1, piece, file) != piece)
+            return Read_End::kShort;
+        done += piece;
+    }
+    return Read_End::kRead;
+}
+
+bool Stopped(const Load_Options& options) {
+    return options.stop != nullptr && options.stop->Requested();
 }
 
 // The region's byte count, End - Start + 1. A region that ends just before
@@ -79,26 +99,49 @@ int Refuse_Wrong_Bin(MessageOutput& output) {
     return -2;
 }
 
+std::string Range_Text(const Image_Region& region) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%08X-0x%08X", static_cast<unsigned>(region.Start),
+                  static_cast<unsigned>(region.End));
+    return text;
+}
+
+// Regions that share a flash address would have the phone write it twice,
+// with bytes that may differ; two empty regions write nothing but the new
+// version record, leaving a phone that claims a firmware it does not hold.
+// An empty region lies nowhere, so it overlaps nothing. Empty when the
+// regions are an image; else why not.
+std::string Regions_Problem(const Image_Region& first, const Image_Region& second,
+                            Language language) {
+    if (first.Length == 0 && second.Length == 0) {
+        return std::string(
+            text::By_Language(language, text::kNoRegionDataEn, text::kNoRegionDataZh));
+    }
+    if (first.Length != 0 && second.Length != 0 && first.Start <= second.End &&
+        second.Start <= first.End) {
+        return std::string(
+                   text::By_Language(language, text::kRegionsOverlapEn, text::kRegionsOverlapZh)) +
+               Range_Text(first) + ", " + Range_Text(second);
+    }
+    return {};
+}
+
 }  // namespace
 
-int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
-                  Image_Region& first, Image_Region& second) {
-    const File_Handle file = Open_For_Reading(file_name);
-    if (!file) {
-        return -1;  // nothing printed, VersionNameEdit keeps its text
-    }
-    const std::int64_t file_size = platform::File_Size(file.get());
+int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& output,
+                      Image_Header& header, Language language) {
+    const std::int64_t file_size = platform::File_Size(file);
 
     // The longest header an acceptable image can have; a shorter file gives
     // fewer bytes, and each field below is checked against what was read.
-    std::array<std::uint8_t, kMaxHeaderSize> header{};
-    const std::size_t header_read = std::fread(header.data(), 1, header.size(), file.get());
+    std::array<std::uint8_t, kMaxHeaderSize> bytes{};
+    const std::size_t header_read = std::fread(bytes.data(), 1, bytes.size(), file);
 
     output.Clean_Tedit();
     if (file_size < 0 || header_read < kLengthWordsSize) {
         return Refuse_Wrong_Bin(output);  // ends inside the two length words
     }
-    const std::uint16_t version_length = Read_Big_Endian_16(&header[2]);
+    const std::uint16_t version_length = Read_Big_Endian_16(&bytes[2]);
     const bool version_shown = (version_length & kBit15) == 0 &&
                                version_length <= kVersionRecordSize &&
                                kLengthWordsSize + version_length <= header_read;
@@ -107,13 +150,13 @@ int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string
         // which version a refused image claimed. Bytes of the record beyond
         // the text keep what the previous image left there.
         for (std::size_t i = 0; i < version_length; ++i) {
-            image.Image_Version[i] = header[kLengthWordsSize + i];
-            const char shown = static_cast<char>(header[kLengthWordsSize + i]);
+            image.Image_Version[i] = bytes[kLengthWordsSize + i];
+            const char shown = static_cast<char>(bytes[kLengthWordsSize + i]);
             output.Print_Str_to_Tedit(std::string_view(&shown, 1));
         }
     }
 
-    const std::uint16_t header_length = Read_Big_Endian_16(&header[0]);
+    const std::uint16_t header_length = Read_Big_Endian_16(&bytes[0]);
     if ((header_length & kBit15) != 0) {
         return Refuse_Wrong_Bin(output);
     }
@@ -129,71 +172,85 @@ int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string
         return Refuse_Wrong_Bin(output);  // ends inside the header
     }
 
-    const std::uint8_t* fields = &header[kLengthWordsSize + version_length + 1];
-    Image_Region first_read{Read_Big_Endian_32(fields), Read_Big_Endian_32(fields + 4), 0};
-    Image_Region second_read{Read_Big_Endian_32(fields + 12), Read_Big_Endian_32(fields + 16), 0};
-    if (!Region_Length(first_read.Start, first_read.End, first_read.Length) ||
-        !Region_Length(second_read.Start, second_read.End, second_read.Length)) {
+    const std::uint8_t* fields = &bytes[kLengthWordsSize + version_length + 1];
+    Image_Region first{Read_Big_Endian_32(fields), Read_Big_Endian_32(fields + 4), 0};
+    Image_Region second{Read_Big_Endian_32(fields + 12), Read_Big_Endian_32(fields + 16), 0};
+    if (!Region_Length(first.Start, first.End, first.Length) ||
+        !Region_Length(second.Start, second.End, second.Length)) {
         return Refuse_Wrong_Bin(output);
     }
     // A header length below the fixed fields is accepted as it always was:
     // the data simply start at H, overlapping the header.
-    if (!Regions_Fit(header_length, first_read, second_read, file_size)) {
+    if (!Regions_Fit(header_length, first, second, file_size)) {
         return Refuse_Wrong_Bin(output);
     }
-    first = first_read;
-    second = second_read;
+    if (const std::string why = Regions_Problem(first, second, language); !why.empty()) {
+        Refuse_Wrong_Bin(output);
+        output.Print_Str_to_Memo(why);
+        return -2;
+    }
+    header = {header_length, version_length, first, second};
     return 0;
 }
 
-bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog) {
+int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
+                  Image_Region& first, Image_Region& second, Language language) {
+    const File_Handle file = Open_For_Reading(file_name);
+    if (!file) {
+        return -1;  // nothing printed, VersionNameEdit keeps its text
+    }
+    Image_Header header;
+    const int result = Read_Image_Header(file.get(), image, output, header, language);
+    if (result == 0) {
+        first = header.first;
+        second = header.second;
+    }
+    return result;
+}
+
+bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog,
+                const Load_Options& options) {
     // A failed load leaves no region buffers behind, not even the previous
     // image's: nothing of it may be sent.
     image.Release();
     image.Image_File_Name = dialog.Choose_File();
     const std::string& file_name = image.Image_File_Name;
 
-    Image_Region first;
-    Image_Region second;
-    if (Initial_Array(image, output, file_name, first, second) != 0) {
+    // One open for the header and the data: a file renamed over meanwhile
+    // cannot lend its bytes to another file's header.
+    const File_Handle file = Open_For_Reading(file_name);
+    if (!file) {
+        return false;  // nothing printed, VersionNameEdit keeps its text
+    }
+    Image_Header header;
+    if (Read_Image_Header(file.get(), image, output, header, options.language) != 0) {
+        return false;
+    }
+    if (Stopped(options)) {
+        return false;
+    }
+    if (!platform::Seek_To(file.get(), header.header_length)) {
+        Refuse_Wrong_Bin(output);
         return false;
     }
 
-    std::unique_ptr<std::uint8_t[]> first_data;
-    std::unique_ptr<std::uint8_t[]> second_data;
-    {
-        const File_Handle file = Open_For_Reading(file_name);
-        if (!file) {
-            return false;  // no message, as for a failed first open
-        }
-        // The file is measured and its header length read again: it may
-        // have been replaced since the header was judged.
-        const std::int64_t file_size = platform::File_Size(file.get());
-        std::array<std::uint8_t, 2> header_length_bytes{};
-        if (!Read_Exactly(file.get(), header_length_bytes.data(), header_length_bytes.size())) {
-            Refuse_Wrong_Bin(output);
-            return false;
-        }
-        const std::uint16_t header_length = Read_Big_Endian_16(header_length_bytes.data());
-        if ((header_length & kBit15) != 0 ||
-            !Regions_Fit(header_length, first, second, file_size) ||
-            !platform::Seek_To(file.get(), header_length)) {
-            Refuse_Wrong_Bin(output);
-            return false;
-        }
-
-        first_data = Allocate_Region(first.Length);
-        second_data = Allocate_Region(second.Length);
-        if (!first_data || !second_data) {
-            // Lengths this machine cannot hold; the image cannot be sent.
-            Refuse_Wrong_Bin(output);
-            return false;
-        }
-        if (!Read_Exactly(file.get(), first_data.get(), first.Length) ||
-            !Read_Exactly(file.get(), second_data.get(), second.Length)) {
-            Refuse_Wrong_Bin(output);  // shrank since it was measured, or an I/O error
-            return false;
-        }
+    std::unique_ptr<std::uint8_t[]> first_data = Allocate_Region(header.first.Length);
+    std::unique_ptr<std::uint8_t[]> second_data = Allocate_Region(header.second.Length);
+    if (!first_data || !second_data) {
+        // Lengths this machine cannot hold; the image cannot be sent.
+        Refuse_Wrong_Bin(output);
+        return false;
+    }
+    Read_End end = Read_Exactly(file.get(), first_data.get(), header.first.Length, options.stop);
+    if (end == Read_End::kRead) {
+        end = Read_Exactly(file.get(), second_data.get(), header.second.Length, options.stop);
+    }
+    if (end == Read_End::kStopped) {
+        return false;
+    }
+    if (end == Read_End::kShort) {
+        Refuse_Wrong_Bin(output);  // shrank since it was measured, or an I/O error
+        return false;
     }
 
     if (!platform::Can_Open_Read_Only(file_name)) {
@@ -201,8 +258,8 @@ bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& d
         return false;
     }
 
-    image.First_Region = first;
-    image.Second_Region = second;
+    image.First_Region = header.first;
+    image.Second_Region = header.second;
     image.First_Region_Data = std::move(first_data);
     image.Second_Region_Data = std::move(second_data);
     return true;

@@ -1,25 +1,53 @@
 // The firmware image loader: reads the big-endian header (header length,
 // version text, two flash regions) and both regions' bytes into a
 // FirmwareImage. An image file comes from anywhere, so every length is
-// checked against the file before anything is allocated.
+// checked against the file before anything is allocated, and the header and
+// the data are read through one open of the file.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "bootloader/byte_order.h"  // Read_Big_Endian_16, Read_Big_Endian_32
 #include "bootloader/message_output.h"
 #include "download/firmware_image.h"
+#include "download/texts.h"
+#include "serial/stop_signal.h"
+
+// What a load needs besides the file: the window's language, for the
+// refusals that say why, and the stop that ends a long load early.
+struct Load_Options {
+    Language language = Language::kChinese;
+    const Stop_Signal* stop = nullptr;
+};
+
+// The header's fields as the file gives them.
+struct Image_Header {
+    std::uint16_t header_length = 0;
+    std::uint16_t version_length = 0;
+    Image_Region first;
+    Image_Region second;
+};
 
 // Shows the dialog, loads the chosen file into image. True when the header
 // was accepted and both regions' bytes are in memory. Messages go to
 // output.Print_Str_to_Memo, the version text to output's new-version field.
-bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog);
+// A stop requested while it loads ends it with false and no message.
+bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog,
+                const Load_Options& options = {});
 
 // Reads and checks the header of file_name into first and second, copies the
 // version text into image.Image_Version and shows it. 0 accepted; -1 the file
 // cannot be opened; -2 header length with bit 15 set, or any other fault that
-// makes the image unusable ("You choose the wrong bin!" printed); -3 version
-// length with bit 15 set (nothing printed).
+// makes the image unusable ("You choose the wrong bin!" printed, then the
+// reason where the fields are sound but the regions are no image: they
+// overlap, or both are empty); -3 version length with bit 15 set (nothing
+// printed).
 int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
-                  Image_Region& first, Image_Region& second);
+                  Image_Region& first, Image_Region& second,
+                  Language language = Language::kChinese);
+// The same checks on a file opened for reading, from its start: header gets
+// the fields of an accepted header. Results as Initial_Array's, without -1.
+int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& output,
+                      Image_Header& header, Language language);

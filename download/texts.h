@@ -104,6 +104,18 @@ inline constexpr std::string_view kDumpKeptZh = "手機開機程式的備份保�
 inline constexpr std::string_view kDumpMovedEn = "An earlier dump is kept as ";
 inline constexpr std::string_view kDumpMovedZh = "先前的備份已改存為 ";
 
+// After "You choose the wrong bin!", in the window's language: why an image
+// whose fields are sound is still none to send. The overlap line ends with
+// both address ranges, "0x00010000-0x0001FFFF, 0x00018000-0x00027FFF".
+inline constexpr std::string_view kRegionsOverlapEn =
+    "The image's two flash regions overlap, so one flash address would get two bytes: ";
+inline constexpr std::string_view kRegionsOverlapZh =
+    "映像檔的兩個燒錄區域互相重疊,同一個快閃記憶體位址會被寫入兩次: ";
+inline constexpr std::string_view kNoRegionDataEn =
+    "Both flash regions of the image are empty: it holds nothing to write to the phone.";
+inline constexpr std::string_view kNoRegionDataZh =
+    "映像檔的兩個燒錄區域都是空的,沒有可寫入手機的資料。";
+
 // Asked when the window is closed while the phone's flash is being rewritten.
 inline constexpr std::string_view kStopQuestionEn =
     "The phone is being updated. If you stop now, the phone cannot start until it is updated "

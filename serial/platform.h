@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "serial/file_handle.h"
@@ -43,18 +45,52 @@ std::tm Local_Time(std::time_t time);
 // user's own: $XDG_RUNTIME_DIR/flashtool, else $XDG_CACHE_HOME/flashtool or
 // ~/.cache/flashtool.
 std::vector<std::string> Dump_Directories();
-// Readies a directory of Dump_Directories for a dump. On POSIX it is made
-// with mode 0700 when missing, and refused unless it is a directory (not a
-// link to one) of this user's; one that others may enter is narrowed to 0700.
-bool Prepare_Dump_Directory(const std::string& directory);
 // The dump's file name for the port at device_path: "VANTREL" on Windows;
-// elsewhere it names the port ("VANTREL-ttyACM0"), so that two copies of the
-// program updating two phones never share one file.
+// elsewhere it names the port, so that two copies of the program updating
+// two phones never share one file: "VANTREL-ttyACM0" for a plain device
+// name, else a readable part and a hash of the whole path
+// ("VANTREL-pts-3-b990cbb0e658cb8d"). No two ports share a name, no name is
+// another's numbered copy (NAME.1), and every name fits a directory.
 std::string Dump_File_Name(const std::string& device_path);
 // Creates a new, empty file at path for writing and reading. Fails when
 // anything is there already: a link is never followed, a FIFO or device
 // never opened, another user's file never taken. Null on failure.
 std::FILE* Create_New_File(const std::string& path);
+
+// A directory of Dump_Directories, readied for a dump and held while the
+// dump lives: on POSIX through a descriptor of the directory that was
+// checked, so that every step (moving aside, creating, deleting) acts there,
+// whatever is renamed or put in its place meanwhile. On Windows by its name.
+class Dump_Directory {
+  public:
+    // Readies path for a dump. On POSIX it is made with mode 0700 when
+    // missing, and refused unless it is a directory (not a link to one) of
+    // this user's, in a parent that no one else may change (writable by
+    // this user or root alone, or sticky); one that others may enter is
+    // narrowed to 0700. On Windows whether it takes a file is decided by
+    // creating one. Null when refused.
+    static std::unique_ptr<Dump_Directory> Open(const std::string& path);
+    ~Dump_Directory();
+    Dump_Directory(const Dump_Directory&) = delete;
+    Dump_Directory& operator=(const Dump_Directory&) = delete;
+
+    const std::string& Path() const { return m_path; }
+
+    enum class Rename { kDone, kTargetTaken, kNothingThere, kFailed };
+    // Renames the entry from (a link itself, never its target) to `to`,
+    // never replacing what is at `to`.
+    Rename Rename_No_Replace(const std::string& from, const std::string& to);
+    // Creates the entry name as Create_New_File does. Null on failure.
+    std::FILE* Create_New_File(const std::string& name);
+    // Deletes the entry name if there is one; a missing one is no error.
+    void Remove(const std::string& name);
+
+  private:
+    Dump_Directory(std::string path, int descriptor)
+        : m_path(std::move(path)), m_descriptor(descriptor) {}
+    std::string m_path;
+    int m_descriptor;  // the directory, open; -1 where it is used by name
+};
 
 // Programs other than this one that hold the device open, as
 // "minicom (pid 4242)"; only those this user may inspect, and none where the

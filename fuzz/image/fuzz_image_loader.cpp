@@ -70,6 +70,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             image.Second_Region.End - image.Second_Region.Start + 1 != second) {
             std::abort();
         }
+        // Nor does the phone get an image without data, or one whose regions
+        // share an address.
+        const Image_Region& a = image.First_Region;
+        const Image_Region& b = image.Second_Region;
+        if ((first == 0 && second == 0) ||
+            (first != 0 && second != 0 && a.Start <= b.End && b.Start <= a.End)) {
+            std::abort();
+        }
     } else if (image.Loaded()) {
         std::abort();  // a refused load holds no buffers
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -108,9 +109,9 @@ TEST_F(CliAgainstPhone, ATraceThatCannotBeWrittenIsReportedAndTheUpdateGoesOn) {
 TEST(CliFiles, InfoReadsOnlyTheHeaderOfAnImageThatClaims4GiB) {
     Image_Builder header = Sound_Image(0, 0);
     header.first.start = 0;
-    header.first.end = 0xFFFFFFFE;  // 4 GiB - 1 bytes
-    header.second.start = 0x00200000;
-    header.second.end = 0x0020000F;
+    header.first.end = 0xFFFFFFFE;     // 4 GiB - 1 bytes
+    header.second.start = 0xFFFFFFFF;  // the one address left
+    header.second.end = 0xFFFFFFFF;
     const std::vector<std::uint8_t> bytes = header.Build();
     Temp_Image_File file(bytes);
     ASSERT_TRUE(file.Ok());
@@ -120,9 +121,52 @@ TEST(CliFiles, InfoReadsOnlyTheHeaderOfAnImageThatClaims4GiB) {
     const Cli_Run run = Run_Cli({"info", file.Path()});
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, "length 0xFFFFFFFF (4294967295)")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "Total bytes:    4294967311 (0x10000000F)")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "Total bytes:    4294967296 (0x100000000)")) << run.out;
     std::printf("info peak memory: %ld KiB\n", run.peak_memory_kib);
     EXPECT_LT(run.peak_memory_kib, 256 * 1024);
+}
+
+// info reads what it shows through one open of the image, so a file renamed
+// over meanwhile cannot give it the header of one file and the words of
+// another. The system counts the opens.
+TEST(CliFiles, InfoOpensTheImageOnce) {
+    Temp_Image_File file(Sound_Image(100, 10).Build());
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    // Closes too: the system merges events that follow one another unread.
+    ASSERT_GE(inotify_add_watch(watch, file.Path().c_str(), IN_OPEN | IN_CLOSE), 0);
+    const Cli_Run run = Run_Cli({"info", file.Path()});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, std::string("Version text:   ") + kImageVersion)) << run.out;
+    int opens = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t got; (got = read(watch, events, sizeof events)) > 0;) {
+        for (char* at = events; at < events + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            opens += (event->mask & IN_OPEN) != 0;
+            at += sizeof(inotify_event) + event->len;
+        }
+    }
+    close(watch);
+    EXPECT_EQ(opens, 1);
+}
+
+// A line feed in the dump's directory (XDG_RUNTIME_DIR comes from outside)
+// reaches the terminal as an escape: the kept dump's line cannot forge an
+// "Update OK!" line on a run that stopped.
+TEST_F(CliAgainstPhone, ALineFeedInTheDumpPathForgesNoLine) {
+    Start_Phone({"--marker-offset", "5000"});  // a first run that stops after its dump
+    Temp_Image_File file(Sound_Image().Build());
+    const std::string runtime = files.folder.string() + "/run\nUpdate OK!\n";
+    ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+    Cli_Options options = Options();
+    options.environment.push_back("XDG_RUNTIME_DIR=" + runtime);
+    const Cli_Run run = Flash(file, {"--lang", "en"}, options);
+    EXPECT_EQ(run.exit_code, 4) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "The phone's boot loader dump is kept in " +
+                                      files.folder.string() + "/run\\x0aUpdate OK!\\x0a/"))
+        << run.out;
+    EXPECT_FALSE(Contains(run.out, "\nUpdate OK!")) << run.out;
 }
 
 // Control characters from every source reach the terminal as escapes: the

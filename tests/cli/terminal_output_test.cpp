@@ -240,6 +240,7 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
             block[i] = static_cast<std::uint8_t>(i);
         trace->bytes("Download_Regions", Trace_Direction::kToPhone, block);
         trace->event("Find_Phone", "open /dev/pts/9 failed");
+        trace->event("Find_Phone", "open /dev/x\n1.000 forged");
         EXPECT_EQ(trace->Finish(), "");
     }
     std::ifstream file(path);
@@ -247,7 +248,7 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
     for (std::string line; std::getline(file, line);)
         lines.push_back(line);
     std::remove(path.c_str());
-    ASSERT_EQ(lines.size(), 2u + 1 + 1 + 3 + 1) << "two header lines, then the records";
+    ASSERT_EQ(lines.size(), 2u + 1 + 1 + 3 + 2) << "two header lines, then the records";
     EXPECT_EQ(lines[0].rfind("# flashtool-cli trace, started ", 0), 0u);
     EXPECT_NE(lines[2].find("Sync_Boot_Loader         >phone 1 58"), std::string::npos) << lines[2];
     EXPECT_NE(lines[3].find("Read_Phone_Version       <phone 0"), std::string::npos) << lines[3];
@@ -257,8 +258,9 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
     EXPECT_NE(lines[7].find("Find_Phone               -- open /dev/pts/9 failed"),
               std::string::npos)
         << lines[7];
+    EXPECT_NE(lines[8].find("-- open /dev/x\\x0a1.000 forged"), std::string::npos) << lines[8];
     // Every record starts with its time stamp in milliseconds.
-    for (std::size_t i : {2u, 3u, 4u, 7u}) {
+    for (std::size_t i : {2u, 3u, 4u, 7u, 8u}) {
         EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(lines[i].at(10)))) << lines[i];
     }
     std::string problem;
@@ -267,7 +269,9 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
 }
 
 // The trace replaces a regular file's contents and nothing else: not the
-// image (by any of its names), not a link's target, FIFO, directory or device.
+// image (by any of its names), not a link's target, FIFO, directory or device,
+// not another user's file or one of several names, not a file of the running
+// system. It holds the phone's boot loader, so only its owner may read it.
 TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
     const std::string folder =
         ::testing::TempDir() + "cli-trace-refusals-" + std::to_string(getpid());
@@ -281,6 +285,17 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
     ASSERT_EQ(symlink("new.txt", (folder + "/to-new").c_str()), 0);
     ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
     std::ofstream(folder + "/old.txt") << "old trace";
+    ASSERT_EQ(chmod((folder + "/old.txt").c_str(), 0644), 0);
+    std::ofstream(folder + "/linked.txt") << "a file of two names";
+    ASSERT_EQ(link((folder + "/linked.txt").c_str(), (folder + "/other-name").c_str()), 0);
+    // Another user's file (only root can plant one) is never reused.
+    const bool root = geteuid() == 0;
+    std::ofstream(folder + "/theirs.txt") << "their file";
+    if (root) {
+        ASSERT_EQ(chown((folder + "/theirs.txt").c_str(), 65534, 65534), 0);
+    }
+    const std::string kernel_files =
+        "it is a file of the running system (/proc or /sys), not a place for a trace";
 
     struct Row {
         std::string path;
@@ -296,6 +311,11 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
         {folder + "/fifo", "it is a FIFO, not a file"},
         {folder, "it is a directory"},
         {"/dev/full", "it is a device, not a file"},
+        {folder + "/linked.txt", "it has other names (hard links)"},
+        {"/proc/self/comm", kernel_files},
+        {"/proc/self/new-trace.txt", kernel_files},
+        {"/sys/kernel/new-trace.txt", kernel_files},
+        {folder + "/theirs.txt", root ? "it belongs to another user" : ""},
         {folder + "/old.txt", ""},
         {folder + "/new.txt", ""},
     };
@@ -304,11 +324,23 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
         auto trace = cli::TraceFile::Create(row.path, image_identity, problem);
         EXPECT_EQ(problem, row.problem) << row.path;
         EXPECT_EQ(trace != nullptr, row.problem.empty()) << row.path;
+        if (trace) {
+            // The trace holds the phone's boot loader: for its owner's eyes only.
+            struct stat status {};
+            ASSERT_EQ(stat(row.path.c_str(), &status), 0);
+            EXPECT_EQ(status.st_mode & 0777, 0600u) << row.path;
+        }
     }
+
     std::ifstream kept(image);
     std::string contents;
     std::getline(kept, contents);
     EXPECT_EQ(contents, "IMAGE") << "the image is untouched";
+    if (root) {
+        std::ifstream theirs(folder + "/theirs.txt");
+        std::getline(theirs, contents);
+        EXPECT_EQ(contents, "their file");
+    }
     std::ifstream emptied(folder + "/old.txt");
     std::getline(emptied, contents);
     EXPECT_EQ(contents.rfind("# flashtool-cli trace", 0), 0u) << "an old trace is replaced";

@@ -18,6 +18,8 @@
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <climits>
 #endif
 
 namespace {
@@ -71,9 +73,9 @@ TEST(BackupPath, EachDumpStartsAFreshFileAndEarlierOnesAreKeptNumbered) {
     EXPECT_EQ(Read_All(path.string() + ".1"), "older still");
 
     second.file.reset();
-    Remove_Backup_File(second.path);
+    second.Remove();
     EXPECT_FALSE(fs::exists(path));
-    Remove_Backup_File(second.path);
+    second.Remove();
 }
 
 // The first place that takes a file wins; when none does, there is no file
@@ -144,8 +146,34 @@ TEST(BackupPath, LinuxUsesTheUsersOwnDirectoriesAndNamesThePort) {
     EXPECT_EQ(platform::Dump_Directories(), std::vector<std::string>{"/home/u/.cache/flashtool"});
 
     EXPECT_EQ(platform::Dump_File_Name("/dev/ttyACM0"), "VANTREL-ttyACM0");
-    EXPECT_EQ(platform::Dump_File_Name("/dev/pts/3"), "VANTREL-pts-3");
-    EXPECT_EQ(platform::Dump_File_Name("/tmp/a b/../c"), "VANTREL--tmp-a_b-..-c");
+    EXPECT_EQ(platform::Dump_File_Name("/dev/pts/3"), "VANTREL-pts-3-b990cbb0e658cb8d");
+}
+
+// Two ports never share a dump name, nor one port's name another's kept
+// dump (NAME.1): names that differ only in the characters a file name cannot
+// hold, or beyond the length it can, stay apart. A long port path still
+// gives a name the directory takes, with room for the numbered copies.
+TEST(BackupPath, EveryPortHasADumpNameOfItsOwnThatTheDirectoryTakes) {
+    const std::string long_path = "/dev/serial/by-path/" + std::string(300, 'x');
+    const std::vector<std::string> ports = {
+        "/dev/ttyACM0", "/dev/ttyACM0.1", "p:1",           "p_1",     "/dev/pts/3",    "/dev/pts-3",
+        "/dev/pts//3",  "/tmp/a b/../c",  "/tmp/a_b/../c", long_path, long_path + "y", "",
+    };
+    std::vector<std::string> taken;
+    for (const std::string& port : ports) {
+        SCOPED_TRACE(port);
+        const std::string name = platform::Dump_File_Name(port);
+        EXPECT_LE(name.size() + 4, std::size_t{NAME_MAX}) << "room for \".999\"";
+        for (const std::string& other : taken) {
+            EXPECT_NE(name, other);
+            EXPECT_NE(name, other + ".1");
+            EXPECT_NE(name + ".1", other);
+        }
+        taken.push_back(name);
+    }
+    Scratch_Directory scratch;
+    const Dump_File dump = Start_Dump(long_path, {scratch.Path().string()});
+    EXPECT_TRUE(dump.file) << dump.path;
 }
 
 // What may stand where the dump directory goes, and what becomes of it.
@@ -181,6 +209,31 @@ TEST(BackupPath, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
              return Is_Root() && mkdir(d.c_str(), 0777) == 0 && chown(d.c_str(), 65534, 65534) == 0;
          },
          false},
+        // Whoever may rename entries of the parent could swap the directory
+        // under a run: a parent others may write to is refused, unless it is
+        // sticky (as /tmp) and so keeps them from renaming what is ours.
+        {"in a parent others may write to: refused",
+         [](const fs::path& d, const fs::path&) {
+             return chmod(d.parent_path().c_str(), 0777) == 0;
+         },
+         false},
+        {"in a parent its group may write to: refused",
+         [](const fs::path& d, const fs::path&) {
+             return chown(d.parent_path().c_str(), geteuid(), 65534) == 0 &&
+                    chmod(d.parent_path().c_str(), 0770) == 0;
+         },
+         false},
+        {"in a sticky parent others may write to: taken",
+         [](const fs::path& d, const fs::path&) {
+             return chmod(d.parent_path().c_str(), 01777) == 0;
+         },
+         true},
+        {"in another user's parent: refused",
+         [](const fs::path& d, const fs::path&) {
+             return Is_Root() && chown(d.parent_path().c_str(), 65534, 65534) == 0 &&
+                    chmod(d.parent_path().c_str(), 0755) == 0;
+         },
+         false},
     };
     for (const Directory_Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -189,12 +242,12 @@ TEST(BackupPath, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
         const fs::path elsewhere = scratch.Path() / "elsewhere";
         if (!c.plant(directory, elsewhere))
             continue;  // another user needs root to plant
-        EXPECT_EQ(platform::Prepare_Dump_Directory(directory.string()), c.taken);
+        EXPECT_EQ(platform::Dump_Directory::Open(directory.string()) != nullptr, c.taken);
         const Dump_File dump = Start_Dump("/dev/ttyACM0", {directory.string()});
         EXPECT_EQ(static_cast<bool>(dump.file), c.taken);
         struct stat status {};
-        ASSERT_EQ(lstat(directory.c_str(), &status), 0);
         if (c.taken) {
+            ASSERT_EQ(lstat(directory.c_str(), &status), 0);
             EXPECT_EQ(status.st_mode & 0777, 0700u);
             ASSERT_EQ(stat(dump.path.c_str(), &status), 0);
             EXPECT_EQ(status.st_mode & 0777, 0600u);

@@ -318,6 +318,16 @@ TEST(DownloadCommandEarlyEnd, RefusedPortsLinesNameEveryPortOnceWithItsReason) {
                          "/nonexistent/ttyACM1 is in use by another program; close it and try "
                          "again",
                          "/dev/tty is the terminal this program runs in, not the phone's port"}));
+
+    // A port's name is text from outside: a line feed in it forges no line,
+    // in the window or the terminal.
+    EXPECT_EQ(Refused_Ports_Lines({Refused("/dev/x\nUpdate OK!\x1b[2J", Open_Refusal::kInUse),
+                                   Refused("/dev/y\n", Open_Refusal::kNoPermission)}),
+              (std::vector<std::string>{
+                  "No permission to open /dev/y\\x0a: add your user to the group dialout (sudo "
+                  "usermod -aG dialout $USER), then log in again",
+                  "/dev/x\\x0aUpdate OK!\\x1b[2J is in use by another program; close it and "
+                  "try again"}));
 }
 
 // ---------------------------------------------------------------------------

@@ -3,10 +3,16 @@
 // refused without a large allocation or a buffer left behind.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "download/image_loader.h"
@@ -48,6 +54,7 @@ namespace {
 
 using test_support::Bytes;
 using test_support::Image_Builder;
+using test_support::Image_Builder_Region;
 using test_support::Random_Bytes;
 using test_support::Temp_Image_File;
 
@@ -58,6 +65,8 @@ class Recording_Output : public MessageOutput {
     std::vector<std::string> calls;
     std::vector<std::string> memo;
     std::string tedit = "old text";
+    // Run while the header is being read (each byte of the version shown).
+    std::function<void()> on_tedit;
 
     void Print_Str_to_Memo(std::string_view text) override {
         calls.push_back("memo:" + std::string(text));
@@ -66,6 +75,8 @@ class Recording_Output : public MessageOutput {
     void Print_Str_to_Tedit(std::string_view text) override {
         calls.push_back("tedit");
         tedit += std::string(text.substr(0, text.find('\0')));
+        if (on_tedit)
+            on_tedit();
     }
     void Print_Str_to_OldTedit(std::string_view) override { calls.push_back("oldtedit"); }
     void Print_Str_to_ToolBar(int, std::string_view) override { calls.push_back("toolbar"); }
@@ -109,12 +120,14 @@ class ImageLoaderTest : public ::testing::Test {
     Recording_Output output;
     Fake_Dialog dialog;
 
-    bool Load(const Temp_Image_File& file) {
+    bool Load(const Temp_Image_File& file, const Load_Options& options = {}) {
         EXPECT_TRUE(file.Ok());
         dialog.next = file.Path();
-        return Parse_File(image, output, dialog);
+        return Parse_File(image, output, dialog, options);
     }
-    bool Load(const Image_Builder& builder) { return Load(Temp_Image_File(builder.Build())); }
+    bool Load(const Image_Builder& builder, const Load_Options& options = {}) {
+        return Load(Temp_Image_File(builder.Build()), options);
+    }
 
     void Expect_Regions(const Image_Builder& built) {
         ASSERT_TRUE(image.Loaded());
@@ -240,22 +253,21 @@ TEST_F(ImageLoaderTest, RegionWhoseEndEqualsItsStartHoldsOneByte) {
 }
 
 // End = Start - 1: a region of length 0, loaded with no bytes, in either
-// place, and beside another empty one.
+// place and at either end of the address space. (Both empty is no image:
+// RegionsThatOverlapOrAreBothEmptyAreRefusedWithTheReason.)
 TEST_F(ImageLoaderTest, RegionEndingJustBeforeItsStartIsEmpty) {
-    for (const auto& [first_start, second_start] :
-         {std::pair{0x4000u, 0x00200000u}, std::pair{0x00010000u, 0x1u},
-          std::pair{0x1u, 0xFFFFFFFFu}}) {
-        SCOPED_TRACE(std::to_string(first_start) + ", " + std::to_string(second_start));
+    for (const auto& [empty_start, second_is_empty] :
+         {std::pair{0x4000u, false}, std::pair{0x1u, true}, std::pair{0xFFFFFFFFu, true},
+          std::pair{0x1u, false}}) {
+        SCOPED_TRACE(std::to_string(empty_start) + (second_is_empty ? " second" : " first"));
         Image_Builder built = Small_Image();
-        built.first = {
-            first_start,
-            first_start == 0x00010000 ? Random_Bytes(300, 1) : std::vector<std::uint8_t>{},
-            {}};
-        built.second = {second_start, {}, {}};
+        Image_Builder_Region& empty = second_is_empty ? built.second : built.first;
+        empty = {empty_start, {}, empty_start - 1};
         ASSERT_TRUE(Load(built));
         Expect_Regions(built);
-        EXPECT_EQ(image.Second_Region.End, second_start - 1);
-        EXPECT_EQ(image.Second_Region.Length, 0u);
+        const Image_Region& loaded = second_is_empty ? image.Second_Region : image.First_Region;
+        EXPECT_EQ(loaded.End, empty_start - 1);
+        EXPECT_EQ(loaded.Length, 0u);
     }
 }
 
@@ -393,6 +405,124 @@ TEST_F(ImageLoaderTest, RefusesDataOrHeaderLengthPastTheEndBeforeAllocating) {
     Image_Region first;
     Image_Region second;
     EXPECT_EQ(Initial_Array(image, output, file.Path(), first, second), -2);
+}
+
+// The file is renamed over while its header is read (as a script swapping
+// images would): the header and the data both come from the file that was
+// opened, never a mix of the two.
+TEST_F(ImageLoaderTest, AFileReplacedDuringTheLoadIsLoadedWhollyAsTheOneOpened) {
+    const Image_Builder opened = Small_Image("A-1.00");
+    Image_Builder replacement = Small_Image("B-2.00");
+    replacement.first = {0x00030000, Random_Bytes(300, 21), {}};
+    replacement.second = {0x00400000, Random_Bytes(200, 22), {}};
+    Temp_Image_File file(opened.Build());
+    Temp_Image_File other(replacement.Build());
+    bool swapped = false;
+    std::error_code refused;
+    output.on_tedit = [&] {
+        if (!std::exchange(swapped, true))
+            std::filesystem::rename(other.Path(), file.Path(), refused);
+    };
+    ASSERT_TRUE(Load(file));
+#ifndef _WIN32
+    EXPECT_FALSE(refused) << "renamed over while open";  // Windows refuses while it is open
+#endif
+    Expect_Regions(opened);
+    EXPECT_EQ(std::string(image.Image_Version.begin(), image.Image_Version.begin() + 6), "A-1.00");
+}
+
+// Images the phone must never get, though every field is sound: regions
+// that share a flash address, and two empty regions. Refused before a byte
+// of region memory is allocated, with the reason in the window's language.
+TEST_F(ImageLoaderTest, RegionsThatOverlapOrAreBothEmptyAreRefusedWithTheReason) {
+    struct Row {
+        const char* name;
+        std::uint32_t first_start, first_length, second_start, second_length;
+        const char* ranges;  // empty: both regions are empty; null: accepted
+    };
+    const Row rows[] = {
+        {"the second inside the first", 0x10000, 0x1000, 0x10800, 0x10,
+         "0x00010000-0x00010FFF, 0x00010800-0x0001080F"},
+        {"one shared byte", 0x10000, 0x100, 0x100FF, 0x100,
+         "0x00010000-0x000100FF, 0x000100FF-0x000101FE"},
+        {"the second first, running into the first", 0x20000, 0x100, 0x1FF80, 0x100,
+         "0x00020000-0x000200FF, 0x0001FF80-0x0002007F"},
+        {"the same range twice", 0x0, 0x10, 0x0, 0x10,
+         "0x00000000-0x0000000F, 0x00000000-0x0000000F"},
+        {"both empty", 0x10000, 0, 0x20000, 0, ""},
+        {"adjacent: accepted", 0x10000, 0x100, 0x10100, 0x100, nullptr},
+        {"an empty region inside the other: accepted", 0x10000, 0x100, 0x10080, 0, nullptr},
+    };
+    for (const Language language : {Language::kEnglish, Language::kChinese}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.name);
+            Image_Builder built = Small_Image();
+            built.first = {row.first_start, Random_Bytes(row.first_length, 3), {}};
+            built.second = {row.second_start, Random_Bytes(row.second_length, 4), {}};
+            g_largest_array_allocation = 0;
+            output.memo.clear();
+            const bool loaded = Load(built, {language, nullptr});
+            if (row.ranges == nullptr) {
+                EXPECT_TRUE(loaded);
+                Expect_Regions(built);
+                continue;
+            }
+            EXPECT_FALSE(loaded);
+            EXPECT_FALSE(image.Loaded());
+            EXPECT_LT(g_largest_array_allocation, 1u << 20);
+            const std::string why =
+                *row.ranges == '\0'
+                    ? std::string(
+                          text::By_Language(language, text::kNoRegionDataEn, text::kNoRegionDataZh))
+                    : std::string(text::By_Language(language, text::kRegionsOverlapEn,
+                                                    text::kRegionsOverlapZh)) +
+                          row.ranges;
+            EXPECT_EQ(output.memo, (std::vector<std::string>{kWrongBin, why}));
+            Image_Region first, second;
+            EXPECT_EQ(
+                Initial_Array(image, output, Temp_Image_File(built.Build()).Path(), first, second),
+                -2)
+                << "the header alone is refused";
+        }
+    }
+}
+
+// A 4 KiB sparse file that claims two 256 MiB regions: the claim fits the
+// file's size, but a refused claim (overlapping regions) allocates nothing of
+// it, and a stop asked for before the regions are read ends the load without
+// reading or allocating them.
+TEST_F(ImageLoaderTest, ASparseFileClaimingHugeRegionsAllocatesNothingWhenRefusedOrStopped) {
+    constexpr std::uint32_t kClaim = 256u << 20;
+    const auto sparse = [&](std::uint32_t second_start) {
+        Image_Builder header = Small_Image();
+        header.first = {0, {}, kClaim - 1};
+        header.second = {second_start, {}, second_start + kClaim - 1};
+        header.trailer = Random_Bytes(4096 - 57, 5);
+        auto file = std::make_unique<Temp_Image_File>(header.Build());
+        std::filesystem::resize_file(file->Path(), 2 * std::uintmax_t{kClaim} + 4096);
+#ifndef _WIN32
+        struct stat status {};
+        EXPECT_EQ(::stat(file->Path().c_str(), &status), 0);
+        EXPECT_LT(status.st_blocks * 512, 1 << 20) << "the file holds next to nothing";
+#endif
+        return file;
+    };
+
+    const auto overlapping = sparse(kClaim / 2);
+    g_largest_array_allocation = 0;
+    EXPECT_FALSE(Load(*overlapping, {Language::kEnglish, nullptr}));
+    EXPECT_LT(g_largest_array_allocation, 1u << 20);
+    EXPECT_FALSE(image.Loaded());
+
+    const auto disjoint = sparse(kClaim);
+    Stop_Signal stop;
+    output.on_tedit = [&] { stop.Request(); };  // Ctrl-C while the header is read
+    output.memo.clear();
+    g_largest_array_allocation = 0;
+    EXPECT_FALSE(Load(*disjoint, {Language::kEnglish, &stop}));
+    EXPECT_LT(g_largest_array_allocation, 1u << 20);
+    EXPECT_FALSE(image.Loaded());
+    EXPECT_TRUE(output.memo.empty()) << "a stop is no refusal of the image";
 }
 
 TEST_F(ImageLoaderTest, FailedLoadLeavesNoBuffersOfThePreviousImage) {

@@ -270,6 +270,34 @@ INSTANTIATE_TEST_SUITE_P(AtTheDumpsName, Dump_File_Safety, testing::ValuesIn(Dum
                              return std::string(info.param.name);
                          });
 
+// The dump directory is swapped for another (a link to a directory of the
+// attacker's, holding a file at the dump's name) once the phone was dumped:
+// the run goes on in the directory it checked, deletes its own dump
+// there, and touches nothing in the other.
+TEST(File_Safety, ADumpDirectorySwappedDuringTheRunIsNotTheOneUsed) {
+    Update_Rig rig(vphone::Default_Config(), Small_Image());
+    const fs::path dump = rig.Dump_Path();
+    const fs::path checked = dump.parent_path();
+    const fs::path moved = checked.string() + "-moved";
+    const fs::path other = checked.string() + "-other";
+    // The second check's notice: the dump is written and not yet deleted.
+    rig.view.on_memo_line = [&](const std::string& line) {
+        if (line != notice::kSameVersion)
+            return;
+        fs::rename(checked, moved);
+        fs::create_directory(other);
+        std::ofstream(other / dump.filename()) << "not the dump";
+        fs::create_directory_symlink(other, checked);
+    };
+    ASSERT_EQ(static_cast<int>(rig.command.Run()), static_cast<int>(Download_Outcome::kUpdated))
+        << rig.view.Memo_Text();
+    EXPECT_TRUE(rig.Flash_Matches_Image(true));
+    std::ifstream planted(other / dump.filename());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(planted), {}), "not the dump");
+    EXPECT_EQ(std::distance(fs::directory_iterator(other), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_empty(moved)) << "the run's own dump is deleted where it was made";
+}
+
 // Two copies updating two phones at once, in the same directory: each dumps
 // into a file named after its port and takes its own phone's record, also
 // while an earlier dump of the other phone lies there.

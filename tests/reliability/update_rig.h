@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "download/download_command.h"
 #include "download/texts.h"
+#include "serial/platform.h"
 #include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
@@ -44,6 +46,8 @@ class Bench_View final : public DownloadView, public ImageFileChooser, public Pr
 
     void Print_Str_to_Memo(std::string_view text) override {
         memo.emplace_back(text.substr(0, text.find('\0')));
+        if (on_memo_line)
+            on_memo_line(memo.back());
     }
     void Print_Str_to_Tedit(std::string_view) override {}
     void Print_Str_to_OldTedit(std::string_view) override {}
@@ -80,6 +84,8 @@ class Bench_View final : public DownloadView, public ImageFileChooser, public Pr
     std::vector<std::string> memo;
     std::vector<std::string> boxes;
     std::string file_name;
+    // Run after each message line (a test's hand on the command in flight).
+    std::function<void(const std::string& line)> on_memo_line;
     Language language = Language::kEnglish;
     bool download_enabled = true, cancel_enabled = true, timer1_on = false, bar_visible = false;
     bool bar_out_of_range = false;
@@ -148,7 +154,7 @@ class Update_Rig {
 
     // Where a first run of this rig dumps the phone's boot loader.
     std::filesystem::path Dump_Path() const {
-        return temp.Path() / "flashtool" / ("VANTREL-" + line.port_name().substr(5));
+        return temp.Path() / "flashtool" / platform::Dump_File_Name(line.port_name());
     }
 
     // Whether every byte the phone accepted equals the image's byte there,
