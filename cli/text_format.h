@@ -1,13 +1,14 @@
 // Small text builders of the terminal output: the progress line, the
-// elapsed time, version records shown as text and as hex, and the one filter
-// that every text from outside the program (the image, the phone, the
-// command line, the system) passes before it reaches a terminal.
+// elapsed time, version records shown as text and as hex. Every text from
+// outside the program passes Displayable_Text before it reaches a terminal.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "download/display_text.h"
 
 namespace cli {
 
@@ -19,19 +20,10 @@ std::string Elapsed_Text(long long seconds);
 // time left are "--" until some time has passed and some bytes have moved.
 std::string Progress_Text(std::uint64_t done, std::uint64_t total, double elapsed_seconds);
 
-enum class Line_Breaks {
-    kEscaped,  // a line feed is shown as "\x0a": the text is one line
-    kKept,     // line feeds stay: the program's own lines (the time text's)
-};
+// The one filter for every text from outside (download/display_text.h).
+using text::Displayable_Text;
+using text::Line_Breaks;
 
-// Text for a terminal: printable ASCII and well-formed UTF-8 characters as
-// they are. Shown as visible escapes instead: C0 controls and DEL ("\x1b"),
-// C1 controls ("\u009b"), the characters that reorder or break text (bidi
-// embeddings, overrides and isolates, directional marks, line and paragraph
-// separators: "\u202e"), and every byte that is not part of well-formed UTF-8
-// ("\xff"). No byte of the result is a control character.
-std::string Displayable_Text(std::string_view text,
-                             Line_Breaks line_breaks = Line_Breaks::kEscaped);
 // A version record (or the image's version text) as text through the same
 // filter; the zero bytes that pad it at the end are left out.
 std::string Record_Text(std::span<const std::uint8_t> bytes);

@@ -174,8 +174,8 @@ Download_Outcome DownloadCommand::Run() {
     if (!m_port.Find_Phone(&phone)) {
         if (m_port.Stop_Requested())
             return Stopped();
-        m_view.Print_Str_to_Memo(
-            text::By_Language(m_view.Language_Flag(), text::kNotFoundEn, text::kNotFoundZh));
+        m_view.Print_Bilingual_to_Memo(
+            {std::string(text::kNotFoundEn), std::string(text::kNotFoundZh)});
         for (const std::string& line : Refused_Ports_Lines(m_port.Refused_Ports()))
             m_view.Print_Str_to_Memo(line);
         Stopped_At(Download_Step::kSearch);
@@ -187,7 +187,7 @@ Download_Outcome DownloadCommand::Run() {
     m_view.Print_Str_to_Memo(text::kReadyToUpdate);
     m_view.Print_Str_to_Memo("");
 
-    m_view.Progress_Bar().set_position(0);
+    m_view.Progress_Bar().Set_Position(0);
     m_view.Set_Progress_Visible(true);
 
     switch (Check_Versions(phone)) {
@@ -218,8 +218,7 @@ Download_Outcome DownloadCommand::Run() {
         return Download_Outcome::kStopped;
     Print_Time_Line(text::kEndAtEn, text::kEndAtZh);
     if (programmed) {
-        m_view.Show_Message_Box(
-            text::By_Language(m_view.Language_Flag(), text::kUpdateOkEn, text::kUpdateOkZh));
+        m_view.Show_Message_Box({std::string(text::kUpdateOkEn), std::string(text::kUpdateOkZh)});
     }
     idle.Stop_Timer1();
     return programmed ? Download_Outcome::kUpdated : Download_Outcome::kProgrammingFailed;
@@ -291,10 +290,8 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
     Dump_File dump = Start_Dump(phone.device_path);
     m_backup_path = dump.path;
     if (!dump.moved_aside.empty()) {
-        m_view.Print_Str_to_Memo(
-            std::string(
-                text::By_Language(m_view.Language_Flag(), text::kDumpMovedEn, text::kDumpMovedZh)) +
-            dump.moved_aside);
+        m_view.Print_Bilingual_to_Memo({std::string(text::kDumpMovedEn) + dump.moved_aside,
+                                        std::string(text::kDumpMovedZh) + dump.moved_aside});
     }
     const boot::Backup_Result backup_result = m_port.Backup_Boot_Loader(dump.file.get());
     if (dump.file) {
@@ -315,15 +312,9 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
         m_last_stop.backup_code = boot::Code(backup_result);
     }
 
-    // The field shows the record's characters; zero bytes show nothing. Sent
-    // in one piece so that a character of several bytes stays whole.
+    // The field shows the record's characters; zero bytes show nothing.
     m_view.Clean_OldTedit();
-    std::string shown;
-    for (const std::uint8_t byte : m_phone_version) {
-        if (byte != 0)
-            shown.push_back(static_cast<char>(byte));
-    }
-    m_view.Print_Str_to_OldTedit(shown);
+    m_view.Print_Str_to_OldTedit(Version_Field_Text(m_phone_version));
 }
 
 // The dump has served its purpose once the phone holds the image's record.
@@ -339,9 +330,8 @@ void DownloadCommand::Delete_Dump() {
 void DownloadCommand::Name_Kept_Dump() {
     if (!m_dump_kept)
         return;
-    m_view.Print_Str_to_Memo(std::string(text::By_Language(m_view.Language_Flag(),
-                                                           text::kDumpKeptEn, text::kDumpKeptZh)) +
-                             m_backup_path);
+    m_view.Print_Bilingual_to_Memo({std::string(text::kDumpKeptEn) + m_backup_path,
+                                    std::string(text::kDumpKeptZh) + m_backup_path});
     m_dump_kept = false;
 }
 
@@ -377,19 +367,17 @@ bool DownloadCommand::Program_Flash() {
 void DownloadCommand::Report_Failure(std::string_view text, int code) {
     m_view.Print_Str_to_Memo(With_Code(text, code));
     if (m_port.Line_Hung_Up()) {
-        m_view.Print_Str_to_Memo(text::By_Language(m_view.Language_Flag(), text::kDisconnectedEn,
-                                                   text::kDisconnectedZh));
+        m_view.Print_Bilingual_to_Memo(
+            {std::string(text::kDisconnectedEn), std::string(text::kDisconnectedZh)});
     } else if (code == boot::kWriteTimedOutCode) {
-        m_view.Print_Str_to_Memo(
-            text::By_Language(m_view.Language_Flag(), text::kWriteStuckEn, text::kWriteStuckZh));
+        m_view.Print_Bilingual_to_Memo(
+            {std::string(text::kWriteStuckEn), std::string(text::kWriteStuckZh)});
     }
 }
 
 // "Download start at: Mon Dec 07 23:59:19 2026\n." - the time text keeps its
 // line feed, so the full stop opens the next line.
 void DownloadCommand::Print_Time_Line(std::string_view english, std::string_view chinese) {
-    std::string line(text::By_Language(m_view.Language_Flag(), english, chinese));
-    line += text::Time_Text_Now();
-    line += '.';
-    m_view.Print_Str_to_Memo(line);
+    const std::string time = text::Time_Text_Now() + '.';
+    m_view.Print_Bilingual_to_Memo({std::string(english) + time, std::string(chinese) + time});
 }

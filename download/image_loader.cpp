@@ -5,11 +5,13 @@
 // read per region, so the image exists in memory exactly once.
 #include "download/image_loader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <limits>
 #include <memory>
 #include <new>
+#include <span>
 #include <string_view>
 
 #include "download/texts.h"
@@ -103,14 +105,12 @@ int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string
                                version_length <= kVersionRecordSize &&
                                kLengthWordsSize + version_length <= header_read;
     if (version_shown) {
-        // Shown byte by byte before the header is judged, so the user sees
-        // which version a refused image claimed. Bytes of the record beyond
-        // the text keep what the previous image left there.
-        for (std::size_t i = 0; i < version_length; ++i) {
-            image.Image_Version[i] = header[kLengthWordsSize + i];
-            const char shown = static_cast<char>(header[kLengthWordsSize + i]);
-            output.Print_Str_to_Tedit(std::string_view(&shown, 1));
-        }
+        // Shown before the header is judged, so the user sees which version a
+        // refused image claimed. Bytes of the record beyond the text keep
+        // what the previous image left there.
+        const std::span<const std::uint8_t> text(&header[kLengthWordsSize], version_length);
+        std::copy(text.begin(), text.end(), image.Image_Version.begin());
+        output.Print_Str_to_Tedit(Version_Field_Text(text));
     }
 
     const std::uint16_t header_length = Read_Big_Endian_16(&header[0]);

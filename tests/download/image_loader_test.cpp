@@ -68,7 +68,6 @@ class Recording_Output : public MessageOutput {
         tedit += std::string(text.substr(0, text.find('\0')));
     }
     void Print_Str_to_OldTedit(std::string_view) override { calls.push_back("oldtedit"); }
-    void Print_Str_to_ToolBar(int, std::string_view) override { calls.push_back("toolbar"); }
     void Clean_Memo() override { calls.push_back("clean_memo"); }
     void Clean_Tedit() override {
         calls.push_back("clean_tedit");
@@ -77,20 +76,15 @@ class Recording_Output : public MessageOutput {
     void Clean_OldTedit() override { calls.push_back("clean_oldtedit"); }
 };
 
-// The dialog keeps its last file name when cancelled.
+// The dialog answers the empty name when cancelled.
 class Fake_Dialog : public ImageFileChooser {
   public:
     std::optional<std::string> next;  // nullopt: the user cancels
     std::string Choose_File() override {
-        if (next) {
-            m_name = *next;
-        }
+        const std::string name = next.value_or(std::string());
         next.reset();
-        return m_name;
+        return name;
     }
-
-  private:
-    std::string m_name;
 };
 
 const std::string kWrongBin(text::kWrongBin);
@@ -268,12 +262,11 @@ TEST_F(ImageLoaderTest, ShorterVersionTextKeepsTheEarlierTrailingBytes) {
     EXPECT_EQ(record, std::string("XYZDEFGH\0", 9));
 }
 
-TEST_F(ImageLoaderTest, VersionTextIsShownOneByteAtATimeAndZeroBytesShowNothing) {
+TEST_F(ImageLoaderTest, VersionTextIsShownInOneCallAndZeroBytesShowNothing) {
     Image_Builder built = Small_Image();
     built.version_text = {'A', 0, 'B', 0};
     ASSERT_TRUE(Load(built));
-    EXPECT_EQ(output.calls,
-              (std::vector<std::string>{"clean_tedit", "tedit", "tedit", "tedit", "tedit"}));
+    EXPECT_EQ(output.calls, (std::vector<std::string>{"clean_tedit", "tedit"}));
     EXPECT_EQ(output.tedit, "AB");
 }
 
@@ -283,7 +276,7 @@ TEST_F(ImageLoaderTest, HeaderLengthBit15IsJudgedAfterTheVersionIsShown) {
     Temp_Image_File file(built.Build());
     EXPECT_FALSE(Load(file));
     EXPECT_EQ(output.calls,
-              (std::vector<std::string>{"clean_tedit", "tedit", "tedit", "memo:" + kWrongBin}));
+              (std::vector<std::string>{"clean_tedit", "tedit", "memo:" + kWrongBin}));
     EXPECT_EQ(output.tedit, "AB");
 
     Image_Region first;
@@ -309,7 +302,7 @@ TEST_F(ImageLoaderTest, VersionLengthBit15FailsSilentlyUnlessHeaderLengthBit15To
     EXPECT_EQ(Initial_Array(image, output, loud.Path(), first, second), -2);
 }
 
-TEST_F(ImageLoaderTest, CancelledDialogUsesTheLastChosenFileOrNothing) {
+TEST_F(ImageLoaderTest, CancelledDialogLoadsNothingEvenAfterAFileWasChosen) {
     // Never chosen: empty name, no message, the version field untouched.
     EXPECT_FALSE(Parse_File(image, output, dialog));
     EXPECT_TRUE(output.calls.empty());
@@ -323,10 +316,14 @@ TEST_F(ImageLoaderTest, CancelledDialogUsesTheLastChosenFileOrNothing) {
     Image_Builder built = Small_Image();
     Temp_Image_File file(built.Build());
     ASSERT_TRUE(Load(file));
-    image.Release();
-    ASSERT_TRUE(Parse_File(image, output, dialog));  // cancelled: same file again
-    EXPECT_EQ(image.Image_File_Name, file.Path());
     Expect_Regions(built);
+    // Cancelled after that: nothing loaded, nothing said, and the image of
+    // the earlier load released, so that nothing of it can be sent.
+    output.calls.clear();
+    EXPECT_FALSE(Parse_File(image, output, dialog));
+    EXPECT_TRUE(output.calls.empty());
+    EXPECT_FALSE(image.Loaded());
+    EXPECT_EQ(image.Image_File_Name, "");
 }
 
 TEST_F(ImageLoaderTest, RefusesVersionTextLongerThanTheRecordWithoutWritingIt) {
