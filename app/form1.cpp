@@ -15,20 +15,13 @@
 #include <cstdlib>
 #include <map>
 
+#include "app/fixed_window.h"
 #include "app/form2.h"
 #include "app/intro_memo.h"
 #include "app/menu_keys.h"
 #include "form1_style.h"
 
 namespace {
-
-QString From_Utf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QRect Rect_Of(const layout::Rect& place) {
-    return QRect(place.x, place.y, place.width, place.height);
-}
 
 // A sunken panel, as the status bar and its two panels are drawn.
 void Sink(QFrame& frame, int line_width) {
@@ -48,15 +41,7 @@ TForm1::TForm1(QWidget* parent)
                       this, [this] { m_model.Panel().Run_Pending_Calls(); }, Qt::QueuedConnection);
               }),
       m_open_dialog(this) {
-    setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(From_Utf8(layout::kForm1.caption));
-    setStyleSheet(From_Utf8(kForm1StyleSheet));
-    // A fixed frame with minimize and close but no maximize button.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::CustomizeWindowHint);
-    setFixedSize(layout::kForm1.client_width, layout::kForm1.client_height);
-    move(layout::kForm1.x, layout::kForm1.y);
+    Set_Up_Fixed_Window(*this, "Form1", layout::kForm1, kForm1StyleSheet);
     Build_Controls();
     Build_Menus();
 

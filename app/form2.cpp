@@ -4,30 +4,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 
+#include "app/fixed_window.h"
 #include "form2_style.h"
-#include "window_model/layout.h"
-
-namespace {
-
-QString From_Utf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
 
 TForm2::TForm2(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(From_Utf8(layout::kForm2.caption));
-    setStyleSheet(From_Utf8(kForm2StyleSheet));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::CustomizeWindowHint);
-    setFixedSize(layout::kForm2.client_width, layout::kForm2.client_height);
-    move(layout::kForm2.x, layout::kForm2.y);
+    Set_Up_Fixed_Window(*this, "Form2", layout::kForm2, kForm2StyleSheet);
     for (const layout::Label_Layout& place : layout::kForm2Labels) {
         auto* label = new QLabel(From_Utf8(place.caption), this);
         label->setObjectName(From_Utf8(place.name));
-        label->setGeometry(place.place.x, place.place.y, place.place.width, place.place.height);
+        label->setGeometry(Rect_Of(place.place));
     }
     // A top-level QWidget without WA_DeleteOnClose is hidden, not destroyed,
     // by close; it must also not count as the window whose closing ends the

@@ -208,6 +208,12 @@ void Window_Test::start_state() {
     QCOMPARE(Control<QAction>("English")->text(), QString("English"));
     QCOMPARE(Control<QAction>("Chinese")->text(), QString("中文"));
     QCOMPARE(Control<QAction>("About1")->text(), QString("About"));
+    // The menus write 中文 in a Traditional Chinese face too.
+    auto* language = Control<QMenu>("File1");
+    language->ensurePolished();
+    QVERIFY(Has_Glyph(language->font(), U'中') && Has_Glyph(language->font(), U'文'));
+    QVERIFY(QFontDatabase::writingSystems(First_Han_Family(language->font()))
+                .contains(QFontDatabase::TraditionalChinese));
 }
 
 void Window_Test::every_caption_has_glyphs_and_fits_data() {
