@@ -52,22 +52,10 @@ Utf8_Character Decode_At(std::string_view bytes, std::size_t at) {
     return {code_point, length};
 }
 
-void Append_Utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+// A byte of 0x80 to 0xFF as the UTF-8 of its Latin-1 character.
+void Append_Latin1(std::string& out, std::uint8_t byte) {
+    out += static_cast<char>(0xC0 | (byte >> 6));
+    out += static_cast<char>(0x80 | (byte & 0x3F));
 }
 
 // Characters that are well-formed but must not act on what shows them: C1
@@ -90,27 +78,19 @@ void Append_Escape(std::string& shown, const char* form, unsigned value) {
 
 }  // namespace
 
-std::u32string Display_Characters(std::string_view bytes) {
-    std::u32string shown;
+std::string Display_Utf8(std::string_view bytes) {
+    std::string shown;
     shown.reserve(bytes.size());
     for (std::size_t at = 0; at < bytes.size();) {
         const Utf8_Character character = Decode_At(bytes, at);
         if (character.length == 0) {
-            shown += static_cast<char32_t>(static_cast<std::uint8_t>(bytes[at]));  // Latin-1
+            Append_Latin1(shown, static_cast<std::uint8_t>(bytes[at]));
             ++at;
         } else {
-            shown += character.code_point;
+            shown.append(bytes.substr(at, character.length));
             at += character.length;
         }
     }
-    return shown;
-}
-
-std::string Display_Utf8(std::string_view bytes) {
-    std::string shown;
-    shown.reserve(bytes.size());
-    for (const char32_t c : Display_Characters(bytes))
-        Append_Utf8(shown, c);
     return shown;
 }
 

@@ -7,11 +7,11 @@
 
 namespace text {
 
-// Decodes UTF-8. A byte that does not start or continue a valid UTF-8
-// sequence (overlong forms and surrogates included) is shown as its Latin-1
-// character: the program's own texts are UTF-8, and a stray byte still shows.
-std::u32string Display_Characters(std::string_view bytes);
-// The same characters as valid UTF-8, for a toolkit that takes UTF-8.
+// The characters of a text as valid UTF-8, for a toolkit that takes UTF-8:
+// well-formed UTF-8 as it is, and a byte that does not start or continue a
+// valid UTF-8 sequence (overlong forms and surrogates included) as its
+// Latin-1 character. The program's own texts are UTF-8; a stray byte still
+// shows.
 std::string Display_Utf8(std::string_view bytes);
 
 enum class Line_Breaks {
