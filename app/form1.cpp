@@ -1,57 +1,50 @@
-// TForm1: start state, message output, language, clock, closing.
+// TForm1: the Qt controls of the layout table, bound to the window model.
 #include "app/form1.h"
 
+#include <QAction>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTextCursor>
-#include <cstdio>
 #include <cstdlib>
+#include <map>
 
-#include "app/display_text.h"
+#include "app/fixed_window.h"
 #include "app/form2.h"
 #include "app/intro_memo.h"
 #include "app/menu_keys.h"
-#include "download/captions.h"
-#include "download/clock_text.h"
-#include "download/temp_log.h"
-#include "download/texts.h"
-#include "introduction_text.h"
-#include "ui_form1.h"
+#include "form1_style.h"
 
 namespace {
 
-std::unique_ptr<Ui::Form1> Build_Controls(QWidget* window) {
-    auto ui = std::make_unique<Ui::Form1>();
-    ui->setupUi(window);
-    // The introduction is kept once for every window (download/introduction.txt).
-    ui->TeMemo1->setPlainText(QString::fromUtf8(kIntroductionText.data(),
-                                                static_cast<qsizetype>(kIntroductionText.size())));
-    return ui;
-}
-
-QString From_Utf8(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+// A sunken panel, as the status bar and its two panels are drawn.
+void Sink(QFrame& frame, int line_width) {
+    frame.setFrameShape(QFrame::Panel);
+    frame.setFrameShadow(QFrame::Sunken);
+    frame.setLineWidth(line_width);
 }
 
 }  // namespace
 
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent),
-      ui(Build_Controls(this)),
-      m_progress(*ui->TeProgressBar1),
-      m_open_dialog(this),
-      m_runner(*this, [this] {
-          // On the worker's thread: have the window's thread run the calls.
-          QMetaObject::invokeMethod(
-              this, [this] { m_runner.Run_Pending_Calls(); }, Qt::QueuedConnection);
-      }) {
-    // A fixed frame with minimize and close but no maximize button.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::CustomizeWindowHint);
-    setFixedSize(size());
-    move(425, 87);  // where the window first appears on the screen
+      m_model(*this,
+              [this] {
+                  // On the worker's thread: have the window's thread run the calls.
+                  QMetaObject::invokeMethod(
+                      this, [this] { m_model.Panel().Run_Pending_Calls(); }, Qt::QueuedConnection);
+              }),
+      m_open_dialog(this) {
+    Set_Up_Fixed_Window(*this, "Form1", layout::kForm1, kForm1StyleSheet);
+    Build_Controls();
+    Build_Menus();
+
     m_timer1.setObjectName("Timer1");
     m_timer2.setObjectName("Timer2");
     // Precise: a coarse timer may tick up to 5 % early, which would count
@@ -61,51 +54,145 @@ TForm1::TForm1(QWidget* parent)
     m_timer1.setInterval(1000);
     m_timer2.setInterval(1000);
     m_timer2.start();  // running as the window is built; FormCreate stops it
-
-    connect(ui->Download, &QPushButton::clicked, this, &TForm1::DownloadClick);
-    connect(ui->Cancel, &QPushButton::clicked, this, &TForm1::CancelClick);
-    connect(ui->ShowTime, &QPushButton::clicked, this, &TForm1::ShowTimeClick);
-    connect(ui->English, &QAction::triggered, this, &TForm1::EnglishClick);
-    connect(ui->Chinese, &QAction::triggered, this, &TForm1::ChineseClick);
-    connect(ui->About1, &QAction::triggered, this, &TForm1::About1_oldClick);
     connect(&m_timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(&m_timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
-    m_menu_keys = new Hidden_Menu_Keys(*this, *ui->MainMenu1);
-    ui->TeMemo1->Keep_Text_Clear_Of(*ui->MainMenu1);
 
-    FormCreate();
+    m_model.FormCreate();
 }
 
 TForm1::~TForm1() {
-    // FormDestroy: the log once more; the port is left as it is.
-    Write_Temp_Log_Or_Exit();
+    m_model.FormDestroy();
 }
 
-void TForm1::FormCreate() {
-    // The progress bar and the message output reach the port object through
-    // the update's worker (Update_Runner), wired where the port is built.
-    m_elapsed_seconds = 0;
-    m_elapsed.Set(0);
-    m_timer1.stop();
-    m_timer2.stop();
-    m_language_flag = Language::kChinese;
-    Set_Captions(m_language_flag);
-    Clean_Memo();
+// ---- Controls ----
+
+void TForm1::Build_Controls() {
+    QWidget* previous_stop = nullptr;
+    for (std::size_t row = 0; row < layout::kForm1Controls.size(); ++row) {
+        const layout::Control_Layout& layout = layout::kForm1Controls[row];
+        QWidget* control = Build_Control(layout);
+        control->setObjectName(From_Utf8(layout.name));
+        control->setGeometry(Rect_Of(layout.place));
+        control->setEnabled(layout.enabled);
+        if (!layout.visible)
+            control->hide();
+        if (layout.tab_stop) {
+            if (previous_stop != nullptr)
+                setTabOrder(previous_stop, control);
+            previous_stop = control;
+        }
+        m_controls[row] = control;
+    }
+    connect(static_cast<QPushButton*>(Control(layout::Control::kDownload)), &QPushButton::clicked,
+            this, &TForm1::DownloadClick);
+    connect(static_cast<QPushButton*>(Control(layout::Control::kCancel)), &QPushButton::clicked,
+            this, &TForm1::CancelClick);
+    connect(static_cast<QPushButton*>(Control(layout::Control::kShowTime)), &QPushButton::clicked,
+            this, &TForm1::ShowTimeClick);
 }
+
+QWidget* TForm1::Build_Control(const layout::Control_Layout& layout) {
+    switch (layout.kind) {
+        case layout::Kind::kMemo: {
+            const bool intro = layout.control == layout::Control::kTeMemo1;
+            QPlainTextEdit* memo = intro ? new Intro_Memo(this) : new QPlainTextEdit(this);
+            memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            memo->setReadOnly(layout.read_only);
+            memo->setTabChangesFocus(true);
+            memo->setPlainText(From_Utf8(intro ? layout::Introduction_Text() : layout.caption));
+            if (!intro) {
+                // Messages are selected and copied with the mouse; the area
+                // never takes the keyboard focus, so no caret blinks in it.
+                memo->setFocusPolicy(Qt::NoFocus);
+                m_memo = memo;
+            }
+            return memo;
+        }
+        case layout::Kind::kButton:
+            return new QPushButton(From_Utf8(layout.caption), this);
+        case layout::Kind::kLabel:
+            return new QLabel(From_Utf8(layout.caption), this);
+        case layout::Kind::kField: {
+            auto* field = new QLineEdit(this);
+            (layout.control == layout::Control::kVersionNameEdit ? m_new_version : m_old_version) =
+                field;
+            return field;
+        }
+        case layout::Kind::kProgressBar:
+            m_bar = new QProgressBar(this);
+            m_bar->setValue(0);
+            m_bar->setTextVisible(false);
+            return m_bar;
+        case layout::Kind::kStatusBar:
+            break;
+    }
+    auto* bar = new QFrame(this);
+    Sink(*bar, 2);
+    // Panel 1 ends at the bar's inner edge: at its full width it would run
+    // past the bar's right border.
+    const QRect inside = Rect_Of(layout.place).adjusted(0, 0, -4, -4).translated(2, 2);
+    int left = 2;
+    for (std::size_t panel = 0; panel < m_panels.size(); ++panel) {
+        auto* label = new QLabel(bar);
+        label->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(panel));
+        Sink(*label, 1);
+        const int width = panel == 0 ? layout::kPanelWidths[0] : inside.width() - (left - 2);
+        label->setGeometry(left, 2, width, inside.height());
+        left += width;
+        m_panels[panel] = label;
+    }
+    return bar;
+}
+
+void TForm1::Build_Menus() {
+    m_menu_bar = new QMenuBar(this);
+    m_menu_bar->setObjectName(QStringLiteral("MainMenu1"));
+    m_menu_bar->setNativeMenuBar(false);
+    m_menu_bar->setGeometry(Rect_Of(layout::kMainMenu1Place));
+    m_menu_bar->hide();
+    const std::map<std::string_view, void (TForm1::*)()> commands = {
+        {"English", &TForm1::EnglishClick},
+        {"Chinese", &TForm1::ChineseClick},
+        {"About1", &TForm1::About1_oldClick}};
+    for (const layout::Menu& menu : layout::kMainMenu1) {
+        QMenu* popup = m_menu_bar->addMenu(From_Utf8(menu.caption));
+        popup->setObjectName(From_Utf8(menu.name));
+        for (const layout::Menu_Item& item : menu.items) {
+            if (item.name.empty())
+                continue;
+            QAction* action = popup->addAction(From_Utf8(item.caption));
+            action->setObjectName(From_Utf8(item.name));
+            connect(action, &QAction::triggered, this, commands.at(item.name));
+        }
+    }
+    new Hidden_Menu_Keys(*this, *m_menu_bar);  // owned by the window
+    static_cast<Intro_Memo*>(Control(layout::Control::kTeMemo1))->Keep_Text_Clear_Of(*m_menu_bar);
+}
+
+QWidget* TForm1::Control(layout::Control control) const {
+    for (std::size_t row = 0; row < layout::kForm1Controls.size(); ++row) {
+        if (layout::kForm1Controls[row].control == control)
+            return m_controls[row];
+    }
+    return nullptr;
+}
+
+std::string TForm1::Memo_Text() const {
+    QString text = m_memo->toPlainText();
+    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return text.toStdString();
+}
+
+// ---- Closing and the version window ----
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    // FormClose: a close request ends the program, also in the middle of an
-    // update; but while the phone's flash is being rewritten the user is
-    // asked first, since stopping then leaves a phone that cannot start.
-    if (!Close_May_Stop_Update()) {
+    // FormClose: the model decides, asking the user through the question.
+    if (!m_model.FormClose(
+            [this](std::string_view question) { return Ask_Stop_Update(question); })) {
         event->ignore();
         return;
     }
     event->accept();
-    m_runner.Finish_Before_Exit();  // the worker ends within the port's stop latency
-    Write_Temp_Log_Or_Exit();
-    Comport().Close();
-    std::fflush(stdout);
     if (m_exit) {
         m_exit();
         return;
@@ -113,158 +200,20 @@ void TForm1::closeEvent(QCloseEvent* event) {
     std::exit(0);
 }
 
-bool TForm1::Close_May_Stop_Update() {
-    if (m_asking_to_stop)
-        return false;  // the question is on screen already
-    if (!m_runner.Running() || m_runner.Stop_If_Harmless())
-        return true;
-    m_asking_to_stop = true;
-    const QString question =
-        From_Utf8(text::By_Language(m_language_flag, text::kStopQuestionEn, text::kStopQuestionZh));
-    bool stop = false;
-    if (m_stop_question) {
-        stop = m_stop_question(question);
-    } else {
-        stop =
-            QMessageBox::question(this, windowTitle(), question, QMessageBox::Yes | QMessageBox::No,
-                                  QMessageBox::No) == QMessageBox::Yes;
-    }
-    m_asking_to_stop = false;
-    if (stop)
-        m_runner.Stop();  // the blocks on the way end with the abort byte
-    return stop;
+bool TForm1::Ask_Stop_Update(std::string_view question) {
+    if (m_stop_question)
+        return m_stop_question(From_Utf8(question));
+    QMessageBox box(QMessageBox::Question, windowTitle(), From_Utf8(question),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    m_question = &box;
+    return box.exec() == QMessageBox::Yes;
 }
 
-// ---- Message output ----
-
-void TForm1::Print_Str_to_Memo(std::string_view text) {
-    // The joined text ends at a zero byte, the line break included.
-    const std::string_view kept = text::Up_To_Zero(text);
-    QString appended = Display_Text(kept);
-    if (kept.size() == text.size())
-        appended += QLatin1Char('\n');
-    QTextCursor end(ui->mReceive->document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(appended);
-    ui->mReceive->moveCursor(QTextCursor::End);
-    ui->mReceive->ensureCursorVisible();
-}
-
-void TForm1::Print_Str_to_Tedit(std::string_view text) {
-    m_new_version += text::Up_To_Zero(text);
-    Show_Version_Field(*ui->VersionNameEdit, m_new_version);
-}
-
-void TForm1::Print_Str_to_OldTedit(std::string_view text) {
-    m_old_version += text::Up_To_Zero(text);
-    Show_Version_Field(*ui->OldVersionNameEdit, m_old_version);
-}
-
-void TForm1::Show_Version_Field(QLineEdit& field, const std::string& bytes) {
-    field.setText(Display_Text(bytes, Incomplete_Tail::kHold));
-    field.setCursorPosition(0);
-}
-
-void TForm1::Print_Str_to_ToolBar(int panel, std::string_view text) {
-    if (panel != 0 && panel != 1)
-        return;  // the status bar has two panels
-    m_panel_text[panel] = text::Up_To_Zero(text);
-    // A panel is one line: the line feed that ends a time text is not drawn.
-    QString shown = Display_Text(m_panel_text[panel]);
-    shown.remove(QLatin1Char('\r'));
-    shown.remove(QLatin1Char('\n'));
-    (panel == 0 ? ui->StatusBar1_Panel0 : ui->StatusBar1_Panel1)->setText(shown);
-}
-
-const std::string& TForm1::Panel_Text(int panel) const {
-    return m_panel_text[panel == 0 ? 0 : 1];
-}
-
-void TForm1::Clean_Memo() {
-    ui->mReceive->clear();
-}
-
-void TForm1::Clean_Tedit() {
-    m_new_version.clear();
-    ui->VersionNameEdit->clear();
-}
-
-void TForm1::Clean_OldTedit() {
-    m_old_version.clear();
-    ui->OldVersionNameEdit->clear();
-}
-
-std::string TForm1::Memo_Text() const {
-    QString text = ui->mReceive->toPlainText();
-    text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return text.toStdString();
-}
-
-// ---- The download command's view ----
-
-void TForm1::Button_Control(bool enable) {
-    // A button that is disabled with the focus hands it on along the tab
-    // order, to a text box whose caret would then blink through the update.
-    // The window itself keeps the focus meanwhile (the menu key still works)
-    // and gives it back to the button afterwards.
-    QWidget* focused = focusWidget();
-    if (!enable && (focused == ui->Download || focused == ui->Cancel)) {
-        m_focus_before_update = focused;
-        setFocus(Qt::OtherFocusReason);
-    }
-    ui->Download->setEnabled(enable);
-    ui->Cancel->setEnabled(enable);
-    if (enable) {
-        if (m_focus_before_update != nullptr && focusWidget() == this)
-            m_focus_before_update->setFocus(Qt::OtherFocusReason);
-        m_focus_before_update = nullptr;
-    }
-}
-
-void TForm1::Set_Progress_Visible(bool visible) {
-    ui->TeProgressBar1->setVisible(visible);
-}
-
-void TForm1::Set_Timer1_Enabled(bool enabled) {
-    if (enabled) {
-        m_elapsed.Start();
-        m_timer1.start();
-    } else {
-        m_timer1.stop();
-        m_elapsed.Stop();
-    }
-}
-
-void TForm1::Set_Elapsed_Seconds(int seconds) {
-    m_elapsed_seconds = seconds;
-    m_elapsed.Set(seconds);
-}
-
-void TForm1::Show_Message_Box(std::string_view text) {
-    const QString message = From_Utf8(text);
-    if (m_message_box) {
-        m_message_box(message);
-        return;
-    }
-    QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), message,
-                    QMessageBox::Ok, this);
-    box.exec();
-}
-
-// ---- Buttons and menu ----
-
-void TForm1::DownloadClick() {
-    // The command disables both buttons while it runs; a click that was
-    // queued before that is refused by the runner.
-    m_runner.Start();
-}
-
-void TForm1::CancelClick() {
-    close();
-}
-
-void TForm1::Button_Exit_SystemClick() {
-    close();
+void TForm1::Dismiss_Stop_Question() {
+    // Hidden at once; its event loop ends once the calls on top of it return.
+    if (m_question != nullptr)
+        m_question->done(QMessageBox::No);
 }
 
 void TForm1::About1_oldClick() {
@@ -275,48 +224,91 @@ void TForm1::About1_oldClick() {
     m_form2->activateWindow();
 }
 
-// ---- Language ----
+// ---- Main_Window_Face ----
 
-void TForm1::Set_Captions(Language language_flag) {
-    ui->Download->setText(From_Utf8(caption::kDownload.For(language_flag)));
-    ui->Cancel->setText(From_Utf8(caption::kCancel.For(language_flag)));
-    ui->ShowTime->setText(From_Utf8(caption::kShowTime.For(language_flag)));
-    ui->Label2->setText(From_Utf8(caption::kNewVersion.For(language_flag)));
-    ui->Label1->setText(From_Utf8(caption::kOldVersion.For(language_flag)));
+void TForm1::Memo_Appended(std::string_view text) {
+    QTextCursor end(m_memo->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(From_Utf8(text));
+    m_memo->moveCursor(QTextCursor::End);
+    m_memo->ensureCursorVisible();
 }
 
-void TForm1::EnglishClick() {
-    m_language_flag = Language::kEnglish;
-    Set_Captions(m_language_flag);
-    Clean_Memo();
+void TForm1::Memo_Cleared() {
+    m_memo->clear();
 }
 
-void TForm1::ChineseClick() {
-    m_language_flag = Language::kChinese;
-    Set_Captions(m_language_flag);
-    Clean_Memo();
+void TForm1::Field_Shown(Field field, std::string_view text) {
+    QLineEdit* edit = field == Field::kNewVersion ? m_new_version : m_old_version;
+    edit->setText(From_Utf8(text));
+    edit->setCursorPosition(0);
 }
 
-// ---- Clock ----
-
-void TForm1::Timer1Timer() {
-    // Real seconds since Timer1 started, however late this tick came.
-    m_elapsed_seconds = static_cast<int>(m_elapsed.Seconds());
-    Print_Str_to_ToolBar(0, clock_text::Elapsed_Text(m_elapsed_seconds));
-}
-
-void TForm1::Timer2Timer() {
-    Print_Str_to_ToolBar(1, clock_text::Clock_Line(m_language_flag, text::Time_Text_Now()));
-}
-
-void TForm1::ShowTimeClick() {
-    if (m_timer2.isActive()) {
-        m_timer2.stop();
-        ui->ShowTime->setText(From_Utf8(caption::kClockOff.For(m_language_flag)));
-        Print_Str_to_ToolBar(1, "");
-    } else {
-        // The first tick, one interval from now, fills the panel.
-        m_timer2.start();
-        ui->ShowTime->setText(From_Utf8(caption::kClockOn.For(m_language_flag)));
+void TForm1::Buttons_Enabled(bool enabled) {
+    // A button that is disabled with the focus hands it on along the tab
+    // order, to a text box whose caret would then blink through the update.
+    // The window itself keeps the focus meanwhile (the menu key still works)
+    // and gives it back to the button afterwards.
+    QWidget* download = Control(layout::Control::kDownload);
+    QWidget* cancel = Control(layout::Control::kCancel);
+    QWidget* focused = focusWidget();
+    if (!enabled && (focused == download || focused == cancel)) {
+        m_focus_before_update = focused;
+        setFocus(Qt::OtherFocusReason);
     }
+    download->setEnabled(enabled);
+    cancel->setEnabled(enabled);
+    if (enabled) {
+        if (m_focus_before_update != nullptr && focusWidget() == this)
+            m_focus_before_update->setFocus(Qt::OtherFocusReason);
+        m_focus_before_update = nullptr;
+    }
+}
+
+void TForm1::Progress_Shown(int minimum, int maximum, int position) {
+    m_bar->setRange(minimum, maximum);
+    m_bar->setValue(position);
+}
+
+void TForm1::Progress_Visible(bool visible) {
+    m_bar->setVisible(visible);
+}
+
+void TForm1::Timer1_Running(bool running) {
+    if (running) {
+        m_timer1.start();
+    } else {
+        m_timer1.stop();
+    }
+}
+
+void TForm1::Timer2_Running(bool running) {
+    if (running) {
+        m_timer2.start();
+    } else {
+        m_timer2.stop();
+    }
+}
+
+void TForm1::Show_Completion_Box(std::string_view text) {
+    const QString message = From_Utf8(text);
+    if (m_message_box) {
+        m_message_box(message);
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, From_Utf8(layout::kApplicationTitle), message,
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+void TForm1::Caption_Shown(layout::Control control, std::string_view caption) {
+    QWidget* widget = Control(control);
+    if (auto* button = qobject_cast<QPushButton*>(widget))
+        button->setText(From_Utf8(caption));
+    else if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(From_Utf8(caption));
+}
+
+void TForm1::Status_Panel_Shown(int panel, std::string_view text) {
+    m_panels[static_cast<std::size_t>(panel)]->setText(From_Utf8(text));
 }

@@ -8,9 +8,11 @@ Open_Dialog::Open_Dialog(QWidget* parent) : m_parent(parent) {
     m_show = [this](const QString& current_name) { return Show_Qt_Dialog(current_name); };
 }
 
-std::string Open_Dialog::Choose_File() {
-    if (const auto chosen = m_show(m_file_name))
-        m_file_name = *chosen;
+std::optional<std::string> Open_Dialog::Choose() {
+    const std::optional<QString> chosen = m_show(m_file_name);
+    if (!chosen)
+        return std::nullopt;
+    m_file_name = *chosen;
     return QFile::encodeName(m_file_name).toStdString();
 }
 

@@ -7,12 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "download/firmware_image.h"
-
 class QFileDialog;
 class QWidget;
 
-class Open_Dialog : public ImageFileChooser {
+class Open_Dialog {
   public:
     // One entry, shown as its label only: hex and binary images in any case
     // of their names, and every other file, also one without a dot in its
@@ -27,9 +25,9 @@ class Open_Dialog : public ImageFileChooser {
 
     explicit Open_Dialog(QWidget* parent);
 
-    // The name chosen; after a cancel, the name chosen last time (empty if
-    // none was ever chosen), as the dialog keeps its file name.
-    std::string Choose_File() override;
+    // Shows the dialog on the file chosen last: the name chosen, in the form
+    // the C library opens, or nothing when the user cancelled.
+    std::optional<std::string> Choose();
 
     // How the dialog is set up before it is shown; tests look at what such a
     // dialog lists.

@@ -5,15 +5,19 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 
+#include "app/chinese_font.h"
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/termination_signal.h"
+#include "window_model/layout.h"
 
 namespace {
 
-const QString kApplicationName = QStringLiteral("Vantrel Tool");
+const QString kApplicationName =
+    QString::fromUtf8(layout::kApplicationTitle.data(), layout::kApplicationTitle.size());
 
 void Run_Windows(QApplication& application) {
     TForm1 form1;
@@ -46,6 +50,7 @@ int Run_Flashtool(int& argc, char** argv) {
     // the window keeps its own caption.
     QApplication::setApplicationName(kApplicationName);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/flashtool.png")));
+    Warn_Once_Without_Chinese_Font(stderr, Chinese_Font_Installed());
     Run_Guarded([&application] { Run_Windows(application); }, Show_Error_Box);
     return 0;
 }

@@ -94,7 +94,10 @@ class CComport : public SerialPort {
     boot::Set_Regions_Result Set_Regions(const Image_Region& first, const Image_Region& second);
     boot::Download_Result Download_Regions(const Image_Region& first, const Image_Region& second,
                                            std::array<const std::uint8_t*, 2> data);
+    // The attached bar's range 0 to total, at position 0.
     bool Progress_Init(int total);
+    // The position moved on by bytes; false, with the bar set back to 0, when
+    // it reached the end.
     bool Progress_Step(int bytes);
 
   private:
@@ -129,7 +132,11 @@ class CComport : public SerialPort {
 
     std::unique_ptr<PortLister> m_lister;
     ProgressBar* m_progress_bar = nullptr;  // not owned
-    MessageOutput* m_output = nullptr;      // not owned
+    // The bar's range and position as the programming set them last: the
+    // bar itself is only told.
+    int m_progress_maximum = 0;
+    int m_progress_position = 0;
+    MessageOutput* m_output = nullptr;  // not owned
     boot::Time_Limits m_limits = boot::kProtocolTimeLimits;
     std::vector<Refused_Port> m_refused_ports;
     int m_last_listing = kPortListOk;

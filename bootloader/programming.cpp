@@ -139,23 +139,23 @@ boot::Download_Result CComport::Download_Regions(const Image_Region& first,
 bool CComport::Progress_Init(int total) {
     if (m_progress_bar == nullptr)
         return true;
-    m_progress_bar->set_minimum(0);
-    m_progress_bar->set_maximum(total);
-    m_progress_bar->set_step(m_progress_bar->maximum() / 20);
-    m_progress_bar->set_position(0);
+    m_progress_maximum = total;
+    m_progress_position = 0;
+    m_progress_bar->Set_Range(0, total);
+    m_progress_bar->Set_Position(0);
     return true;
 }
 
 bool CComport::Progress_Step(int bytes) {
     if (m_progress_bar == nullptr)
         return true;
-    // Worked out here rather than read back from the bar, since a bar may
-    // ignore a position beyond its maximum instead of clamping it.
-    const long long next = static_cast<long long>(m_progress_bar->position()) + bytes;
-    if (next >= m_progress_bar->maximum()) {
-        m_progress_bar->set_position(0);
+    const long long next = static_cast<long long>(m_progress_position) + bytes;
+    if (next >= m_progress_maximum) {
+        m_progress_position = 0;
+        m_progress_bar->Set_Position(0);
         return false;
     }
-    m_progress_bar->set_position(static_cast<int>(next));
+    m_progress_position = static_cast<int>(next);
+    m_progress_bar->Set_Position(m_progress_position);
     return true;
 }

@@ -51,13 +51,9 @@ boot::Read_Version_Result CComport::Read_Phone_Version(Version_Record& phone_ver
     Version_Record received{};
     if (const Io_Result read = Read(received, m_limits.version_record); !read)
         return Read_Failed(read, Result::kRecordIncomplete);
-    for (std::size_t i = 0; i < received.size(); ++i) {
-        phone_version[i] = received[i];
-        if (m_output != nullptr) {
-            m_output->Print_Str_to_OldTedit(
-                std::string_view(reinterpret_cast<const char*>(&received[i]), 1));
-        }
-    }
+    phone_version = received;
+    if (m_output != nullptr)
+        m_output->Print_Str_to_OldTedit(Version_Field_Text(received));
     return Result::kOk;
 }
 

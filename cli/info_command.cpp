@@ -22,7 +22,6 @@ class Captured_Output final : public MessageOutput {
     void Print_Str_to_Memo(std::string_view text) override { memo.emplace_back(text); }
     void Print_Str_to_Tedit(std::string_view) override {}
     void Print_Str_to_OldTedit(std::string_view) override {}
-    void Print_Str_to_ToolBar(int, std::string_view) override {}
     void Clean_Memo() override { memo.clear(); }
     void Clean_Tedit() override {}
     void Clean_OldTedit() override {}

@@ -43,9 +43,9 @@ void TerminalView::Print_Str_to_OldTedit(std::string_view text) {
     m_old_version.shown = false;
 }
 
-// The status bar carries the elapsed time and the clock; the terminal prints
-// the elapsed time once at the end instead.
-void TerminalView::Print_Str_to_ToolBar(int, std::string_view) {}
+void TerminalView::Print_Bilingual_to_Memo(const text::Bilingual& line) {
+    Print_Str_to_Memo(line.For(m_language_flag));
+}
 
 void TerminalView::Clean_Tedit() {
     m_new_version.text.clear();
@@ -93,26 +93,27 @@ void TerminalView::End_Progress_Line() {
     m_progress_on_screen = false;
 }
 
-void TerminalView::TerminalProgress::set_maximum(int value) {
-    m_maximum = value;
+void TerminalView::TerminalProgress::Set_Range(int minimum, int maximum) {
+    m_minimum = minimum;
+    m_maximum = maximum;
     m_wrapped = false;
     m_view.m_progress_start = Clock::now();
 }
 
-void TerminalView::TerminalProgress::set_position(int value) {
-    if (value <= m_minimum && m_position > m_minimum)
+void TerminalView::TerminalProgress::Set_Position(int position) {
+    if (position <= m_minimum && m_position > m_minimum)
         m_wrapped = true;
-    m_position = value;
-    m_view.Draw_Progress(m_wrapped || value >= m_maximum);
+    m_position = position;
+    m_view.Draw_Progress(m_wrapped || position >= m_maximum);
 }
 
 void TerminalView::Draw_Progress(bool force) {
     if (!m_draw_progress || !m_progress_visible)
         return;
     const Clock::time_point now = Clock::now();
-    const int range = m_progress.maximum() - m_progress.minimum();
+    const int range = m_progress.m_maximum - m_progress.m_minimum;
     const int position =
-        m_progress.m_wrapped ? range : m_progress.position() - m_progress.minimum();
+        m_progress.m_wrapped ? range : m_progress.m_position - m_progress.m_minimum;
     if (!m_progress_start)
         m_progress_start = now;
     if (!force && m_progress_on_screen && now - m_last_draw < kRedrawInterval)
@@ -144,8 +145,8 @@ void TerminalView::Set_Elapsed_Seconds(int seconds) {
         m_timer1_used = false;
 }
 
-void TerminalView::Show_Message_Box(std::string_view text) {
-    Print_Str_to_Memo(text);
+void TerminalView::Show_Message_Box(const text::Bilingual& text) {
+    Print_Str_to_Memo(text.For(m_language_flag));
 }
 
 std::optional<long long> TerminalView::Elapsed_Seconds() const {

@@ -32,20 +32,19 @@ class TerminalView final : public DownloadView {
     void Print_Str_to_Memo(std::string_view text) override;
     void Print_Str_to_Tedit(std::string_view text) override;
     void Print_Str_to_OldTedit(std::string_view text) override;
-    void Print_Str_to_ToolBar(int panel, std::string_view text) override;
     void Clean_Memo() override {}
     void Clean_Tedit() override;
     void Clean_OldTedit() override;
 
-    // DownloadView
+    // DownloadView: texts of both languages in the one of --lang.
+    void Print_Bilingual_to_Memo(const text::Bilingual& line) override;
     void Button_Control(bool) override {}
     ImageFileChooser& Image_Dialog() override { return m_chooser; }
     ProgressBar& Progress_Bar() override { return m_progress; }
     void Set_Progress_Visible(bool visible) override;
     void Set_Timer1_Enabled(bool enabled) override;
     void Set_Elapsed_Seconds(int seconds) override;
-    void Show_Message_Box(std::string_view text) override;
-    Language Language_Flag() const override { return m_language_flag; }
+    void Show_Message_Box(const text::Bilingual& text) override;
 
     // Shows version fields that changed since they were last shown.
     void Flush_Fields();
@@ -59,24 +58,18 @@ class TerminalView final : public DownloadView {
   private:
     using Chooser = Fixed_Image_File;
 
+    // What the progress line shows: the range and position it was told.
     class TerminalProgress final : public ProgressBar {
       public:
         explicit TerminalProgress(TerminalView& view) : m_view(view) {}
-        int minimum() const override { return m_minimum; }
-        int maximum() const override { return m_maximum; }
-        int step() const override { return m_step; }
-        int position() const override { return m_position; }
-        void set_minimum(int value) override { m_minimum = value; }
         // A new range starts a new transfer (Progress_Init).
-        void set_maximum(int value) override;
-        void set_step(int value) override { m_step = value; }
-        void set_position(int value) override;
+        void Set_Range(int minimum, int maximum) override;
+        void Set_Position(int position) override;
 
       private:
         TerminalView& m_view;
         int m_minimum = 0;
         int m_maximum = 100;
-        int m_step = 1;
         int m_position = 0;
         // The bar goes back to its minimum when the last block is accepted;
         // the terminal keeps showing it full instead.

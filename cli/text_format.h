@@ -1,6 +1,6 @@
 // Small text builders of the terminal output: the progress line, the
-// elapsed time, and version records shown as text (through the filter that
-// every text from outside passes, download/escaped_text.h) and as hex.
+// elapsed time, version records shown as text and as hex. Every text from
+// outside the program passes Displayable_Text before it reaches a terminal.
 #pragma once
 
 #include <cstdint>
@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/escaped_text.h"
+#include "download/display_text.h"
 
 namespace cli {
 
@@ -20,7 +20,7 @@ std::string Elapsed_Text(long long seconds);
 // time left are "--" until some time has passed and some bytes have moved.
 std::string Progress_Text(std::uint64_t done, std::uint64_t total, double elapsed_seconds);
 
-// Text for a terminal: the filter of every text from outside (download/).
+// The one filter for every text from outside (download/display_text.h).
 using text::Displayable_Text;
 using text::Line_Breaks;
 

@@ -1,6 +1,7 @@
 # The layers, each its own library, linking only downward:
 #
-#   serial  <  bootloader  <  download  <  app / cli / winapp
+#   serial  <  bootloader  <  download  <  window_model  <  app / winapp
+#                                       <  cli
 #
 # flashtool_layer(<target> <folder> [<lower layer targets>...])
 #

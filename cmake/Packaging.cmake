@@ -46,5 +46,8 @@ if(NOT WIN32)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
     # Library dependencies (libc, libstdc++, Qt 6) come from dpkg-shlibdeps.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # The window's Chinese needs a Traditional Chinese font; without one it
+    # shows boxes (and says so on standard error).
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS fonts-noto-cjk)
     include(CPack)
 endif()

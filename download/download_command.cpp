@@ -38,7 +38,7 @@
 
 #include "bootloader/protocol.h"
 #include "download/backup_path.h"
-#include "download/escaped_text.h"
+#include "download/display_text.h"
 #include "download/image_loader.h"
 #include "download/texts.h"
 #include "serial/platform.h"
@@ -194,8 +194,8 @@ Download_Outcome DownloadCommand::Run() {
     m_view.Clean_OldTedit();
 
     // A stop (Ctrl-C, the window closing) ends even the load of a large image.
-    const bool loaded = Parse_File(m_image, m_view, m_view.Image_Dialog(),
-                                   {m_view.Language_Flag(), &m_port.Stop_Request()});
+    const bool loaded =
+        Parse_File(m_image, m_view, m_view.Image_Dialog(), {&m_port.Stop_Request()});
     if (m_port.Stop_Requested())
         return Stopped();
     if (!loaded) {
@@ -209,8 +209,8 @@ Download_Outcome DownloadCommand::Run() {
     if (!m_port.Find_Phone(&phone)) {
         if (m_port.Stop_Requested())
             return Stopped();
-        m_view.Print_Str_to_Memo(
-            text::By_Language(m_view.Language_Flag(), text::kNotFoundEn, text::kNotFoundZh));
+        m_view.Print_Bilingual_to_Memo(
+            {std::string(text::kNotFoundEn), std::string(text::kNotFoundZh)});
         if (const std::optional<std::string> line = Port_Listing_Line(m_port.Last_Listing()))
             m_view.Print_Str_to_Memo(*line);
         for (const std::string& line : Refused_Ports_Lines(m_port.Refused_Ports()))
@@ -225,7 +225,7 @@ Download_Outcome DownloadCommand::Run() {
     m_view.Print_Str_to_Memo(text::kReadyToUpdate);
     m_view.Print_Str_to_Memo("");
 
-    m_view.Progress_Bar().set_position(0);
+    m_view.Progress_Bar().Set_Position(0);
     m_view.Set_Progress_Visible(true);
 
     switch (Check_Versions(phone)) {
@@ -254,8 +254,7 @@ Download_Outcome DownloadCommand::Run() {
         return Download_Outcome::kStopped;
     Print_Time_Line(text::kEndAtEn, text::kEndAtZh);
     if (programmed) {
-        m_view.Show_Message_Box(
-            text::By_Language(m_view.Language_Flag(), text::kUpdateOkEn, text::kUpdateOkZh));
+        m_view.Show_Message_Box({std::string(text::kUpdateOkEn), std::string(text::kUpdateOkZh)});
     }
     idle.Stop_Timer1();
     return programmed ? Download_Outcome::kUpdated : Download_Outcome::kProgrammingFailed;
@@ -323,10 +322,9 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
     Dump_File dump = Start_Dump(phone.device_path);
     m_backup_path = dump.path;
     if (!dump.moved_aside.empty()) {
-        m_view.Print_Str_to_Memo(
-            std::string(
-                text::By_Language(m_view.Language_Flag(), text::kDumpMovedEn, text::kDumpMovedZh)) +
-            text::Displayable_Text(dump.moved_aside));
+        const std::string moved_aside = text::Displayable_Text(dump.moved_aside);
+        m_view.Print_Bilingual_to_Memo({std::string(text::kDumpMovedEn) + moved_aside,
+                                        std::string(text::kDumpMovedZh) + moved_aside});
     }
     const boot::Backup_Result backup_result = m_port.Backup_Boot_Loader(dump.file.get());
     if (dump.file) {
@@ -348,15 +346,9 @@ void DownloadCommand::Take_Version_From_Backup(const Port_Candidate& phone) {
         m_last_stop.backup_code = boot::Code(backup_result);
     }
 
-    // The field shows the record's characters; zero bytes show nothing. Sent
-    // in one piece so that a character of several bytes stays whole.
+    // The field shows the record's characters; zero bytes show nothing.
     m_view.Clean_OldTedit();
-    std::string shown;
-    for (const std::uint8_t byte : m_phone_version) {
-        if (byte != 0)
-            shown.push_back(static_cast<char>(byte));
-    }
-    m_view.Print_Str_to_OldTedit(shown);
+    m_view.Print_Str_to_OldTedit(Version_Field_Text(m_phone_version));
 }
 
 // The dump has served its purpose once the phone holds the image's record.
@@ -374,9 +366,9 @@ void DownloadCommand::Name_Kept_Dump() {
     m_dump = {};
     if (!m_dump_kept)
         return;
-    m_view.Print_Str_to_Memo(std::string(text::By_Language(m_view.Language_Flag(),
-                                                           text::kDumpKeptEn, text::kDumpKeptZh)) +
-                             text::Displayable_Text(m_backup_path));
+    const std::string kept = text::Displayable_Text(m_backup_path);
+    m_view.Print_Bilingual_to_Memo(
+        {std::string(text::kDumpKeptEn) + kept, std::string(text::kDumpKeptZh) + kept});
     m_dump_kept = false;
 }
 
@@ -412,19 +404,17 @@ bool DownloadCommand::Program_Flash() {
 void DownloadCommand::Report_Failure(std::string_view text, int code) {
     m_view.Print_Str_to_Memo(With_Code(text, code));
     if (m_port.Line_Hung_Up()) {
-        m_view.Print_Str_to_Memo(text::By_Language(m_view.Language_Flag(), text::kDisconnectedEn,
-                                                   text::kDisconnectedZh));
+        m_view.Print_Bilingual_to_Memo(
+            {std::string(text::kDisconnectedEn), std::string(text::kDisconnectedZh)});
     } else if (code == boot::kWriteTimedOutCode) {
-        m_view.Print_Str_to_Memo(
-            text::By_Language(m_view.Language_Flag(), text::kWriteStuckEn, text::kWriteStuckZh));
+        m_view.Print_Bilingual_to_Memo(
+            {std::string(text::kWriteStuckEn), std::string(text::kWriteStuckZh)});
     }
 }
 
 // "Download start at: Mon Dec 07 23:59:19 2026\n." - the time text keeps its
 // line feed, so the full stop opens the next line.
 void DownloadCommand::Print_Time_Line(std::string_view english, std::string_view chinese) {
-    std::string line(text::By_Language(m_view.Language_Flag(), english, chinese));
-    line += text::Time_Text_Now();
-    line += '.';
-    m_view.Print_Str_to_Memo(line);
+    const std::string time = text::Time_Text_Now() + '.';
+    m_view.Print_Bilingual_to_Memo({std::string(english) + time, std::string(chinese) + time});
 }

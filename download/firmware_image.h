@@ -33,10 +33,10 @@ struct FirmwareImage {
     }
 };
 
-// The file-open dialog as the loader sees it: the dialog's current file name
-// after it was shown. A cancelled dialog still answers the name chosen last
-// time (empty if none was ever chosen). The window shows OpenDialog1; tests and
-// the command-line tool hand a path in.
+// The file-open dialog as the loader sees it: the file the user chose, or
+// the empty name when the user cancelled, so that a cancel never loads (and
+// never writes) anything. The window shows OpenDialog1; tests and the
+// command-line tool hand a path in.
 class ImageFileChooser {
   public:
     virtual ~ImageFileChooser() = default;

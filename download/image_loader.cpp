@@ -12,6 +12,8 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "download/texts.h"
@@ -109,27 +111,26 @@ std::string Range_Text(const Image_Region& region) {
 // Regions that share a flash address would have the phone write it twice,
 // with bytes that may differ; two empty regions write nothing but the new
 // version record, leaving a phone that claims a firmware it does not hold.
-// An empty region lies nowhere, so it overlaps nothing. Empty when the
-// regions are an image; else why not.
-std::string Regions_Problem(const Image_Region& first, const Image_Region& second,
-                            Language language) {
-    if (first.Length == 0 && second.Length == 0) {
-        return std::string(
-            text::By_Language(language, text::kNoRegionDataEn, text::kNoRegionDataZh));
-    }
+// An empty region lies nowhere, so it overlaps nothing. Nothing when the
+// regions are an image; else why not, in both languages.
+std::optional<text::Bilingual> Regions_Problem(const Image_Region& first,
+                                               const Image_Region& second) {
+    if (first.Length == 0 && second.Length == 0)
+        return text::Bilingual{std::string(text::kNoRegionDataEn),
+                               std::string(text::kNoRegionDataZh)};
     if (first.Length != 0 && second.Length != 0 && first.Start <= second.End &&
         second.Start <= first.End) {
-        return std::string(
-                   text::By_Language(language, text::kRegionsOverlapEn, text::kRegionsOverlapZh)) +
-               Range_Text(first) + ", " + Range_Text(second);
+        const std::string ranges = Range_Text(first) + ", " + Range_Text(second);
+        return text::Bilingual{std::string(text::kRegionsOverlapEn) + ranges,
+                               std::string(text::kRegionsOverlapZh) + ranges};
     }
-    return {};
+    return std::nullopt;
 }
 
 }  // namespace
 
-int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& output,
-                      Image_Header& header, Language language) {
+int Read_Image_Header(std::FILE* file, FirmwareImage& image, Update_Output& output,
+                      Image_Header& header) {
     const std::int64_t file_size = platform::File_Size(file);
 
     // The longest header an acceptable image can have; a shorter file gives
@@ -146,14 +147,12 @@ int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& outp
                                version_length <= kVersionRecordSize &&
                                kLengthWordsSize + version_length <= header_read;
     if (version_shown) {
-        // Shown byte by byte before the header is judged, so the user sees
-        // which version a refused image claimed. Bytes of the record beyond
-        // the text keep what the previous image left there.
-        for (std::size_t i = 0; i < version_length; ++i) {
-            image.Image_Version[i] = bytes[kLengthWordsSize + i];
-            const char shown = static_cast<char>(bytes[kLengthWordsSize + i]);
-            output.Print_Str_to_Tedit(std::string_view(&shown, 1));
-        }
+        // Shown before the header is judged, so the user sees which version a
+        // refused image claimed. Bytes of the record beyond the text keep
+        // what the previous image left there.
+        const std::span<const std::uint8_t> text(&bytes[kLengthWordsSize], version_length);
+        std::copy(text.begin(), text.end(), image.Image_Version.begin());
+        output.Print_Str_to_Tedit(Version_Field_Text(text));
     }
 
     const std::uint16_t header_length = Read_Big_Endian_16(&bytes[0]);
@@ -184,23 +183,23 @@ int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& outp
     if (!Regions_Fit(header_length, first, second, file_size)) {
         return Refuse_Wrong_Bin(output);
     }
-    if (const std::string why = Regions_Problem(first, second, language); !why.empty()) {
+    if (const std::optional<text::Bilingual> why = Regions_Problem(first, second)) {
         Refuse_Wrong_Bin(output);
-        output.Print_Str_to_Memo(why);
+        output.Print_Bilingual_to_Memo(*why);
         return -2;
     }
     header = {header_length, version_length, first, second};
     return 0;
 }
 
-int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
-                  Image_Region& first, Image_Region& second, Language language) {
+int Initial_Array(FirmwareImage& image, Update_Output& output, const std::string& file_name,
+                  Image_Region& first, Image_Region& second) {
     const File_Handle file = Open_For_Reading(file_name);
     if (!file) {
         return -1;  // nothing printed, VersionNameEdit keeps its text
     }
     Image_Header header;
-    const int result = Read_Image_Header(file.get(), image, output, header, language);
+    const int result = Read_Image_Header(file.get(), image, output, header);
     if (result == 0) {
         first = header.first;
         second = header.second;
@@ -208,7 +207,7 @@ int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string
     return result;
 }
 
-bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog,
+bool Parse_File(FirmwareImage& image, Update_Output& output, ImageFileChooser& dialog,
                 const Load_Options& options) {
     // A failed load leaves no region buffers behind, not even the previous
     // image's: nothing of it may be sent.
@@ -223,7 +222,7 @@ bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& d
         return false;  // nothing printed, VersionNameEdit keeps its text
     }
     Image_Header header;
-    if (Read_Image_Header(file.get(), image, output, header, options.language) != 0) {
+    if (Read_Image_Header(file.get(), image, output, header) != 0) {
         return false;
     }
     if (Stopped(options)) {
@@ -263,4 +262,22 @@ bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& d
     image.First_Region_Data = std::move(first_data);
     image.Second_Region_Data = std::move(second_data);
     return true;
+}
+
+bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog,
+                Language language, const Load_Options& options) {
+    One_Language_Output shown(output, language);
+    return Parse_File(image, shown, dialog, options);
+}
+
+int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
+                  Image_Region& first, Image_Region& second, Language language) {
+    One_Language_Output shown(output, language);
+    return Initial_Array(image, shown, file_name, first, second);
+}
+
+int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& output,
+                      Image_Header& header, Language language) {
+    One_Language_Output shown(output, language);
+    return Read_Image_Header(file, image, shown, header);
 }

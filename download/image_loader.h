@@ -10,15 +10,13 @@
 #include <string>
 
 #include "bootloader/byte_order.h"  // Read_Big_Endian_16, Read_Big_Endian_32
-#include "bootloader/message_output.h"
 #include "download/firmware_image.h"
 #include "download/texts.h"
+#include "download/update_output.h"
 #include "serial/stop_signal.h"
 
-// What a load needs besides the file: the window's language, for the
-// refusals that say why, and the stop that ends a long load early.
+// What a load needs besides the file: the stop that ends a long load early.
 struct Load_Options {
-    Language language = Language::kChinese;
     const Stop_Signal* stop = nullptr;
 };
 
@@ -34,7 +32,8 @@ struct Image_Header {
 // was accepted and both regions' bytes are in memory. Messages go to
 // output.Print_Str_to_Memo, the version text to output's new-version field.
 // A stop requested while it loads ends it with false and no message.
-bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog,
+// The reasons of a refusal come in both languages (Print_Bilingual_to_Memo).
+bool Parse_File(FirmwareImage& image, Update_Output& output, ImageFileChooser& dialog,
                 const Load_Options& options = {});
 
 // Reads and checks the header of file_name into first and second, copies the
@@ -44,10 +43,18 @@ bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& d
 // reason where the fields are sound but the regions are no image: they
 // overlap, or both are empty); -3 version length with bit 15 set (nothing
 // printed).
+int Initial_Array(FirmwareImage& image, Update_Output& output, const std::string& file_name,
+                  Image_Region& first, Image_Region& second);
+// The same checks on a file opened for reading, from its start: header gets
+// the fields of an accepted header. Results as Initial_Array's, without -1.
+int Read_Image_Header(std::FILE* file, FirmwareImage& image, Update_Output& output,
+                      Image_Header& header);
+
+// The same, for a message area of one language (the reasons in that one).
+bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog,
+                Language language = Language::kChinese, const Load_Options& options = {});
 int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
                   Image_Region& first, Image_Region& second,
                   Language language = Language::kChinese);
-// The same checks on a file opened for reading, from its start: header gets
-// the fields of an accepted header. Results as Initial_Array's, without -1.
 int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& output,
                       Image_Header& header, Language language);

@@ -17,11 +17,6 @@ void Queued_View::Print_Str_to_OldTedit(std::string_view text) {
     m_queue.Post([this, text = std::string(text)] { m_window.Print_Str_to_OldTedit(text); });
 }
 
-void Queued_View::Print_Str_to_ToolBar(int panel, std::string_view text) {
-    m_queue.Post(
-        [this, panel, text = std::string(text)] { m_window.Print_Str_to_ToolBar(panel, text); });
-}
-
 void Queued_View::Clean_Memo() {
     m_queue.Post([this] { m_window.Clean_Memo(); });
 }
@@ -32,6 +27,10 @@ void Queued_View::Clean_Tedit() {
 
 void Queued_View::Clean_OldTedit() {
     m_queue.Post([this] { m_window.Clean_OldTedit(); });
+}
+
+void Queued_View::Print_Bilingual_to_Memo(const text::Bilingual& line) {
+    m_queue.Post([this, line] { m_window.Print_Bilingual_to_Memo(line); });
 }
 
 void Queued_View::Button_Control(bool enable) {
@@ -50,13 +49,8 @@ void Queued_View::Set_Elapsed_Seconds(int seconds) {
     m_queue.Post([this, seconds] { m_window.Set_Elapsed_Seconds(seconds); });
 }
 
-void Queued_View::Show_Message_Box(std::string_view text) {
-    m_queue.Call_And_Wait([this, text = std::string(text)] { m_window.Show_Message_Box(text); });
-}
-
-Language Queued_View::Language_Flag() const {
-    return m_queue.Ask<Language>([this] { return m_window.Language_Flag(); })
-        .value_or(Language::kChinese);
+void Queued_View::Show_Message_Box(const text::Bilingual& text) {
+    m_queue.Call_And_Wait([this, text] { m_window.Show_Message_Box(text); });
 }
 
 std::string Queued_View::Queued_Dialog::Choose_File() {
@@ -65,22 +59,12 @@ std::string Queued_View::Queued_Dialog::Choose_File() {
         .value_or(std::string());
 }
 
-void Queued_View::Progress_Model::set_minimum(int value) {
-    m_minimum = value;
-    m_view.m_queue.Post([this, value] { m_view.m_window.Progress_Bar().set_minimum(value); });
+void Queued_View::Queued_Progress::Set_Range(int minimum, int maximum) {
+    m_view.m_queue.Post(
+        [this, minimum, maximum] { m_view.m_window.Progress_Bar().Set_Range(minimum, maximum); });
 }
 
-void Queued_View::Progress_Model::set_maximum(int value) {
-    m_maximum = value;
-    m_view.m_queue.Post([this, value] { m_view.m_window.Progress_Bar().set_maximum(value); });
-}
-
-void Queued_View::Progress_Model::set_step(int value) {
-    m_step = value;
-    m_view.m_queue.Post([this, value] { m_view.m_window.Progress_Bar().set_step(value); });
-}
-
-void Queued_View::Progress_Model::set_position(int value) {
-    m_position = value;
-    m_view.m_queue.Post([this, value] { m_view.m_window.Progress_Bar().set_position(value); });
+void Queued_View::Queued_Progress::Set_Position(int position) {
+    m_view.m_queue.Post(
+        [this, position] { m_view.m_window.Progress_Bar().Set_Position(position); });
 }

@@ -21,6 +21,16 @@ inline std::string_view By_Language(Language language, std::string_view english,
     return language == Language::kEnglish ? english : chinese;
 }
 
+// A text in both languages, for a window to show in the language it has
+// when it shows it: the update never asks the window for its language.
+struct Bilingual {
+    std::string english;
+    std::string chinese;
+    const std::string& For(Language language) const {
+        return language == Language::kEnglish ? english : chinese;
+    }
+};
+
 // The text up to its first zero byte: a text appended to the message area or
 // a version field ends there, as a C string does.
 inline std::string_view Up_To_Zero(std::string_view bytes) {

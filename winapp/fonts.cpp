@@ -11,15 +11,18 @@ struct Role_Font {
     int weight;
     BYTE charset;
     bool serif;  // take a Ming (serif) face for Chinese first
+    // The design face is a Chinese one: where it is missing, the Chinese
+    // stand-in draws all of the role's text.
+    bool chinese_face;
 };
 
 constexpr std::array<Role_Font, kFontRoleCount> kRoleFonts = {{
-    {L"MS Sans Serif", 13, FW_NORMAL, DEFAULT_CHARSET, false},
-    {L"Times New Roman", 13, FW_NORMAL, DEFAULT_CHARSET, true},
-    {L"Segoe UI", 13, FW_NORMAL, DEFAULT_CHARSET, false},
-    {L"MS Sans Serif", 18, FW_NORMAL, DEFAULT_CHARSET, false},
-    {L"黑体", 36, FW_BOLD, GB2312_CHARSET, false},
-    {L"黑体", 11, FW_NORMAL, GB2312_CHARSET, false},
+    {L"MS Sans Serif", 13, FW_NORMAL, DEFAULT_CHARSET, false, false},
+    {L"Times New Roman", 13, FW_NORMAL, DEFAULT_CHARSET, true, false},
+    {L"Segoe UI", 13, FW_NORMAL, DEFAULT_CHARSET, false, false},
+    {L"MS Sans Serif", 18, FW_NORMAL, DEFAULT_CHARSET, false, false},
+    {L"黑体", 36, FW_BOLD, GB2312_CHARSET, false, true},
+    {L"黑体", 11, FW_NORMAL, GB2312_CHARSET, false, true},
 }};
 
 int CALLBACK Note_Found(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM found) {
@@ -98,8 +101,13 @@ Font_Set::Font_Set() {
     const std::wstring serif = Han_Face_For(true);
     for (std::size_t i = 0; i < kFontRoleCount; ++i) {
         const Role_Font& role = kRoleFonts[i];
-        m_latin[i] = Make_Font(role.design_face, role.pixel_height, role.weight, role.charset);
         m_han_face[i] = role.serif ? serif : sans;
+        const bool stand_in = role.chinese_face && !m_han_face[i].empty() &&
+                              First_Installed_Face({role.design_face}).empty();
+        m_latin[i] =
+            stand_in
+                ? Make_Font(m_han_face[i].c_str(), role.pixel_height, role.weight, DEFAULT_CHARSET)
+                : Make_Font(role.design_face, role.pixel_height, role.weight, role.charset);
         // With no Chinese face at all, the design's face is the best there is.
         m_han[i] =
             m_han_face[i].empty()

@@ -9,6 +9,10 @@
 // character beyond Latin-1 is therefore drawn wholly in the first Traditional
 // Chinese face found: Microsoft JhengHei or PMingLiU (Windows), then faces
 // such as Noto Sans CJK TC, then any face that covers the Big5 character set.
+// The version window's design face is itself a Chinese one ("黑体"); where
+// it is not installed, that window takes the same Traditional Chinese face
+// for all its text, since asking for a face by its Chinese character set
+// alone gets one that draws boxes under Wine.
 #pragma once
 
 #include <windows.h>
@@ -18,15 +22,10 @@
 #include <string>
 #include <string_view>
 
-enum class Font_Role {
-    kWindow,        // "MS Sans Serif" 13 px: version fields, status bar
-    kMemo,          // "Times New Roman" 13 px: TeMemo1, mReceive
-    kLabel,         // "Segoe UI" 13 px: Label1, Label2
-    kButton,        // "MS Sans Serif" 18 px: Download, Cancel, ShowTime (enlarged by 5)
-    kVersionTitle,  // "黑体" 36 px bold: the version window's version line
-    kVersionText,   // "黑体" 11 px: the version window's maker line
-};
-inline constexpr std::size_t kFontRoleCount = 6;
+#include "window_model/layout.h"
+
+using layout::Font_Role;
+using layout::kFontRoleCount;
 
 // True when the text holds a character the Latin faces cannot draw.
 bool Needs_Han_Font(std::wstring_view text);

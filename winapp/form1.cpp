@@ -1,35 +1,53 @@
-// TForm1: start state, message output, language, clock, closing.
+// TForm1: the Win32 controls of the layout table, bound to the window model.
 #include "winapp/form1.h"
 
 #include <commctrl.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
-#include "download/captions.h"
-#include "download/clock_text.h"
-#include "download/temp_log.h"
-#include "download/texts.h"
-#include "introduction_text.h"
-#include "winapp/form1_layout.h"
 #include "winapp/form2.h"
+#include "winapp/memo_keys.h"
 #include "winapp/message_box.h"
 #include "winapp/resource_ids.h"
 #include "winapp/wide_text.h"
 
 namespace {
 
+constexpr wchar_t kClassName[] = L"TForm1";
+// A fixed frame with minimize and close but no maximize button.
+constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr UINT_PTR kTimer1 = 1;
 constexpr UINT_PTR kTimer2 = 2;
 constexpr UINT kTimerInterval = 1000;
 
-const form1::Control& Layout_Of(int id) {
-    for (const form1::Control& control : form1::kControls) {
-        if (control.id == id)
-            return control;
+// The window class and styles of each kind of control.
+struct Win32_Kind {
+    const wchar_t* window_class;
+    DWORD style;
+    DWORD ex_style;
+};
+
+Win32_Kind Win32_Kind_Of(const layout::Control_Layout& layout) {
+    switch (layout.kind) {
+        case layout::Kind::kMemo:
+            return {L"Edit",
+                    static_cast<DWORD>(WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_NOHIDESEL |
+                                       (layout.read_only ? ES_READONLY : ES_WANTRETURN)),
+                    WS_EX_CLIENTEDGE};
+        case layout::Kind::kField:
+            return {L"Edit", ES_AUTOHSCROLL, WS_EX_CLIENTEDGE};
+        case layout::Kind::kButton:
+            return {L"Button", BS_PUSHBUTTON, 0};
+        case layout::Kind::kLabel:
+            return {L"Static", SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0};
+        case layout::Kind::kProgressBar:
+            return {L"msctls_progress32", WS_BORDER | PBS_SMOOTH, 0};
+        case layout::Kind::kStatusBar:
+            break;
     }
-    return form1::kControls[0];
+    // Placed like any control, not docked to the window's bottom edge.
+    return {L"msctls_statusbar32", CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER, 0};
 }
 
 void Register_Class(HINSTANCE instance, WNDPROC procedure) {
@@ -45,19 +63,23 @@ void Register_Class(HINSTANCE instance, WNDPROC procedure) {
                    GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
     window_class.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    window_class.lpszClassName = form1::kClassName;
+    window_class.lpszClassName = kClassName;
     RegisterClassExW(&window_class);
 }
 
 }  // namespace
 
 TForm1::TForm1(HINSTANCE instance, const Font_Set& fonts)
-    : m_instance(instance), m_fonts(fonts), m_download(*this), m_menu(instance) {
+    : m_instance(instance),
+      m_fonts(fonts),
+      // On the worker's thread: have the window's thread run the calls.
+      m_model(*this, [this] { PostMessageW(m_window, kRunPendingCalls, 0, 0); }),
+      m_menu(LoadMenuW(instance, MAKEINTRESOURCEW(IDM_MAINMENU1)), fonts) {
     Register_Class(instance, Window_Procedure);
-    RECT frame{0, 0, form1::kClientSize.cx, form1::kClientSize.cy};
-    AdjustWindowRectEx(&frame, form1::kStyle, FALSE, 0);
-    CreateWindowExW(0, form1::kClassName, form1::kCaption, form1::kStyle, form1::kPosition.x,
-                    form1::kPosition.y, frame.right - frame.left, frame.bottom - frame.top, nullptr,
+    RECT frame{0, 0, layout::kForm1.client_width, layout::kForm1.client_height};
+    AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+    CreateWindowExW(0, kClassName, Wide(layout::kForm1.caption).c_str(), kStyle, layout::kForm1.x,
+                    layout::kForm1.y, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                     nullptr, instance, this);
 }
 
@@ -70,7 +92,6 @@ LRESULT CALLBACK TForm1::Window_Procedure(HWND window, UINT message, WPARAM w, L
     if (message == WM_NCCREATE) {
         auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
         form->m_window = window;
-        form->m_download.Attach(window);
         SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
     }
     auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -90,25 +111,33 @@ LRESULT TForm1::Handle_Message(UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_CREATE:
             Create_Controls();
-            FormCreate();
+            m_model.FormCreate();
             return 0;
         case WM_COMMAND:
             // Button clicks (BN_CLICKED) and menu items both come with code 0.
             if (HIWORD(w) == 0)
                 On_Command(LOWORD(w));
             return 0;
-        case Window_Download::kRunPendingCalls:
-            m_download.Run_Pending_Calls();
+        case kRunPendingCalls:
+            m_model.Panel().Run_Pending_Calls();
             return 0;
         case WM_TIMER:
             if (w == kTimer1)
-                Timer1Timer();
+                m_model.Timer1Timer();
             else if (w == kTimer2)
-                Timer2Timer();
+                m_model.Timer2Timer();
             return 0;
         case WM_SYSCOMMAND:
             if ((w & 0xFFF0) == SC_KEYMENU && m_menu.On_Key_Menu(m_window, l))
                 return 0;
+            break;
+        case WM_MEASUREITEM:
+            if (m_menu.Measure_Item(m_window, *reinterpret_cast<MEASUREITEMSTRUCT*>(l)))
+                return TRUE;
+            break;
+        case WM_DRAWITEM:
+            if (m_menu.Draw_Item(*reinterpret_cast<const DRAWITEMSTRUCT*>(l)))
+                return TRUE;
             break;
         case WM_ACTIVATE:
             // Keep the focused control across a switch to another window;
@@ -117,14 +146,16 @@ LRESULT TForm1::Handle_Message(UINT message, WPARAM w, LPARAM l) {
                 m_focus = GetFocus();
             break;
         case WM_SETFOCUS:
-            SetFocus(m_focus != nullptr && IsWindowEnabled(m_focus) ? m_focus
-                                                                    : Control(IDC_DOWNLOAD));
+            SetFocus(m_focus != nullptr && IsWindowEnabled(m_focus)
+                         ? m_focus
+                         : Control(layout::Control::kDownload));
             return 0;
         case WM_CLOSE:
             FormClose();
             return 0;
         case WM_DESTROY:
-            FormDestroy();
+            m_model.FormDestroy();
+            PostQuitMessage(0);
             return 0;
         default:
             break;
@@ -133,75 +164,108 @@ LRESULT TForm1::Handle_Message(UINT message, WPARAM w, LPARAM l) {
 }
 
 void TForm1::Create_Controls() {
-    for (const form1::Control& layout : form1::kControls) {
-        const std::wstring caption = layout.id == IDC_TEMEMO1 ? With_Crlf(Wide(kIntroductionText))
-                                                              : std::wstring(layout.caption);
+    // In the table's order, which is the tab order.
+    for (const layout::Control_Layout& layout : layout::kForm1Controls) {
+        const Win32_Kind kind = Win32_Kind_Of(layout);
+        const std::wstring caption =
+            With_Crlf(Wide(layout.control == layout::Control::kTeMemo1 ? layout::Introduction_Text()
+                                                                       : layout.caption));
+        const DWORD style = WS_CHILD | kind.style | (layout.visible ? WS_VISIBLE : 0) |
+                            (layout.tab_stop ? WS_TABSTOP : 0) | (layout.enabled ? 0 : WS_DISABLED);
         HWND control = CreateWindowExW(
-            layout.ex_style, layout.window_class, caption.c_str(), WS_CHILD | layout.style,
-            layout.x, layout.y, layout.width, layout.height, m_window,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), m_instance, nullptr);
+            kind.ex_style, kind.window_class, caption.c_str(), style, layout.place.x,
+            layout.place.y, layout.place.width, layout.place.height, m_window,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.control)), m_instance, nullptr);
         SendMessageW(control, WM_SETFONT,
                      reinterpret_cast<WPARAM>(m_fonts.For(layout.font, caption)), FALSE);
+        if (layout.kind == layout::Kind::kMemo) {
+            SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit but the control's
+            Let_Tab_Move_On(control);
+        }
     }
-    // No length limit of their own beyond the control's.
-    SendMessageW(Control(IDC_MRECEIVE), EM_SETLIMITTEXT, 0, 0);
-    SendMessageW(Control(IDC_TEMEMO1), EM_SETLIMITTEXT, 0, 0);
-    SendMessageW(Control(IDC_STATUSBAR1), SB_SETPARTS, form1::kPanelEdges.size(),
-                 reinterpret_cast<LPARAM>(form1::kPanelEdges.data()));
-    m_progress.Attach(Control(IDC_TEPROGRESSBAR1));
-    m_progress.set_step(1);
+    // Status panels: right edges.
+    const int edges[] = {layout::kPanelWidths[0],
+                         layout::kPanelWidths[0] + layout::kPanelWidths[1]};
+    SendMessageW(Control(layout::Control::kStatusBar1), SB_SETPARTS, std::size(edges),
+                 reinterpret_cast<LPARAM>(edges));
     m_open_dialog.Set_Owner(m_window);
     // Timer2 runs as the window is built; FormCreate stops it.
     SetTimer(m_window, kTimer2, kTimerInterval, nullptr);
 }
 
-// ---- Start, close, destroy ----
+// ---- Commands, closing, the version window ----
 
-void TForm1::FormCreate() {
-    m_elapsed_seconds = 0;
-    m_elapsed.Set(0);
-    KillTimer(m_window, kTimer1);
-    KillTimer(m_window, kTimer2);
-    m_timer2_running = false;
-    m_language_flag = Language::kChinese;
-    Set_Captions(m_language_flag);
-    Clean_Memo();
+void TForm1::On_Command(int id) {
+    switch (id) {
+        case static_cast<int>(layout::Control::kDownload):
+            m_model.DownloadClick();
+            break;
+        case static_cast<int>(layout::Control::kCancel):
+            SendMessageW(m_window, WM_CLOSE, 0, 0);  // CancelClick
+            break;
+        case static_cast<int>(layout::Control::kShowTime):
+            m_model.ShowTimeClick();
+            break;
+        case IDM_ENGLISH:
+            m_model.EnglishClick();
+            break;
+        case IDM_CHINESE:
+            m_model.ChineseClick();
+            break;
+        case IDM_ABOUT1:
+            About1_oldClick();
+            break;
+        case IDOK: {
+            // Enter (through the dialog keys of the message loop) presses the
+            // focused button, as in a dialog box.
+            const int focused = GetDlgCtrlID(GetFocus());
+            if (focused == static_cast<int>(layout::Control::kDownload) ||
+                focused == static_cast<int>(layout::Control::kCancel)) {
+                On_Command(focused);
+            }
+            break;
+        }
+        default:
+            break;
+    }
 }
 
 void TForm1::FormClose() {
-    // A close request ends the program, also in the middle of an update; but
-    // while the phone's flash is being rewritten the user is asked first,
-    // since stopping then leaves a phone that cannot start.
-    if (!m_download.May_Close([this] { return Ask_Stop_Update(); }))
+    const auto ask_user = [this](std::string_view question) {
+        return Ask_Yes_No(m_window, Wide(question), Wide(layout::kForm1.caption).c_str(), m_fonts);
+    };
+    if (!m_model.FormClose(ask_user))
         return;
-    m_download.Finish_Before_Exit();  // the worker ends within the port's stop latency
-    Write_Temp_Log_Or_Exit();
-    m_download.Comport().Close();
-    std::fflush(stdout);
     std::exit(0);
 }
 
-bool TForm1::Ask_Stop_Update() {
-    const std::wstring question =
-        Wide(text::By_Language(m_language_flag, text::kStopQuestionEn, text::kStopQuestionZh));
-    return Ask_Yes_No(m_window, question, form1::kCaption, m_fonts);
+void TForm1::Dismiss_Stop_Question() {
+    Answer_No_To_Question();
 }
 
-void TForm1::FormDestroy() {
-    // The log once more; the port is left as it is.
-    Write_Temp_Log_Or_Exit();
-    PostQuitMessage(0);
+void TForm1::About1_oldClick() {
+    if (m_form2 != nullptr)
+        m_form2->Show();
 }
 
-// ---- Message output ----
+// ---- Main_Window_Face ----
 
-void TForm1::Print_Str_to_Memo(std::string_view text) {
-    // The joined text ends at a zero byte, the line break included.
-    const std::string_view kept = text::Up_To_Zero(text);
-    std::wstring appended = With_Crlf(Display_Text(kept));
-    if (kept.size() == text.size())
-        appended += L"\r\n";
-    HWND memo = Control(IDC_MRECEIVE);
+void TForm1::Set_Control_Text(layout::Control control, std::wstring_view text) {
+    HWND window = Control(control);
+    const std::wstring value(text);
+    const HFONT font = m_fonts.For(layout::Of(control).font, value);
+    if (reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)) != font)
+        SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SetWindowTextW(window, value.c_str());
+}
+
+void TForm1::Caption_Shown(layout::Control control, std::string_view caption) {
+    Set_Control_Text(control, Wide(caption));
+}
+
+void TForm1::Memo_Appended(std::string_view text) {
+    const std::wstring appended = With_Crlf(Wide(text));
+    HWND memo = Control(layout::Control::kMReceive);
     if (!m_memo_in_han_font && Needs_Han_Font(appended)) {
         m_memo_in_han_font = true;
         SendMessageW(memo, WM_SETFONT, reinterpret_cast<WPARAM>(m_fonts.Han(Font_Role::kMemo)),
@@ -212,26 +276,20 @@ void TForm1::Print_Str_to_Memo(std::string_view text) {
     SendMessageW(memo, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(appended.c_str()));
 }
 
-void TForm1::Print_Str_to_Tedit(std::string_view text) {
-    m_new_version += text::Up_To_Zero(text);
-    Show_Version_Field(IDC_VERSIONNAMEEDIT, m_new_version);
+void TForm1::Memo_Cleared() {
+    m_memo_in_han_font = false;
+    Set_Control_Text(layout::Control::kMReceive, L"");
 }
 
-void TForm1::Print_Str_to_OldTedit(std::string_view text) {
-    m_old_version += text::Up_To_Zero(text);
-    Show_Version_Field(IDC_OLDVERSIONNAMEEDIT, m_old_version);
+void TForm1::Field_Shown(Field field, std::string_view text) {
+    Set_Control_Text(field == Field::kNewVersion ? layout::Control::kVersionNameEdit
+                                                 : layout::Control::kOldVersionNameEdit,
+                     Wide(text));
 }
 
-void TForm1::Show_Version_Field(int id, const std::string& bytes) {
-    Set_Control_Text(id, Display_Text(bytes, Incomplete_Tail::kHold));
-}
-
-void TForm1::Print_Str_to_ToolBar(int panel, std::string_view text) {
-    if (panel != 0 && panel != 1)
-        return;  // the status bar has two panels
-    // A panel is one line: the line feed that ends a time text is not drawn.
-    m_panel_text[panel] = Without_Line_Breaks(Display_Text(text::Up_To_Zero(text)));
-    HWND bar = Control(IDC_STATUSBAR1);
+void TForm1::Status_Panel_Shown(int panel, std::string_view text) {
+    m_panel_text[panel] = Wide(text);
+    HWND bar = Control(layout::Control::kStatusBar1);
     const HFONT font = m_fonts.For(Font_Role::kWindow, m_panel_text[0] + m_panel_text[1]);
     if (reinterpret_cast<HFONT>(SendMessageW(bar, WM_GETFONT, 0, 0)) != font)
         SendMessageW(bar, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -239,158 +297,40 @@ void TForm1::Print_Str_to_ToolBar(int panel, std::string_view text) {
                  reinterpret_cast<LPARAM>(m_panel_text[panel].c_str()));
 }
 
-void TForm1::Clean_Memo() {
-    m_memo_in_han_font = false;
-    Set_Control_Text(IDC_MRECEIVE, L"");
-}
-
-void TForm1::Clean_Tedit() {
-    m_new_version.clear();
-    Set_Control_Text(IDC_VERSIONNAMEEDIT, L"");
-}
-
-void TForm1::Clean_OldTedit() {
-    m_old_version.clear();
-    Set_Control_Text(IDC_OLDVERSIONNAMEEDIT, L"");
-}
-
-void TForm1::Set_Control_Text(int id, std::wstring_view text) {
-    HWND control = Control(id);
-    const std::wstring value(text);
-    const HFONT font = m_fonts.For(Layout_Of(id).font, value);
-    if (reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)) != font)
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    SetWindowTextW(control, value.c_str());
-}
-
-// ---- The download command's view ----
-
-void TForm1::Button_Control(bool enable) {
-    EnableWindow(Control(IDC_DOWNLOAD), enable);
-    EnableWindow(Control(IDC_CANCEL), enable);
+void TForm1::Buttons_Enabled(bool enabled) {
+    EnableWindow(Control(layout::Control::kDownload), enabled);
+    EnableWindow(Control(layout::Control::kCancel), enabled);
     // A disabled control loses the focus to nothing or to the window itself;
     // give the keys their place again.
     const HWND focus = GetFocus();
-    if (enable && GetActiveWindow() == m_window && (focus == nullptr || focus == m_window))
-        SetFocus(Control(IDC_DOWNLOAD));
+    if (enabled && GetActiveWindow() == m_window && (focus == nullptr || focus == m_window))
+        SetFocus(Control(layout::Control::kDownload));
 }
 
-void TForm1::Set_Progress_Visible(bool visible) {
-    ShowWindow(Control(IDC_TEPROGRESSBAR1), visible ? SW_SHOWNA : SW_HIDE);
+void TForm1::Progress_Shown(int minimum, int maximum, int position) {
+    HWND bar = Control(layout::Control::kTeProgressBar1);
+    SendMessageW(bar, PBM_SETRANGE32, static_cast<WPARAM>(minimum), maximum);
+    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
 }
 
-void TForm1::Set_Timer1_Enabled(bool enabled) {
-    if (enabled) {
-        m_elapsed.Start();
+void TForm1::Progress_Visible(bool visible) {
+    ShowWindow(Control(layout::Control::kTeProgressBar1), visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void TForm1::Timer1_Running(bool running) {
+    if (running)
         SetTimer(m_window, kTimer1, kTimerInterval, nullptr);
-    } else {
+    else
         KillTimer(m_window, kTimer1);
-        m_elapsed.Stop();
-    }
 }
 
-void TForm1::Set_Elapsed_Seconds(int seconds) {
-    m_elapsed_seconds = seconds;
-    m_elapsed.Set(seconds);
-}
-
-void TForm1::Show_Message_Box(std::string_view text) {
-    Show_Completion_Box(m_window, Wide(text), form1::kApplicationTitle, m_fonts);
-}
-
-// ---- Buttons and menu ----
-
-void TForm1::On_Command(int id) {
-    switch (id) {
-        case IDC_DOWNLOAD:
-            DownloadClick();
-            break;
-        case IDC_CANCEL:
-            CancelClick();
-            break;
-        case IDC_SHOWTIME:
-            ShowTimeClick();
-            break;
-        case IDM_ENGLISH:
-            EnglishClick();
-            break;
-        case IDM_CHINESE:
-            ChineseClick();
-            break;
-        case IDM_ABOUT1:
-            About1_oldClick();
-            break;
-        case IDOK: {
-            // Enter (through the dialog keys of the message loop) presses the
-            // focused button, as in a dialog box.
-            const int focused = GetDlgCtrlID(GetFocus());
-            if (focused == IDC_DOWNLOAD || focused == IDC_CANCEL)
-                On_Command(focused);
-            break;
-        }
-        default:
-            break;
-    }
-}
-
-void TForm1::DownloadClick() {
-    m_download.Start();
-}
-
-void TForm1::CancelClick() {
-    SendMessageW(m_window, WM_CLOSE, 0, 0);
-}
-
-void TForm1::About1_oldClick() {
-    if (m_form2 != nullptr)
-        m_form2->Show();
-}
-
-// ---- Language ----
-
-void TForm1::Set_Captions(Language language) {
-    Set_Control_Text(IDC_DOWNLOAD, Wide(caption::kDownload.For(language)));
-    Set_Control_Text(IDC_CANCEL, Wide(caption::kCancel.For(language)));
-    Set_Control_Text(IDC_SHOWTIME, Wide(caption::kShowTime.For(language)));
-    Set_Control_Text(IDC_LABEL2, Wide(caption::kNewVersion.For(language)));
-    Set_Control_Text(IDC_LABEL1, Wide(caption::kOldVersion.For(language)));
-}
-
-void TForm1::EnglishClick() {
-    m_language_flag = Language::kEnglish;
-    Set_Captions(m_language_flag);
-    Clean_Memo();
-}
-
-void TForm1::ChineseClick() {
-    m_language_flag = Language::kChinese;
-    Set_Captions(m_language_flag);
-    Clean_Memo();
-}
-
-// ---- Clock ----
-
-void TForm1::Timer1Timer() {
-    // Real seconds since Timer1 started, however late this tick came (a
-    // WM_TIMER waits behind every other message).
-    m_elapsed_seconds = static_cast<int>(m_elapsed.Seconds());
-    Print_Str_to_ToolBar(0, clock_text::Elapsed_Text(m_elapsed_seconds));
-}
-
-void TForm1::Timer2Timer() {
-    Print_Str_to_ToolBar(1, clock_text::Clock_Line(m_language_flag, text::Time_Text_Now()));
-}
-
-void TForm1::ShowTimeClick() {
-    if (m_timer2_running) {
-        KillTimer(m_window, kTimer2);
-        m_timer2_running = false;
-        Set_Control_Text(IDC_SHOWTIME, Wide(caption::kClockOff.For(m_language_flag)));
-        Print_Str_to_ToolBar(1, "");
-    } else {
-        // The first tick, one interval from now, fills the panel.
+void TForm1::Timer2_Running(bool running) {
+    if (running)
         SetTimer(m_window, kTimer2, kTimerInterval, nullptr);
-        m_timer2_running = true;
-        Set_Control_Text(IDC_SHOWTIME, Wide(caption::kClockOn.For(m_language_flag)));
-    }
+    else
+        KillTimer(m_window, kTimer2);
+}
+
+void TForm1::Show_Completion_Box(std::string_view text) {
+    ::Show_Completion_Box(m_window, Wide(text), Wide(layout::kApplicationTitle).c_str(), m_fonts);
 }

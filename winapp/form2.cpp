@@ -1,24 +1,14 @@
-// TForm2: the version window from the IDD_FORM2 resource, at its pixel places.
+// TForm2: the version window from the IDD_FORM2 resource, at the layout
+// table's pixel places and with its captions.
 #include "winapp/form2.h"
 
 #include "winapp/resource_ids.h"
+#include "winapp/wide_text.h"
+#include "window_model/layout.h"
 
-namespace {
-
-constexpr POINT kPosition{492, 312};
-constexpr SIZE kClientSize{298, 125};
-
-struct Label_Place {
-    int id;
-    RECT rect;  // left, top, right, bottom in client pixels
-    Font_Role font;
-};
-constexpr Label_Place kLabels[] = {
-    {IDC_TELABEL1, {16, 16, 16 + 273, 16 + 49}, Font_Role::kVersionTitle},
-    {IDC_FORM2_LABEL2, {40, 96, 40 + 138, 96 + 11}, Font_Role::kVersionText},
-};
-
-}  // namespace
+// The resource's labels are the table's.
+static_assert(static_cast<int>(layout::Form2_Control::kTeLabel1) == IDC_TELABEL1);
+static_assert(static_cast<int>(layout::Form2_Control::kLabel2) == IDC_FORM2_LABEL2);
 
 TForm2::TForm2(HINSTANCE instance, HWND owner, const Font_Set& fonts) : m_fonts(fonts) {
     m_window = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_FORM2), owner, Dialog_Procedure,
@@ -37,24 +27,28 @@ void TForm2::Show() {
     ShowWindow(m_window, IsIconic(m_window) ? SW_RESTORE : SW_SHOW);
     SetForegroundWindow(m_window);
     BringWindowToTop(m_window);
+    // The keys go to it, so that Escape closes it (the dialog keys of the
+    // message loop turn Escape into IDCANCEL).
+    SetActiveWindow(m_window);
+    SetFocus(m_window);
 }
 
 void TForm2::Lay_Out() {
     // Dialog units follow the dialog font; the design places in pixels.
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_STYLE));
     const auto ex_style = static_cast<DWORD>(GetWindowLongPtrW(m_window, GWL_EXSTYLE));
-    RECT frame{0, 0, kClientSize.cx, kClientSize.cy};
+    RECT frame{0, 0, layout::kForm2.client_width, layout::kForm2.client_height};
     AdjustWindowRectEx(&frame, style, FALSE, ex_style);
-    SetWindowPos(m_window, nullptr, kPosition.x, kPosition.y, frame.right - frame.left,
+    SetWindowPos(m_window, nullptr, layout::kForm2.x, layout::kForm2.y, frame.right - frame.left,
                  frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE);
-    for (const Label_Place& label : kLabels) {
-        HWND control = GetDlgItem(m_window, label.id);
-        wchar_t text[64] = {};
-        GetWindowTextW(control, text, 64);
+    for (const layout::Label_Layout& label : layout::kForm2Labels) {
+        HWND control = GetDlgItem(m_window, static_cast<int>(label.control));
+        const std::wstring text = Wide(label.caption);
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_fonts.For(label.font, text)),
                      FALSE);
-        MoveWindow(control, label.rect.left, label.rect.top, label.rect.right - label.rect.left,
-                   label.rect.bottom - label.rect.top, FALSE);
+        SetWindowTextW(control, text.c_str());
+        MoveWindow(control, label.place.x, label.place.y, label.place.width, label.place.height,
+                   FALSE);
     }
 }
 

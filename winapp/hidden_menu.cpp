@@ -1,20 +1,87 @@
 // Hidden_Menu: the menu key opens MainMenu1's menus as popups.
 #include "winapp/hidden_menu.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <string>
 
-#include "winapp/resource_ids.h"
-
-Hidden_Menu::Hidden_Menu(HINSTANCE instance)
-    : m_bar(LoadMenuW(instance, MAKEINTRESOURCEW(IDM_MAINMENU1))), m_popup(CreatePopupMenu()) {
+Hidden_Menu::Hidden_Menu(HMENU bar, const Font_Set& fonts)
+    : m_fonts(fonts), m_bar(bar), m_popup(CreatePopupMenu()) {
     const int count = GetMenuItemCount(m_bar);
     for (int i = 0; i < count; ++i) {
         wchar_t caption[64] = {};
         GetMenuStringW(m_bar, static_cast<UINT>(i), caption, 64, MF_BYPOSITION);
         AppendMenuW(m_popup, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(GetSubMenu(m_bar, i)),
                     caption);
+        Draw_Chinese_Items(GetSubMenu(m_bar, i));
     }
+}
+
+void Hidden_Menu::Draw_Chinese_Items(HMENU menu) {
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i) {
+        wchar_t caption[64] = {};
+        GetMenuStringW(menu, static_cast<UINT>(i), caption, 64, MF_BYPOSITION);
+        if (!Needs_Han_Font(caption))
+            continue;
+        m_drawn_captions.emplace_back(caption);
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_DATA;
+        info.fType = MFT_OWNERDRAW;
+        info.dwItemData = reinterpret_cast<ULONG_PTR>(&m_drawn_captions.back());
+        SetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+    }
+}
+
+const std::wstring* Hidden_Menu::Caption_Of(const void* item_data) const {
+    for (const std::wstring& caption : m_drawn_captions) {
+        if (&caption == item_data)
+            return &caption;
+    }
+    return nullptr;
+}
+
+bool Hidden_Menu::Measure_Item(HWND window, MEASUREITEMSTRUCT& item) const {
+    const std::wstring* caption = item.CtlType == ODT_MENU
+                                      ? Caption_Of(reinterpret_cast<const void*>(item.itemData))
+                                      : nullptr;
+    if (caption == nullptr)
+        return false;
+    HDC dc = GetDC(window);
+    HGDIOBJ previous = SelectObject(dc, Item_Font());
+    SIZE size{};
+    GetTextExtentPoint32W(dc, caption->c_str(), static_cast<int>(caption->size()), &size);
+    SelectObject(dc, previous);
+    ReleaseDC(window, dc);
+    // Room for the check mark column on the left, as the other items have.
+    item.itemWidth = static_cast<UINT>(size.cx + 2 * GetSystemMetrics(SM_CXMENUCHECK));
+    item.itemHeight = static_cast<UINT>(std::max<LONG>(size.cy + 4, GetSystemMetrics(SM_CYMENU)));
+    return true;
+}
+
+bool Hidden_Menu::Draw_Item(const DRAWITEMSTRUCT& item) const {
+    const std::wstring* caption = item.CtlType == ODT_MENU
+                                      ? Caption_Of(reinterpret_cast<const void*>(item.itemData))
+                                      : nullptr;
+    if (caption == nullptr)
+        return false;
+    const bool selected = (item.itemState & ODS_SELECTED) != 0;
+    const bool grayed = (item.itemState & (ODS_GRAYED | ODS_DISABLED)) != 0;
+    FillRect(item.hDC, &item.rcItem, GetSysColorBrush(selected ? COLOR_HIGHLIGHT : COLOR_MENU));
+    const COLORREF old_color = SetTextColor(
+        item.hDC,
+        GetSysColor(grayed ? COLOR_GRAYTEXT : (selected ? COLOR_HIGHLIGHTTEXT : COLOR_MENUTEXT)));
+    const int old_mode = SetBkMode(item.hDC, TRANSPARENT);
+    HGDIOBJ previous = SelectObject(item.hDC, Item_Font());
+    RECT text = item.rcItem;
+    text.left += GetSystemMetrics(SM_CXMENUCHECK);
+    DrawTextW(item.hDC, caption->c_str(), static_cast<int>(caption->size()), &text,
+              DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX);
+    SelectObject(item.hDC, previous);
+    SetBkMode(item.hDC, old_mode);
+    SetTextColor(item.hDC, old_color);
+    return true;
 }
 
 Hidden_Menu::~Hidden_Menu() {

@@ -4,16 +4,20 @@
 
 #include <algorithm>
 
-#include "winapp/form1_layout.h"
 #include "winapp/wide_text.h"
+#include "window_model/layout.h"
 
 namespace {
 
 // The static control that holds a message box's text.
 constexpr int kMessageTextId = 0xFFFF;
 
+// The box about to show, seen from the thread's hook.
 HHOOK g_hook = nullptr;
-HFONT g_font = nullptr;
+HFONT g_font = nullptr;        // its text's font; null: the system's
+HWND* g_box_window = nullptr;  // where to note its window, or null
+// The Yes/No question while it shows.
+HWND g_question = nullptr;
 
 // Moves a child of the box by dx, dy (client pixels).
 void Shift(HWND box, HWND child, int dx, int dy) {
@@ -63,25 +67,31 @@ LRESULT CALLBACK On_Box_Event(int code, WPARAM w, LPARAM l) {
     // Activation comes once the box and its controls exist, before it shows.
     if (code == HCBT_ACTIVATE && g_hook != nullptr) {
         HWND box = reinterpret_cast<HWND>(w);
-        if (HWND text = GetDlgItem(box, kMessageTextId))
+        HWND text = GetDlgItem(box, kMessageTextId);
+        if (text != nullptr && g_font != nullptr)
             Fit_Text(box, text, g_font);
+        if (g_box_window != nullptr)
+            *g_box_window = box;
         UnhookWindowsHookEx(g_hook);
         g_hook = nullptr;
     }
     return CallNextHookEx(nullptr, code, w, l);
 }
 
+// window: where the box's window is noted while it shows (null: nowhere).
 int Show_Box(HWND owner, const std::wstring& text, const wchar_t* caption, const Font_Set& fonts,
-             UINT type) {
-    if (Needs_Han_Font(text)) {
-        g_font = fonts.Han(Font_Role::kWindow);
+             UINT type, HWND* window = nullptr) {
+    g_font = Needs_Han_Font(text) ? fonts.Han(Font_Role::kWindow) : nullptr;
+    g_box_window = window;
+    if (g_font != nullptr || window != nullptr)
         g_hook = SetWindowsHookExW(WH_CBT, On_Box_Event, nullptr, GetCurrentThreadId());
-    }
     const int answer = MessageBoxW(owner, text.c_str(), caption, type);
     if (g_hook != nullptr) {
         UnhookWindowsHookEx(g_hook);
         g_hook = nullptr;
     }
+    if (window != nullptr)
+        *window = nullptr;
     return answer;
 }
 
@@ -94,11 +104,20 @@ void Show_Completion_Box(HWND owner, const std::wstring& text, const wchar_t* ca
 
 bool Ask_Yes_No(HWND owner, const std::wstring& text, const wchar_t* caption,
                 const Font_Set& fonts) {
-    return Show_Box(owner, text, caption, fonts, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
-           IDYES;
+    return Show_Box(owner, text, caption, fonts, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2,
+                    &g_question) == IDYES;
+}
+
+void Answer_No_To_Question() {
+    // As the No button does: the box hides at once and its loop ends with No
+    // once the calls on top of it have returned.
+    if (g_question != nullptr) {
+        SendMessageW(g_question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(g_question, IDNO)));
+    }
 }
 
 void Show_Error_Box(const std::exception& error) {
-    MessageBoxW(nullptr, Wide(error.what()).c_str(), form1::kApplicationTitle,
+    MessageBoxW(nullptr, Wide(error.what()).c_str(), Wide(layout::kApplicationTitle).c_str(),
                 MB_OK | MB_ICONERROR);
 }

@@ -20,5 +20,7 @@ void Show_Completion_Box(HWND owner, const std::wstring& text, const wchar_t* ca
 // The same kind of box with Yes and No (No the default); true for Yes.
 bool Ask_Yes_No(HWND owner, const std::wstring& text, const wchar_t* caption,
                 const Font_Set& fonts);
+// While that box shows: answers it with No, as if the user had.
+void Answer_No_To_Question();
 
 void Show_Error_Box(const std::exception& error);

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-std::string Open_Dialog::Choose_File() {
+std::optional<std::string> Open_Dialog::Choose() {
     std::vector<wchar_t> name(32768, L'\0');
     m_file_name.copy(name.data(), name.size() - 1);
     OPENFILENAMEW dialog{};
@@ -19,8 +19,9 @@ std::string Open_Dialog::Choose_File() {
     // directory stays where the program started: temp.log is written there
     // when the window closes.
     dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_NOCHANGEDIR;
-    if (GetOpenFileNameW(&dialog))
-        m_file_name = name.data();
+    if (!GetOpenFileNameW(&dialog))
+        return std::nullopt;
+    m_file_name = name.data();
     return Path_For_C_Runtime(m_file_name);
 }
 

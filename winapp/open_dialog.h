@@ -4,21 +4,20 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
-#include "download/firmware_image.h"
-
-class Open_Dialog final : public ImageFileChooser {
+class Open_Dialog final {
   public:
     // One entry: hex and binary images, and through *.* every file.
     static constexpr wchar_t kFilter[] = L"INTEL HEX (*.hex) Binary (*.bin)\0*.HEX;*.BIN;*.*\0";
 
     void Set_Owner(HWND owner) { m_owner = owner; }
 
-    // Shows the dialog; the name chosen or, after a cancel, the name chosen
-    // last time (empty if none was ever chosen), as the dialog keeps it. The
-    // name is in the system's code page, as the C runtime opens files.
-    std::string Choose_File() override;
+    // Shows the dialog on the name chosen last: the name chosen, in the
+    // system's code page as the C runtime opens files, or nothing when the
+    // user cancelled.
+    std::optional<std::string> Choose();
 
     const std::wstring& File_Name() const { return m_file_name; }
 

@@ -1,6 +1,8 @@
-/* Identifiers of flashtool.exe's resources and of the main window's controls,
-   shared by the resource script and the code (and by the tests, which find the
-   controls by them). Plain #defines: the resource compiler reads this file. */
+/* Identifiers of flashtool.exe's resources, shared by the resource script and
+   the code (and by the tests, which find the windows by them). The main
+   window's controls are numbered in the layout table
+   (window_model/layout.h). Plain #defines: the resource compiler reads this
+   file. */
 #pragma once
 
 /* Resources */
@@ -16,16 +18,3 @@
 /* Controls of the version window Form2 */
 #define IDC_TELABEL1 201
 #define IDC_FORM2_LABEL2 202
-
-/* Controls of the main window Form1 */
-#define IDC_TEMEMO1 1001
-#define IDC_SHOWTIME 1002
-#define IDC_MRECEIVE 1003
-#define IDC_LABEL2 1004
-#define IDC_VERSIONNAMEEDIT 1005
-#define IDC_LABEL1 1006
-#define IDC_OLDVERSIONNAMEEDIT 1007
-#define IDC_DOWNLOAD 1008
-#define IDC_CANCEL 1009
-#define IDC_TEPROGRESSBAR1 1010
-#define IDC_STATUSBAR1 1011

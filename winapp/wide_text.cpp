@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
-
 std::wstring Wide(std::string_view utf8) {
     if (utf8.empty())
         return {};
@@ -27,19 +25,6 @@ std::string Utf8(std::wstring_view wide) {
     return utf8;
 }
 
-std::wstring Display_Text(std::string_view bytes, Incomplete_Tail tail) {
-    std::wstring shown;
-    for (const char32_t code : text::Display_Characters(bytes, tail)) {
-        if (code < 0x10000) {
-            shown += static_cast<wchar_t>(code);
-        } else {  // a surrogate pair
-            shown += static_cast<wchar_t>(0xD800 + ((code - 0x10000) >> 10));
-            shown += static_cast<wchar_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-        }
-    }
-    return shown;
-}
-
 std::wstring With_Crlf(std::wstring_view text) {
     std::wstring result;
     result.reserve(text.size() + text.size() / 16);
@@ -47,16 +32,6 @@ std::wstring With_Crlf(std::wstring_view text) {
         if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r'))
             result += L'\r';
         result += text[i];
-    }
-    return result;
-}
-
-std::wstring Without_Line_Breaks(std::wstring_view text) {
-    std::wstring result;
-    result.reserve(text.size());
-    for (const wchar_t c : text) {
-        if (c != L'\r' && c != L'\n')
-            result += c;
     }
     return result;
 }

@@ -1,24 +1,38 @@
 // The window's texts without a window: byte texts to screen text, the
-// status-bar texts, and the progress-bar adapter.
-#include <QProgressBar>
+// status-bar texts, and the warning when no Chinese font is installed.
 #include <QtTest>
+#include <cstdio>
 #include <ctime>
 
-#include "app/display_text.h"
-#include "app/progress_adapter.h"
+#include "app/chinese_font.h"
 #include "download/clock_text.h"
+#include "download/display_text.h"
 #include "download/texts.h"
+
+namespace {
+
+// Bytes as the message area shows them.
+QString Display_Text(std::string_view bytes) {
+    return QString::fromStdString(text::Display_Utf8(bytes));
+}
+
+// Bytes as a version field shows them.
+QString Field_Text(std::string_view bytes) {
+    return QString::fromStdString(text::Displayable_Text(bytes));
+}
+
+}  // namespace
 
 class Text_Test : public QObject {
     Q_OBJECT
   private slots:
     void zero_byte_ends_the_text();
     void display_text_decodes_utf8_and_keeps_stray_bytes();
-    void display_text_holds_back_an_unfinished_character();
+    void version_fields_show_bytes_that_are_not_text_as_escapes();
     void elapsed_text_has_no_leading_zeros_data();
     void elapsed_text_has_no_leading_zeros();
     void time_text_and_clock_line_for_a_fixed_date();
-    void progress_adapter_keeps_step_and_clamps_position();
+    void missing_chinese_font_is_said_once();
 };
 
 void Text_Test::zero_byte_ends_the_text() {
@@ -49,17 +63,18 @@ void Text_Test::display_text_decodes_utf8_and_keeps_stray_bytes() {
     QCOMPARE(Display_Text("\xF0\x9F\x98\x80").size(), 2);
 }
 
-void Text_Test::display_text_holds_back_an_unfinished_character() {
+// A phone's erased record (32 bytes of 0xFF) reads "\xff" as in the
+// command-line tool, not "ÿ"; a whole character shows whole, and a piece of
+// one that never became whole shows its bytes.
+void Text_Test::version_fields_show_bytes_that_are_not_text_as_escapes() {
+    QString erased;
+    for (int i = 0; i < 32; ++i)
+        erased += "\\xff";
+    QCOMPARE(Field_Text(std::string(32, '\xFF')), erased);
     const std::string character = "韌";  // three bytes
-    std::string bytes = "V";
-    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kHold), QString("V"));
-    bytes += character[0];
-    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kHold), QString("V"));
-    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kShow), QString::fromLatin1("V\xE9"));
-    bytes += character[1];
-    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kHold), QString("V"));
-    bytes += character[2];
-    QCOMPARE(Display_Text(bytes, Incomplete_Tail::kHold), QString::fromUtf8("V韌"));
+    QCOMPARE(Field_Text("V" + character), QString::fromUtf8("V韌"));
+    QCOMPARE(Field_Text("V" + character.substr(0, 2)), QString("V\\xe9\\x9f"));
+    QCOMPARE(Field_Text("M418\x1b[2J"), QString("M418\\x1b[2J"));
 }
 
 void Text_Test::elapsed_text_has_no_leading_zeros_data() {
@@ -111,22 +126,22 @@ void Text_Test::time_text_and_clock_line_for_a_fixed_date() {
              std::string("系統顯示時間為 Mon Dec 07 23:59:19 2026\n."));
 }
 
-void Text_Test::progress_adapter_keeps_step_and_clamps_position() {
-    QProgressBar bar;
-    Progress_Bar_Adapter adapter(bar);
-    QCOMPARE(adapter.step(), 1);
-    adapter.set_minimum(0);
-    adapter.set_maximum(65536);
-    adapter.set_step(32768);
-    QCOMPARE(adapter.step(), 32768);
-    adapter.set_position(32768);
-    QCOMPARE(adapter.position(), 32768);
-    QCOMPARE(bar.value(), 32768);
-    // A position past the end shows a full bar rather than the old value.
-    adapter.set_position(70000);
-    QCOMPARE(adapter.position(), 65536);
-    adapter.set_position(-5);
-    QCOMPARE(adapter.position(), 0);
+void Text_Test::missing_chinese_font_is_said_once() {
+    std::FILE* err = std::tmpfile();
+    QVERIFY(err != nullptr);
+    Warn_Once_Without_Chinese_Font(err, true);
+    QCOMPARE(std::ftell(err), 0L);
+    Warn_Once_Without_Chinese_Font(err, false);
+    Warn_Once_Without_Chinese_Font(err, false);
+    std::rewind(err);
+    char line[512] = {};
+    QVERIFY(std::fgets(line, sizeof line, err) != nullptr);
+    QVERIFY2(QString(line).contains("fonts-noto-cjk"), line);
+    QVERIFY(QString(line).endsWith('\n'));
+    QVERIFY(std::fgets(line, sizeof line, err) == nullptr);  // said once
+    std::fclose(err);
+    // This machine has one: the window shows Chinese, and says nothing.
+    QVERIFY(Chinese_Font_Installed());
 }
 
 QTEST_MAIN(Text_Test)

@@ -29,6 +29,8 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/start_up.h"
+#include "tests/support/fake_progress_bar.h"
+#include "window_model/layout.h"
 
 namespace {
 
@@ -76,6 +78,7 @@ class Window_Test : public QObject {
     void every_caption_has_glyphs_and_fits_data();
     void every_caption_has_glyphs_and_fits();
     void introduction_is_44_lines_of_drawable_text();
+    void introduction_is_read_only_and_tab_moves_on();
     void status_panels_stay_inside_the_bar();
 
     void memo_appends_lines_and_honours_the_zero_byte();
@@ -89,7 +92,7 @@ class Window_Test : public QObject {
     void elapsed_time_counts_real_seconds_however_late_the_tick();
     void timer1_runs_only_when_the_command_enables_it();
 
-    void open_dialog_remembers_the_last_file();
+    void open_dialog_starts_on_the_last_file_and_a_cancel_chooses_none();
     void open_dialog_lists_every_file_under_one_label();
     void message_box_seam_replaces_the_modal_box();
     void button_control_moves_both_buttons();
@@ -99,6 +102,7 @@ class Window_Test : public QObject {
     void menu_key_opens_the_hidden_menus();
     void open_menu_bar_leaves_the_introduction_readable();
     void about_shows_one_version_window();
+    void escape_closes_the_version_window();
 
     void start_up_error_is_shown_in_the_box_data();
     void start_up_error_is_shown_in_the_box();
@@ -134,17 +138,12 @@ void Window_Test::cleanup() {
 void Window_Test::controls_sit_where_the_design_puts_them_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QRect>("geometry");
-    QTest::newRow("TeMemo1") << "TeMemo1" << QRect(8, 7, 425, 290);
-    QTest::newRow("ShowTime") << "ShowTime" << QRect(353, 23, 82, 33);
-    QTest::newRow("mReceive") << "mReceive" << QRect(8, 299, 424, 89);
-    QTest::newRow("Label2") << "Label2" << QRect(8, 393, 83, 20);
-    QTest::newRow("VersionNameEdit") << "VersionNameEdit" << QRect(112, 393, 313, 24);
-    QTest::newRow("Label1") << "Label1" << QRect(8, 421, 77, 20);
-    QTest::newRow("OldVersionNameEdit") << "OldVersionNameEdit" << QRect(112, 421, 313, 24);
-    QTest::newRow("Download") << "Download" << QRect(10, 451, 206, 33);
-    QTest::newRow("Cancel") << "Cancel" << QRect(226, 451, 205, 33);
-    QTest::newRow("TeProgressBar1") << "TeProgressBar1" << QRect(8, 486, 423, 17);
-    QTest::newRow("StatusBar1") << "StatusBar1" << QRect(8, 508, 423, 25);
+    for (const layout::Control_Layout& control : layout::kForm1Controls) {
+        const QString name = QString::fromUtf8(control.name.data(), control.name.size());
+        QTest::newRow(qPrintable(name))
+            << name
+            << QRect(control.place.x, control.place.y, control.place.width, control.place.height);
+    }
 }
 
 void Window_Test::controls_sit_where_the_design_puts_them() {
@@ -158,11 +157,17 @@ void Window_Test::controls_sit_where_the_design_puts_them() {
 
 void Window_Test::window_is_fixed_and_titled() {
     QCOMPARE(m_form1->windowTitle(), QString("Corvel VANTREL TOOL (M418)"));
-    QCOMPARE(m_form1->size(), QSize(440, 540));
+    QCOMPARE(m_form1->size(), QSize(layout::kForm1.client_width, layout::kForm1.client_height));
     QCOMPARE(m_form1->minimumSize(), m_form1->maximumSize());
     QVERIFY(!(m_form1->windowFlags() & Qt::WindowMaximizeButtonHint));
     QCOMPARE(m_form2->windowTitle(), QString("Version"));
-    QCOMPARE(m_form2->size(), QSize(298, 125));
+    QCOMPARE(m_form2->size(), QSize(layout::kForm2.client_width, layout::kForm2.client_height));
+    for (const layout::Label_Layout& label : layout::kForm2Labels) {
+        auto* control = m_form2->findChild<QLabel*>(QString::fromUtf8(label.name.data()));
+        QVERIFY(control != nullptr);
+        QCOMPARE(control->geometry(),
+                 QRect(label.place.x, label.place.y, label.place.width, label.place.height));
+    }
     QVERIFY(!m_form2->isVisible());
 }
 
@@ -190,8 +195,8 @@ void Window_Test::start_state() {
     QCOMPARE(Control<QLabel>("StatusBar1_Panel0")->text(), QString());
     QCOMPARE(Control<QLabel>("StatusBar1_Panel1")->text(), QString());
 
-    QCOMPARE(m_form1->Language_Flag(), Language::kChinese);
-    QCOMPARE(m_form1->Elapsed_Seconds(), 0);
+    QCOMPARE(m_form1->Model().Language_Flag(), Language::kChinese);
+    QCOMPARE(m_form1->Panel().Elapsed_Seconds(), 0);
     QVERIFY(!m_form1->Timer1().isActive());
     QVERIFY(!m_form1->Timer2().isActive());
     QCOMPARE(m_form1->Timer1().interval(), 1000);
@@ -203,6 +208,12 @@ void Window_Test::start_state() {
     QCOMPARE(Control<QAction>("English")->text(), QString("English"));
     QCOMPARE(Control<QAction>("Chinese")->text(), QString("中文"));
     QCOMPARE(Control<QAction>("About1")->text(), QString("About"));
+    // The menus write 中文 in a Traditional Chinese face too.
+    auto* language = Control<QMenu>("File1");
+    language->ensurePolished();
+    QVERIFY(Has_Glyph(language->font(), U'中') && Has_Glyph(language->font(), U'文'));
+    QVERIFY(QFontDatabase::writingSystems(First_Han_Family(language->font()))
+                .contains(QFontDatabase::TraditionalChinese));
 }
 
 void Window_Test::every_caption_has_glyphs_and_fits_data() {
@@ -295,7 +306,7 @@ void Window_Test::introduction_is_44_lines_of_drawable_text() {
     QVERIFY(lines.first().startsWith(QString("☆★")));
     QVERIFY(lines.last().startsWith(QString("★☆")));
     QCOMPARE(intro.count(QString("◎")), 6);
-    QVERIFY(!memo->isReadOnly());
+    QVERIFY(memo->isReadOnly());
     QCOMPARE(memo->font().pixelSize(), 13);
     QVERIFY(QFontDatabase::writingSystems(First_Han_Family(memo->font()))
                 .contains(QFontDatabase::TraditionalChinese));
@@ -312,6 +323,31 @@ void Window_Test::introduction_is_44_lines_of_drawable_text() {
     }
 }
 
+// The introduction is read, not edited: typing changes nothing, and Tab
+// moves the focus on instead of going into the text.
+void Window_Test::introduction_is_read_only_and_tab_moves_on() {
+    auto* intro = Control<QPlainTextEdit>("TeMemo1");
+    const QString text = intro->toPlainText();
+    m_form1->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form1.get()));
+    intro->setFocus();
+    QCOMPARE(QApplication::focusWidget(), intro);
+    QTest::keyClicks(intro, "x");
+    QTest::keyClick(intro, Qt::Key_Return);
+    QCOMPARE(intro->toPlainText(), text);
+    QTest::keyClick(intro, Qt::Key_Tab);
+    QVERIFY(QApplication::focusWidget() != intro);
+    QCOMPARE(intro->toPlainText(), text);
+    // Along the design's tab order from Download: Cancel (ShowTime is
+    // hidden, mReceive takes no focus, the version fields are disabled),
+    // then the introduction.
+    Control<QPushButton>("Download")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Control<QPushButton>("Cancel"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), intro);
+}
+
 // Panel 0 keeps its width; panel 1 takes the rest of the bar's inside and
 // ends at the bar's border instead of running past it.
 void Window_Test::status_panels_stay_inside_the_bar() {
@@ -321,7 +357,7 @@ void Window_Test::status_panels_stay_inside_the_bar() {
     QCOMPARE(panel0->parentWidget(), bar);
     QCOMPARE(panel1->parentWidget(), bar);
     const QRect inside = bar->contentsRect();
-    QCOMPARE(panel0->width(), 100);
+    QCOMPARE(panel0->width(), layout::kPanelWidths[0]);
     QCOMPARE(panel0->geometry().left(), inside.left());
     QCOMPARE(panel1->geometry().left(), panel0->geometry().right() + 1);
     QVERIFY2(inside.contains(panel1->geometry()),
@@ -336,32 +372,32 @@ void Window_Test::status_panels_stay_inside_the_bar() {
 void Window_Test::memo_appends_lines_and_honours_the_zero_byte() {
     using namespace std::string_view_literals;
     auto* memo = Control<QPlainTextEdit>("mReceive");
-    m_form1->Print_Str_to_Memo("");
+    m_form1->Panel().Print_Str_to_Memo("");
     QCOMPARE(m_form1->Memo_Text(), std::string("\r\n"));
-    m_form1->Clean_Memo();
-    m_form1->Print_Str_to_Memo("abc");
+    m_form1->Panel().Clean_Memo();
+    m_form1->Panel().Print_Str_to_Memo("abc");
     QCOMPARE(m_form1->Memo_Text(), std::string("abc\r\n"));
     QCOMPARE(memo->toPlainText(), QString("abc\n"));
-    m_form1->Print_Str_to_Memo("找到通訊埠 COM5");
+    m_form1->Panel().Print_Str_to_Memo("找到通訊埠 COM5");
     QCOMPARE(memo->toPlainText(), QString("abc\n找到通訊埠 COM5\n"));
 
     // A zero byte ends the joined text, line break included; the next line
     // continues where the text stopped.
-    m_form1->Clean_Memo();
-    m_form1->Print_Str_to_Memo("ab\0cd"sv);
-    m_form1->Print_Str_to_Memo("\0"sv);
-    m_form1->Print_Str_to_Memo("ef");
+    m_form1->Panel().Clean_Memo();
+    m_form1->Panel().Print_Str_to_Memo("ab\0cd"sv);
+    m_form1->Panel().Print_Str_to_Memo("\0"sv);
+    m_form1->Panel().Print_Str_to_Memo("ef");
     QCOMPARE(m_form1->Memo_Text(), std::string("abef\r\n"));
 
     // A time text's line feed is a line break before the ".".
-    m_form1->Clean_Memo();
-    m_form1->Print_Str_to_Memo("Download start at: Mon Dec 07 23:59:19 2026\n.");
+    m_form1->Panel().Clean_Memo();
+    m_form1->Panel().Print_Str_to_Memo("Download start at: Mon Dec 07 23:59:19 2026\n.");
     QCOMPARE(memo->toPlainText(), QString("Download start at: Mon Dec 07 23:59:19 2026\n.\n"));
 
     // Text the user typed into the area stays; messages follow it.
-    m_form1->Clean_Memo();
+    m_form1->Panel().Clean_Memo();
     memo->setPlainText("note");
-    m_form1->Print_Str_to_Memo("x");
+    m_form1->Panel().Print_Str_to_Memo("x");
     QCOMPARE(memo->toPlainText(), QString("notex\n"));
 }
 
@@ -369,52 +405,53 @@ void Window_Test::version_fields_fill_byte_by_byte() {
     auto* old_field = Control<QLineEdit>("OldVersionNameEdit");
     auto* new_field = Control<QLineEdit>("VersionNameEdit");
     // 32 one-byte calls: A, a zero byte, B and 29 zero bytes read AB.
-    m_form1->Clean_OldTedit();
+    m_form1->Panel().Clean_OldTedit();
     const std::string record = std::string("A") + '\0' + "B" + std::string(29, '\0');
     for (const char byte : record)
-        m_form1->Print_Str_to_OldTedit(std::string_view(&byte, 1));
+        m_form1->Panel().Print_Str_to_OldTedit(std::string_view(&byte, 1));
     QCOMPARE(old_field->text(), QString("AB"));
 
     // A UTF-8 version text arriving one byte at a time shows whole characters.
-    m_form1->Clean_Tedit();
+    m_form1->Panel().Clean_Tedit();
     const std::string version = "M418-繁中-V3";
     for (const char byte : version)
-        m_form1->Print_Str_to_Tedit(std::string_view(&byte, 1));
+        m_form1->Panel().Print_Str_to_Tedit(std::string_view(&byte, 1));
     QCOMPARE(new_field->text(), QString::fromUtf8("M418-繁中-V3"));
     QCOMPARE(old_field->text(), QString("AB"));  // the fields are separate
 
-    m_form1->Clean_Tedit();
+    m_form1->Panel().Clean_Tedit();
     QCOMPARE(new_field->text(), QString());
-    m_form1->Print_Str_to_Tedit("V2");
+    m_form1->Panel().Print_Str_to_Tedit("V2");
     QCOMPARE(new_field->text(), QString("V2"));
-    m_form1->Clean_OldTedit();
+    m_form1->Panel().Clean_OldTedit();
     QCOMPARE(old_field->text(), QString());
 }
 
 void Window_Test::status_panels_take_panel_texts() {
-    m_form1->Print_Str_to_ToolBar(0, "0:1:5");
-    m_form1->Print_Str_to_ToolBar(1, "系統顯示時間為 Mon Dec 07 23:59:19 2026\n.");
+    m_form1->Model().Print_Str_to_ToolBar(0, "0:1:5");
+    m_form1->Model().Print_Str_to_ToolBar(1, "系統顯示時間為 Mon Dec 07 23:59:19 2026\n.");
     QCOMPARE(Control<QLabel>("StatusBar1_Panel0")->text(), QString("0:1:5"));
     // One line on screen; the text as given is kept.
     QCOMPARE(Control<QLabel>("StatusBar1_Panel1")->text(),
              QString("系統顯示時間為 Mon Dec 07 23:59:19 2026."));
-    QCOMPARE(m_form1->Panel_Text(1), std::string("系統顯示時間為 Mon Dec 07 23:59:19 2026\n."));
-    m_form1->Print_Str_to_ToolBar(0, "");
+    QCOMPARE(m_form1->Model().Panel_Text(1),
+             std::string("系統顯示時間為 Mon Dec 07 23:59:19 2026\n."));
+    m_form1->Model().Print_Str_to_ToolBar(0, "");
     QCOMPARE(Control<QLabel>("StatusBar1_Panel0")->text(), QString());
     QCOMPARE(Control<QLabel>("StatusBar1_Panel1")->text().isEmpty(), false);
     // There is no third panel; asking for one changes nothing.
-    m_form1->Print_Str_to_ToolBar(2, "x");
+    m_form1->Model().Print_Str_to_ToolBar(2, "x");
     QCOMPARE(Control<QLabel>("StatusBar1_Panel0")->text(), QString());
 }
 
 // ---- Language and clock ----
 
 void Window_Test::language_switches_recaption_and_empty_the_memo() {
-    m_form1->Print_Str_to_Memo("Update OK!");
-    m_form1->Print_Str_to_Tedit("V3");
-    m_form1->Print_Str_to_ToolBar(0, "0:0:9");
+    m_form1->Panel().Print_Str_to_Memo("Update OK!");
+    m_form1->Panel().Print_Str_to_Tedit("V3");
+    m_form1->Model().Print_Str_to_ToolBar(0, "0:0:9");
     Control<QAction>("English")->trigger();
-    QCOMPARE(m_form1->Language_Flag(), Language::kEnglish);
+    QCOMPARE(m_form1->Model().Language_Flag(), Language::kEnglish);
     QCOMPARE(Control<QPushButton>("Download")->text(), QString("Download"));
     QCOMPARE(Control<QPushButton>("Cancel")->text(), QString("Cancel"));
     QCOMPARE(Control<QPushButton>("ShowTime")->text(), QString("Show time"));
@@ -428,9 +465,9 @@ void Window_Test::language_switches_recaption_and_empty_the_memo() {
     // With the clock running the switch still sets the plain caption.
     m_form1->ShowTimeClick();
     QCOMPARE(Control<QPushButton>("ShowTime")->text(), QString("Don't Show"));
-    m_form1->Print_Str_to_Memo("x");
+    m_form1->Panel().Print_Str_to_Memo("x");
     Control<QAction>("Chinese")->trigger();
-    QCOMPARE(m_form1->Language_Flag(), Language::kChinese);
+    QCOMPARE(m_form1->Model().Language_Flag(), Language::kChinese);
     QCOMPARE(Control<QPushButton>("Download")->text(), QString("更新韌體"));
     QCOMPARE(Control<QPushButton>("Cancel")->text(), QString("離開"));
     QCOMPARE(Control<QPushButton>("ShowTime")->text(), QString("顯示時間"));
@@ -446,7 +483,7 @@ void Window_Test::language_switches_recaption_and_empty_the_memo() {
 void Window_Test::clock_switch_on_and_off() {
     auto* panel1 = Control<QLabel>("StatusBar1_Panel1");
     auto* show_time = Control<QPushButton>("ShowTime");
-    m_form1->Print_Str_to_ToolBar(1, "before");
+    m_form1->Model().Print_Str_to_ToolBar(1, "before");
 
     QElapsedTimer since_on;
     since_on.start();
@@ -461,7 +498,7 @@ void Window_Test::clock_switch_on_and_off() {
     QVERIFY(since_on.elapsed() >= 990);
     QVERIFY2(panel1->text().startsWith(QString("系統顯示時間為 ")), qPrintable(panel1->text()));
     QVERIFY(panel1->text().endsWith('.'));
-    QVERIFY(m_form1->Panel_Text(1).ends_with("\n."));
+    QVERIFY(m_form1->Model().Panel_Text(1).ends_with("\n."));
 
     // The next tick writes the line in the language now chosen.
     m_form1->EnglishClick();
@@ -491,33 +528,33 @@ void Window_Test::elapsed_time_ticks_into_panel_0_data() {
 void Window_Test::elapsed_time_ticks_into_panel_0() {
     QFETCH(int, seconds);
     QFETCH(QString, text);
-    m_form1->Set_Elapsed_Seconds(seconds);
+    m_form1->Panel().Set_Elapsed_Seconds(seconds);
     m_form1->Timer1Timer();
-    QCOMPARE(m_form1->Elapsed_Seconds(), seconds);
+    QCOMPARE(m_form1->Panel().Elapsed_Seconds(), seconds);
     QCOMPARE(Control<QLabel>("StatusBar1_Panel0")->text(), text);
 }
 
 // The count is real time from a steady clock: a tick that comes late (a busy
 // machine) still shows the seconds that have passed, not one more tick.
 void Window_Test::elapsed_time_counts_real_seconds_however_late_the_tick() {
-    m_form1->Set_Elapsed_Seconds(0);
-    m_form1->Set_Timer1_Enabled(true);
+    m_form1->Panel().Set_Elapsed_Seconds(0);
+    m_form1->Panel().Set_Timer1_Enabled(true);
     QThread::msleep(2600);  // no tick can run meanwhile
     m_form1->Timer1Timer();
-    m_form1->Set_Timer1_Enabled(false);
-    QVERIFY2(m_form1->Elapsed_Seconds() >= 3, "a late tick shows the seconds that passed");
-    QVERIFY(m_form1->Elapsed_Seconds() <= 5);
+    m_form1->Panel().Set_Timer1_Enabled(false);
+    QVERIFY2(m_form1->Panel().Elapsed_Seconds() >= 3, "a late tick shows the seconds that passed");
+    QVERIFY(m_form1->Panel().Elapsed_Seconds() <= 5);
 }
 
 void Window_Test::timer1_runs_only_when_the_command_enables_it() {
     auto* panel0 = Control<QLabel>("StatusBar1_Panel0");
-    m_form1->Print_Str_to_ToolBar(0, "0:0:7");  // the last run's final value
-    m_form1->Set_Elapsed_Seconds(0);
-    m_form1->Set_Timer1_Enabled(true);
+    m_form1->Model().Print_Str_to_ToolBar(0, "0:0:7");  // the last run's final value
+    m_form1->Panel().Set_Elapsed_Seconds(0);
+    m_form1->Panel().Set_Timer1_Enabled(true);
     QVERIFY(m_form1->Timer1().isActive());
     QCOMPARE(panel0->text(), QString("0:0:7"));
     QTRY_COMPARE_WITH_TIMEOUT(panel0->text(), QString("0:0:1"), 10000);
-    m_form1->Set_Timer1_Enabled(false);
+    m_form1->Panel().Set_Timer1_Enabled(false);
     QVERIFY(!m_form1->Timer1().isActive());
     const QString stopped_at = panel0->text();
     QVERIFY(!stopped_at.isEmpty());  // the last value stays
@@ -525,7 +562,7 @@ void Window_Test::timer1_runs_only_when_the_command_enables_it() {
 
 // ---- Seams the download command reaches ----
 
-void Window_Test::open_dialog_remembers_the_last_file() {
+void Window_Test::open_dialog_starts_on_the_last_file_and_a_cancel_chooses_none() {
     QCOMPARE(QString(Open_Dialog::kFilter).count('|'), 0);
     QVERIFY(!QString(Open_Dialog::kFilter).contains(";;"));  // one entry
     QVERIFY(QString(Open_Dialog::kFilter).startsWith("INTEL HEX (*.hex) Binary (*.bin)"));
@@ -538,13 +575,14 @@ void Window_Test::open_dialog_remembers_the_last_file() {
         started_on = current;
         return answer;
     });
-    ImageFileChooser& chooser = m_form1->Image_Dialog();
+    ImageFileChooser& chooser = m_form1->Panel().Image_Dialog();
     QCOMPARE(chooser.Choose_File(), std::string());
     QCOMPARE(started_on, QString());
     answer = QString("/tmp/M418 新版.bin");
     QCOMPARE(chooser.Choose_File(), std::string("/tmp/M418 新版.bin"));
+    // Cancelled: the dialog started on the last file, but nothing is chosen.
     answer.reset();
-    QCOMPARE(chooser.Choose_File(), std::string("/tmp/M418 新版.bin"));
+    QCOMPARE(chooser.Choose_File(), std::string());
     QCOMPARE(started_on, QString("/tmp/M418 新版.bin"));
     QCOMPARE(shown, 3);
 }
@@ -588,15 +626,15 @@ void Window_Test::open_dialog_lists_every_file_under_one_label() {
 void Window_Test::message_box_seam_replaces_the_modal_box() {
     QStringList shown;
     m_form1->Set_Message_Box([&](const QString& text) { shown << text; });
-    m_form1->Show_Message_Box("更新完成!");
+    m_form1->Panel().Show_Message_Box({"Update OK!", "更新完成!"});
     QCOMPARE(shown, QStringList{"更新完成!"});
 }
 
 void Window_Test::button_control_moves_both_buttons() {
-    m_form1->Button_Control(false);
+    m_form1->Panel().Button_Control(false);
     QVERIFY(!Control<QPushButton>("Download")->isEnabled());
     QVERIFY(!Control<QPushButton>("Cancel")->isEnabled());
-    m_form1->Button_Control(true);
+    m_form1->Panel().Button_Control(true);
     QVERIFY(Control<QPushButton>("Download")->isEnabled());
     QVERIFY(Control<QPushButton>("Cancel")->isEnabled());
 }
@@ -604,16 +642,16 @@ void Window_Test::button_control_moves_both_buttons() {
 void Window_Test::progress_bar_reaches_the_port_object() {
     auto* bar = Control<QProgressBar>("TeProgressBar1");
     // FormCreate attached the window's bar: a second one is refused.
-    Progress_Bar_Adapter other(*bar);
+    FakeProgressBar other;
     QVERIFY(!m_form1->Comport().Set_Progress_Bar(&other));
     QVERIFY(m_form1->Comport().Progress_Init(1000));
     // The port object moves the bar from the update's thread: the values
     // reach the window's bar through its event loop.
     QTRY_COMPARE(bar->maximum(), 1000);
     QCOMPARE(bar->minimum(), 0);
-    m_form1->Set_Progress_Visible(true);
+    m_form1->Panel().Set_Progress_Visible(true);
     QVERIFY(bar->isVisible());
-    m_form1->Set_Progress_Visible(false);
+    m_form1->Panel().Set_Progress_Visible(false);
     QVERIFY(!bar->isVisible());
 }
 
@@ -631,14 +669,14 @@ void Window_Test::message_area_takes_no_focus_and_shows_no_caret() {
     QVERIFY(!(memo->textInteractionFlags() & (Qt::TextEditable | Qt::TextSelectableByKeyboard)));
 
     // During an update: no text box gets the focus the buttons lose.
-    m_form1->Button_Control(false);
+    m_form1->Panel().Button_Control(false);
     QVERIFY(QApplication::focusWidget() != nullptr);
     QVERIFY2(qobject_cast<QPlainTextEdit*>(QApplication::focusWidget()) == nullptr,
              qPrintable(QApplication::focusWidget()->objectName()));
-    m_form1->Print_Str_to_Memo("找到通訊埠 COM5");
-    m_form1->Print_Str_to_Memo("Download start at: Mon Dec 07 23:59:19 2026\n.");
+    m_form1->Panel().Print_Str_to_Memo("找到通訊埠 COM5");
+    m_form1->Panel().Print_Str_to_Memo("Download start at: Mon Dec 07 23:59:19 2026\n.");
     // After it: back on the button.
-    m_form1->Button_Control(true);
+    m_form1->Panel().Button_Control(true);
     QCOMPARE(QApplication::focusWidget(), download);
 
     // A click does not move the focus into it, and the tab key passes it by
@@ -684,7 +722,7 @@ void Window_Test::menu_key_opens_the_hidden_menus() {
     QTest::keyClick(language, Qt::Key_Return);
     QTRY_VERIFY(!language->isVisible());
     QTRY_VERIFY(!bar->isVisible());
-    QCOMPARE(m_form1->Language_Flag(), Language::kEnglish);
+    QCOMPARE(m_form1->Model().Language_Flag(), Language::kEnglish);
 
     // Alt with the Help menu's letter opens Help; Escape closes it.
     QTest::keyClick(Control<QPushButton>("Download"), Qt::Key_H, Qt::AltModifier);
@@ -763,6 +801,15 @@ void Window_Test::about_shows_one_version_window() {
     QVERIFY(version != nullptr);
     QCOMPARE(version->text(), QString("Version 3.1"));
     QVERIFY(version->font().bold());
+}
+
+void Window_Test::escape_closes_the_version_window() {
+    Control<QAction>("About1")->trigger();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form2.get()));
+    QTest::keyClick(m_form2.get(), Qt::Key_Escape);
+    QVERIFY(!m_form2->isVisible());
+    Control<QAction>("About1")->trigger();
+    QVERIFY(m_form2->isVisible());
 }
 
 // ---- Start-up ----

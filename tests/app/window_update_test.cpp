@@ -4,10 +4,15 @@
 //   - Run twice on one phone: the first run dumps the boot loader for the
 //     phone's record, the second does not.
 //   - The window's event loop keeps running while the phone takes its time.
+//   - A cancelled file dialog after an update loads nothing and writes
+//     nothing to the phone.
 //   - Closing: before the phone is at risk the window ends at once; while it
 //     is at risk the user is asked, and "No" leaves the update to complete,
-//     "Yes" stops it with the abort and end-of-link bytes and ends.
+//     "Yes" stops it with the abort and end-of-link bytes and ends. A
+//     question that the update's end made pointless goes away by itself.
+#include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -149,6 +154,7 @@ class Window_Update_Test : public QObject {
     void close_before_the_phone_is_at_risk_ends_at_once();
     void close_at_risk_answered_no_leaves_the_update_to_complete();
     void close_at_risk_answered_yes_stops_the_update();
+    void question_goes_when_the_update_ends_under_it();
 
   private:
     // Clicks Download and checks what every completed run leaves; memo gets
@@ -259,6 +265,29 @@ void Window_Update_Test::first_run_then_next_run_update_the_phone() {
     QVERIFY((*flash)[1].bytes == builder.second.data);
     QCOMPARE_EQ(Count_Log_Lines(files.log, "dump-sent"), 1);
 
+    // Cancelled in the dialog, which starts on the file chosen before:
+    // nothing is loaded, the phone hears nothing, and the window is idle.
+    QString started_on;
+    int dialogs = 0;
+    form.OpenDialog1().Set_Show_Function([&](const QString& current) {
+        started_on = current;
+        ++dialogs;
+        return std::optional<QString>();
+    });
+    const std::size_t phone_lines = Read_Log_Lines(files.log).size();
+    m_boxes.clear();
+    QTest::mouseClick(form.findChild<QPushButton*>("Download"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Runner().Running(), 10000);
+    QCOMPARE(dialogs, 1);
+    QCOMPARE(started_on, Q(image.Path()));
+    QCOMPARE(form.Runner().Last_Outcome(), Download_Outcome::kImageNotLoaded);
+    QCOMPARE(form.Memo_Text(), std::string());
+    QVERIFY(m_boxes.isEmpty());
+    QVERIFY(form.findChild<QPushButton*>("Download")->isEnabled());
+    QTest::qWait(300);
+    QCOMPARE(Read_Log_Lines(files.log).size(), phone_lines);
+    Point_At(form, image, phone);
+
     // Second run: the phone now holds the image's record.
     Run_Completed_Update(form, Q(text::kUpdateOkZh), memo);
     if (QTest::currentTestFailed())
@@ -329,7 +358,8 @@ void Window_Update_Test::event_loop_runs_while_the_phone_takes_its_time() {
     QVERIFY(Log_Contains(files.log, "fault exchange=dump-block kind=delay"));
     QVERIFY(Log_Contains(files.log, "fault exchange=final kind=delay"));
     QVERIFY(whole_s >= 45);
-    QVERIFY2(form.Elapsed_Seconds() >= 30, qPrintable(QString::number(form.Elapsed_Seconds())));
+    QVERIFY2(form.Panel().Elapsed_Seconds() >= 30,
+             qPrintable(QString::number(form.Panel().Elapsed_Seconds())));
     QVERIFY2(largest_gap_ms <= 1000, qPrintable(QString("%1 ms").arg(largest_gap_ms)));
 }
 
@@ -493,6 +523,66 @@ void Window_Update_Test::close_at_risk_answered_yes_stops_the_update() {
     QCOMPARE(Log_Line_Index(files.log, "transfer-aborted", waiting_line), -1);
     QCOMPARE(Log_Line_Index(files.log, "link-closed", waiting_line), -1);
     QVERIFY(!Log_Contains(files.log, "final-ack-sent"));
+}
+
+// The user closes the window while the phone is at risk and leaves the real
+// question open; the update completes under it. The question goes away as
+// "no", the completion box shows alone, and the window stays open.
+void Window_Update_Test::question_goes_when_the_update_ends_under_it() {
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+    Host_Verdict verdict(phone, files);
+    std::string error;
+    QVERIFY2(phone.start(files.args({"--record-text", kOlderRecord, "--idle-reset-ms", "600000",
+                                     "--fault", "block@1:delay:3000"}),
+                         &error),
+             error.c_str());
+    const test_support::Image_Builder builder = Test_Image();
+    test_support::Temp_Image_File image(builder.Build());
+    QVERIFY(image.Ok());
+    TForm1 form;
+    form.show();
+    Point_At(form, image, phone);
+    const auto question_shows = [] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (qobject_cast<QMessageBox*>(top) != nullptr && top->isVisible())
+                return true;
+        }
+        return false;
+    };
+    QStringList boxes;
+    bool question_under_box = true;
+    form.Set_Message_Box([&](const QString& text) {
+        boxes << text;
+        question_under_box = question_shows();
+    });
+    Close_Record record;
+    form.Set_Exit_Function([&record] { ++record.exits; });
+    // The question's own event loop runs the update's calls; watch from there.
+    bool question_seen = false;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, &form,
+            [&] { question_seen = question_seen || question_shows(); });
+    watch.start(20);
+
+    QTest::mouseClick(form.findChild<QPushButton*>("Download"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(Log_Contains(files.log, "fault exchange=block kind=delay"), 20000);
+    QVERIFY(form.Runner().Stop_Would_Harm_Phone());
+    QTimer::singleShot(0, &form, [&form] { form.close(); });
+    QTRY_VERIFY_WITH_TIMEOUT(!form.Runner().Running(), 30000);
+    QTRY_VERIFY(!question_shows());
+    watch.stop();
+
+    QVERIFY(question_seen);
+    QCOMPARE(boxes, QStringList{Q(text::kUpdateOkZh)});
+    QVERIFY(!question_under_box);
+    QCOMPARE(record.exits, 0);
+    QVERIFY(form.isVisible());
+    QVERIFY(Wait_For_Log(files.log, "final-ack-sent", 5000));
+    QVERIFY(Flash_Holds_Image(files.flash, builder));
+    // Nothing at risk now: a close ends the program without asking.
+    QVERIFY(form.close());
+    QCOMPARE(record.exits, 1);
 }
 
 QTEST_MAIN(Window_Update_Test)

@@ -165,8 +165,11 @@ TEST(TerminalView, MemoLinesAndVersionFieldsGoToStandardOutputInOrder) {
     Captured_Stream english_out, english_err;
     cli::TerminalView english("x", Language::kEnglish, english_out.get(), english_err.get(), false);
     english.Print_Str_to_OldTedit("V0");
-    english.Show_Message_Box("Update OK!");
-    EXPECT_EQ(english_out.text(), "Old version: V0\nUpdate OK!\n");
+    english.Show_Message_Box({"Update OK!", "更新完成!"});
+    english.Print_Bilingual_to_Memo({"can find the comport", "無法找到通訊埠"});
+    EXPECT_EQ(english_out.text(), "Old version: V0\nUpdate OK!\ncan find the comport\n");
+    view.Show_Message_Box({"Update OK!", "更新完成!"});
+    EXPECT_EQ(view.Memo_Lines().back(), "更新完成!");
 }
 
 // The image's version (sent a byte at a time), the phone's record and a
@@ -190,8 +193,8 @@ TEST(TerminalView, ProgressLineOnlyWhenDrawingAndShownFullAfterTheBarWraps) {
     Captured_Stream quiet_out, quiet_err;
     cli::TerminalView quiet("x", Language::kChinese, quiet_out.get(), quiet_err.get(), false);
     quiet.Set_Progress_Visible(true);
-    quiet.Progress_Bar().set_maximum(100);
-    quiet.Progress_Bar().set_position(50);
+    quiet.Progress_Bar().Set_Range(0, 100);
+    quiet.Progress_Bar().Set_Position(50);
     quiet.Set_Progress_Visible(false);
     EXPECT_EQ(quiet_err.text(), "");
     EXPECT_EQ(quiet_out.text(), "");
@@ -200,11 +203,10 @@ TEST(TerminalView, ProgressLineOnlyWhenDrawingAndShownFullAfterTheBarWraps) {
     cli::TerminalView view("x", Language::kChinese, out.get(), err.get(), true);
     ProgressBar& bar = view.Progress_Bar();
     view.Set_Progress_Visible(true);
-    bar.set_minimum(0);
-    bar.set_maximum(1000);
-    bar.set_position(0);
-    bar.set_position(1000);
-    bar.set_position(0);  // the bar goes back to 0 when the last block is accepted
+    bar.Set_Range(0, 1000);
+    bar.Set_Position(0);
+    bar.Set_Position(1000);
+    bar.Set_Position(0);  // the bar goes back to 0 when the last block is accepted
     view.Print_Str_to_Memo("done");
     const std::string progress = err.text();
     EXPECT_EQ(progress.substr(0, 15), "\r0/1000 bytes  ") << progress;

@@ -79,7 +79,6 @@ class Recording_Output : public MessageOutput {
             on_tedit();
     }
     void Print_Str_to_OldTedit(std::string_view) override { calls.push_back("oldtedit"); }
-    void Print_Str_to_ToolBar(int, std::string_view) override { calls.push_back("toolbar"); }
     void Clean_Memo() override { calls.push_back("clean_memo"); }
     void Clean_Tedit() override {
         calls.push_back("clean_tedit");
@@ -88,20 +87,15 @@ class Recording_Output : public MessageOutput {
     void Clean_OldTedit() override { calls.push_back("clean_oldtedit"); }
 };
 
-// The dialog keeps its last file name when cancelled.
+// The dialog answers the empty name when cancelled.
 class Fake_Dialog : public ImageFileChooser {
   public:
     std::optional<std::string> next;  // nullopt: the user cancels
     std::string Choose_File() override {
-        if (next) {
-            m_name = *next;
-        }
+        const std::string name = next.value_or(std::string());
         next.reset();
-        return m_name;
+        return name;
     }
-
-  private:
-    std::string m_name;
 };
 
 const std::string kWrongBin(text::kWrongBin);
@@ -120,13 +114,15 @@ class ImageLoaderTest : public ::testing::Test {
     Recording_Output output;
     Fake_Dialog dialog;
 
-    bool Load(const Temp_Image_File& file, const Load_Options& options = {}) {
+    bool Load(const Temp_Image_File& file, Language language = Language::kChinese,
+              const Load_Options& options = {}) {
         EXPECT_TRUE(file.Ok());
         dialog.next = file.Path();
-        return Parse_File(image, output, dialog, options);
+        return Parse_File(image, output, dialog, language, options);
     }
-    bool Load(const Image_Builder& builder, const Load_Options& options = {}) {
-        return Load(Temp_Image_File(builder.Build()), options);
+    bool Load(const Image_Builder& builder, Language language = Language::kChinese,
+              const Load_Options& options = {}) {
+        return Load(Temp_Image_File(builder.Build()), language, options);
     }
 
     void Expect_Regions(const Image_Builder& built) {
@@ -280,12 +276,11 @@ TEST_F(ImageLoaderTest, ShorterVersionTextKeepsTheEarlierTrailingBytes) {
     EXPECT_EQ(record, std::string("XYZDEFGH\0", 9));
 }
 
-TEST_F(ImageLoaderTest, VersionTextIsShownOneByteAtATimeAndZeroBytesShowNothing) {
+TEST_F(ImageLoaderTest, VersionTextIsShownInOneCallAndZeroBytesShowNothing) {
     Image_Builder built = Small_Image();
     built.version_text = {'A', 0, 'B', 0};
     ASSERT_TRUE(Load(built));
-    EXPECT_EQ(output.calls,
-              (std::vector<std::string>{"clean_tedit", "tedit", "tedit", "tedit", "tedit"}));
+    EXPECT_EQ(output.calls, (std::vector<std::string>{"clean_tedit", "tedit"}));
     EXPECT_EQ(output.tedit, "AB");
 }
 
@@ -295,7 +290,7 @@ TEST_F(ImageLoaderTest, HeaderLengthBit15IsJudgedAfterTheVersionIsShown) {
     Temp_Image_File file(built.Build());
     EXPECT_FALSE(Load(file));
     EXPECT_EQ(output.calls,
-              (std::vector<std::string>{"clean_tedit", "tedit", "tedit", "memo:" + kWrongBin}));
+              (std::vector<std::string>{"clean_tedit", "tedit", "memo:" + kWrongBin}));
     EXPECT_EQ(output.tedit, "AB");
 
     Image_Region first;
@@ -321,7 +316,7 @@ TEST_F(ImageLoaderTest, VersionLengthBit15FailsSilentlyUnlessHeaderLengthBit15To
     EXPECT_EQ(Initial_Array(image, output, loud.Path(), first, second), -2);
 }
 
-TEST_F(ImageLoaderTest, CancelledDialogUsesTheLastChosenFileOrNothing) {
+TEST_F(ImageLoaderTest, CancelledDialogLoadsNothingEvenAfterAFileWasChosen) {
     // Never chosen: empty name, no message, the version field untouched.
     EXPECT_FALSE(Parse_File(image, output, dialog));
     EXPECT_TRUE(output.calls.empty());
@@ -335,10 +330,14 @@ TEST_F(ImageLoaderTest, CancelledDialogUsesTheLastChosenFileOrNothing) {
     Image_Builder built = Small_Image();
     Temp_Image_File file(built.Build());
     ASSERT_TRUE(Load(file));
-    image.Release();
-    ASSERT_TRUE(Parse_File(image, output, dialog));  // cancelled: same file again
-    EXPECT_EQ(image.Image_File_Name, file.Path());
     Expect_Regions(built);
+    // Cancelled after that: nothing loaded, nothing said, and the image of
+    // the earlier load released, so that nothing of it can be sent.
+    output.calls.clear();
+    EXPECT_FALSE(Parse_File(image, output, dialog));
+    EXPECT_TRUE(output.calls.empty());
+    EXPECT_FALSE(image.Loaded());
+    EXPECT_EQ(image.Image_File_Name, "");
 }
 
 TEST_F(ImageLoaderTest, RefusesVersionTextLongerThanTheRecordWithoutWritingIt) {
@@ -461,7 +460,7 @@ TEST_F(ImageLoaderTest, RegionsThatOverlapOrAreBothEmptyAreRefusedWithTheReason)
             built.second = {row.second_start, Random_Bytes(row.second_length, 4), {}};
             g_largest_array_allocation = 0;
             output.memo.clear();
-            const bool loaded = Load(built, {language, nullptr});
+            const bool loaded = Load(built, language);
             if (row.ranges == nullptr) {
                 EXPECT_TRUE(loaded);
                 Expect_Regions(built);
@@ -510,7 +509,7 @@ TEST_F(ImageLoaderTest, ASparseFileClaimingHugeRegionsAllocatesNothingWhenRefuse
 
     const auto overlapping = sparse(kClaim / 2);
     g_largest_array_allocation = 0;
-    EXPECT_FALSE(Load(*overlapping, {Language::kEnglish, nullptr}));
+    EXPECT_FALSE(Load(*overlapping, Language::kEnglish));
     EXPECT_LT(g_largest_array_allocation, 1u << 20);
     EXPECT_FALSE(image.Loaded());
 
@@ -519,7 +518,7 @@ TEST_F(ImageLoaderTest, ASparseFileClaimingHugeRegionsAllocatesNothingWhenRefuse
     output.on_tedit = [&] { stop.Request(); };  // Ctrl-C while the header is read
     output.memo.clear();
     g_largest_array_allocation = 0;
-    EXPECT_FALSE(Load(*disjoint, {Language::kEnglish, &stop}));
+    EXPECT_FALSE(Load(*disjoint, Language::kEnglish, {&stop}));
     EXPECT_LT(g_largest_array_allocation, 1u << 20);
     EXPECT_FALSE(image.Loaded());
     EXPECT_TRUE(output.memo.empty()) << "a stop is no refusal of the image";

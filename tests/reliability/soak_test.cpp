@@ -43,7 +43,7 @@ std::uint32_t Random_Region_Size(std::mt19937_64& random) {
     }
 }
 
-bool Names_Failed_Step(const reliability::Bench_View& view) {
+bool Names_Failed_Step(const Recording_View& view) {
     for (const std::string& line : view.memo) {
         if (line.find("failed,error is ") != std::string::npos || line == text::kNotFoundEn)
             return true;

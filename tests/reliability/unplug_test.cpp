@@ -16,8 +16,6 @@
 
 namespace {
 
-using reliability::Bench_View;
-
 double Cpu_Seconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -36,6 +34,7 @@ class Unplug_Bench {
           port(Make_System_Backend(), Make_Fixed_Port_Lister({link})),
           command(port, view) {
         view.file_name = file.Path();
+        view.language = Language::kEnglish;
         std::vector<std::string> args = files.args(
             {"--link", link, "--tail-text", std::string(reliability::kPhoneRecordText.substr(16))});
         args.insert(args.end(), faults.begin(), faults.end());
@@ -79,7 +78,7 @@ class Unplug_Bench {
     std::string link;
     Virtual_Phone_Process phone;
     bool started = false;
-    Bench_View view;
+    Recording_View view;
     CComport port;
     DownloadCommand command;
     double wall_seconds = 0, cpu_seconds = 0;

@@ -22,75 +22,13 @@
 #include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
+#include "tests/support/recording_view.h"
 #include "tools/virtual_phone/phone_model.h"
 
 namespace reliability {
 
 // The record the in-process phone's default dump carries: marker and tail.
 inline constexpr std::string_view kPhoneRecordText = "CVLbootloaderVC_M418ZHTWA00100";
-
-// The window as the download command sees it.
-class Bench_View final : public DownloadView, public ImageFileChooser, public ProgressBar {
-  public:
-    void Button_Control(bool enable) override {
-        download_enabled = enable;
-        cancel_enabled = enable;
-    }
-    ImageFileChooser& Image_Dialog() override { return *this; }
-    ProgressBar& Progress_Bar() override { return *this; }
-    void Set_Progress_Visible(bool visible) override { bar_visible = visible; }
-    void Set_Timer1_Enabled(bool enabled) override { timer1_on = enabled; }
-    void Set_Elapsed_Seconds(int) override {}
-    void Show_Message_Box(std::string_view text) override { boxes.emplace_back(text); }
-    Language Language_Flag() const override { return language; }
-
-    void Print_Str_to_Memo(std::string_view text) override {
-        memo.emplace_back(text.substr(0, text.find('\0')));
-        if (on_memo_line)
-            on_memo_line(memo.back());
-    }
-    void Print_Str_to_Tedit(std::string_view) override {}
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Print_Str_to_ToolBar(int, std::string_view) override {}
-    void Clean_Memo() override { memo.clear(); }
-    void Clean_Tedit() override {}
-    void Clean_OldTedit() override {}
-
-    std::string Choose_File() override { return file_name; }
-
-    int minimum() const override { return bar_min; }
-    int maximum() const override { return bar_max; }
-    int step() const override { return bar_step; }
-    int position() const override { return bar_position; }
-    void set_minimum(int value) override { bar_min = value; }
-    void set_maximum(int value) override { bar_max = value; }
-    void set_step(int value) override { bar_step = value; }
-    void set_position(int value) override {
-        bar_position = value;
-        bar_out_of_range = bar_out_of_range || value < bar_min || value > bar_max;
-    }
-
-    bool Idle() const { return download_enabled && cancel_enabled && !timer1_on; }
-    bool Memo_Has(std::string_view line) const {
-        return std::find(memo.begin(), memo.end(), line) != memo.end();
-    }
-    std::string Memo_Text() const {
-        std::string all;
-        for (const auto& line : memo)
-            all += line + " | ";
-        return all;
-    }
-
-    std::vector<std::string> memo;
-    std::vector<std::string> boxes;
-    std::string file_name;
-    // Run after each message line (a test's hand on the command in flight).
-    std::function<void(const std::string& line)> on_memo_line;
-    Language language = Language::kEnglish;
-    bool download_enabled = true, cancel_enabled = true, timer1_on = false, bar_visible = false;
-    bool bar_out_of_range = false;
-    int bar_min = 0, bar_max = 100, bar_step = 10, bar_position = 0;
-};
 
 // A fresh temporary folder, made the user's runtime directory while it lives,
 // so the dump file of every test lands in a place of its own.
@@ -148,6 +86,7 @@ class Update_Rig {
           port(line.make_backend(), Make_Fixed_Port_Lister({line.port_name()})),
           command(port, view) {
         view.file_name = file.Path();
+        view.language = Language::kEnglish;
     }
     // Whatever the phone did, the host kept to the protocol.
     ~Update_Rig() { EXPECT_EQ(Host_Deviations(phone), ""); }
@@ -181,7 +120,7 @@ class Update_Rig {
     Private_Temp_Folder temp;
     test_support::Temp_Image_File file;
     std::vector<std::uint8_t> first, second;
-    Bench_View view;
+    Recording_View view;
     CComport port;
     DownloadCommand command;
 };

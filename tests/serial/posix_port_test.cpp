@@ -24,6 +24,7 @@
 
 #include "bootloader/comport.h"
 #include "download/download_command.h"
+#include "tests/support/fake_progress_bar.h"
 #include "tests/support/pty_pair.h"
 
 namespace {
@@ -221,16 +222,7 @@ TEST_F(PosixPort, StateRules) {
     EXPECT_EQ(closes, 2);
 
     // A second progress bar is refused.
-    struct Bar final : ProgressBar {
-        int minimum() const override { return 0; }
-        int maximum() const override { return 0; }
-        int step() const override { return 0; }
-        int position() const override { return 0; }
-        void set_minimum(int) override {}
-        void set_maximum(int) override {}
-        void set_step(int) override {}
-        void set_position(int) override {}
-    } first, second;
+    FakeProgressBar first, second;
     EXPECT_TRUE(port->Set_Progress_Bar(&first));
     EXPECT_FALSE(port->Set_Progress_Bar(&second));
 }

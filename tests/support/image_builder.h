@@ -69,6 +69,9 @@ struct Image_Builder {
 
     std::vector<std::uint8_t> Build() const {
         std::vector<std::uint8_t> file;
+        // Room for the header from the start (GCC 12 also warns about the
+        // first push_back into an empty vector where this is inlined).
+        file.reserve(Fields_End());
         Put16(file, header_length ? *header_length : static_cast<std::uint16_t>(Fields_End()));
         Put16(file,
               version_length ? *version_length : static_cast<std::uint16_t>(version_text.size()));

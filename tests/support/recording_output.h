@@ -5,7 +5,6 @@
 // appended text; the raw calls are kept as well.
 #pragma once
 
-#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,7 +17,6 @@ class RecordingOutput final : public MessageOutput {
     std::string tedit;                         // VersionNameEdit as it reads now
     std::string old_tedit;                     // OldVersionNameEdit as it reads now
     std::vector<std::string> old_tedit_calls;  // each text handed to Print_Str_to_OldTedit
-    std::array<std::string, 2> toolbar;
     int memo_cleared = 0;
     int tedit_cleared = 0;
     int old_tedit_cleared = 0;
@@ -28,10 +26,6 @@ class RecordingOutput final : public MessageOutput {
     void Print_Str_to_OldTedit(std::string_view text) override {
         old_tedit_calls.emplace_back(text);
         old_tedit += Up_To_Zero(text);
-    }
-    void Print_Str_to_ToolBar(int panel, std::string_view text) override {
-        if (panel >= 0 && panel < static_cast<int>(toolbar.size()))
-            toolbar[panel] = text;
     }
     void Clean_Memo() override {
         memo.clear();

@@ -14,6 +14,7 @@
 #include "serial_map_sandbox.h"
 #include "support/host_deviations.h"
 #include "support/image_builder.h"
+#include "support/recording_view.h"
 #include "wine_ports.h"
 
 namespace {
@@ -22,46 +23,6 @@ using test_support::Bytes;
 using test_support::Image_Builder;
 using test_support::Random_Bytes;
 using test_support::Temp_Image_File;
-
-// A window without a window: answers the file dialog with the image and
-// keeps the message area's lines for the failure report.
-class Headless_View final : public DownloadView, public ImageFileChooser, public ProgressBar {
-  public:
-    explicit Headless_View(std::string image_path) : m_image_path(std::move(image_path)) {}
-
-    void Button_Control(bool) override {}
-    ImageFileChooser& Image_Dialog() override { return *this; }
-    ProgressBar& Progress_Bar() override { return *this; }
-    void Set_Progress_Visible(bool) override {}
-    void Set_Timer1_Enabled(bool) override {}
-    void Set_Elapsed_Seconds(int) override {}
-    void Show_Message_Box(std::string_view text) override { memo += "[box] " + std::string(text); }
-    Language Language_Flag() const override { return Language::kEnglish; }
-    void Print_Str_to_Memo(std::string_view text) override {
-        memo += std::string(text.substr(0, text.find('\0'))) + "\n";
-    }
-    void Print_Str_to_Tedit(std::string_view) override {}
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Print_Str_to_ToolBar(int, std::string_view) override {}
-    void Clean_Memo() override {}
-    void Clean_Tedit() override {}
-    void Clean_OldTedit() override {}
-    std::string Choose_File() override { return m_image_path; }
-    int minimum() const override { return m_min; }
-    int maximum() const override { return m_max; }
-    int step() const override { return m_step; }
-    int position() const override { return m_position; }
-    void set_minimum(int value) override { m_min = value; }
-    void set_maximum(int value) override { m_max = value; }
-    void set_step(int value) override { m_step = value; }
-    void set_position(int value) override { m_position = value; }
-
-    std::string memo;
-
-  private:
-    std::string m_image_path;
-    int m_min = 0, m_max = 100, m_step = 1, m_position = 0;
-};
 
 TEST(Win32WholeUpdate, TheVirtualPhoneEndsUpHoldingTheImage) {
     const std::uint16_t phone_port = wine_ports::Port_Number("FLASHTOOL_WINE_PHONE_PORT");
@@ -84,9 +45,11 @@ TEST(Win32WholeUpdate, TheVirtualPhoneEndsUpHoldingTheImage) {
     Temp_Image_File file(image.Build());
 
     CComport port;  // the system's backend and lister: Win32 calls, registry map
-    Headless_View view(file.Path());
+    Recording_View view;
+    view.file_name = file.Path();
+    view.language = Language::kEnglish;
     DownloadCommand command(port, view);
-    ASSERT_EQ(command.Run(), Download_Outcome::kUpdated) << view.memo;
+    ASSERT_EQ(command.Run(), Download_Outcome::kUpdated) << view.Memo_Text();
     EXPECT_FALSE(port.Is_Open());
 
     const auto flash = phone_flash::Read_Complete(flash_path, image.second.data.size());

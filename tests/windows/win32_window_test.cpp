@@ -23,6 +23,7 @@
 #include "support/image_builder.h"
 #include "winapp/resource_ids.h"
 #include "window_driver.h"
+#include "window_model/layout.h"
 #include "wine_ports.h"
 
 namespace {
@@ -57,42 +58,69 @@ std::wstring Fresh_Directory(const wchar_t* name) {
     return path;
 }
 
-// The controls of the main window, as the window design places them.
+using layout::Control;
+
+// A control of the main window by its name in the layout table.
+int Id(Control control) {
+    return static_cast<int>(control);
+}
+HWND Item(HWND main, Control control) {
+    return GetDlgItem(main, Id(control));
+}
+
+// The controls of the main window; where they are placed is the layout
+// table's (layout::Of).
 struct Expected_Control {
-    int id;
+    Control control;
     const wchar_t* window_class;
-    RECT place;  // left, top, width, height
     bool visible;
     bool enabled;
     const wchar_t* chinese;  // caption in each language; null: not a caption
     const wchar_t* english;
 };
 const std::array<Expected_Control, 11> kControls = {{
-    {IDC_TEMEMO1, L"Edit", {8, 7, 425, 290}, true, true, nullptr, nullptr},
-    {IDC_SHOWTIME, L"Button", {353, 23, 82, 33}, false, true, L"顯示時間", L"Show time"},
-    {IDC_MRECEIVE, L"Edit", {8, 299, 424, 89}, true, true, L"", L""},
-    {IDC_LABEL2, L"Static", {8, 393, 83, 20}, true, true, L"新版本", L"New version"},
-    {IDC_VERSIONNAMEEDIT, L"Edit", {112, 393, 313, 24}, true, false, L"", L""},
-    {IDC_LABEL1, L"Static", {8, 421, 77, 20}, true, true, L"舊版本", L"Old version"},
-    {IDC_OLDVERSIONNAMEEDIT, L"Edit", {112, 421, 313, 24}, true, false, L"", L""},
-    {IDC_DOWNLOAD, L"Button", {10, 451, 206, 33}, true, true, L"更新韌體", L"Download"},
-    {IDC_CANCEL, L"Button", {226, 451, 205, 33}, true, true, L"離開", L"Cancel"},
-    {IDC_TEPROGRESSBAR1, L"msctls_progress32", {8, 486, 423, 17}, false, true, nullptr, nullptr},
-    {IDC_STATUSBAR1, L"msctls_statusbar32", {8, 508, 423, 25}, true, true, nullptr, nullptr},
+    {Control::kTeMemo1, L"Edit", true, true, nullptr, nullptr},
+    {Control::kShowTime, L"Button", false, true, L"顯示時間", L"Show time"},
+    {Control::kMReceive, L"Edit", true, true, L"", L""},
+    {Control::kLabel2, L"Static", true, true, L"新版本", L"New version"},
+    {Control::kVersionNameEdit, L"Edit", true, false, L"", L""},
+    {Control::kLabel1, L"Static", true, true, L"舊版本", L"Old version"},
+    {Control::kOldVersionNameEdit, L"Edit", true, false, L"", L""},
+    {Control::kDownload, L"Button", true, true, L"更新韌體", L"Download"},
+    {Control::kCancel, L"Button", true, true, L"離開", L"Cancel"},
+    {Control::kTeProgressBar1, L"msctls_progress32", false, true, nullptr, nullptr},
+    {Control::kStatusBar1, L"msctls_statusbar32", true, true, nullptr, nullptr},
 }};
 
 void Expect_Captions(HWND main, bool chinese) {
     for (const Expected_Control& control : kControls) {
         if (control.chinese == nullptr || *control.chinese == L'\0')
             continue;
-        EXPECT_EQ(Text_Of(GetDlgItem(main, control.id)),
-                  chinese ? control.chinese : control.english)
-            << "control " << control.id;
+        EXPECT_EQ(Text_Of(Item(main, control.control)), chinese ? control.chinese : control.english)
+            << "control " << Id(control.control);
     }
 }
 
 bool Captions_Are(HWND main, const wchar_t* download_caption) {
-    return Text_Of(GetDlgItem(main, IDC_DOWNLOAD)) == download_caption;
+    return Text_Of(Item(main, Control::kDownload)) == download_caption;
+}
+
+void Expect_Place(HWND control, const layout::Rect& place) {
+    const RECT rect = Rect_In_Parent(control);
+    EXPECT_EQ(rect.left, place.x) << "control " << GetDlgCtrlID(control);
+    EXPECT_EQ(rect.top, place.y) << "control " << GetDlgCtrlID(control);
+    EXPECT_EQ(rect.right - rect.left, place.width) << "control " << GetDlgCtrlID(control);
+    EXPECT_EQ(rect.bottom - rect.top, place.height) << "control " << GetDlgCtrlID(control);
+}
+
+// The control that has the keys in the program's window thread, or its
+// active window when no control has them.
+HWND Keys_Window(HWND main) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus != nullptr ? info.hwndFocus : info.hwndActive;
 }
 
 void Post_Key(HWND window, UINT message, WPARAM key, LPARAM bits) {
@@ -220,16 +248,16 @@ TEST_F(Win32Window, ShowsTheDesignedWindowItsMenusVersionWindowAndClock) {
     ASSERT_NE(main, nullptr);
     const DWORD pid = m_program.Id();
 
-    // The frame: caption, place, fixed size with a client area of 440 x 540,
+    // The frame: caption, place, fixed size with the table's client area,
     // minimize but no maximize, no menu bar, the program icon.
     EXPECT_EQ(Text_Of(main), L"Corvel VANTREL TOOL (M418)");
     RECT frame;
     GetWindowRect(main, &frame);
-    EXPECT_EQ(frame.left, 425);
-    EXPECT_EQ(frame.top, 87);
+    EXPECT_EQ(frame.left, layout::kForm1.x);
+    EXPECT_EQ(frame.top, layout::kForm1.y);
     const SIZE client = Client_Size(main);
-    EXPECT_EQ(client.cx, 440);
-    EXPECT_EQ(client.cy, 540);
+    EXPECT_EQ(client.cx, layout::kForm1.client_width);
+    EXPECT_EQ(client.cy, layout::kForm1.client_height);
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(main, GWL_STYLE));
     EXPECT_TRUE(style & WS_MINIMIZEBOX);
     EXPECT_TRUE(style & WS_SYSMENU);
@@ -247,26 +275,24 @@ TEST_F(Win32Window, ShowsTheDesignedWindowItsMenusVersionWindowAndClock) {
             tab_order.push_back(GetDlgCtrlID(child));
     }
     EXPECT_EQ(children, static_cast<int>(kControls.size()));
-    EXPECT_EQ(tab_order,
-              (std::vector<int>{IDC_DOWNLOAD, IDC_MRECEIVE, IDC_SHOWTIME, IDC_CANCEL,
-                                IDC_VERSIONNAMEEDIT, IDC_OLDVERSIONNAMEEDIT, IDC_TEMEMO1}));
+    EXPECT_EQ(tab_order, (std::vector<int>{
+                             Id(Control::kDownload), Id(Control::kMReceive), Id(Control::kShowTime),
+                             Id(Control::kCancel), Id(Control::kVersionNameEdit),
+                             Id(Control::kOldVersionNameEdit), Id(Control::kTeMemo1)}));
     for (const Expected_Control& expected : kControls) {
-        HWND control = GetDlgItem(main, expected.id);
-        ASSERT_NE(control, nullptr) << "control " << expected.id;
-        EXPECT_EQ(Class_Of(control), expected.window_class) << "control " << expected.id;
-        const RECT place = Rect_In_Parent(control);
-        EXPECT_EQ(place.left, expected.place.left) << "control " << expected.id;
-        EXPECT_EQ(place.top, expected.place.top) << "control " << expected.id;
-        EXPECT_EQ(place.right - place.left, expected.place.right) << "control " << expected.id;
-        EXPECT_EQ(place.bottom - place.top, expected.place.bottom) << "control " << expected.id;
-        EXPECT_EQ(IsWindowVisible(control) != FALSE, expected.visible) << "control " << expected.id;
-        EXPECT_EQ(IsWindowEnabled(control) != FALSE, expected.enabled) << "control " << expected.id;
+        const int id = Id(expected.control);
+        HWND control = GetDlgItem(main, id);
+        ASSERT_NE(control, nullptr) << "control " << id;
+        EXPECT_EQ(Class_Of(control), expected.window_class) << "control " << id;
+        Expect_Place(control, layout::Of(expected.control).place);
+        EXPECT_EQ(IsWindowVisible(control) != FALSE, expected.visible) << "control " << id;
+        EXPECT_EQ(IsWindowEnabled(control) != FALSE, expected.enabled) << "control " << id;
     }
     Expect_Captions(main, true);
 
     // The introduction: 44 lines between two lines of stars, six headings,
-    // editable, with a scroll bar.
-    HWND intro = GetDlgItem(main, IDC_TEMEMO1);
+    // read-only, with a scroll bar.
+    HWND intro = Item(main, Control::kTeMemo1);
     const std::vector<std::wstring> lines = Lines_Of(Text_Of(intro));
     ASSERT_EQ(lines.size(), 44u);
     EXPECT_EQ(lines.front().rfind(L"☆★", 0), 0u);
@@ -276,19 +302,24 @@ TEST_F(Win32Window, ShowsTheDesignedWindowItsMenusVersionWindowAndClock) {
         headings += line.rfind(L"◎", 0) == 0 ? 1 : 0;
     EXPECT_EQ(headings, 6u);
     const auto intro_style = static_cast<DWORD>(GetWindowLongPtrW(intro, GWL_STYLE));
-    EXPECT_FALSE(intro_style & ES_READONLY);
+    EXPECT_TRUE(intro_style & ES_READONLY);
     EXPECT_TRUE(intro_style & WS_VSCROLL);
-    EXPECT_TRUE(GetWindowLongPtrW(GetDlgItem(main, IDC_MRECEIVE), GWL_STYLE) & WS_VSCROLL);
+    // Tab leaves it along the tab order instead of staying in it.
+    const auto intro_keys = SendMessageW(intro, WM_GETDLGCODE, VK_TAB, 0);
+    EXPECT_FALSE(intro_keys & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) << intro_keys;
+    EXPECT_TRUE(GetWindowLongPtrW(Item(main, Control::kMReceive), GWL_STYLE) & WS_VSCROLL);
 
-    // The status bar: two panels, 100 and 400 wide, empty at start.
-    HWND bar = GetDlgItem(main, IDC_STATUSBAR1);
-    EXPECT_EQ(Status_Panel_Edges(m_program.Process(), bar), (std::vector<int>{100, 500}));
+    // The status bar: two panels of the table's widths, empty at start.
+    HWND bar = Item(main, Control::kStatusBar1);
+    EXPECT_EQ(Status_Panel_Edges(m_program.Process(), bar),
+              (std::vector<int>{layout::kPanelWidths[0],
+                                layout::kPanelWidths[0] + layout::kPanelWidths[1]}));
     EXPECT_EQ(Status_Panel_Text(m_program.Process(), bar, 0), L"");
     EXPECT_EQ(Status_Panel_Text(m_program.Process(), bar, 1), L"");
 
     // The keys go where the user types them: the focused Download button.
     // F10 opens the menus; Enter opens Language, Enter picks English.
-    HWND typed_into = GetDlgItem(main, IDC_DOWNLOAD);
+    HWND typed_into = Item(main, Control::kDownload);
     Post_Key(typed_into, WM_SYSKEYDOWN, VK_F10, 0x00440001);
     Post_Key(typed_into, WM_SYSKEYUP, VK_F10, static_cast<LPARAM>(0xC0440001u));
     ASSERT_TRUE(Wait_Until([&] { return Open_Menus(pid) == 1; })) << "F10 opened no menu";
@@ -317,25 +348,27 @@ TEST_F(Win32Window, ShowsTheDesignedWindowItsMenusVersionWindowAndClock) {
     HWND version = Visible_Version_Windows(pid).front();
     RECT version_frame;
     GetWindowRect(version, &version_frame);
-    EXPECT_EQ(version_frame.left, 492);
-    EXPECT_EQ(version_frame.top, 312);
-    EXPECT_EQ(Client_Size(version).cx, 298);
-    EXPECT_EQ(Client_Size(version).cy, 125);
+    EXPECT_EQ(version_frame.left, layout::kForm2.x);
+    EXPECT_EQ(version_frame.top, layout::kForm2.y);
+    EXPECT_EQ(Client_Size(version).cx, layout::kForm2.client_width);
+    EXPECT_EQ(Client_Size(version).cy, layout::kForm2.client_height);
     EXPECT_FALSE(GetWindowLongPtrW(version, GWL_STYLE) & WS_MAXIMIZEBOX);
     HWND title = GetDlgItem(version, IDC_TELABEL1);
     HWND maker = GetDlgItem(version, IDC_FORM2_LABEL2);
     EXPECT_EQ(Text_Of(title), L"Version 3.1");
     EXPECT_EQ(Text_Of(maker), L"CORVEL CORPORATION");
-    const RECT title_place = Rect_In_Parent(title);
-    const RECT maker_place = Rect_In_Parent(maker);
-    EXPECT_EQ(title_place.left, 16);
-    EXPECT_EQ(title_place.top, 16);
-    EXPECT_EQ(title_place.right - title_place.left, 273);
-    EXPECT_EQ(title_place.bottom - title_place.top, 49);
-    EXPECT_EQ(maker_place.left, 40);
-    EXPECT_EQ(maker_place.top, 96);
-    EXPECT_EQ(maker_place.right - maker_place.left, 138);
-    EXPECT_EQ(maker_place.bottom - maker_place.top, 11);
+    for (const layout::Label_Layout& label : layout::kForm2Labels)
+        Expect_Place(GetDlgItem(version, static_cast<int>(label.control)), label.place);
+
+    // Escape, typed where the keys are once it shows, closes it.
+    HWND keys = Keys_Window(main);
+    ASSERT_NE(keys, nullptr);
+    EXPECT_TRUE(keys == version || IsChild(version, keys)) << "the version window has no keys";
+    Post_Key(keys, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    EXPECT_TRUE(Wait_Until([&] { return !IsWindowVisible(version); }))
+        << "Escape left the version window open";
+    SendMessageW(main, WM_COMMAND, IDM_ABOUT1, 0);
+    ASSERT_TRUE(Wait_Until([&] { return IsWindowVisible(version) != FALSE; }));
 
     // About again: still one version window. Closing hides it; About shows
     // the same window again.
@@ -352,7 +385,7 @@ TEST_F(Win32Window, ShowsTheDesignedWindowItsMenusVersionWindowAndClock) {
 
     // The clock (its button is hidden; a click still reaches it): on, the
     // line comes with the next tick; off, the panel empties at once.
-    HWND show_time = GetDlgItem(main, IDC_SHOWTIME);
+    HWND show_time = Item(main, Control::kShowTime);
     SendMessageW(show_time, BM_CLICK, 0, 0);
     EXPECT_EQ(Text_Of(show_time), L"Don't Show");
     std::wstring clock_line;
@@ -385,7 +418,7 @@ TEST_F(Win32Window, SaysSoOnStandardOutputWhenTempLogCannotBeCreated) {
     CreateDirectoryW((directory + L"\\temp.log").c_str(), nullptr);
     HWND main = Launch(directory);
     ASSERT_NE(main, nullptr);
-    PostMessageW(GetDlgItem(main, IDC_CANCEL), BM_CLICK, 0, 0);
+    PostMessageW(Item(main, Control::kCancel), BM_CLICK, 0, 0);
     EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
     std::ifstream output(Narrow(directory) + "\\stdout.txt", std::ios::binary);
     const std::string printed{std::istreambuf_iterator<char>(output), {}};
@@ -416,8 +449,8 @@ HWND Completion_Box(DWORD process_id, HWND main) {
 }
 
 bool Buttons_Enabled(HWND main) {
-    return IsWindowEnabled(GetDlgItem(main, IDC_DOWNLOAD)) &&
-           IsWindowEnabled(GetDlgItem(main, IDC_CANCEL));
+    return IsWindowEnabled(Item(main, Control::kDownload)) &&
+           IsWindowEnabled(Item(main, Control::kCancel));
 }
 
 bool Contains(const std::wstring& text, const std::wstring& part) {
@@ -429,7 +462,7 @@ class Win32WindowUpdate : public Win32Window {
     // Clicks Download, lets handle_dialog answer the file dialog, and waits
     // for the completion box; null if it did not come.
     HWND Run_Download(HWND main, const std::function<void(HWND dialog)>& handle_dialog) {
-        PostMessageW(GetDlgItem(main, IDC_DOWNLOAD), BM_CLICK, 0, 0);
+        PostMessageW(Item(main, Control::kDownload), BM_CLICK, 0, 0);
         HWND dialog = nullptr;
         EXPECT_TRUE(Wait_Until([&] {
             dialog = Owned_Dialog_With(m_program.Id(), main, IDOK);
@@ -442,7 +475,7 @@ class Win32WindowUpdate : public Win32Window {
         EXPECT_TRUE(Wait_Until(
             [&] { return (box = Completion_Box(m_program.Id(), main)) != nullptr; }, 180s))
             << "no completion box; the message area says:\n"
-            << Narrow(Text_Of(GetDlgItem(main, IDC_MRECEIVE)));
+            << Narrow(Text_Of(Item(main, Control::kMReceive)));
         return box;
     }
 };
@@ -472,9 +505,9 @@ TEST_F(Win32WindowUpdate, UpdatesThePhoneThroughTheDownloadButtonTwice) {
     const std::wstring directory = Fresh_Directory(L"update");
     HWND main = Launch(directory);
     ASSERT_NE(main, nullptr);
-    HWND memo = GetDlgItem(main, IDC_MRECEIVE);
-    HWND bar = GetDlgItem(main, IDC_STATUSBAR1);
-    HWND progress = GetDlgItem(main, IDC_TEPROGRESSBAR1);
+    HWND memo = Item(main, Control::kMReceive);
+    HWND bar = Item(main, Control::kStatusBar1);
+    HWND progress = Item(main, Control::kTeProgressBar1);
 
     // First run, in Chinese: the phone's record differs in its first 16
     // bytes, so its boot loader is dumped and the record taken from the dump.
@@ -488,12 +521,12 @@ TEST_F(Win32WindowUpdate, UpdatesThePhoneThroughTheDownloadButtonTwice) {
           L"第一次執行Vantrel", L"下載開始時間: ", L"下載結束時間: "}) {
         EXPECT_TRUE(Contains(first_messages, line)) << Narrow(line);
     }
-    EXPECT_EQ(Text_Of(GetDlgItem(main, IDC_VERSIONNAMEEDIT)), L"CVLbootloaderVC_M418ZHTWA00101");
-    EXPECT_EQ(Text_Of(GetDlgItem(main, IDC_OLDVERSIONNAMEEDIT)), L"CVLbootloaderVC_M418ZHTWA00100");
+    EXPECT_EQ(Text_Of(Item(main, Control::kVersionNameEdit)), L"CVLbootloaderVC_M418ZHTWA00101");
+    EXPECT_EQ(Text_Of(Item(main, Control::kOldVersionNameEdit)), L"CVLbootloaderVC_M418ZHTWA00100");
     // While the box is open: buttons still disabled, the bar hidden again at
     // its end, and the elapsed time running in panel 0.
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_DOWNLOAD)));
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(main, IDC_CANCEL)));
+    EXPECT_FALSE(IsWindowEnabled(Item(main, Control::kDownload)));
+    EXPECT_FALSE(IsWindowEnabled(Item(main, Control::kCancel)));
     EXPECT_FALSE(IsWindowVisible(progress));
     const int total = static_cast<int>(image.first.data.size() + image.second.data.size());
     EXPECT_EQ(SendMessageW(progress, PBM_GETRANGE, FALSE, 0), total);
@@ -513,14 +546,16 @@ TEST_F(Win32WindowUpdate, UpdatesThePhoneThroughTheDownloadButtonTwice) {
     EXPECT_TRUE(flash->at(0).bytes == image.first.data) << "first region differs";
     EXPECT_EQ(flash->at(1).start, image.second.start);
     EXPECT_TRUE(flash->at(1).bytes == image.second.data) << "second region differs";
+    const std::vector<std::uint8_t> run1_first = image.first.data;
+    const std::vector<std::uint8_t> run1_second = image.second.data;
 
     // Switching to English empties the message area.
     SendMessageW(main, WM_COMMAND, IDM_ENGLISH, 0);
     EXPECT_EQ(Text_Of(memo), L"");
 
-    // Second run, in English, on new bytes in the same file: the dialog is
-    // cancelled, so the file chosen last time is loaded again; the phone now
-    // holds the image's record, so no dump.
+    // New bytes in the same file. A cancelled dialog loads nothing and
+    // writes nothing: the window is idle at once, the phone keeps run 1's
+    // flash.
     image.first.data = Random_Bytes(70000, 33);
     image.second.data = Random_Bytes(3000, 34);
     {
@@ -529,9 +564,29 @@ TEST_F(Win32WindowUpdate, UpdatesThePhoneThroughTheDownloadButtonTwice) {
         rewrite.write(reinterpret_cast<const char*>(bytes.data()),
                       static_cast<std::streamsize>(bytes.size()));
     }
+    PostMessageW(Item(main, Control::kDownload), BM_CLICK, 0, 0);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(Wait_Until([&] {
+        return (dialog = Owned_Dialog_With(m_program.Id(), main, IDOK)) != nullptr;
+    })) << "no file dialog";
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+    EXPECT_TRUE(Wait_Until([&] {
+        return Owned_Dialog_With(m_program.Id(), main, IDOK) == nullptr && Buttons_Enabled(main);
+    }));
+    Sleep(500);
+    EXPECT_EQ(Text_Of(memo), L"") << "a cancel started an update";
+    EXPECT_EQ(Completion_Box(m_program.Id(), main), nullptr);
+    flash = phone_flash::Read_Complete(flash_path, run1_second.size());
+    ASSERT_TRUE(flash.has_value());
+    EXPECT_TRUE(flash->at(0).bytes == run1_first) << "a cancel wrote the phone";
+
+    // Second run, in English: the dialog starts on the file chosen last, and
+    // Open loads it with its new bytes; the phone now holds the image's
+    // record, so no dump.
     box = Run_Download(main, [](HWND dialog) {
-        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     });
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(Text_Of(GetDlgItem(box, 0xFFFF)), L"Update OK!");
@@ -591,11 +646,11 @@ TEST_F(Win32WindowUpdate, ClosingWhileTheFlashIsRewrittenAsksFirst) {
     HWND main = Launch(directory);
     ASSERT_NE(main, nullptr);
     const DWORD pid = m_program.Id();
-    HWND progress = GetDlgItem(main, IDC_TEPROGRESSBAR1);
+    HWND progress = Item(main, Control::kTeProgressBar1);
     const auto transfer_started = [&] { return SendMessageW(progress, PBM_GETPOS, 0, 0) > 0; };
 
     // No: the update goes on and completes.
-    PostMessageW(GetDlgItem(main, IDC_DOWNLOAD), BM_CLICK, 0, 0);
+    PostMessageW(Item(main, Control::kDownload), BM_CLICK, 0, 0);
     HWND dialog = nullptr;
     ASSERT_TRUE(
         Wait_Until([&] { return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr; }));
@@ -614,11 +669,29 @@ TEST_F(Win32WindowUpdate, ClosingWhileTheFlashIsRewrittenAsksFirst) {
     Answer(box, IDOK);
     ASSERT_TRUE(Wait_Until([&] { return Buttons_Enabled(main); }));
 
-    // Yes: the update stops and the program ends, with temp.log and exit 0.
-    PostMessageW(GetDlgItem(main, IDC_DOWNLOAD), BM_CLICK, 0, 0);
+    // Not answered at all: the update ends under the question, which goes
+    // away as "no"; the completion box shows alone and the window stays.
+    PostMessageW(Item(main, Control::kDownload), BM_CLICK, 0, 0);
     ASSERT_TRUE(
         Wait_Until([&] { return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr; }));
-    Answer(dialog, IDCANCEL);  // the file chosen before
+    Answer(dialog, IDOK);  // the dialog starts on the file chosen before
+    ASSERT_TRUE(Wait_Until(transfer_started, 120s)) << "the transfer did not start";
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(Wait_Until([&] { return Question_Box(pid, main) != nullptr; }));
+    ASSERT_TRUE(Wait_Until([&] { return (box = Completion_Box(pid, main)) != nullptr; }, 120s))
+        << "the update did not complete under the question";
+    EXPECT_EQ(Question_Box(pid, main), nullptr) << "the question stayed under the completion box";
+    Answer(box, IDOK);
+    ASSERT_TRUE(Wait_Until([&] { return Buttons_Enabled(main); }));
+    EXPECT_EQ(Question_Box(pid, main), nullptr);
+    EXPECT_TRUE(IsWindowVisible(main));
+    EXPECT_FALSE(m_program.Wait_For_Exit(0ms).has_value()) << "the program ended";
+
+    // Yes: the update stops and the program ends, with temp.log and exit 0.
+    PostMessageW(Item(main, Control::kDownload), BM_CLICK, 0, 0);
+    ASSERT_TRUE(
+        Wait_Until([&] { return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr; }));
+    Answer(dialog, IDOK);  // the file chosen before
     ASSERT_TRUE(Wait_Until(transfer_started, 120s)) << "the second transfer did not start";
     PostMessageW(main, WM_CLOSE, 0, 0);
     ASSERT_TRUE(Wait_Until([&] { return (question = Question_Box(pid, main)) != nullptr; }));

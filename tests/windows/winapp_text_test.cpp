@@ -1,7 +1,8 @@
 // The window's text handling under Wine, where no Windows font is installed:
-// every Chinese text of the window has its glyphs in the Chinese face chosen,
-// version bytes that are not UTF-8 still show, and an image path the system
-// code page cannot spell still opens.
+// every Chinese text of the window, the version window's and the menus'
+// included, has its glyphs in the face chosen; version bytes that are not
+// text show as escapes; the read-only text boxes let Tab move on; and an
+// image path that the system code page cannot spell still opens.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,11 +13,15 @@
 
 #include "bootloader/notices.h"
 #include "download/captions.h"
+#include "download/display_text.h"
 #include "download/texts.h"
-#include "introduction_text.h"
 #include "winapp/fonts.h"
+#include "winapp/hidden_menu.h"
+#include "winapp/memo_keys.h"
 #include "winapp/open_dialog.h"
+#include "winapp/resource_ids.h"
 #include "winapp/wide_text.h"
+#include "window_model/layout.h"
 
 namespace {
 
@@ -40,7 +45,7 @@ std::wstring Missing_Glyphs(HFONT font, const std::wstring& text) {
 TEST(WinappFonts, EveryChineseTextOfTheWindowHasItsGlyphs) {
     const Font_Set fonts;
     const std::wstring chinese_texts =
-        Wide(kIntroductionText) + Wide(caption::kDownload.chinese) +
+        Wide(layout::Introduction_Text()) + Wide(caption::kDownload.chinese) +
         Wide(caption::kCancel.chinese) + Wide(caption::kNewVersion.chinese) +
         Wide(caption::kOldVersion.chinese) + Wide(caption::kClockOn.chinese) +
         Wide(text::kSearching) + Wide(text::kPleaseWait) + Wide(notice::kFirstRun) +
@@ -58,16 +63,86 @@ TEST(WinappFonts, EveryChineseTextOfTheWindowHasItsGlyphs) {
     EXPECT_EQ(fonts.For(Font_Role::kButton, L"Download"), fonts.Latin(Font_Role::kButton));
 }
 
-TEST(WinappText, VersionBytesShowAsUtf8OrLatin1) {
-    // A phone's record of 0xFF bytes, a stray continuation byte, an overlong
-    // form: each byte shows as its Latin-1 character.
-    EXPECT_EQ(Display_Text("\xFF\xFF"), L"\u00FF\u00FF");
-    EXPECT_EQ(Display_Text("A\x80Z"), L"A\u0080Z");
-    EXPECT_EQ(Display_Text("\xC0\xAF"), L"\u00C0\u00AF");
-    EXPECT_EQ(Display_Text("M418\xE4\xB8\xAD"), L"M418\u4E2D");
-    // Appended byte by byte, a character shows once it is whole.
-    EXPECT_EQ(Display_Text("V\xE4\xB8", Incomplete_Tail::kHold), L"V");
-    EXPECT_EQ(Display_Text("V\xE4\xB8", Incomplete_Tail::kShow), L"V\u00E4\u00B8");
+// The version window's design face is a Chinese one that Wine lacks: its
+// texts are drawn in an installed face that has their glyphs, not in
+// whatever the Chinese character set alone would get.
+TEST(WinappFonts, TheVersionWindowDrawsItsTexts) {
+    const Font_Set fonts;
+    std::wstring texts;
+    for (const layout::Label_Layout& label : layout::kForm2Labels)
+        texts += Wide(label.caption);
+    for (const Font_Role role : {Font_Role::kVersionTitle, Font_Role::kVersionText}) {
+        const HFONT font = fonts.For(role, texts);
+        const std::wstring missing = Missing_Glyphs(font, texts);
+        EXPECT_TRUE(missing.empty()) << "lacks " << Utf8(missing);
+        EXPECT_TRUE(Missing_Glyphs(font, L"版本").empty());
+    }
+}
+
+// The 中文 item of the Language menu is drawn by the window in the Chinese
+// face, which has its glyphs; English stays the system's.
+TEST(WinappFonts, TheMenusDrawChineseInTheChineseFace) {
+    const Font_Set fonts;
+    HMENU bar = CreateMenu();
+    HMENU language = CreatePopupMenu();
+    AppendMenuW(language, MF_STRING, IDM_ENGLISH, L"English");
+    AppendMenuW(language, MF_STRING, IDM_CHINESE, L"中文");
+    AppendMenuW(bar, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(language), L"Language");
+    const Hidden_Menu menu(bar, fonts);
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE | MIIM_DATA;
+    ASSERT_TRUE(GetMenuItemInfoW(language, IDM_CHINESE, FALSE, &info));
+    EXPECT_TRUE(info.fType & MFT_OWNERDRAW);
+    EXPECT_TRUE(Missing_Glyphs(menu.Item_Font(), L"中文").empty());
+    MEASUREITEMSTRUCT measured{};
+    measured.CtlType = ODT_MENU;
+    measured.itemID = IDM_CHINESE;
+    measured.itemData = info.dwItemData;
+    ASSERT_TRUE(menu.Measure_Item(nullptr, measured));
+    EXPECT_GT(measured.itemWidth, 0u);
+    EXPECT_GT(measured.itemHeight, 0u);
+    ASSERT_TRUE(GetMenuItemInfoW(language, IDM_ENGLISH, FALSE, &info));
+    EXPECT_FALSE(info.fType & MFT_OWNERDRAW);
+    measured.itemData = info.dwItemData;
+    EXPECT_FALSE(menu.Measure_Item(nullptr, measured));
+}
+
+// A read-only multi-line box in a dialog-keyed window: Tab moves the focus
+// on to the next control instead of staying in the box.
+TEST(WinappKeys, TabLeavesTheReadOnlyTextBoxes) {
+    HWND parent = CreateWindowExW(0, L"Static", L"", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(parent, nullptr);
+    HWND memo = CreateWindowExW(0, L"Edit", L"text",
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_READONLY, 0,
+                                0, 100, 50, parent, reinterpret_cast<HMENU>(1), nullptr, nullptr);
+    HWND button = CreateWindowExW(0, L"Button", L"OK", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 60,
+                                  100, 30, parent, reinterpret_cast<HMENU>(2), nullptr, nullptr);
+    EXPECT_TRUE(SendMessageW(memo, WM_GETDLGCODE, VK_TAB, 0) & DLGC_WANTALLKEYS);
+    Let_Tab_Move_On(memo);
+    const LRESULT keys = SendMessageW(memo, WM_GETDLGCODE, VK_TAB, 0);
+    EXPECT_FALSE(keys & (DLGC_WANTALLKEYS | DLGC_WANTTAB));
+    EXPECT_TRUE(keys & DLGC_WANTARROWS);  // the arrows still scroll
+    ShowWindow(parent, SW_SHOW);
+    SetFocus(memo);
+    ASSERT_EQ(GetFocus(), memo);
+    MSG tab{memo, WM_KEYDOWN, VK_TAB, 0x000F0001, 0, {}};
+    EXPECT_TRUE(IsDialogMessageW(parent, &tab));
+    EXPECT_EQ(GetFocus(), button);
+    wchar_t text[16] = {};
+    GetWindowTextW(memo, text, 16);
+    EXPECT_EQ(std::wstring(text), L"text");
+    DestroyWindow(parent);
+}
+
+// What a version field shows reaches the control whole: bytes that are not
+// text as escapes (download/display_text.h), characters as themselves.
+TEST(WinappText, VersionBytesShowAsEscapesOrCharacters) {
+    EXPECT_EQ(Wide(text::Displayable_Text("\xFF\xFF")), L"\\xff\\xff");
+    EXPECT_EQ(Wide(text::Displayable_Text("A\x80Z")), L"A\\x80Z");
+    EXPECT_EQ(Wide(text::Displayable_Text("M418\xE4\xB8\xAD")), L"M418\u4E2D");
+    EXPECT_EQ(Wide(text::Display_Utf8("A\xFF")), L"A\u00FF");
     EXPECT_EQ(With_Crlf(L"a\nb\r\nc"), L"a\r\nb\r\nc");
 }
 
