@@ -4,14 +4,14 @@
 
 #include <utility>
 
-CComport::CComport() : SerialPort(), m_lister(Make_System_Port_Lister()) {}
+CComport::CComport() : m_lister(Make_System_Port_Lister()) {}
 
-CComport::CComport(std::unique_ptr<PortBackend> backend, std::unique_ptr<PortLister> lister)
-    : SerialPort(std::move(backend)), m_lister(std::move(lister)) {}
+CComport::CComport(std::unique_ptr<Port_Backend> backend, std::unique_ptr<PortLister> lister)
+    : m_port(std::move(backend)), m_lister(std::move(lister)) {}
 
 bool CComport::Open(std::string port_name) {
     m_exchange_cut = false;
-    return SerialPort::Open(std::move(port_name));
+    return m_port.Open(std::move(port_name));
 }
 
 bool CComport::Set_Progress_Bar(ProgressBar* progress_bar) {
@@ -22,24 +22,27 @@ bool CComport::Set_Progress_Bar(ProgressBar* progress_bar) {
 }
 
 Io_Result CComport::Read_Byte(std::uint8_t& byte, std::uint32_t timeout_ms) {
-    return Read(std::span<std::uint8_t>(&byte, 1), timeout_ms);
+    return m_port.Read(std::span<std::uint8_t>(&byte, 1), timeout_ms);
 }
 
 Io_Result CComport::Write_Byte(std::uint8_t byte) {
-    return Write(std::span<const std::uint8_t>(&byte, 1));
+    return m_port.Write(std::span<const std::uint8_t>(&byte, 1));
 }
 
 template <typename Result>
-Result CComport::Command_With_Ack(std::uint8_t command, std::uint32_t timeout_ms) {
+boot::Outcome<Result> CComport::Command_With_Ack(std::uint8_t command, std::uint32_t timeout_ms) {
     if (const Io_Result written = Write_Byte(command); !written)
-        return Write_Failed(written, static_cast<Result>(1));
+        return Write_Failed(written, Result::kCommandNotWritten);
     std::uint8_t answer = 0;
     if (const Io_Result read = Read_Byte(answer, timeout_ms); !read)
-        return Read_Failed(read, static_cast<Result>(2));
-    return answer == boot::kAck ? static_cast<Result>(0) : static_cast<Result>(3);
+        return Read_Failed(read, Result::kNoAnswer);
+    return answer == boot::kAck ? Result::kOk : Result::kNotAcknowledged;
 }
 
-template boot::Read_Version_Result CComport::Command_With_Ack(std::uint8_t, std::uint32_t);
-template boot::Backup_Result CComport::Command_With_Ack(std::uint8_t, std::uint32_t);
-template boot::Write_Version_Result CComport::Command_With_Ack(std::uint8_t, std::uint32_t);
-template boot::Download_Result CComport::Command_With_Ack(std::uint8_t, std::uint32_t);
+template boot::Outcome<boot::Read_Version_Result> CComport::Command_With_Ack(std::uint8_t,
+                                                                             std::uint32_t);
+template boot::Outcome<boot::Dump_Result> CComport::Command_With_Ack(std::uint8_t, std::uint32_t);
+template boot::Outcome<boot::Write_Version_Result> CComport::Command_With_Ack(std::uint8_t,
+                                                                              std::uint32_t);
+template boot::Outcome<boot::Download_Result> CComport::Command_With_Ack(std::uint8_t,
+                                                                         std::uint32_t);

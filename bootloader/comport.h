@@ -1,11 +1,13 @@
 // CComport: the serial port as the phone's boot loader speaks over it.
 //
-// The port operations (Open, Close, Read, Write, Bytes_In_Queue, Purge,
-// Set_Baud_Rate, Delay) are SerialPort's; this class adds the boot-loader
-// protocol on top: the search for the phone and its handshake (link.cpp), the
-// version record and the boot-loader dump (version.cpp), and the flash
-// programming with the progress bar (programming.cpp). Protocol bytes and time
-// limits are in protocol.h, result codes in results.h.
+// CComport holds its port (a Serial_Port) and offers the port operations
+// under their own names (Open, Close, Read, Write, Bytes_In_Queue, Purge,
+// Set_Baud_Rate, Delay) beside the boot-loader protocol: the search for the
+// phone and its handshake (link.cpp), the version record and the boot-loader
+// dump (version.cpp), and the flash programming with the progress bar
+// (programming.cpp). Protocol bytes and time limits are in protocol.h, result
+// codes in results.h; each data operation returns its result with how the
+// transfer that decided it ended.
 //
 // The protocol prints nothing of its own but the comparison's notices and the
 // phone's version characters, which go to the attached MessageOutput.
@@ -34,12 +36,39 @@ struct Refused_Port : Port_Candidate {
     Open_Refusal reason = Open_Refusal::kNone;
 };
 
-class CComport : public SerialPort {
+class CComport {
   public:
     // The port starts closed, with no progress bar. The backend and the lister
     // default to the platform's own.
     CComport();
-    CComport(std::unique_ptr<PortBackend> backend, std::unique_ptr<PortLister> lister);
+    CComport(std::unique_ptr<Port_Backend> backend, std::unique_ptr<PortLister> lister);
+
+    // ---- The port (serial/serial_port.h) ----
+    // Opens and configures the port, and forgets a cut exchange (a new port,
+    // or the same phone anew).
+    bool Open(std::string port_name);
+    void Close() { m_port.Close(); }
+    bool Is_Open() const { return m_port.Is_Open(); }
+    Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t timeout_ms) {
+        return m_port.Read(buffer, timeout_ms);
+    }
+    Io_Result Write(std::span<const std::uint8_t> buffer) { return m_port.Write(buffer); }
+    std::uint32_t Bytes_In_Queue() { return m_port.Bytes_In_Queue(); }
+    bool Purge() { return m_port.Purge(); }
+    bool Set_Baud_Rate(std::int32_t baud) { return m_port.Set_Baud_Rate(baud); }
+    void Delay(std::int32_t milliseconds) { m_port.Delay(milliseconds); }
+    // Why the last Open failed: the platform's error code and, where known,
+    // the refusal.
+    int Last_Open_Error() const { return m_port.Last_Open_Error(); }
+    Open_Refusal Last_Open_Refusal() const { return m_port.Last_Open_Refusal(); }
+    // Every byte on the wire, with the operation it belongs to; null: none.
+    void Set_Trace(TraceSink* trace) { m_port.Set_Trace(trace); }
+
+    // ---- Stopping: any thread, or a signal handler through Stop_Request() ----
+    void Request_Stop() { m_port.Request_Stop(); }
+    bool Stop_Requested() const { return m_port.Stop_Requested(); }
+    void Clear_Stop() { m_port.Clear_Stop(); }
+    Stop_Signal& Stop_Request() { return m_port.Stop_Request(); }
 
     // False, keeping the first, when a bar is attached already.
     bool Set_Progress_Bar(ProgressBar* progress_bar);
@@ -55,8 +84,6 @@ class CComport : public SerialPort {
     // closing byte, means anything to it until it has dropped the exchange
     // (it does so after some quiet). Only closing the port is left.
     bool Exchange_Cut() const { return m_exchange_cut; }
-    // Open, and forgets a cut exchange (a new port, or the same phone anew).
-    bool Open(std::string port_name);
 
     // Ports the last search was refused, each once, with the reason.
     const std::vector<Refused_Port>& Refused_Ports() const { return m_refused_ports; }
@@ -67,6 +94,10 @@ class CComport : public SerialPort {
 
     // ---- Boot-loader link (link.cpp) ----
     bool Find_Phone(Port_Candidate* port);
+    // The search's handshake on that one port alone, once and without a
+    // pause: true, leaving it open and synchronised, when its boot loader
+    // answers; else the port is closed (and a refusal remembered).
+    bool Find_Phone_On(const Port_Candidate& port);
     bool Sync_Boot_Loader();
     bool Confirm_Command(std::uint8_t command);
     // Writes the closing byte; it goes out even after a stop was requested.
@@ -77,23 +108,26 @@ class CComport : public SerialPort {
     // no port is open. Whether the closing byte went out.
     bool End_Session();
 
-    // ---- Version check and backup (version.cpp) ----
-    boot::Read_Version_Result Read_Phone_Version(Version_Record& phone_version);
+    // ---- Version check and dump (version.cpp) ----
+    boot::Outcome<boot::Read_Version_Result> Read_Phone_Version(Version_Record& phone_version);
     boot::Compare_Result Compare_Version(const Version_Record& image_version,
                                          const Version_Record& phone_version);
     static int Digits_To_Int(const char* digits, int count);
     // Writes one dump into dump, a file the caller made for this run and
     // keeps open; null: no file, and the phone is not asked.
-    boot::Backup_Result Backup_Boot_Loader(std::FILE* dump);
+    boot::Outcome<boot::Dump_Result> Backup_Boot_Loader(std::FILE* dump);
     // Takes the record from the first 4096 bytes of that same file.
-    boot::Find_Backup_Result Find_Version_In_Backup(std::FILE* dump, std::string_view marker,
-                                                    Version_Record& destination);
-    boot::Write_Version_Result Write_Phone_Version(const Version_Record& image_version);
+    boot::Find_Version_Result Find_Version_In_Backup(std::FILE* dump, std::string_view marker,
+                                                     Version_Record& destination);
+    boot::Outcome<boot::Write_Version_Result> Write_Phone_Version(
+        const Version_Record& image_version);
 
     // ---- Flash programming (programming.cpp) ----
-    boot::Set_Regions_Result Set_Regions(const Image_Region& first, const Image_Region& second);
-    boot::Download_Result Download_Regions(const Image_Region& first, const Image_Region& second,
-                                           std::array<const std::uint8_t*, 2> data);
+    boot::Outcome<boot::Set_Regions_Result> Set_Regions(const Image_Region& first,
+                                                        const Image_Region& second);
+    boot::Outcome<boot::Download_Result> Download_Regions(const Image_Region& first,
+                                                          const Image_Region& second,
+                                                          std::array<const std::uint8_t*, 2> data);
     // The attached bar's range 0 to total, at position 0.
     bool Progress_Init(int total);
     // The position moved on by bytes; false, with the bar set back to 0, when
@@ -101,35 +135,43 @@ class CComport : public SerialPort {
     bool Progress_Step(int bytes);
 
   private:
-    // The result of a data operation whose read or write failed: the failing
+    using Operation_Scope = Serial_Port::Operation_Scope;
+
+    // The outcome of a data operation whose read or write failed: the failing
     // step's own result, except that a transfer broken off by a stop gives
     // kStopped (22) and a write that passed its deadline kWriteTimedOut (21).
     template <typename Result>
-    Result Read_Failed(const Io_Result& read, Result step_result) {
+    boot::Outcome<Result> Read_Failed(const Io_Result& read, Result step_result) {
         if (read.end == Io_End::kInterrupted) {
             // Before its first byte the phone knows of no exchange.
-            if (Bytes_Written_In_Operation() > 0)
+            if (m_port.Bytes_Written_In_Operation() > 0)
                 m_exchange_cut = true;
-            return static_cast<Result>(boot::kStoppedCode);
+            return {Result::kStopped, read.end};
         }
-        return step_result;
+        // A line that hung up in an earlier transfer (a block's write) is
+        // why this one failed, whatever the system answered it.
+        return {step_result, m_port.Line_Hung_Up() ? Io_End::kHungUp : read.end};
     }
     template <typename Result>
-    Result Write_Failed(const Io_Result& write, Result step_result) {
+    boot::Outcome<Result> Write_Failed(const Io_Result& write, Result step_result) {
         if (write.end == Io_End::kTimedOut)
-            return static_cast<Result>(boot::kWriteTimedOutCode);
+            return {Result::kWriteTimedOut, write.end};
         return Read_Failed(write, step_result);
     }
 
+    // Opens the candidate and runs the handshake there: true, leaving it
+    // open, when its boot loader answers; else closed.
+    bool Try_Port(const Port_Candidate& candidate);
     void Remember_Refusal(const Port_Candidate& candidate, Open_Refusal reason);
     Io_Result Read_Byte(std::uint8_t& byte, std::uint32_t timeout_ms);
     Io_Result Write_Byte(std::uint8_t byte);
     // Writes a command byte and reads the boot loader's consent within
-    // timeout_ms: kOk, or the failing step as Result's 1 (not written), 2 (no
-    // answer) or 3 (not the acknowledgement). Every data command opens so.
+    // timeout_ms: kOk, or the failing step as kCommandNotWritten, kNoAnswer
+    // or kNotAcknowledged. Every data command but 0xDD opens so.
     template <typename Result>
-    Result Command_With_Ack(std::uint8_t command, std::uint32_t timeout_ms);
+    boot::Outcome<Result> Command_With_Ack(std::uint8_t command, std::uint32_t timeout_ms);
 
+    Serial_Port m_port;
     std::unique_ptr<PortLister> m_lister;
     ProgressBar* m_progress_bar = nullptr;  // not owned
     // The bar's range and position as the programming set them last: the

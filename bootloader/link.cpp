@@ -14,7 +14,7 @@
 #include "bootloader/comport.h"
 
 bool CComport::Find_Phone(Port_Candidate* port) {
-    Operation_Scope scope(*this, "Find_Phone");
+    Operation_Scope scope(m_port, "Find_Phone");
     m_refused_ports.clear();
     m_last_listing = kPortListOk;
     if (!m_lister)
@@ -38,27 +38,39 @@ bool CComport::Find_Phone(Port_Candidate* port) {
         for (const Port_Candidate& candidate : candidates) {
             if (Stop_Requested())
                 break;
-            if (!Open(candidate.device_path)) {
-                // Remember ports we may not use (no permission, in use, not a
-                // serial port), so the caller can tell the user why the phone
-                // was not found; each port once, with its latest reason.
-                if (const Open_Refusal reason = Last_Open_Refusal(); reason != Open_Refusal::kNone)
-                    Remember_Refusal(candidate, reason);
-                continue;
-            }
-            if (Sync_Boot_Loader()) {
+            if (Try_Port(candidate)) {
                 if (port != nullptr)
                     *port = candidate;
                 return true;  // left open and synchronised for the caller
             }
-            Close();
         }
     }
     return false;
 }
 
+bool CComport::Find_Phone_On(const Port_Candidate& port) {
+    Operation_Scope scope(m_port, "Find_Phone");
+    m_refused_ports.clear();
+    return !Stop_Requested() && Try_Port(port);
+}
+
+bool CComport::Try_Port(const Port_Candidate& candidate) {
+    if (!Open(candidate.device_path)) {
+        // Remember ports we may not use (no permission, in use, not a serial
+        // port), so the caller can tell the user why the phone was not found;
+        // each port once, with its latest reason.
+        if (const Open_Refusal reason = Last_Open_Refusal(); reason != Open_Refusal::kNone)
+            Remember_Refusal(candidate, reason);
+        return false;
+    }
+    if (Sync_Boot_Loader())
+        return true;
+    Close();
+    return false;
+}
+
 bool CComport::Sync_Boot_Loader() {
-    Operation_Scope scope(*this, "Sync_Boot_Loader");
+    Operation_Scope scope(m_port, "Sync_Boot_Loader");
     for (int cycle = 0; cycle < boot::kSyncCycles; ++cycle) {
         if (!Write_Byte(boot::kSyncCommand))
             return false;
@@ -74,7 +86,7 @@ bool CComport::Sync_Boot_Loader() {
 }
 
 bool CComport::Confirm_Command(std::uint8_t command) {
-    Operation_Scope scope(*this, "Confirm_Command");
+    Operation_Scope scope(m_port, "Confirm_Command");
     std::uint8_t echo = 0;
     if (!Read_Byte(echo, m_limits.sync_echo) || echo != command)
         return false;
@@ -88,9 +100,9 @@ bool CComport::Confirm_Command(std::uint8_t command) {
 }
 
 bool CComport::End_Link() {
-    Operation_Scope scope(*this, "End_Link");
+    Operation_Scope scope(m_port, "End_Link");
     // Also after a stop: the boot loader is told that the host is gone.
-    const Stop_Signal::Unstoppable last_byte(Stop_Request());
+    const Stop_Signal::Unstoppable last_byte(m_port.Stop_Request());
     return static_cast<bool>(Write_Byte(boot::kEndLink));
 }
 

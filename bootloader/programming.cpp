@@ -26,10 +26,10 @@ std::array<std::uint8_t, 2> Block_Sum(std::span<const std::uint8_t> block) {
 
 }  // namespace
 
-boot::Set_Regions_Result CComport::Set_Regions(const Image_Region& first,
-                                               const Image_Region& second) {
+boot::Outcome<boot::Set_Regions_Result> CComport::Set_Regions(const Image_Region& first,
+                                                              const Image_Region& second) {
     using Result = boot::Set_Regions_Result;
-    Operation_Scope scope(*this, "Set_Regions");
+    Operation_Scope scope(m_port, "Set_Regions");
     if (const Io_Result written = Write_Byte(boot::kSetRegions); !written)
         return Write_Failed(written, Result::kCommandNotWritten);
     if (const Io_Result written = Write_Byte(boot::kRegionCount); !written)
@@ -41,7 +41,7 @@ boot::Set_Regions_Result CComport::Set_Regions(const Image_Region& first,
         {second.End, Result::kSecondEndNotWritten},
     }};
     for (const auto& [value, not_written] : fields) {
-        if (const Io_Result written = Write(Little_Endian_32(value)); !written)
+        if (const Io_Result written = m_port.Write(Little_Endian_32(value)); !written)
             return Write_Failed(written, not_written);
     }
     std::uint8_t answer = 0;
@@ -52,11 +52,11 @@ boot::Set_Regions_Result CComport::Set_Regions(const Image_Region& first,
     return Result::kOk;
 }
 
-boot::Download_Result CComport::Download_Regions(const Image_Region& first,
-                                                 const Image_Region& second,
-                                                 std::array<const std::uint8_t*, 2> data) {
+boot::Outcome<boot::Download_Result> CComport::Download_Regions(
+    const Image_Region& first, const Image_Region& second,
+    std::array<const std::uint8_t*, 2> data) {
     using Result = boot::Download_Result;
-    Operation_Scope scope(*this, "Download_Regions");
+    Operation_Scope scope(m_port, "Download_Regions");
     const std::array<const Image_Region*, 2> regions{&first, &second};
     for (std::size_t r = 0; r < regions.size(); ++r) {
         if (regions[r]->Length != 0 && data[r] == nullptr)
@@ -68,7 +68,7 @@ boot::Download_Result CComport::Download_Regions(const Image_Region& first,
         return result;
     }
     std::uint8_t answer = 0;
-    if (const Io_Result written = Write(Little_Endian_32(boot::kBlockSize)); !written)
+    if (const Io_Result written = m_port.Write(Little_Endian_32(boot::kBlockSize)); !written)
         return Write_Failed(written, Result::kBlockSizeNotWritten);
     if (const Io_Result read = Read_Byte(answer, m_limits.block_size_ack); !read)
         return Read_Failed(read, Result::kNoBlockSizeAnswer);
@@ -87,9 +87,9 @@ boot::Download_Result CComport::Download_Regions(const Image_Region& first,
             // its silence) then decides what follows. A write of the block or
             // of its sum that passed its deadline or was stopped ends the
             // transfer at once: no reply is coming to wait for.
-            Io_Result written = Write(block);
+            Io_Result written = m_port.Write(block);
             if (written)
-                written = Write(Block_Sum(block));
+                written = m_port.Write(Block_Sum(block));
             if (written.end == Io_End::kTimedOut || written.end == Io_End::kInterrupted)
                 return Write_Failed(written, Result::kNoBlockReply);
 
@@ -115,8 +115,11 @@ boot::Download_Result CComport::Download_Regions(const Image_Region& first,
             // host gives up with the abort byte, also when a stop is pending:
             // this is the one point where the boot loader takes it as such.
             if (resends == boot::kMaxResends) {
-                const Stop_Signal::Unstoppable abort_byte(Stop_Request());
-                return Write_Byte(boot::kAbort) ? Result::kAborted : Result::kAbortNotWritten;
+                const Stop_Signal::Unstoppable abort_byte(m_port.Stop_Request());
+                const Io_Result abort = Write_Byte(boot::kAbort);
+                if (!abort)
+                    return {Result::kAbortNotWritten, abort.end};
+                return Result::kAborted;
             }
             ++resends;
             if (const Io_Result read = Read_Byte(answer, m_limits.resend_ack); !read)

@@ -44,7 +44,7 @@ inline constexpr int kSyncCycles = 20;                     // handshake cycles p
 inline constexpr int kSearchPasses = 21;                   // passes of the phone search
 inline constexpr int kMaxResends = 3;                // resends of one block before the abort byte
 inline constexpr std::uint16_t kListCapacity = 255;  // ports listed per pass
-inline constexpr char kBackupMarker[] = "CVLbootloaderVC_";  // opens the record inside a dump
+inline constexpr char kDumpMarker[] = "CVLbootloaderVC_";  // opens the record inside a dump
 
 // Time limits in milliseconds: each covers one whole read, however many bytes.
 // Kept in a struct so that tests may shrink them; the program always uses

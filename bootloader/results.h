@@ -4,10 +4,17 @@
 //
 // Two results are shared by every data operation: a write that did not finish
 // within its deadline (21), and an exchange broken off because a stop was
-// requested (22; nothing more is written, see CComport::Exchange_Cut). Which read or write ended an
-// exchange early, and why (a silent phone, an unplugged one), the port object keeps (Last_Io_End,
-// Line_Hung_Up).
+// requested (22; nothing more is written, see CComport::Exchange_Cut). Every
+// data operation that opens with a command byte shares its first three too:
+// the command not written (1), no answer (2), not the acknowledgement (3).
+// The checks after the enums hold each to these numbers.
+//
+// A data operation returns its result with how the read or write that
+// decided it ended (an Outcome), so that a caller can tell a silent phone
+// from an unplugged one.
 #pragma once
+
+#include "serial/io_end.h"
 
 namespace boot {
 
@@ -34,8 +41,8 @@ enum class Compare_Result : int {
     kCheckedByteDiffers = 4,
 };
 
-// 0xD6: the boot loader dumped into the backup file.
-enum class Backup_Result : int {
+// 0xD6: the boot loader dumped into the dump file.
+enum class Dump_Result : int {
     kOk = 0,
     kCommandNotWritten = 1,
     kNoAnswer = 2,
@@ -51,7 +58,7 @@ enum class Backup_Result : int {
 };
 
 // The record taken from the dump file.
-enum class Find_Backup_Result : int {
+enum class Find_Version_Result : int {
     kOk = 0,
     kTooShort = 1,  // no file, or it holds fewer than 4096 bytes
     kNoMarker = 2,  // no marker with a whole record after it in those bytes
@@ -60,7 +67,8 @@ enum class Find_Backup_Result : int {
 // 0xE1: the image's record into the phone.
 enum class Write_Version_Result : int {
     kOk = 0,
-    kNotWritten = 1,  // 0xE1 or the record not written
+    kCommandNotWritten = 1,                  // 0xE1 not written
+    kRecordNotWritten = kCommandNotWritten,  // the record not written: the same number
     kNoAnswer = 2,
     kNotAcknowledged = 3,
     kWriteTimedOut = kWriteTimedOutCode,
@@ -110,6 +118,44 @@ enum class Download_Result : int {
 template <typename Result>
 constexpr int Code(Result result) {
     return static_cast<int>(result);
+}
+
+// The shared numbers, checked for every data operation's result.
+template <typename Result>
+constexpr bool Keeps_Shared_Codes() {
+    return Code(Result::kOk) == 0 && Code(Result::kWriteTimedOut) == kWriteTimedOutCode &&
+           Code(Result::kStopped) == kStoppedCode;
+}
+template <typename Result>
+constexpr bool Keeps_Command_Codes() {
+    return Code(Result::kCommandNotWritten) == 1 && Code(Result::kNoAnswer) == 2 &&
+           Code(Result::kNotAcknowledged) == 3;
+}
+static_assert(Keeps_Shared_Codes<Read_Version_Result>() &&
+              Keeps_Command_Codes<Read_Version_Result>());
+static_assert(Keeps_Shared_Codes<Dump_Result>() && Keeps_Command_Codes<Dump_Result>());
+static_assert(Keeps_Shared_Codes<Write_Version_Result>() &&
+              Keeps_Command_Codes<Write_Version_Result>());
+static_assert(Keeps_Shared_Codes<Set_Regions_Result>() &&
+              Code(Set_Regions_Result::kCommandNotWritten) == 1);
+static_assert(Keeps_Shared_Codes<Download_Result>() && Keeps_Command_Codes<Download_Result>());
+
+// What a data operation returns: its result, and how the read or write that
+// decided it ended. kComplete where no transfer failed (a wrong byte, a
+// refused block, a file that took no bytes); kInterrupted with kStopped;
+// kHungUp when the phone was unplugged; kTimedOut when it fell silent.
+template <typename Result>
+struct Outcome {
+    constexpr Outcome(Result code, Io_End how = Io_End::kComplete) : result(code), end(how) {}
+    constexpr bool operator==(Result other) const { return result == other; }
+
+    Result result;
+    Io_End end;
+};
+
+template <typename Result>
+constexpr int Code(Outcome<Result> outcome) {
+    return Code(outcome.result);
 }
 
 }  // namespace boot

@@ -1,5 +1,5 @@
 // The phone's version record: reading it (0xE0), comparing it with the
-// image's, dumping the boot loader into the backup file (0xD6) and taking the
+// image's, dumping the boot loader into the dump file (0xD6) and taking the
 // record from that dump, and writing the image's record into the phone (0xE1).
 //
 // Result codes: results.h.
@@ -38,9 +38,10 @@ bool Same_Bytes(const Version_Record& a, const Version_Record& b, std::size_t be
 
 }  // namespace
 
-boot::Read_Version_Result CComport::Read_Phone_Version(Version_Record& phone_version) {
+boot::Outcome<boot::Read_Version_Result> CComport::Read_Phone_Version(
+    Version_Record& phone_version) {
     using Result = boot::Read_Version_Result;
-    Operation_Scope scope(*this, "Read_Phone_Version");
+    Operation_Scope scope(m_port, "Read_Phone_Version");
     if (const auto result = Command_With_Ack<Result>(boot::kReadVersion, m_limits.version_ack);
         result != Result::kOk) {
         return result;
@@ -49,7 +50,7 @@ boot::Read_Version_Result CComport::Read_Phone_Version(Version_Record& phone_ver
     // Read into a separate record so that a partial answer leaves the
     // caller's record as it was.
     Version_Record received{};
-    if (const Io_Result read = Read(received, m_limits.version_record); !read)
+    if (const Io_Result read = m_port.Read(received, m_limits.version_record); !read)
         return Read_Failed(read, Result::kRecordIncomplete);
     phone_version = received;
     if (m_output != nullptr)
@@ -60,7 +61,7 @@ boot::Read_Version_Result CComport::Read_Phone_Version(Version_Record& phone_ver
 boot::Compare_Result CComport::Compare_Version(const Version_Record& image_version,
                                                const Version_Record& phone_version) {
     using Result = boot::Compare_Result;
-    Operation_Scope scope(*this, "Compare_Version");
+    Operation_Scope scope(m_port, "Compare_Version");
     const auto notify = [this](std::string_view notice) {
         if (m_output != nullptr)
             m_output->Print_Str_to_Memo(notice);
@@ -109,9 +110,9 @@ int CComport::Digits_To_Int(const char* digits, int count) {
     return static_cast<int>(value);
 }
 
-boot::Backup_Result CComport::Backup_Boot_Loader(std::FILE* dump) {
-    using Result = boot::Backup_Result;
-    Operation_Scope scope(*this, "Backup_Boot_Loader");
+boot::Outcome<boot::Dump_Result> CComport::Backup_Boot_Loader(std::FILE* dump) {
+    using Result = boot::Dump_Result;
+    Operation_Scope scope(m_port, "Backup_Boot_Loader");
     // Without a file to keep it in, the dump is not asked for at all: the
     // phone then has nothing pending and the next command finds it in step.
     if (dump == nullptr)
@@ -123,10 +124,10 @@ boot::Backup_Result CComport::Backup_Boot_Loader(std::FILE* dump) {
     }
 
     std::array<std::uint8_t, 4> field{};
-    if (const Io_Result read = Read(field, m_limits.dump_header); !read)
+    if (const Io_Result read = m_port.Read(field, m_limits.dump_header); !read)
         return Read_Failed(read, Result::kNoBlockCount);
     const std::uint32_t block_count = Read_Big_Endian_32(field.data());
-    if (const Io_Result read = Read(field, m_limits.dump_header); !read)
+    if (const Io_Result read = m_port.Read(field, m_limits.dump_header); !read)
         return Read_Failed(read, Result::kNoBlockOrSize);
     const std::uint32_t block_size = Read_Big_Endian_32(field.data());
 
@@ -149,7 +150,7 @@ boot::Backup_Result CComport::Backup_Boot_Loader(std::FILE* dump) {
     const std::span<std::uint8_t> block(buffer.data(), block_size);
     bool file_ok = true;
     for (std::uint32_t received = 0; received < total; received += block_size) {
-        if (const Io_Result read = Read(block, m_limits.dump_block); !read) {
+        if (const Io_Result read = m_port.Read(block, m_limits.dump_block); !read) {
             std::fflush(dump);
             return Read_Failed(read, Result::kNoBlockOrSize);
         }
@@ -162,10 +163,10 @@ boot::Backup_Result CComport::Backup_Boot_Loader(std::FILE* dump) {
     return file_ok ? Result::kOk : Result::kFileFailed;
 }
 
-boot::Find_Backup_Result CComport::Find_Version_In_Backup(std::FILE* dump, std::string_view marker,
-                                                          Version_Record& destination) {
-    using Result = boot::Find_Backup_Result;
-    Operation_Scope scope(*this, "Find_Version_In_Backup");
+boot::Find_Version_Result CComport::Find_Version_In_Backup(std::FILE* dump, std::string_view marker,
+                                                           Version_Record& destination) {
+    using Result = boot::Find_Version_Result;
+    Operation_Scope scope(m_port, "Find_Version_In_Backup");
     // Only the file's first 4096 bytes are searched; the file holds this
     // run's dump alone, so the record cannot come from an older one.
     std::array<std::uint8_t, boot::kDumpSearchSize> head{};
@@ -189,15 +190,16 @@ boot::Find_Backup_Result CComport::Find_Version_In_Backup(std::FILE* dump, std::
     return Result::kOk;
 }
 
-boot::Write_Version_Result CComport::Write_Phone_Version(const Version_Record& image_version) {
+boot::Outcome<boot::Write_Version_Result> CComport::Write_Phone_Version(
+    const Version_Record& image_version) {
     using Result = boot::Write_Version_Result;
-    Operation_Scope scope(*this, "Write_Phone_Version");
+    Operation_Scope scope(m_port, "Write_Phone_Version");
     if (const auto result = Command_With_Ack<Result>(boot::kWriteVersion, m_limits.version_ack);
         result != Result::kOk) {
         return result;
     }
     // The boot loader stores the record without acknowledging it.
-    if (const Io_Result written = Write(image_version); !written)
-        return Write_Failed(written, Result::kNotWritten);
+    if (const Io_Result written = m_port.Write(image_version); !written)
+        return Write_Failed(written, Result::kRecordNotWritten);
     return Result::kOk;
 }

@@ -6,11 +6,11 @@
 namespace cli {
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 1;               // bad command line
-inline constexpr int kExitImageNotLoaded = 2;      // image refused or unreadable
-inline constexpr int kExitPhoneNotFound = 3;       // no boot loader answered (or no usable port)
-inline constexpr int kExitStoppedBeforeFlash = 4;  // version read, check or write stopped it
-inline constexpr int kExitProgrammingFailed = 5;   // region announcement or block transfer failed
+inline constexpr int kExitUsage = 1;              // bad command line
+inline constexpr int kExitImageNotLoaded = 2;     // image refused or unreadable
+inline constexpr int kExitPhoneNotFound = 3;      // no boot loader answered (or no usable port)
+inline constexpr int kExitFailedBeforeFlash = 4;  // version read, check or write failed
+inline constexpr int kExitProgrammingFailed = 5;  // region announcement or block transfer failed
 // A stop signal ends the program with 128 + its number (130 for Ctrl-C).
 
 inline int Exit_Code_For(Download_Outcome outcome) {
@@ -21,8 +21,8 @@ inline int Exit_Code_For(Download_Outcome outcome) {
             return kExitImageNotLoaded;
         case Download_Outcome::kPhoneNotFound:
             return kExitPhoneNotFound;
-        case Download_Outcome::kStoppedBeforeProgramming:
-            return kExitStoppedBeforeFlash;
+        case Download_Outcome::kFailedBeforeProgramming:
+            return kExitFailedBeforeFlash;
         case Download_Outcome::kProgrammingFailed:
             return kExitProgrammingFailed;
         // Only a window can start a second command inside the first.

@@ -47,9 +47,11 @@ int Run_Flash(const Arguments& args) {
     const Download_Outcome outcome = runner.Wait();
     view.Flush_Fields();
     view.End_Progress_Line();
-    const DownloadCommand& command = runner.Command();
+    const Download_Command& command = runner.Command();
 
-    if (outcome == Download_Outcome::kStopped || session.Stopped())
+    // The outcome alone decides: a signal that came once the update had ended
+    // (after the closing byte) changes nothing of how it went.
+    if (outcome == Download_Outcome::kStopped)
         return session.Report_Stop(command.Phone_Touched() ? Flash_Ending::kStoppedPhoneAtRisk
                                                            : Flash_Ending::kStoppedPhoneUnchanged,
                                    args.language_flag);
@@ -65,8 +67,7 @@ int Run_Flash(const Arguments& args) {
     Flash_Result result;
     result.outcome = outcome;
     result.phone_touched = command.Phone_Touched();
-    result.stop = command.Last_Stop();
-    result.memo = view.Memo_Lines();
+    result.failure = command.Last_Failure();
     Ending ending = Ending_Of(result);
     if (ending.kind == Flash_Ending::kPhoneNotFound)
         ending = Search_Ending(session.Failed_Search());

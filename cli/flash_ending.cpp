@@ -1,5 +1,5 @@
 // The endings of an update that did not complete, in one table with both
-// languages, and how the command's own lines tell them apart.
+// languages, and which of them the command's results name.
 #include "cli/flash_ending.h"
 
 #include <algorithm>
@@ -57,12 +57,12 @@ constexpr std::array<Ending_Texts, 20> kEndings{{
      "the phone's version could not be read (error {}), the phone was not changed. Unplug it, "
      "plug it in again with key 1 held and run flash again.",
      "無法讀取手機版本(錯誤 {}),手機未更動。請拔下手機,按住按鍵1重新連接後再執行 flash。"},
-    {Flash_Ending::kBackupFailed,
+    {Flash_Ending::kDumpFailed,
      "the phone's boot loader could not be saved (error {}), so its version is unknown; the "
      "phone was not changed. Unplug it, plug it in again with key 1 held and run flash again.",
      "無法備份手機的開機程式(錯誤 {}),無法得知手機版本;手機未更動。請拔下手機,按住按鍵1"
      "重新連接後再執行 flash。"},
-    {Flash_Ending::kNoRecordInBackup,
+    {Flash_Ending::kNoRecordInDump,
      "the phone's boot loader holds no version this program knows, so the image cannot be "
      "checked against it; the phone was not changed. Ask your service centre for an image for "
      "this phone.",
@@ -80,7 +80,7 @@ constexpr std::array<Ending_Texts, 20> kEndings{{
      "the image's version does not fit the phone's (their variant letters differ), the phone "
      "was not changed. Use an image made for this phone.",
      "映像檔的版本與手機不相符(版本類別不同),手機未更動。請使用本機型的映像檔。"},
-    {Flash_Ending::kVersionCheckStopped,
+    {Flash_Ending::kVersionCheckFailed,
      "the version check stopped the update, the phone was not changed. Read the lines above, "
      "then run flash again.",
      "版本檢查未通過,更新已停止;手機未更動。請參考上方訊息後再執行 flash。"},
@@ -107,30 +107,37 @@ constexpr std::array<Ending_Texts, 20> kEndings{{
      "已被 {} 中斷,通訊埠已關閉;未寫入任何資料到手機。"},
 }};
 
-bool Has_Line(const std::vector<std::string>& memo, std::string_view text) {
-    for (const std::string& line : memo) {
-        if (line == text)
-            return true;
+// Why the image was not loaded: one that could not be read, or one that is
+// no image for this phone.
+Ending Image_Ending(Image_Load_Result result) {
+    switch (result) {
+        case Image_Load_Result::kNotOpened:
+        case Image_Load_Result::kNotReopened:
+            return {Flash_Ending::kImageUnreadable, {}};
+        case Image_Load_Result::kWrongBin:
+        case Image_Load_Result::kBadVersionLength:
+        case Image_Load_Result::kLoaded:
+        case Image_Load_Result::kStopped:
+            break;
     }
-    return false;
+    return {Flash_Ending::kImageRefused, {}};
 }
 
-// Why the version check stopped the update: a failed exchange names itself
-// in a line with its code; otherwise the records' comparison decided.
-Ending Version_Check_Ending(const Flash_Result& result) {
-    const Download_Stop& stop = result.stop;
-    const std::string code = std::to_string(stop.code);
-    if (stop.step == Download_Step::kWriteVersion)
+// Why the version check failed: a failed exchange, with its code; otherwise
+// the records' comparison decided.
+Ending Version_Check_Ending(const Download_Failure& failure) {
+    const std::string code = std::to_string(failure.code);
+    if (failure.step == Download_Step::kWriteVersion)
         return {Flash_Ending::kVersionWriteFailed, code};
-    if (stop.step == Download_Step::kReadVersion)
+    if (failure.step == Download_Step::kReadVersion)
         return {Flash_Ending::kVersionReadFailed, code};
-    if (stop.step != Download_Step::kCompare)
-        return {Flash_Ending::kVersionCheckStopped, {}};
-    switch (static_cast<boot::Compare_Result>(stop.code)) {
+    if (failure.step != Download_Step::kCompare)
+        return {Flash_Ending::kVersionCheckFailed, {}};
+    switch (failure.verdict) {
         case boot::Compare_Result::kFirstRun:
-            if (stop.backup_code != 0)
-                return {Flash_Ending::kBackupFailed, std::to_string(stop.backup_code)};
-            return {Flash_Ending::kNoRecordInBackup, {}};
+            if (failure.dump_code != 0)
+                return {Flash_Ending::kDumpFailed, std::to_string(failure.dump_code)};
+            return {Flash_Ending::kNoRecordInDump, {}};
         case boot::Compare_Result::kVersionCodeDiffers:
             return {Flash_Ending::kVersionCodeDiffers, {}};
         case boot::Compare_Result::kLanguageDiffers:
@@ -140,7 +147,7 @@ Ending Version_Check_Ending(const Flash_Result& result) {
         case boot::Compare_Result::kGoOn:
             break;
     }
-    return {Flash_Ending::kVersionCheckStopped, {}};
+    return {Flash_Ending::kVersionCheckFailed, {}};
 }
 
 }  // namespace
@@ -148,17 +155,13 @@ Ending Version_Check_Ending(const Flash_Result& result) {
 Ending Ending_Of(const Flash_Result& result) {
     switch (result.outcome) {
         case Download_Outcome::kImageNotLoaded:
-            // The file opened before the update began: a silent refusal is
-            // one of its header (a version length with bit 15 set).
-            if (Has_Line(result.memo, text::kReopenFailed))
-                return {Flash_Ending::kImageUnreadable, {}};
-            return {Flash_Ending::kImageRefused, {}};
+            return Image_Ending(result.failure.image);
         case Download_Outcome::kPhoneNotFound:
             return {Flash_Ending::kPhoneNotFound, {}};
-        case Download_Outcome::kStoppedBeforeProgramming:
-            return Version_Check_Ending(result);
+        case Download_Outcome::kFailedBeforeProgramming:
+            return Version_Check_Ending(result.failure);
         case Download_Outcome::kProgrammingFailed:
-            return {Flash_Ending::kProgrammingFailed, std::to_string(result.stop.code)};
+            return {Flash_Ending::kProgrammingFailed, std::to_string(result.failure.code)};
         case Download_Outcome::kUpdated:
         case Download_Outcome::kAlreadyRunning:
         case Download_Outcome::kStopped:

@@ -28,12 +28,12 @@ enum class Flash_Ending {
     kPortInUse,              // another program holds a port
     kPortNotUsable,          // --port names no serial port, or this terminal; detail: its name
     kVersionReadFailed,      // detail: the error code
-    kBackupFailed,           // first run: the boot loader was not dumped; detail: the code
-    kNoRecordInBackup,       // first run: the dump held no record of ours
+    kDumpFailed,             // first run: the boot loader was not dumped; detail: the code
+    kNoRecordInDump,         // first run: the dump held no record of ours
     kVersionCodeDiffers,     // the image is for another model
     kLanguageDiffers,        // the image is for another language
     kCheckedByteDiffers,     // the records differ in their checked byte
-    kVersionCheckStopped,    // the version check stopped it for a reason not named above
+    kVersionCheckFailed,     // the version check failed for a reason not named above
     kVersionWriteFailed,     // detail: the error code; the phone is at risk from here on
     kProgrammingFailed,      // detail: the error code
     kStoppedPhoneUnchanged,  // detail: the signal's name
@@ -45,9 +45,8 @@ enum class Flash_Ending {
 // How the update went, as far as the last line needs to know.
 struct Flash_Result {
     Download_Outcome outcome = Download_Outcome::kUpdated;
-    bool phone_touched = false;     // the phone's version record began to be replaced
-    Download_Stop stop;             // the step that stopped it, and its code
-    std::vector<std::string> memo;  // the command's lines, as it wrote them
+    bool phone_touched = false;  // the phone's version record began to be replaced
+    Download_Failure failure;    // the step that failed, and why
 };
 
 struct Ending {
@@ -56,7 +55,8 @@ struct Ending {
 };
 
 // The ending of an update that did not complete (outcome not kUpdated or
-// kStopped: a stop is named by its signal). A phone not found is
+// kStopped: a stop is named by its signal), from the command's results
+// alone, never from the lines it printed. A phone not found is
 // kPhoneNotFound here; Search_Ending tells why.
 Ending Ending_Of(const Flash_Result& result);
 

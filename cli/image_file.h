@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/platform.h"
-#include "serial/file_handle.h"
+#include "platform/file_handle.h"
 
 namespace cli {
 

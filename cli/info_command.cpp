@@ -42,10 +42,11 @@ int Run_Info(const Arguments& args) {
     const std::optional<Image_File> file = Check_Image_File(args.image);
     if (!file)
         return kExitImageNotLoaded;
-    FirmwareImage image;
+    Firmware_Image image;
     Captured_Output output;
     Image_Header header;
-    if (Read_Image_Header(file->file.get(), image, output, header, Language::kEnglish) != 0) {
+    if (Read_Image_Header(file->file.get(), image, output, header, Language::kEnglish) !=
+        Image_Load_Result::kLoaded) {
         for (const std::string& line : output.memo)
             std::fprintf(stderr, "%s\n", Displayable_Text(line).c_str());
         if (output.memo.empty()) {

@@ -10,7 +10,7 @@
 #include "cli/platform.h"
 #include "cli/text_format.h"
 #include "cli/usage.h"
-#include "serial/platform.h"
+#include "platform/processes.h"
 
 int main(int argc, char** argv) {
     platform::Fill_Closed_Standard_Streams();

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "bootloader/comport.h"
-#include "serial/file_handle.h"
+#include "platform/file_handle.h"
 #include "serial/port_list.h"
 #include "serial/stop_signal.h"
 

@@ -23,8 +23,9 @@
 
 #include "cli/platform.h"
 #include "cli/port_identity_text.h"
+#include "platform/files.h"
+#include "platform/processes.h"
 #include "serial/linux_port_scan.h"
-#include "serial/platform.h"
 
 namespace cli {
 namespace {

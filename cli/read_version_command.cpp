@@ -49,22 +49,22 @@ int Run_Read_Version(const Arguments& args) {
         return kExitPhoneNotFound;
     }
     Version_Record record{};
-    const boot::Read_Version_Result result = port.Read_Phone_Version(record);
-    const bool disconnected = port.Line_Hung_Up();
+    const auto result = port.Read_Phone_Version(record);
     port.End_Session();
-    if (session.Stopped())
+    // How the read went decides: a signal once the record is in stops nothing.
+    if (result == boot::Read_Version_Result::kStopped)
         return session.Report_Stop(Flash_Ending::kStoppedReadOnly, Language::kEnglish);
     if (result != boot::Read_Version_Result::kOk) {
         std::fprintf(stderr, "Reading the version record on %s failed, error %d.\n",
                      Displayable_Text(found.display_name).c_str(), boot::Code(result));
         // A USB port that went away reads as end-of-file: say so, not only the code.
-        if (disconnected)
+        if (result.end == Io_End::kHungUp)
             std::fprintf(stderr,
                          "The phone was disconnected. Plug it in again with key 1 held "
                          "and run read-version again.\n");
         session.Note("exit code 4");
         session.Finish_Trace();
-        return kExitStoppedBeforeFlash;
+        return kExitFailedBeforeFlash;
     }
     std::printf("Port: %s\n", Displayable_Text(found.display_name).c_str());
     std::printf("Text: %s\n", Record_Text(record).c_str());

@@ -13,7 +13,18 @@
 
 #include "bootloader/records.h"
 
-struct FirmwareImage {
+// How a load ended. The first four are the header reader's numbers (0, -1,
+// -2, -3) as they always were.
+enum class Image_Load_Result : int {
+    kLoaded = 0,
+    kNotOpened = -1,         // no file chosen, or it cannot be opened: nothing printed
+    kWrongBin = -2,          // "You choose the wrong bin!" (then why, where the fields are sound)
+    kBadVersionLength = -3,  // version length with bit 15 set: nothing printed
+    kNotReopened = -4,       // the low-level open refused it: "fail to open the file, ..."
+    kStopped = -5,           // a stop ended the load: nothing printed
+};
+
+struct Firmware_Image {
     Image_Region First_Region;
     Image_Region Second_Region;
     // Exactly First_Region.Length and Second_Region.Length bytes; null when no

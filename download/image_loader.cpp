@@ -17,8 +17,8 @@
 #include <string_view>
 
 #include "download/texts.h"
-#include "serial/file_handle.h"
-#include "serial/platform.h"
+#include "platform/file_handle.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -96,9 +96,9 @@ std::unique_ptr<std::uint8_t[]> Allocate_Region(std::uint32_t count) {
     return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[count]);
 }
 
-int Refuse_Wrong_Bin(MessageOutput& output) {
+Image_Load_Result Refuse_Wrong_Bin(MessageOutput& output) {
     output.Print_Str_to_Memo(text::kWrongBin);
-    return -2;
+    return Image_Load_Result::kWrongBin;
 }
 
 std::string Range_Text(const Image_Region& region) {
@@ -129,8 +129,8 @@ std::optional<text::Bilingual> Regions_Problem(const Image_Region& first,
 
 }  // namespace
 
-int Read_Image_Header(std::FILE* file, FirmwareImage& image, Update_Output& output,
-                      Image_Header& header) {
+Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, Update_Output& output,
+                                    Image_Header& header) {
     const std::int64_t file_size = platform::File_Size(file);
 
     // The longest header an acceptable image can have; a shorter file gives
@@ -160,7 +160,7 @@ int Read_Image_Header(std::FILE* file, FirmwareImage& image, Update_Output& outp
         return Refuse_Wrong_Bin(output);
     }
     if ((version_length & kBit15) != 0) {
-        return -3;  // silent, with VersionNameEdit emptied
+        return Image_Load_Result::kBadVersionLength;  // silent, with VersionNameEdit emptied
     }
     // The phone's version record holds 32 bytes; a longer text is not an
     // image for this phone.
@@ -184,31 +184,32 @@ int Read_Image_Header(std::FILE* file, FirmwareImage& image, Update_Output& outp
         return Refuse_Wrong_Bin(output);
     }
     if (const std::optional<text::Bilingual> why = Regions_Problem(first, second)) {
-        Refuse_Wrong_Bin(output);
+        const Image_Load_Result refused = Refuse_Wrong_Bin(output);
         output.Print_Bilingual_to_Memo(*why);
-        return -2;
+        return refused;
     }
     header = {header_length, version_length, first, second};
-    return 0;
+    return Image_Load_Result::kLoaded;
 }
 
-int Initial_Array(FirmwareImage& image, Update_Output& output, const std::string& file_name,
-                  Image_Region& first, Image_Region& second) {
+Image_Load_Result Initial_Array(Firmware_Image& image, Update_Output& output,
+                                const std::string& file_name, Image_Region& first,
+                                Image_Region& second) {
     const File_Handle file = Open_For_Reading(file_name);
     if (!file) {
-        return -1;  // nothing printed, VersionNameEdit keeps its text
+        return Image_Load_Result::kNotOpened;  // nothing printed, VersionNameEdit keeps its text
     }
     Image_Header header;
-    const int result = Read_Image_Header(file.get(), image, output, header);
-    if (result == 0) {
+    const Image_Load_Result result = Read_Image_Header(file.get(), image, output, header);
+    if (result == Image_Load_Result::kLoaded) {
         first = header.first;
         second = header.second;
     }
     return result;
 }
 
-bool Parse_File(FirmwareImage& image, Update_Output& output, ImageFileChooser& dialog,
-                const Load_Options& options) {
+Image_Load_Result Parse_File(Firmware_Image& image, Update_Output& output, ImageFileChooser& dialog,
+                             const Load_Options& options) {
     // A failed load leaves no region buffers behind, not even the previous
     // image's: nothing of it may be sent.
     image.Release();
@@ -219,65 +220,65 @@ bool Parse_File(FirmwareImage& image, Update_Output& output, ImageFileChooser& d
     // cannot lend its bytes to another file's header.
     const File_Handle file = Open_For_Reading(file_name);
     if (!file) {
-        return false;  // nothing printed, VersionNameEdit keeps its text
+        return Image_Load_Result::kNotOpened;  // nothing printed, VersionNameEdit keeps its text
     }
     Image_Header header;
-    if (Read_Image_Header(file.get(), image, output, header) != 0) {
-        return false;
+    if (const Image_Load_Result result = Read_Image_Header(file.get(), image, output, header);
+        result != Image_Load_Result::kLoaded) {
+        return result;
     }
     if (Stopped(options)) {
-        return false;
+        return Image_Load_Result::kStopped;
     }
     if (!platform::Seek_To(file.get(), header.header_length)) {
-        Refuse_Wrong_Bin(output);
-        return false;
+        return Refuse_Wrong_Bin(output);
     }
 
     std::unique_ptr<std::uint8_t[]> first_data = Allocate_Region(header.first.Length);
     std::unique_ptr<std::uint8_t[]> second_data = Allocate_Region(header.second.Length);
     if (!first_data || !second_data) {
         // Lengths this machine cannot hold; the image cannot be sent.
-        Refuse_Wrong_Bin(output);
-        return false;
+        return Refuse_Wrong_Bin(output);
     }
     Read_End end = Read_Exactly(file.get(), first_data.get(), header.first.Length, options.stop);
     if (end == Read_End::kRead) {
         end = Read_Exactly(file.get(), second_data.get(), header.second.Length, options.stop);
     }
     if (end == Read_End::kStopped) {
-        return false;
+        return Image_Load_Result::kStopped;
     }
     if (end == Read_End::kShort) {
-        Refuse_Wrong_Bin(output);  // shrank since it was measured, or an I/O error
-        return false;
+        // Shrank since it was measured, or an I/O error.
+        return Refuse_Wrong_Bin(output);
     }
 
     if (!platform::Can_Open_Read_Only(file_name)) {
         output.Print_Str_to_Memo(text::kReopenFailed);
-        return false;
+        return Image_Load_Result::kNotReopened;
     }
 
     image.First_Region = header.first;
     image.Second_Region = header.second;
     image.First_Region_Data = std::move(first_data);
     image.Second_Region_Data = std::move(second_data);
-    return true;
+    return Image_Load_Result::kLoaded;
 }
 
-bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog,
-                Language language, const Load_Options& options) {
+Image_Load_Result Parse_File(Firmware_Image& image, MessageOutput& output, ImageFileChooser& dialog,
+                             Language language, const Load_Options& options) {
     One_Language_Output shown(output, language);
     return Parse_File(image, shown, dialog, options);
 }
 
-int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
-                  Image_Region& first, Image_Region& second, Language language) {
+Image_Load_Result Initial_Array(Firmware_Image& image, MessageOutput& output,
+                                const std::string& file_name, Image_Region& first,
+                                Image_Region& second, Language language) {
     One_Language_Output shown(output, language);
     return Initial_Array(image, shown, file_name, first, second);
 }
 
-int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& output,
-                      Image_Header& header, Language language) {
+Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, MessageOutput& output,
+                                    Image_Header& header, Language language) {
     One_Language_Output shown(output, language);
     return Read_Image_Header(file, image, shown, header);
 }

@@ -1,6 +1,6 @@
 // The firmware image loader: reads the big-endian header (header length,
 // version text, two flash regions) and both regions' bytes into a
-// FirmwareImage. An image file comes from anywhere, so every length is
+// Firmware_Image. An image file comes from anywhere, so every length is
 // checked against the file before anything is allocated, and the header and
 // the data are read through one open of the file.
 #pragma once
@@ -28,33 +28,37 @@ struct Image_Header {
     Image_Region second;
 };
 
-// Shows the dialog, loads the chosen file into image. True when the header
-// was accepted and both regions' bytes are in memory. Messages go to
-// output.Print_Str_to_Memo, the version text to output's new-version field.
-// A stop requested while it loads ends it with false and no message.
-// The reasons of a refusal come in both languages (Print_Bilingual_to_Memo).
-bool Parse_File(FirmwareImage& image, Update_Output& output, ImageFileChooser& dialog,
-                const Load_Options& options = {});
+// Shows the dialog, loads the chosen file into image: kLoaded when the header
+// was accepted and both regions' bytes are in memory, else why not
+// (Image_Load_Result). Messages go to output.Print_Str_to_Memo, the version
+// text to output's new-version field. A stop requested while it loads ends
+// it with kStopped and no message. The reasons of a refusal come in both
+// languages (Print_Bilingual_to_Memo).
+Image_Load_Result Parse_File(Firmware_Image& image, Update_Output& output, ImageFileChooser& dialog,
+                             const Load_Options& options = {});
 
 // Reads and checks the header of file_name into first and second, copies the
-// version text into image.Image_Version and shows it. 0 accepted; -1 the file
-// cannot be opened; -2 header length with bit 15 set, or any other fault that
-// makes the image unusable ("You choose the wrong bin!" printed, then the
-// reason where the fields are sound but the regions are no image: they
-// overlap, or both are empty); -3 version length with bit 15 set (nothing
-// printed).
-int Initial_Array(FirmwareImage& image, Update_Output& output, const std::string& file_name,
-                  Image_Region& first, Image_Region& second);
+// version text into image.Image_Version and shows it. kLoaded: accepted;
+// kNotOpened: the file cannot be opened; kWrongBin: header length with bit 15
+// set, or any other fault that makes the image unusable ("You choose the
+// wrong bin!" printed, then the reason where the fields are sound but the
+// regions are no image: they overlap, or both are empty); kBadVersionLength:
+// version length with bit 15 set (nothing printed).
+Image_Load_Result Initial_Array(Firmware_Image& image, Update_Output& output,
+                                const std::string& file_name, Image_Region& first,
+                                Image_Region& second);
 // The same checks on a file opened for reading, from its start: header gets
-// the fields of an accepted header. Results as Initial_Array's, without -1.
-int Read_Image_Header(std::FILE* file, FirmwareImage& image, Update_Output& output,
-                      Image_Header& header);
+// the fields of an accepted header. Results as Initial_Array's, without
+// kNotOpened.
+Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, Update_Output& output,
+                                    Image_Header& header);
 
 // The same, for a message area of one language (the reasons in that one).
-bool Parse_File(FirmwareImage& image, MessageOutput& output, ImageFileChooser& dialog,
-                Language language = Language::kChinese, const Load_Options& options = {});
-int Initial_Array(FirmwareImage& image, MessageOutput& output, const std::string& file_name,
-                  Image_Region& first, Image_Region& second,
-                  Language language = Language::kChinese);
-int Read_Image_Header(std::FILE* file, FirmwareImage& image, MessageOutput& output,
-                      Image_Header& header, Language language);
+Image_Load_Result Parse_File(Firmware_Image& image, MessageOutput& output, ImageFileChooser& dialog,
+                             Language language = Language::kChinese,
+                             const Load_Options& options = {});
+Image_Load_Result Initial_Array(Firmware_Image& image, MessageOutput& output,
+                                const std::string& file_name, Image_Region& first,
+                                Image_Region& second, Language language = Language::kChinese);
+Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, MessageOutput& output,
+                                    Image_Header& header, Language language);

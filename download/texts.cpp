@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdio>
 
-#include "serial/platform.h"
+#include "platform/local_time.h"
 
 namespace text {
 

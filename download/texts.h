@@ -53,7 +53,7 @@ inline constexpr std::string_view kReadVersionFailed = "Read boot loader failed,
 inline constexpr std::string_view kWriteVersionFailed = "Write version failed,error is ";
 inline constexpr std::string_view kSetRegionsFailed = "Set regions failed,error is ";
 inline constexpr std::string_view kDownloadFailed = "Download regions failed,error is ";
-inline constexpr std::string_view kBackupFailed = "Back up boot loader failed,error is ";
+inline constexpr std::string_view kDumpFailed = "Back up boot loader failed,error is ";
 // After the not-found line: ports the search was not allowed to open, and the
 // fix. "No permission to open /dev/ttyACM0: add your user to the group dialout
 // (sudo usermod -aG dialout $USER), then log in again".

@@ -55,7 +55,7 @@ class Update_Runner {
     void Finish_Before_Exit();
 
     CComport& Port() { return *m_port; }
-    DownloadCommand& Command() { return m_command; }
+    Download_Command& Command() { return m_command; }
     Download_Outcome Last_Outcome() const { return m_outcome; }
 
   private:
@@ -64,7 +64,7 @@ class Update_Runner {
     View_Call_Queue m_queue;
     Queued_View m_queued_view;
     std::unique_ptr<CComport> m_port;
-    DownloadCommand m_command;
+    Download_Command m_command;
     std::thread m_worker;
     std::atomic<bool> m_running{false};
     Download_Outcome m_outcome = Download_Outcome::kImageNotLoaded;

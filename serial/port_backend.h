@@ -1,10 +1,9 @@
-// The one seam between the serial-port object and the operating system.
-//
-// SerialPort speaks to a port only through this table of operations. Each
-// operation mirrors one Win32 communications call, so the Windows backend is a
-// thin wrapper that makes exactly those calls, and the POSIX backend reaches
-// the same observable behaviour with termios. Tests plug in scripted fakes.
-// No operation throws; every failure is reported by its result.
+// The one seam between the port object and the operating system: a few
+// hooks, each made of the Win32 communications calls the Windows backend
+// makes for it, so that backend stays a thin wrapper and the POSIX backend
+// reaches the same observable behaviour with termios. Tests plug in scripted
+// fakes. Deadlines travel with each transfer; no hook sets a time-out for
+// later ones. No hook throws; every failure is reported by its result.
 #pragma once
 
 #include <cstddef>
@@ -27,8 +26,16 @@ enum class Open_Refusal {
     kOwnTerminal,     // the terminal this program runs in
 };
 
+// What an open came to: the port held, or the platform's error code
+// (GetLastError / errno) and why it was refused where the backend can tell.
+struct Port_Open_Result {
+    bool opened = false;
+    int error = 0;
+    Open_Refusal refusal = Open_Refusal::kNone;
+};
+
 // Result of one read or write: whether the call itself succeeded, and how many
-// bytes it moved. A read that runs into its time-out succeeds with a short
+// bytes it moved. A read that runs into its deadline succeeds with a short
 // count. Where the backend knows why a transfer ended short (the line hung up,
 // a stop was requested, a write passed its deadline) it says so in cause.
 struct Port_Io_Result {
@@ -40,55 +47,54 @@ struct Port_Io_Result {
     std::optional<Io_End> cause;
 };
 
-// ClearCommError's answer: whether the call worked, the line-error word, and
-// the number of received bytes waiting to be read.
-struct Port_Queue_Status {
-    bool ok = false;
-    std::uint32_t errors = 0;
-    std::uint32_t in_queue = 0;
-};
-
-class PortBackend {
+class Port_Backend {
   public:
-    virtual ~PortBackend() = default;
+    // A read deadline of 0: the one the last read gave (the driver's own
+    // before any read gave one).
+    static constexpr std::uint32_t kDeadlineInForce = 0;
+    // Both driver queues, bytes each way.
+    static constexpr std::uint32_t kQueueBytes = 1024;
 
-    // CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr).
-    // Holds at most one port; the caller closes the old one first.
-    virtual bool open(const std::string& name) = 0;
-    virtual bool is_open() const = 0;
+    virtual ~Port_Backend() = default;
+
+    // CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+    // 0, nullptr), then SetupComm(kQueueBytes, kQueueBytes); a port that
+    // refuses the queues is released again. Holds at most one port: the
+    // caller closes the old one first.
+    virtual Port_Open_Result Open(const std::string& name) = 0;
     // CloseHandle. Harmless when nothing is held.
-    virtual void close() = 0;
-    // The platform's error code of the last failed open (GetLastError / errno), 0 if none.
-    virtual int last_open_error() const = 0;
-    // Why the last failed open was refused, if the backend can tell.
-    virtual Open_Refusal last_open_refusal() const { return Open_Refusal::kNone; }
-
+    virtual void Close() = 0;
     // GetCommState, then SetCommState with baud, 8N1, binary, no flow control,
     // DTR and RTS off. False when either call is refused.
-    virtual bool set_line(std::int32_t baud) = 0;
-    // SetupComm(receive queue, transmit queue).
-    virtual bool setup_queues(std::uint32_t receive_bytes, std::uint32_t transmit_bytes) = 0;
-    // SetCommTimeouts with ReadTotalTimeoutConstant = ms: one deadline for a
-    // whole read, no per-byte limit. The write deadline in force is kept.
-    virtual bool set_read_timeout(std::uint32_t ms) = 0;
-    // SetCommTimeouts with WriteTotalTimeoutConstant = ms: one deadline for a
-    // whole write (0: none). The read deadline in force is kept.
-    virtual bool set_write_timeout(std::uint32_t) { return is_open(); }
-    // The stop request that reads, writes and sleeps give way to; set once
-    // by the port object that owns the backend.
-    virtual void attach_stop_signal(Stop_Signal*) {}
-
-    // ReadFile: waits for the whole span under the time-out in force.
-    virtual Port_Io_Result read(std::span<std::uint8_t> buffer) = 0;
-    // WriteFile: blocks until every byte is taken or the write deadline passes.
-    virtual Port_Io_Result write(std::span<const std::uint8_t> buffer) = 0;
-    // ClearCommError.
-    virtual Port_Queue_Status queue_status() = 0;
+    virtual bool Set_Lines(std::int32_t baud) = 0;
+    // ReadFile: waits for the whole span under one deadline for all of it, no
+    // per-byte limit. SetCommTimeouts with ReadTotalTimeoutConstant =
+    // deadline_ms first, unless it is kDeadlineInForce; the write deadline
+    // the port has stays.
+    virtual Port_Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t deadline_ms) = 0;
+    // WriteFile: blocks until every byte is taken or deadline_ms passes (0:
+    // no deadline). SetCommTimeouts with WriteTotalTimeoutConstant =
+    // deadline_ms first when the port has another write deadline.
+    virtual Port_Io_Result Write(std::span<const std::uint8_t> buffer,
+                                 std::uint32_t deadline_ms) = 0;
+    // ClearCommError: the received bytes waiting to be read; 0 also when the
+    // call failed or flagged a line error (the call clears that error).
+    virtual std::uint32_t Bytes_In_Queue() = 0;
     // PurgeComm(PURGE_TXCLEAR | PURGE_RXCLEAR).
-    virtual bool purge() = 0;
-    // Sleep.
-    virtual void sleep_ms(std::int32_t ms) = 0;
+    virtual bool Purge() = 0;
+    // Sleep; a stop request ends it early.
+    virtual void Pause(std::int32_t ms) = 0;
+
+    // The stop request that reads, writes and pauses give way to: the port
+    // object's, given once when it takes the backend.
+    void Attach_Stop(Stop_Signal& stop) { m_stop = &stop; }
+
+  protected:
+    Stop_Signal* Stop() const { return m_stop; }
+
+  private:
+    Stop_Signal* m_stop = nullptr;  // not owned
 };
 
 // The backend of the platform the program was built for (Win32 or POSIX).
-std::unique_ptr<PortBackend> Make_System_Backend();
+std::unique_ptr<Port_Backend> Make_System_Backend();

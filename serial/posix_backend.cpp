@@ -70,27 +70,28 @@ bool Baud_To_Speed(std::int32_t baud, speed_t& speed) {
     return false;
 }
 
-class PosixBackend final : public PortBackend {
+class Posix_Backend final : public Port_Backend {
   public:
-    ~PosixBackend() override { close(); }
-    PosixBackend() = default;
-    PosixBackend(const PosixBackend&) = delete;
-    PosixBackend& operator=(const PosixBackend&) = delete;
+    ~Posix_Backend() override { Close(); }
+    Posix_Backend() = default;
+    Posix_Backend(const Posix_Backend&) = delete;
+    Posix_Backend& operator=(const Posix_Backend&) = delete;
 
-    bool open(const std::string& name) override {
-        close();
-        m_last_open_error = 0;
-        m_refusal = Open_Refusal::kNone;
+    // The kernel's tty buffers are not sized from user space: the queues
+    // are what the driver has.
+    Port_Open_Result Open(const std::string& name) override {
+        Close();
         const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) {
-            m_last_open_error = errno;
-            if (errno == EACCES || errno == EPERM)
-                m_refusal = Open_Refusal::kNoPermission;
-            else if (errno == EBUSY)  // held with TIOCEXCL by another program
-                m_refusal = Open_Refusal::kInUse;
-            else if (errno == EISDIR)
-                m_refusal = Open_Refusal::kNotASerialPort;
-            return false;
+            const int error = errno;
+            Open_Refusal refusal = Open_Refusal::kNone;
+            if (error == EACCES || error == EPERM)
+                refusal = Open_Refusal::kNoPermission;
+            else if (error == EBUSY)  // held with TIOCEXCL by another program
+                refusal = Open_Refusal::kInUse;
+            else if (error == EISDIR)
+                refusal = Open_Refusal::kNotASerialPort;
+            return {false, error, refusal};
         }
         // Nothing is changed on the device until all of these pass.
         struct stat status {};
@@ -109,15 +110,13 @@ class PosixBackend final : public PortBackend {
         m_set_exclusive = true;
         m_saved_valid = ::tcgetattr(fd, &m_saved) == 0;
         m_fd = fd;
-        m_read_timeout_ms = 0;  // a fresh port has the driver's defaults
-        return true;
+        m_read_deadline_ms = 0;  // a fresh port has the driver's defaults
+        return {true, 0, Open_Refusal::kNone};
     }
-
-    bool is_open() const override { return m_fd >= 0; }
 
     // The next program finds the port as this one found it: not exclusive,
     // with its old line settings. The lock goes with the descriptor.
-    void close() override {
+    void Close() override {
         if (m_fd < 0)
             return;
         if (m_saved_valid)
@@ -130,10 +129,7 @@ class PosixBackend final : public PortBackend {
         m_set_exclusive = false;
     }
 
-    int last_open_error() const override { return m_last_open_error; }
-    Open_Refusal last_open_refusal() const override { return m_refusal; }
-
-    bool set_line(std::int32_t baud) override {
+    bool Set_Lines(std::int32_t baud) override {
         if (m_fd < 0)
             return false;
         speed_t speed{};
@@ -161,33 +157,14 @@ class PosixBackend final : public PortBackend {
         return true;
     }
 
-    // The kernel's tty buffers are not sized from user space; an open port
-    // accepts the request as it stands.
-    bool setup_queues(std::uint32_t, std::uint32_t) override { return m_fd >= 0; }
-
-    bool set_read_timeout(std::uint32_t ms) override {
-        if (m_fd < 0)
-            return false;
-        if (ms != 0)
-            m_read_timeout_ms = ms;
-        return true;
-    }
-
-    bool set_write_timeout(std::uint32_t ms) override {
-        if (m_fd < 0)
-            return false;
-        m_write_timeout_ms = ms;
-        return true;
-    }
-
-    void attach_stop_signal(Stop_Signal* stop) override { m_stop = stop; }
-
-    Port_Io_Result read(std::span<std::uint8_t> buffer) override {
+    Port_Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t deadline_ms) override {
         Port_Io_Result result;
         if (m_fd < 0)
             return result;
+        if (deadline_ms != kDeadlineInForce)
+            m_read_deadline_ms = deadline_ms;
         const std::uint32_t timeout =
-            m_read_timeout_ms != 0 ? m_read_timeout_ms : kUnsetReadTimeoutMs;
+            m_read_deadline_ms != 0 ? m_read_deadline_ms : kUnsetReadTimeoutMs;
         const std::int64_t deadline = Now_Ms() + timeout;
         result.ok = true;
         bool hung_up = false;
@@ -229,11 +206,11 @@ class PosixBackend final : public PortBackend {
         return result;
     }
 
-    Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
+    Port_Io_Result Write(std::span<const std::uint8_t> buffer, std::uint32_t deadline_ms) override {
         Port_Io_Result result;
         if (m_fd < 0)
             return result;
-        const std::int64_t deadline = m_write_timeout_ms != 0 ? Now_Ms() + m_write_timeout_ms : -1;
+        const std::int64_t deadline = deadline_ms != 0 ? Now_Ms() + deadline_ms : -1;
         result.ok = true;
         while (result.count < buffer.size()) {
             const ssize_t put =
@@ -263,43 +240,36 @@ class PosixBackend final : public PortBackend {
         return result;
     }
 
-    Port_Queue_Status queue_status() override {
-        Port_Queue_Status status;
-        if (m_fd < 0)
-            return status;
+    std::uint32_t Bytes_In_Queue() override {
         int waiting = 0;
-        if (::ioctl(m_fd, FIONREAD, &waiting) != 0)
-            return status;
-        status.ok = true;
-        status.in_queue = waiting > 0 ? static_cast<std::uint32_t>(waiting) : 0;
-        return status;
+        if (m_fd < 0 || ::ioctl(m_fd, FIONREAD, &waiting) != 0)
+            return 0;
+        return waiting > 0 ? static_cast<std::uint32_t>(waiting) : 0;
     }
 
-    bool purge() override { return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0; }
+    bool Purge() override { return m_fd >= 0 && ::tcflush(m_fd, TCIOFLUSH) == 0; }
 
     // A delay ends early only for a stop request.
-    void sleep_ms(std::int32_t ms) override {
+    void Pause(std::int32_t ms) override {
         if (ms <= 0)
             return;
         const std::int64_t deadline = Now_Ms() + ms;
         for (;;) {
             const std::int64_t left = deadline - Now_Ms();
-            if (left <= 0 || (m_stop != nullptr && m_stop->Interrupts()))
+            if (left <= 0 || (Stop() != nullptr && Stop()->Interrupts()))
                 return;
             pollfd stop{Stop_Descriptor(), POLLIN, 0};
             if (::poll(&stop, stop.fd >= 0 ? 1 : 0, static_cast<int>(left)) > 0 &&
                 (stop.revents & POLLIN) != 0) {
-                m_stop->Wake_Means_Stop();  // a stop ends the delay above; else drained
+                Stop()->Wake_Means_Stop();  // a stop ends the delay above; else drained
             }
         }
     }
 
   private:
-    bool Refuse(int fd, int error, Open_Refusal refusal) {
+    static Port_Open_Result Refuse(int fd, int error, Open_Refusal refusal) {
         ::close(fd);
-        m_last_open_error = error;
-        m_refusal = refusal;
-        return false;
+        return {false, error, refusal};
     }
 
     // Whether another program holds the port exclusively. The superuser's
@@ -340,7 +310,7 @@ class PosixBackend final : public PortBackend {
     // The stop pipe to watch beside the device; none while the last bytes of
     // a stopped exchange go out (the pipe stays readable then).
     int Stop_Descriptor() const {
-        return m_stop != nullptr && !m_stop->Held_Back() ? m_stop->Wait_Descriptor() : -1;
+        return Stop() != nullptr && !Stop()->Held_Back() ? Stop()->Wait_Descriptor() : -1;
     }
 
     // Waits until the device is ready for events, the deadline passes (-1:
@@ -348,7 +318,7 @@ class PosixBackend final : public PortBackend {
     // interrupts poll() only makes it look again.
     Wait_Outcome Wait_For(short events, std::int64_t deadline) {
         for (;;) {
-            if (m_stop != nullptr && m_stop->Interrupts())
+            if (Stop() != nullptr && Stop()->Interrupts())
                 return Wait_Outcome::kStopped;
             int wait_ms = -1;
             if (deadline >= 0) {
@@ -368,7 +338,7 @@ class PosixBackend final : public PortBackend {
                 continue;  // the deadline check above decides
             // A stop ends the wait at the check above; a wake-up without one
             // is drained, and the device looked at all the same.
-            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN) != 0 && m_stop->Wake_Means_Stop())
+            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN) != 0 && Stop()->Wake_Means_Stop())
                 continue;
             if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
                 return Wait_Outcome::kHungUp;
@@ -378,19 +348,15 @@ class PosixBackend final : public PortBackend {
         }
     }
 
-    Stop_Signal* m_stop = nullptr;  // not owned
     int m_fd = -1;
-    int m_last_open_error = 0;
-    Open_Refusal m_refusal = Open_Refusal::kNone;
     termios m_saved{};  // the line settings found at open
     bool m_saved_valid = false;
     bool m_set_exclusive = false;          // the exclusive hold is this program's own
-    std::uint32_t m_read_timeout_ms = 0;   // 0: no read has set one since the open
-    std::uint32_t m_write_timeout_ms = 0;  // 0: writes wait as long as it takes
+    std::uint32_t m_read_deadline_ms = 0;  // 0: no read has given one since the open
 };
 
 }  // namespace
 
-std::unique_ptr<PortBackend> Make_System_Backend() {
-    return std::make_unique<PosixBackend>();
+std::unique_ptr<Port_Backend> Make_System_Backend() {
+    return std::make_unique<Posix_Backend>();
 }

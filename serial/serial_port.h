@@ -1,4 +1,4 @@
-// SerialPort: one serial port, opened by its device path and set to 115200
+// Serial_Port: one serial port, opened by its device path and set to 115200
 // bit/s, 8 data bits, no parity, 1 stop bit, no flow control, DTR and RTS
 // off. It offers exact-count reads under one total time-out, exact-count
 // writes under a deadline, the receive-queue count, a purge and a delay, and
@@ -22,16 +22,16 @@
 #include "serial/stop_signal.h"
 #include "serial/trace.h"
 
-class SerialPort {
+class Serial_Port {
   public:
     // The port starts closed, on the platform's own backend or the given one.
-    SerialPort();
-    explicit SerialPort(std::unique_ptr<PortBackend> backend);
+    Serial_Port();
+    explicit Serial_Port(std::unique_ptr<Port_Backend> backend);
     // Closes nothing of its own accord: the port is released by Close (the
     // backend lets go of a handle it still holds when it goes).
-    ~SerialPort();
-    SerialPort(const SerialPort&) = delete;
-    SerialPort& operator=(const SerialPort&) = delete;
+    ~Serial_Port();
+    Serial_Port(const Serial_Port&) = delete;
+    Serial_Port& operator=(const Serial_Port&) = delete;
 
     // Opens and configures the port, closing the one held first. A port that
     // opened but could not be configured is released again.
@@ -40,12 +40,12 @@ class SerialPort {
     bool Is_Open() const;
     // The platform error code of the last failed Open (0 when it worked), and
     // why it was refused, where that is known.
-    int Last_Open_Error() const { return m_backend->last_open_error(); }
-    Open_Refusal Last_Open_Refusal() const { return m_backend->last_open_refusal(); }
+    int Last_Open_Error() const { return m_last_open.error; }
+    Open_Refusal Last_Open_Refusal() const { return m_last_open.refusal; }
 
     // Complete when exactly buffer.size() bytes arrived within timeout_ms; a
-    // timeout of 0 keeps the one in force. The bytes that did arrive are in
-    // buffer either way.
+    // timeout of 0 keeps the one the last read gave. The bytes that did
+    // arrive are in buffer either way.
     Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t timeout_ms);
     // Complete when every byte was taken within twice the bytes' time on the
     // wire at the port's speed plus the write slack (5 s).
@@ -74,12 +74,11 @@ class SerialPort {
     // The deadline of a write of count bytes at the port's speed.
     std::uint32_t Write_Deadline_Ms(std::size_t count) const;
 
-  protected:
     // Names the protocol operation that the bytes on the wire belong to, for
     // the trace, for as long as the scope lives.
     class Operation_Scope {
       public:
-        Operation_Scope(SerialPort& port, const char* name)
+        Operation_Scope(Serial_Port& port, const char* name)
             : m_port(port), m_previous(port.m_operation), m_previous_start(port.m_operation_start) {
             port.m_operation = name;
             port.m_operation_start = port.m_bytes_written;
@@ -92,7 +91,7 @@ class SerialPort {
         Operation_Scope& operator=(const Operation_Scope&) = delete;
 
       private:
-        SerialPort& m_port;
+        Serial_Port& m_port;
         const char* m_previous;
         std::uint64_t m_previous_start;
     };
@@ -101,18 +100,16 @@ class SerialPort {
     // operation has begun to speak to the other side.
     std::uint64_t Bytes_Written_In_Operation() const { return m_bytes_written - m_operation_start; }
 
-    TraceSink* Trace() const { return m_trace; }
-    const char* Operation() const { return m_operation; }
-
   private:
     Io_Result Finish(const char* verb, std::size_t wanted, const Port_Io_Result& result);
 
-    std::unique_ptr<PortBackend> m_backend;
+    std::unique_ptr<Port_Backend> m_backend;
     Stop_Signal m_stop;
+    bool m_open = false;
+    Port_Open_Result m_last_open;
     TraceSink* m_trace = nullptr;  // not owned
     const char* m_operation = "";
     std::int32_t m_baud = 0;
-    std::uint32_t m_write_timeout_ms = 0;  // the write deadline set on the port
     std::uint32_t m_write_slack_ms = 5000;
     Io_End m_last_end = Io_End::kComplete;
     std::uint64_t m_bytes_written = 0;

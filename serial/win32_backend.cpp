@@ -1,6 +1,6 @@
-// The Win32 serial backend: each operation is one Win32 communications call
-// on the port handle, so the port behaves as the boot loader's virtual COM
-// port driver expects: 115200 8N1, no flow control, DTR and RTS held off,
+// The Win32 serial backend: each hook is the Win32 communications calls it
+// names on the port handle, so the port behaves as the boot loader's virtual
+// COM port driver expects: 115200 8N1, no flow control, DTR and RTS held off,
 // 1024-byte driver queues, one total deadline per read and one per write.
 //
 // Reads and writes are overlapped only so that they can be waited for beside
@@ -37,59 +37,47 @@ bool Is_Hang_Up_Error(DWORD error) {
 
 namespace {
 
-class Win32Backend final : public PortBackend {
+class Win32_Backend final : public Port_Backend {
   public:
-    Win32Backend() = default;
-    Win32Backend(const Win32Backend&) = delete;
-    Win32Backend& operator=(const Win32Backend&) = delete;
-    // Mirrors CComport: a port still held when the object goes is released
-    // here, so a handle cannot outlive the backend that owns it.
-    ~Win32Backend() override {
-        close();
+    Win32_Backend() = default;
+    Win32_Backend(const Win32_Backend&) = delete;
+    Win32_Backend& operator=(const Win32_Backend&) = delete;
+    // A port still held when the object goes is released here, so a handle
+    // cannot outlive the backend that owns it.
+    ~Win32_Backend() override {
+        Close();
         if (m_io_event != nullptr)
             CloseHandle(m_io_event);
     }
 
-    bool open(const std::string& name) override {
-        close();
+    Port_Open_Result Open(const std::string& name) override {
+        Close();
+        m_timeouts = {};
         m_timeouts_known = false;
-        m_write_timeout_ms = 0;
         if (m_io_event == nullptr)
             m_io_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         m_handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        if (m_handle == INVALID_HANDLE_VALUE) {
-            m_last_open_error = static_cast<int>(GetLastError());
-            return false;
+        if (m_handle == INVALID_HANDLE_VALUE)
+            return Refused(GetLastError());
+        if (!SetupComm(m_handle, kQueueBytes, kQueueBytes)) {
+            Close();
+            return {};
         }
-        m_last_open_error = 0;
-        return true;
+        return {true, 0, Open_Refusal::kNone};
     }
 
-    bool is_open() const override { return m_handle != INVALID_HANDLE_VALUE; }
-
-    void close() override {
+    void Close() override {
         if (m_handle == INVALID_HANDLE_VALUE)
             return;
         CloseHandle(m_handle);
         m_handle = INVALID_HANDLE_VALUE;
     }
 
-    int last_open_error() const override { return m_last_open_error; }
-
-    // A COM port opened with share mode 0 by another program is refused
-    // with "access denied".
-    Open_Refusal last_open_refusal() const override {
-        return m_last_open_error == ERROR_ACCESS_DENIED ||
-                       m_last_open_error == ERROR_SHARING_VIOLATION
-                   ? Open_Refusal::kInUse
-                   : Open_Refusal::kNone;
-    }
-
     // Only the line and flow-control fields change; the rest of the DCB
     // (XON/XOFF limits and characters, error, end and event characters,
     // reserved fields) stays as the driver reported it.
-    bool set_line(std::int32_t baud) override {
+    bool Set_Lines(std::int32_t baud) override {
         DCB dcb{};
         dcb.DCBlength = sizeof(dcb);
         if (!GetCommState(m_handle, &dcb))
@@ -114,86 +102,89 @@ class Win32Backend final : public PortBackend {
         return SetCommState(m_handle, &dcb) != 0;
     }
 
-    bool setup_queues(std::uint32_t receive_bytes, std::uint32_t transmit_bytes) override {
-        return SetupComm(m_handle, receive_bytes, transmit_bytes) != 0;
-    }
-
-    // One deadline for the whole read: no gap limit, nothing per byte. The
-    // write deadline in force stays.
-    bool set_read_timeout(std::uint32_t ms) override {
-        COMMTIMEOUTS timeouts{};
-        timeouts.ReadIntervalTimeout = 0;
-        timeouts.ReadTotalTimeoutMultiplier = 0;
-        timeouts.ReadTotalTimeoutConstant = ms;
-        timeouts.WriteTotalTimeoutMultiplier = 0;
-        timeouts.WriteTotalTimeoutConstant = m_write_timeout_ms;
-        if (!SetCommTimeouts(m_handle, &timeouts))
-            return false;
-        m_timeouts = timeouts;
-        m_timeouts_known = true;
-        return true;
-    }
-
-    // One deadline for the whole write. Until a read has set its own, the
-    // read time-outs stay as the driver has them.
-    bool set_write_timeout(std::uint32_t ms) override {
-        if (!m_timeouts_known && !GetCommTimeouts(m_handle, &m_timeouts))
-            return false;
-        COMMTIMEOUTS timeouts = m_timeouts;
-        timeouts.WriteTotalTimeoutMultiplier = 0;
-        timeouts.WriteTotalTimeoutConstant = ms;
-        if (!SetCommTimeouts(m_handle, &timeouts))
-            return false;
-        m_timeouts = timeouts;
-        m_timeouts_known = true;
-        m_write_timeout_ms = ms;
-        return true;
-    }
-
-    void attach_stop_signal(Stop_Signal* stop) override { m_stop = stop; }
-
-    Port_Io_Result read(std::span<std::uint8_t> buffer) override {
+    // One deadline for the whole read: no gap limit, nothing per byte. Set on
+    // every read that gives one; the write deadline in force stays.
+    Port_Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t deadline_ms) override {
+        if (deadline_ms != kDeadlineInForce) {
+            COMMTIMEOUTS timeouts{};
+            timeouts.ReadIntervalTimeout = 0;
+            timeouts.ReadTotalTimeoutMultiplier = 0;
+            timeouts.ReadTotalTimeoutConstant = deadline_ms;
+            timeouts.WriteTotalTimeoutMultiplier = 0;
+            timeouts.WriteTotalTimeoutConstant = m_timeouts.WriteTotalTimeoutConstant;
+            if (!Set_Timeouts(timeouts))
+                return {};
+        }
         return Transfer(true, buffer.data(), buffer.size());
     }
 
-    Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
+    // One deadline for the whole write, set only when it differs from the
+    // one the port has. Until a read has set its own, the read time-outs stay
+    // as the driver has them.
+    Port_Io_Result Write(std::span<const std::uint8_t> buffer, std::uint32_t deadline_ms) override {
+        if (deadline_ms != m_timeouts.WriteTotalTimeoutConstant) {
+            COMMTIMEOUTS timeouts = m_timeouts;
+            if (!m_timeouts_known && !GetCommTimeouts(m_handle, &timeouts))
+                return {};
+            timeouts.WriteTotalTimeoutMultiplier = 0;
+            timeouts.WriteTotalTimeoutConstant = deadline_ms;
+            if (!Set_Timeouts(timeouts))
+                return {};
+        }
         return Transfer(false, const_cast<std::uint8_t*>(buffer.data()), buffer.size());
     }
 
-    Port_Queue_Status queue_status() override {
+    std::uint32_t Bytes_In_Queue() override {
         DWORD errors = 0;
         COMSTAT status{};
-        if (!ClearCommError(m_handle, &errors, &status))
-            return {};
-        return {true, static_cast<std::uint32_t>(errors),
-                static_cast<std::uint32_t>(status.cbInQue)};
+        if (!ClearCommError(m_handle, &errors, &status) || errors != 0)
+            return 0;
+        return static_cast<std::uint32_t>(status.cbInQue);
     }
 
-    bool purge() override { return PurgeComm(m_handle, PURGE_TXCLEAR | PURGE_RXCLEAR) != 0; }
+    bool Purge() override { return PurgeComm(m_handle, PURGE_TXCLEAR | PURGE_RXCLEAR) != 0; }
 
     // Sleep, but a stop request ends it early: the phone search pauses
     // between passes and after each open, and a closing window must not wait
     // for that.
-    void sleep_ms(std::int32_t ms) override {
+    void Pause(std::int32_t ms) override {
         if (ms <= 0)
             return;
-        if (m_stop == nullptr || m_stop->Held_Back()) {
+        if (Stop() == nullptr || Stop()->Held_Back()) {
             Sleep(static_cast<DWORD>(ms));
             return;
         }
-        WaitForSingleObject(static_cast<HANDLE>(m_stop->Wait_Event()), static_cast<DWORD>(ms));
+        WaitForSingleObject(static_cast<HANDLE>(Stop()->Wait_Event()), static_cast<DWORD>(ms));
     }
 
   private:
+    // A COM port opened with share mode 0 by another program is refused
+    // with "access denied".
+    static Port_Open_Result Refused(DWORD error) {
+        const bool in_use = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+        return {false, static_cast<int>(error),
+                in_use ? Open_Refusal::kInUse : Open_Refusal::kNone};
+    }
+
+    // SetCommTimeouts; what the port has is kept only once it took them.
+    bool Set_Timeouts(COMMTIMEOUTS& timeouts) {
+        if (!SetCommTimeouts(m_handle, &timeouts))
+            return false;
+        m_timeouts = timeouts;
+        m_timeouts_known = true;
+        return true;
+    }
+
     // One ReadFile or WriteFile of count bytes, waited for to its end: done,
     // its deadline passed, the device gone, or a stop. Says why it moved
     // fewer bytes than asked where it knows. WriteFile only reads data.
     Port_Io_Result Transfer(bool reading, std::uint8_t* data, std::size_t count) {
         Port_Io_Result result;
-        const HANDLE stop_event = m_stop != nullptr && !m_stop->Held_Back()
-                                      ? static_cast<HANDLE>(m_stop->Wait_Event())
+        Stop_Signal* const stop = Stop();
+        const HANDLE stop_event = stop != nullptr && !stop->Held_Back()
+                                      ? static_cast<HANDLE>(stop->Wait_Event())
                                       : nullptr;
-        if (stop_event != nullptr && m_stop->Interrupts()) {
+        if (stop_event != nullptr && stop->Interrupts()) {
             result.ok = true;
             result.cause = Io_End::kInterrupted;
             return result;
@@ -249,15 +240,14 @@ class Win32Backend final : public PortBackend {
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;
     HANDLE m_io_event = nullptr;  // signals the end of the call in flight
-    int m_last_open_error = 0;
-    Stop_Signal* m_stop = nullptr;  // not owned
-    COMMTIMEOUTS m_timeouts{};      // as last set on the port
+    // The time-outs as last set on the port since the open (zero before):
+    // the one place the write deadline in force is kept.
+    COMMTIMEOUTS m_timeouts{};
     bool m_timeouts_known = false;
-    std::uint32_t m_write_timeout_ms = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<PortBackend> Make_System_Backend() {
-    return std::make_unique<Win32Backend>();
+std::unique_ptr<Port_Backend> Make_System_Backend() {
+    return std::make_unique<Win32_Backend>();
 }

@@ -91,10 +91,10 @@ bool Read_Whole_File(const std::string& path, std::uint64_t size) {
 }
 
 bool Load_Image(const std::string& path) {
-    FirmwareImage image;
+    Firmware_Image image;
     Null_Output output;
     Fixed_Dialog dialog(path);
-    return Parse_File(image, output, dialog);
+    return Parse_File(image, output, dialog) == Image_Load_Result::kLoaded;
 }
 
 double Seconds_Of(bool (*work)(const std::string&, std::uint64_t), const std::string& path,

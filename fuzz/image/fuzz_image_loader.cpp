@@ -54,10 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    FirmwareImage image;
+    Firmware_Image image;
     Null_Output output;
     Fixed_Dialog dialog(path);
-    if (Parse_File(image, output, dialog)) {
+    if (Parse_File(image, output, dialog) == Image_Load_Result::kLoaded) {
         // An accepted image lies wholly inside the input: header, then data.
         const std::size_t header_length = Read_Big_Endian_16(data);
         const std::size_t first = image.First_Region.Length;

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "bootloader/comport.h"
-#include "serial/file_handle.h"
+#include "platform/file_handle.h"
 #include "tests/support/fake_progress_bar.h"
 #include "tests/support/scripted_port.h"
 
@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(File_Size(dump) + std::min<std::size_t>(dumped, 9) <= dumped);
         const Version_Record kept = phone_version;
         const int found =
-            boot::Code(port.Find_Version_In_Backup(file.get(), boot::kBackupMarker, phone_version));
+            boot::Code(port.Find_Version_In_Backup(file.get(), boot::kDumpMarker, phone_version));
         Require_In(found, {0, 1, 2});
         if (found != 0)
             Require(phone_version == kept);

@@ -294,11 +294,17 @@ TEST(DownloadRegions, EachFailureOfTheExchangeHasItsCode) {
         Boot_Rig rig;
         rig.Open();
         c.script(rig.port);
-        EXPECT_EQ(
-            boot::Code(rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr})),
-            c.code);
+        const auto sent = rig.com->Download_Regions(Region(0, 100), {}, {bytes.data(), nullptr});
+        EXPECT_EQ(boot::Code(sent), c.code);
         rig.Expect_Script_Kept();  // in particular: no abort byte after a refusal
-        EXPECT_EQ(rig.com->Line_Hung_Up(), c.unplugged);
+        // How the transfer that decided it ended comes with the code.
+        EXPECT_EQ(sent.end == Io_End::kHungUp, c.unplugged);
+        if (c.code == boot::kStoppedCode) {
+            EXPECT_EQ(sent.end, Io_End::kInterrupted);
+        }
+        if (c.code == boot::kWriteTimedOutCode) {
+            EXPECT_EQ(sent.end, Io_End::kTimedOut);
+        }
     }
 }
 

@@ -87,7 +87,7 @@ TEST(DownloadCommandEarlyEnd, NoImageChosenLeavesAnEmptyMemoAndAnIdleWindow) {
     ScriptedPort scripted;
     CComport port(scripted.Backend(), Make_Fixed_Port_Lister({"/dev/phone"}));
     Recording_View view;
-    DownloadCommand command(port, view);
+    Download_Command command(port, view);
 
     EXPECT_EQ(command.Run(), Download_Outcome::kImageNotLoaded);
 
@@ -114,7 +114,7 @@ TEST(DownloadCommandEarlyEnd, PhoneNotFoundFollowsTheLanguageButSearchLinesStayC
         Recording_View view;
         view.language = language;
         view.file_name = image.Path();
-        DownloadCommand command(port, view);
+        Download_Command command(port, view);
 
         EXPECT_EQ(command.Run(), Download_Outcome::kPhoneNotFound);
         const std::string not_found(language == Language::kEnglish ? text::kNotFoundEn
@@ -157,7 +157,7 @@ TEST(DownloadCommandEarlyEnd, ABrokenPortListingIsNamedAfterTheNotFoundLine) {
         Recording_View view;
         view.language = Language::kEnglish;
         view.file_name = image.Path();
-        DownloadCommand command(port, view);
+        Download_Command command(port, view);
 
         EXPECT_EQ(command.Run(), Download_Outcome::kPhoneNotFound);
         EXPECT_EQ(view.memo, (std::vector<std::string>{std::string(text::kSearching),
@@ -180,7 +180,7 @@ TEST(DownloadCommandEarlyEnd, PortRefusedForLackOfPermissionIsNamedWithTheFix) {
     Recording_View view;
     view.language = Language::kEnglish;
     view.file_name = image.Path();
-    DownloadCommand command(port, view);
+    Download_Command command(port, view);
 
     EXPECT_EQ(command.Run(), Download_Outcome::kPhoneNotFound);
     ASSERT_EQ(view.memo.size(), 4u);
@@ -320,7 +320,7 @@ struct Bench {
     Simulated_Phone_Line line;
     CComport port;
     Recording_View view;
-    DownloadCommand command;
+    Download_Command command;
 };
 
 bool Is_Time_Line(const std::string& line, std::string_view prefix) {
@@ -350,7 +350,7 @@ TEST(DownloadCommandUpdate, FirstRunTakesTheRecordFromTheDumpThenTheNextRunIsNot
     EXPECT_EQ(bench.command.Phone_Version(), from_dump);
     EXPECT_EQ(bench.view.old_version, std::string(kMarker) + std::string(kPhoneTail));
     EXPECT_EQ(bench.view.Count("clean old"), 2);
-    EXPECT_EQ(bench.command.Backup_Path(), bench.Dump_File());
+    EXPECT_EQ(bench.command.Dump_Path(), bench.Dump_File());
     EXPECT_FALSE(std::filesystem::exists(bench.Dump_File())) << "the dump is deleted";
 
     // The phone now holds the image's record and its flash.
@@ -416,7 +416,7 @@ TEST_P(DownloadCommandVersionCheck, PrintsItsNoticeAndStopsOrGoesOn) {
     if (!c.notice.empty())
         expected.emplace_back(c.notice);
     if (!c.goes_on) {
-        EXPECT_EQ(outcome, Download_Outcome::kStoppedBeforeProgramming);
+        EXPECT_EQ(outcome, Download_Outcome::kFailedBeforeProgramming);
         EXPECT_EQ(bench.view.memo, expected);
         bench.Expect_Stopped_Before_Programming();
         EXPECT_EQ(bench.phone.record(), Record_Of(c.phone_record)) << "record not written";
@@ -446,7 +446,7 @@ TEST(DownloadCommandStops, UnreadablePhoneVersionIsReportedWithItsCode) {
     Bench bench(std::move(config));
     bench.view.language = Language::kEnglish;  // the line is English whatever the setting
 
-    EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kFailedBeforeProgramming);
     std::vector<std::string> expected = bench.Found_Lines();
     expected.emplace_back("Read boot loader failed,error is 2");
     EXPECT_EQ(bench.view.memo, expected);
@@ -458,7 +458,7 @@ TEST(DownloadCommandStops, RefusedVersionWriteIsNamedWithItsCode) {
     config.faults.push_back(Fault(vphone::Exchange::e1_ack, vphone::Fault_Kind::wrong));
     Bench bench(std::move(config));
 
-    EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kFailedBeforeProgramming);
     std::vector<std::string> expected = bench.Found_Lines();
     expected.push_back(std::string(text::kWriteVersionFailed) + "3");
     EXPECT_EQ(bench.view.memo, expected);
@@ -469,7 +469,7 @@ TEST(DownloadCommandStops, SecondCheckAfterTheDumpDecidesAndTheDumpOutlivesTheSt
     // First run, but the boot loader's record is for another language.
     Bench bench(Phone({}, "M418ENUSA00100"));
 
-    EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+    EXPECT_EQ(bench.command.Run(), Download_Outcome::kFailedBeforeProgramming);
     std::vector<std::string> expected = bench.Found_Lines();
     expected.emplace_back(notice::kFirstRun);
     expected.emplace_back(notice::kLanguageMismatch);
@@ -493,7 +493,7 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
             limits.version_ack = 50;
             return limits;
         }());
-        EXPECT_EQ(bench.command.Run(), Download_Outcome::kStoppedBeforeProgramming);
+        EXPECT_EQ(bench.command.Run(), Download_Outcome::kFailedBeforeProgramming);
         std::vector<std::string> expected = bench.Found_Lines();
         expected.emplace_back(notice::kFirstRun);
         expected.emplace_back("Back up boot loader failed,error is 2");
@@ -513,7 +513,7 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
             unsetenv("XDG_CACHE_HOME");
         else
             setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-        EXPECT_EQ(outcome, Download_Outcome::kStoppedBeforeProgramming);
+        EXPECT_EQ(outcome, Download_Outcome::kFailedBeforeProgramming);
         std::vector<std::string> expected = bench.Found_Lines();
         expected.emplace_back(notice::kFirstRun);
         expected.emplace_back("Back up boot loader failed,error is 6");

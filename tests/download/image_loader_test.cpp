@@ -110,7 +110,7 @@ Image_Builder Small_Image(std::string_view version = "V1.23") {
 
 class ImageLoaderTest : public ::testing::Test {
   protected:
-    FirmwareImage image;
+    Firmware_Image image;
     Recording_Output output;
     Fake_Dialog dialog;
 
@@ -118,7 +118,7 @@ class ImageLoaderTest : public ::testing::Test {
               const Load_Options& options = {}) {
         EXPECT_TRUE(file.Ok());
         dialog.next = file.Path();
-        return Parse_File(image, output, dialog, language, options);
+        return Parse_File(image, output, dialog, language, options) == Image_Load_Result::kLoaded;
     }
     bool Load(const Image_Builder& builder, Language language = Language::kChinese,
               const Load_Options& options = {}) {
@@ -295,7 +295,8 @@ TEST_F(ImageLoaderTest, HeaderLengthBit15IsJudgedAfterTheVersionIsShown) {
 
     Image_Region first;
     Image_Region second;
-    EXPECT_EQ(Initial_Array(image, output, file.Path(), first, second), -2);
+    EXPECT_EQ(Initial_Array(image, output, file.Path(), first, second),
+              Image_Load_Result::kWrongBin);
 }
 
 TEST_F(ImageLoaderTest, VersionLengthBit15FailsSilentlyUnlessHeaderLengthBit15Too) {
@@ -306,25 +307,28 @@ TEST_F(ImageLoaderTest, VersionLengthBit15FailsSilentlyUnlessHeaderLengthBit15To
     EXPECT_EQ(output.calls, std::vector<std::string>{"clean_tedit"});
     Image_Region first;
     Image_Region second;
-    EXPECT_EQ(Initial_Array(image, output, silent.Path(), first, second), -3);
+    EXPECT_EQ(Initial_Array(image, output, silent.Path(), first, second),
+              Image_Load_Result::kBadVersionLength);
 
     output.calls.clear();
     built.header_length = 0xFFFF;
     Temp_Image_File loud(built.Build());
     EXPECT_FALSE(Load(loud));
     EXPECT_EQ(output.calls, (std::vector<std::string>{"clean_tedit", "memo:" + kWrongBin}));
-    EXPECT_EQ(Initial_Array(image, output, loud.Path(), first, second), -2);
+    EXPECT_EQ(Initial_Array(image, output, loud.Path(), first, second),
+              Image_Load_Result::kWrongBin);
 }
 
 TEST_F(ImageLoaderTest, CancelledDialogLoadsNothingEvenAfterAFileWasChosen) {
     // Never chosen: empty name, no message, the version field untouched.
-    EXPECT_FALSE(Parse_File(image, output, dialog));
+    EXPECT_EQ(Parse_File(image, output, dialog), Image_Load_Result::kNotOpened);
     EXPECT_TRUE(output.calls.empty());
     EXPECT_EQ(output.tedit, "old text");
     Image_Region first;
     Image_Region second;
-    EXPECT_EQ(Initial_Array(image, output, "", first, second), -1);
-    EXPECT_EQ(Initial_Array(image, output, "/nonexistent/dir/x.bin", first, second), -1);
+    EXPECT_EQ(Initial_Array(image, output, "", first, second), Image_Load_Result::kNotOpened);
+    EXPECT_EQ(Initial_Array(image, output, "/nonexistent/dir/x.bin", first, second),
+              Image_Load_Result::kNotOpened);
     EXPECT_TRUE(output.calls.empty());
 
     Image_Builder built = Small_Image();
@@ -334,7 +338,7 @@ TEST_F(ImageLoaderTest, CancelledDialogLoadsNothingEvenAfterAFileWasChosen) {
     // Cancelled after that: nothing loaded, nothing said, and the image of
     // the earlier load released, so that nothing of it can be sent.
     output.calls.clear();
-    EXPECT_FALSE(Parse_File(image, output, dialog));
+    EXPECT_EQ(Parse_File(image, output, dialog), Image_Load_Result::kNotOpened);
     EXPECT_TRUE(output.calls.empty());
     EXPECT_FALSE(image.Loaded());
     EXPECT_EQ(image.Image_File_Name, "");
@@ -403,7 +407,8 @@ TEST_F(ImageLoaderTest, RefusesDataOrHeaderLengthPastTheEndBeforeAllocating) {
     Temp_Image_File file(huge.Build());
     Image_Region first;
     Image_Region second;
-    EXPECT_EQ(Initial_Array(image, output, file.Path(), first, second), -2);
+    EXPECT_EQ(Initial_Array(image, output, file.Path(), first, second),
+              Image_Load_Result::kWrongBin);
 }
 
 // The file is renamed over while its header is read (as a script swapping
@@ -480,7 +485,7 @@ TEST_F(ImageLoaderTest, RegionsThatOverlapOrAreBothEmptyAreRefusedWithTheReason)
             Image_Region first, second;
             EXPECT_EQ(
                 Initial_Array(image, output, Temp_Image_File(built.Build()).Path(), first, second),
-                -2)
+                Image_Load_Result::kWrongBin)
                 << "the header alone is refused";
         }
     }

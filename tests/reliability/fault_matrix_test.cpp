@@ -43,15 +43,15 @@ Expected Updated() {
     return {Download_Outcome::kUpdated, ""};
 }
 Expected Read_Failed(int code) {
-    return {Download_Outcome::kStoppedBeforeProgramming,
+    return {Download_Outcome::kFailedBeforeProgramming,
             std::string(text::kReadVersionFailed) + std::to_string(code)};
 }
 Expected Backup_Failed(int code) {
-    return {Download_Outcome::kStoppedBeforeProgramming,
-            std::string(text::kBackupFailed) + std::to_string(code)};
+    return {Download_Outcome::kFailedBeforeProgramming,
+            std::string(text::kDumpFailed) + std::to_string(code)};
 }
 Expected Write_Failed(int code) {
-    return {Download_Outcome::kStoppedBeforeProgramming,
+    return {Download_Outcome::kFailedBeforeProgramming,
             std::string(text::kWriteVersionFailed) + std::to_string(code)};
 }
 Expected Regions_Failed(int code) {

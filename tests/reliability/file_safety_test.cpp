@@ -68,12 +68,12 @@ TEST(File_Safety, AnImageThatIsNoRegularFileIsRefusedWithoutWaiting) {
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     for (const std::string& path : {fifo, std::string("/tmp"), std::string("/dev/zero")}) {
         SCOPED_TRACE(path);
-        FirmwareImage image;
+        Firmware_Image image;
         Silent_Output output;
         Image_Region first, second;
-        EXPECT_EQ(Initial_Array(image, output, path, first, second), -1);
+        EXPECT_EQ(Initial_Array(image, output, path, first, second), Image_Load_Result::kNotOpened);
         Fixed_Image_File chooser(path);
-        EXPECT_FALSE(Parse_File(image, output, chooser));
+        EXPECT_EQ(Parse_File(image, output, chooser), Image_Load_Result::kNotOpened);
         EXPECT_FALSE(image.Loaded());
     }
     ::unlink(fifo.c_str());
@@ -94,8 +94,8 @@ TEST(File_Safety, AFullDiskWhileDumpingIsNamedAndTheNextDownloadWorks) {
     std::signal(SIGXFSZ, old_handler);
 
     EXPECT_EQ(static_cast<int>(outcome),
-              static_cast<int>(Download_Outcome::kStoppedBeforeProgramming));
-    EXPECT_TRUE(rig.view.Memo_Has(std::string(text::kBackupFailed) + "6")) << rig.view.Memo_Text();
+              static_cast<int>(Download_Outcome::kFailedBeforeProgramming));
+    EXPECT_TRUE(rig.view.Memo_Has(std::string(text::kDumpFailed) + "6")) << rig.view.Memo_Text();
     EXPECT_TRUE(rig.view.Idle());
     EXPECT_TRUE(rig.phone.flash().empty());
 
@@ -185,7 +185,7 @@ std::vector<Dump_Case> Dump_Cases() {
              ::chmod(dump.c_str(), 0644);
              ASSERT_EQ(::chown(dump.c_str(), 65534, 65534), 0);
          },
-         Download_Outcome::kStoppedBeforeProgramming,
+         Download_Outcome::kFailedBeforeProgramming,
          {std::string(notice::kLanguageMismatch)},
          [](Update_Rig& rig, const fs::path& dump) {
              struct stat status {};
@@ -214,8 +214,8 @@ std::vector<Dump_Case> Dump_Cases() {
          },
          [](Update_Rig& rig, const fs::path& dump) {
              EXPECT_EQ(static_cast<int>(rig.command.Run()),
-                       static_cast<int>(Download_Outcome::kStoppedBeforeProgramming));
-             EXPECT_TRUE(rig.view.Memo_Has(std::string(text::kBackupFailed) + "5"));
+                       static_cast<int>(Download_Outcome::kFailedBeforeProgramming));
+             EXPECT_TRUE(rig.view.Memo_Has(std::string(text::kDumpFailed) + "5"));
              EXPECT_TRUE(rig.view.Memo_Has(std::string(text::kDumpKeptEn) + dump.string()))
                  << rig.view.Memo_Text();
              if (rig.phone.mid_exchange())
@@ -235,8 +235,8 @@ std::vector<Dump_Case> Dump_Cases() {
              config.dump_block_size = 673;
          },
          [](Update_Rig&, const fs::path&) {},
-         Download_Outcome::kStoppedBeforeProgramming,
-         {std::string(text::kBackupFailed) + "9"},
+         Download_Outcome::kFailedBeforeProgramming,
+         {std::string(text::kDumpFailed) + "9"},
          [](Update_Rig&, const fs::path& dump) { EXPECT_TRUE(fs::is_empty(dump.parent_path())); }},
     };
 }
@@ -315,7 +315,7 @@ TEST(File_Safety, TwoPhonesAtOnceNeverShareADump) {
 
     // A stops after its dump, which stays.
     ASSERT_EQ(static_cast<int>(a.command.Run()),
-              static_cast<int>(Download_Outcome::kStoppedBeforeProgramming))
+              static_cast<int>(Download_Outcome::kFailedBeforeProgramming))
         << a.view.Memo_Text();
     ASSERT_TRUE(fs::exists(a_dump));
 
@@ -330,8 +330,8 @@ TEST(File_Safety, TwoPhonesAtOnceNeverShareADump) {
         << b.view.Memo_Text();
     EXPECT_TRUE(a.Flash_Matches_Image(true));
     EXPECT_TRUE(b.Flash_Matches_Image(true));
-    EXPECT_EQ(fs::path(a.command.Backup_Path()), a_dump);
-    EXPECT_EQ(fs::path(b.command.Backup_Path()), b.Dump_Path());
+    EXPECT_EQ(fs::path(a.command.Dump_Path()), a_dump);
+    EXPECT_EQ(fs::path(b.command.Dump_Path()), b.Dump_Path());
     EXPECT_TRUE(fs::exists(a_dump.string() + ".1")) << "A's stopped dump is kept";
 }
 

@@ -80,7 +80,7 @@ class Unplug_Bench {
     bool started = false;
     Recording_View view;
     CComport port;
-    DownloadCommand command;
+    Download_Command command;
     double wall_seconds = 0, cpu_seconds = 0;
 };
 
@@ -115,12 +115,12 @@ TEST(Unplugged, DuringTheDumpReportsTheDumpAndTheNextDownloadWorks) {
     Unplug_Bench bench({"--fault", "dump-block@3:hangup", "--replug-after", "300"});
     ASSERT_TRUE(bench.started);
     EXPECT_EQ(static_cast<int>(bench.Run()),
-              static_cast<int>(Download_Outcome::kStoppedBeforeProgramming));
+              static_cast<int>(Download_Outcome::kFailedBeforeProgramming));
     // The dump is named as the failed step (which read noticed the hang-up
     // first depends on the pseudo-terminal's timing).
     EXPECT_TRUE(
         std::any_of(bench.view.memo.begin(), bench.view.memo.end(),
-                    [](const std::string& line) { return line.starts_with(text::kBackupFailed); }))
+                    [](const std::string& line) { return line.starts_with(text::kDumpFailed); }))
         << bench.view.Memo_Text();
     EXPECT_TRUE(bench.view.Idle());
     Expect_Waited_Calmly(bench);

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "download/download_command.h"
+#include "download/dump_places.h"
 #include "download/texts.h"
-#include "serial/platform.h"
 #include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
@@ -93,7 +93,7 @@ class Update_Rig {
 
     // Where a first run of this rig dumps the phone's boot loader.
     std::filesystem::path Dump_Path() const {
-        return temp.Path() / "flashtool" / platform::Dump_File_Name(line.port_name());
+        return temp.Path() / "flashtool" / Dump_File_Name(line.port_name());
     }
 
     // Whether every byte the phone accepted equals the image's byte there,
@@ -122,7 +122,7 @@ class Update_Rig {
     std::vector<std::uint8_t> first, second;
     Recording_View view;
     CComport port;
-    DownloadCommand command;
+    Download_Command command;
 };
 
 }  // namespace reliability

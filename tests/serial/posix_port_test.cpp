@@ -1,4 +1,4 @@
-// CComport over the POSIX backend, on pseudo-terminals: the test plays the
+// The port object over the POSIX backend, on pseudo-terminals: the test plays the
 // phone on the master side. Covers the port behaviours the boot-loader
 // protocol relies on: exact-count reads under one deadline, the carried-over
 // time-out, the purge on open, the port's state rules and large writes; and
@@ -34,38 +34,39 @@ namespace {
 constexpr long long kLateMarginMs = 1500;
 
 // The system backend with a count of the purges and closes it was asked for.
-class Counting_Backend final : public PortBackend {
+class Counting_Backend final : public Port_Backend {
   public:
     explicit Counting_Backend(int* purges, int* closes)
         : m_inner(Make_System_Backend()), m_purges(purges), m_closes(closes) {}
-    bool open(const std::string& name) override { return m_inner->open(name); }
-    bool is_open() const override { return m_inner->is_open(); }
-    void close() override {
+    Port_Open_Result Open(const std::string& name) override {
+        if (Stop() != nullptr)
+            m_inner->Attach_Stop(*Stop());
+        return m_inner->Open(name);
+    }
+    void Close() override {
         ++*m_closes;
-        m_inner->close();
+        m_inner->Close();
     }
-    int last_open_error() const override { return m_inner->last_open_error(); }
-    Open_Refusal last_open_refusal() const override { return m_inner->last_open_refusal(); }
-    bool set_line(std::int32_t baud) override { return m_inner->set_line(baud); }
-    bool setup_queues(std::uint32_t rx, std::uint32_t tx) override {
-        return m_inner->setup_queues(rx, tx);
+    bool Set_Lines(std::int32_t baud) override { return m_inner->Set_Lines(baud); }
+    Port_Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t deadline_ms) override {
+        return m_inner->Read(buffer, deadline_ms);
     }
-    bool set_read_timeout(std::uint32_t ms) override { return m_inner->set_read_timeout(ms); }
-    bool set_write_timeout(std::uint32_t ms) override { return m_inner->set_write_timeout(ms); }
-    void attach_stop_signal(Stop_Signal* stop) override { m_inner->attach_stop_signal(stop); }
-    Port_Io_Result read(std::span<std::uint8_t> buffer) override { return m_inner->read(buffer); }
-    Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
-        return m_inner->write(buffer);
+    Port_Io_Result Write(std::span<const std::uint8_t> buffer, std::uint32_t deadline_ms) override {
+        return m_inner->Write(buffer, deadline_ms);
     }
-    Port_Queue_Status queue_status() override { return m_inner->queue_status(); }
-    bool purge() override {
+    std::uint32_t Bytes_In_Queue() override { return m_inner->Bytes_In_Queue(); }
+    bool Purge() override {
         ++*m_purges;
-        return m_inner->purge();
+        return m_inner->Purge();
     }
-    void sleep_ms(std::int32_t ms) override { m_inner->sleep_ms(ms); }
+    void Pause(std::int32_t ms) override {
+        if (Stop() != nullptr)
+            m_inner->Attach_Stop(*Stop());
+        m_inner->Pause(ms);
+    }
 
   private:
-    std::unique_ptr<PortBackend> m_inner;
+    std::unique_ptr<Port_Backend> m_inner;
     int* m_purges;
     int* m_closes;
 };
@@ -74,8 +75,7 @@ class PosixPort : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(pty.ok()) << "no pseudo-terminal available";
-        port = std::make_unique<CComport>(std::make_unique<Counting_Backend>(&purges, &closes),
-                                          Make_Fixed_Port_Lister({}));
+        port = std::make_unique<Serial_Port>(std::make_unique<Counting_Backend>(&purges, &closes));
     }
 
     void Send(std::initializer_list<std::uint8_t> bytes) {
@@ -94,7 +94,7 @@ class PosixPort : public ::testing::Test {
     Pty_Pair pty;
     int purges = 0;
     int closes = 0;
-    std::unique_ptr<CComport> port;
+    std::unique_ptr<Serial_Port> port;
 };
 
 TEST_F(PosixPort, OpensRawEightNOneWithoutFlowControl) {
@@ -222,9 +222,10 @@ TEST_F(PosixPort, StateRules) {
     EXPECT_EQ(closes, 2);
 
     // A second progress bar is refused.
+    CComport com(Make_System_Backend(), Make_Fixed_Port_Lister({}));
     FakeProgressBar first, second;
-    EXPECT_TRUE(port->Set_Progress_Bar(&first));
-    EXPECT_FALSE(port->Set_Progress_Bar(&second));
+    EXPECT_TRUE(com.Set_Progress_Bar(&first));
+    EXPECT_FALSE(com.Set_Progress_Bar(&second));
 }
 
 TEST_F(PosixPort, HeldExclusivelyAgainstOtherPrograms) {
@@ -319,7 +320,7 @@ TEST_F(PosixPort, ASecondOpenWhileHeldIsRefusedAsInUseNamingTheHolder) {
         close(ready[0]);
         close(release[1]);  // so that the parent's close ends the wait below
         auto backend = Make_System_Backend();
-        const char opened = backend->open(pty.slave_path()) ? 'y' : 'n';
+        const char opened = backend->Open(pty.slave_path()).opened ? 'y' : 'n';
         [[maybe_unused]] const ssize_t put = write(ready[1], &opened, 1);
         char byte = 0;
         [[maybe_unused]] const ssize_t got = read(release[0], &byte, 1);  // until released
@@ -327,7 +328,7 @@ TEST_F(PosixPort, ASecondOpenWhileHeldIsRefusedAsInUseNamingTheHolder) {
         // holding a pseudo-terminal leaves the exclusive mode behind for as
         // long as the other side is open; a USB port drops it with its last
         // holder.)
-        backend->close();
+        backend->Close();
         _exit(0);
     }
     close(release[0]);
@@ -335,17 +336,17 @@ TEST_F(PosixPort, ASecondOpenWhileHeldIsRefusedAsInUseNamingTheHolder) {
     ASSERT_EQ(read(ready[0], &opened, 1), 1);
     ASSERT_EQ(opened, 'y');
 
+    CComport com(Make_System_Backend(), Make_Fixed_Port_Lister({pty.slave_path()}));
     boot::Time_Limits limits;
     limits.search_pause = 1;
-    port->Set_Time_Limits(limits);
-    port->Set_Port_Lister(Make_Fixed_Port_Lister({pty.slave_path()}));
+    com.Set_Time_Limits(limits);
     const long long start = Pty_Pair::Now_Ms();
-    EXPECT_FALSE(port->Find_Phone(nullptr));
+    EXPECT_FALSE(com.Find_Phone(nullptr));
     EXPECT_LT(Pty_Pair::Now_Ms() - start, 21 * 100 + kLateMarginMs) << "no handshake was tried";
-    EXPECT_EQ(port->Last_Open_Refusal(), Open_Refusal::kInUse);
-    ASSERT_EQ(port->Refused_Ports().size(), 1u);
-    EXPECT_EQ(port->Refused_Ports()[0].reason, Open_Refusal::kInUse);
-    const std::vector<std::string> lines = Refused_Ports_Lines(port->Refused_Ports());
+    EXPECT_EQ(com.Last_Open_Refusal(), Open_Refusal::kInUse);
+    ASSERT_EQ(com.Refused_Ports().size(), 1u);
+    EXPECT_EQ(com.Refused_Ports()[0].reason, Open_Refusal::kInUse);
+    const std::vector<std::string> lines = Refused_Ports_Lines(com.Refused_Ports());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], pty.slave_path() + " is in use by posix_port_test (pid " +
                             std::to_string(holder) + "); close it and try again");
@@ -355,7 +356,7 @@ TEST_F(PosixPort, ASecondOpenWhileHeldIsRefusedAsInUseNamingTheHolder) {
     ASSERT_EQ(waitpid(holder, &status, 0), holder);
     close(ready[0]);
     close(ready[1]);
-    EXPECT_TRUE(port->Open(pty.slave_path())) << "free again once the holder is gone";
+    EXPECT_TRUE(com.Open(pty.slave_path())) << "free again once the holder is gone";
 }
 
 // Another program holds the port exclusively (TIOCEXCL, without a lock):
@@ -438,14 +439,15 @@ TEST_F(PosixPort, RefusesWhatIsNoSerialPortAndItsOwnTerminal) {
         auto backend = Make_System_Backend();
         for (const std::string& path : {std::string("/dev/tty"), own.slave_path()}) {
             failed <<= 1;
-            if (backend->open(path) || backend->last_open_refusal() != Open_Refusal::kOwnTerminal)
+            const Port_Open_Result opened = backend->Open(path);
+            if (opened.opened || opened.refusal != Open_Refusal::kOwnTerminal)
                 failed |= 1;
         }
         termios after{};
         if (tcgetattr(terminal, &after) != 0 || !Same_Settings(before, after))
             failed |= 4;
         Pty_Pair other;  // another terminal is a port like any
-        if (!backend->open(other.slave_path()))
+        if (!backend->Open(other.slave_path()).opened)
             failed |= 8;
         return failed;
     });
@@ -459,8 +461,9 @@ TEST_F(PosixPort, APortOnAStandardDescriptorIsNotTakenForTheOwnTerminal) {
     const int code = In_Child([&] {
         close(STDERR_FILENO);
         auto backend = Make_System_Backend();
-        if (!backend->open(pty.slave_path()))
-            return backend->last_open_refusal() == Open_Refusal::kOwnTerminal ? 1 : 2;
+        const Port_Open_Result opened = backend->Open(pty.slave_path());
+        if (!opened.opened)
+            return opened.refusal == Open_Refusal::kOwnTerminal ? 1 : 2;
         return fcntl(STDERR_FILENO, F_GETFD) != -1 ? 0 : 3;  // it is the port there
     });
     EXPECT_EQ(code, 0) << "1: refused as the own terminal, 2: refused, 3: not on descriptor 2";
@@ -474,7 +477,7 @@ TEST_F(PosixPort, AStopPipeThatTurnsReadableWithoutAStopIsEmptiedNotSpunOn) {
     const int code = In_Child([&] {
         close(STDIN_FILENO);
         close(STDOUT_FILENO);
-        CComport own(Make_System_Backend(), Make_Fixed_Port_Lister({}));
+        Serial_Port own(Make_System_Backend());
         if (own.Stop_Request().Wait_Descriptor() != STDIN_FILENO)
             return 64;  // the pipe did not land on the standard streams
         if (!own.Open(pty.slave_path()))
@@ -597,18 +600,17 @@ TEST_F(PosixPort, AStopEndsEveryWaitAtOnceButLetsTheLastBytesOut) {
 // the port's speed plus 5 s.
 TEST_F(PosixPort, AWriteNobodyTakesEndsAtItsDeadline) {
     auto backend = Make_System_Backend();
-    ASSERT_TRUE(backend->open(pty.slave_path()));
-    ASSERT_TRUE(backend->set_line(115200));
-    ASSERT_TRUE(backend->set_write_timeout(300));
+    ASSERT_TRUE(backend->Open(pty.slave_path()).opened);
+    ASSERT_TRUE(backend->Set_Lines(115200));
     const std::vector<std::uint8_t> big(4 << 20, 0x55);
     const long long start = Pty_Pair::Now_Ms();
-    const Port_Io_Result written = backend->write(big);
+    const Port_Io_Result written = backend->Write(big, 300);
     const long long elapsed = Pty_Pair::Now_Ms() - start;
     EXPECT_EQ(written.cause, Io_End::kTimedOut);
     EXPECT_LT(written.count, big.size());
     EXPECT_GE(elapsed, 300);
     EXPECT_LT(elapsed, 300 + kLateMarginMs);
-    backend->close();
+    backend->Close();
 
     ASSERT_TRUE(port->Open(pty.slave_path()));  // 115200 bit/s: 10 bits a byte
     EXPECT_EQ(port->Write_Deadline_Ms(1), 5001u);

@@ -49,7 +49,7 @@ class Simulated_Phone_Line {
                                   std::string port_name = "/dev/ttyVPHONE0")
         : m_phone(phone), m_port_name(std::move(port_name)) {}
 
-    std::unique_ptr<PortBackend> make_backend();
+    std::unique_ptr<Port_Backend> make_backend();
 
     const std::string& port_name() const { return m_port_name; }
     std::int64_t now_ms() const { return m_now_us / 1000; }
@@ -88,19 +88,17 @@ class Simulated_Phone_Line {
 
     // --- the port operations, called through the backend ---
 
-    bool open(const std::string& name) {
+    Port_Open_Result open(const std::string& name) {
         update();
         m_open = false;
-        if (name != m_port_name || m_now_us < m_appear_at_us || m_unplugged_at_us) {
-            m_last_open_error = ENOENT;
-            return false;
-        }
-        m_last_open_error = 0;
+        if (name != m_port_name || m_now_us < m_appear_at_us || m_unplugged_at_us)
+            return {false, ENOENT, Open_Refusal::kNone};
         m_open = true;
+        m_timeout_ms = 0;
         m_generation = m_plug_generation;
         ++m_opens;
         m_phone.host_opened();
-        return true;
+        return {true, 0, Open_Refusal::kNone};
     }
     bool is_open() const { return m_open; }
     void close() {
@@ -110,14 +108,8 @@ class Simulated_Phone_Line {
         }
         m_open = false;
     }
-    int last_open_error() const { return m_last_open_error; }
-    bool set_line(std::int32_t baud) {
+    bool set_lines(std::int32_t baud) {
         m_host_baud = baud;
-        return alive();
-    }
-    bool setup_queues(std::uint32_t, std::uint32_t) { return alive(); }
-    bool set_read_timeout(std::uint32_t ms) {
-        m_timeout_ms = ms;
         return alive();
     }
 
@@ -125,7 +117,10 @@ class Simulated_Phone_Line {
     // in force gives way at once, as a real one would within milliseconds.
     void attach_stop_signal(Stop_Signal* stop) { m_stop = stop; }
 
-    Port_Io_Result read(std::span<std::uint8_t> buffer) {
+    // deadline_ms 0: the one the last read gave.
+    Port_Io_Result read(std::span<std::uint8_t> buffer, std::uint32_t deadline_ms) {
+        if (deadline_ms != 0)
+            m_timeout_ms = deadline_ms;
         update();
         if (!alive()) {
             return {false, 0, Gone()};
@@ -190,10 +185,10 @@ class Simulated_Phone_Line {
         return {true, bytes.size()};
     }
 
-    Port_Queue_Status queue_status() {
+    std::uint32_t bytes_in_queue() {
         update();
         if (!alive()) {
-            return {false, 0, 0};
+            return 0;
         }
         std::uint32_t ready = 0;
         for (const auto& b : m_incoming) {
@@ -202,7 +197,7 @@ class Simulated_Phone_Line {
             }
             ++ready;
         }
-        return {true, 0, ready};
+        return ready;
     }
 
     bool purge() {
@@ -288,8 +283,7 @@ class Simulated_Phone_Line {
     std::uint64_t m_generation = 0;       // plug generation the open handle belongs to
     std::uint64_t m_plug_generation = 0;  // bumped by every unplug
     std::optional<std::int64_t> m_unplugged_at_us;
-    int m_last_open_error = 0;
-    std::uint32_t m_timeout_ms = 0;
+    std::uint32_t m_timeout_ms = 0;  // the read deadline in force
     std::int32_t m_host_baud = 0;
     std::size_t m_opens = 0;
 
@@ -299,32 +293,32 @@ class Simulated_Phone_Line {
     std::vector<std::uint8_t> m_host_bytes;
 };
 
-// The PortBackend handed to CComport: every call goes to the shared line.
-class Phone_Backend final : public PortBackend {
+// The Port_Backend handed to CComport: every call goes to the shared line.
+// The line's writes are instant or paced by the line itself, so a write's
+// deadline never comes into play.
+class Phone_Backend final : public Port_Backend {
   public:
     explicit Phone_Backend(Simulated_Phone_Line& line) : m_line(line) {}
-    bool open(const std::string& name) override { return m_line.open(name); }
-    bool is_open() const override { return m_line.is_open(); }
-    void close() override { m_line.close(); }
-    int last_open_error() const override { return m_line.last_open_error(); }
-    bool set_line(std::int32_t baud) override { return m_line.set_line(baud); }
-    bool setup_queues(std::uint32_t receive_bytes, std::uint32_t transmit_bytes) override {
-        return m_line.setup_queues(receive_bytes, transmit_bytes);
+    Port_Open_Result Open(const std::string& name) override {
+        m_line.attach_stop_signal(Stop());
+        return m_line.open(name);
     }
-    bool set_read_timeout(std::uint32_t ms) override { return m_line.set_read_timeout(ms); }
-    Port_Io_Result read(std::span<std::uint8_t> buffer) override { return m_line.read(buffer); }
-    Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
+    void Close() override { m_line.close(); }
+    bool Set_Lines(std::int32_t baud) override { return m_line.set_lines(baud); }
+    Port_Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t deadline_ms) override {
+        return m_line.read(buffer, deadline_ms);
+    }
+    Port_Io_Result Write(std::span<const std::uint8_t> buffer, std::uint32_t) override {
         return m_line.write(buffer);
     }
-    void attach_stop_signal(Stop_Signal* stop) override { m_line.attach_stop_signal(stop); }
-    Port_Queue_Status queue_status() override { return m_line.queue_status(); }
-    bool purge() override { return m_line.purge(); }
-    void sleep_ms(std::int32_t ms) override { m_line.sleep_ms(ms); }
+    std::uint32_t Bytes_In_Queue() override { return m_line.bytes_in_queue(); }
+    bool Purge() override { return m_line.purge(); }
+    void Pause(std::int32_t ms) override { m_line.sleep_ms(ms); }
 
   private:
     Simulated_Phone_Line& m_line;
 };
 
-inline std::unique_ptr<PortBackend> Simulated_Phone_Line::make_backend() {
+inline std::unique_ptr<Port_Backend> Simulated_Phone_Line::make_backend() {
     return std::make_unique<Phone_Backend>(*this);
 }

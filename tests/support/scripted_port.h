@@ -1,6 +1,6 @@
 // A scripted stand-in for the serial port: the test writes down, in wire
 // order, the bytes the host must send and the bytes the "phone" answers, and
-// the fake plays the phone's part through the PortBackend seam.
+// the fake plays the phone's part through the Port_Backend seam.
 //
 //   ScriptedPort port;
 //   port.Expect({0xE0}).Reply({0x5A}).Reply(record);   // host sends, phone answers
@@ -96,7 +96,6 @@ class ScriptedPort {
     std::function<Open_Outcome(const std::string& name, int open_index)> open_rule;
     bool check_writes = true;
     bool fail_set_line = false;
-    bool fail_setup_queues = false;
     bool fail_set_read_timeout = false;
     int refused_error = 13;  // error code reported for a refused open (EACCES)
     int failed_error = 2;    // error code reported for a failed open (ENOENT)
@@ -144,7 +143,7 @@ class ScriptedPort {
     }
 
     // A backend that plays this script; this object must outlive it.
-    std::unique_ptr<PortBackend> Backend() { return std::make_unique<Forwarder>(*this); }
+    std::unique_ptr<Port_Backend> Backend() { return std::make_unique<Forwarder>(*this); }
 
   private:
     struct Step {
@@ -162,38 +161,34 @@ class ScriptedPort {
         std::size_t done = 0;
     };
 
-    class Forwarder final : public PortBackend {
+    class Forwarder final : public Port_Backend {
       public:
         explicit Forwarder(ScriptedPort& port) : m_port(port) {}
-        bool open(const std::string& name) override { return m_port.Do_Open(name); }
-        bool is_open() const override { return m_port.m_open; }
-        void close() override { m_port.Do_Close(); }
-        int last_open_error() const override { return m_port.m_last_open_error; }
-        Open_Refusal last_open_refusal() const override { return m_port.m_last_open_refusal; }
-        bool set_line(std::int32_t) override { return m_port.m_open && !m_port.fail_set_line; }
-        bool setup_queues(std::uint32_t, std::uint32_t) override {
-            return m_port.m_open && !m_port.fail_setup_queues;
+        Port_Open_Result Open(const std::string& name) override {
+            m_port.m_stop = Stop();
+            return m_port.Do_Open(name);
         }
-        bool set_read_timeout(std::uint32_t ms) override {
-            m_port.m_read_timeouts.push_back(ms);
-            if (!m_port.m_open || m_port.fail_set_read_timeout)
-                return false;
-            m_port.m_timeout_ms = ms;
-            return true;
-        }
-        Port_Io_Result read(std::span<std::uint8_t> buffer) override {
+        void Close() override { m_port.Do_Close(); }
+        bool Set_Lines(std::int32_t) override { return m_port.m_open && !m_port.fail_set_line; }
+        // A deadline of 0 keeps the one in force and is not recorded.
+        Port_Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t deadline_ms) override {
+            if (deadline_ms != kDeadlineInForce) {
+                m_port.m_read_timeouts.push_back(deadline_ms);
+                if (!m_port.m_open || m_port.fail_set_read_timeout)
+                    return {};
+                m_port.m_timeout_ms = deadline_ms;
+            }
             return m_port.Do_Read(buffer);
         }
-        Port_Io_Result write(std::span<const std::uint8_t> buffer) override {
+        Port_Io_Result Write(std::span<const std::uint8_t> buffer, std::uint32_t) override {
             return m_port.Do_Write(buffer);
         }
-        void attach_stop_signal(Stop_Signal* stop) override { m_port.m_stop = stop; }
-        Port_Queue_Status queue_status() override { return {m_port.m_open, 0, 0}; }
-        bool purge() override {
+        std::uint32_t Bytes_In_Queue() override { return 0; }
+        bool Purge() override {
             m_port.m_events.push_back("purge");
             return m_port.m_open;
         }
-        void sleep_ms(std::int32_t ms) override {
+        void Pause(std::int32_t ms) override {
             m_port.m_sleeps.push_back(ms);
             if (ms > 0)
                 m_port.m_now_ms += static_cast<std::uint64_t>(ms);
@@ -221,30 +216,26 @@ class ScriptedPort {
         }
     }
 
-    bool Do_Open(const std::string& name) {
+    Port_Open_Result Do_Open(const std::string& name) {
         const Open_Outcome outcome =
             open_rule ? open_rule(name, m_open_count) : Open_Outcome::kOpens;
         ++m_open_count;
-        m_last_open_refusal = outcome == Open_Outcome::kRefused ? Open_Refusal::kNoPermission
-                              : outcome == Open_Outcome::kInUse ? Open_Refusal::kInUse
-                                                                : Open_Refusal::kNone;
         switch (outcome) {
             case Open_Outcome::kOpens:
                 m_events.push_back("open " + name);
                 m_open = true;
-                m_last_open_error = 0;
-                return true;
+                return {true, 0, Open_Refusal::kNone};
             case Open_Outcome::kRefused:
             case Open_Outcome::kInUse:
                 m_events.push_back("open " + name + " refused");
-                m_last_open_error = refused_error;
-                return false;
+                return {false, refused_error,
+                        outcome == Open_Outcome::kRefused ? Open_Refusal::kNoPermission
+                                                          : Open_Refusal::kInUse};
             case Open_Outcome::kFails:
                 break;
         }
         m_events.push_back("open " + name + " failed");
-        m_last_open_error = failed_error;
-        return false;
+        return {false, failed_error, Open_Refusal::kNone};
     }
 
     void Do_Close() {
@@ -383,8 +374,6 @@ class ScriptedPort {
     std::size_t m_read_count = 0;
     int m_open_count = 0;
     bool m_open = false;
-    Open_Refusal m_last_open_refusal = Open_Refusal::kNone;
-    int m_last_open_error = 0;
     std::uint32_t m_timeout_ms = 0;
     std::uint64_t m_now_ms = 0;
 };

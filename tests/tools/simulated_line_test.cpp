@@ -1,5 +1,5 @@
 // The in-process port over the phone model: simulated waits, time-outs and
-// unplugging, as host tests will see them through PortBackend.
+// unplugging, as host tests will see them through Port_Backend.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -19,8 +19,8 @@ vphone::Phone_Model Phone_With(const char* fault) {
     return vphone::Phone_Model(config);
 }
 
-bool Write(PortBackend& port, Bytes bytes) {
-    auto result = port.write(bytes);
+bool Write(Port_Backend& port, Bytes bytes) {
+    auto result = port.Write(bytes, 0);
     return result.ok && result.count == bytes.size();
 }
 
@@ -30,21 +30,20 @@ TEST(SimulatedPhoneLine, RepliesArriveAtOnceAndMissingOnesCostTheWholeLimit) {
     vphone::Phone_Model phone = Phone_With("sync-echo@2:silent");
     Simulated_Phone_Line line(phone);
     auto port = line.make_backend();
-    EXPECT_FALSE(port->open("/dev/ttyS0"));
-    ASSERT_TRUE(port->open(line.port_name()));
-    ASSERT_TRUE(port->set_read_timeout(1000));
+    EXPECT_FALSE(port->Open("/dev/ttyS0").opened);
+    ASSERT_TRUE(port->Open(line.port_name()).opened);
 
     ASSERT_TRUE(Write(*port, {0x58}));
-    EXPECT_EQ(port->queue_status().in_queue, 1u);
+    EXPECT_EQ(port->Bytes_In_Queue(), 1u);
     std::array<std::uint8_t, 1> byte{};
-    auto got = port->read(byte);
+    auto got = port->Read(byte, 1000);
     EXPECT_TRUE(got.ok);
     EXPECT_EQ(got.count, 1u);
     EXPECT_EQ(byte[0], 0x58);
     EXPECT_EQ(line.now_ms(), 0);
 
     ASSERT_TRUE(Write(*port, {0x58}));  // this echo is withheld
-    got = port->read(byte);
+    got = port->Read(byte, Port_Backend::kDeadlineInForce);
     EXPECT_TRUE(got.ok);
     EXPECT_EQ(got.count, 0u);
     EXPECT_EQ(line.now_ms(), 1000);
@@ -57,19 +56,18 @@ TEST(SimulatedPhoneLine, LateReplyIsReadWhenItArrivesOrMissedWhenTooLate) {
     vphone::Phone_Model phone = Phone_With("check:delay:150");
     Simulated_Phone_Line line(phone);
     auto port = line.make_backend();
-    ASSERT_TRUE(port->open(line.port_name()));
+    ASSERT_TRUE(port->Open(line.port_name()).opened);
     std::array<std::uint8_t, 1> byte{};
 
-    port->set_read_timeout(200);
     ASSERT_TRUE(Write(*port, {0x55}));
-    EXPECT_EQ(port->read(byte).count, 1u);
+    EXPECT_EQ(port->Read(byte, 200).count, 1u);
     EXPECT_EQ(line.now_ms(), 150);
 
-    port->set_read_timeout(100);
     ASSERT_TRUE(Write(*port, {0x55}));
-    EXPECT_EQ(port->read(byte).count, 0u);  // not yet there after 100 ms
+    EXPECT_EQ(port->Read(byte, 100).count, 0u);  // not yet there after 100 ms
     EXPECT_EQ(line.now_ms(), 250);
-    EXPECT_EQ(port->read(byte).count, 1u);  // and arrives 50 ms into the next read
+    // and arrives 50 ms into the next read, under the deadline in force
+    EXPECT_EQ(port->Read(byte, Port_Backend::kDeadlineInForce).count, 1u);
     EXPECT_EQ(line.now_ms(), 300);
     EXPECT_TRUE(line.every_read_within_limit());
 }
@@ -81,17 +79,16 @@ TEST(SimulatedPhoneLine, UnpluggedPhoneFailsTheOpenPortAndComesBackLater) {
     Simulated_Phone_Line line(phone);
     line.set_replug_after_ms(500);
     auto port = line.make_backend();
-    ASSERT_TRUE(port->open(line.port_name()));
-    port->set_read_timeout(100);
+    ASSERT_TRUE(port->Open(line.port_name()).opened);
     ASSERT_TRUE(Write(*port, {0x58, 0xA3}));
-    EXPECT_FALSE(port->write(Bytes{0xA5}).ok);
+    EXPECT_FALSE(port->Write(Bytes{0xA5}, 0).ok);
     std::array<std::uint8_t, 1> byte{};
-    EXPECT_FALSE(port->read(byte).ok);
-    EXPECT_FALSE(port->open(line.port_name()));
-    port->sleep_ms(500);
-    ASSERT_TRUE(port->open(line.port_name()));
+    EXPECT_FALSE(port->Read(byte, 100).ok);
+    EXPECT_FALSE(port->Open(line.port_name()).opened);
+    port->Pause(500);
+    ASSERT_TRUE(port->Open(line.port_name()).opened);
     ASSERT_TRUE(Write(*port, {0x58}));
-    EXPECT_EQ(port->read(byte).count, 1u);
+    EXPECT_EQ(port->Read(byte, 100).count, 1u);
     EXPECT_EQ(line.opens(), 2u);
 }
 
@@ -100,10 +97,11 @@ TEST(SimulatedPhoneLine, PortAppearsOnlyAfterThePhoneIsPluggedIn) {
     Simulated_Phone_Line line(phone);
     line.set_appear_at_ms(300);
     auto port = line.make_backend();
-    EXPECT_FALSE(port->open(line.port_name()));
-    EXPECT_NE(port->last_open_error(), 0);
-    port->sleep_ms(300);
-    EXPECT_TRUE(port->open(line.port_name()));
+    const Port_Open_Result early = port->Open(line.port_name());
+    EXPECT_FALSE(early.opened);
+    EXPECT_NE(early.error, 0);
+    port->Pause(300);
+    EXPECT_TRUE(port->Open(line.port_name()).opened);
 }
 
 TEST(SimulatedPhoneLine, BaudRatePacesTheReplies) {
@@ -111,11 +109,10 @@ TEST(SimulatedPhoneLine, BaudRatePacesTheReplies) {
     Simulated_Phone_Line line(phone);
     line.set_baud(10000);  // 1 ms a byte
     auto port = line.make_backend();
-    ASSERT_TRUE(port->open(line.port_name()));
-    port->set_read_timeout(2000);
+    ASSERT_TRUE(port->Open(line.port_name()).opened);
     ASSERT_TRUE(Write(*port, {0xE0}));
     EXPECT_EQ(line.now_ms(), 1);
     std::array<std::uint8_t, 33> record{};
-    EXPECT_EQ(port->read(record).count, 33u);
+    EXPECT_EQ(port->Read(record, 2000).count, 33u);
     EXPECT_EQ(line.now_ms(), 34);
 }

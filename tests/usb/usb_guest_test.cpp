@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "bootloader/comport.h"
-#include "serial/platform.h"
+#include "platform/processes.h"
 #include "serial/port_list.h"
 #include "tests/cli/cli_against_phone.h"
 #include "usb_gadget.h"
@@ -345,11 +345,10 @@ TEST_F(UsbPhone, TwentyUnplugsMidReadEachEndAsAHangUpAndLeakNoDescriptor) {
             return at;
         });
         Version_Record record{};
-        const boot::Read_Version_Result result = port.Read_Phone_Version(record);
+        const auto result = port.Read_Phone_Version(record);
         const double after_unplug = Seconds_Since(unplug.get());
-        EXPECT_NE(result, boot::Read_Version_Result::kOk);
-        EXPECT_TRUE(port.Line_Hung_Up());
-        EXPECT_EQ(port.Last_Io_End(), Io_End::kHungUp);
+        EXPECT_NE(result.result, boot::Read_Version_Result::kOk);
+        EXPECT_EQ(result.end, Io_End::kHungUp);
         EXPECT_LT(after_unplug, kDisconnectLimitS);
         port.Close();
         EXPECT_EQ(Open_Descriptors(), descriptors);
@@ -359,7 +358,7 @@ TEST_F(UsbPhone, TwentyUnplugsMidReadEachEndAsAHangUpAndLeakNoDescriptor) {
 }
 
 TEST_F(UsbPhone, LineSettingsAndModemLinesReadBackThroughTheDriver) {
-    SerialPort port;
+    Serial_Port port;
     ASSERT_TRUE(port.Open(host_tty));
     const int fd = Descriptor_Of(host_tty);
     ASSERT_GE(fd, 0);
@@ -381,7 +380,7 @@ TEST_F(UsbPhone, LineSettingsAndModemLinesReadBackThroughTheDriver) {
     // copy of the port object (root passes TIOCEXCL) by the program's lock.
     ASSERT_EQ(chmod(host_tty.c_str(), 0666), 0);
     EXPECT_EQ(Open_As_Other_User(host_tty), EBUSY) << "another user got in";
-    SerialPort second;
+    Serial_Port second;
     EXPECT_FALSE(second.Open(host_tty));
     EXPECT_EQ(second.Last_Open_Refusal(), Open_Refusal::kInUse);
 

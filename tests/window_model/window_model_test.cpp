@@ -183,9 +183,9 @@ TEST(PhonePanel, EveryUpdateLeavesTheBarHiddenAndEmpty) {
     const Case cases[] = {
         {"completed", std::nullopt, Download_Outcome::kUpdated},
         {"record not read", fault(vphone::Exchange::e0_ack, vphone::Fault_Kind::silent),
-         Download_Outcome::kStoppedBeforeProgramming},
+         Download_Outcome::kFailedBeforeProgramming},
         {"record not taken", fault(vphone::Exchange::e1_ack, vphone::Fault_Kind::wrong),
-         Download_Outcome::kStoppedBeforeProgramming},
+         Download_Outcome::kFailedBeforeProgramming},
         {"block refused", fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 0x06),
          Download_Outcome::kProgrammingFailed},
     };

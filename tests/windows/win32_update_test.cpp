@@ -48,7 +48,7 @@ TEST(Win32WholeUpdate, TheVirtualPhoneEndsUpHoldingTheImage) {
     Recording_View view;
     view.file_name = file.Path();
     view.language = Language::kEnglish;
-    DownloadCommand command(port, view);
+    Download_Command command(port, view);
     ASSERT_EQ(command.Run(), Download_Outcome::kUpdated) << view.Memo_Text();
     EXPECT_FALSE(port.Is_Open());
 

@@ -1,17 +1,19 @@
-// Which programs hold a serial port open, from /proc/<pid>/fd: named to a
-// user whose port is in use, and by the command-line tool's doctor; and, for
-// the doctor, what a process really is: the program it runs, the service it
-// belongs to.
+// This program's standard streams, and the other programs: which hold a
+// serial port open, from /proc/<pid>/fd (named to a user whose port is in
+// use, and by the command-line tool's doctor); and, for the doctor, what a
+// process really is: the program it runs, the service it belongs to.
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string_view>
 
-#include "serial/platform.h"
+#include "platform/processes.h"
 
 namespace platform {
 namespace {
@@ -58,6 +60,19 @@ bool Has_Open(const std::string& pid, const char* resolved) {
 }
 
 }  // namespace
+
+void Fill_Closed_Standard_Streams() {
+    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(stream, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor: this one, the lower ones being open.
+        const int null = ::open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != stream) {
+            ::dup2(null, stream);
+            ::close(null);
+        }
+    }
+}
 
 std::vector<std::string> Port_Holders(const std::string& device_path) {
     std::vector<std::string> holders;

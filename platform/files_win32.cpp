@@ -1,10 +1,10 @@
-// The platform interface on Windows.
+// Files on Windows.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "serial/platform.h"
+#include "platform/files.h"
 
 namespace platform {
 
@@ -37,31 +37,22 @@ File_Handle Open_Regular_File(const std::string& path) {
     return file;
 }
 
-// Ports and the stop event are handles of their own on Windows, never one of
-// the standard streams: nothing to do.
-void Fill_Closed_Standard_Streams() {}
-
-std::tm Local_Time(std::time_t time) {
-    std::tm local{};
-    localtime_s(&local, &time);
-    return local;
+std::FILE* Create_New_File(const std::string& path) {
+    const int fd = _open(path.c_str(), _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                         _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "w+b");
+    if (file == nullptr)
+        _close(fd);
+    return file;
 }
 
-// Finding the programs that hold a port would take the system's handle
-// tables; the message says "another program" instead.
-std::vector<std::string> Port_Holders(const std::string&) {
+std::string Runtime_Directory() {
     return {};
 }
 
-std::vector<std::string> Processes_Named(std::string_view) {
-    return {};
-}
-
-std::string Process_Program(const std::string&) {
-    return {};
-}
-
-std::string Process_Service(const std::string&) {
+std::string Cache_Directory() {
     return {};
 }
 

@@ -1,14 +1,36 @@
-// The platform interface on Linux and other POSIX systems.
+// Files on Linux and other POSIX systems.
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
-#include "serial/platform.h"
+#include "platform/files.h"
 
 namespace platform {
+namespace {
+
+// A directory named by the environment; relative ones are ignored, as the
+// XDG rules say.
+std::string Absolute_Directory(const char* variable) {
+    const char* value = std::getenv(variable);
+    return value != nullptr && value[0] == '/' ? value : std::string();
+}
+
+std::string Home_Directory() {
+    std::string home = Absolute_Directory("HOME");
+    if (home.empty()) {
+        const passwd* entry = ::getpwuid(::geteuid());
+        if (entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/')
+            home = entry->pw_dir;
+    }
+    return home;
+}
+
+}  // namespace
 
 bool Seek_To(std::FILE* file, std::uint64_t offset) {
     return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
@@ -48,23 +70,17 @@ File_Handle Open_Regular_File(const std::string& path) {
     return file;
 }
 
-void Fill_Closed_Standard_Streams() {
-    for (const int stream : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-        if (::fcntl(stream, F_GETFD) != -1 || errno != EBADF)
-            continue;
-        // The lowest free descriptor: this one, the lower ones being open.
-        const int null = ::open("/dev/null", stream == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-        if (null >= 0 && null != stream) {
-            ::dup2(null, stream);
-            ::close(null);
-        }
-    }
+std::string Runtime_Directory() {
+    return Absolute_Directory("XDG_RUNTIME_DIR");
 }
 
-std::tm Local_Time(std::time_t time) {
-    std::tm local{};
-    localtime_r(&time, &local);
-    return local;
+std::string Cache_Directory() {
+    std::string cache = Absolute_Directory("XDG_CACHE_HOME");
+    if (cache.empty()) {
+        if (const std::string home = Home_Directory(); !home.empty())
+            cache = home + "/.cache";
+    }
+    return cache;
 }
 
 std::string Device_Group(const std::string& device_path) {

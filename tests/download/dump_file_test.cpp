@@ -1,7 +1,7 @@
 // Where the first-run dump goes, and that every first run gets a new file of
 // its own: what lies at the name is moved aside, never opened; a directory
 // that is not the user's own is passed over; a file is only ever created.
-#include "download/backup_path.h"
+#include "download/dump_file.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "serial/platform.h"
+#include "download/dump_places.h"
+#include "platform/files.h"
+#include "platform/private_directory.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -51,10 +53,10 @@ std::string Read_All(const fs::path& path) {
 
 // Leftovers of earlier runs are kept under the first free number; the new
 // dump is an empty file of its own, and removal tolerates a missing file.
-TEST(BackupPath, EachDumpStartsAFreshFileAndEarlierOnesAreKeptNumbered) {
+TEST(DumpFile, EachDumpStartsAFreshFileAndEarlierOnesAreKeptNumbered) {
     Scratch_Directory scratch;
     const std::string directory = scratch.Path().string();
-    const fs::path path = scratch.Path() / platform::Dump_File_Name("/dev/ttyACM0");
+    const fs::path path = scratch.Path() / Dump_File_Name("/dev/ttyACM0");
 
     Dump_File first = Start_Dump("/dev/ttyACM0", {directory});
     ASSERT_TRUE(first.file);
@@ -80,7 +82,7 @@ TEST(BackupPath, EachDumpStartsAFreshFileAndEarlierOnesAreKeptNumbered) {
 
 // The first place that takes a file wins; when none does, there is no file
 // and the last place is named.
-TEST(BackupPath, APlaceThatTakesNoFileIsPassedOver) {
+TEST(DumpFile, APlaceThatTakesNoFileIsPassedOver) {
     Scratch_Directory scratch;
     std::ofstream(scratch.Path() / "plain-file") << "x";
     const std::string under_file = (scratch.Path() / "plain-file").string();
@@ -96,12 +98,12 @@ TEST(BackupPath, APlaceThatTakesNoFileIsPassedOver) {
 }
 
 #ifdef _WIN32
-TEST(BackupPath, WindowsKeepsDriveDAndTheTemporaryDirectory) {
-    const std::vector<std::string> directories = platform::Dump_Directories();
+TEST(DumpFile, WindowsKeepsDriveDAndTheTemporaryDirectory) {
+    const std::vector<std::string> directories = Dump_Directories();
     ASSERT_EQ(directories.size(), 2u);
     EXPECT_EQ(directories.front(), "d:\\");
     EXPECT_EQ(fs::path(directories.back()), fs::temp_directory_path());
-    EXPECT_EQ(platform::Dump_File_Name("\\\\.\\COM5"), "VANTREL");
+    EXPECT_EQ(Dump_File_Name("\\\\.\\COM5"), "VANTREL");
 }
 #else
 
@@ -134,26 +136,26 @@ class Environment {
     std::vector<Saved> m_saved;
 };
 
-TEST(BackupPath, LinuxUsesTheUsersOwnDirectoriesAndNamesThePort) {
+TEST(DumpFile, LinuxUsesTheUsersOwnDirectoriesAndNamesThePort) {
     Environment environment;
     environment.Set("XDG_RUNTIME_DIR", "/run/user/1000");
     environment.Set("XDG_CACHE_HOME", "/home/u/.cache");
-    EXPECT_EQ(platform::Dump_Directories(),
+    EXPECT_EQ(Dump_Directories(),
               (std::vector<std::string>{"/run/user/1000/flashtool", "/home/u/.cache/flashtool"}));
     environment.Set("XDG_RUNTIME_DIR", "");
     environment.Set("XDG_CACHE_HOME", "relative/is/ignored");
     environment.Set("HOME", "/home/u");
-    EXPECT_EQ(platform::Dump_Directories(), std::vector<std::string>{"/home/u/.cache/flashtool"});
+    EXPECT_EQ(Dump_Directories(), std::vector<std::string>{"/home/u/.cache/flashtool"});
 
-    EXPECT_EQ(platform::Dump_File_Name("/dev/ttyACM0"), "VANTREL-ttyACM0");
-    EXPECT_EQ(platform::Dump_File_Name("/dev/pts/3"), "VANTREL-pts-3-b990cbb0e658cb8d");
+    EXPECT_EQ(Dump_File_Name("/dev/ttyACM0"), "VANTREL-ttyACM0");
+    EXPECT_EQ(Dump_File_Name("/dev/pts/3"), "VANTREL-pts-3-b990cbb0e658cb8d");
 }
 
 // Two ports never share a dump name, nor one port's name another's kept
 // dump (NAME.1): names that differ only in the characters a file name cannot
 // hold, or beyond the length it can, stay apart. A long port path still
 // gives a name the directory takes, with room for the numbered copies.
-TEST(BackupPath, EveryPortHasADumpNameOfItsOwnThatTheDirectoryTakes) {
+TEST(DumpFile, EveryPortHasADumpNameOfItsOwnThatTheDirectoryTakes) {
     const std::string long_path = "/dev/serial/by-path/" + std::string(300, 'x');
     const std::vector<std::string> ports = {
         "/dev/ttyACM0", "/dev/ttyACM0.1", "p:1",           "p_1",     "/dev/pts/3",    "/dev/pts-3",
@@ -162,7 +164,7 @@ TEST(BackupPath, EveryPortHasADumpNameOfItsOwnThatTheDirectoryTakes) {
     std::vector<std::string> taken;
     for (const std::string& port : ports) {
         SCOPED_TRACE(port);
-        const std::string name = platform::Dump_File_Name(port);
+        const std::string name = Dump_File_Name(port);
         EXPECT_LE(name.size() + 4, std::size_t{NAME_MAX}) << "room for \".999\"";
         for (const std::string& other : taken) {
             EXPECT_NE(name, other);
@@ -187,7 +189,7 @@ bool Is_Root() {
     return geteuid() == 0;
 }
 
-TEST(BackupPath, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
+TEST(DumpFile, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
     const std::vector<Directory_Case> cases = {
         {"missing: made 0700", [](const fs::path&, const fs::path&) { return true; }, true},
         {"the user's own, open to all: narrowed to 0700",
@@ -242,7 +244,7 @@ TEST(BackupPath, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
         const fs::path elsewhere = scratch.Path() / "elsewhere";
         if (!c.plant(directory, elsewhere))
             continue;  // another user needs root to plant
-        EXPECT_EQ(platform::Dump_Directory::Open(directory.string()) != nullptr, c.taken);
+        EXPECT_EQ(platform::Private_Directory::Open(directory.string()) != nullptr, c.taken);
         const Dump_File dump = Start_Dump("/dev/ttyACM0", {directory.string()});
         EXPECT_EQ(static_cast<bool>(dump.file), c.taken);
         struct stat status {};
@@ -260,7 +262,7 @@ TEST(BackupPath, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
 }
 
 // The creation itself takes nothing that is already there, whatever it is.
-TEST(BackupPath, ANewFileIsNeverOneThatWasThere) {
+TEST(DumpFile, ANewFileIsNeverOneThatWasThere) {
     Scratch_Directory scratch;
     const fs::path target = scratch.Path() / "target";
     const std::vector<std::pair<const char*, std::function<void(const fs::path&)> > > planted = {

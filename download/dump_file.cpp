@@ -1,7 +1,10 @@
 // The dump file's place and its fresh start on every first run.
-#include "download/backup_path.h"
+#include "download/dump_file.h"
 
 #include <filesystem>
+
+#include "download/dump_places.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -14,9 +17,9 @@ constexpr int kMaxKeptDumps = 999;
 
 }  // namespace
 
-bool Move_Aside(platform::Dump_Directory& directory, const std::string& name,
+bool Move_Aside(platform::Private_Directory& directory, const std::string& name,
                 std::string& moved_to) {
-    using Rename = platform::Dump_Directory::Rename;
+    using Rename = platform::Private_Directory::Rename;
     moved_to.clear();
     // Each rename refuses a name that is taken, so no check can go stale
     // before it: another copy of the program moving its own dump aside in
@@ -38,13 +41,14 @@ bool Move_Aside(platform::Dump_Directory& directory, const std::string& name,
     return false;
 }
 
-Dump_File Start_Dump(const std::string& device_path, const std::vector<std::string>& directories) {
+Dump_File Start_Named_Dump(const std::string& name, const std::vector<std::string>& directories) {
     [[maybe_unused]] const platform::Quiet_Drive_Errors quiet;
     Dump_File dump;
-    dump.name = platform::Dump_File_Name(device_path);
+    dump.name = name;
     for (const std::string& path : directories) {
         dump.path = Path_In(path, dump.name);
-        std::unique_ptr<platform::Dump_Directory> directory = platform::Dump_Directory::Open(path);
+        std::unique_ptr<platform::Private_Directory> directory =
+            platform::Private_Directory::Open(path);
         if (!directory)
             continue;
         std::string moved_to;
@@ -62,8 +66,12 @@ Dump_File Start_Dump(const std::string& device_path, const std::vector<std::stri
     return dump;
 }
 
+Dump_File Start_Dump(const std::string& device_path, const std::vector<std::string>& directories) {
+    return Start_Named_Dump(Dump_File_Name(device_path), directories);
+}
+
 Dump_File Start_Dump(const std::string& device_path) {
-    return Start_Dump(device_path, platform::Dump_Directories());
+    return Start_Dump(device_path, Dump_Directories());
 }
 
 void Dump_File::Remove() {

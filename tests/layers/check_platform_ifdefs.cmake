@@ -1,0 +1,15 @@
+# Fails when a source file of a layer above the platform layers tests _WIN32.
+# Run as: cmake -DROOT=<source dir> -P check_platform_ifdefs.cmake
+set(offenders "")
+foreach(folder bootloader download window_model cli app winapp)
+    file(GLOB_RECURSE sources ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
+    foreach(source IN LISTS sources)
+        file(STRINGS ${source} lines REGEX "^[ \t]*#[ \t]*(if|ifdef|ifndef|elif).*_WIN32")
+        if(lines)
+            list(APPEND offenders ${source})
+        endif()
+    endforeach()
+endforeach()
+if(offenders)
+    message(FATAL_ERROR "_WIN32 tested outside serial/ and platform/: ${offenders}")
+endif()
