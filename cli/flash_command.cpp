@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/flash_command.h"
 #include "cli/flash_ending.h"
 #include "cli/image_file.h"
 #include "cli/platform.h"
@@ -41,6 +42,11 @@ int Run_Flash(const Arguments& args) {
     if (!session.Prepare(args, image))
         return kExitUsage;
     TerminalView view(args.image, args.language_flag, stdout, stderr, Is_Terminal(stderr));
+    return Run_Flash_Update(args, session, std::move(port), view);
+}
+
+int Run_Flash_Update(const Arguments& args, Port_Session& session, std::unique_ptr<CComport> port,
+                     TerminalView& view) {
     // No event loop here: Wait runs the view's calls on this thread.
     Update_Runner runner(view, {}, std::move(port));
     runner.Start();

@@ -21,7 +21,7 @@
 
 namespace cli {
 
-class TerminalView final : public DownloadView {
+class TerminalView : public DownloadView {
   public:
     // out: memo and fields; err: the progress line, drawn only when
     // draw_progress is set (the caller checks that err is a terminal).

@@ -1,7 +1,7 @@
 // What the terminal shows: memo lines and version fields on standard output,
 // the progress line on standard error only when drawing is on, the filter
-// that every outside text passes, the endings' texts, and the trace file's
-// records and its refusals.
+// that every outside text passes, the endings' texts, the trace file's
+// records and its refusals, and how the flash command ends.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,14 +12,20 @@
 #include <iterator>
 #include <string>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "cli/flash_command.h"
 #include "cli/flash_ending.h"
+#include "cli/platform.h"
 #include "cli/terminal_view.h"
 #include "cli/text_format.h"
 #include "cli/trace_file.h"
 #include "terminal_safety.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/phone_backend.h"
 
 namespace {
 
@@ -144,6 +150,60 @@ TEST(FlashEnding, EveryEndingSaysWhatHappenedInBothLanguages) {
     EXPECT_NE(cli::Ending_Text(cli::Flash_Ending::kStoppedPhoneAtRisk, Language::kEnglish, "SIGHUP")
                   .find("interrupted by SIGHUP"),
               std::string::npos);
+}
+
+// The last line comes from the command's results, not from its printed
+// lines: an image that could not be read against one that is no image, and
+// the failed step with its code.
+TEST(FlashEnding, TheCommandsResultsNameTheEnding) {
+    struct Row {
+        Download_Outcome outcome;
+        Download_Failure failure;
+        cli::Flash_Ending ending;
+        std::string detail;
+    };
+    const auto image = [](Image_Load_Result result) {
+        Download_Failure failure;
+        failure.step = Download_Step::kImage;
+        failure.image = result;
+        return failure;
+    };
+    const auto step = [](Download_Step at, int code, int dump_code = 0,
+                         boot::Compare_Result verdict = boot::Compare_Result::kGoOn) {
+        Download_Failure failure;
+        failure.step = at;
+        failure.code = code;
+        failure.dump_code = dump_code;
+        failure.verdict = verdict;
+        return failure;
+    };
+    using E = cli::Flash_Ending;
+    const Download_Outcome kImage = Download_Outcome::kImageNotLoaded;
+    const Download_Outcome kCheck = Download_Outcome::kFailedBeforeProgramming;
+    const Row rows[] = {
+        {kImage, image(Image_Load_Result::kNotOpened), E::kImageUnreadable, ""},
+        {kImage, image(Image_Load_Result::kNotReopened), E::kImageUnreadable, ""},
+        {kImage, image(Image_Load_Result::kWrongBin), E::kImageRefused, ""},
+        {kImage, image(Image_Load_Result::kBadVersionLength), E::kImageRefused, ""},
+        {kCheck, step(Download_Step::kReadVersion, 4), E::kVersionReadFailed, "4"},
+        {kCheck, step(Download_Step::kWriteVersion, 21), E::kVersionWriteFailed, "21"},
+        {kCheck, step(Download_Step::kCompare, 1, 6, boot::Compare_Result::kFirstRun),
+         E::kDumpFailed, "6"},
+        {kCheck, step(Download_Step::kCompare, 1, 0, boot::Compare_Result::kFirstRun),
+         E::kNoRecordInDump, ""},
+        {kCheck, step(Download_Step::kCompare, 3, 0, boot::Compare_Result::kLanguageDiffers),
+         E::kLanguageDiffers, ""},
+        {Download_Outcome::kProgrammingFailed, step(Download_Step::kDownloadRegions, 9),
+         E::kProgrammingFailed, "9"},
+    };
+    for (const Row& row : rows) {
+        cli::Flash_Result result;
+        result.outcome = row.outcome;
+        result.failure = row.failure;
+        const cli::Ending ending = cli::Ending_Of(result);
+        EXPECT_EQ(ending.kind, row.ending) << static_cast<int>(row.ending);
+        EXPECT_EQ(ending.detail, row.detail) << static_cast<int>(row.ending);
+    }
 }
 
 TEST(TerminalView, MemoLinesAndVersionFieldsGoToStandardOutputInOrder) {
@@ -350,3 +410,68 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
 }
 
 }  // namespace
+
+namespace {
+
+// Raises Ctrl-C from the window's last call of an update: once the closing
+// byte is out and the update has ended.
+class Signal_When_Idle_Again final : public cli::TerminalView {
+  public:
+    using TerminalView::TerminalView;
+    void Button_Control(bool enable) override {
+        if (enable)
+            ::raise(SIGINT);
+    }
+};
+
+// The flash command on the in-process phone, in a child process that takes
+// its own signals; the child's exit code is the command's (99: the phone
+// does not hold the image).
+int Flash_With_A_Late_Signal() {
+    const pid_t child = fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        cli::Install_Stop_Handlers();
+        test_support::Image_Builder built;
+        built.version_text = test_support::Bytes("CVLbootloaderVC_M418ZHTWA00101");
+        built.first.start = 0x00010000;
+        built.first.data = test_support::Random_Bytes(5000, 1);
+        built.second.start = 0x00200000;
+        built.second.data = test_support::Random_Bytes(300, 2);
+        const test_support::Temp_Image_File image(built.Build());
+        vphone::Phone_Config config = vphone::Default_Config();
+        const std::string record = "CVLbootloaderVC_M418ZHTWA00100";  // no first run
+        std::copy(record.begin(), record.end(), config.record.begin());
+        vphone::Phone_Model phone(config);
+        Simulated_Phone_Line line(phone);
+        auto port = std::make_unique<CComport>(line.make_backend(),
+                                               Make_Fixed_Port_Lister({line.port_name()}));
+        cli::Port_Session session(*port);
+        cli::Arguments args;
+        args.command = cli::Command::kFlash;
+        args.image = image.Path();
+        args.language_flag = Language::kEnglish;
+        if (!session.Prepare(args))
+            _exit(98);
+        Signal_When_Idle_Again view(args.image, args.language_flag, stdout, stderr, false);
+        const int code = cli::Run_Flash_Update(args, session, std::move(port), view);
+        const auto& flash = phone.flash();
+        const bool written = flash.size() == 2 && flash[0].bytes == built.first.data &&
+                             flash[1].bytes == built.second.data;
+        _exit(written ? code : 99);
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+// A signal that comes after the update ended (after the closing byte) leaves
+// a completed update completed: exit 0, not "interrupted" with 130.
+TEST(FlashCommand, ASignalAfterTheUpdateEndedChangesNothing) {
+    EXPECT_EQ(Flash_With_A_Late_Signal(), 0);
+}

@@ -2,6 +2,8 @@
 // language, the buttons, Timer1 and the progress bar, the port, the dump file,
 // and what reaches the phone, for every way the command can end.
 #include "download/download_command.h"
+#include "download/image_loader.h"
+#include "download/phone_update.h"
 #include "download/update_runner.h"
 
 #include <gtest/gtest.h>
@@ -90,6 +92,8 @@ TEST(DownloadCommandEarlyEnd, NoImageChosenLeavesAnEmptyMemoAndAnIdleWindow) {
     Download_Command command(port, view);
 
     EXPECT_EQ(command.Run(), Download_Outcome::kImageNotLoaded);
+    EXPECT_EQ(command.Last_Failure().step, Download_Step::kImage);
+    EXPECT_EQ(command.Last_Failure().image, Image_Load_Result::kNotOpened);
 
     EXPECT_TRUE(view.memo.empty());
     EXPECT_TRUE(view.buttons_enabled);
@@ -521,6 +525,75 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
         EXPECT_EQ(bench.view.memo, expected);
         bench.Expect_Stopped_Before_Programming();
     }
+}
+
+// The steps after the search, run by another caller: two phones at once, each
+// on its own thread, port, view and dump name, with one image loaded once and
+// only read. Both end updated, the image is still whole, and a port where no
+// boot loader answers ends its own update alone.
+TEST(PhoneUpdate, TwoPhonesAtOnceShareOneImageEachWithItsOwnPortViewAndDump) {
+    Private_Temp_Directory temp;
+    Temp_Image_File file(Image_File(Bytes(kImageText), kFirstLength, kSecondLength));
+    Firmware_Image image;
+    Recording_View loader;
+    loader.file_name = file.Path();
+    ASSERT_EQ(Parse_File(image, loader, loader), Image_Load_Result::kLoaded);
+    const Firmware_Image& shared = image;
+
+    struct Station_Row {
+        explicit Station_Row(const Firmware_Image& image, std::string port_name,
+                             std::string dump_name)
+            : phone(Phone()),  // erased records: both are first runs
+              line(phone, std::move(port_name)),
+              port(line.make_backend(), Make_Fixed_Port_Lister({})),
+              update(port, view, image, std::move(dump_name)) {}
+        vphone::Phone_Model phone;
+        Simulated_Phone_Line line;
+        CComport port;
+        Recording_View view;
+        Phone_Update update;
+        Download_Outcome outcome = Download_Outcome::kAlreadyRunning;
+    };
+    Station_Row first(shared, "/dev/ttyVPHONE1", {});
+    Station_Row second(shared, "/dev/ttyVPHONE2", "VANTREL-station-2");
+    std::vector<std::thread> threads;
+    for (Station_Row* row : {&first, &second}) {
+        threads.emplace_back([row] {
+            const Port_Candidate port{row->line.port_name(), row->line.port_name(), 0, {}};
+            row->outcome = row->update.Update_On(port);
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+
+    for (Station_Row* row : {&first, &second}) {
+        SCOPED_TRACE(row->line.port_name());
+        EXPECT_EQ(row->outcome, Download_Outcome::kUpdated) << row->view.Memo_Text();
+        EXPECT_EQ(row->update.Phase(), Update_Phase::kIdle);
+        EXPECT_EQ(row->view.memo.at(1), std::string(text::kFoundPort) + row->line.port_name());
+        EXPECT_EQ(row->line.count(vphone::Event_Kind::dump_sent), 1u);
+        EXPECT_EQ(row->phone.record(), Record_Of(kImageText));
+        const auto& flash = row->phone.flash();
+        ASSERT_EQ(flash.size(), 2u);
+        EXPECT_EQ(flash[0].bytes, Random_Bytes(kFirstLength, 11));
+        EXPECT_EQ(flash[1].bytes, Random_Bytes(kSecondLength, 12));
+        EXPECT_FALSE(row->port.Is_Open());
+        EXPECT_FALSE(std::filesystem::exists(row->update.Dump_Path()));
+        EXPECT_EQ(Host_Deviations(row->phone), "");
+    }
+    EXPECT_EQ(first.update.Dump_Path(),
+              (temp.Path() / "flashtool" / "VANTREL-ttyVPHONE1").string());
+    EXPECT_EQ(second.update.Dump_Path(),
+              (temp.Path() / "flashtool" / "VANTREL-station-2").string());
+    EXPECT_TRUE(shared.Loaded()) << "the shared image is only read";
+
+    // No boot loader on the port given: that update alone ends, not found.
+    Station_Row absent(shared, "/dev/ttyVPHONE3", {});
+    absent.line.set_appear_at_ms(1'000'000);
+    EXPECT_EQ(absent.update.Update_On({"/dev/ttyVPHONE3", "/dev/ttyVPHONE3", 0, {}}),
+              Download_Outcome::kPhoneNotFound);
+    EXPECT_EQ(absent.update.Failure().step, Download_Step::kSearch);
+    EXPECT_TRUE(absent.view.memo.empty());
 }
 
 // A dump left by an earlier stopped command holds a phone's boot loader: an

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "bootloader/comport.h"
+#include "serial/serial_port.h"
 #include "wine_ports.h"
 
 namespace {
@@ -57,7 +57,7 @@ class Win32SerialPort : public ::testing::Test {
     }
 
     std::string path;
-    CComport port{Make_System_Backend(), Make_Fixed_Port_Lister({})};
+    Serial_Port port{Make_System_Backend()};
 };
 
 TEST_F(Win32SerialPort, OpenSetsTheLineAndClosingTwiceIsHarmless) {
@@ -160,9 +160,9 @@ TEST_F(Win32SerialPort, OpenPurgesBytesThatWereWaiting) {
     // the same device still finds all 16 waiting.
     {
         auto bare = Make_System_Backend();
-        ASSERT_TRUE(bare->open(path));
-        EXPECT_EQ(bare->queue_status().in_queue, 16u);
-        bare->close();
+        ASSERT_TRUE(bare->Open(path).opened);
+        EXPECT_EQ(bare->Bytes_In_Queue(), 16u);
+        bare->Close();
     }
 
     ASSERT_TRUE(port.Open(path));
