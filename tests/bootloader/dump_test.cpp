@@ -1,4 +1,4 @@
-// Dumping the boot loader into the backup file, and finding the version
+// Dumping the boot loader into the dump file, and finding the version
 // record in that file again. The file is a new one for every dump, made as
 // the download command makes it.
 #include <gtest/gtest.h>
