@@ -90,7 +90,7 @@ class Port_Backend {
     void Attach_Stop(Stop_Signal& stop) { m_stop = &stop; }
 
   protected:
-    Stop_Signal* Stop() const { return m_stop; }
+    Stop_Signal* Attached_Stop() const { return m_stop; }
 
   private:
     Stop_Signal* m_stop = nullptr;  // not owned

@@ -256,12 +256,12 @@ class Posix_Backend final : public Port_Backend {
         const std::int64_t deadline = Now_Ms() + ms;
         for (;;) {
             const std::int64_t left = deadline - Now_Ms();
-            if (left <= 0 || (Stop() != nullptr && Stop()->Interrupts()))
+            if (left <= 0 || (Attached_Stop() != nullptr && Attached_Stop()->Interrupts()))
                 return;
             pollfd stop{Stop_Descriptor(), POLLIN, 0};
             if (::poll(&stop, stop.fd >= 0 ? 1 : 0, static_cast<int>(left)) > 0 &&
                 (stop.revents & POLLIN) != 0) {
-                Stop()->Wake_Means_Stop();  // a stop ends the delay above; else drained
+                Attached_Stop()->Wake_Means_Stop();  // a stop ends the delay above; else drained
             }
         }
     }
@@ -310,7 +310,9 @@ class Posix_Backend final : public Port_Backend {
     // The stop pipe to watch beside the device; none while the last bytes of
     // a stopped exchange go out (the pipe stays readable then).
     int Stop_Descriptor() const {
-        return Stop() != nullptr && !Stop()->Held_Back() ? Stop()->Wait_Descriptor() : -1;
+        return Attached_Stop() != nullptr && !Attached_Stop()->Held_Back()
+                   ? Attached_Stop()->Wait_Descriptor()
+                   : -1;
     }
 
     // Waits until the device is ready for events, the deadline passes (-1:
@@ -318,7 +320,7 @@ class Posix_Backend final : public Port_Backend {
     // interrupts poll() only makes it look again.
     Wait_Outcome Wait_For(short events, std::int64_t deadline) {
         for (;;) {
-            if (Stop() != nullptr && Stop()->Interrupts())
+            if (Attached_Stop() != nullptr && Attached_Stop()->Interrupts())
                 return Wait_Outcome::kStopped;
             int wait_ms = -1;
             if (deadline >= 0) {
@@ -338,7 +340,8 @@ class Posix_Backend final : public Port_Backend {
                 continue;  // the deadline check above decides
             // A stop ends the wait at the check above; a wake-up without one
             // is drained, and the device looked at all the same.
-            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN) != 0 && Stop()->Wake_Means_Stop())
+            if (fds[1].fd >= 0 && (fds[1].revents & POLLIN) != 0 &&
+                Attached_Stop()->Wake_Means_Stop())
                 continue;
             if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
                 return Wait_Outcome::kHungUp;

@@ -150,11 +150,12 @@ class Win32_Backend final : public Port_Backend {
     void Pause(std::int32_t ms) override {
         if (ms <= 0)
             return;
-        if (Stop() == nullptr || Stop()->Held_Back()) {
+        if (Attached_Stop() == nullptr || Attached_Stop()->Held_Back()) {
             Sleep(static_cast<DWORD>(ms));
             return;
         }
-        WaitForSingleObject(static_cast<HANDLE>(Stop()->Wait_Event()), static_cast<DWORD>(ms));
+        WaitForSingleObject(static_cast<HANDLE>(Attached_Stop()->Wait_Event()),
+                            static_cast<DWORD>(ms));
     }
 
   private:
@@ -180,7 +181,7 @@ class Win32_Backend final : public Port_Backend {
     // fewer bytes than asked where it knows. WriteFile only reads data.
     Port_Io_Result Transfer(bool reading, std::uint8_t* data, std::size_t count) {
         Port_Io_Result result;
-        Stop_Signal* const stop = Stop();
+        Stop_Signal* const stop = Attached_Stop();
         const HANDLE stop_event = stop != nullptr && !stop->Held_Back()
                                       ? static_cast<HANDLE>(stop->Wait_Event())
                                       : nullptr;

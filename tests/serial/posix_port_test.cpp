@@ -39,8 +39,8 @@ class Counting_Backend final : public Port_Backend {
     explicit Counting_Backend(int* purges, int* closes)
         : m_inner(Make_System_Backend()), m_purges(purges), m_closes(closes) {}
     Port_Open_Result Open(const std::string& name) override {
-        if (Stop() != nullptr)
-            m_inner->Attach_Stop(*Stop());
+        if (Attached_Stop() != nullptr)
+            m_inner->Attach_Stop(*Attached_Stop());
         return m_inner->Open(name);
     }
     void Close() override {
@@ -60,8 +60,8 @@ class Counting_Backend final : public Port_Backend {
         return m_inner->Purge();
     }
     void Pause(std::int32_t ms) override {
-        if (Stop() != nullptr)
-            m_inner->Attach_Stop(*Stop());
+        if (Attached_Stop() != nullptr)
+            m_inner->Attach_Stop(*Attached_Stop());
         m_inner->Pause(ms);
     }
 

@@ -300,7 +300,7 @@ class Phone_Backend final : public Port_Backend {
   public:
     explicit Phone_Backend(Simulated_Phone_Line& line) : m_line(line) {}
     Port_Open_Result Open(const std::string& name) override {
-        m_line.attach_stop_signal(Stop());
+        m_line.attach_stop_signal(Attached_Stop());
         return m_line.open(name);
     }
     void Close() override { m_line.close(); }

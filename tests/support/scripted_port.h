@@ -165,7 +165,7 @@ class ScriptedPort {
       public:
         explicit Forwarder(ScriptedPort& port) : m_port(port) {}
         Port_Open_Result Open(const std::string& name) override {
-            m_port.m_stop = Stop();
+            m_port.m_stop = Attached_Stop();
             return m_port.Do_Open(name);
         }
         void Close() override { m_port.Do_Close(); }
