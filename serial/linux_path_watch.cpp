@@ -12,8 +12,8 @@ namespace serial {
 namespace {
 
 // Entries made, removed or renamed, and the directory itself going.
-constexpr std::uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                   IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr std::uint32_t kChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB |
+                                   IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 // Links followed from one named path: as many as the system follows.
 constexpr int kMaxLinks = 40;
 

@@ -104,7 +104,8 @@ class Linux_Watch_Loop final : public Port_Watch_Loop {
             pollfd fds[3] = {{m_stop_fd, POLLIN, 0},
                              {Source_Descriptor(), POLLIN, 0},
                              {m_paths.Descriptor(), POLLIN, 0}};
-            const int ready = ::poll(fds, 3, static_cast<int>(std::max<long long>(0, wait.count())));
+            const int ready =
+                ::poll(fds, 3, static_cast<int>(std::max<long long>(0, wait.count())));
             if (ready < 0 && errno != EINTR)
                 break;  // nothing left to wait with
             if (m_stop.load() || (fds[0].revents & POLLIN) != 0)
@@ -254,8 +255,9 @@ class Linux_Watch_Loop final : public Port_Watch_Loop {
         m_state.Update(
             Settled(Present_Now_Watched()),
             [](const Port_Presence& port) {
-                return port.device != 0 ? Read_Port_Identity("/sys", static_cast<dev_t>(port.device))
-                                        : Port_Identity{};
+                return port.device != 0
+                           ? Read_Port_Identity("/sys", static_cast<dev_t>(port.device))
+                           : Port_Identity{};
             },
             events);
         for (const Port_Event& event : events) {

@@ -64,12 +64,12 @@ std::vector<Port_Presence> Merge_Presences(std::vector<Port_Presence> named,
     std::vector<Port_Presence> merged = std::move(named);
     const std::size_t named_count = merged.size();
     for (const Port_Presence& port : listed) {
-        const bool taken = std::any_of(
-            merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(named_count),
-            [&](const Port_Presence& name) {
-                return name.port.device_path == port.port.device_path ||
-                       (name.device != 0 && name.device == port.device);
-            });
+        const bool taken =
+            std::any_of(merged.begin(), merged.begin() + static_cast<std::ptrdiff_t>(named_count),
+                        [&](const Port_Presence& name) {
+                            return name.port.device_path == port.port.device_path ||
+                                   (name.device != 0 && name.device == port.device);
+                        });
         if (!taken)
             merged.push_back(port);
     }

@@ -48,12 +48,12 @@ struct Port_Event {
 // Where a watcher takes its events from (besides the slow listing, which
 // every source has).
 enum class Port_Watch_Source {
-    kAutomatic,       // the best the system offers, re-chosen at every listing
-    kUdev,            // Linux: the udev daemon's monitor
-    kKernelUevents,   // Linux: the kernel's netlink uevents
-    kDeviceNotify,    // Windows: CM_Register_Notification for COM port interfaces
-    kSerialMapNotify, // Windows: changes of the registry's serial-port map
-    kPollOnly,        // the listing alone
+    kAutomatic,        // the best the system offers, re-chosen at every listing
+    kUdev,             // Linux: the udev daemon's monitor
+    kKernelUevents,    // Linux: the kernel's netlink uevents
+    kDeviceNotify,     // Windows: CM_Register_Notification for COM port interfaces
+    kSerialMapNotify,  // Windows: changes of the registry's serial-port map
+    kPollOnly,         // the listing alone
 };
 
 const char* Port_Watch_Source_Name(Port_Watch_Source source);
@@ -110,7 +110,7 @@ class Port_Watcher {
     void Join();
 
     Port_Watch_Options m_options;
-    std::mutex m_lifecycle;  // one Start or Stop at a time (not the callback's Stop)
+    std::mutex m_lifecycle;      // one Start or Stop at a time (not the callback's Stop)
     mutable std::mutex m_mutex;  // the loop's pointer and the stop flag
     std::unique_ptr<Port_Watch_Loop> m_loop;
     bool m_stop_requested = false;

@@ -51,8 +51,8 @@ double Percentile(std::vector<double> values, double share) {
     if (values.empty())
         return 0;
     std::sort(values.begin(), values.end());
-    const std::size_t index = std::min(values.size() - 1,
-                                       static_cast<std::size_t>(share * values.size()));
+    const std::size_t index =
+        std::min(values.size() - 1, static_cast<std::size_t>(share * values.size()));
     return values[index];
 }
 
@@ -189,8 +189,8 @@ void Print_Row(const Figures& figures, int arrivals) {
     const double reference50 = Percentile(figures.reference_ms, 0.5);
     const double reference95 = Percentile(figures.reference_ms, 0.95);
     std::printf("| %s | %zu of %d | %.1f / %.1f ms | %.1f / %.1f ms | %.2f / %.2f | %s |\n",
-                figures.source.c_str(), figures.event_ms.size(), arrivals, p50, p95,
-                reference50, reference95, reference50 > 0 ? p50 / reference50 : 0,
+                figures.source.c_str(), figures.event_ms.size(), arrivals, p50, p95, reference50,
+                reference95, reference50 > 0 ? p50 / reference50 : 0,
                 reference95 > 0 ? p95 / reference95 : 0,
                 figures.missed == 0 && p95 <= kGoalMs ? "met" : "not met");
 }
@@ -213,10 +213,11 @@ int main(int argc, char** argv) {
     std::error_code ignored;
     std::filesystem::remove_all("/run/udev", ignored);
 
-    std::printf("| Source | Arrivals reported | Bind to watcher's event, p50 / p95 | "
-                "Bind to the system's announcement, p50 / p95 | Ratio p50 / p95 | "
-                "Event within %.0f ms at p95 |\n",
-                kGoalMs);
+    std::printf(
+        "| Source | Arrivals reported | Bind to watcher's event, p50 / p95 | "
+        "Bind to the system's announcement, p50 / p95 | Ratio p50 / p95 | "
+        "Event within %.0f ms at p95 |\n",
+        kGoalMs);
     std::printf("|---|---|---|---|---|---|\n");
     Print_Row(kernel, arrivals);
     Print_Row(udev, arrivals);

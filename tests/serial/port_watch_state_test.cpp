@@ -54,8 +54,7 @@ TEST(PortWatchState, ArrivalsDeparturesAndReplugs) {
     int identified = 0;
     EXPECT_EQ(Look(state, {Port("acm0", "acm0|1"), Port("acm1", "acm1|1")}, &identified),
               (Texts{"+acm0*", "+acm1*"}));
-    EXPECT_EQ(Look(state, {Port("acm0", "acm0|1"), Port("acm1", "acm1|1")}, &identified),
-              Texts{});
+    EXPECT_EQ(Look(state, {Port("acm0", "acm0|1"), Port("acm1", "acm1|1")}, &identified), Texts{});
     EXPECT_EQ(identified, 2) << "identity is read on arrival only";
     EXPECT_TRUE(state.Knows("acm1|1"));
 
@@ -85,8 +84,8 @@ TEST(PortWatchState, NamedPortsWinOverTheListingsNamesOfTheSameDevice) {
     std::vector<std::string> paths;
     for (const Port_Presence& port : merged)
         paths.push_back(port.port.device_path + (port.named ? " named" : ""));
-    EXPECT_EQ(paths, (Texts{"/dev/serial/by-id/phone named", "/dev/ttyUSB0 named",
-                            "/dev/ttyACM1", "COM7"}));
+    EXPECT_EQ(paths, (Texts{"/dev/serial/by-id/phone named", "/dev/ttyUSB0 named", "/dev/ttyACM1",
+                            "COM7"}));
 }
 
 }  // namespace

@@ -244,8 +244,7 @@ TEST(PortWatcherSources, AutomaticTakesUdevOnlyWhereItsDaemonRuns) {
                                            : Port_Watch_Source::kKernelUevents;
     // The loop chooses on its own thread: give it the moment it needs.
     const auto start = Clock::now();
-    while (watcher.Source() == Port_Watch_Source::kAutomatic &&
-           Clock::now() - start < kEventLimit)
+    while (watcher.Source() == Port_Watch_Source::kAutomatic && Clock::now() - start < kEventLimit)
         std::this_thread::sleep_for(milliseconds(5));
     EXPECT_EQ(watcher.Source(), expected) << Port_Watch_Source_Name(watcher.Source());
 }

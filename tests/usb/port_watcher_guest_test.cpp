@@ -10,10 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <string>
