@@ -41,7 +41,10 @@ using std::chrono::milliseconds;
 
 constexpr milliseconds kLimit{10000};
 constexpr double kGoalMs = 250;
-constexpr const char* kUdevd = "/lib/systemd/systemd-udevd";
+// systemd-udevd is udevadm under that name (Debian links
+// /lib/systemd/systemd-udevd to /bin/udevadm, which the guest's /bin is not).
+constexpr const char* kUdevadm = "/usr/bin/udevadm";
+constexpr const char* kUdevd = "systemd-udevd";
 
 double Ms(Clock::duration duration) {
     return std::chrono::duration<double, std::milli>(duration).count();
@@ -174,7 +177,7 @@ pid_t Start_Udevd() {
     if (pid == 0) {
         const int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
-        execl(kUdevd, kUdevd, static_cast<char*>(nullptr));
+        execl(kUdevadm, kUdevd, static_cast<char*>(nullptr));
         _exit(127);
     }
     const auto deadline = Clock::now() + kLimit;
