@@ -157,9 +157,13 @@ class Udev : public Watched {
   protected:
     static void SetUpTestSuite() {
         std::filesystem::create_directories("/etc");
-        std::error_code ignored;
-        std::filesystem::copy_file("/usr/share/base-passwd/group.master", "/etc/group", ignored);
-        std::filesystem::copy_file("/usr/share/base-passwd/passwd.master", "/etc/passwd", ignored);
+        for (const char* name : {"group", "passwd"}) {
+            const std::string path = std::string("/etc/") + name;
+            std::error_code error;
+            if (std::filesystem::copy_file(
+                    std::string("/usr/share/base-passwd/") + name + ".master", path, error))
+                made_files.push_back(path);
+        }
         daemon_pid = fork();
         if (daemon_pid == 0) {
             const int null = open("/dev/null", O_RDWR);
@@ -178,13 +182,17 @@ class Udev : public Watched {
         }
         std::error_code ignored;
         std::filesystem::remove_all("/run/udev", ignored);
+        for (const std::string& path : made_files)
+            std::filesystem::remove(path, ignored);
     }
     void SetUp() override {
         ASSERT_EQ(access("/run/udev/control", F_OK), 0) << kUdevd << " did not start";
     }
     static pid_t daemon_pid;
+    static std::vector<std::string> made_files;  // the guest's own /etc has none
 };
 pid_t Udev::daemon_pid = -1;
+std::vector<std::string> Udev::made_files;
 
 TEST_F(Udev, AnnouncedOnceItsRulesGaveThePortItsGroupAndLinks) {
     const std::string by_id = "/dev/serial/by-id/usb-Corvel_M418_boot_loader_WATCH-U-if00";
