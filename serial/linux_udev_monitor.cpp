@@ -5,6 +5,8 @@
 #include <libudev.h>
 #include <unistd.h>
 
+#include <cstring>
+
 namespace serial {
 namespace {
 
@@ -38,6 +40,7 @@ bool Udev_Monitor::Open() {
 }
 
 void Udev_Monitor::Close() {
+    m_announced.clear();
     if (m_monitor != nullptr)
         udev_monitor_unref(m_monitor);
     if (m_udev != nullptr)
@@ -55,18 +58,26 @@ bool Udev_Monitor::Drain() {
     // The monitor's socket does not block: null once nothing is waiting.
     while (udev_device* device = udev_monitor_receive_device(m_monitor)) {
         any = true;
+        const dev_t number = udev_device_get_devnum(device);
+        const char* action = udev_device_get_action(device);
+        if (number != 0 && action != nullptr) {
+            if (std::strcmp(action, "remove") == 0)
+                m_announced.erase(number);
+            else
+                m_announced.insert(number);
+        }
         udev_device_unref(device);
     }
     return any;
 }
 
-bool Udev_Monitor::Ready(dev_t device) const {
-    if (m_udev == nullptr)
+bool Udev_Monitor::Ready(dev_t device, bool first_look) const {
+    if (m_udev == nullptr || m_announced.contains(device))
         return true;
     udev_device* found = udev_device_new_from_devnum(m_udev, 'c', device);
     if (found == nullptr)
         return true;  // no device in sysfs: nothing for udev to do
-    const bool ready = udev_device_get_is_initialized(found) > 0;
+    const bool ready = first_look && udev_device_get_is_initialized(found) > 0;
     udev_device_unref(found);
     return ready;
 }

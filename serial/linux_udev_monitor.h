@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <set>
+
 struct udev;
 struct udev_monitor;
 
@@ -27,13 +29,19 @@ class Udev_Monitor {
     int Descriptor() const;
     // Reads every announcement waiting; true when any came.
     bool Drain();
-    // Whether udev is done with the character device: it has initialised it,
-    // or it is no device of udev's (a pseudo-terminal, a node of no driver).
-    bool Ready(dev_t device) const;
+    // Whether udev is done with the character device: it is no device of
+    // udev's (a pseudo-terminal, a node of no driver), or udev announced it
+    // since it was last removed. A device found by the first look, before
+    // anything could be announced, counts as done once udev's database
+    // holds it; later, only the announcement counts, since the database
+    // may still hold the entry of a device of the same number that was
+    // just unplugged.
+    bool Ready(dev_t device, bool first_look) const;
 
   private:
     udev* m_udev = nullptr;
     udev_monitor* m_monitor = nullptr;
+    std::set<dev_t> m_announced;  // announced and not removed since
 };
 
 }  // namespace serial

@@ -231,7 +231,7 @@ class Linux_Watch_Loop final : public Port_Watch_Loop {
         std::vector<Port_Presence> settled;
         for (Port_Presence& port : present) {
             if (m_state.Knows(port.key) || port.device == 0 ||
-                m_udev.Ready(static_cast<dev_t>(port.device))) {
+                m_udev.Ready(static_cast<dev_t>(port.device), m_first_look)) {
                 settled.push_back(std::move(port));
                 continue;
             }
@@ -251,6 +251,8 @@ class Linux_Watch_Loop final : public Port_Watch_Loop {
     }
 
     void Look() {
+        m_first_look = !m_looked;
+        m_looked = true;
         std::vector<Port_Event> events;
         m_state.Update(
             Settled(Present_Now_Watched()),
@@ -279,6 +281,8 @@ class Linux_Watch_Loop final : public Port_Watch_Loop {
     Port_Watch_State m_state;
     std::map<std::string, Clock::time_point> m_first_seen;
     std::optional<Clock::time_point> m_settle_deadline;
+    bool m_looked = false;
+    bool m_first_look = true;
 };
 
 }  // namespace
