@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -60,26 +61,10 @@ class Window_Events {
     int m_wakes = 0;
 };
 
-// A flag one thread raises and another waits for, within kLimit.
-class Flag {
-  public:
-    void Raise() {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_raised = true;
-        }
-        m_changed.notify_all();
-    }
-    bool Wait() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, kLimit, [&] { return m_raised; });
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_raised = false;
-};
+// Whether a promise was kept within kLimit.
+bool Kept(std::future<void>& promised) {
+    return promised.wait_for(kLimit) == std::future_status::ready;
+}
 
 // The window closes from inside the completion box's own loop: the worker
 // waiting for that box goes on at once, while the box is still open, and
@@ -87,7 +72,8 @@ class Flag {
 TEST(ViewCallQueue, ClosingWhileACallRunsReleasesTheWorkerAndDropsWhatFollows) {
     Window_Events events;
     View_Call_Queue queue(events.Wake());
-    Flag worker_went_on;
+    std::promise<void> worker_went_on;
+    std::future<void> went_on = worker_went_on.get_future();
     bool went_on_while_box_open = false;
     bool box_done = false;
     bool box_answered = true;
@@ -96,12 +82,12 @@ TEST(ViewCallQueue, ClosingWhileACallRunsReleasesTheWorkerAndDropsWhatFollows) {
     std::thread worker([&] {
         box_answered = queue.Call_And_Wait([&] {
             queue.Close();
-            went_on_while_box_open = worker_went_on.Wait();
+            went_on_while_box_open = Kept(went_on);
             box_done = true;
         });
         queue.Post([&] { posted_ran = true; });
         answer = queue.Ask<int>([] { return 1; });
-        worker_went_on.Raise();
+        worker_went_on.set_value();
     });
     EXPECT_TRUE(events.Loop_Until(queue, [&] { return box_done; }));
     worker.join();
@@ -139,7 +125,8 @@ TEST(ViewCallQueue, CallsQueuedBehindAModalBoxRunInsideItsLoopInOrder) {
     Window_Events events;
     View_Call_Queue queue(events.Wake());
     std::vector<std::string> log;  // the window's thread only
-    Flag posted;
+    std::promise<void> posted;
+    std::future<void> all_posted = posted.get_future();
     bool box_closed = false;
     std::optional<int> answer;
     const auto has = [&](const std::string& entry) {
@@ -154,14 +141,14 @@ TEST(ViewCallQueue, CallsQueuedBehindAModalBoxRunInsideItsLoopInOrder) {
         });
         queue.Post([&] { log.push_back("message 1"); });
         queue.Post([&] { log.push_back("message 2"); });
-        posted.Raise();
+        posted.set_value();
         answer = queue.Ask<int>([&] {
             log.push_back("question");
             return 7;
         });
     });
     // All three are queued before the window's thread takes the first.
-    ASSERT_TRUE(posted.Wait());
+    ASSERT_TRUE(Kept(all_posted));
     EXPECT_TRUE(events.Loop_Until(queue, [&] { return box_closed; }));
     worker.join();
     queue.Run_Pending();
