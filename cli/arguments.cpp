@@ -1,163 +1,309 @@
-// Parses the command line: the command word first, then its operands and
-// options in any order ("--opt value" or "--opt=value"; "--" ends options),
-// each option at most once.
+// Parses the command line with CLI11: the command word first, then its
+// operand and options in any order ("--opt value" or "--opt=value"; "--"
+// ends options). CLI11 splits the words; the rules and the messages are this
+// program's own, applied once it has: every option given at most once and
+// with a value, an option of another command named as such, operands
+// counted. Each command is one block of declarations in Declare_Commands.
 #include "cli/arguments.h"
+
+#include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <functional>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 namespace cli {
 namespace {
 
-struct Command_Rules {
+struct Command_Word {
     Command command;
     const char* name;
-    bool takes_image;
-    bool takes_port;
-    bool takes_lang;
-    bool takes_trace;
 };
 
-constexpr std::array<Command_Rules, 5> kCommands{{
-    {Command::kInfo, "info", true, false, false, false},
-    {Command::kPorts, "ports", false, false, false, false},
-    {Command::kFlash, "flash", true, true, true, true},
-    {Command::kReadVersion, "read-version", false, true, false, true},
-    {Command::kDoctor, "doctor", false, true, false, false},
+constexpr std::array<Command_Word, 5> kCommandWords{{
+    {Command::kInfo, "info"},
+    {Command::kPorts, "ports"},
+    {Command::kFlash, "flash"},
+    {Command::kReadVersion, "read-version"},
+    {Command::kDoctor, "doctor"},
 }};
 
-const Command_Rules* Find_Command(std::string_view word) {
-    for (const Command_Rules& rules : kCommands) {
-        if (word == rules.name)
-            return &rules;
+std::optional<Command> Find_Command(std::string_view word) {
+    for (const Command_Word& entry : kCommandWords) {
+        if (word == entry.name)
+            return entry.command;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
-// Why an option is taken once, for the message that refuses a second one.
-std::string_view Taken_Once(std::string_view option) {
-    if (option == "--port")
-        return "uses one port";
-    if (option == "--trace")
-        return "writes one trace";
-    return "speaks one language";
+// Why an option is taken once, for the message that refuses a second one:
+// a second one would silently win over the first.
+constexpr const char* kOnePort = "uses one port";
+constexpr const char* kOneTrace = "writes one trace";
+constexpr const char* kOneLanguage = "speaks one language";
+
+// Takes an option's value into the arguments; returns why the value is
+// refused, or nothing.
+using Store_Value = std::function<std::string(const std::string& value)>;
+
+Store_Value Into(std::optional<std::string>& target) {
+    return [&target](const std::string& value) {
+        target = value;
+        return std::string();
+    };
 }
 
-Parse_Result Fail(std::string message, Command command = Command::kNone) {
-    Parse_Result result;
-    result.arguments.command = command;
-    result.error = std::move(message);
-    return result;
+Store_Value Into(Language& target) {
+    return [&target](const std::string& value) {
+        if (value == "zh")
+            target = Language::kChinese;
+        else if (value == "en")
+            target = Language::kEnglish;
+        else
+            return "--lang takes zh or en, not '" + value + "'";
+        return std::string();
+    };
+}
+
+bool Is_Option_Word(const std::string& word) {
+    return word.size() >= 2 && word[0] == '-';
+}
+
+// "--port=x" names the option "--port".
+std::string Option_Name(const std::string& word) {
+    return word.substr(0, word.find('='));
+}
+
+// Whether a flag was given; a flag given a value ("--help=x") is refused
+// rather than read as a yes or no.
+std::string Read_Flag(const CLI::Option& flag, const char* name, bool& given) {
+    for (const std::string& result : flag.results()) {
+        if (result != "true")
+            return std::string(name) + " takes no value";
+    }
+    given = given || flag.count() > 0;
+    return {};
+}
+
+CLI::Option* Add_Help_Flag(CLI::App& app) {
+    return app.add_flag("-h,--help");
+}
+
+struct Value_Option {
+    std::string name;          // "--port"
+    const char* once_because;  // why a second one is refused
+    Store_Value store;
+    CLI::Option* option;
+};
+
+// One command: its CLI11 subcommand and what it was declared to take.
+class Command_Declaration {
+  public:
+    Command_Declaration(CLI::App& program, const Command_Word& word)
+        : m_command(word.command), m_name(word.name), m_app(program.add_subcommand(word.name)) {
+        // Misuse is left over by CLI11 and named by Check, in this program's words.
+        m_app->allow_extras();
+        m_help = Add_Help_Flag(*m_app);
+    }
+
+    // The IMAGE file the command needs.
+    Command_Declaration& Image(std::string& image) {
+        m_image = m_app->add_option("IMAGE", image);
+        return *this;
+    }
+
+    // An option with a value, given at most once. Zero values are let
+    // through CLI11 so that a missing one is reported in these words.
+    Command_Declaration& Once(const char* name, const char* once_because, Store_Value store) {
+        CLI::Option* option = m_app->add_option(name)->expected(0, 1)->multi_option_policy(
+            CLI::MultiOptionPolicy::TakeAll);
+        m_options.push_back({name, once_because, std::move(store), option});
+        return *this;
+    }
+
+    Command command() const { return m_command; }
+    bool Chosen() const { return m_app->parsed(); }
+    bool Takes(const std::string& option) const {
+        return std::any_of(m_options.begin(), m_options.end(),
+                           [&](const Value_Option& declared) { return declared.name == option; });
+    }
+
+    // After parsing: stores the values and returns the first misuse, or
+    // nothing. `help` (also set by the command's own --help) skips the
+    // operand checks only.
+    std::string Check(bool& help, const std::function<bool(const std::string&)>& known) const {
+        if (std::string refused = Read_Flag(*m_help, "--help", help); !refused.empty())
+            return refused;
+        bool operands_only = false;
+        std::optional<std::string> stray;
+        for (const std::string& word : m_app->remaining()) {
+            if (!operands_only && word == "--") {
+                operands_only = true;
+                continue;
+            }
+            if (!operands_only && Is_Option_Word(word)) {
+                const std::string name = Option_Name(word);
+                if (known(name))
+                    return m_name + " does not take " + name;
+                return "unknown option '" + name + "'";
+            }
+            if (!stray)
+                stray = word;
+        }
+        for (const Value_Option& declared : m_options) {
+            const std::vector<std::string>& values = declared.option->results();
+            if (values.size() > 1) {
+                return declared.name + " is given twice: " + m_name + " " + declared.once_because +
+                       "; give it once";
+            }
+            if (values.empty())
+                continue;
+            if (values.front().empty())
+                return declared.name + " needs a value";
+            if (std::string refused = declared.store(values.front()); !refused.empty())
+                return refused;
+        }
+        if (help)
+            return {};
+        if (m_image != nullptr && m_image->count() == 0)
+            return m_name + " needs an IMAGE file";
+        if (stray)
+            return "unexpected argument '" + *stray + "'";
+        return {};
+    }
+
+  private:
+    Command m_command;
+    std::string m_name;
+    CLI::App* m_app;
+    CLI::Option* m_help = nullptr;
+    CLI::Option* m_image = nullptr;
+    std::vector<Value_Option> m_options;
+};
+
+// The whole command line: the program's own flags, "help [COMMAND]" and
+// the commands.
+class Command_Line {
+  public:
+    explicit Command_Line(Arguments& args) : m_args(args) {
+        // CLI11's help text and exit are not used: the texts are cli/usage.cpp's.
+        m_program.set_help_flag();
+        m_program.allow_extras();
+        m_program.require_subcommand(0, 1);
+        m_help = Add_Help_Flag(m_program);
+        m_version = m_program.add_flag("--version");
+        m_help_command = m_program.add_subcommand("help");
+        m_help_command->allow_extras();
+        m_help_topic = m_help_command->add_option("COMMAND");
+    }
+
+    Command_Declaration& Add(Command command) {
+        const auto word = std::find_if(kCommandWords.begin(), kCommandWords.end(),
+                                       [&](const Command_Word& w) { return w.command == command; });
+        return m_commands.emplace_back(m_program, *word);
+    }
+
+    std::string Parse(std::vector<std::string> words) {
+        if (words.empty())
+            return "no command given";
+        // CLI11 takes the words last first.
+        std::reverse(words.begin(), words.end());
+        try {
+            m_program.parse(words);
+        } catch (const CLI::ParseError& error) {
+            return error.what();
+        }
+        const Command_Declaration* chosen = nullptr;
+        for (const Command_Declaration& declared : m_commands) {
+            if (declared.Chosen())
+                chosen = &declared;
+        }
+        if (chosen != nullptr)
+            m_args.command = chosen->command();
+
+        // Words before the command, or in place of one.
+        const std::vector<std::string> before = m_program.remaining();
+        if (!before.empty()) {
+            if (Is_Option_Word(before.front()))
+                return "unknown option '" + Option_Name(before.front()) + "'";
+            return "unknown command '" + before.front() + "'";
+        }
+        if (std::string refused = Read_Flag(*m_help, "--help", m_args.help); !refused.empty())
+            return refused;
+        if (std::string refused = Read_Flag(*m_version, "--version", m_args.version);
+            !refused.empty())
+            return refused;
+        if (m_help_command->parsed())
+            return Read_Help_Command();
+        if (m_args.version)
+            return {};  // whatever follows it
+        if (chosen == nullptr)
+            return m_args.help ? std::string() : "no command given";
+        return chosen->Check(m_args.help, [this](const std::string& option) {
+            return std::any_of(m_commands.begin(), m_commands.end(),
+                               [&](const Command_Declaration& c) { return c.Takes(option); });
+        });
+    }
+
+  private:
+    // "help" alone shows the overview, "help flash" the usage of flash.
+    std::string Read_Help_Command() {
+        m_args.help = true;
+        if (m_help_topic->count() > 0) {
+            const std::string& topic = m_help_topic->results().front();
+            const std::optional<Command> command = Find_Command(topic);
+            if (!command)
+                return "unknown command '" + topic + "'";
+            m_args.command = *command;
+        }
+        if (const std::vector<std::string> rest = m_help_command->remaining(); !rest.empty())
+            return "unexpected argument '" + rest.front() + "'";
+        return {};
+    }
+
+    Arguments& m_args;
+    CLI::App m_program{"flashtool-cli"};
+    CLI::Option* m_help = nullptr;
+    CLI::Option* m_version = nullptr;
+    CLI::App* m_help_command = nullptr;
+    CLI::Option* m_help_topic = nullptr;
+    std::deque<Command_Declaration> m_commands;  // stays put as commands are added
+};
+
+// What each command takes: one block a command.
+void Declare_Commands(Command_Line& line, Arguments& args) {
+    line.Add(Command::kInfo).Image(args.image);
+    line.Add(Command::kPorts);
+    line.Add(Command::kFlash)
+        .Image(args.image)
+        .Once("--port", kOnePort, Into(args.port))
+        .Once("--lang", kOneLanguage, Into(args.language_flag))
+        .Once("--trace", kOneTrace, Into(args.trace));
+    line.Add(Command::kReadVersion)
+        .Once("--port", kOnePort, Into(args.port))
+        .Once("--trace", kOneTrace, Into(args.trace));
+    line.Add(Command::kDoctor).Once("--port", kOnePort, Into(args.port));
 }
 
 }  // namespace
 
 const char* Command_Name(Command command) {
-    for (const Command_Rules& rules : kCommands) {
-        if (rules.command == command)
-            return rules.name;
+    for (const Command_Word& entry : kCommandWords) {
+        if (entry.command == command)
+            return entry.name;
     }
     return "";
 }
 
 Parse_Result Parse_Arguments(const std::vector<std::string>& words) {
     Parse_Result result;
-    Arguments& args = result.arguments;
-    if (words.empty())
-        return Fail("no command given");
-
-    std::size_t next = 0;
-    const std::string& first = words[0];
-    if (first == "--help" || first == "-h" || first == "help") {
-        args.help = true;
-        // "help flash" shows the usage of flash.
-        if (words.size() > 1) {
-            const Command_Rules* rules = Find_Command(words[1]);
-            if (rules == nullptr)
-                return Fail("unknown command '" + words[1] + "'");
-            args.command = rules->command;
-        }
-        return result;
-    }
-    if (first == "--version") {
-        args.version = true;
-        return result;
-    }
-    const Command_Rules* rules = Find_Command(first);
-    if (rules == nullptr)
-        return Fail("unknown command '" + first + "'");
-    args.command = rules->command;
-    next = 1;
-
-    std::vector<std::string> operands;
-    std::vector<std::string> given;  // the options seen so far
-    bool options_ended = false;
-    for (std::size_t i = next; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        if (options_ended || word.size() < 2 || word[0] != '-') {
-            operands.push_back(word);
-            continue;
-        }
-        if (word == "--") {
-            options_ended = true;
-            continue;
-        }
-        if (word == "--help" || word == "-h") {
-            args.help = true;
-            continue;
-        }
-        std::string name = word;
-        std::optional<std::string> value;
-        if (const std::size_t equals = word.find('='); equals != std::string::npos) {
-            name = word.substr(0, equals);
-            value = word.substr(equals + 1);
-        }
-        const bool known = name == "--port" || name == "--lang" || name == "--trace";
-        const bool allowed = (name == "--port" && rules->takes_port) ||
-                             (name == "--lang" && rules->takes_lang) ||
-                             (name == "--trace" && rules->takes_trace);
-        if (!known)
-            return Fail("unknown option '" + name + "'", rules->command);
-        if (!allowed)
-            return Fail(std::string(rules->name) + " does not take " + name, rules->command);
-        // A second one would silently win over the first.
-        if (std::find(given.begin(), given.end(), name) != given.end()) {
-            return Fail(name + " is given twice: " + rules->name + " " +
-                            std::string(Taken_Once(name)) + "; give it once",
-                        rules->command);
-        }
-        given.push_back(name);
-        if (!value) {
-            if (i + 1 >= words.size())
-                return Fail(name + " needs a value", rules->command);
-            value = words[++i];
-        }
-        if (value->empty())
-            return Fail(name + " needs a value", rules->command);
-        if (name == "--port") {
-            args.port = *value;
-        } else if (name == "--trace") {
-            args.trace = *value;
-        } else if (*value == "zh") {
-            args.language_flag = Language::kChinese;
-        } else if (*value == "en") {
-            args.language_flag = Language::kEnglish;
-        } else {
-            return Fail("--lang takes zh or en, not '" + *value + "'", rules->command);
-        }
-    }
-    if (args.help)
-        return result;
-
-    if (rules->takes_image) {
-        if (operands.empty())
-            return Fail(std::string(rules->name) + " needs an IMAGE file", rules->command);
-        args.image = operands[0];
-        operands.erase(operands.begin());
-    }
-    if (!operands.empty())
-        return Fail("unexpected argument '" + operands[0] + "'", rules->command);
+    Command_Line line(result.arguments);
+    Declare_Commands(line, result.arguments);
+    result.error = line.Parse(words);
     return result;
 }
 

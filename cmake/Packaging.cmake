@@ -2,7 +2,9 @@
 #
 # `cmake --install build` puts flashtool-cli (and the window program flashtool
 # when it was built) into bin/, the desktop entry into share/applications/,
-# the icon into the hicolor theme and the README into share/doc/flashtool/.
+# the icon into the hicolor theme, flashtool-cli's manual page (gzipped) into
+# share/man/man1/, its bash completion into share/bash-completion/completions/
+# and the README into share/doc/flashtool/.
 # `cpack` in the build directory turns the same rules into a .deb.
 # A Windows build makes its installer instead (cmake/WindowsSetup.cmake).
 include(GNUInstallDirs)
@@ -26,6 +28,19 @@ if(NOT WIN32)
     install(FILES ${_packaging}/flashtool-64.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/64x64/apps
             RENAME flashtool.png)
+    if(TARGET flashtool-cli)
+        # The page carries the program's version; gzipped as Debian wants it,
+        # with no time stamp, so that the same source gives the same package.
+        set(_man ${CMAKE_BINARY_DIR}/packaging/flashtool-cli.1)
+        configure_file(${_packaging}/flashtool-cli.1 ${_man} @ONLY)
+        find_program(FLASHTOOL_GZIP gzip REQUIRED)
+        execute_process(COMMAND ${FLASHTOOL_GZIP} -9nc ${_man} OUTPUT_FILE ${_man}.gz
+                        COMMAND_ERROR_IS_FATAL ANY)
+        install(FILES ${_man}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+        install(FILES ${_packaging}/flashtool-cli.bash-completion
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+                RENAME flashtool-cli)
+    endif()
 endif()
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

@@ -1,5 +1,6 @@
 // View_Call_Queue: a mutex-guarded queue with one condition variable, woken
-// for new calls, finished calls and closing alike.
+// for new calls, finished calls and closing alike, and at most one wake of the
+// window's thread outstanding.
 #include "download/view_call_queue.h"
 
 #include <utility>
@@ -7,18 +8,18 @@
 View_Call_Queue::View_Call_Queue(std::function<void()> wake) : m_wake(std::move(wake)) {}
 
 void View_Call_Queue::Post(Call call) {
-    bool was_empty = false;
+    bool wake = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closed)
             return;
-        was_empty = m_calls.empty();
         m_calls.push_back(std::move(call));
+        // One wake until the window's thread takes it up: a window that is
+        // running the queue already takes the new call along.
+        wake = !std::exchange(m_wake_pending, true);
     }
     m_changed.notify_all();
-    // One wake per batch: a window that is still running the queue takes the
-    // new call along.
-    if (was_empty && m_wake)
+    if (wake && m_wake)
         m_wake();
 }
 
@@ -38,15 +39,26 @@ bool View_Call_Queue::Call_And_Wait(Call call) {
 }
 
 void View_Call_Queue::Run_Pending() {
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_wake_pending = false;  // the wake that brought the window here is used up
+    }
     for (;;) {
         Call call;
+        bool wake = false;
         {
             const std::lock_guard<std::mutex> lock(m_mutex);
             if (m_calls.empty())
                 return;
             call = std::move(m_calls.front());
             m_calls.pop_front();
+            // The call may open a modal box, whose event loop is all that runs
+            // until it closes: the calls behind it need a wake of their own
+            // to run there.
+            wake = !m_calls.empty() && !std::exchange(m_wake_pending, true);
         }
+        if (wake && m_wake)
+            m_wake();
         call();
     }
 }

@@ -22,8 +22,10 @@ class View_Call_Queue {
   public:
     using Call = std::function<void()>;
 
-    // wake runs on the worker's thread each time a call arrives in an empty
-    // queue; it must make the window's thread call Run_Pending soon.
+    // wake must make the window's thread call Run_Pending soon; it may run on
+    // either thread. It runs when a call arrives and no wake is outstanding,
+    // and when a call starts with others behind it (the call may open a modal
+    // box, whose own event loop then runs the rest).
     explicit View_Call_Queue(std::function<void()> wake = {});
 
     // ---- Worker's side ----
@@ -55,6 +57,7 @@ class View_Call_Queue {
     std::condition_variable m_changed;
     std::deque<Call> m_calls;
     bool m_closed = false;
+    bool m_wake_pending = false;  // a wake not yet taken up by Run_Pending
     std::function<void()> m_wake;
 };
 

@@ -27,9 +27,9 @@
 
 class Phone_Panel final : public DownloadView, private ImageFileChooser, private ProgressBar {
   public:
-    // wake runs on the worker's thread: it must make the window's thread call
-    // Run_Pending_Calls soon. port: the phone's port (the platform's own by
-    // default).
+    // wake may run on the worker's thread or the window's: it must make the
+    // window's thread call Run_Pending_Calls soon. port: the phone's port (the
+    // platform's own by default).
     Phone_Panel(Panel_Face& face, std::function<void()> wake,
                 std::unique_ptr<CComport> port = std::make_unique<CComport>());
 

@@ -2,7 +2,6 @@
 // record in that file again. The file is a new one for every dump, made as
 // the download command makes it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,30 +11,13 @@
 #include "boot_fixture.h"
 #include "platform/file_handle.h"
 #include "platform/files.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory per test, removed afterwards.
-class Scratch_Dir {
-  public:
-    Scratch_Dir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = fs::temp_directory_path() /
-                 ("boot-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~Scratch_Dir() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-  private:
-    fs::path m_path;
-};
+using test_support::Temp_Directory;
 
 std::string Read_All(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -67,7 +49,7 @@ void Script_Header(ScriptedPort& port, std::uint32_t count, std::uint32_t size) 
 }
 
 TEST(BackupBootLoader, WritesEveryBlockInOrder) {
-    Scratch_Dir dir;
+    Temp_Directory dir("flashtool-boot");
     const std::string path = dir.File("VANTREL");
     File_Handle dump = New_Dump(path);
     Boot_Rig rig;
@@ -87,7 +69,7 @@ TEST(BackupBootLoader, WritesEveryBlockInOrder) {
 }
 
 TEST(BackupBootLoader, EmptyDumpsReadNoBlock) {
-    Scratch_Dir dir;
+    Temp_Directory dir("flashtool-boot");
     const std::string path = dir.File("VANTREL");
     for (auto [count, size] : {std::pair{0u, 2048u}, std::pair{0xFFFFFFFFu, 0u}}) {
         SCOPED_TRACE(std::to_string(count) + " blocks of " + std::to_string(size));
@@ -104,7 +86,7 @@ TEST(BackupBootLoader, EmptyDumpsReadNoBlock) {
 }
 
 TEST(BackupBootLoader, RefusesAnUntrustedHeaderBeforeReadingABlock) {
-    Scratch_Dir dir;
+    Temp_Directory dir("flashtool-boot");
     const std::string path = dir.File("VANTREL");
     struct Case {
         std::uint32_t count, size;
@@ -143,7 +125,7 @@ TEST(BackupBootLoader, RefusesAnUntrustedHeaderBeforeReadingABlock) {
 }
 
 TEST(BackupBootLoader, LinkFailuresHaveTheirCodesAndKeepBlocksAlreadyReceived) {
-    Scratch_Dir dir;
+    Temp_Directory dir("flashtool-boot");
     struct Case {
         const char* name;
         std::function<void(ScriptedPort&)> script;
@@ -187,7 +169,7 @@ TEST(BackupBootLoader, LinkFailuresHaveTheirCodesAndKeepBlocksAlreadyReceived) {
 TEST(BackupBootLoader, AFileThatCannotBeWrittenGivesItsOwnCode) {
     {
         SCOPED_TRACE("no file could be made: the phone is not asked");
-        Scratch_Dir dir;
+        Temp_Directory dir("flashtool-boot");
         Boot_Rig rig;
         rig.Open();
         const File_Handle dump = New_Dump(dir.File("missing/VANTREL"));
@@ -222,7 +204,7 @@ std::string With_Marker_At(std::size_t file_size, std::size_t position) {
 }
 
 TEST(FindVersionInBackup, TakesTheRecordThatStartsWithTheMarker) {
-    Scratch_Dir dir;
+    Temp_Directory dir("flashtool-boot");
     const std::string path = dir.File("VANTREL");
     for (std::size_t position : {std::size_t{0}, std::size_t{1000}, std::size_t{4096 - 32}}) {
         SCOPED_TRACE("marker at " + std::to_string(position));
@@ -250,7 +232,7 @@ TEST(FindVersionInBackup, TakesTheRecordThatStartsWithTheMarker) {
 }
 
 TEST(FindVersionInBackup, LeavesTheRecordAloneWithoutAWholeRecordInTheFirst4096Bytes) {
-    Scratch_Dir dir;
+    Temp_Directory dir("flashtool-boot");
     struct Case {
         const char* name;
         std::string content;

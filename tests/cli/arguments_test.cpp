@@ -1,10 +1,16 @@
 // Command-line parsing: what each command accepts, in any order and in both
-// option spellings, that every misuse is caught before anything runs, and
+// option spellings, that every misuse is caught before anything runs, that
+// --help, the manual page and the completion name what the parser takes, and
 // how a port named on the command line is opened and shown.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <set>
+#include <sstream>
+
 #include "cli/arguments.h"
 #include "cli/port_name.h"
+#include "cli/usage.h"
 
 namespace {
 
@@ -32,6 +38,12 @@ TEST(Arguments, FlashTakesItsOptionsInAnyOrderAndBothSpellings) {
     const auto dashed = Parse_Arguments({"info", "--", "-odd.bin"});
     ASSERT_TRUE(dashed.ok()) << dashed.error;
     EXPECT_EQ(dashed.arguments.image, "-odd.bin");
+
+    // Windows port names reach the port lookup as typed.
+    const auto com = Parse_Arguments({"read-version", "--port=\\\\.\\COM12", "--trace", "t"});
+    ASSERT_TRUE(com.ok()) << com.error;
+    EXPECT_EQ(com.arguments.port, "\\\\.\\COM12");
+    EXPECT_EQ(Parse_Arguments({"doctor", "--port", "COM12"}).arguments.port, "COM12");
 }
 
 TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
@@ -60,6 +72,15 @@ TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
          "--trace is given twice: flash writes one trace; give it once"},
         {{"flash", "a.bin", "--lang", "en", "--lang=zh"},
          "--lang is given twice: flash speaks one language; give it once"},
+        {{"doctor", "--port", "a", "--port"}, "--port is given twice: doctor uses one port"},
+        // The next option is no value, and after "--" an option is an operand.
+        {{"flash", "--port", "--lang", "en", "a.bin"}, "--port needs a value"},
+        {{"info", "--", "a.bin", "--port"}, "unexpected argument '--port'"},
+        {{"--verbose", "flash", "a.bin"}, "unknown option '--verbose'"},
+        {{"flash", "a.bin", "--version"}, "unknown option '--version'"},
+        {{"flash", "a.bin", "--help=no"}, "--help takes no value"},
+        {{"--version=2"}, "--version takes no value"},
+        {{"help", "flash", "x"}, "unexpected argument 'x'"},
     };
     for (const Case& c : cases) {
         const auto parsed = Parse_Arguments(c.words);
@@ -83,6 +104,99 @@ TEST(Arguments, HelpWinsOverMissingOperands) {
     EXPECT_EQ(overview.arguments.command, Command::kNone);
 
     EXPECT_FALSE(Parse_Arguments({"help", "nonsense"}).ok());
+    for (const std::vector<std::string>& words :
+         {std::vector<std::string>{"help", "read-version"}, {"--help", "read-version"}}) {
+        const auto topic = Parse_Arguments(words);
+        ASSERT_TRUE(topic.ok()) << topic.error;
+        EXPECT_TRUE(topic.arguments.help);
+        EXPECT_EQ(topic.arguments.command, Command::kReadVersion);
+    }
+    // Whatever follows --version, nothing else runs.
+    EXPECT_TRUE(Parse_Arguments({"--version", "flash", "a.bin"}).arguments.version);
+}
+
+std::set<std::string> Options_Named_In(const std::string& text) {
+    std::set<std::string> options;
+    std::size_t at = 0;
+    while ((at = text.find("--", at)) != std::string::npos) {
+        std::size_t end = at + 2;
+        while (end < text.size() &&
+               (std::islower(static_cast<unsigned char>(text[end])) || text[end] == '-'))
+            ++end;
+        if (end > at + 2)
+            options.insert(text.substr(at, end - at));
+        at = end;
+    }
+    return options;
+}
+
+std::string Read_File(const char* path) {
+    std::ifstream file(path);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The manual page's entries: the first line after each ".TP", with troff's
+// escaped dashes plain.
+std::string Manual_Page_Entries() {
+    std::string page = Read_File(FLASHTOOL_MAN_PAGE);
+    for (std::size_t at = page.find("\\-"); at != std::string::npos; at = page.find("\\-", at))
+        page.erase(at, 1);
+    std::string entries;
+    for (std::size_t at = page.find(".TP\n"); at != std::string::npos;
+         at = page.find(".TP\n", at + 1)) {
+        const std::size_t line = at + 4;
+        entries += page.substr(line, page.find('\n', line) - line) + " \n";
+    }
+    return entries;
+}
+
+// Each command's --help names the options the parser takes for it, and no
+// other: an option another command takes is refused as not taken here. The
+// manual page has an entry for every command and option, and the bash
+// completion offers each command the options its --help names.
+TEST(Arguments, HelpManualPageAndCompletionAgreeWithTheParser) {
+    const std::vector<Command> commands = {Command::kInfo, Command::kPorts, Command::kFlash,
+                                           Command::kReadVersion, Command::kDoctor};
+    std::set<std::string> command_options;
+    for (const Command command : commands)
+        command_options.merge(Options_Named_In(cli::Usage_Text(command)));
+    ASSERT_TRUE(command_options.count("--port"));
+    for (const Command command : commands) {
+        const std::string name = cli::Command_Name(command);
+        const std::set<std::string> shown = Options_Named_In(cli::Usage_Text(command));
+        for (const std::string& option : command_options) {
+            // --help skips the IMAGE check; "en" is a value every option takes.
+            const auto parsed = Parse_Arguments({name, option, "en", "--help"});
+            if (shown.count(option))
+                EXPECT_TRUE(parsed.ok()) << name << " " << option << ": " << parsed.error;
+            else
+                EXPECT_EQ(parsed.error, name + " does not take " + option);
+        }
+    }
+
+    const std::string entries = Manual_Page_Entries();
+    const std::string completion = Read_File(FLASHTOOL_BASH_COMPLETION);
+    std::set<std::string> all = command_options;
+    all.merge(Options_Named_In(cli::Usage_Text(Command::kNone)));
+    EXPECT_TRUE(all.count("--version"));
+    for (const std::string& option : all)
+        EXPECT_NE(entries.find(" " + option + " "), std::string::npos) << option << "\n" << entries;
+    EXPECT_NE(completion.find("--version"), std::string::npos);
+    for (const Command command : commands) {
+        const std::string name = cli::Command_Name(command);
+        EXPECT_NE(entries.find(" " + name + " "), std::string::npos) << name;
+        // Its line in the completion: `flash) options="--port ... --help"`.
+        const std::string label = name + ") options=\"";
+        const std::size_t line = completion.find(label);
+        ASSERT_NE(line, std::string::npos) << name;
+        const std::size_t start = line + label.size();
+        std::set<std::string> offered =
+            Options_Named_In(completion.substr(start, completion.find('"', start) - start));
+        EXPECT_EQ(offered.erase("--help"), 1u) << name;
+        EXPECT_EQ(offered, Options_Named_In(cli::Usage_Text(command))) << name;
+    }
 }
 
 }  // namespace

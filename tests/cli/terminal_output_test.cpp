@@ -26,6 +26,7 @@
 #include "terminal_safety.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
@@ -335,9 +336,8 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
 // not another user's file or one of several names, not a file of the running
 // system. It holds the phone's boot loader, so only its owner may read it.
 TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
-    const std::string folder =
-        ::testing::TempDir() + "cli-trace-refusals-" + std::to_string(getpid());
-    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    const test_support::Temp_Directory scratch("cli-trace-refusals");
+    const std::string folder = scratch.Path().string();
     const std::string image = folder + "/image.bin";
     std::ofstream(image) << "IMAGE";
     cli::File_Identity image_identity;
@@ -406,7 +406,6 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
     std::ifstream emptied(folder + "/old.txt");
     std::getline(emptied, contents);
     EXPECT_EQ(contents.rfind("# flashtool-cli trace", 0), 0u) << "an old trace is replaced";
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

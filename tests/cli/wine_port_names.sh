@@ -1,8 +1,8 @@
 #!/bin/sh
 # flashtool-cli.exe under Wine (scripts/test-windows) against the virtual
 # phone on the COM port the script maps: --port takes COMn in any case and
-# the \\.\COMn form, opens the port, and names it COMn in every message; a
-# COM port that does not exist is named as missing.
+# the \\.\COMn form, opens the port, and names it COMn in every message, and
+# a second one is refused; a COM port that does not exist is named as missing.
 # Usage: wine_port_names.sh WINE FLASHTOOL-CLI.EXE
 set -u
 wine=$1
@@ -34,6 +34,9 @@ expect 0 "Port: COM$n" read-version --port "\\\\.\\COM$n"
 expect 0 "COM$n (\\\\.\\COM$n)" doctor --port "COM$n"
 expect 0 "the phone search can use it" doctor --port "COM$n"
 expect 0 "on Windows COM5 (or \\\\.\\COM5)" flash --help
+# One port a run, in whichever forms the two are typed.
+expect 1 "--port is given twice: read-version uses one port; give it once" \
+    read-version --port "COM$n" --port="\\\\.\\COM$n"
 
 # An image for another language: the update stops at the version check,
 # after the found line, whatever record the phone holds.

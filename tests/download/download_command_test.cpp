@@ -14,7 +14,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,42 +25,15 @@
 #include "tests/support/phone_backend.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/scripted_port.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
 using test_support::Bytes;
 using test_support::Image_Builder;
 using test_support::Random_Bytes;
+using test_support::Runtime_Directory;
 using test_support::Temp_Image_File;
-
-// A fresh temporary directory per test, made the user's runtime directory:
-// the dump file lands in it, so parallel tests never share one.
-class Private_Temp_Directory {
-  public:
-    Private_Temp_Directory() {
-        std::random_device entropy;
-        m_path = std::filesystem::temp_directory_path() /
-                 ("flashtool-cmd-" + std::to_string(entropy()) + std::to_string(entropy()));
-        std::filesystem::create_directories(m_path);
-        if (const char* old = getenv("XDG_RUNTIME_DIR"))
-            m_old = old;
-        setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
-    }
-    ~Private_Temp_Directory() {
-        if (m_old.empty()) {
-            unsetenv("XDG_RUNTIME_DIR");
-        } else {
-            setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& Path() const { return m_path; }
-
-  private:
-    std::filesystem::path m_path;
-    std::string m_old;
-};
 
 // An image with the given version text and two regions of pseudo-random bytes.
 std::vector<std::uint8_t> Image_File(std::vector<std::uint8_t> version_text,
@@ -85,7 +57,7 @@ boot::Time_Limits Fast_Limits() {
 // Ends before any phone is found
 
 TEST(DownloadCommandEarlyEnd, NoImageChosenLeavesAnEmptyMemoAndAnIdleWindow) {
-    Private_Temp_Directory temp;
+    Runtime_Directory temp;
     ScriptedPort scripted;
     CComport port(scripted.Backend(), Make_Fixed_Port_Lister({"/dev/phone"}));
     Recording_View view;
@@ -106,7 +78,7 @@ TEST(DownloadCommandEarlyEnd, NoImageChosenLeavesAnEmptyMemoAndAnIdleWindow) {
 }
 
 TEST(DownloadCommandEarlyEnd, PhoneNotFoundFollowsTheLanguageButSearchLinesStayChinese) {
-    Private_Temp_Directory temp;
+    Runtime_Directory temp;
     Temp_Image_File image(Image_File(Bytes("V1"), 10, 10));
     for (const Language language : {Language::kEnglish, Language::kChinese}) {
         ScriptedPort scripted;
@@ -143,7 +115,7 @@ TEST(DownloadCommandEarlyEnd, ABrokenPortListingIsNamedAfterTheNotFoundLine) {
         }
         int result;
     };
-    Private_Temp_Directory temp;
+    Runtime_Directory temp;
     Temp_Image_File image(Image_File(Bytes("V1"), 10, 10));
     const std::pair<int, std::string> rows[] = {
         {kPortListMapUnreadable,
@@ -172,7 +144,7 @@ TEST(DownloadCommandEarlyEnd, ABrokenPortListingIsNamedAfterTheNotFoundLine) {
 }
 
 TEST(DownloadCommandEarlyEnd, PortRefusedForLackOfPermissionIsNamedWithTheFix) {
-    Private_Temp_Directory temp;
+    Runtime_Directory temp;
     Temp_Image_File image(Image_File(Bytes("V1"), 10, 10));
     ScriptedPort scripted;
     scripted.open_rule = [](const std::string& name, int) {
@@ -318,7 +290,7 @@ struct Bench {
                 ""};
     }
 
-    Private_Temp_Directory temp;
+    Runtime_Directory temp;
     Temp_Image_File image_file;
     vphone::Phone_Model phone;
     Simulated_Phone_Line line;

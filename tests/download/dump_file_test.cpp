@@ -5,17 +5,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "download/dump_places.h"
 #include "platform/files.h"
 #include "platform/private_directory.h"
+#include "tests/support/temp_directory.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -28,23 +27,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Scratch_Directory {
-  public:
-    Scratch_Directory() {
-        std::random_device entropy;
-        m_path = fs::temp_directory_path() /
-                 ("flashtool-backup-" + std::to_string(entropy()) + std::to_string(entropy()));
-        fs::create_directories(m_path);
-    }
-    ~Scratch_Directory() {
-        std::error_code ignored;
-        fs::remove_all(m_path, ignored);
-    }
-    const fs::path& Path() const { return m_path; }
-
-  private:
-    fs::path m_path;
-};
+using test_support::Scoped_Environment;
+using test_support::Temp_Directory;
 
 std::string Read_All(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -54,7 +38,7 @@ std::string Read_All(const fs::path& path) {
 // Leftovers of earlier runs are kept under the first free number; the new
 // dump is an empty file of its own, and removal tolerates a missing file.
 TEST(DumpFile, EachDumpStartsAFreshFileAndEarlierOnesAreKeptNumbered) {
-    Scratch_Directory scratch;
+    Temp_Directory scratch("flashtool-dump");
     const std::string directory = scratch.Path().string();
     const fs::path path = scratch.Path() / Dump_File_Name("/dev/ttyACM0");
 
@@ -83,7 +67,7 @@ TEST(DumpFile, EachDumpStartsAFreshFileAndEarlierOnesAreKeptNumbered) {
 // The first place that takes a file wins; when none does, there is no file
 // and the last place is named.
 TEST(DumpFile, APlaceThatTakesNoFileIsPassedOver) {
-    Scratch_Directory scratch;
+    Temp_Directory scratch("flashtool-dump");
     std::ofstream(scratch.Path() / "plain-file") << "x";
     const std::string under_file = (scratch.Path() / "plain-file").string();
     const std::string usable = scratch.Path().string();
@@ -107,37 +91,8 @@ TEST(DumpFile, WindowsKeepsDriveDAndTheTemporaryDirectory) {
 }
 #else
 
-// Sets environment variables for as long as it lives (empty: unset).
-class Environment {
-  public:
-    void Set(const char* name, const std::string& value) {
-        const char* old = std::getenv(name);
-        m_saved.push_back({name, old != nullptr, old != nullptr ? old : ""});
-        if (value.empty())
-            unsetenv(name);
-        else
-            setenv(name, value.c_str(), 1);
-    }
-    ~Environment() {
-        for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
-            if (it->was_set)
-                setenv(it->name, it->value.c_str(), 1);
-            else
-                unsetenv(it->name);
-        }
-    }
-
-  private:
-    struct Saved {
-        const char* name;
-        bool was_set;
-        std::string value;
-    };
-    std::vector<Saved> m_saved;
-};
-
 TEST(DumpFile, LinuxUsesTheUsersOwnDirectoriesAndNamesThePort) {
-    Environment environment;
+    Scoped_Environment environment;
     environment.Set("XDG_RUNTIME_DIR", "/run/user/1000");
     environment.Set("XDG_CACHE_HOME", "/home/u/.cache");
     EXPECT_EQ(Dump_Directories(),
@@ -173,7 +128,7 @@ TEST(DumpFile, EveryPortHasADumpNameOfItsOwnThatTheDirectoryTakes) {
         }
         taken.push_back(name);
     }
-    Scratch_Directory scratch;
+    Temp_Directory scratch("flashtool-backup");
     const Dump_File dump = Start_Dump(long_path, {scratch.Path().string()});
     EXPECT_TRUE(dump.file) << dump.path;
 }
@@ -239,7 +194,7 @@ TEST(DumpFile, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
     };
     for (const Directory_Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Scratch_Directory scratch;
+        Temp_Directory scratch("flashtool-backup");
         const fs::path directory = scratch.Path() / "flashtool";
         const fs::path elsewhere = scratch.Path() / "elsewhere";
         if (!c.plant(directory, elsewhere))
@@ -263,7 +218,7 @@ TEST(DumpFile, OnlyADirectoryOfTheUsersOwnIsTakenAndOthersMayNotEnterIt) {
 
 // The creation itself takes nothing that is already there, whatever it is.
 TEST(DumpFile, ANewFileIsNeverOneThatWasThere) {
-    Scratch_Directory scratch;
+    Temp_Directory scratch("flashtool-dump");
     const fs::path target = scratch.Path() / "target";
     const std::vector<std::pair<const char*, std::function<void(const fs::path&)> > > planted = {
         {"a file", [](const fs::path& p) { std::ofstream(p) << "planted"; }},

@@ -71,7 +71,7 @@ class Unplug_Bench {
         }
     }
 
-    reliability::Private_Temp_Folder temp;
+    reliability::Runtime_Directory temp;
     test_support::Image_Builder image;
     test_support::Temp_Image_File file;
     Virtual_Phone_Files files;

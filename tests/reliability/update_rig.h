@@ -5,13 +5,11 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +21,7 @@
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
 #include "tests/support/recording_view.h"
+#include "tests/support/temp_directory.h"
 #include "tools/virtual_phone/phone_model.h"
 
 namespace reliability {
@@ -30,35 +29,8 @@ namespace reliability {
 // The record the in-process phone's default dump carries: marker and tail.
 inline constexpr std::string_view kPhoneRecordText = "CVLbootloaderVC_M418ZHTWA00100";
 
-// A fresh temporary folder, made the user's runtime directory while it lives,
-// so the dump file of every test lands in a place of its own.
-class Private_Temp_Folder {
-  public:
-    Private_Temp_Folder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "flashtool-rel-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
-        m_path = pattern;
-        if (const char* old = getenv("XDG_RUNTIME_DIR"))
-            m_old = old;
-        setenv("XDG_RUNTIME_DIR", m_path.c_str(), 1);
-    }
-    ~Private_Temp_Folder() {
-        if (m_old.empty())
-            unsetenv("XDG_RUNTIME_DIR");
-        else
-            setenv("XDG_RUNTIME_DIR", m_old.c_str(), 1);
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    Private_Temp_Folder(const Private_Temp_Folder&) = delete;
-    Private_Temp_Folder& operator=(const Private_Temp_Folder&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-  private:
-    std::filesystem::path m_path;
-    std::string m_old;
-};
+// The dump file of every test lands in a runtime directory of its own.
+using test_support::Runtime_Directory;
 
 // An image whose version record is the one the phone's dump carries, so a
 // first update of a fresh phone passes the version check.
@@ -117,7 +89,7 @@ class Update_Rig {
 
     vphone::Phone_Model phone;
     Simulated_Phone_Line line;
-    Private_Temp_Folder temp;
+    Runtime_Directory temp;
     test_support::Temp_Image_File file;
     std::vector<std::uint8_t> first, second;
     Recording_View view;

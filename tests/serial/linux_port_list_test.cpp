@@ -2,7 +2,6 @@
 // order, symbolic links and the result codes. The "devices" are links to the
 // system's own character devices, each a distinct device.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -14,25 +13,14 @@
 #include <vector>
 
 #include "serial/linux_port_scan.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
 class DevScan : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/dev-scan-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override {
-        for (const std::string& name : made)
-            unlink((dir + "/" + name).c_str());
-        rmdir(dir.c_str());
-    }
-
     void Link(const std::string& name, const std::string& target) {
         ASSERT_EQ(symlink(target.c_str(), (dir + "/" + name).c_str()), 0) << name;
-        made.push_back(name);
     }
 
     std::vector<std::string> Scan(int expected_code) {
@@ -53,8 +41,8 @@ class DevScan : public ::testing::Test {
         return names;
     }
 
-    std::string dir;
-    std::vector<std::string> made;
+    test_support::Temp_Directory scratch{"dev-scan"};
+    std::string dir = scratch.Path().string();
     std::set<std::string> fitted_uarts;
     std::set<std::string> uart_checked;
 };
@@ -77,7 +65,6 @@ TEST_F(DevScan, OnlyCharacterDevicesWithPortNamesCount) {
     Link("ttyACM6", dir + "/nowhere");  // dangling
     Link("ttyUSB3", "/tmp");            // a directory
     { std::ofstream(dir + "/ttyACM5") << "x"; }
-    made.push_back("ttyACM5");
     for (const char* name : {"ttyS", "ttyUSB", "ttyUSBa", "ttyACM1x", "ttySAC0", "tty0"}) {
         Link(name, "/dev/zero");
     }
@@ -98,7 +85,6 @@ TEST_F(DevScan, DeviceNodeIsPreferredOverALinkToIt) {
     if (mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) {
         GTEST_SKIP() << "cannot make a device node here";
     }
-    made.push_back("ttyUSB5");
     Link("ttyACM0", "ttyUSB5");  // a udev-style alias that sorts first
     EXPECT_EQ(Scan(kPortListOk), (std::vector<std::string>{"ttyUSB5"}));
 }
@@ -124,7 +110,6 @@ TEST_F(DevScan, ResultCodesKeepTheirMeaning) {
 class SysfsIdentity : public DevScan {
   protected:
     void SetUp() override {
-        DevScan::SetUp();
         sys = dir + "/sys";
         const std::string hub = "devices/platform/dummy_hcd.0/usb1";
         const std::string phone = hub + "/1-1";
@@ -145,10 +130,6 @@ class SysfsIdentity : public DevScan {
         Driver(uart + "/serial8250:0/serial8250:0.0", "serial-base", "port");
         Tty(uart + "/serial8250:0/serial8250:0.0/tty/ttyS0", "1:5", "../../../serial8250:0.0");
         Tty("devices/virtual/tty/ptmx", "1:7", "");
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(sys);
-        DevScan::TearDown();
     }
     void Attribute(const std::string& path, const std::string& text) {
         std::filesystem::create_directories(std::filesystem::path(sys + "/" + path).parent_path());

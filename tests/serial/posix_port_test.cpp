@@ -26,6 +26,7 @@
 #include "download/download_command.h"
 #include "tests/support/fake_progress_bar.h"
 #include "tests/support/pty_pair.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
@@ -403,17 +404,16 @@ TEST_F(PosixPort, AnotherProgramsExclusiveHoldIsNeitherPassedNorCleared) {
 // in: raw mode there would leave the user's shell unusable. Nothing of a
 // refused path is changed.
 TEST_F(PosixPort, RefusesWhatIsNoSerialPortAndItsOwnTerminal) {
-    char pattern[] = "/tmp/flashtool-port-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const std::string scratch = pattern;
-    const std::string file = scratch + "/file";
-    const std::string fifo = scratch + "/fifo";
+    const test_support::Temp_Directory scratch("flashtool-port");
+    const std::string file = scratch.File("file");
+    const std::string fifo = scratch.File("fifo");
     std::FILE* plain = std::fopen(file.c_str(), "w");
     ASSERT_NE(plain, nullptr);
     std::fputs("text", plain);
     std::fclose(plain);
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    for (const std::string& path : {file, fifo, scratch, std::string("/dev/null")}) {
+    for (const std::string& path :
+         {file, fifo, scratch.Path().string(), std::string("/dev/null")}) {
         SCOPED_TRACE(path);
         EXPECT_FALSE(port->Open(path));
         EXPECT_EQ(port->Last_Open_Refusal(), Open_Refusal::kNotASerialPort);
@@ -421,9 +421,6 @@ TEST_F(PosixPort, RefusesWhatIsNoSerialPortAndItsOwnTerminal) {
     struct stat status {};
     ASSERT_EQ(stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_size, 4);
-    unlink(file.c_str());
-    unlink(fifo.c_str());
-    rmdir(scratch.c_str());
 
     // A session of its own whose terminal is a fresh pseudo-terminal.
     const int code = In_Child([] {

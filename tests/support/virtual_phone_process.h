@@ -40,31 +40,16 @@
 #include <vector>
 
 #include "tests/support/host_deviations.h"
+#include "tests/support/temp_directory.h"
 
 // Where the phone's files go: a fresh temporary folder, removed afterwards.
 struct Virtual_Phone_Files {
-    std::filesystem::path folder;
-    std::string flash, state, log;
-    std::string deviations;  // written by the phone beside the state file
-
-    Virtual_Phone_Files() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "virtual-phone-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            std::abort();
-        }
-        folder = pattern;
-        flash = (folder / "flash.bin").string();
-        state = (folder / "record.bin").string();
-        deviations = state + ".deviations";
-        log = (folder / "phone.log").string();
-    }
-    ~Virtual_Phone_Files() {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
-    Virtual_Phone_Files(const Virtual_Phone_Files&) = delete;
-    Virtual_Phone_Files& operator=(const Virtual_Phone_Files&) = delete;
+    test_support::Temp_Directory directory{"virtual-phone"};
+    std::filesystem::path folder = directory.Path();
+    std::string flash = directory.File("flash.bin");
+    std::string state = directory.File("record.bin");
+    std::string log = directory.File("phone.log");
+    std::string deviations = state + ".deviations";  // written by the phone beside the state file
 
     // --flash, --state and --log pointing into the folder, then the extra arguments.
     std::vector<std::string> args(std::initializer_list<std::string> extra = {}) const {

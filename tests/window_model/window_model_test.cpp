@@ -22,7 +22,7 @@
 namespace {
 
 using reliability::Matching_Image;
-using reliability::Private_Temp_Folder;
+using reliability::Runtime_Directory;
 using test_support::Random_Bytes;
 
 // What the window shows, as the model told it.
@@ -106,7 +106,7 @@ struct Panel_Bench {
         return panel.Runner().Wait();
     }
 
-    Private_Temp_Folder temp;
+    Runtime_Directory temp;
     vphone::Phone_Model phone;
     Simulated_Phone_Line line;
     test_support::Image_Builder image;
@@ -238,7 +238,7 @@ TEST(PhonePanel, ClosingAtRiskAsksAndAQuestionTheUpdateEndedGoesAway) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Private_Temp_Folder temp;
+        Runtime_Directory temp;
         Virtual_Phone_Files files;
         Virtual_Phone_Process phone;
         std::string error;

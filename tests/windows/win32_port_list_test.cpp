@@ -1,12 +1,17 @@
 // The system port lister under Wine: the real registry calls over the
 // serial-port map, the NT value-name rule, and the COM1/COM2 probe against a
-// mapped pseudo-terminal (COM1) and an unmapped name (COM2).
+// mapped pseudo-terminal (COM1) and an unmapped name (COM2). And the port
+// watcher over the same map: ports mapped and unmapped after it started,
+// found by the slow listing alone and through the map's change notification.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
+#include "serial/port_event_queue.h"
 #include "serial/port_list.h"
+#include "serial/port_watcher.h"
 #include "serial_map_sandbox.h"
 #include "wine_ports.h"
 
@@ -75,6 +80,87 @@ TEST(Win32PortList, EmptyOrMissingMapAndOversizeValues) {
 
     ASSERT_TRUE(map.Delete_Key());
     EXPECT_EQ(Make_System_Port_Lister()->list(candidates), kPortListMapUnreadable);
+}
+
+using std::chrono::milliseconds;
+using Kind = Port_Event::Kind;
+
+// The slow listing's interval and a margin for a loaded machine; a change
+// notification comes well within the second.
+constexpr milliseconds kListingLimit = kMinimumPollInterval + milliseconds(3000);
+constexpr milliseconds kNotifyLimit{1000};
+
+// The next event within limit, or an event with an empty path.
+Port_Event Next_Event(Port_Event_Queue& events, milliseconds limit) {
+    Port_Event event;
+    if (!events.Next(event, limit))
+        event.port.device_path.clear();
+    return event;
+}
+
+TEST(Win32PortWatcher, ListingAloneSeesPortsMappedAfterItStarted) {
+    Serial_Map_Sandbox map;
+    ASSERT_TRUE(map.ok());
+    ASSERT_TRUE(map.Set_Text("\\Device\\USBSER000", "COM7"));
+    Port_Watch_Options options;
+    options.source = Port_Watch_Source::kPollOnly;
+    Port_Event_Queue events;
+    Port_Watcher watcher(options);
+    ASSERT_TRUE(watcher.Start(events.Sink()));
+    Port_Event event = Next_Event(events, milliseconds(2000));
+    EXPECT_EQ(event.port.display_name, "COM7");
+    EXPECT_TRUE(event.present_at_start);
+    EXPECT_EQ(watcher.Source(), Port_Watch_Source::kPollOnly);
+
+    ASSERT_TRUE(map.Set_Text("\\Device\\USBSER001", "COM12"));
+    event = Next_Event(events, kListingLimit);
+    EXPECT_EQ(event.kind, Kind::kArrived);
+    EXPECT_EQ(event.port.device_path, "\\\\.\\COM12");
+    EXPECT_EQ(event.port.number, 12);
+    EXPECT_FALSE(event.present_at_start);
+
+    ASSERT_TRUE(map.Set_Text("\\Device\\USBSER000", "COM8"));  // COM7 renamed COM8
+    std::vector<std::string> seen;
+    for (int i = 0; i < 2; ++i) {
+        event = Next_Event(events, kListingLimit);
+        seen.push_back((event.kind == Kind::kArrived ? "+" : "-") + event.port.display_name);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"-COM7", "+COM8"}));
+    watcher.Stop();
+}
+
+TEST(Win32PortWatcher, MapChangesWakeItAndNamedPortsMayComeLater) {
+    Serial_Map_Sandbox map;
+    ASSERT_TRUE(map.ok());
+    Port_Watch_Options options;
+    options.named_ports = {"com9"};  // as --port takes it, in any case
+    options.system_ports = false;
+    Port_Event_Queue events;
+    Port_Watcher watcher(options);
+    ASSERT_TRUE(watcher.Start(events.Sink()));
+    // Wine has no CM_Register_Notification; the map's own notification stands in.
+    Port_Event event = Next_Event(events, milliseconds(300));
+    EXPECT_TRUE(event.port.device_path.empty()) << "nothing is named COM9 yet";
+    const Port_Watch_Source source = watcher.Source();
+    EXPECT_TRUE(source == Port_Watch_Source::kDeviceNotify ||
+                source == Port_Watch_Source::kSerialMapNotify)
+        << Port_Watch_Source_Name(source);
+
+    ASSERT_TRUE(map.Set_Text("\\Device\\USBSER002", "COM4"));  // not named: not reported
+    ASSERT_TRUE(map.Set_Text("\\Device\\USBSER003", "COM9"));
+    const auto mapped = std::chrono::steady_clock::now();
+    event = Next_Event(events, kListingLimit);
+    EXPECT_EQ(event.port.display_name, "COM9");
+    EXPECT_TRUE(event.named);
+    if (source == Port_Watch_Source::kSerialMapNotify) {
+        EXPECT_LT(std::chrono::steady_clock::now() - mapped, kNotifyLimit)
+            << "the change notification did not wake the watcher";
+    }
+    ASSERT_TRUE(map.Set_Text("\\Device\\USBSER003", "COM10"));
+    event = Next_Event(events, kListingLimit);
+    EXPECT_EQ(event.kind, Kind::kDeparted);
+    EXPECT_EQ(event.port.display_name, "COM9");
+    watcher.Stop();
 }
 
 }  // namespace
