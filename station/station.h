@@ -1,0 +1,138 @@
+// A station: every phone that is plugged in is updated, many at once.
+//
+// A Station watches for ports (Port_Watcher) and runs one session per
+// arrival, each on its own thread with its own port object, dump file and
+// log, doing what the download command does on that port alone
+// (Phone_Update::Update_On). The image is loaded and checked once by the
+// caller and only read here. A phone is updated once per arrival: when its
+// session has ended it waits to be unplugged; a phone that comes back (under
+// its old name or another) is a new arrival. One phone failing, hanging or
+// being unplugged changes nothing for the others.
+//
+// Front ends (the command-line tool's station command, the station window)
+// see a station only through its events, which reach the sink one at a time,
+// in order, from the station's threads; a front end that needs them on its
+// own thread queues them. No toolkit, no printing.
+//
+//   Station station(image, {.named_ports = {...}, .count = 3}, sink);
+//   station.Start();
+//   station.Wait_Until_Done();     // count reached, idle time-out, or Stop
+//   Station_Summary summary = station.Summary();
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "download/firmware_image.h"
+#include "download/texts.h"
+#include "download/update_outcome.h"
+#include "serial/port_list.h"
+#include "serial/port_watcher.h"
+
+class CComport;
+
+// Where one phone's session is. The numbers are the order a session goes
+// through; kWaitingForUnplug and kGone come after kFinished.
+enum class Station_Phase : int {
+    kArrived = 0,       // the port appeared; its session starts
+    kHandshake,         // synchronising with the boot loader on that port
+    kCheckingVersion,   // reading the phone's record, comparing (first run: dump)
+    kDumping,           // the first run's boot loader dump
+    kWritingRecord,     // the phone is at risk from here until kFinished
+    kRewriting,         // the regions' blocks are being sent
+    kFinished,          // the session ended (see the outcome)
+    kWaitingForUnplug,  // done; unplug to update another phone on this port
+    kGone,              // the port went away
+};
+const char* Station_Phase_Name(Station_Phase phase);  // "handshake", "rewriting", ...
+
+struct Station_Event {
+    enum class Kind {
+        kArrived,   // a new phone (port, identity)
+        kPhase,     // its session moved on (phase)
+        kProgress,  // bytes_done of bytes_total sent: at least one per block
+        kLine,      // a line of its message area (text, in the station's language)
+        kFinished,  // its session ended: outcome, code, bytes, seconds, files
+        kDeparted,  // its port went away (before or after it finished)
+        kEnded,     // the station stops: no event follows
+    };
+    Kind kind = Kind::kArrived;
+    int phone = 0;  // 1, 2, ... in arrival order; 0 for kEnded
+    Port_Candidate port{};
+    Station_Phase phase = Station_Phase::kArrived;
+    std::uint64_t bytes_done = 0;
+    std::uint64_t bytes_total = 0;  // both regions' lengths
+    double seconds = 0;             // since the phone's arrival
+    std::string text;               // kLine: one line, no "\n", escaped already
+    // kFinished:
+    Download_Outcome outcome = Download_Outcome::kUpdated;
+    Download_Failure failure{};
+    int code = 0;  // the failed step's result code; 0 when updated
+    bool phone_touched = false;
+    std::string dump_file;  // the first run's dump, where one was kept
+    std::string log_file;   // this phone's log, where one is written
+};
+
+struct Station_Options {
+    // Ports watched whether or not they exist yet (the command's --port).
+    std::vector<std::string> named_ports{};
+    // Whether every port the system lists is watched as well; the command
+    // sets it when no port is named.
+    bool system_ports = true;
+    // End after this many phones have finished (0: no limit).
+    int count = 0;
+    // End when no phone arrived for this long (0: never).
+    std::chrono::milliseconds idle_timeout{0};
+    // A log file per phone and the summary (CSV and JSON) go here; empty: none.
+    std::string log_dir{};
+    Language language = Language::kChinese;
+    // Test seams: where events of ports come from, and the port object a
+    // session gets (null: the platform's own, with the protocol's limits).
+    Port_Watch_Options watch{};
+    std::function<std::unique_ptr<CComport>(const Port_Candidate&)> make_port{};
+};
+
+struct Station_Phone_Result {
+    int phone = 0;
+    Port_Candidate port{};
+    Download_Outcome outcome = Download_Outcome::kStopped;
+    int code = 0;
+    std::uint64_t bytes = 0;
+    double seconds = 0;
+    std::string dump_file;
+    std::string log_file;
+};
+struct Station_Summary {
+    std::vector<Station_Phone_Result> phones;  // in arrival order, finished ones
+    int updated = 0;
+    int failed = 0;
+    bool stopped = false;  // a stop ended the station
+};
+
+class Station {
+  public:
+    using Sink = std::function<void(const Station_Event&)>;
+
+    Station(std::shared_ptr<const Firmware_Image> image, Station_Options options, Sink sink);
+    ~Station();  // stops every session and waits for them
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Starts watching; false when the watcher cannot start.
+    bool Start();
+    // Any thread. Stops every session whose phone is not at risk and returns
+    // the phones (numbers) that are being rewritten, which are left running:
+    // the caller asks the user, then calls Stop.
+    std::vector<int> Stop_If_Harmless();
+    // Any thread: stops every session whatever its phase, and the station.
+    void Stop();
+    // Blocks until the station has ended (count, idle time-out or stop) and
+    // every session has returned; false if limit passed first.
+    bool Wait_Until_Done(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
+    bool Done() const;
+    Station_Summary Summary() const;
+};
