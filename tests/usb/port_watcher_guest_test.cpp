@@ -245,4 +245,44 @@ TEST_F(Udev, SeveralGadgetsPluggedUnpluggedAndReplugged) {
     }
 }
 
+// Three phones plugged at once, as from a hub; one of them pulled and put
+// back: it comes back as a new arrival with the same serial number, and the
+// other two see nothing of it.
+TEST_F(Udev, ThreeAtOnceOnePulledAndPutBackKeepsItsSerialNumber) {
+    Start();
+    std::vector<std::unique_ptr<Usb_Gadget>> phones;
+    for (const char* serial : {"HUB-1", "HUB-2", "HUB-3"}) {
+        phones.push_back(std::make_unique<Usb_Gadget>(Gadget_Spec{.serial = serial}));
+        ASSERT_TRUE(phones.back()->Made()) << phones.back()->Error();
+    }
+    for (auto& phone : phones)
+        ASSERT_TRUE(phone->Plug()) << phone->Error();
+    std::map<std::string, std::string> tty_of;  // serial number: the port it came as
+    for (int i = 0; i < 3; ++i) {
+        Port_Event event;
+        ASSERT_TRUE(Next_For(events, "/dev/ttyACM", Kind::kArrived, event)) << "arrival " << i;
+        EXPECT_FALSE(event.present_at_start);
+        tty_of[event.port.identity.usb_serial] = event.port.device_path;
+    }
+    ASSERT_EQ(tty_of.size(), 3u) << "three phones, three serial numbers";
+    for (auto& phone : phones)
+        EXPECT_EQ(tty_of[phone->Spec().serial], phone->Host_Tty());
+
+    ASSERT_TRUE(phones[1]->Unplug());
+    Port_Event event;
+    ASSERT_TRUE(Next_For(events, "/dev/ttyACM", Kind::kDeparted, event));
+    EXPECT_EQ(event.port.identity.usb_serial, "HUB-2") << Describe(event);
+    EXPECT_EQ(event.port.device_path, tty_of["HUB-2"]);
+    ASSERT_TRUE(phones[1]->Plug()) << phones[1]->Error();
+    ASSERT_TRUE(Next_For(events, "/dev/ttyACM", Kind::kArrived, event));
+    EXPECT_EQ(event.port.identity.usb_serial, "HUB-2") << Describe(event);
+    EXPECT_FALSE(event.present_at_start);
+    struct stat status {};
+    ASSERT_EQ(stat(event.port.device_path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, kDialout) << Describe(event) << ": announced before udev's rules";
+    Port_Event stray;
+    EXPECT_FALSE(Next_For(events, "/dev/ttyACM", Kind::kArrived, stray, milliseconds(1000)))
+        << Describe(stray);
+}
+
 }  // namespace
