@@ -16,7 +16,7 @@
 //
 // Each phone has its own files (rack.Files(i): flash, state, log). Its log
 // says when its link appeared ("plugged-in") and when the host's first
-// bytes came ("first-host-byte"), in ms since that phone's start. See
+// bytes came ("first-host-byte"), each with its time in microseconds. See
 // virtual_phone_process.h for finding the program.
 #pragma once
 

@@ -95,7 +95,8 @@ Cable (pseudo-terminal only):
   SIGUSR2               plug it in: a new device, the next --link, its path on
                         standard output ("plugged-in DEVICE" in the log)
   The first bytes from the host after each plug-in are logged as
-  "first-host-byte" with their count, whether the phone answers yet or not.
+  "first-host-byte" with their count, whether the phone answers yet or not;
+  this line and "plugged-in" end in "us=" and the time in microseconds.
   A signal of each kind taken in one wake-up counts once, the pull first.
   --idle-reset-ms MS    forget a half-received exchange after MS of host
                         silence (default 2000)
@@ -404,6 +405,11 @@ class Phone_Program {
         m_model.set_clock_ms(std::chrono::duration_cast<milliseconds>(now - m_start).count());
     }
     void log(const std::string& line);
+    // For the lines whose times are compared closer than the log's ms.
+    std::string micros_since_start() const {
+        return std::to_string(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_start).count());
+    }
     bool plug_in();
     // Pulls the cable; with replug_later an unplug fault's --replug-after
     // plugs it in again.
@@ -494,7 +500,7 @@ bool Phone_Program::plug_in() {
     m_pending.clear();
     std::printf("%s\n", m_line->device_path().c_str());
     std::fflush(stdout);
-    log("plugged-in " + m_line->device_path());
+    log("plugged-in " + m_line->device_path() + " us=" + micros_since_start());
     return true;
 }
 
@@ -644,7 +650,7 @@ void Phone_Program::read_host(Clock::time_point now) {
     }
     if (!m_heard_since_plug) {
         m_heard_since_plug = true;
-        log("first-host-byte count=" + std::to_string(got));
+        log("first-host-byte count=" + std::to_string(got) + " us=" + micros_since_start());
     }
     m_last_input = now;
     if (m_byte_time.count() > 0) {
