@@ -55,9 +55,9 @@ class Phone_Rack {
     Phone_Rack(const Phone_Rack&) = delete;
     Phone_Rack& operator=(const Phone_Rack&) = delete;
 
-    // Starts a phone with its cable out. links: names in the folder, one per
-    // plug-in, the last for every later one. extra: more of the phone's
-    // options. Returns its number (0, 1, ...), or -1 when it did not start.
+    // Starts a phone with its cable out and waits until it is ready. links: names in the folder,
+    // one per plug-in, the last for every later one. extra: more of the phone's options. Returns
+    // its number (0, 1, ...), or -1 when it did not start.
     int Add(std::vector<std::string> links, std::vector<std::string> extra = {},
             std::string* error = nullptr) {
         auto phone = std::make_unique<Phone>();
@@ -71,6 +71,14 @@ class Phone_Rack {
         args.insert(args.end(), extra.begin(), extra.end());
         if (phone->links.empty() || !phone->process.start_unplugged(args, error))
             return -1;
+        // Ready once it says so: a plug-in is then its own cable's time, not
+        // the program's start-up.
+        if (!Wait_For_Log(phone->files.log, "unplugged at start",
+                          static_cast<int>(kRackCableLimit.count()))) {
+            if (error)
+                *error = "the phone did not start";
+            return -1;
+        }
         m_phones.push_back(std::move(phone));
         return static_cast<int>(m_phones.size()) - 1;
     }
