@@ -495,8 +495,9 @@ TEST(StationStops, OnlyPhonesAtRiskAreLeftRunningAndADepartureEndsItsOwnSession)
     ASSERT_TRUE(rig.Wait_For_Finished(1));
     Expect_Updated(rig, plain);
 
-    // Its port goes while its first block waits: that session ends, stopped,
-    // and the phone is gone; the others are where they were.
+    // Its port goes while its first block waits: that session ends, failed
+    // as an unplugged phone does, and the phone is gone; the others are
+    // where they were.
     rig.Unplug("leaving");
     ASSERT_TRUE(rig.Wait_For_Phase(leaving, Station_Phase::kGone));
     std::vector<Kind> kinds;
@@ -506,7 +507,9 @@ TEST(StationStops, OnlyPhonesAtRiskAreLeftRunningAndADepartureEndsItsOwnSession)
     ASSERT_NE(departed, kinds.end());
     EXPECT_NE(std::find(departed, kinds.end(), Kind::kFinished), kinds.end());
     EXPECT_EQ(rig.Phases(leaving).back(), Station_Phase::kGone);
-    EXPECT_EQ(rig.Finished(leaving)->outcome, Download_Outcome::kStopped);
+    EXPECT_EQ(rig.Finished(leaving)->outcome, Download_Outcome::kProgrammingFailed);
+    EXPECT_EQ(rig.Finished(leaving)->failure.step, Download_Step::kDownloadRegions);
+    EXPECT_EQ(rig.Of(leaving).end()[-4].text, text::kDisconnectedEn) << "said before it finished";
     EXPECT_FALSE(rig.Finished(at_risk));
     EXPECT_FALSE(rig.Finished(searching));
 
@@ -526,7 +529,7 @@ TEST(StationStops, OnlyPhonesAtRiskAreLeftRunningAndADepartureEndsItsOwnSession)
     ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
     const Station_Summary summary = station.Summary();
     EXPECT_EQ(summary.updated, 2);
-    EXPECT_EQ(summary.failed, 0);
+    EXPECT_EQ(summary.failed, 1);
     EXPECT_TRUE(summary.stopped);
     EXPECT_EQ(rig.Events().back().kind, Kind::kEnded);
 }
