@@ -19,6 +19,7 @@
 #include "bootloader/comport.h"
 #include "download/dump_places.h"
 #include "download/phone_update.h"
+#include "download/texts.h"
 #include "station/station_files.h"
 #include "station/station_view.h"
 
@@ -104,9 +105,10 @@ struct Station_Session {
     Port_Candidate port;
     Clock::time_point arrived;
     Station_Phase phase = Station_Phase::kArrived;
-    bool running = true;    // its update has not returned yet
-    bool departed = false;  // its port went away
-    bool joinable = false;  // its thread has ended its work and may be joined
+    bool running = true;      // its update has not returned yet
+    bool departed = false;    // its port went away
+    bool stop_asked = false;  // the station stopped it (a stop, a count reached)
+    bool joinable = false;    // its thread has ended its work and may be joined
     std::unique_ptr<Phone_Log> log;
     std::unique_ptr<CComport> comport;
     std::unique_ptr<Station_View> view;
@@ -123,6 +125,7 @@ struct Station::Impl {
     void Arrival(const Port_Candidate& port);
     void Departure(const Port_Candidate& port);
     void Run_Session(Station_Session& session);
+    Download_Outcome Unplugged_Outcome(Station_Session& session, Download_Failure& failure);
     void Run();
     // Under the mutex.
     void Queue(Station_Event event) {
@@ -275,13 +278,23 @@ void Station::Impl::Run_Session(Station_Session& session) {
             session.comport->Request_Stop();
     }
 
-    const Download_Outcome outcome = session.update->Update_On(session.port);
+    Download_Outcome outcome = session.update->Update_On(session.port);
+    Download_Failure failure = session.update->Failure();
+    if (outcome == Download_Outcome::kStopped) {
+        bool unplugged = false;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            unplugged = session.departed && !session.stop_asked;
+        }
+        if (unplugged)
+            outcome = Unplugged_Outcome(session, failure);
+    }
 
     Station_Phone_Result& result = session.result;
     result.phone = session.phone;
     result.port = session.port;
     result.outcome = outcome;
-    result.code = outcome == Download_Outcome::kUpdated ? 0 : session.update->Failure().code;
+    result.code = outcome == Download_Outcome::kUpdated ? 0 : failure.code;
     result.bytes = session.view->Bytes_Done();
     result.dump_file = session.update->Dump_Path();
     if (!result.dump_file.empty() && !std::filesystem::exists(result.dump_file))
@@ -296,7 +309,7 @@ void Station::Impl::Run_Session(Station_Session& session) {
     Station_Event event = Event_Of(session, Station_Event::Kind::kFinished);
     event.phase = Station_Phase::kFinished;
     event.outcome = outcome;
-    event.failure = session.update->Failure();
+    event.failure = failure;
     event.code = result.code;
     event.bytes_done = result.bytes;
     event.seconds = result.seconds;
@@ -308,6 +321,37 @@ void Station::Impl::Run_Session(Station_Session& session) {
     Queue_Phase(session,
                 session.departed ? Station_Phase::kGone : Station_Phase::kWaitingForUnplug);
     session.joinable = true;
+}
+
+// A session whose port went away before its update noticed was stopped by
+// the station; it failed all the same, where it was, and the person is told
+// why in the words the update uses for a phone that was unplugged.
+Download_Outcome Station::Impl::Unplugged_Outcome(Station_Session& session,
+                                                  Download_Failure& failure) {
+    Station_Phase phase = Station_Phase::kHandshake;
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        phase = session.phase;
+    }
+    session.view->Print_Bilingual_to_Memo(
+        {std::string(text::kDisconnectedEn), std::string(text::kDisconnectedZh)});
+    failure = {};
+    switch (phase) {
+        case Station_Phase::kArrived:
+        case Station_Phase::kHandshake:
+            failure.step = Download_Step::kSearch;
+            return Download_Outcome::kPhoneNotFound;
+        case Station_Phase::kCheckingVersion:
+        case Station_Phase::kDumping:
+            failure.step = Download_Step::kReadVersion;
+            return Download_Outcome::kFailedBeforeProgramming;
+        case Station_Phase::kWritingRecord:
+            failure.step = Download_Step::kWriteVersion;
+            return Download_Outcome::kFailedBeforeProgramming;
+        default:
+            failure.step = Download_Step::kDownloadRegions;
+            return Download_Outcome::kProgrammingFailed;
+    }
 }
 
 // A session's thread that has done its work is joined, and its port object
@@ -366,10 +410,14 @@ void Station::Impl::Run() {
                 // A count reached leaves the phones at risk to finish; the
                 // rest are not updated.
                 for (auto& session : sessions) {
-                    if (session->running && session->update)
-                        session->update->Stop_If_Harmless();
-                    else if (session->running)
+                    if (!session->running)
+                        continue;
+                    if (!session->update) {
                         session->comport->Request_Stop();
+                        session->stop_asked = true;
+                    } else if (session->update->Stop_If_Harmless()) {
+                        session->stop_asked = true;
+                    }
                 }
                 continue;
             }
@@ -442,7 +490,8 @@ bool Station::Start() {
         impl.last_arrival = Clock::now();
     }
     Port_Watch_Options watch = impl.options.watch;
-    watch.named_ports = impl.options.named_ports;
+    watch.named_ports.insert(watch.named_ports.end(), impl.options.named_ports.begin(),
+                             impl.options.named_ports.end());
     watch.system_ports = impl.options.system_ports;
     impl.watcher = std::make_unique<Port_Watcher>(std::move(watch));
     // The ports there now arrive before Start returns; the station's thread
@@ -465,7 +514,10 @@ std::vector<int> Station::Stop_If_Harmless() {
             continue;
         if (!session->update) {
             session->comport->Request_Stop();  // not begun: nothing at risk
-        } else if (!session->update->Stop_If_Harmless()) {
+            session->stop_asked = true;
+        } else if (session->update->Stop_If_Harmless()) {
+            session->stop_asked = true;
+        } else {
             at_risk.push_back(session->phone);
         }
     }
@@ -482,6 +534,7 @@ void Station::Stop() {
     for (auto& session : impl.sessions) {
         if (!session->running)
             continue;
+        session->stop_asked = true;
         if (session->update)
             session->update->Stop();
         else

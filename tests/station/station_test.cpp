@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -60,8 +61,8 @@ vphone::Phone_Config Phone(std::vector<vphone::Fault_Rule> faults = {}) {
     return config;
 }
 
-[[maybe_unused]] vphone::Fault_Rule Fault(vphone::Exchange exchange, vphone::Fault_Kind kind,
-                                          std::uint32_t occurrence = 1) {
+vphone::Fault_Rule Fault(vphone::Exchange exchange, vphone::Fault_Kind kind,
+                         std::uint32_t occurrence = 1) {
     vphone::Fault_Rule rule;
     rule.exchange = exchange;
     rule.kind = kind;
@@ -169,6 +170,14 @@ class Station_Rig {
         const std::lock_guard<std::mutex> lock(m_mutex);
         return *m_phones.at(Path(name));
     }
+    // The phone's writes wait once `after` bytes have gone (20000: the first
+    // block, in rewriting; 0: the handshake's first byte).
+    Gated_Backend::Gate& Gate(const std::string& name, std::size_t after) {
+        Test_Phone& phone = Phone_At(name);
+        phone.gate = std::make_unique<Gated_Backend::Gate>();
+        phone.gate->after = after;
+        return *phone.gate;
+    }
     // A device appears at the named path, or goes.
     void Plug(const std::string& name) {
         ASSERT_EQ(::symlink("/dev/null", Path(name).c_str()), 0) << name;
@@ -218,12 +227,18 @@ class Station_Rig {
             return e.phone == phone && e.kind == Kind::kPhase && e.phase == phase;
         });
     }
+    // Waits until count phones have had their session's last event: waiting
+    // for the unplug, or gone.
     bool Wait_For_Finished(int count) {
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_changed.wait_for(lock, kEventLimit, [&] {
-            return std::count_if(m_events.begin(), m_events.end(), [](const Station_Event& e) {
-                       return e.kind == Kind::kFinished;
-                   }) >= count;
+            std::set<int> settled;
+            for (const Station_Event& e : m_events) {
+                if (e.kind == Kind::kPhase && (e.phase == Station_Phase::kWaitingForUnplug ||
+                                               e.phase == Station_Phase::kGone))
+                    settled.insert(e.phone);
+            }
+            return static_cast<int>(settled.size()) >= count;
         });
     }
     std::vector<Station_Event> Events() const {
@@ -243,11 +258,16 @@ class Station_Rig {
                 return event;
         return std::nullopt;
     }
-    // The phone number the station gave the port's latest arrival.
-    int Number_Of(const std::string& name) const {
+    // The phone number the station gave the port's latest arrival, once it
+    // has arrived (0 if it never does).
+    int Number_Of(const std::string& name) {
+        const std::string path = Path(name);
+        Wait_For([&](const Station_Event& e) {
+            return e.kind == Kind::kArrived && e.port.device_path == path;
+        });
         int number = 0;
         for (const Station_Event& event : Events())
-            if (event.kind == Kind::kArrived && event.port.device_path == Path(name))
+            if (event.kind == Kind::kArrived && event.port.device_path == path)
                 number = event.phone;
         return number;
     }
@@ -360,6 +380,322 @@ TEST(StationArrivals, EveryPhoneIsUpdatedOnceInArrivalOrder) {
         for (std::size_t i = 0; i < summary.phones.size(); ++i)
             EXPECT_EQ(summary.phones[i].phone, static_cast<int>(i) + 1);
     }
+}
+
+// One phone among five meets a fault; the other four are updated as if it
+// were not there, byte for byte. A phone unplugged in the middle of a block
+// leaves, and plugged in again under another name it is a new phone.
+TEST(StationFaults, OnePhoneFailingChangesNothingForTheOthers) {
+    struct Case {
+        const char* name;
+        vphone::Fault_Rule fault;
+        Download_Outcome outcome;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"unplugged mid-block", Fault(vphone::Exchange::block, vphone::Fault_Kind::hang_up, 2),
+         Download_Outcome::kProgrammingFailed, 8},
+        {"refused block", Fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 2),
+         Download_Outcome::kProgrammingFailed, 9},
+        {"silent phone", Fault(vphone::Exchange::e0_ack, vphone::Fault_Kind::silent),
+         Download_Outcome::kFailedBeforeProgramming, 0},
+        {"asks again", Fault(vphone::Exchange::block, vphone::Fault_Kind::ask_again, 1),
+         Download_Outcome::kUpdated, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Station_Rig rig;
+        const std::vector<std::string> names = {"p1", "p2", "p3", "p4", "p5"};
+        for (const std::string& name : names) {
+            rig.Add(name, name == "p3" ? Phone({c.fault}) : Phone());
+            rig.Plug(name);
+        }
+        std::vector<std::string> watched = names;
+        watched.push_back("p3-again");
+        Station& station = rig.Start(rig.Options(watched));
+        ASSERT_TRUE(rig.Wait_For_Finished(5));
+
+        for (const std::string& name : names) {
+            SCOPED_TRACE(name);
+            const int phone = rig.Number_Of(name);
+            const auto finished = rig.Finished(phone);
+            ASSERT_TRUE(finished);
+            if (name != "p3" || c.outcome == Download_Outcome::kUpdated) {
+                Expect_Updated(rig, phone);
+                EXPECT_TRUE(rig.Phone_At(name).Flash_Holds_The_Image());
+                continue;
+            }
+            EXPECT_EQ(finished->outcome, c.outcome);
+            if (c.code != 0) {
+                EXPECT_EQ(finished->code, c.code);
+            } else {
+                EXPECT_NE(finished->code, 0);
+            }
+            EXPECT_EQ(rig.Phases(phone).back(), Station_Phase::kWaitingForUnplug);
+        }
+        if (c.fault.kind == vphone::Fault_Kind::hang_up) {
+            const int first = rig.Number_Of("p3");
+            bool disconnected = false;
+            for (const Station_Event& event : rig.Of(first))
+                disconnected = disconnected ||
+                               (event.kind == Kind::kLine && event.text == text::kDisconnectedEn);
+            EXPECT_TRUE(disconnected);
+            // Pulled out for good: the port goes, the phone is gone.
+            rig.Unplug("p3");
+            ASSERT_TRUE(rig.Wait_For_Phase(first, Station_Phase::kGone));
+            const std::vector<Station_Event> mine = rig.Of(first);
+            EXPECT_EQ(
+                std::count_if(mine.begin(), mine.end(),
+                              [](const Station_Event& e) { return e.kind == Kind::kDeparted; }),
+                1);
+            // Back under another name: a new arrival, a new number, updated.
+            rig.Add("p3-again");
+            rig.Plug("p3-again");
+            ASSERT_TRUE(rig.Wait_For_Finished(6));
+            EXPECT_EQ(rig.Number_Of("p3-again"), 6);
+            Expect_Updated(rig, 6);
+            EXPECT_TRUE(rig.Phone_At("p3-again").Flash_Holds_The_Image());
+        }
+        station.Stop();
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        const Station_Summary summary = station.Summary();
+        const bool p3_updated = c.outcome == Download_Outcome::kUpdated;
+        const bool replugged = c.fault.kind == vphone::Fault_Kind::hang_up;
+        EXPECT_EQ(summary.updated, (p3_updated ? 5 : 4) + (replugged ? 1 : 0));
+        EXPECT_EQ(summary.failed, p3_updated ? 0 : 1);
+        EXPECT_TRUE(summary.stopped);
+        EXPECT_EQ(rig.Events().back().kind, Kind::kEnded);
+    }
+}
+
+constexpr std::size_t kInRewriting = 20000;
+constexpr std::size_t kInHandshake = 0;
+
+// A stop that would harm no phone stops every session not rewriting and
+// names those that are, which go on to the end; a port that goes away
+// mid-session ends that session alone.
+TEST(StationStops, OnlyPhonesAtRiskAreLeftRunningAndADepartureEndsItsOwnSession) {
+    Station_Rig rig;
+    const std::vector<std::string> names = {"rewriting", "searching", "leaving", "plain"};
+    for (const std::string& name : names)
+        rig.Add(name);
+    Gated_Backend::Gate& rewriting = rig.Gate("rewriting", kInRewriting);
+    rig.Gate("searching", kInHandshake);
+    rig.Gate("leaving", kInRewriting);
+    for (const std::string& name : names)
+        rig.Plug(name);
+    Station& station = rig.Start(rig.Options(names));
+    const int at_risk = rig.Number_Of("rewriting");
+    const int searching = rig.Number_Of("searching");
+    const int leaving = rig.Number_Of("leaving");
+    const int plain = rig.Number_Of("plain");
+    ASSERT_TRUE(rig.Wait_For_Phase(at_risk, Station_Phase::kRewriting));
+    ASSERT_TRUE(rig.Wait_For_Phase(leaving, Station_Phase::kRewriting));
+    ASSERT_TRUE(rig.Wait_For_Phase(searching, Station_Phase::kHandshake));
+    ASSERT_TRUE(rig.Wait_For_Finished(1));
+    Expect_Updated(rig, plain);
+
+    // Its port goes while its first block waits: that session ends, failed
+    // as an unplugged phone does, and the phone is gone; the others are
+    // where they were.
+    rig.Unplug("leaving");
+    ASSERT_TRUE(rig.Wait_For_Phase(leaving, Station_Phase::kGone));
+    std::vector<Kind> kinds;
+    for (const Station_Event& event : rig.Of(leaving))
+        kinds.push_back(event.kind);
+    const auto departed = std::find(kinds.begin(), kinds.end(), Kind::kDeparted);
+    ASSERT_NE(departed, kinds.end());
+    EXPECT_NE(std::find(departed, kinds.end(), Kind::kFinished), kinds.end());
+    EXPECT_EQ(rig.Phases(leaving).back(), Station_Phase::kGone);
+    EXPECT_EQ(rig.Finished(leaving)->outcome, Download_Outcome::kProgrammingFailed);
+    EXPECT_EQ(rig.Finished(leaving)->failure.step, Download_Step::kDownloadRegions);
+    EXPECT_EQ(rig.Of(leaving).end()[-4].text, text::kDisconnectedEn) << "said before it finished";
+    EXPECT_FALSE(rig.Finished(at_risk));
+    EXPECT_FALSE(rig.Finished(searching));
+
+    EXPECT_EQ(station.Stop_If_Harmless(), std::vector<int>{at_risk});
+    ASSERT_TRUE(rig.Wait_For_Finished(3));
+    EXPECT_EQ(rig.Finished(searching)->outcome, Download_Outcome::kStopped);
+    EXPECT_FALSE(rig.Finished(searching)->phone_touched);
+    EXPECT_FALSE(rig.Finished(at_risk)) << "the phone being rewritten is left alone";
+    EXPECT_FALSE(station.Done());
+
+    rewriting.Open();
+    ASSERT_TRUE(rig.Wait_For_Finished(4));
+    Expect_Updated(rig, at_risk);
+    EXPECT_TRUE(rig.Phone_At("rewriting").Flash_Holds_The_Image());
+    EXPECT_FALSE(station.Done()) << "the station goes on until it is stopped";
+    EXPECT_TRUE(station.Stop_If_Harmless().empty());
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+    const Station_Summary summary = station.Summary();
+    EXPECT_EQ(summary.updated, 2);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(rig.Events().back().kind, Kind::kEnded);
+}
+
+// The count ends the station once that many phones have finished: a phone
+// that is still searching is stopped, one being rewritten is waited for. An
+// idle time-out ends it when no phone arrived for that long, but not while a
+// session runs, and never early.
+TEST(StationEnds, ACountOrAnIdleTimeOutEndsItWithoutStoppingAPhoneAtRisk) {
+    {
+        SCOPED_TRACE("count");
+        Station_Rig rig;
+        for (const char* name : {"first", "searching", "rewriting"})
+            rig.Add(name);
+        Gated_Backend::Gate& first = rig.Gate("first", kInRewriting);
+        rig.Gate("searching", kInHandshake);
+        Gated_Backend::Gate& rewriting = rig.Gate("rewriting", kInRewriting);
+        for (const char* name : {"first", "searching", "rewriting"})
+            rig.Plug(name);
+        Station_Options options = rig.Options({"first", "searching", "rewriting"});
+        options.count = 1;
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(rig.Wait_For_Phase(rig.Number_Of("first"), Station_Phase::kRewriting));
+        ASSERT_TRUE(rig.Wait_For_Phase(rig.Number_Of("rewriting"), Station_Phase::kRewriting));
+        ASSERT_TRUE(rig.Wait_For_Phase(rig.Number_Of("searching"), Station_Phase::kHandshake));
+        first.Open();
+        ASSERT_TRUE(rig.Wait_For_Finished(2));
+        EXPECT_EQ(rig.Finished(rig.Number_Of("searching"))->outcome, Download_Outcome::kStopped);
+        EXPECT_FALSE(station.Wait_Until_Done(200ms)) << "a phone at risk is waited for";
+        rewriting.Open();
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        Expect_Updated(rig, rig.Number_Of("first"));
+        Expect_Updated(rig, rig.Number_Of("rewriting"));
+        EXPECT_FALSE(station.Summary().stopped);
+    }
+    {
+        SCOPED_TRACE("idle, no phone");
+        Station_Rig rig;
+        Station_Options options = rig.Options({"nobody"});
+        options.idle_timeout = 300ms;
+        const auto start = std::chrono::steady_clock::now();
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+        EXPECT_EQ(rig.Events().size(), 1u);
+        EXPECT_TRUE(station.Summary().phones.empty());
+    }
+    {
+        SCOPED_TRACE("idle, one phone running past it");
+        Station_Rig rig;
+        rig.Add("slow");
+        Gated_Backend::Gate& gate = rig.Gate("slow", kInRewriting);
+        rig.Plug("slow");
+        Station_Options options = rig.Options({"slow"});
+        options.idle_timeout = 300ms;
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(rig.Wait_For_Phase(1, Station_Phase::kRewriting));
+        EXPECT_FALSE(station.Wait_Until_Done(600ms));
+        gate.Open();
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        Expect_Updated(rig, 1);
+    }
+}
+
+std::string Read_File(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Each phone's log and the summaries: new files of this user's alone, never
+// through a link that stands where one would go, each naming the port and
+// how the phone ended.
+TEST(StationFiles, EachPhoneGetsItsLogAndTheStationASummary) {
+    Station_Rig rig;
+    rig.Add("good");
+    rig.Add("bad", Phone({Fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 2)}));
+    const std::filesystem::path logs = rig.Logs();
+    // Someone else's file where the first log would go: it is not written
+    // through, the log takes the next name.
+    test_support::Temp_Directory elsewhere;
+    const std::string victim = elsewhere.File("victim");
+    std::ofstream(victim) << "keep";
+    std::filesystem::create_symlink(victim, logs / "phone-001-good.log");
+
+    rig.Plug("good");
+    Station_Options options = rig.Options({"good", "bad"});
+    options.log_dir = logs.string();
+    options.count = 2;
+    Station& station = rig.Start(std::move(options));
+    ASSERT_EQ(rig.Number_Of("good"), 1);
+    rig.Plug("bad");
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+
+    EXPECT_EQ(Read_File(victim), "keep");
+    const std::filesystem::path good_log = logs / "phone-001-good-2.log";
+    const std::filesystem::path bad_log = logs / "phone-002-bad.log";
+    EXPECT_EQ(rig.Finished(1)->log_file, good_log.string());
+    EXPECT_EQ(rig.Finished(2)->log_file, bad_log.string());
+    for (const auto& path : {good_log, bad_log, logs / "summary.csv", logs / "summary.json"}) {
+        SCOPED_TRACE(path.string());
+        struct stat status {};
+        ASSERT_EQ(::lstat(path.c_str(), &status), 0);
+        EXPECT_TRUE(S_ISREG(status.st_mode));
+        EXPECT_EQ(status.st_mode & 0777, 0600u);
+    }
+    const std::string good = Read_File(good_log);
+    EXPECT_NE(good.find("port " + rig.Path("good") + "\n"), std::string::npos) << good;
+    EXPECT_NE(good.find(std::string(text::kUpdateOkEn)), std::string::npos) << good;
+    EXPECT_NE(good.find("result updated, code 0, 40300 bytes"), std::string::npos) << good;
+    const std::string bad = Read_File(bad_log);
+    EXPECT_NE(bad.find("Download regions failed,error is 9"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("result programming_failed, code 9"), std::string::npos) << bad;
+
+    const std::string csv = Read_File(logs / "summary.csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
+    EXPECT_NE(csv.find("\n1," + rig.Path("good") + ",,,,updated,0,40300,"), std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find("\n2," + rig.Path("bad") + ",,,,programming_failed,9,"), std::string::npos)
+        << csv;
+    const nlohmann::json json = nlohmann::json::parse(Read_File(logs / "summary.json"));
+    EXPECT_EQ(json["v"], 1);
+    EXPECT_EQ(json["updated"], 1);
+    EXPECT_EQ(json["failed"], 1);
+    EXPECT_EQ(json["stopped"], false);
+    ASSERT_EQ(json["phones"].size(), 2u);
+    EXPECT_EQ(json["phones"][0]["result"], "updated");
+    EXPECT_EQ(json["phones"][0]["bytes"], kTotal);
+    EXPECT_EQ(json["phones"][0]["log_file"], good_log.string());
+    EXPECT_EQ(json["phones"][1]["result"], "programming_failed");
+    EXPECT_EQ(json["phones"][1]["code"], 9);
+    EXPECT_EQ(json["phones"][1]["port"], rig.Path("bad"));
+}
+
+// Texts from outside (a port's name, a device's strings) on their way into
+// lines, file names and the summaries.
+TEST(StationFiles, TextsFromOutsideAreEscapedForEachPlace) {
+    using Lines = std::vector<std::string>;
+    const std::vector<std::pair<std::string, Lines>> lines = {
+        {"Download start at: Mon Dec 07 23:59:19 2026\n.",
+         {"Download start at: Mon Dec 07 23:59:19 2026."}},
+        {"", {}},
+        {"one\n\ntwo", {"one", "two"}},
+        {"port /dev/x\x1b[2J\u202e", {"port /dev/x\\x1b[2J\\u202e"}},
+        {std::string("cut\0after", 9), {"cut"}},
+    };
+    for (const auto& [text, expected] : lines)
+        EXPECT_EQ(Station_Lines(text), expected) << text;
+
+    const std::vector<std::pair<std::string, std::string>> file_parts = {
+        {"/dev/ttyACM0", "ttyACM0"},
+        {"\\\\.\\COM12", "COM12"},
+        {"/tmp/x/evil name;rm", "evil_name_rm"},
+        {"/dev/..", "_.."},
+        {"/dev/", "_"},
+        {std::string(200, 'a'), std::string(48, 'a')},
+    };
+    for (const auto& [name, expected] : file_parts)
+        EXPECT_EQ(Port_File_Part(name), expected) << name;
+
+    EXPECT_EQ(Csv_Field("ttyACM0"), "ttyACM0");
+    EXPECT_EQ(Csv_Field("a,b"), "\"a,b\"");
+    EXPECT_EQ(Csv_Field("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(Csv_Field("=HYPERLINK(1)"), "\"'=HYPERLINK(1)\"");
+    EXPECT_EQ(nlohmann::json::parse(Json_String("a\"\\\x01\xe4\xb8\xad")), "a\"\\\x01\xe4\xb8\xad");
 }
 
 }  // namespace
