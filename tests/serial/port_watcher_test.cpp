@@ -1,8 +1,10 @@
 // The port watcher on Linux: named paths (links to pseudo-terminals) that
 // appear and go, in directories that exist or not yet; the kernel's uevents
 // and the slow listing as the only sources; stopping promptly from any
-// thread, the callback's own included, with nothing left open. The rules of
-// what counts as an arrival run in port_watch_state_test.cpp.
+// thread, the callback's own included, with nothing left open; virtual phones
+// of a rack plugged in one after another, at once, and again under another
+// name. The rules of what counts as an arrival run in port_watch_state_test.cpp.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +21,7 @@
 #include "serial/linux_uevent_socket.h"
 #include "serial/port_event_queue.h"
 #include "serial/port_watcher.h"
+#include "tests/support/phone_rack.h"
 #include "tests/support/pty_pair.h"
 
 namespace {
@@ -187,6 +191,102 @@ TEST(PortWatcherNamed, PathInDirectoriesMadeLaterAndPresentAtStart) {
     std::filesystem::create_directories(dir / "serial/by-id");
     ASSERT_EQ(symlink(pty.slave_path().c_str(), deep.c_str()), 0);
     EXPECT_TRUE(Wait_For(events, Kind::kArrived, kEventLimit).came);
+}
+
+// The paths of the next count events of kind, each within the limit.
+std::set<std::string> Paths_Of_Next(Port_Event_Queue& queue, Kind kind, int count) {
+    std::set<std::string> paths;
+    for (int i = 0; i < count; ++i) {
+        Waited waited = Wait_For(queue, kind, kEventLimit);
+        if (!waited.came)
+            break;
+        paths.insert(waited.event.port.device_path);
+    }
+    return paths;
+}
+
+using test_support::Phone_Rack;
+using test_support::Rack_Step;
+
+TEST(PortWatcherRack, PhonesPluggedLaterOneAfterAnotherAndAtOnce) {
+    Temp_Dir dir;
+    Phone_Rack rack(dir.path());
+    std::string error;
+    for (const char* name : {"a", "b", "c", "d"})
+        ASSERT_GE(rack.Add({name}, {}, &error), 0) << error;
+    Port_Event_Queue events;
+    Port_Watcher watcher(Named_Only(rack.All_Links()));
+    ASSERT_TRUE(watcher.Start(events.Sink()));
+    EXPECT_TRUE(Quiet_For(events, milliseconds(200))) << "no phone is plugged in yet";
+
+    // One alone, 300 ms after the start; three at once 300 ms later.
+    rack.Play({{milliseconds(300), 0, Rack_Step::kPlug},
+               {milliseconds(600), 1, Rack_Step::kPlug},
+               {milliseconds(600), 2, Rack_Step::kPlug},
+               {milliseconds(600), 3, Rack_Step::kPlug}});
+    const auto played = Clock::now();
+    Waited first = Wait_For(events, Kind::kArrived, milliseconds(300) + kEventLimit);
+    ASSERT_TRUE(first.came);
+    EXPECT_EQ(first.event.port.device_path, dir / "a");
+    EXPECT_TRUE(first.event.named);
+    EXPECT_FALSE(first.event.present_at_start);
+    EXPECT_GE(Clock::now() - played, milliseconds(300)) << "reported before it was plugged in";
+    EXPECT_EQ(Paths_Of_Next(events, Kind::kArrived, 3),
+              (std::set<std::string>{dir / "b", dir / "c", dir / "d"}));
+    ASSERT_TRUE(rack.Wait_Played());
+    EXPECT_TRUE(Quiet_For(events, milliseconds(300))) << "each arrival once";
+
+    // Two pulled at once: both go, the others stay.
+    ASSERT_TRUE(rack.Unplug({1, 3}));
+    EXPECT_EQ(Paths_Of_Next(events, Kind::kDeparted, 2),
+              (std::set<std::string>{dir / "b", dir / "d"}));
+    EXPECT_TRUE(Quiet_For(events, milliseconds(300)));
+    watcher.Stop();
+}
+
+TEST(PortWatcherRack, ReplugUnderAnotherNameIsANewArrivalAndTheOldNameGoes) {
+    Temp_Dir dir;
+    Phone_Rack rack(dir.path());
+    std::string error;
+    ASSERT_EQ(rack.Add({"phone", "phone-again"}, {}, &error), 0) << error;
+    ASSERT_EQ(rack.Add({"other"}, {}, &error), 1) << error;
+    ASSERT_TRUE(rack.Plug({0, 1}));
+    Port_Event_Queue events;
+    Port_Watcher watcher(Named_Only(rack.All_Links()));
+    ASSERT_TRUE(watcher.Start(events.Sink()));
+    EXPECT_EQ(Paths_Of_Next(events, Kind::kArrived, 2),
+              (std::set<std::string>{dir / "phone", dir / "other"}));
+
+    // The host holds the port open while the cable is pulled: it hangs up.
+    const int held = open((dir / "phone").c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    // The phone's log says when the host's first byte came: the arrival
+    // benchmark measures from its plug-in to there.
+    const std::uint8_t sync = 0x58;
+    ASSERT_EQ(write(held, &sync, 1), 1);
+    EXPECT_TRUE(Wait_For_Log(rack.Files(0).log, "first-host-byte count=1", 2000));
+    ASSERT_TRUE(rack.Unplug(0));
+    Waited departed = Wait_For(events, Kind::kDeparted, kEventLimit);
+    ASSERT_TRUE(departed.came);
+    EXPECT_EQ(departed.event.port.device_path, dir / "phone");
+    char byte = 0;
+    EXPECT_LE(read(held, &byte, 1), 0) << "the pulled cable left the host's port working";
+    close(held);
+
+    ASSERT_TRUE(rack.Plug(0));
+    EXPECT_EQ(rack.Link(0), dir / "phone-again");
+    Waited back = Wait_For(events, Kind::kArrived, kEventLimit);
+    ASSERT_TRUE(back.came);
+    EXPECT_EQ(back.event.port.device_path, dir / "phone-again");
+    EXPECT_FALSE(back.event.present_at_start);
+    // Pulled and plugged again under the same name: a new arrival too.
+    ASSERT_TRUE(rack.Unplug(0));
+    ASSERT_TRUE(Wait_For(events, Kind::kDeparted, kEventLimit).came);
+    ASSERT_TRUE(rack.Plug(0));
+    EXPECT_EQ(Wait_For(events, Kind::kArrived, kEventLimit).event.port.device_path,
+              dir / "phone-again");
+    EXPECT_TRUE(Quiet_For(events, milliseconds(300))) << "the other phone stayed as it was";
+    watcher.Stop();
 }
 
 TEST(PortWatcherSources, ListingAloneFindsArrivalsAndDepartures) {

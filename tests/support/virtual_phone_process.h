@@ -21,6 +21,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,6 +82,36 @@ class Virtual_Phone_Process {
 
     // Starts the phone and waits (up to 5 s) for its device path.
     bool start(const std::vector<std::string>& args, std::string* error = nullptr) {
+        if (!launch(args, error))
+            return false;
+        auto path = next_device_path(5000);
+        if (!path) {
+            stop();
+            return fail(error, "no device path from " + Executable_Path());
+        }
+        m_device_path = *path;
+        return true;
+    }
+
+    // Starts the phone with its cable out (--unplugged): there is no device
+    // until plug_in().
+    bool start_unplugged(std::vector<std::string> args, std::string* error = nullptr) {
+        args.push_back("--unplugged");
+        m_device_path.clear();
+        return launch(args, error);
+    }
+
+    // The cable in (SIGUSR2) or out (SIGUSR1). After plug_in, next_device_path
+    // gives the new device; after pull_cable the phone's link goes.
+    bool plug_in() const {
+        return m_pid > 0 && kill(m_pid, SIGUSR2) == 0;
+    }
+    bool pull_cable() const {
+        return m_pid > 0 && kill(m_pid, SIGUSR1) == 0;
+    }
+
+  private:
+    bool launch(const std::vector<std::string>& args, std::string* error) {
         stop();
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) {
@@ -93,7 +124,16 @@ class Virtual_Phone_Process {
             argv.push_back(const_cast<char*>(arg.c_str()));
         }
         argv.push_back(nullptr);
+        // The cable signals are blocked from before the fork until the phone
+        // takes them, so that one sent at once waits instead of ending it.
+        sigset_t cable, before;
+        sigemptyset(&cable);
+        sigaddset(&cable, SIGUSR1);
+        sigaddset(&cable, SIGUSR2);
+        pthread_sigmask(SIG_BLOCK, &cable, &before);
         m_pid = fork();
+        if (m_pid != 0)
+            pthread_sigmask(SIG_SETMASK, &before, nullptr);
         if (m_pid < 0) {
             close(out[0]);
             close(out[1]);
@@ -108,15 +148,10 @@ class Virtual_Phone_Process {
         }
         close(out[1]);
         m_stdout = out[0];
-        auto path = next_device_path(5000);
-        if (!path) {
-            stop();
-            return fail(error, "no device path from " + program);
-        }
-        m_device_path = *path;
         return true;
     }
 
+  public:
     // The path the phone printed last (it prints a new one when plugged in again).
     const std::string& device_path() const {
         return m_device_path;

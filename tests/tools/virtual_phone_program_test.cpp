@@ -414,5 +414,6 @@ TEST_F(VirtualPhoneProgram, ServesAnExistingTtyAndWaitsOutItsHangUpWithoutSpinni
     EXPECT_EQ(Run_Status("--tty /dev/null --fault block:hangup"), 2);
     EXPECT_EQ(Run_Status("--tty /dev/null --fault hangup:after-bytes:3"), 2);
     EXPECT_EQ(Run_Status("--tty /dev/null --replug-after 100"), 2);
+    EXPECT_EQ(Run_Status("--tty /dev/null --unplugged"), 2);
     EXPECT_EQ(Run_Status("--tty /nonexistent/tty --exit-after 100"), 1);
 }

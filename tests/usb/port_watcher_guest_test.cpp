@@ -5,15 +5,12 @@
 // starts systemd-udevd from the shared /usr, and the watcher must announce
 // each port only once udev has given it its group and its by-id link.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fcntl.h>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +19,7 @@
 
 #include "serial/port_event_queue.h"
 #include "serial/port_watcher.h"
+#include "udev_daemon.h"
 #include "usb_gadget.h"
 
 namespace {
@@ -35,10 +33,6 @@ using Kind = Port_Event::Kind;
 // Enumeration under the emulated processor takes up to a few hundred ms; the
 // watcher adds little to it. Generous: the guest is slow and the host loaded.
 constexpr milliseconds kEventLimit{5000};
-// systemd-udevd is udevadm under that name (Debian links
-// /lib/systemd/systemd-udevd to /bin/udevadm, which the guest's /bin is not).
-constexpr const char* kUdevadm = "/usr/bin/udevadm";
-constexpr const char* kUdevd = "systemd-udevd";
 constexpr gid_t kDialout = 20;  // Debian's base-passwd
 
 // The next event for a path that starts with prefix (the system's other
@@ -150,49 +144,17 @@ TEST_F(KernelUevents, ReplugWhileHeldIsANewArrivalUnderTheNextName) {
     ASSERT_TRUE(Next_For(events, old_tty, Kind::kArrived, event));
 }
 
-// systemd-udevd started by hand (the guest has no service manager), with the
-// system's groups so that its rules can name them; stopped again, with its
-// run directory, so that later checks see a system without udev.
+// udev for the whole suite (udev_daemon.h).
 class Udev : public Watched {
   protected:
-    static void SetUpTestSuite() {
-        std::filesystem::create_directories("/etc");
-        for (const char* name : {"group", "passwd"}) {
-            const std::string path = std::string("/etc/") + name;
-            std::error_code error;
-            if (std::filesystem::copy_file(
-                    std::string("/usr/share/base-passwd/") + name + ".master", path, error))
-                made_files.push_back(path);
-        }
-        daemon_pid = fork();
-        if (daemon_pid == 0) {
-            const int null = open("/dev/null", O_RDWR);
-            dup2(null, 0);
-            execl(kUdevadm, kUdevd, static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        const auto deadline = Clock::now() + kEventLimit;
-        while (access("/run/udev/control", F_OK) != 0 && Clock::now() < deadline)
-            std::this_thread::sleep_for(milliseconds(20));
-    }
-    static void TearDownTestSuite() {
-        if (daemon_pid > 0) {
-            kill(daemon_pid, SIGTERM);
-            waitpid(daemon_pid, nullptr, 0);
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all("/run/udev", ignored);
-        for (const std::string& path : made_files)
-            std::filesystem::remove(path, ignored);
-    }
+    static void SetUpTestSuite() { daemon = std::make_unique<usb_rig::Udev_Daemon>(); }
+    static void TearDownTestSuite() { daemon.reset(); }
     void SetUp() override {
-        ASSERT_EQ(access("/run/udev/control", F_OK), 0) << kUdevd << " did not start";
+        ASSERT_TRUE(usb_rig::Udev_Daemon::Running()) << "systemd-udevd did not start";
     }
-    static pid_t daemon_pid;
-    static std::vector<std::string> made_files;  // the guest's own /etc has none
+    static std::unique_ptr<usb_rig::Udev_Daemon> daemon;
 };
-pid_t Udev::daemon_pid = -1;
-std::vector<std::string> Udev::made_files;
+std::unique_ptr<usb_rig::Udev_Daemon> Udev::daemon;
 
 TEST_F(Udev, AnnouncedOnceItsRulesGaveThePortItsGroupAndLinks) {
     const std::string by_id = "/dev/serial/by-id/usb-Corvel_M418_boot_loader_WATCH-U-if00";
@@ -243,6 +205,46 @@ TEST_F(Udev, SeveralGadgetsPluggedUnpluggedAndReplugged) {
             ASSERT_TRUE(Next_For(events, "/dev/ttyACM", Kind::kDeparted, event));
         }
     }
+}
+
+// Three phones plugged at once, as from a hub; one of them pulled and put
+// back: it comes back as a new arrival with the same serial number, and the
+// other two see nothing of it.
+TEST_F(Udev, ThreeAtOnceOnePulledAndPutBackKeepsItsSerialNumber) {
+    Start();
+    std::vector<std::unique_ptr<Usb_Gadget>> phones;
+    for (const char* serial : {"HUB-1", "HUB-2", "HUB-3"}) {
+        phones.push_back(std::make_unique<Usb_Gadget>(Gadget_Spec{.serial = serial}));
+        ASSERT_TRUE(phones.back()->Made()) << phones.back()->Error();
+    }
+    for (auto& phone : phones)
+        ASSERT_TRUE(phone->Plug()) << phone->Error();
+    std::map<std::string, std::string> tty_of;  // serial number: the port it came as
+    for (int i = 0; i < 3; ++i) {
+        Port_Event event;
+        ASSERT_TRUE(Next_For(events, "/dev/ttyACM", Kind::kArrived, event)) << "arrival " << i;
+        EXPECT_FALSE(event.present_at_start);
+        tty_of[event.port.identity.usb_serial] = event.port.device_path;
+    }
+    ASSERT_EQ(tty_of.size(), 3u) << "three phones, three serial numbers";
+    for (auto& phone : phones)
+        EXPECT_EQ(tty_of[phone->Spec().serial], phone->Host_Tty());
+
+    ASSERT_TRUE(phones[1]->Unplug());
+    Port_Event event;
+    ASSERT_TRUE(Next_For(events, "/dev/ttyACM", Kind::kDeparted, event));
+    EXPECT_EQ(event.port.identity.usb_serial, "HUB-2") << Describe(event);
+    EXPECT_EQ(event.port.device_path, tty_of["HUB-2"]);
+    ASSERT_TRUE(phones[1]->Plug()) << phones[1]->Error();
+    ASSERT_TRUE(Next_For(events, "/dev/ttyACM", Kind::kArrived, event));
+    EXPECT_EQ(event.port.identity.usb_serial, "HUB-2") << Describe(event);
+    EXPECT_FALSE(event.present_at_start);
+    struct stat status {};
+    ASSERT_EQ(stat(event.port.device_path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, kDialout) << Describe(event) << ": announced before udev's rules";
+    Port_Event stray;
+    EXPECT_FALSE(Next_For(events, "/dev/ttyACM", Kind::kArrived, stray, milliseconds(1000)))
+        << Describe(stray);
 }
 
 }  // namespace

@@ -7,6 +7,10 @@
 // after an unplug, the device path is printed as one more line; nothing else
 // goes to standard output. Events go to --log, and every deviation of the host
 // from the protocol to the deviations file beside --state. See --help.
+//
+// SIGUSR1 pulls the cable and SIGUSR2 plugs it in again, so that a test rig
+// can make phones come and go at the times it chooses (--unplugged: the
+// phone starts with its cable out).
 #include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
@@ -59,7 +63,10 @@ Files:
                         keeping earlier lines, and after every deviation; empty
                         while the host keeps to the protocol)
   --log FILE            one line per event ("-" for standard error)
-  --link PATH           keep a symbolic link PATH to the current device
+  --link PATH           keep a symbolic link PATH to the current device.
+                        Repeatable: the n-th plug-in makes the n-th link (the
+                        last one for every plug-in after it), as a phone that
+                        comes back on another port
 Phone:
   --record-text TEXT    initial record (up to 32 bytes, zero padded)
   --record-hex HEX      initial record as 64 hex digits (default: all 0xFF)
@@ -80,6 +87,17 @@ Line:
   --baud N              pace the line at N baud both ways (10 bits per byte)
   --appear-after MS     stay silent for MS after start (plugged in later)
   --replug-after MS     after an unplug fault, plug in again after MS
+  --unplugged           start with the cable out: no device, no link and no
+                        line on standard output until SIGUSR2 plugs it in
+Cable (pseudo-terminal only):
+  SIGUSR1               pull the cable: the host's open port hangs up, the
+                        link goes ("unplugged" in the log)
+  SIGUSR2               plug it in: a new device, the next --link, its path on
+                        standard output ("plugged-in DEVICE" in the log)
+  The first bytes from the host after each plug-in are logged as
+  "first-host-byte" with their count, whether the phone answers yet or not;
+  this line and "plugged-in" end in "us=" and the time in microseconds.
+  A signal of each kind taken in one wake-up counts once, the pull first.
   --idle-reset-ms MS    forget a half-received exchange after MS of host
                         silence (default 2000)
 Faults:
@@ -107,11 +125,13 @@ Run:
 
 struct Options {
     vphone::Phone_Config phone = vphone::Default_Config();
-    std::string flash_path, state_path, log_path, link_path;
-    std::string tty_path;  // empty: a pseudo-terminal of the phone's own
+    std::string flash_path, state_path, log_path;
+    std::vector<std::string> link_paths;  // one per plug-in, the last repeating
+    std::string tty_path;                 // empty: a pseudo-terminal of the phone's own
     std::uint32_t baud = 0;
     std::uint32_t appear_after_ms = 0;
     std::optional<std::uint32_t> replug_after_ms;
+    bool start_unplugged = false;
     std::uint32_t idle_reset_ms = 2000;
     std::uint32_t sessions = 0;
     std::optional<std::uint32_t> exit_after_ms;
@@ -178,6 +198,7 @@ Options Parse_Options(int argc, char** argv) {
         kBaud,
         kAppearAfter,
         kReplugAfter,
+        kUnplugged,
         kIdleReset,
         kFault,
         kSeed,
@@ -204,6 +225,7 @@ Options Parse_Options(int argc, char** argv) {
         {"baud", required_argument, nullptr, kBaud},
         {"appear-after", required_argument, nullptr, kAppearAfter},
         {"replug-after", required_argument, nullptr, kReplugAfter},
+        {"unplugged", no_argument, nullptr, kUnplugged},
         {"idle-reset-ms", required_argument, nullptr, kIdleReset},
         {"fault", required_argument, nullptr, kFault},
         {"seed", required_argument, nullptr, kSeed},
@@ -229,7 +251,7 @@ Options Parse_Options(int argc, char** argv) {
                 options.log_path = optarg;
                 break;
             case kLink:
-                options.link_path = optarg;
+                options.link_paths.emplace_back(optarg);
                 break;
             case kTty:
                 options.tty_path = optarg;
@@ -271,6 +293,9 @@ Options Parse_Options(int argc, char** argv) {
                 break;
             case kReplugAfter:
                 options.replug_after_ms = Number(optarg, name);
+                break;
+            case kUnplugged:
+                options.start_unplugged = true;
                 break;
             case kIdleReset:
                 options.idle_reset_ms = Number(optarg, name);
@@ -327,10 +352,11 @@ Options Parse_Options(int argc, char** argv) {
                                           [](const vphone::Fault_Rule& rule) {
                                               return rule.kind == vphone::Fault_Kind::hang_up;
                                           });
-        if (hangs_up || options.phone.hang_up_after_bytes != 0 || options.replug_after_ms) {
+        if (hangs_up || options.phone.hang_up_after_bytes != 0 || options.replug_after_ms ||
+            options.start_unplugged) {
             Usage_Error(
-                "on --tty the phone cannot pull its own cable: hang-up faults and "
-                "--replug-after need a pseudo-terminal");
+                "on --tty the phone cannot pull its own cable: hang-up faults, "
+                "--replug-after and --unplugged need a pseudo-terminal");
         }
     }
     const std::uint64_t dump_size =
@@ -379,8 +405,17 @@ class Phone_Program {
         m_model.set_clock_ms(std::chrono::duration_cast<milliseconds>(now - m_start).count());
     }
     void log(const std::string& line);
+    // For the lines whose times are compared closer than the log's ms.
+    std::string micros_since_start() const {
+        return std::to_string(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_start).count());
+    }
     bool plug_in();
-    void unplug();
+    // Pulls the cable; with replug_later an unplug fault's --replug-after
+    // plugs it in again.
+    void unplug(bool replug_later = true);
+    // What SIGUSR1 and SIGUSR2 asked for since the last wake-up.
+    void handle_cable_signals();
     // The line hung up under the phone (a tty device's provider unplugged
     // it): start afresh and open it again.
     void line_hung_up();
@@ -417,6 +452,9 @@ class Phone_Program {
     bool m_reopen_failing = false;  // a tty device would not open again yet
     bool m_ever_plugged = false;
     bool m_flash_dirty = false;
+    std::uint32_t m_plug_ins = 0;
+    std::string m_current_link;       // made at the last plug-in; empty when none
+    bool m_heard_since_plug = false;  // the host's first bytes since the plug-in came
     std::uint32_t m_sessions_closed = 0;
     std::string m_deviations_path;
     std::vector<std::string> m_earlier_deviations;  // from runs before this one
@@ -433,12 +471,6 @@ void Phone_Program::log(const std::string& line) {
 
 bool Phone_Program::plug_in() {
     std::string error, warning;
-    if (!m_line) {
-        if (m_options.tty_path.empty())
-            m_line = std::make_unique<vphone::Pty_Line>(m_session_leader);
-        else
-            m_line = std::make_unique<vphone::Tty_Line>(m_options.tty_path);
-    }
     if (!m_line->plug_in(&error, &warning)) {
         // A tty device that went with its provider is tried again quietly:
         // its first failure is logged, not every retry.
@@ -454,28 +486,33 @@ bool Phone_Program::plug_in() {
     if (!warning.empty()) {
         log("warning " + warning);
     }
-    if (!m_options.link_path.empty()) {
-        unlink(m_options.link_path.c_str());
-        if (symlink(m_line->device_path().c_str(), m_options.link_path.c_str()) != 0) {
-            log("warning cannot link " + m_options.link_path + ": " + std::strerror(errno));
+    const auto& links = m_options.link_paths;
+    if (!links.empty()) {
+        m_current_link = links[std::min<std::size_t>(m_plug_ins, links.size() - 1)];
+        unlink(m_current_link.c_str());
+        if (symlink(m_line->device_path().c_str(), m_current_link.c_str()) != 0) {
+            log("warning cannot link " + m_current_link + ": " + std::strerror(errno));
         }
     }
+    ++m_plug_ins;
+    m_heard_since_plug = false;
     m_model.plug_back_in();
     m_pending.clear();
     std::printf("%s\n", m_line->device_path().c_str());
     std::fflush(stdout);
-    log("plugged-in " + m_line->device_path());
+    log("plugged-in " + m_line->device_path() + " us=" + micros_since_start());
     return true;
 }
 
-void Phone_Program::unplug() {
+void Phone_Program::unplug(bool replug_later) {
     m_line->unplug();
     m_pending.clear();
-    if (!m_options.link_path.empty()) {
-        unlink(m_options.link_path.c_str());
+    if (!m_current_link.empty()) {
+        unlink(m_current_link.c_str());
+        m_current_link.clear();
     }
     log("unplugged");
-    if (m_options.replug_after_ms) {
+    if (replug_later && m_options.replug_after_ms) {
         m_replug_at = Clock::now() + milliseconds(*m_options.replug_after_ms);
     }
 }
@@ -611,6 +648,10 @@ void Phone_Program::read_host(Clock::time_point now) {
     if (got < 0) {
         return;
     }
+    if (!m_heard_since_plug) {
+        m_heard_since_plug = true;
+        log("first-host-byte count=" + std::to_string(got) + " us=" + micros_since_start());
+    }
     m_last_input = now;
     if (m_byte_time.count() > 0) {
         // A line that had bytes queued carries on at its own rate from where
@@ -673,6 +714,36 @@ volatile sig_atomic_t g_stop = 0;
 void On_Stop_Signal(int) {
     g_stop = 1;
 }
+volatile sig_atomic_t g_pull_cable = 0;
+volatile sig_atomic_t g_plug_cable = 0;
+void On_Cable_Signal(int signal_number) {
+    if (signal_number == SIGUSR1)
+        g_pull_cable = 1;
+    else
+        g_plug_cable = 1;
+}
+
+void Phone_Program::handle_cable_signals() {
+    const bool pull = g_pull_cable != 0;
+    const bool plug = g_plug_cable != 0;
+    g_pull_cable = 0;
+    g_plug_cable = 0;
+    if (!pull && !plug)
+        return;
+    if (!m_line->can_unplug()) {
+        log("ignored a cable signal: the device's provider plugs and unplugs it");
+        return;
+    }
+    if (pull && m_line->plugged()) {
+        save_flash();
+        unplug(false);
+    }
+    if (plug && !m_line->plugged()) {
+        m_replug_at.reset();
+        if (!plug_in())
+            log("cannot plug in again");
+    }
+}
 
 int Phone_Program::run() {
     if (m_options.log_path == "-") {
@@ -698,13 +769,23 @@ int Phone_Program::run() {
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGTERM);
     sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGUSR1);
+    sigaddset(&blocked, SIGUSR2);
+    // A rig that starts the phone with the cable signals blocked loses none
+    // sent before this point: they wait for the first ppoll.
     sigprocmask(SIG_BLOCK, &blocked, &wait_mask);
     sigdelset(&wait_mask, SIGTERM);
     sigdelset(&wait_mask, SIGINT);
+    sigdelset(&wait_mask, SIGUSR1);
+    sigdelset(&wait_mask, SIGUSR2);
     struct sigaction stop {};
     stop.sa_handler = On_Stop_Signal;
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGINT, &stop, nullptr);
+    struct sigaction cable {};
+    cable.sa_handler = On_Cable_Signal;
+    sigaction(SIGUSR1, &cable, nullptr);
+    sigaction(SIGUSR2, &cable, nullptr);
     // Pulling the cable hangs up our own controlling terminal.
     signal(SIGHUP, SIG_IGN);
     signal(SIGPIPE, SIG_IGN);
@@ -713,7 +794,13 @@ int Phone_Program::run() {
     if (!m_session_leader) {
         log("warning not a session leader: the pty will not be the controlling terminal");
     }
-    if (!plug_in()) {
+    if (m_options.tty_path.empty())
+        m_line = std::make_unique<vphone::Pty_Line>(m_session_leader);
+    else
+        m_line = std::make_unique<vphone::Tty_Line>(m_options.tty_path);
+    if (m_options.start_unplugged) {
+        log("unplugged at start");
+    } else if (!plug_in()) {
         return 1;
     }
 
@@ -728,6 +815,7 @@ int Phone_Program::run() {
         if (m_options.sessions != 0 && m_sessions_closed >= m_options.sessions) {
             break;
         }
+        handle_cable_signals();
         if (m_replug_at && now >= *m_replug_at) {
             m_replug_at.reset();
             if (!plug_in()) {
@@ -793,8 +881,8 @@ int Phone_Program::run() {
     save_flash();
     if (m_line)
         m_line->unplug();
-    if (!m_options.link_path.empty()) {
-        unlink(m_options.link_path.c_str());
+    if (!m_current_link.empty()) {
+        unlink(m_current_link.c_str());
     }
     log("stopped");
     return 0;

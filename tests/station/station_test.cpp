@@ -1,0 +1,701 @@
+// The station with in-process phones: named ports are links that the test
+// makes and removes (the port watcher sees them come and go), and each port
+// object the station asks for talks to that port's phone model. Every phone
+// is checked by what reached its flash, so one phone's bytes or outcome
+// changed by another's would show.
+#include "station/station.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "bootloader/comport.h"
+#include "download/image_loader.h"
+#include "station/station_files.h"
+#include "station/station_view.h"
+#include "tests/support/host_deviations.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/phone_backend.h"
+#include "tests/support/recording_view.h"
+#include "tests/support/temp_directory.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::Bytes;
+using test_support::Random_Bytes;
+using Kind = Station_Event::Kind;
+
+// Generous: the machine may be loaded; nothing here waits this long when
+// it works.
+constexpr auto kEventLimit = 20s;
+
+constexpr std::string_view kImageText = "CVLbootloaderVC_M418ZHTWA00101";
+constexpr std::string_view kPhoneTail = "M418ZHTWA00100";
+constexpr std::uint32_t kFirstLength = 40000;  // two blocks
+constexpr std::uint32_t kSecondLength = 300;   // one
+constexpr std::uint64_t kTotal = kFirstLength + kSecondLength;
+
+// A phone with an erased record (a first run: its boot loader is dumped).
+vphone::Phone_Config Phone(std::vector<vphone::Fault_Rule> faults = {}) {
+    vphone::Phone_Config config = vphone::Default_Config();
+    config.original_record_tail.fill(0);
+    std::copy(kPhoneTail.begin(), kPhoneTail.end(), config.original_record_tail.begin());
+    config.faults = std::move(faults);
+    return config;
+}
+
+vphone::Fault_Rule Fault(vphone::Exchange exchange, vphone::Fault_Kind kind,
+                         std::uint32_t occurrence = 1) {
+    vphone::Fault_Rule rule;
+    rule.exchange = exchange;
+    rule.kind = kind;
+    rule.first = occurrence;
+    rule.last = occurrence;
+    return rule;
+}
+
+// Writes pass to the phone until `after` bytes have gone; then they wait
+// until the test opens the gate or the port is stopped.
+class Gated_Backend final : public Port_Backend {
+  public:
+    struct Gate {
+        std::size_t after = 0;
+        std::mutex mutex;
+        std::condition_variable opened_cv;
+        bool opened = false;
+        bool reached = false;
+        void Open() {
+            const std::lock_guard<std::mutex> lock(mutex);
+            opened = true;
+            opened_cv.notify_all();
+        }
+    };
+    Gated_Backend(std::unique_ptr<Port_Backend> inner, Gate& gate)
+        : m_inner(std::move(inner)), m_gate(gate) {}
+    Port_Open_Result Open(const std::string& name) override {
+        m_inner->Attach_Stop(*Attached_Stop());
+        return m_inner->Open(name);
+    }
+    void Close() override { m_inner->Close(); }
+    bool Set_Lines(std::int32_t baud) override { return m_inner->Set_Lines(baud); }
+    Port_Io_Result Read(std::span<std::uint8_t> buffer, std::uint32_t deadline_ms) override {
+        return m_inner->Read(buffer, deadline_ms);
+    }
+    Port_Io_Result Write(std::span<const std::uint8_t> buffer, std::uint32_t deadline) override {
+        m_written += buffer.size();
+        if (m_written > m_gate.after) {
+            std::unique_lock<std::mutex> lock(m_gate.mutex);
+            m_gate.reached = true;
+            while (!m_gate.opened) {
+                if (Attached_Stop()->Interrupts())
+                    return {true, 0, Io_End::kInterrupted};
+                m_gate.opened_cv.wait_for(lock, 5ms);
+            }
+        }
+        return m_inner->Write(buffer, deadline);
+    }
+    std::uint32_t Bytes_In_Queue() override { return m_inner->Bytes_In_Queue(); }
+    bool Purge() override { return m_inner->Purge(); }
+    void Pause(std::int32_t ms) override { m_inner->Pause(ms); }
+
+  private:
+    std::unique_ptr<Port_Backend> m_inner;
+    Gate& m_gate;
+    std::size_t m_written = 0;
+};
+
+struct Test_Phone {
+    Test_Phone(vphone::Phone_Config config, const std::string& path)
+        : model(std::move(config)), line(model, path) {}
+    vphone::Phone_Model model;
+    Simulated_Phone_Line line;
+    std::unique_ptr<Gated_Backend::Gate> gate;  // null: writes never wait
+
+    bool Flash_Holds_The_Image() const {
+        const auto& flash = model.flash();
+        return flash.size() == 2 && flash[0].bytes == Random_Bytes(kFirstLength, 11) &&
+               flash[1].bytes == Random_Bytes(kSecondLength, 12);
+    }
+};
+
+// The image loaded once, a directory for the named ports' links and one for
+// the dumps, the phones by port, and every event the station gave.
+class Station_Rig {
+  public:
+    Station_Rig() {
+        test_support::Image_Builder builder;
+        builder.version_text = Bytes(kImageText);
+        builder.first.start = 0x00010000;
+        builder.first.data = Random_Bytes(kFirstLength, 11);
+        builder.second.start = 0x00200000;
+        builder.second.data = Random_Bytes(kSecondLength, 12);
+        test_support::Temp_Image_File file(builder.Build());
+        auto image = std::make_shared<Firmware_Image>();
+        Recording_View loader;
+        loader.file_name = file.Path();
+        EXPECT_EQ(Parse_File(*image, loader, loader), Image_Load_Result::kLoaded);
+        m_image = std::move(image);
+    }
+    ~Station_Rig() {
+        m_station.reset();  // every session has returned before the phones go
+        for (const auto& [path, phone] : m_phones)
+            EXPECT_EQ(Host_Deviations(phone->model), "") << path;
+    }
+
+    std::string Path(const std::string& name) const { return m_ports.File(name); }
+    Test_Phone& Add(const std::string& name, vphone::Phone_Config config = Phone()) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        auto& phone = m_phones[Path(name)];
+        phone = std::make_unique<Test_Phone>(std::move(config), Path(name));
+        return *phone;
+    }
+    Test_Phone& Phone_At(const std::string& name) {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return *m_phones.at(Path(name));
+    }
+    // The phone's writes wait once `after` bytes have gone (20000: the first
+    // block, in rewriting; 0: the handshake's first byte).
+    Gated_Backend::Gate& Gate(const std::string& name, std::size_t after) {
+        Test_Phone& phone = Phone_At(name);
+        phone.gate = std::make_unique<Gated_Backend::Gate>();
+        phone.gate->after = after;
+        return *phone.gate;
+    }
+    // A device appears at the named path, or goes.
+    void Plug(const std::string& name) {
+        ASSERT_EQ(::symlink("/dev/null", Path(name).c_str()), 0) << name;
+    }
+    void Unplug(const std::string& name) { ASSERT_EQ(::unlink(Path(name).c_str()), 0) << name; }
+
+    Station_Options Options(const std::vector<std::string>& names) {
+        Station_Options options;
+        for (const std::string& name : names)
+            options.named_ports.push_back(Path(name));
+        options.system_ports = false;
+        options.language = Language::kEnglish;
+        options.make_port = [this](const Port_Candidate& port) -> std::unique_ptr<CComport> {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            const auto found = m_phones.find(port.device_path);
+            if (found == m_phones.end())
+                return nullptr;
+            Test_Phone& phone = *found->second;
+            std::unique_ptr<Port_Backend> backend = phone.line.make_backend();
+            if (phone.gate)
+                backend = std::make_unique<Gated_Backend>(std::move(backend), *phone.gate);
+            return std::make_unique<CComport>(std::move(backend), Make_Fixed_Port_Lister({}));
+        };
+        return options;
+    }
+    Station& Start(Station_Options options) {
+        m_station = std::make_unique<Station>(m_image, std::move(options),
+                                              [this](const Station_Event& event) {
+                                                  const std::lock_guard<std::mutex> lock(m_mutex);
+                                                  m_events.push_back(event);
+                                                  m_changed.notify_all();
+                                              });
+        EXPECT_TRUE(m_station->Start());
+        return *m_station;
+    }
+
+    // Waits until an event satisfies the predicate; false after kEventLimit.
+    template <typename Predicate>
+    bool Wait_For(Predicate predicate) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kEventLimit, [&] {
+            return std::any_of(m_events.begin(), m_events.end(), predicate);
+        });
+    }
+    bool Wait_For_Phase(int phone, Station_Phase phase) {
+        return Wait_For([&](const Station_Event& e) {
+            return e.phone == phone && e.kind == Kind::kPhase && e.phase == phase;
+        });
+    }
+    // Waits until count phones have had their session's last event: waiting
+    // for the unplug, or gone.
+    bool Wait_For_Finished(int count) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kEventLimit, [&] {
+            std::set<int> settled;
+            for (const Station_Event& e : m_events) {
+                if (e.kind == Kind::kPhase && (e.phase == Station_Phase::kWaitingForUnplug ||
+                                               e.phase == Station_Phase::kGone))
+                    settled.insert(e.phone);
+            }
+            return static_cast<int>(settled.size()) >= count;
+        });
+    }
+    std::vector<Station_Event> Events() const {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    std::vector<Station_Event> Of(int phone) const {
+        std::vector<Station_Event> mine;
+        for (const Station_Event& event : Events())
+            if (event.phone == phone)
+                mine.push_back(event);
+        return mine;
+    }
+    std::optional<Station_Event> Finished(int phone) const {
+        for (const Station_Event& event : Of(phone))
+            if (event.kind == Kind::kFinished)
+                return event;
+        return std::nullopt;
+    }
+    // The phone number the station gave the port's latest arrival, once it
+    // has arrived (0 if it never does).
+    int Number_Of(const std::string& name) {
+        const std::string path = Path(name);
+        Wait_For([&](const Station_Event& e) {
+            return e.kind == Kind::kArrived && e.port.device_path == path;
+        });
+        int number = 0;
+        for (const Station_Event& event : Events())
+            if (event.kind == Kind::kArrived && event.port.device_path == path)
+                number = event.phone;
+        return number;
+    }
+    std::vector<Station_Phase> Phases(int phone) const {
+        std::vector<Station_Phase> phases;
+        for (const Station_Event& event : Of(phone))
+            if (event.kind == Kind::kPhase)
+                phases.push_back(event.phase);
+        return phases;
+    }
+    Station& The_Station() { return *m_station; }
+    const std::filesystem::path& Logs() const { return m_logs.Path(); }
+
+  private:
+    test_support::Runtime_Directory m_dumps;
+    test_support::Temp_Directory m_ports{"flashtool-ports"};
+    test_support::Temp_Directory m_logs{"flashtool-logs"};
+    std::shared_ptr<const Firmware_Image> m_image;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::map<std::string, std::unique_ptr<Test_Phone>> m_phones;
+    std::vector<Station_Event> m_events;
+    std::unique_ptr<Station> m_station;
+};
+
+const std::vector<Station_Phase> kUpdatedPhases = {
+    Station_Phase::kHandshake,       Station_Phase::kCheckingVersion, Station_Phase::kDumping,
+    Station_Phase::kWritingRecord,   Station_Phase::kRewriting,       Station_Phase::kFinished,
+    Station_Phase::kWaitingForUnplug};
+
+// What a person sees of an updated phone: every phase in order, progress at
+// least once a block and never backwards, up to both regions' bytes, and
+// its lines in the station's language.
+void Expect_Updated(const Station_Rig& rig, int phone) {
+    SCOPED_TRACE("phone " + std::to_string(phone));
+    const auto finished = rig.Finished(phone);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(finished->outcome, Download_Outcome::kUpdated);
+    EXPECT_EQ(finished->code, 0);
+    EXPECT_EQ(finished->bytes_done, kTotal);
+    EXPECT_TRUE(finished->phone_touched);
+    EXPECT_EQ(rig.Phases(phone), kUpdatedPhases);
+    std::vector<std::uint64_t> progress;
+    bool said_ok = false;
+    for (const Station_Event& event : rig.Of(phone)) {
+        if (event.kind == Kind::kProgress) {
+            EXPECT_EQ(event.bytes_total, kTotal);
+            progress.push_back(event.bytes_done);
+        }
+        if (event.kind == Kind::kLine) {
+            EXPECT_EQ(event.text.find('\n'), std::string::npos);
+            said_ok = said_ok || event.text == text::kUpdateOkEn;
+        }
+    }
+    EXPECT_TRUE(said_ok);
+    ASSERT_GE(progress.size(), 3u) << "one per block";
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(progress.back(), kTotal);
+}
+
+// ---------------------------------------------------------------------------
+
+// Phones there before the start, plugged in all at once, and one after
+// another (each on a named port that appears while the station runs): every
+// one is updated on its own session, numbered in arrival order, and the
+// station ends by itself when the count is reached.
+TEST(StationArrivals, EveryPhoneIsUpdatedOnceInArrivalOrder) {
+    enum class Plugging { kBeforeStart, kAtOnce, kOneAfterAnother };
+    for (const Plugging plugging :
+         {Plugging::kBeforeStart, Plugging::kAtOnce, Plugging::kOneAfterAnother}) {
+        SCOPED_TRACE(static_cast<int>(plugging));
+        Station_Rig rig;
+        const std::vector<std::string> names = {"phone-a", "phone-b", "phone-c", "phone-d"};
+        for (const std::string& name : names)
+            rig.Add(name);
+        if (plugging == Plugging::kBeforeStart) {
+            for (const std::string& name : names)
+                rig.Plug(name);
+        }
+        Station_Options options = rig.Options(names);
+        options.count = static_cast<int>(names.size());
+        Station& station = rig.Start(std::move(options));
+        if (plugging == Plugging::kAtOnce) {
+            for (const std::string& name : names)
+                rig.Plug(name);
+        } else if (plugging == Plugging::kOneAfterAnother) {
+            for (std::size_t i = 0; i < names.size(); ++i) {
+                rig.Plug(names[i]);
+                ASSERT_TRUE(rig.Wait_For_Finished(static_cast<int>(i) + 1));
+                EXPECT_EQ(rig.Number_Of(names[i]), static_cast<int>(i) + 1);
+            }
+        }
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+
+        const std::vector<Station_Event> events = rig.Events();
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back().kind, Kind::kEnded);
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            const int phone = rig.Number_Of(names[i]);
+            ASSERT_GE(phone, 1);
+            Expect_Updated(rig, phone);
+            EXPECT_TRUE(rig.Phone_At(names[i]).Flash_Holds_The_Image()) << names[i];
+            EXPECT_EQ(rig.Phone_At(names[i]).line.opens(), 1u) << "one session per arrival";
+        }
+        const Station_Summary summary = station.Summary();
+        EXPECT_EQ(summary.updated, 4);
+        EXPECT_EQ(summary.failed, 0);
+        EXPECT_FALSE(summary.stopped);
+        ASSERT_EQ(summary.phones.size(), 4u);
+        for (std::size_t i = 0; i < summary.phones.size(); ++i)
+            EXPECT_EQ(summary.phones[i].phone, static_cast<int>(i) + 1);
+    }
+}
+
+// One phone among five meets a fault; the other four are updated as if it
+// were not there, byte for byte. A phone unplugged in the middle of a block
+// leaves, and plugged in again under another name it is a new phone.
+TEST(StationFaults, OnePhoneFailingChangesNothingForTheOthers) {
+    struct Case {
+        const char* name;
+        vphone::Fault_Rule fault;
+        Download_Outcome outcome;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {"unplugged mid-block", Fault(vphone::Exchange::block, vphone::Fault_Kind::hang_up, 2),
+         Download_Outcome::kProgrammingFailed, 8},
+        {"refused block", Fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 2),
+         Download_Outcome::kProgrammingFailed, 9},
+        {"silent phone", Fault(vphone::Exchange::e0_ack, vphone::Fault_Kind::silent),
+         Download_Outcome::kFailedBeforeProgramming, 0},
+        {"asks again", Fault(vphone::Exchange::block, vphone::Fault_Kind::ask_again, 1),
+         Download_Outcome::kUpdated, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Station_Rig rig;
+        const std::vector<std::string> names = {"p1", "p2", "p3", "p4", "p5"};
+        for (const std::string& name : names) {
+            rig.Add(name, name == "p3" ? Phone({c.fault}) : Phone());
+            rig.Plug(name);
+        }
+        std::vector<std::string> watched = names;
+        watched.push_back("p3-again");
+        Station& station = rig.Start(rig.Options(watched));
+        ASSERT_TRUE(rig.Wait_For_Finished(5));
+
+        for (const std::string& name : names) {
+            SCOPED_TRACE(name);
+            const int phone = rig.Number_Of(name);
+            const auto finished = rig.Finished(phone);
+            ASSERT_TRUE(finished);
+            if (name != "p3" || c.outcome == Download_Outcome::kUpdated) {
+                Expect_Updated(rig, phone);
+                EXPECT_TRUE(rig.Phone_At(name).Flash_Holds_The_Image());
+                continue;
+            }
+            EXPECT_EQ(finished->outcome, c.outcome);
+            if (c.code != 0) {
+                EXPECT_EQ(finished->code, c.code);
+            } else {
+                EXPECT_NE(finished->code, 0);
+            }
+            EXPECT_EQ(rig.Phases(phone).back(), Station_Phase::kWaitingForUnplug);
+        }
+        if (c.fault.kind == vphone::Fault_Kind::hang_up) {
+            const int first = rig.Number_Of("p3");
+            bool disconnected = false;
+            for (const Station_Event& event : rig.Of(first))
+                disconnected = disconnected ||
+                               (event.kind == Kind::kLine && event.text == text::kDisconnectedEn);
+            EXPECT_TRUE(disconnected);
+            // Pulled out for good: the port goes, the phone is gone.
+            rig.Unplug("p3");
+            ASSERT_TRUE(rig.Wait_For_Phase(first, Station_Phase::kGone));
+            const std::vector<Station_Event> mine = rig.Of(first);
+            EXPECT_EQ(
+                std::count_if(mine.begin(), mine.end(),
+                              [](const Station_Event& e) { return e.kind == Kind::kDeparted; }),
+                1);
+            // Back under another name: a new arrival, a new number, updated.
+            rig.Add("p3-again");
+            rig.Plug("p3-again");
+            ASSERT_TRUE(rig.Wait_For_Finished(6));
+            EXPECT_EQ(rig.Number_Of("p3-again"), 6);
+            Expect_Updated(rig, 6);
+            EXPECT_TRUE(rig.Phone_At("p3-again").Flash_Holds_The_Image());
+        }
+        station.Stop();
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        const Station_Summary summary = station.Summary();
+        const bool p3_updated = c.outcome == Download_Outcome::kUpdated;
+        const bool replugged = c.fault.kind == vphone::Fault_Kind::hang_up;
+        EXPECT_EQ(summary.updated, (p3_updated ? 5 : 4) + (replugged ? 1 : 0));
+        EXPECT_EQ(summary.failed, p3_updated ? 0 : 1);
+        EXPECT_TRUE(summary.stopped);
+        EXPECT_EQ(rig.Events().back().kind, Kind::kEnded);
+    }
+}
+
+constexpr std::size_t kInRewriting = 20000;
+constexpr std::size_t kInHandshake = 0;
+
+// A stop that would harm no phone stops every session not rewriting and
+// names those that are, which go on to the end; a port that goes away
+// mid-session ends that session alone.
+TEST(StationStops, OnlyPhonesAtRiskAreLeftRunningAndADepartureEndsItsOwnSession) {
+    Station_Rig rig;
+    const std::vector<std::string> names = {"rewriting", "searching", "leaving", "plain"};
+    for (const std::string& name : names)
+        rig.Add(name);
+    Gated_Backend::Gate& rewriting = rig.Gate("rewriting", kInRewriting);
+    rig.Gate("searching", kInHandshake);
+    rig.Gate("leaving", kInRewriting);
+    for (const std::string& name : names)
+        rig.Plug(name);
+    Station& station = rig.Start(rig.Options(names));
+    const int at_risk = rig.Number_Of("rewriting");
+    const int searching = rig.Number_Of("searching");
+    const int leaving = rig.Number_Of("leaving");
+    const int plain = rig.Number_Of("plain");
+    ASSERT_TRUE(rig.Wait_For_Phase(at_risk, Station_Phase::kRewriting));
+    ASSERT_TRUE(rig.Wait_For_Phase(leaving, Station_Phase::kRewriting));
+    ASSERT_TRUE(rig.Wait_For_Phase(searching, Station_Phase::kHandshake));
+    ASSERT_TRUE(rig.Wait_For_Finished(1));
+    Expect_Updated(rig, plain);
+
+    // Its port goes while its first block waits: that session ends, failed
+    // as an unplugged phone does, and the phone is gone; the others are
+    // where they were.
+    rig.Unplug("leaving");
+    ASSERT_TRUE(rig.Wait_For_Phase(leaving, Station_Phase::kGone));
+    std::vector<Kind> kinds;
+    for (const Station_Event& event : rig.Of(leaving))
+        kinds.push_back(event.kind);
+    const auto departed = std::find(kinds.begin(), kinds.end(), Kind::kDeparted);
+    ASSERT_NE(departed, kinds.end());
+    EXPECT_NE(std::find(departed, kinds.end(), Kind::kFinished), kinds.end());
+    EXPECT_EQ(rig.Phases(leaving).back(), Station_Phase::kGone);
+    EXPECT_EQ(rig.Finished(leaving)->outcome, Download_Outcome::kProgrammingFailed);
+    EXPECT_EQ(rig.Finished(leaving)->failure.step, Download_Step::kDownloadRegions);
+    EXPECT_EQ(rig.Of(leaving).end()[-4].text, text::kDisconnectedEn) << "said before it finished";
+    EXPECT_FALSE(rig.Finished(at_risk));
+    EXPECT_FALSE(rig.Finished(searching));
+
+    EXPECT_EQ(station.Stop_If_Harmless(), std::vector<int>{at_risk});
+    ASSERT_TRUE(rig.Wait_For_Finished(3));
+    EXPECT_EQ(rig.Finished(searching)->outcome, Download_Outcome::kStopped);
+    EXPECT_FALSE(rig.Finished(searching)->phone_touched);
+    EXPECT_FALSE(rig.Finished(at_risk)) << "the phone being rewritten is left alone";
+    EXPECT_FALSE(station.Done());
+
+    rewriting.Open();
+    ASSERT_TRUE(rig.Wait_For_Finished(4));
+    Expect_Updated(rig, at_risk);
+    EXPECT_TRUE(rig.Phone_At("rewriting").Flash_Holds_The_Image());
+    EXPECT_FALSE(station.Done()) << "the station goes on until it is stopped";
+    EXPECT_TRUE(station.Stop_If_Harmless().empty());
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+    const Station_Summary summary = station.Summary();
+    EXPECT_EQ(summary.updated, 2);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(rig.Events().back().kind, Kind::kEnded);
+}
+
+// The count ends the station once that many phones have finished: a phone
+// that is still searching is stopped, one being rewritten is waited for. An
+// idle time-out ends it when no phone arrived for that long, but not while a
+// session runs, and never early.
+TEST(StationEnds, ACountOrAnIdleTimeOutEndsItWithoutStoppingAPhoneAtRisk) {
+    {
+        SCOPED_TRACE("count");
+        Station_Rig rig;
+        for (const char* name : {"first", "searching", "rewriting"})
+            rig.Add(name);
+        Gated_Backend::Gate& first = rig.Gate("first", kInRewriting);
+        rig.Gate("searching", kInHandshake);
+        Gated_Backend::Gate& rewriting = rig.Gate("rewriting", kInRewriting);
+        for (const char* name : {"first", "searching", "rewriting"})
+            rig.Plug(name);
+        Station_Options options = rig.Options({"first", "searching", "rewriting"});
+        options.count = 1;
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(rig.Wait_For_Phase(rig.Number_Of("first"), Station_Phase::kRewriting));
+        ASSERT_TRUE(rig.Wait_For_Phase(rig.Number_Of("rewriting"), Station_Phase::kRewriting));
+        ASSERT_TRUE(rig.Wait_For_Phase(rig.Number_Of("searching"), Station_Phase::kHandshake));
+        first.Open();
+        ASSERT_TRUE(rig.Wait_For_Finished(2));
+        EXPECT_EQ(rig.Finished(rig.Number_Of("searching"))->outcome, Download_Outcome::kStopped);
+        EXPECT_FALSE(station.Wait_Until_Done(200ms)) << "a phone at risk is waited for";
+        rewriting.Open();
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        Expect_Updated(rig, rig.Number_Of("first"));
+        Expect_Updated(rig, rig.Number_Of("rewriting"));
+        EXPECT_FALSE(station.Summary().stopped);
+    }
+    {
+        SCOPED_TRACE("idle, no phone");
+        Station_Rig rig;
+        Station_Options options = rig.Options({"nobody"});
+        options.idle_timeout = 300ms;
+        const auto start = std::chrono::steady_clock::now();
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+        EXPECT_EQ(rig.Events().size(), 1u);
+        EXPECT_TRUE(station.Summary().phones.empty());
+    }
+    {
+        SCOPED_TRACE("idle, one phone running past it");
+        Station_Rig rig;
+        rig.Add("slow");
+        Gated_Backend::Gate& gate = rig.Gate("slow", kInRewriting);
+        rig.Plug("slow");
+        Station_Options options = rig.Options({"slow"});
+        options.idle_timeout = 300ms;
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(rig.Wait_For_Phase(1, Station_Phase::kRewriting));
+        EXPECT_FALSE(station.Wait_Until_Done(600ms));
+        gate.Open();
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        Expect_Updated(rig, 1);
+    }
+}
+
+std::string Read_File(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Each phone's log and the summaries: new files of this user's alone, never
+// through a link that stands where one would go, each naming the port and
+// how the phone ended.
+TEST(StationFiles, EachPhoneGetsItsLogAndTheStationASummary) {
+    Station_Rig rig;
+    rig.Add("good");
+    rig.Add("bad", Phone({Fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 2)}));
+    const std::filesystem::path logs = rig.Logs();
+    // Someone else's file where the first log would go: it is not written
+    // through, the log takes the next name.
+    test_support::Temp_Directory elsewhere;
+    const std::string victim = elsewhere.File("victim");
+    std::ofstream(victim) << "keep";
+    std::filesystem::create_symlink(victim, logs / "phone-001-good.log");
+
+    rig.Plug("good");
+    Station_Options options = rig.Options({"good", "bad"});
+    options.log_dir = logs.string();
+    options.count = 2;
+    Station& station = rig.Start(std::move(options));
+    ASSERT_EQ(rig.Number_Of("good"), 1);
+    rig.Plug("bad");
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+
+    EXPECT_EQ(Read_File(victim), "keep");
+    const std::filesystem::path good_log = logs / "phone-001-good-2.log";
+    const std::filesystem::path bad_log = logs / "phone-002-bad.log";
+    EXPECT_EQ(rig.Finished(1)->log_file, good_log.string());
+    EXPECT_EQ(rig.Finished(2)->log_file, bad_log.string());
+    for (const auto& path : {good_log, bad_log, logs / "summary.csv", logs / "summary.json"}) {
+        SCOPED_TRACE(path.string());
+        struct stat status {};
+        ASSERT_EQ(::lstat(path.c_str(), &status), 0);
+        EXPECT_TRUE(S_ISREG(status.st_mode));
+        EXPECT_EQ(status.st_mode & 0777, 0600u);
+    }
+    const std::string good = Read_File(good_log);
+    EXPECT_NE(good.find("port " + rig.Path("good") + "\n"), std::string::npos) << good;
+    EXPECT_NE(good.find(std::string(text::kUpdateOkEn)), std::string::npos) << good;
+    EXPECT_NE(good.find("result updated, code 0, 40300 bytes"), std::string::npos) << good;
+    const std::string bad = Read_File(bad_log);
+    EXPECT_NE(bad.find("Download regions failed,error is 9"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("result programming_failed, code 9"), std::string::npos) << bad;
+
+    const std::string csv = Read_File(logs / "summary.csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
+    EXPECT_NE(csv.find("\n1," + rig.Path("good") + ",,,,updated,0,40300,"), std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find("\n2," + rig.Path("bad") + ",,,,programming_failed,9,"), std::string::npos)
+        << csv;
+    const nlohmann::json json = nlohmann::json::parse(Read_File(logs / "summary.json"));
+    EXPECT_EQ(json["v"], 1);
+    EXPECT_EQ(json["updated"], 1);
+    EXPECT_EQ(json["failed"], 1);
+    EXPECT_EQ(json["stopped"], false);
+    ASSERT_EQ(json["phones"].size(), 2u);
+    EXPECT_EQ(json["phones"][0]["result"], "updated");
+    EXPECT_EQ(json["phones"][0]["bytes"], kTotal);
+    EXPECT_EQ(json["phones"][0]["log_file"], good_log.string());
+    EXPECT_EQ(json["phones"][1]["result"], "programming_failed");
+    EXPECT_EQ(json["phones"][1]["code"], 9);
+    EXPECT_EQ(json["phones"][1]["port"], rig.Path("bad"));
+}
+
+// Texts from outside (a port's name, a device's strings) on their way into
+// lines, file names and the summaries.
+TEST(StationFiles, TextsFromOutsideAreEscapedForEachPlace) {
+    using Lines = std::vector<std::string>;
+    const std::vector<std::pair<std::string, Lines>> lines = {
+        {"Download start at: Mon Dec 07 23:59:19 2026\n.",
+         {"Download start at: Mon Dec 07 23:59:19 2026."}},
+        {"", {}},
+        {"one\n\ntwo", {"one", "two"}},
+        {"port /dev/x\x1b[2J\u202e", {"port /dev/x\\x1b[2J\\u202e"}},
+        {std::string("cut\0after", 9), {"cut"}},
+    };
+    for (const auto& [text, expected] : lines)
+        EXPECT_EQ(Station_Lines(text), expected) << text;
+
+    const std::vector<std::pair<std::string, std::string>> file_parts = {
+        {"/dev/ttyACM0", "ttyACM0"},
+        {"\\\\.\\COM12", "COM12"},
+        {"/tmp/x/evil name;rm", "evil_name_rm"},
+        {"/dev/..", "_.."},
+        {"/dev/", "_"},
+        {std::string(200, 'a'), std::string(48, 'a')},
+    };
+    for (const auto& [name, expected] : file_parts)
+        EXPECT_EQ(Port_File_Part(name), expected) << name;
+
+    EXPECT_EQ(Csv_Field("ttyACM0"), "ttyACM0");
+    EXPECT_EQ(Csv_Field("a,b"), "\"a,b\"");
+    EXPECT_EQ(Csv_Field("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(Csv_Field("=HYPERLINK(1)"), "\"'=HYPERLINK(1)\"");
+    EXPECT_EQ(nlohmann::json::parse(Json_String("a\"\\\x01\xe4\xb8\xad")), "a\"\\\x01\xe4\xb8\xad");
+}
+
+}  // namespace

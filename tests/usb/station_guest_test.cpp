@@ -1,0 +1,116 @@
+// A station inside the USB guest (scripts/test-usb): three gadget phones
+// plugged in at once, as on a hub, named by the by-id links udev makes for
+// them (the system's own ports include the guest's console, which no test
+// may write to) and updated in parallel through cdc_acm; each phone's flash
+// is then the image, and each finished row carries its own serial number.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/image_loader.h"
+#include "station/station.h"
+#include "tests/support/host_deviations.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/recording_view.h"
+#include "tests/support/virtual_phone_process.h"
+#include "udev_daemon.h"
+#include "usb_gadget.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using test_support::Bytes;
+using test_support::Random_Bytes;
+using usb_rig::Gadget_Spec;
+using usb_rig::Usb_Gadget;
+
+// The phones hold a record one number lower than the image's: no first-run
+// dump, so the three sessions are alike.
+constexpr const char* kPhoneRecord = "CVLbootloaderVC_M418ZHTWA00100";
+constexpr const char* kImageVersion = "CVLbootloaderVC_M418ZHTWA00101";
+// Three updates of 100 KB at once under the emulated processor take a few
+// seconds; generous for a loaded host.
+constexpr milliseconds kStationLimit{120000};
+
+// One gadget phone: the gadget and the virtual phone serving its side.
+struct Gadget_Phone {
+    explicit Gadget_Phone(const std::string& serial) : gadget(Gadget_Spec{.serial = serial}) {}
+    Usb_Gadget gadget;
+    Virtual_Phone_Files files;
+    Virtual_Phone_Process phone;
+};
+
+TEST(StationGuest, ThreeGadgetPhonesPluggedAtOnceAreUpdatedInParallel) {
+    usb_rig::Udev_Daemon udev;
+    ASSERT_TRUE(udev.Running()) << "systemd-udevd did not start";
+    test_support::Image_Builder built;
+    built.version_text = Bytes(kImageVersion);
+    built.first.start = 0x00010000;
+    built.first.data = Random_Bytes(90000, 41);
+    built.second.start = 0x02000000;
+    built.second.data = Random_Bytes(10000, 42);
+    test_support::Temp_Image_File file(built.Build());
+    auto image = std::make_shared<Firmware_Image>();
+    Recording_View loader;
+    loader.file_name = file.Path();
+    ASSERT_EQ(Parse_File(*image, loader, loader, Language::kEnglish), Image_Load_Result::kLoaded);
+
+    std::vector<std::unique_ptr<Gadget_Phone>> phones;
+    for (const char* serial : {"HUB-S1", "HUB-S2", "HUB-S3"}) {
+        phones.push_back(std::make_unique<Gadget_Phone>(serial));
+        Gadget_Phone& phone = *phones.back();
+        ASSERT_TRUE(phone.gadget.Made()) << phone.gadget.Error();
+        std::string error;
+        ASSERT_TRUE(phone.phone.start(
+            phone.files.args({"--tty", phone.gadget.Phone_Tty(), "--record-text", kPhoneRecord}),
+            &error))
+            << error;
+    }
+
+    std::mutex mutex;
+    std::map<std::string, Station_Event> finished;  // by serial number
+    Station_Options options;
+    for (auto& phone : phones) {
+        options.named_ports.push_back("/dev/serial/by-id/usb-Corvel_M418_boot_loader_" +
+                                      phone->gadget.Spec().serial + "-if00");
+    }
+    options.system_ports = false;
+    options.count = 3;
+    options.language = Language::kEnglish;
+    Station station(image, options, [&](const Station_Event& event) {
+        if (event.kind == Station_Event::Kind::kFinished) {
+            const std::lock_guard<std::mutex> lock(mutex);
+            finished[event.port.identity.usb_serial] = event;
+        }
+    });
+    ASSERT_TRUE(station.Start());
+    for (auto& phone : phones)
+        ASSERT_TRUE(phone->gadget.Plug()) << phone->gadget.Error();
+    ASSERT_TRUE(station.Wait_Until_Done(kStationLimit)) << "the station did not end";
+
+    const Station_Summary summary = station.Summary();
+    EXPECT_EQ(summary.updated, 3);
+    EXPECT_EQ(summary.failed, 0);
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (auto& phone : phones) {
+        const std::string& serial = phone->gadget.Spec().serial;
+        ASSERT_EQ(finished.count(serial), 1u) << serial << " did not finish";
+        EXPECT_EQ(finished[serial].outcome, Download_Outcome::kUpdated) << serial;
+        EXPECT_EQ(finished[serial].port.identity.driver, "cdc_acm");
+        phone->phone.stop();
+        const auto regions = Read_Flash_File(phone->files.flash);
+        ASSERT_TRUE(regions.has_value()) << serial;
+        ASSERT_EQ(regions->size(), 2u);
+        EXPECT_TRUE((*regions)[0].bytes == built.first.data) << serial;
+        EXPECT_TRUE((*regions)[1].bytes == built.second.data) << serial;
+        EXPECT_EQ(Host_Deviations(phone->files.deviations), "") << serial;
+    }
+}
+
+}  // namespace
