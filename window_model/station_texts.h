@@ -32,9 +32,9 @@ inline constexpr Pair kColumnLastLine{"Last message", "最後訊息"};
 
 // By Station_Phase's numbers.
 inline constexpr Pair kPhases[] = {
-    {"arrived", "已連接"},          {"handshake", "握手中"},   {"checking version", "檢查版本"},
-    {"dumping", "備份中"},          {"writing record", "寫入版本"}, {"rewriting", "燒錄中"},
-    {"finished", "已結束"},         {"unplug it", "請拔除"},   {"gone", "已拔除"},
+    {"arrived", "已連接"},  {"handshake", "握手中"},        {"checking version", "檢查版本"},
+    {"dumping", "備份中"},  {"writing record", "寫入版本"}, {"rewriting", "燒錄中"},
+    {"finished", "已結束"}, {"unplug it", "請拔除"},        {"gone", "已拔除"},
 };
 
 inline constexpr Pair kUpdated{"updated", "更新完成"};
@@ -58,9 +58,7 @@ inline constexpr Pair kCannotWatch{"The ports cannot be watched; the station did
 inline constexpr Pair kEnded{"The station has stopped.", "更新站已停止。"};
 
 // The stop question: the phones' ports one a line between its two parts.
-inline constexpr Pair kQuestionHead{
-    "These phones are being rewritten:",
-    "以下手機正在更新中:"};
+inline constexpr Pair kQuestionHead{"These phones are being rewritten:", "以下手機正在更新中:"};
 inline constexpr Pair kQuestionTail{
     "If you stop now, they cannot start until they are updated again.\n\nStop them?",
     "現在停止的話,這些手機在再次更新之前將無法開機。\n\n要停止嗎?"};

@@ -286,8 +286,8 @@ void Station_Window_Model::Apply(const Station_Event& event) {
     if (m_question_open && event.kind != Station_Event::Kind::kLine &&
         event.kind != Station_Event::Kind::kProgress) {
         // The question is pointless once none of the phones it names is at risk.
-        const bool any_at_risk = std::any_of(
-            m_asked_about.begin(), m_asked_about.end(), [this](int phone) {
+        const bool any_at_risk =
+            std::any_of(m_asked_about.begin(), m_asked_about.end(), [this](int phone) {
                 return std::any_of(m_rows.begin(), m_rows.end(), [phone](const Station_Row& r) {
                     return r.phone == phone && !r.finished && !r.gone && At_Risk(r.phase);
                 });
@@ -297,7 +297,8 @@ void Station_Window_Model::Apply(const Station_Event& event) {
             m_face.Dismiss_Stop_Question();
         }
     }
-    if (event.kind == Station_Event::Kind::kArrived || event.kind == Station_Event::Kind::kFinished ||
+    if (event.kind == Station_Event::Kind::kArrived ||
+        event.kind == Station_Event::Kind::kFinished ||
         event.kind == Station_Event::Kind::kDeparted)
         Show_Status();
 }
@@ -308,8 +309,8 @@ void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
     row.phase_text = phase < std::size(kPhases) ? kPhases[phase].For(m_language) : "";
     row.percent = row.bytes_total == 0
                       ? (row.finished && row.outcome == Download_Outcome::kUpdated ? 100 : 0)
-                      : static_cast<int>(std::min<std::uint64_t>(
-                            100, row.bytes_done * 100 / row.bytes_total));
+                      : static_cast<int>(
+                            std::min<std::uint64_t>(100, row.bytes_done * 100 / row.bytes_total));
     // The rate over the whole session: the handshake and the check are part
     // of what a phone costs on the line.
     row.rate_text = row.bytes_done > 0 && row.seconds > 0
@@ -354,9 +355,8 @@ int Station_Window_Model::Failed() const {
 }
 
 int Station_Window_Model::Working() const {
-    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [](const Station_Row& r) {
-        return !r.finished && !r.gone;
-    }));
+    return static_cast<int>(std::count_if(
+        m_rows.begin(), m_rows.end(), [](const Station_Row& r) { return !r.finished && !r.gone; }));
 }
 
 void Station_Window_Model::Show_Buttons() {

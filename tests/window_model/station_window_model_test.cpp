@@ -123,9 +123,10 @@ TEST(StationWindowModel, EventsFromManyThreadsReachTheirRowsInOrder) {
             for (std::uint64_t block = 1; block <= kBlocks; ++block)
                 send(Progress(phone, block * kBlock, kBlocks * kBlock, 1 + block * 0.01));
             send(Line(phone, "block " + std::to_string(kBlocks)));
-            send(Finished(phone, phone == 3 ? Download_Outcome::kProgrammingFailed
-                                            : Download_Outcome::kUpdated,
-                          phone == 3 ? 7 : 0));
+            send(Finished(
+                phone,
+                phone == 3 ? Download_Outcome::kProgrammingFailed : Download_Outcome::kUpdated,
+                phone == 3 ? 7 : 0));
         });
     }
     // The window's thread applies what has come while the sessions still send.
