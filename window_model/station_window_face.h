@@ -3,6 +3,7 @@
 // changes; texts are valid UTF-8, ready to show, one line each unless said.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@ struct Station_Row {
     std::uint64_t bytes_done = 0;
     std::uint64_t bytes_total = 0;
     double seconds = 0;  // since the phone arrived, as of its last event
+    std::chrono::steady_clock::time_point event_time{};  // when that event was applied
     bool finished = false;
     bool gone = false;
     Download_Outcome outcome = Download_Outcome::kStopped;

@@ -256,6 +256,7 @@ void Station_Window_Model::Apply(const Station_Event& event) {
     std::size_t index = 0;
     Station_Row& row = Row_Of(event, index);
     row.seconds = std::max(row.seconds, event.seconds);
+    row.event_time = std::chrono::steady_clock::now();
     switch (event.kind) {
         case Station_Event::Kind::kArrived:
         case Station_Event::Kind::kEnded:
@@ -301,6 +302,20 @@ void Station_Window_Model::Apply(const Station_Event& event) {
         event.kind == Station_Event::Kind::kFinished ||
         event.kind == Station_Event::Kind::kDeparted)
         Show_Status();
+}
+
+void Station_Window_Model::Tick(std::chrono::steady_clock::time_point now) {
+    for (std::size_t index = 0; index < m_rows.size(); ++index) {
+        Station_Row& row = m_rows[index];
+        if (row.finished || row.gone || now < row.event_time)
+            continue;
+        const double since = std::chrono::duration<double>(now - row.event_time).count();
+        std::string elapsed = clock_text::Elapsed_Text(static_cast<int>(row.seconds + since));
+        if (elapsed == row.elapsed_text)
+            continue;
+        row.elapsed_text = std::move(elapsed);
+        m_face.Row_Shown(index, row);
+    }
 }
 
 void Station_Window_Model::Refresh_Texts(Station_Row& row) const {

@@ -61,6 +61,10 @@ class Station_Window_Model {
     bool May_Close();
     // Applies the events that have arrived, oldest first.
     void Run_Pending_Calls() { m_calls.Run_Pending(); }
+    // Once a second from the window's timer: the elapsed time of phones
+    // still working goes on between their events (a handshake may be quiet
+    // for many seconds).
+    void Tick(std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
 
     // ---- What the window shows, for tests and other views ----
     const std::vector<Station_Row>& Rows() const { return m_rows; }

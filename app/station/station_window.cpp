@@ -81,6 +81,10 @@ Station_Window::Station_Window(Station_Factory factory, Station_Options options,
     column->addWidget(m_messages);
     column->addWidget(m_status);
 
+    m_tick.setInterval(1000);
+    connect(&m_tick, &QTimer::timeout, this, [this] { m_model.Tick(); });
+    m_tick.start();
+
     m_model.FormCreate();
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -71,6 +72,7 @@ class Station_Window : public QWidget, private Station_Window_Face {
     QTableWidget* m_table = nullptr;
     QPlainTextEdit* m_messages = nullptr;
     QLabel* m_status = nullptr;
+    QTimer m_tick;                     // the elapsed times of working phones
     QPointer<QMessageBox> m_question;  // the stop question while it shows
     Stop_Question_Function m_stop_question;
     // Last: its stations end, and their events stop, before the controls go.

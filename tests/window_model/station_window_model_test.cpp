@@ -180,6 +180,13 @@ TEST(StationWindowModel, EachArrivalIsARowAndCountersFollowTheirEnds) {
     EXPECT_EQ(bench.model.Failed(), 1);
     EXPECT_EQ(bench.model.Working(), 2);
 
+    // Between events the elapsed time of the working phones goes on; the
+    // finished and the gone keep theirs.
+    bench.model.Tick(bench.face.rows[3].event_time + std::chrono::seconds(65));
+    EXPECT_EQ(bench.face.rows[3].elapsed_text, "0:1:5");
+    EXPECT_EQ(bench.face.rows[0].elapsed_text, "0:0:0");
+    EXPECT_EQ(bench.face.rows[2].elapsed_text, "0:0:0");
+
     // The language changes the texts of rows already shown.
     bench.model.Set_Language(Language::kEnglish);
     EXPECT_EQ(bench.face.rows[0].result_text, "updated");
