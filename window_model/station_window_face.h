@@ -48,6 +48,9 @@ class Station_Window_Face {
     // the last row.
     virtual void Row_Shown(std::size_t index, const Station_Row& row) = 0;
     virtual void Rows_Cleared() = 0;
+    // A line of a phone's own messages (Station_Window_Model::Lines has them
+    // all), for a window that shows the selected phone's; ends in "\n".
+    virtual void Row_Line_Appended(std::size_t index, std::string_view line) = 0;
     // The counters and the image, on one line.
     virtual void Status_Shown(std::string_view text) = 0;
     // A line of the message area: the image loader's messages and the

@@ -81,6 +81,7 @@ Station_Window_Model::~Station_Window_Model() {
 void Station_Window_Model::FormCreate() {
     Show_Captions();
     m_rows.clear();
+    m_lines.clear();
     m_face.Rows_Cleared();
     Show_Buttons();
     Show_Status();
@@ -151,6 +152,7 @@ void Station_Window_Model::StartClick() {
         return;
     m_station.reset();  // the last station has ended; its threads are gone
     m_rows.clear();
+    m_lines.clear();
     m_face.Rows_Cleared();
     m_ended = false;
     Station_Options options = m_options;
@@ -233,6 +235,7 @@ Station_Row& Station_Window_Model::Row_Of(const Station_Event& event, std::size_
     }
     // The first event of a phone makes its row, whatever its kind.
     index = m_rows.size();
+    m_lines.emplace_back();
     Station_Row& row = m_rows.emplace_back();
     row.phone = event.phone;
     row.port = text::Displayable_Text(event.port.display_name.empty() ? event.port.device_path
@@ -263,14 +266,21 @@ void Station_Window_Model::Apply(const Station_Event& event) {
             break;
         case Station_Event::Kind::kPhase:
             row.phase = event.phase;
+            row.gone = row.gone || event.phase == Station_Phase::kGone;
             break;
         case Station_Event::Kind::kProgress:
             row.bytes_done = event.bytes_done;
             row.bytes_total = event.bytes_total;
             break;
-        case Station_Event::Kind::kLine:
+        case Station_Event::Kind::kLine: {
             row.last_line = text::Displayable_Text(event.text);
+            std::deque<std::string>& lines = m_lines[index];
+            lines.push_back(row.last_line);
+            if (lines.size() > kMaxLinesPerPhone)
+                lines.pop_front();
+            m_face.Row_Line_Appended(index, row.last_line + "\n");
             break;
+        }
         case Station_Event::Kind::kFinished:
             row.finished = true;
             row.outcome = event.outcome;

@@ -10,6 +10,7 @@
 // phones; the program passes the real one (window_model/system_station.h).
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,6 +69,9 @@ class Station_Window_Model {
 
     // ---- What the window shows, for tests and other views ----
     const std::vector<Station_Row>& Rows() const { return m_rows; }
+    // A row's messages, oldest first, the most recent kMaxLinesPerPhone.
+    static constexpr std::size_t kMaxLinesPerPhone = 2000;
+    const std::deque<std::string>& Lines(std::size_t index) const { return m_lines.at(index); }
     bool Image_Loaded() const { return m_image != nullptr; }
     bool Running() const { return m_station != nullptr && !m_ended; }
     int Updated() const;
@@ -96,6 +100,7 @@ class Station_Window_Model {
     std::string m_image_name;
     std::string m_image_version;
     std::vector<Station_Row> m_rows;
+    std::vector<std::deque<std::string>> m_lines;  // by row
     std::string m_status;
     bool m_ended = false;
     std::vector<int> m_asked_about;  // the phones the open question names

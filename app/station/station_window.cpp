@@ -66,6 +66,13 @@ Station_Window::Station_Window(Station_Factory factory, Station_Options options,
     m_table->setColumnWidth(kElapsed, 70);
     m_table->setColumnWidth(kResult, 100);
 
+    m_phone_log = new QPlainTextEdit(this);
+    m_phone_log->setObjectName(QStringLiteral("PhoneLog"));
+    m_phone_log->setReadOnly(true);
+    m_phone_log->setFocusPolicy(Qt::NoFocus);
+    connect(m_table, &QTableWidget::currentCellChanged, this,
+            [this](int row) { Show_Phone_Log(row); });
+
     m_messages = new QPlainTextEdit(this);
     m_messages->setObjectName(QStringLiteral("Messages"));
     m_messages->setReadOnly(true);
@@ -77,7 +84,8 @@ Station_Window::Station_Window(Station_Factory factory, Station_Options options,
 
     auto* column = new QVBoxLayout(this);
     column->addLayout(buttons);
-    column->addWidget(m_table, 1);
+    column->addWidget(m_table, 3);
+    column->addWidget(m_phone_log, 1);
     column->addWidget(m_messages);
     column->addWidget(m_status);
 
@@ -96,6 +104,21 @@ QString Station_Window::Status_Text() const {
 
 QString Station_Window::Message_Text() const {
     return m_messages->toPlainText();
+}
+
+QString Station_Window::Phone_Log_Text() const {
+    return m_phone_log->toPlainText();
+}
+
+void Station_Window::Show_Phone_Log(int row) {
+    m_phone_log->clear();
+    if (row < 0 || static_cast<std::size_t>(row) >= m_model.Rows().size())
+        return;
+    QString text;
+    for (const std::string& line : m_model.Lines(static_cast<std::size_t>(row)))
+        text += From_Utf8(line) + QLatin1Char('\n');
+    m_phone_log->setPlainText(text);
+    m_phone_log->moveCursor(QTextCursor::End);
 }
 
 void Station_Window::closeEvent(QCloseEvent* event) {
@@ -167,6 +190,16 @@ void Station_Window::Row_Shown(std::size_t index, const Station_Row& row) {
 
 void Station_Window::Rows_Cleared() {
     m_table->setRowCount(0);
+    m_phone_log->clear();
+}
+
+void Station_Window::Row_Line_Appended(std::size_t index, std::string_view line) {
+    if (static_cast<int>(index) != m_table->currentRow())
+        return;
+    QTextCursor end(m_phone_log->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(From_Utf8(line));
+    m_phone_log->moveCursor(QTextCursor::End);
 }
 
 void Station_Window::Status_Shown(std::string_view text) {

@@ -1,9 +1,9 @@
 // Station_Window: the station window in Qt. A table of phones, one row per
 // arrival with its progress bar, the buttons Open image, Start and Stop, a
-// message area for the image's messages and a status line with the
-// counters. Everything it shows comes from its Station_Window_Model through
-// the Station_Window_Face it implements; the stations' events arrive on the
-// window's thread, so the window keeps painting while phones are busy.
+// pane with the selected phone's messages, a message area for the image's
+// messages and a status line with the counters. Everything it shows comes from its
+// Station_Window_Model through the Station_Window_Face it implements; the stations' events arrive
+// on the window's thread, so the window keeps painting while phones are busy.
 #pragma once
 
 #include <QPointer>
@@ -43,6 +43,7 @@ class Station_Window : public QWidget, private Station_Window_Face {
     void Set_Stop_Question(Stop_Question_Function ask) { m_stop_question = std::move(ask); }
     QString Status_Text() const;
     QString Message_Text() const;
+    QString Phone_Log_Text() const;
 
   public slots:
     void OpenImageClick() { m_model.OpenImageClick(); }
@@ -59,6 +60,8 @@ class Station_Window : public QWidget, private Station_Window_Face {
     void Buttons_Enabled(bool open_image, bool start, bool stop) override;
     void Row_Shown(std::size_t index, const Station_Row& row) override;
     void Rows_Cleared() override;
+    void Row_Line_Appended(std::size_t index, std::string_view line) override;
+    void Show_Phone_Log(int row);
     void Status_Shown(std::string_view text) override;
     void Message_Appended(std::string_view text) override;
     std::optional<std::string> Choose_Image_File() override { return m_open_dialog.Choose(); }
@@ -70,6 +73,7 @@ class Station_Window : public QWidget, private Station_Window_Face {
     QPushButton* m_start = nullptr;
     QPushButton* m_stop = nullptr;
     QTableWidget* m_table = nullptr;
+    QPlainTextEdit* m_phone_log = nullptr;  // the selected phone's messages
     QPlainTextEdit* m_messages = nullptr;
     QLabel* m_status = nullptr;
     QTimer m_tick;                     // the elapsed times of working phones

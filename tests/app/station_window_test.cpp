@@ -57,6 +57,7 @@ void Station_Window_Test::Rows_Show_The_Events_And_Stop_Asks() {
         shared->sink(Progress(2, 1100, 2200, 3));
         shared->sink(Phase(1, Station_Phase::kRewriting, 2));
         shared->sink(Progress(1, 2200, 2200, 4));
+        shared->sink(Line(1, "更新完成!"));
         shared->sink(Finished(1, Download_Outcome::kUpdated));
     });
     station.join();
@@ -73,6 +74,13 @@ void Station_Window_Test::Rows_Show_The_Events_And_Stop_Asks() {
     QCOMPARE(qobject_cast<QProgressBar*>(table.cellWidget(0, Station_Window::kProgress))->value(),
              100);
     QVERIFY(window.Status_Text().contains(QStringLiteral("更新完成: 1  失敗: 0  進行中: 1")));
+    // The selected phone's own messages, and a line that comes for it later.
+    table.setCurrentCell(0, Station_Window::kPort);
+    QCOMPARE(window.Phone_Log_Text(), QStringLiteral("更新完成!\n"));
+    shared->sink(Line(1, "unplug it"));
+    QTRY_COMPARE(window.Phone_Log_Text(), QStringLiteral("更新完成!\nunplug it\n"));
+    table.setCurrentCell(1, Station_Window::kPort);
+    QCOMPARE(window.Phone_Log_Text(), QString());
 
     // Stop while phone 2 is rewritten: the question names its port; "no"
     // keeps it going, and so does a close.

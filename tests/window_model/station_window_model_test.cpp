@@ -45,6 +45,9 @@ struct Recording_Station_Face final : Station_Window_Face {
         percents[row.phone].push_back(row.percent);
     }
     void Rows_Cleared() override { rows.clear(); }
+    void Row_Line_Appended(std::size_t index, std::string_view line) override {
+        row_lines[index] += line;
+    }
     void Status_Shown(std::string_view text) override { status = text; }
     void Message_Appended(std::string_view text) override { messages += text; }
     std::optional<std::string> Choose_Image_File() override {
@@ -70,6 +73,7 @@ struct Recording_Station_Face final : Station_Window_Face {
     bool open_on = false, start_on = false, stop_on = false;
     std::vector<Station_Row> rows;
     std::map<int, std::vector<int>> percents;
+    std::map<std::size_t, std::string> row_lines;
     std::string status, messages;
     std::optional<std::string> chosen;
     int dialogs = 0;
@@ -205,6 +209,10 @@ TEST(StationWindowModel, EachArrivalIsARowAndCountersFollowTheirEnds) {
     bench.Apply({Arrived(5, "/dev/ttyACM3", "SN\x1b[2J"), Line(5, "bad\x07line")});
     EXPECT_EQ(bench.face.rows[4].identity, "1d6b:0104 SN\\x1b[2J");
     EXPECT_EQ(bench.face.rows[4].last_line, "bad\\x07line");
+    // Each phone keeps its own lines.
+    bench.Apply({Line(1, "first"), Line(5, "other"), Line(1, "second")});
+    EXPECT_EQ(bench.face.row_lines[0], "first\nsecond\n");
+    EXPECT_EQ(bench.model.Lines(4), (std::deque<std::string>{"bad\\x07line", "other"}));
 }
 
 // Stop and close ask the same question while phones are being rewritten:
