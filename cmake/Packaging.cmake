@@ -1,7 +1,8 @@
 # Installation and the Debian package.
 #
-# `cmake --install build` puts flashtool-cli (and the window program flashtool
-# when it was built) into bin/, the desktop entry into share/applications/,
+# `cmake --install build` puts flashtool-cli (and the window programs flashtool
+# and flashtool-station when they were built) into bin/, their desktop entries
+# into share/applications/,
 # the icon into the hicolor theme, flashtool-cli's manual page (gzipped) into
 # share/man/man1/, its bash completion into share/bash-completion/completions/
 # and the README into share/doc/flashtool/.
@@ -15,6 +16,9 @@ endif()
 if(TARGET flashtool)
     install(TARGETS flashtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+if(TARGET flashtool-station)
+    install(TARGETS flashtool-station RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 if(TARGET flashtool_win32)
     install(TARGETS flashtool_win32 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
@@ -23,6 +27,10 @@ if(NOT WIN32)
     set(_packaging ${PROJECT_SOURCE_DIR}/packaging)
     install(FILES ${_packaging}/flashtool.desktop
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    if(TARGET flashtool-station)
+        install(FILES ${_packaging}/flashtool-station.desktop
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    endif()
     install(FILES ${_packaging}/flashtool.svg
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
     install(FILES ${_packaging}/flashtool-64.png
@@ -53,7 +61,7 @@ if(NOT WIN32)
     set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
         "Firmware update tool for the Corvel M418 phone (window and command line)")
     set(CPACK_PACKAGE_DESCRIPTION
-        "Updates the firmware of a Corvel M418 phone over the virtual serial port of its boot loader. flashtool is the window program; flashtool-cli runs the same update from a terminal and diagnoses port problems (flashtool-cli doctor).")
+        "Updates the firmware of a Corvel M418 phone over the virtual serial port of its boot loader. flashtool is the window program, flashtool-station updates every phone that is plugged in, many at once; flashtool-cli runs the same update from a terminal and diagnoses port problems (flashtool-cli doctor).")
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
     set(CPACK_STRIP_FILES ON)
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,0 +1,230 @@
+// Station_Window: the Qt controls of the station window, bound to its model.
+#include "app/station/station_window.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include "app/fixed_window.h"
+#include "station_window_style.h"
+
+namespace {
+
+constexpr int kColumns = 8;
+
+}  // namespace
+
+Station_Window::Station_Window(Station_Factory factory, Station_Options options, QWidget* parent)
+    : QWidget(parent),
+      m_open_dialog(this),
+      m_model(
+          *this,
+          [this] {
+              // On a station's thread: have the window's thread apply the events.
+              QMetaObject::invokeMethod(
+                  this, [this] { m_model.Run_Pending_Calls(); }, Qt::QueuedConnection);
+          },
+          std::move(factory), std::move(options)) {
+    setObjectName(QStringLiteral("StationWindow"));
+    setStyleSheet(From_Utf8(kStationWindowStyleSheet));
+    resize(980, 560);
+
+    auto* buttons = new QHBoxLayout;
+    m_open_image = new QPushButton(this);
+    m_open_image->setObjectName(QStringLiteral("OpenImage"));
+    m_start = new QPushButton(this);
+    m_start->setObjectName(QStringLiteral("Start"));
+    m_stop = new QPushButton(this);
+    m_stop->setObjectName(QStringLiteral("Stop"));
+    buttons->addWidget(m_open_image);
+    buttons->addWidget(m_start);
+    buttons->addWidget(m_stop);
+    buttons->addStretch();
+    connect(m_open_image, &QPushButton::clicked, this, &Station_Window::OpenImageClick);
+    connect(m_start, &QPushButton::clicked, this, &Station_Window::StartClick);
+    connect(m_stop, &QPushButton::clicked, this, &Station_Window::StopClick);
+
+    m_table = new QTableWidget(0, kColumns, this);
+    m_table->setObjectName(QStringLiteral("Phones"));
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->verticalHeader()->hide();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->setColumnWidth(kPort, 120);
+    m_table->setColumnWidth(kIdentity, 170);
+    m_table->setColumnWidth(kPhase, 110);
+    m_table->setColumnWidth(kProgress, 130);
+    m_table->setColumnWidth(kRate, 80);
+    m_table->setColumnWidth(kElapsed, 70);
+    m_table->setColumnWidth(kResult, 100);
+
+    m_phone_log = new QPlainTextEdit(this);
+    m_phone_log->setObjectName(QStringLiteral("PhoneLog"));
+    m_phone_log->setReadOnly(true);
+    m_phone_log->setFocusPolicy(Qt::NoFocus);
+    connect(m_table, &QTableWidget::currentCellChanged, this,
+            [this](int row) { Show_Phone_Log(row); });
+
+    m_messages = new QPlainTextEdit(this);
+    m_messages->setObjectName(QStringLiteral("Messages"));
+    m_messages->setReadOnly(true);
+    m_messages->setFocusPolicy(Qt::NoFocus);
+    m_messages->setMaximumHeight(90);
+
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("Status"));
+
+    auto* column = new QVBoxLayout(this);
+    column->addLayout(buttons);
+    column->addWidget(m_table, 3);
+    column->addWidget(m_phone_log, 1);
+    column->addWidget(m_messages);
+    column->addWidget(m_status);
+
+    m_tick.setInterval(1000);
+    connect(&m_tick, &QTimer::timeout, this, [this] { m_model.Tick(); });
+    m_tick.start();
+
+    m_model.FormCreate();
+}
+
+Station_Window::~Station_Window() = default;
+
+QString Station_Window::Status_Text() const {
+    return m_status->text();
+}
+
+QString Station_Window::Message_Text() const {
+    return m_messages->toPlainText();
+}
+
+QString Station_Window::Phone_Log_Text() const {
+    return m_phone_log->toPlainText();
+}
+
+void Station_Window::Show_Phone_Log(int row) {
+    m_phone_log->clear();
+    if (row < 0 || static_cast<std::size_t>(row) >= m_model.Rows().size())
+        return;
+    QString text;
+    for (const std::string& line : m_model.Lines(static_cast<std::size_t>(row)))
+        text += From_Utf8(line) + QLatin1Char('\n');
+    m_phone_log->setPlainText(text);
+    m_phone_log->moveCursor(QTextCursor::End);
+}
+
+void Station_Window::closeEvent(QCloseEvent* event) {
+    if (m_model.May_Close())
+        event->accept();
+    else
+        event->ignore();
+}
+
+// ---- Station_Window_Face ----
+
+void Station_Window::Caption_Shown(Station_Caption caption, std::string_view text) {
+    switch (caption) {
+        case Station_Caption::kTitle:
+            setWindowTitle(From_Utf8(text));
+            break;
+        case Station_Caption::kOpenImage:
+            m_open_image->setText(From_Utf8(text));
+            break;
+        case Station_Caption::kStart:
+            m_start->setText(From_Utf8(text));
+            break;
+        case Station_Caption::kStop:
+            m_stop->setText(From_Utf8(text));
+            break;
+    }
+}
+
+void Station_Window::Column_Headers_Shown(const std::vector<std::string>& headers) {
+    QStringList labels;
+    for (const std::string& header : headers)
+        labels << From_Utf8(header);
+    m_table->setHorizontalHeaderLabels(labels);
+}
+
+void Station_Window::Buttons_Enabled(bool open_image, bool start, bool stop) {
+    m_open_image->setEnabled(open_image);
+    m_start->setEnabled(start);
+    m_stop->setEnabled(stop);
+}
+
+void Station_Window::Row_Shown(std::size_t index, const Station_Row& row) {
+    const int at = static_cast<int>(index);
+    if (at >= m_table->rowCount()) {
+        m_table->insertRow(at);
+        for (int column = 0; column < kColumns; ++column) {
+            if (column != kProgress)
+                m_table->setItem(at, column, new QTableWidgetItem);
+        }
+        auto* bar = new QProgressBar(m_table);
+        bar->setRange(0, 100);
+        bar->setFormat(QStringLiteral("%p%"));
+        m_table->setCellWidget(at, kProgress, bar);
+        m_table->scrollToBottom();
+    }
+    const auto set = [this, at](int column, const std::string& text) {
+        m_table->item(at, column)->setText(From_Utf8(text));
+    };
+    set(kPort, row.port);
+    set(kIdentity, row.identity);
+    set(kPhase, row.phase_text);
+    set(kRate, row.rate_text);
+    set(kElapsed, row.elapsed_text);
+    set(kResult, row.result_text);
+    set(kLastLine, row.last_line);
+    m_table->item(at, kLastLine)->setToolTip(From_Utf8(row.last_line));
+    static_cast<QProgressBar*>(m_table->cellWidget(at, kProgress))->setValue(row.percent);
+}
+
+void Station_Window::Rows_Cleared() {
+    m_table->setRowCount(0);
+    m_phone_log->clear();
+}
+
+void Station_Window::Row_Line_Appended(std::size_t index, std::string_view line) {
+    if (static_cast<int>(index) != m_table->currentRow())
+        return;
+    QTextCursor end(m_phone_log->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(From_Utf8(line));
+    m_phone_log->moveCursor(QTextCursor::End);
+}
+
+void Station_Window::Status_Shown(std::string_view text) {
+    m_status->setText(From_Utf8(text));
+}
+
+void Station_Window::Message_Appended(std::string_view text) {
+    QTextCursor end(m_messages->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(From_Utf8(text));
+    m_messages->moveCursor(QTextCursor::End);
+    m_messages->ensureCursorVisible();
+}
+
+bool Station_Window::Ask_Stop_Question(std::string_view question) {
+    if (m_stop_question)
+        return m_stop_question(From_Utf8(question));
+    QMessageBox box(QMessageBox::Question, windowTitle(), From_Utf8(question),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    m_question = &box;
+    return box.exec() == QMessageBox::Yes;
+}
+
+void Station_Window::Dismiss_Stop_Question() {
+    if (m_question != nullptr)
+        m_question->done(QMessageBox::No);
+}

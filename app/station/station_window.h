@@ -1,0 +1,84 @@
+// Station_Window: the station window in Qt. A table of phones, one row per
+// arrival with its progress bar, the buttons Open image, Start and Stop, a
+// pane with the selected phone's messages, a message area for the image's
+// messages and a status line with the counters. Everything it shows comes from its
+// Station_Window_Model through the Station_Window_Face it implements; the stations' events arrive
+// on the window's thread, so the window keeps painting while phones are busy.
+#pragma once
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/open_dialog.h"
+#include "window_model/station_window_model.h"
+
+class QLabel;
+class QMessageBox;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+
+class Station_Window : public QWidget, private Station_Window_Face {
+    Q_OBJECT
+  public:
+    // The columns of the table, in the model's order of headers.
+    enum Column { kPort, kIdentity, kPhase, kProgress, kRate, kElapsed, kResult, kLastLine };
+
+    Station_Window(Station_Factory factory, Station_Options options, QWidget* parent = nullptr);
+    ~Station_Window() override;
+
+    Station_Window_Model& Model() { return m_model; }
+    QTableWidget& Table() { return *m_table; }
+
+    // ---- Seams for tests ----
+    Open_Dialog& OpenDialog() { return m_open_dialog; }
+    // Asked before a stop or close that would stop phones being rewritten;
+    // true stops them. Tests answer instead of the user.
+    using Stop_Question_Function = std::function<bool(const QString& text)>;
+    void Set_Stop_Question(Stop_Question_Function ask) { m_stop_question = std::move(ask); }
+    QString Status_Text() const;
+    QString Message_Text() const;
+    QString Phone_Log_Text() const;
+
+  public slots:
+    void OpenImageClick() { m_model.OpenImageClick(); }
+    void StartClick() { m_model.StartClick(); }
+    void StopClick() { m_model.StopClick(); }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    // Station_Window_Face
+    void Caption_Shown(Station_Caption caption, std::string_view text) override;
+    void Column_Headers_Shown(const std::vector<std::string>& headers) override;
+    void Buttons_Enabled(bool open_image, bool start, bool stop) override;
+    void Row_Shown(std::size_t index, const Station_Row& row) override;
+    void Rows_Cleared() override;
+    void Row_Line_Appended(std::size_t index, std::string_view line) override;
+    void Show_Phone_Log(int row);
+    void Status_Shown(std::string_view text) override;
+    void Message_Appended(std::string_view text) override;
+    std::optional<std::string> Choose_Image_File() override { return m_open_dialog.Choose(); }
+    bool Ask_Stop_Question(std::string_view question) override;
+    void Dismiss_Stop_Question() override;
+
+    Open_Dialog m_open_dialog;
+    QPushButton* m_open_image = nullptr;
+    QPushButton* m_start = nullptr;
+    QPushButton* m_stop = nullptr;
+    QTableWidget* m_table = nullptr;
+    QPlainTextEdit* m_phone_log = nullptr;  // the selected phone's messages
+    QPlainTextEdit* m_messages = nullptr;
+    QLabel* m_status = nullptr;
+    QTimer m_tick;                     // the elapsed times of working phones
+    QPointer<QMessageBox> m_question;  // the stop question while it shows
+    Stop_Question_Function m_stop_question;
+    // Last: its stations end, and their events stop, before the controls go.
+    Station_Window_Model m_model;
+};

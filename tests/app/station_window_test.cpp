@@ -1,0 +1,125 @@
+// The station window as the program builds it, on a station without
+// phones: events sent from a station's thread become rows with their
+// progress bars, and Stop asks about the phones being rewritten.
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QtTest>
+#include <memory>
+#include <thread>
+
+#include "app/station/station_window.h"
+#include "tests/reliability/update_rig.h"
+#include "tests/support/fake_station.h"
+#include "tests/support/image_builder.h"
+
+namespace {
+
+using namespace test_support;
+
+QPushButton* Button(Station_Window& window, const char* name) {
+    return window.findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
+}  // namespace
+
+class Station_Window_Test : public QObject {
+    Q_OBJECT
+  private slots:
+    void Rows_Show_The_Events_And_Stop_Asks();
+    void A_Cancelled_Dialog_Leaves_Start_Off();
+};
+
+void Station_Window_Test::Rows_Show_The_Events_And_Stop_Asks() {
+    const Image_Builder image = reliability::Matching_Image(0x00010000, Random_Bytes(2000, 3),
+                                                            0x00200000, Random_Bytes(200, 4));
+    Temp_Image_File file(image.Build());
+    auto shared = std::make_shared<Fake_Station::Shared>();
+    Station_Window window(Fake_Station::Factory(shared), {});
+    window.OpenDialog().Set_Show_Function([&file](const QString&) {
+        return std::optional<QString>(QString::fromStdString(file.Path()));
+    });
+    window.show();
+
+    QVERIFY(!Button(window, "Start")->isEnabled());
+    QTest::mouseClick(Button(window, "OpenImage"), Qt::LeftButton);
+    QVERIFY(Button(window, "Start")->isEnabled());
+    QTest::mouseClick(Button(window, "Start"), Qt::LeftButton);
+    QCOMPARE(shared->made, 1);
+    QVERIFY(Button(window, "Stop")->isEnabled());
+    QVERIFY(!Button(window, "OpenImage")->isEnabled());
+
+    // As a station sends them: from its own thread, while the window runs.
+    std::thread station([&shared] {
+        shared->sink(Arrived(1, "/dev/ttyACM0", "SN-1"));
+        shared->sink(Arrived(2, "/dev/ttyACM1", "SN-2"));
+        shared->sink(Phase(2, Station_Phase::kRewriting, 2));
+        shared->sink(Progress(2, 1100, 2200, 3));
+        shared->sink(Phase(1, Station_Phase::kRewriting, 2));
+        shared->sink(Progress(1, 2200, 2200, 4));
+        shared->sink(Line(1, "更新完成!"));
+        shared->sink(Finished(1, Download_Outcome::kUpdated));
+    });
+    station.join();
+    QTableWidget& table = window.Table();
+    QTRY_COMPARE(table.item(0, Station_Window::kResult) != nullptr &&
+                     table.item(0, Station_Window::kResult)->text() == QStringLiteral("更新完成"),
+                 true);
+    QCOMPARE(table.rowCount(), 2);
+    QCOMPARE(table.item(1, Station_Window::kPort)->text(), QStringLiteral("/dev/ttyACM1"));
+    QCOMPARE(table.item(1, Station_Window::kIdentity)->text(), QStringLiteral("1d6b:0104 SN-2"));
+    auto* bar = qobject_cast<QProgressBar*>(table.cellWidget(1, Station_Window::kProgress));
+    QVERIFY(bar != nullptr);
+    QCOMPARE(bar->value(), 50);
+    QCOMPARE(qobject_cast<QProgressBar*>(table.cellWidget(0, Station_Window::kProgress))->value(),
+             100);
+    QVERIFY(window.Status_Text().contains(QStringLiteral("更新完成: 1  失敗: 0  進行中: 1")));
+    // The selected phone's own messages, and a line that comes for it later.
+    table.setCurrentCell(0, Station_Window::kPort);
+    QCOMPARE(window.Phone_Log_Text(), QStringLiteral("更新完成!\n"));
+    shared->sink(Line(1, "unplug it"));
+    QTRY_COMPARE(window.Phone_Log_Text(), QStringLiteral("更新完成!\nunplug it\n"));
+    table.setCurrentCell(1, Station_Window::kPort);
+    QCOMPARE(window.Phone_Log_Text(), QString());
+
+    // Stop while phone 2 is rewritten: the question names its port; "no"
+    // keeps it going, and so does a close.
+    shared->rewriting = {2};
+    QStringList questions;
+    bool answer = false;
+    window.Set_Stop_Question([&](const QString& text) {
+        questions << text;
+        return answer;
+    });
+    QTest::mouseClick(Button(window, "Stop"), Qt::LeftButton);
+    QCOMPARE(questions.size(), 1);
+    QVERIFY(questions[0].contains(QStringLiteral("/dev/ttyACM1")));
+    QVERIFY(!questions[0].contains(QStringLiteral("/dev/ttyACM0")));
+    QCOMPARE(shared->stops, 0);
+    QVERIFY(!window.close());
+    QVERIFY(window.isVisible());
+    QCOMPARE(questions.size(), 2);
+    answer = true;
+    QVERIFY(window.close());
+    QCOMPARE(shared->stops, 1);
+}
+
+void Station_Window_Test::A_Cancelled_Dialog_Leaves_Start_Off() {
+    auto shared = std::make_shared<Fake_Station::Shared>();
+    Station_Window window(Fake_Station::Factory(shared), {.language = Language::kEnglish});
+    int shown = 0;
+    window.OpenDialog().Set_Show_Function([&shown](const QString&) {
+        ++shown;
+        return std::optional<QString>();
+    });
+    QCOMPARE(Button(window, "Start")->text(), QStringLiteral("Start"));
+    QTest::mouseClick(Button(window, "OpenImage"), Qt::LeftButton);
+    QCOMPARE(shown, 1);
+    QVERIFY(!Button(window, "Start")->isEnabled());
+    QVERIFY(!window.Model().Image_Loaded());
+    QCOMPARE(shared->made, 0);
+    QVERIFY(window.Status_Text().contains(QStringLiteral("No image chosen")));
+}
+
+QTEST_MAIN(Station_Window_Test)
+#include "station_window_test.moc"

@@ -1,0 +1,415 @@
+// The station window's model without a toolkit or phones: events sent as a
+// station sends them, from many threads at once, and what the table, the
+// counters, the buttons and the stop question make of them.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/reliability/update_rig.h"
+#include "tests/support/fake_station.h"
+#include "tests/support/host_deviations.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/phone_backend.h"
+#include "tests/support/temp_directory.h"
+#include "window_model/station_window_model.h"
+#include "window_model/system_station.h"
+
+namespace {
+
+using namespace test_support;
+
+struct Recording_Station_Face final : Station_Window_Face {
+    void Caption_Shown(Station_Caption caption, std::string_view text) override {
+        captions[caption] = text;
+    }
+    void Column_Headers_Shown(const std::vector<std::string>& shown) override { headers = shown; }
+    void Buttons_Enabled(bool open, bool start, bool stop) override {
+        open_on = open;
+        start_on = start;
+        stop_on = stop;
+    }
+    void Row_Shown(std::size_t index, const Station_Row& row) override {
+        ASSERT_LE(index, rows.size());  // a new row is one past the last
+        if (index == rows.size())
+            rows.push_back(row);
+        else
+            rows[index] = row;
+        percents[row.phone].push_back(row.percent);
+    }
+    void Rows_Cleared() override { rows.clear(); }
+    void Row_Line_Appended(std::size_t index, std::string_view line) override {
+        row_lines[index] += line;
+    }
+    void Status_Shown(std::string_view text) override { status = text; }
+    void Message_Appended(std::string_view text) override { messages += text; }
+    std::optional<std::string> Choose_Image_File() override {
+        ++dialogs;
+        return chosen;
+    }
+    bool Ask_Stop_Question(std::string_view question) override {
+        questions.emplace_back(question);
+        question_shows = true;
+        if (while_asked)
+            while_asked();
+        const bool answer = question_shows && answer_yes;
+        question_shows = false;
+        return answer;
+    }
+    void Dismiss_Stop_Question() override {
+        question_shows = false;
+        ++dismissed;
+    }
+
+    std::map<Station_Caption, std::string> captions;
+    std::vector<std::string> headers;
+    bool open_on = false, start_on = false, stop_on = false;
+    std::vector<Station_Row> rows;
+    std::map<int, std::vector<int>> percents;
+    std::map<std::size_t, std::string> row_lines;
+    std::string status, messages;
+    std::optional<std::string> chosen;
+    int dialogs = 0;
+    std::vector<std::string> questions;
+    bool question_shows = false, answer_yes = false;
+    int dismissed = 0;
+    std::function<void()> while_asked;
+};
+
+// A window on a fake station, its image loaded and the station started.
+struct Station_Bench {
+    Station_Bench()
+        : image(reliability::Matching_Image(0x00010000, Random_Bytes(3000, 1), 0x00200000,
+                                            Random_Bytes(300, 2))),
+          file(image.Build()),
+          shared(std::make_shared<Fake_Station::Shared>()),
+          model(
+              face, [this] { ++wakes; }, Fake_Station::Factory(shared)) {
+        model.FormCreate();
+    }
+    void Load_And_Start() {
+        face.chosen = file.Path();
+        model.OpenImageClick();
+        model.StartClick();
+    }
+    // On the station's thread, as a station calls its sink.
+    void Send(const Station_Event& event) { shared->sink(event); }
+    void Apply(std::initializer_list<Station_Event> events) {
+        for (const Station_Event& event : events)
+            Send(event);
+        model.Run_Pending_Calls();
+    }
+
+    Image_Builder image;
+    Temp_Image_File file;
+    std::shared_ptr<Fake_Station::Shared> shared;
+    Recording_Station_Face face;
+    std::atomic<int> wakes{0};
+    Station_Window_Model model;
+};
+
+TEST(StationWindowModel, EventsFromManyThreadsReachTheirRowsInOrder) {
+    Station_Bench bench;
+    bench.Load_And_Start();
+    ASSERT_EQ(bench.shared->made, 1);
+    constexpr int kPhones = 8;
+    constexpr std::uint64_t kBlocks = 200, kBlock = 1024;
+    std::vector<std::thread> sessions;
+    std::mutex one_at_a_time;  // a station's sink is called one event at a time
+    for (int phone = 1; phone <= kPhones; ++phone) {
+        sessions.emplace_back([&bench, &one_at_a_time, phone] {
+            const auto send = [&](const Station_Event& event) {
+                const std::lock_guard<std::mutex> lock(one_at_a_time);
+                bench.Send(event);
+            };
+            send(Arrived(phone, "/dev/ttyACM" + std::to_string(phone - 1)));
+            send(Phase(phone, Station_Phase::kRewriting, 1));
+            for (std::uint64_t block = 1; block <= kBlocks; ++block)
+                send(Progress(phone, block * kBlock, kBlocks * kBlock, 1 + block * 0.01));
+            send(Line(phone, "block " + std::to_string(kBlocks)));
+            send(Finished(
+                phone,
+                phone == 3 ? Download_Outcome::kProgrammingFailed : Download_Outcome::kUpdated,
+                phone == 3 ? 7 : 0));
+        });
+    }
+    // The window's thread applies what has come while the sessions still send.
+    while (bench.model.Working() > 0 || bench.model.Rows().size() < kPhones) {
+        bench.model.Run_Pending_Calls();
+        std::this_thread::yield();
+    }
+    for (std::thread& session : sessions)
+        session.join();
+    bench.model.Run_Pending_Calls();
+
+    EXPECT_GT(bench.wakes.load(), 0);
+    ASSERT_EQ(bench.face.rows.size(), static_cast<std::size_t>(kPhones));
+    for (const Station_Row& row : bench.face.rows) {
+        SCOPED_TRACE(row.phone);
+        EXPECT_EQ(row.port, "/dev/ttyACM" + std::to_string(row.phone - 1));
+        EXPECT_EQ(row.last_line, "block 200");
+        EXPECT_EQ(row.bytes_done, kBlocks * kBlock);
+        // Every progress event was shown, none out of order.
+        const std::vector<int>& shown = bench.face.percents[row.phone];
+        EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end()));
+        EXPECT_EQ(shown.back(), 100);
+        EXPECT_EQ(row.result_text, row.phone == 3 ? "失敗 (7)" : "更新完成");
+        EXPECT_FALSE(row.rate_text.empty());
+    }
+    EXPECT_EQ(bench.model.Updated(), kPhones - 1);
+    EXPECT_EQ(bench.model.Failed(), 1);
+    EXPECT_EQ(bench.model.Working(), 0);
+    EXPECT_NE(bench.face.status.find("更新完成: 7  失敗: 1  進行中: 0"), std::string::npos)
+        << bench.face.status;
+}
+
+// A row stays one phone: the same port again, or the same phone on another
+// port, is a new arrival and a new row; a phone unplugged before it finished
+// counts as failed.
+TEST(StationWindowModel, EachArrivalIsARowAndCountersFollowTheirEnds) {
+    Station_Bench bench;
+    bench.Load_And_Start();
+    bench.Apply({Arrived(1, "/dev/ttyACM0", "SN-1"), Phase(1, Station_Phase::kRewriting),
+                 Finished(1, Download_Outcome::kUpdated), Departed(1),
+                 Arrived(2, "/dev/ttyACM0", "SN-2"), Arrived(3, "/dev/ttyACM1", "SN-1"),
+                 Phase(3, Station_Phase::kHandshake), Departed(3), Arrived(4, "/dev/ttyACM2")});
+    ASSERT_EQ(bench.face.rows.size(), 4U);
+    EXPECT_EQ(bench.face.rows[0].identity, "1d6b:0104 SN-1");
+    EXPECT_EQ(bench.face.rows[0].phase_text, "已拔除");
+    EXPECT_EQ(bench.face.rows[0].result_text, "更新完成");  // unplugged after it finished
+    EXPECT_EQ(bench.face.rows[1].port, "/dev/ttyACM0");
+    EXPECT_EQ(bench.face.rows[1].identity, "1d6b:0104 SN-2");
+    EXPECT_EQ(bench.face.rows[2].result_text, "中途拔除");
+    EXPECT_EQ(bench.model.Updated(), 1);
+    EXPECT_EQ(bench.model.Failed(), 1);
+    EXPECT_EQ(bench.model.Working(), 2);
+
+    // Between events the elapsed time of the working phones goes on; the
+    // finished and the gone keep theirs.
+    bench.model.Tick(bench.face.rows[3].event_time + std::chrono::seconds(65));
+    EXPECT_EQ(bench.face.rows[3].elapsed_text, "0:1:5");
+    EXPECT_EQ(bench.face.rows[0].elapsed_text, "0:0:0");
+    EXPECT_EQ(bench.face.rows[2].elapsed_text, "0:0:0");
+
+    // The language changes the texts of rows already shown.
+    bench.model.Set_Language(Language::kEnglish);
+    EXPECT_EQ(bench.face.rows[0].result_text, "updated");
+    EXPECT_EQ(bench.face.rows[2].result_text, "unplugged");
+    EXPECT_NE(bench.face.status.find("Updated: 1  Failed: 1  Running: 2"), std::string::npos);
+    EXPECT_EQ(bench.face.headers.front(), "Port");
+
+    // A device's own texts are shown escaped.
+    bench.Apply({Arrived(5, "/dev/ttyACM3", "SN\x1b[2J"), Line(5, "bad\x07line")});
+    EXPECT_EQ(bench.face.rows[4].identity, "1d6b:0104 SN\\x1b[2J");
+    EXPECT_EQ(bench.face.rows[4].last_line, "bad\\x07line");
+    // Each phone keeps its own lines.
+    bench.Apply({Line(1, "first"), Line(5, "other"), Line(1, "second")});
+    EXPECT_EQ(bench.face.row_lines[0], "first\nsecond\n");
+    EXPECT_EQ(bench.model.Lines(4), (std::deque<std::string>{"bad\\x07line", "other"}));
+}
+
+// Stop and close ask the same question while phones are being rewritten:
+// it names them (and no other), "no" keeps them going, "yes" stops them.
+TEST(StationWindowModel, TheStopQuestionNamesThePhonesBeingRewritten) {
+    Station_Bench bench;
+    bench.Load_And_Start();
+    bench.Apply({Arrived(1, "/dev/ttyACM0"), Arrived(2, "/dev/ttyACM1", "SN-2"),
+                 Phase(2, Station_Phase::kRewriting), Arrived(3, "/dev/ttyACM2"),
+                 Phase(3, Station_Phase::kWritingRecord)});
+    EXPECT_TRUE(bench.face.stop_on);
+    EXPECT_FALSE(bench.face.start_on);
+    EXPECT_FALSE(bench.face.open_on);
+    bench.shared->rewriting = {2, 3};
+
+    bench.model.StopClick();
+    ASSERT_EQ(bench.face.questions.size(), 1U);
+    const std::string& question = bench.face.questions[0];
+    EXPECT_NE(question.find("/dev/ttyACM1  (1d6b:0104 SN-2)"), std::string::npos) << question;
+    EXPECT_NE(question.find("/dev/ttyACM2"), std::string::npos);
+    EXPECT_EQ(question.find("/dev/ttyACM0"), std::string::npos);
+    EXPECT_EQ(bench.shared->stops, 0);  // "no": they go on
+    EXPECT_TRUE(bench.model.Running());
+
+    EXPECT_FALSE(bench.model.May_Close());  // close asks the same, "no" again
+    EXPECT_EQ(bench.face.questions.size(), 2U);
+    EXPECT_EQ(bench.shared->stops, 0);
+
+    bench.face.answer_yes = true;
+    EXPECT_TRUE(bench.model.May_Close());
+    EXPECT_EQ(bench.shared->stops, 1);
+    bench.Apply({Finished(2, Download_Outcome::kStopped), Finished(3, Download_Outcome::kStopped),
+                 Ended()});
+    EXPECT_FALSE(bench.model.Running());
+    EXPECT_TRUE(bench.face.start_on);
+    EXPECT_TRUE(bench.model.May_Close());  // nothing runs: no question
+    EXPECT_EQ(bench.face.questions.size(), 3U);
+
+    // With nobody at risk a stop asks nothing.
+    Station_Bench calm;
+    calm.Load_And_Start();
+    calm.Apply({Arrived(1, "/dev/ttyACM0"), Phase(1, Station_Phase::kHandshake)});
+    calm.model.StopClick();
+    EXPECT_TRUE(calm.face.questions.empty());
+    EXPECT_EQ(calm.shared->stops, 1);
+}
+
+// The phones a question names finish while it is on screen: it is taken
+// away, and the stop goes on without asking again.
+TEST(StationWindowModel, AQuestionThePhonesOutranIsTakenAway) {
+    Station_Bench bench;
+    bench.Load_And_Start();
+    bench.Apply({Arrived(1, "/dev/ttyACM0"), Phase(1, Station_Phase::kRewriting)});
+    bench.shared->rewriting = {1};
+    bench.face.while_asked = [&bench] {
+        bench.shared->rewriting.clear();
+        bench.Apply({Finished(1, Download_Outcome::kUpdated)});
+    };
+    bench.model.StopClick();
+    EXPECT_EQ(bench.face.dismissed, 1);
+    EXPECT_EQ(bench.face.questions.size(), 1U);
+    EXPECT_EQ(bench.shared->stops, 1);
+}
+
+// The image is chosen once: a cancel loads nothing and Start stays off; a
+// refused file says why and keeps what was held; a station gets the image
+// and the window's language.
+TEST(StationWindowModel, TheImageIsChosenOnceAndACancelLoadsNothing) {
+    Station_Bench bench;
+    EXPECT_TRUE(bench.face.open_on);
+    EXPECT_FALSE(bench.face.start_on);
+    EXPECT_FALSE(bench.face.stop_on);
+    bench.model.OpenImageClick();  // cancelled
+    EXPECT_EQ(bench.face.dialogs, 1);
+    EXPECT_FALSE(bench.model.Image_Loaded());
+    EXPECT_FALSE(bench.face.start_on);
+    bench.model.StartClick();
+    EXPECT_EQ(bench.shared->made, 0);
+
+    Image_Builder broken = bench.image;
+    broken.truncate_to = 40;
+    Temp_Image_File broken_file(broken.Build());
+    bench.face.chosen = broken_file.Path();
+    bench.model.OpenImageClick();
+    EXPECT_FALSE(bench.model.Image_Loaded());
+    EXPECT_NE(bench.face.messages.find("You choose the wrong bin!"), std::string::npos)
+        << bench.face.messages;
+    EXPECT_FALSE(bench.face.start_on);
+
+    bench.face.chosen = bench.file.Path() + ".missing";
+    bench.model.OpenImageClick();
+    EXPECT_NE(bench.face.messages.find("無法開啟映像檔"), std::string::npos);
+
+    bench.face.chosen = bench.file.Path();
+    bench.model.OpenImageClick();
+    EXPECT_TRUE(bench.model.Image_Loaded());
+    EXPECT_TRUE(bench.face.start_on);
+    bench.face.chosen = broken_file.Path();
+    bench.model.OpenImageClick();
+    EXPECT_TRUE(bench.model.Image_Loaded());  // the sound image stays
+
+    bench.model.Set_Language(Language::kEnglish);
+    bench.model.StartClick();
+    ASSERT_EQ(bench.shared->made, 1);
+    ASSERT_NE(bench.shared->image, nullptr);
+    EXPECT_EQ(bench.shared->image->First_Region.Length, 3000U);
+    EXPECT_EQ(bench.shared->options.language, Language::kEnglish);
+    EXPECT_TRUE(bench.shared->options.system_ports);
+    bench.model.OpenImageClick();  // not while it runs
+    EXPECT_EQ(bench.face.dialogs, 5);
+
+    // A station that cannot watch the ports says so and leaves Start on.
+    Station_Bench blind;
+    blind.shared->start_result = false;
+    blind.Load_And_Start();
+    EXPECT_FALSE(blind.model.Running());
+    EXPECT_TRUE(blind.face.start_on);
+    EXPECT_NE(blind.face.messages.find("無法監看通訊埠"), std::string::npos);
+}
+
+// The real station behind the window: two in-process phones on named ports
+// that appear once the station is watching; the window's thread applies the
+// events as they come, and both rows end updated with every block shown.
+TEST(StationWindowModel, TwoPhonesAreUpdatedThroughARealStation) {
+    reliability::Runtime_Directory runtime;  // the first runs' dumps land here
+    Temp_Directory ports("flashtool-station-window");
+    struct Phone {
+        explicit Phone(const std::string& path)
+            : model(vphone::Default_Config()), line(model, path) {}
+        vphone::Phone_Model model;
+        Simulated_Phone_Line line;
+    };
+    std::map<std::string, std::unique_ptr<Phone>> phones;
+    for (const char* name : {"phone-a", "phone-b"})
+        phones[ports.File(name)] = std::make_unique<Phone>(ports.File(name));
+
+    Station_Options options;
+    options.named_ports = {ports.File("phone-a"), ports.File("phone-b")};
+    options.system_ports = false;
+    options.make_port = [&phones](const Port_Candidate& port) -> std::unique_ptr<CComport> {
+        const auto found = phones.find(port.device_path);
+        if (found == phones.end())
+            return nullptr;
+        return std::make_unique<CComport>(found->second->line.make_backend(),
+                                          Make_Fixed_Port_Lister({}));
+    };
+    std::mutex mutex;
+    std::condition_variable woken;
+    bool wake = false;
+    Recording_Station_Face face;
+    const Image_Builder image = reliability::Matching_Image(0x00010000, Random_Bytes(40000, 7),
+                                                            0x00200000, Random_Bytes(300, 8));
+    Temp_Image_File file(image.Build());
+    {
+        Station_Window_Model model(
+            face,
+            [&] {
+                const std::lock_guard<std::mutex> lock(mutex);
+                wake = true;
+                woken.notify_all();
+            },
+            System_Station_Factory(), options);
+        model.FormCreate();
+        face.chosen = file.Path();
+        model.OpenImageClick();
+        model.StartClick();
+        ASSERT_TRUE(model.Running()) << face.messages;
+        for (const auto& [path, phone] : phones)
+            ASSERT_EQ(::symlink("/dev/null", path.c_str()), 0) << path;
+
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (model.Updated() + model.Failed() < 2 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::unique_lock<std::mutex> lock(mutex);
+            woken.wait_for(lock, std::chrono::milliseconds(100), [&] { return wake; });
+            wake = false;
+            lock.unlock();
+            model.Run_Pending_Calls();
+        }
+        EXPECT_EQ(model.Updated(), 2) << face.messages;
+        ASSERT_EQ(face.rows.size(), 2U);
+        for (const Station_Row& row : face.rows) {
+            SCOPED_TRACE(row.port);
+            EXPECT_EQ(row.percent, 100);
+            EXPECT_EQ(row.bytes_done, 40300U);
+            // Progress came block by block, in order.
+            EXPECT_GE(face.percents[row.phone].size(), 3U);
+            EXPECT_TRUE(
+                std::is_sorted(face.percents[row.phone].begin(), face.percents[row.phone].end()));
+        }
+        model.StopClick();  // nobody at risk: no question
+        EXPECT_TRUE(face.questions.empty());
+    }  // the station's sessions have returned
+    for (const auto& [path, phone] : phones) {
+        EXPECT_EQ(Host_Deviations(phone->model), "") << path;
+        ::unlink(path.c_str());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,402 @@
+// Station_Window_Model: the station's events turned into the table, and the
+// window's buttons into a station's start and stop.
+#include "window_model/station_window_model.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "download/clock_text.h"
+#include "download/display_text.h"
+#include "download/image_loader.h"
+#include "window_model/station_texts.h"
+
+namespace {
+
+// The loader's messages go to the message area; the version text is kept.
+class Loader_Output final : public MessageOutput {
+  public:
+    explicit Loader_Output(std::function<void(std::string_view)> line) : m_line(std::move(line)) {}
+    void Print_Str_to_Memo(std::string_view text) override { m_line(text::Up_To_Zero(text)); }
+    void Print_Str_to_Tedit(std::string_view text) override { version += text::Up_To_Zero(text); }
+    void Print_Str_to_OldTedit(std::string_view) override {}
+    void Clean_Memo() override {}
+    void Clean_Tedit() override { version.clear(); }
+    void Clean_OldTedit() override {}
+    std::string version;
+
+  private:
+    std::function<void(std::string_view)> m_line;
+};
+
+// What a table cell can say of the device: "1d6b:0104 M418-0001 @1-1:1.0".
+std::string Identity_Cell(const Port_Identity& identity) {
+    std::string cell;
+    const auto add = [&cell](const std::string& part) {
+        if (part.empty())
+            return;
+        if (!cell.empty())
+            cell += ' ';
+        cell += text::Displayable_Text(part);
+    };
+    if (identity.Is_Usb())
+        add(identity.usb_vendor_id + ":" + identity.usb_product_id);
+    add(identity.usb_serial);
+    if (!identity.usb_path.empty())
+        add("@" + identity.usb_path);
+    if (cell.empty())
+        add(identity.driver);
+    return cell;
+}
+
+std::string Rate_Text(double bytes_per_second) {
+    char text[32];
+    if (bytes_per_second >= 1024.0 * 1024.0)
+        std::snprintf(text, sizeof text, "%.1f MB/s", bytes_per_second / (1024.0 * 1024.0));
+    else
+        std::snprintf(text, sizeof text, "%.1f KB/s", bytes_per_second / 1024.0);
+    return text;
+}
+
+bool At_Risk(Station_Phase phase) {
+    return phase == Station_Phase::kWritingRecord || phase == Station_Phase::kRewriting;
+}
+
+}  // namespace
+
+Station_Window_Model::Station_Window_Model(Station_Window_Face& face, std::function<void()> wake,
+                                           Station_Factory factory, Station_Options options)
+    : m_face(face),
+      m_factory(std::move(factory)),
+      m_options(std::move(options)),
+      m_language(m_options.language),
+      m_calls(std::move(wake)) {}
+
+Station_Window_Model::~Station_Window_Model() {
+    // Every session ends before the rows and the face go; the events they
+    // still send are dropped.
+    m_calls.Close();
+    m_station.reset();
+}
+
+void Station_Window_Model::FormCreate() {
+    Show_Captions();
+    m_rows.clear();
+    m_lines.clear();
+    m_face.Rows_Cleared();
+    Show_Buttons();
+    Show_Status();
+}
+
+void Station_Window_Model::Set_Language(Language language) {
+    m_language = language;
+    Show_Captions();
+    for (std::size_t index = 0; index < m_rows.size(); ++index) {
+        Refresh_Texts(m_rows[index]);
+        m_face.Row_Shown(index, m_rows[index]);
+    }
+    Show_Status();
+}
+
+void Station_Window_Model::Show_Captions() {
+    using namespace station_text;
+    m_face.Caption_Shown(Station_Caption::kTitle, kTitle.For(m_language));
+    m_face.Caption_Shown(Station_Caption::kOpenImage, kOpenImage.For(m_language));
+    m_face.Caption_Shown(Station_Caption::kStart, kStart.For(m_language));
+    m_face.Caption_Shown(Station_Caption::kStop, kStop.For(m_language));
+    std::vector<std::string> headers;
+    for (const Pair& column : {kColumnPort, kColumnIdentity, kColumnPhase, kColumnProgress,
+                               kColumnRate, kColumnElapsed, kColumnResult, kColumnLastLine})
+        headers.emplace_back(column.For(m_language));
+    m_face.Column_Headers_Shown(headers);
+}
+
+void Station_Window_Model::Message(std::string_view line) {
+    std::string shown = text::Display_Utf8(line);
+    shown += '\n';
+    m_face.Message_Appended(shown);
+}
+
+// ---- Image ----
+
+void Station_Window_Model::OpenImageClick() {
+    if (Running())
+        return;  // the image of a running station stays the one it was started on
+    const std::optional<std::string> chosen = m_face.Choose_Image_File();
+    if (!chosen || chosen->empty())
+        return;  // a cancel loads nothing
+    auto image = std::make_shared<Firmware_Image>();
+    Loader_Output output([this](std::string_view line) { Message(line); });
+    Fixed_Image_File file(*chosen);
+    const Image_Load_Result result = Parse_File(*image, output, file, m_language);
+    const std::string shown_name = text::Displayable_Text(*chosen);
+    if (result == Image_Load_Result::kNotOpened) {
+        Message(std::string(station_text::kImageNotOpened.For(m_language)) + shown_name);
+    } else if (result != Image_Load_Result::kLoaded || !image->Loaded()) {
+        Message(std::string(station_text::kImageRefused.For(m_language)) + shown_name);
+    } else {
+        m_image = std::move(image);
+        m_image_name = shown_name;
+        m_image_version = text::Displayable_Text(output.version);
+        Message(std::string(station_text::kImageLoaded.For(m_language)) + m_image_name + "  " +
+                m_image_version);
+    }
+    // A refused image leaves the one held before, if any, in place.
+    Show_Buttons();
+    Show_Status();
+}
+
+// ---- Start and stop ----
+
+void Station_Window_Model::StartClick() {
+    if (m_image == nullptr || Running())
+        return;
+    m_station.reset();  // the last station has ended; its threads are gone
+    m_rows.clear();
+    m_lines.clear();
+    m_face.Rows_Cleared();
+    m_ended = false;
+    Station_Options options = m_options;
+    options.language = m_language;
+    m_station = m_factory(m_image, std::move(options), [this](const Station_Event& event) {
+        m_calls.Post([this, event] { Apply(event); });
+    });
+    if (m_station == nullptr || !m_station->Start()) {
+        m_station.reset();
+        Message(station_text::kCannotWatch.For(m_language));
+    } else {
+        Message(station_text::kWatching.For(m_language));
+    }
+    Show_Buttons();
+    Show_Status();
+}
+
+void Station_Window_Model::StopClick() {
+    if (Running())
+        Stop_Asking();
+}
+
+bool Station_Window_Model::May_Close() {
+    if (!Running())
+        return true;
+    return Stop_Asking();
+}
+
+bool Station_Window_Model::Stop_Asking() {
+    if (m_question_open)
+        return false;  // the question is on screen already
+    for (;;) {
+        const std::vector<int> rewriting = m_station->Stop_If_Harmless();
+        if (rewriting.empty()) {
+            m_station->Stop();
+            return true;
+        }
+        m_asked_about = rewriting;
+        m_question_open = true;
+        m_question_moot = false;
+        const bool stop = m_face.Ask_Stop_Question(Question_For(rewriting));
+        m_question_open = false;
+        m_asked_about.clear();
+        if (m_station == nullptr || m_ended)
+            return true;  // the station ended under the question
+        if (m_question_moot)
+            continue;  // the phones it named are out of danger: ask about the rest, if any
+        if (!stop)
+            return false;  // they go on; the others were stopped
+        m_station->Stop();
+        return true;
+    }
+}
+
+std::string Station_Window_Model::Question_For(const std::vector<int>& phones) const {
+    std::string question(station_text::kQuestionHead.For(m_language));
+    question += '\n';
+    for (const int phone : phones) {
+        const auto row = std::find_if(m_rows.begin(), m_rows.end(),
+                                      [phone](const Station_Row& r) { return r.phone == phone; });
+        question += "  ";
+        question += row != m_rows.end() ? row->port : "#" + std::to_string(phone);
+        if (row != m_rows.end() && !row->identity.empty())
+            question += "  (" + row->identity + ")";
+        question += '\n';
+    }
+    question += '\n';
+    question += station_text::kQuestionTail.For(m_language);
+    return question;
+}
+
+// ---- Events ----
+
+Station_Row& Station_Window_Model::Row_Of(const Station_Event& event, std::size_t& index) {
+    for (index = m_rows.size(); index > 0; --index) {
+        if (m_rows[index - 1].phone == event.phone) {
+            --index;
+            return m_rows[index];
+        }
+    }
+    // The first event of a phone makes its row, whatever its kind.
+    index = m_rows.size();
+    m_lines.emplace_back();
+    Station_Row& row = m_rows.emplace_back();
+    row.phone = event.phone;
+    row.port = text::Displayable_Text(event.port.display_name.empty() ? event.port.device_path
+                                                                      : event.port.display_name);
+    row.identity = Identity_Cell(event.port.identity);
+    return row;
+}
+
+void Station_Window_Model::Apply(const Station_Event& event) {
+    if (event.kind == Station_Event::Kind::kEnded) {
+        m_ended = true;
+        Message(station_text::kEnded.For(m_language));
+        if (m_question_open) {
+            m_question_moot = true;
+            m_face.Dismiss_Stop_Question();
+        }
+        Show_Buttons();
+        Show_Status();
+        return;
+    }
+    std::size_t index = 0;
+    Station_Row& row = Row_Of(event, index);
+    row.seconds = std::max(row.seconds, event.seconds);
+    row.event_time = std::chrono::steady_clock::now();
+    switch (event.kind) {
+        case Station_Event::Kind::kArrived:
+        case Station_Event::Kind::kEnded:
+            break;
+        case Station_Event::Kind::kPhase:
+            row.phase = event.phase;
+            row.gone = row.gone || event.phase == Station_Phase::kGone;
+            break;
+        case Station_Event::Kind::kProgress:
+            row.bytes_done = event.bytes_done;
+            row.bytes_total = event.bytes_total;
+            break;
+        case Station_Event::Kind::kLine: {
+            row.last_line = text::Displayable_Text(event.text);
+            std::deque<std::string>& lines = m_lines[index];
+            lines.push_back(row.last_line);
+            if (lines.size() > kMaxLinesPerPhone)
+                lines.pop_front();
+            m_face.Row_Line_Appended(index, row.last_line + "\n");
+            break;
+        }
+        case Station_Event::Kind::kFinished:
+            row.finished = true;
+            row.outcome = event.outcome;
+            row.code = event.code;
+            row.phase = Station_Phase::kFinished;
+            break;
+        case Station_Event::Kind::kDeparted:
+            row.gone = true;
+            row.phase = Station_Phase::kGone;
+            break;
+    }
+    Refresh_Texts(row);
+    m_face.Row_Shown(index, row);
+    if (m_question_open && event.kind != Station_Event::Kind::kLine &&
+        event.kind != Station_Event::Kind::kProgress) {
+        // The question is pointless once none of the phones it names is at risk.
+        const bool any_at_risk =
+            std::any_of(m_asked_about.begin(), m_asked_about.end(), [this](int phone) {
+                return std::any_of(m_rows.begin(), m_rows.end(), [phone](const Station_Row& r) {
+                    return r.phone == phone && !r.finished && !r.gone && At_Risk(r.phase);
+                });
+            });
+        if (!any_at_risk && !m_question_moot) {
+            m_question_moot = true;
+            m_face.Dismiss_Stop_Question();
+        }
+    }
+    if (event.kind == Station_Event::Kind::kArrived ||
+        event.kind == Station_Event::Kind::kFinished ||
+        event.kind == Station_Event::Kind::kDeparted)
+        Show_Status();
+}
+
+void Station_Window_Model::Tick(std::chrono::steady_clock::time_point now) {
+    for (std::size_t index = 0; index < m_rows.size(); ++index) {
+        Station_Row& row = m_rows[index];
+        if (row.finished || row.gone || now < row.event_time)
+            continue;
+        const double since = std::chrono::duration<double>(now - row.event_time).count();
+        std::string elapsed = clock_text::Elapsed_Text(static_cast<int>(row.seconds + since));
+        if (elapsed == row.elapsed_text)
+            continue;
+        row.elapsed_text = std::move(elapsed);
+        m_face.Row_Shown(index, row);
+    }
+}
+
+void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
+    using namespace station_text;
+    const auto phase = static_cast<std::size_t>(row.phase);
+    row.phase_text = phase < std::size(kPhases) ? kPhases[phase].For(m_language) : "";
+    row.percent = row.bytes_total == 0
+                      ? (row.finished && row.outcome == Download_Outcome::kUpdated ? 100 : 0)
+                      : static_cast<int>(
+                            std::min<std::uint64_t>(100, row.bytes_done * 100 / row.bytes_total));
+    // The rate over the whole session: the handshake and the check are part
+    // of what a phone costs on the line.
+    row.rate_text = row.bytes_done > 0 && row.seconds > 0
+                        ? Rate_Text(static_cast<double>(row.bytes_done) / row.seconds)
+                        : "";
+    row.elapsed_text = clock_text::Elapsed_Text(static_cast<int>(row.seconds));
+    if (row.finished) {
+        switch (row.outcome) {
+            case Download_Outcome::kUpdated:
+                row.result_text = kUpdated.For(m_language);
+                break;
+            case Download_Outcome::kStopped:
+                row.result_text = kStopped.For(m_language);
+                break;
+            default:
+                row.result_text = kFailed.For(m_language);
+                if (row.code != 0)
+                    row.result_text += " (" + std::to_string(row.code) + ")";
+                break;
+        }
+    } else if (row.gone) {
+        row.result_text = kUnpluggedEarly.For(m_language);
+    } else {
+        row.result_text.clear();
+    }
+}
+
+// ---- Buttons and status ----
+
+int Station_Window_Model::Updated() const {
+    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [](const Station_Row& r) {
+        return r.finished && r.outcome == Download_Outcome::kUpdated;
+    }));
+}
+
+int Station_Window_Model::Failed() const {
+    // A phone unplugged before its session said how it ended did not get
+    // the image either.
+    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [](const Station_Row& r) {
+        return (r.finished && r.outcome != Download_Outcome::kUpdated) || (!r.finished && r.gone);
+    }));
+}
+
+int Station_Window_Model::Working() const {
+    return static_cast<int>(std::count_if(
+        m_rows.begin(), m_rows.end(), [](const Station_Row& r) { return !r.finished && !r.gone; }));
+}
+
+void Station_Window_Model::Show_Buttons() {
+    const bool running = Running();
+    m_face.Buttons_Enabled(!running, !running && m_image != nullptr, running);
+}
+
+void Station_Window_Model::Show_Status() {
+    using namespace station_text;
+    m_status = std::string(kCountUpdated.For(m_language)) + std::to_string(Updated()) +
+               std::string(kCountFailed.For(m_language)) + std::to_string(Failed()) +
+               std::string(kCountRunning.For(m_language)) + std::to_string(Working());
+    if (m_image != nullptr)
+        m_status += std::string(kImage.For(m_language)) + m_image_name;
+    else
+        m_status += kNoImage.For(m_language);
+    m_face.Status_Shown(m_status);
+}

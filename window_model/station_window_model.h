@@ -1,0 +1,113 @@
+// Station_Window_Model: the station window free of any toolkit. It chooses
+// and loads the image once, starts and stops a Station on it, and keeps the
+// table of phones, one row per arrival, from the station's events. The
+// events arrive on the station's threads and are applied on the window's
+// thread in the order they were sent (a wake function, then
+// Run_Pending_Calls, as for Phone_Panel). It holds no update logic: every
+// session is the station's.
+//
+// The station is made through a factory, so that tests feed events without
+// phones; the program passes the real one (window_model/system_station.h).
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "download/firmware_image.h"
+#include "download/texts.h"
+#include "download/view_call_queue.h"
+#include "station/station.h"
+#include "window_model/station_window_face.h"
+
+// The part of a Station the window drives.
+class Station_Control {
+  public:
+    virtual ~Station_Control() = default;  // stops every session and waits
+    virtual bool Start() = 0;
+    virtual std::vector<int> Stop_If_Harmless() = 0;
+    virtual void Stop() = 0;
+};
+using Station_Factory = std::function<std::unique_ptr<Station_Control>(
+    std::shared_ptr<const Firmware_Image> image, Station_Options options, Station::Sink sink)>;
+
+class Station_Window_Model {
+  public:
+    // wake may run on any thread: it must make the window's thread call
+    // Run_Pending_Calls soon. options: what every station started here gets
+    // (the language is the window's).
+    Station_Window_Model(Station_Window_Face& face, std::function<void()> wake,
+                         Station_Factory factory, Station_Options options = {});
+    ~Station_Window_Model();
+
+    // The start state: captions, headers, no rows, only Open image enabled.
+    void FormCreate();
+    void Set_Language(Language language);
+
+    // ---- The window's controls ----
+    // The file dialog, then the loader on the chosen file; a cancel loads
+    // nothing and keeps the image held before. Not while a station runs.
+    void OpenImageClick();
+    // A station on the image, watching the system's ports. Rows of the last
+    // station are cleared.
+    void StartClick();
+    // Stops every phone that is not at risk; while phones are being
+    // rewritten the question names them, and "yes" stops them too.
+    void StopClick();
+    // Whether a close may close the window now: the same question as Stop;
+    // true once every session has been stopped (or none ran).
+    bool May_Close();
+    // Applies the events that have arrived, oldest first.
+    void Run_Pending_Calls() { m_calls.Run_Pending(); }
+    // Once a second from the window's timer: the elapsed time of phones
+    // still working goes on between their events (a handshake may be quiet
+    // for many seconds).
+    void Tick(std::chrono::steady_clock::time_point now = std::chrono::steady_clock::now());
+
+    // ---- What the window shows, for tests and other views ----
+    const std::vector<Station_Row>& Rows() const { return m_rows; }
+    // A row's messages, oldest first, the most recent kMaxLinesPerPhone.
+    static constexpr std::size_t kMaxLinesPerPhone = 2000;
+    const std::deque<std::string>& Lines(std::size_t index) const { return m_lines.at(index); }
+    bool Image_Loaded() const { return m_image != nullptr; }
+    bool Running() const { return m_station != nullptr && !m_ended; }
+    int Updated() const;
+    int Failed() const;
+    int Working() const;  // arrived and not finished
+    const std::string& Status() const { return m_status; }
+
+  private:
+    void Apply(const Station_Event& event);
+    Station_Row& Row_Of(const Station_Event& event, std::size_t& index);
+    void Refresh_Texts(Station_Row& row) const;
+    void Show_Buttons();
+    void Show_Status();
+    void Show_Captions();
+    void Message(std::string_view line);
+    // Asks about the phones being rewritten until answered; true when the
+    // station was stopped.
+    bool Stop_Asking();
+    std::string Question_For(const std::vector<int>& phones) const;
+
+    Station_Window_Face& m_face;
+    Station_Factory m_factory;
+    Station_Options m_options;
+    Language m_language = Language::kChinese;
+    std::shared_ptr<const Firmware_Image> m_image;
+    std::string m_image_name;
+    std::string m_image_version;
+    std::vector<Station_Row> m_rows;
+    std::vector<std::deque<std::string>> m_lines;  // by row
+    std::string m_status;
+    bool m_ended = false;
+    std::vector<int> m_asked_about;  // the phones the open question names
+    bool m_question_open = false;
+    bool m_question_moot = false;
+    // The queue outlives the station: the station's threads post into it
+    // until the station is gone.
+    View_Call_Queue m_calls;
+    std::unique_ptr<Station_Control> m_station;
+};
