@@ -93,6 +93,7 @@ bool Phone_Update::Stop_If_Harmless() {
 
 Download_Outcome Phone_Update::Update_On(const Port_Candidate& phone) {
     Begin();
+    Step_Begins(Step::kHandshake);
     Download_Outcome outcome = Download_Outcome::kStopped;
     if (m_port.Find_Phone_On(phone)) {
         outcome = Run(phone);
@@ -118,6 +119,7 @@ Download_Outcome Phone_Update::Run(const Port_Candidate& phone,
     m_view.Progress_Bar().Set_Position(0);
     m_view.Set_Progress_Visible(true);
 
+    Step_Begins(Step::kCheckingVersion);
     switch (Check_Versions(phone)) {
         case Check::kPassed:
             break;
@@ -190,6 +192,7 @@ Phone_Update::Check Phone_Update::Check_Versions(const Port_Candidate& phone) {
     if (!m_phase.compare_exchange_strong(expected, static_cast<int>(Update_Phase::kPhoneAtRisk)))
         return Check::kStopped;
     m_phone_touched = true;
+    Step_Begins(Step::kWritingRecord);
 
     // A phone that does not take the record stops the update before its flash
     // is touched; say so, rather than leave the user with no word at all.
@@ -210,6 +213,7 @@ Phone_Update::Check Phone_Update::Check_Versions(const Port_Candidate& phone) {
 // comparison to decide; a failed dump is still named, so that a full or
 // read-only disk does not pass unnoticed.
 void Phone_Update::Take_Version_From_Dump(const Port_Candidate& phone) {
+    Step_Begins(Step::kDumping);
     Dump_File dump = m_dump_name.empty() ? Start_Dump(phone.device_path)
                                          : Start_Named_Dump(m_dump_name, Dump_Directories());
     m_dump_path = dump.path;
@@ -279,6 +283,7 @@ bool Phone_Update::Program_Flash() {
         }
         return false;
     }
+    Step_Begins(Step::kRewriting);
     m_port.Progress_Init(Total_Bytes(first, second));
     Print_Time_Line(text::kStartAtEn, text::kStartAtZh);
     const auto sent = m_port.Download_Regions(

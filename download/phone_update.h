@@ -16,6 +16,7 @@
 #include <atomic>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "bootloader/comport.h"
 #include "bootloader/records.h"
@@ -52,6 +53,11 @@ class Phone_Update {
     // handshake there (kPhoneNotFound when no boot loader answers), then Run.
     Download_Outcome Update_On(const Port_Candidate& phone);
 
+    // The steps a caller may follow (a station's rows); the hook runs on the
+    // update's thread as each step begins.
+    enum class Step { kHandshake, kCheckingVersion, kDumping, kWritingRecord, kRewriting };
+    void Set_Step_Hook(std::function<void(Step)> hook) { m_step_hook = std::move(hook); }
+
     // Any thread. Stops the update at once unless the phone is at risk, in
     // which case it returns false and changes nothing (ask the user first).
     bool Stop_If_Harmless();
@@ -81,6 +87,10 @@ class Phone_Update {
     void Report_Failure(std::string_view text, int code, Io_End end);
     Download_Outcome Stopped();
     void Set_Phase(Update_Phase phase) { m_phase.store(static_cast<int>(phase)); }
+    void Step_Begins(Step step) {
+        if (m_step_hook)
+            m_step_hook(step);
+    }
     void Failed_At(Download_Step step, int code = 0) {
         const int dump_code = m_failure.dump_code;
         m_failure = {};
@@ -100,4 +110,5 @@ class Phone_Update {
     bool m_phone_touched = false;
     Download_Failure m_failure;
     std::atomic<int> m_phase{static_cast<int>(Update_Phase::kIdle)};
+    std::function<void(Step)> m_step_hook;
 };

@@ -49,6 +49,10 @@ enum class Station_Phase : int {
     kGone,              // the port went away
 };
 const char* Station_Phase_Name(Station_Phase phase);  // "handshake", "rewriting", ...
+// How a phone's session ended, as the station's files name it: "updated",
+// "phone_not_found", "failed_before_programming", "programming_failed",
+// "stopped", ...
+const char* Station_Outcome_Name(Download_Outcome outcome);
 
 struct Station_Event {
     enum class Kind {
@@ -126,7 +130,8 @@ class Station {
     bool Start();
     // Any thread. Stops every session whose phone is not at risk and returns
     // the phones (numbers) that are being rewritten, which are left running:
-    // the caller asks the user, then calls Stop.
+    // the caller asks the user, then calls Stop. When none is at risk the
+    // station ends as after Stop; otherwise it goes on watching.
     std::vector<int> Stop_If_Harmless();
     // Any thread: stops every session whatever its phase, and the station.
     void Stop();
@@ -135,4 +140,8 @@ class Station {
     bool Wait_Until_Done(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
     bool Done() const;
     Station_Summary Summary() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
 };

@@ -1,7 +1,7 @@
 # Fails when a source file of a layer above the platform layers tests _WIN32.
 # Run as: cmake -DROOT=<source dir> -P check_platform_ifdefs.cmake
 set(offenders "")
-foreach(folder bootloader download window_model cli app winapp)
+foreach(folder bootloader download station window_model cli app winapp)
     file(GLOB_RECURSE sources ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
     foreach(source IN LISTS sources)
         file(STRINGS ${source} lines REGEX "^[ \t]*#[ \t]*(if|ifdef|ifndef|elif).*_WIN32")

@@ -1,0 +1,528 @@
+// The station: the watcher's arrivals and departures become sessions, each
+// on its own thread, and every event goes through one queue to the sink.
+//
+// Threads: the watcher's calls On_Port_Event; each session runs its update
+// on a thread of its own; the station's own thread (Run) delivers the queued
+// events to the sink, one at a time, and decides when the station ends. Every
+// change of state and the event it makes are queued under one mutex, so the
+// queue's order is the order things happened in; the sink is called with no
+// lock held, so it may call Stop or Stop_If_Harmless.
+#include "station/station.h"
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "bootloader/comport.h"
+#include "download/dump_places.h"
+#include "download/phone_update.h"
+#include "station/station_files.h"
+#include "station/station_view.h"
+
+const char* Station_Phase_Name(Station_Phase phase) {
+    switch (phase) {
+        case Station_Phase::kArrived:
+            return "arrived";
+        case Station_Phase::kHandshake:
+            return "handshake";
+        case Station_Phase::kCheckingVersion:
+            return "checking_version";
+        case Station_Phase::kDumping:
+            return "dumping";
+        case Station_Phase::kWritingRecord:
+            return "writing_record";
+        case Station_Phase::kRewriting:
+            return "rewriting";
+        case Station_Phase::kFinished:
+            return "finished";
+        case Station_Phase::kWaitingForUnplug:
+            return "waiting_for_unplug";
+        case Station_Phase::kGone:
+            return "gone";
+    }
+    return "unknown";
+}
+
+const char* Station_Outcome_Name(Download_Outcome outcome) {
+    switch (outcome) {
+        case Download_Outcome::kUpdated:
+            return "updated";
+        case Download_Outcome::kImageNotLoaded:
+            return "image_not_loaded";
+        case Download_Outcome::kPhoneNotFound:
+            return "phone_not_found";
+        case Download_Outcome::kFailedBeforeProgramming:
+            return "failed_before_programming";
+        case Download_Outcome::kProgrammingFailed:
+            return "programming_failed";
+        case Download_Outcome::kAlreadyRunning:
+            return "already_running";
+        case Download_Outcome::kStopped:
+            return "stopped";
+    }
+    return "unknown";
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Station_Phase Phase_Of(Phone_Update::Step step) {
+    switch (step) {
+        case Phone_Update::Step::kHandshake:
+            return Station_Phase::kHandshake;
+        case Phone_Update::Step::kCheckingVersion:
+            return Station_Phase::kCheckingVersion;
+        case Phone_Update::Step::kDumping:
+            return Station_Phase::kDumping;
+        case Phone_Update::Step::kWritingRecord:
+            return Station_Phase::kWritingRecord;
+        case Phone_Update::Step::kRewriting:
+            return Station_Phase::kRewriting;
+    }
+    return Station_Phase::kHandshake;
+}
+
+// The first-run dump's name for the port: the one the port gets on its own
+// where names differ by port; where every port gets one name (Windows), that
+// name with the port's, so that two phones at once never share a dump.
+std::string Station_Dump_Name(const Port_Candidate& port) {
+    const std::string name = Dump_File_Name(port.device_path);
+    if (Dump_File_Name("/dev/ttyACM0") != Dump_File_Name("/dev/ttyACM1"))
+        return name;
+    return name + "-" + Port_File_Part(port.display_name);
+}
+
+}  // namespace
+
+// One arrival: its port, its update on its own thread, and where it is.
+struct Station_Session {
+    int phone = 0;
+    Port_Candidate port;
+    Clock::time_point arrived;
+    Station_Phase phase = Station_Phase::kArrived;
+    bool running = true;    // its update has not returned yet
+    bool departed = false;  // its port went away
+    bool joinable = false;  // its thread has ended its work and may be joined
+    std::unique_ptr<Phone_Log> log;
+    std::unique_ptr<CComport> comport;
+    std::unique_ptr<Station_View> view;
+    std::unique_ptr<Phone_Update> update;
+    std::thread thread;
+    Station_Phone_Result result;
+};
+
+struct Station::Impl {
+    Impl(std::shared_ptr<const Firmware_Image> image_in, Station_Options options_in, Sink sink_in)
+        : image(std::move(image_in)), options(std::move(options_in)), sink(std::move(sink_in)) {}
+
+    void On_Port_Event(const Port_Event& event);
+    void Arrival(const Port_Candidate& port);
+    void Departure(const Port_Candidate& port);
+    void Run_Session(Station_Session& session);
+    void Run();
+    // Under the mutex.
+    void Queue(Station_Event event) {
+        queue.push_back(std::move(event));
+        changed.notify_all();
+    }
+    Station_Event Event_Of(const Station_Session& session, Station_Event::Kind kind) const {
+        Station_Event event;
+        event.kind = kind;
+        event.phone = session.phone;
+        event.port = session.port;
+        event.phase = session.phase;
+        event.bytes_total = bytes_total;
+        event.seconds = std::chrono::duration<double>(Clock::now() - session.arrived).count();
+        return event;
+    }
+    void Queue_Phase(Station_Session& session, Station_Phase phase) {
+        session.phase = phase;
+        Queue(Event_Of(session, Station_Event::Kind::kPhase));
+    }
+    int Running_Sessions() const {
+        int running = 0;
+        for (const auto& session : sessions)
+            running += session->running ? 1 : 0;
+        return running;
+    }
+    void Join_Ended_Sessions(std::unique_lock<std::mutex>& lock);
+
+    const std::shared_ptr<const Firmware_Image> image;
+    const Station_Options options;
+    const Sink sink;
+    std::uint64_t bytes_total = 0;
+
+    mutable std::mutex mutex;
+    std::condition_variable changed;  // the queue, the sessions, a stop
+    std::deque<Station_Event> queue;
+    std::vector<std::unique_ptr<Station_Session>> sessions;  // in arrival order
+    int finished = 0;
+    bool started = false;
+    bool stop_requested = false;
+    bool ending = false;  // no session starts any more
+    bool done = false;
+    Clock::time_point last_arrival;
+    Station_Summary summary;
+
+    std::unique_ptr<Port_Watcher> watcher;
+    std::thread thread;
+};
+
+void Station::Impl::On_Port_Event(const Port_Event& event) {
+    if (event.kind == Port_Event::Kind::kArrived)
+        Arrival(event.port);
+    else
+        Departure(event.port);
+}
+
+void Station::Impl::Arrival(const Port_Candidate& port) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (ending || stop_requested || (options.count > 0 && finished >= options.count))
+        return;
+    for (auto& earlier : sessions) {
+        if (earlier->departed || earlier->port.device_path != port.device_path)
+            continue;
+        // Its departure was not seen: a port whose session still runs gets
+        // no second one; one that waits to be unplugged has gone.
+        if (earlier->running)
+            return;
+        earlier->departed = true;
+        Queue(Event_Of(*earlier, Station_Event::Kind::kDeparted));
+        Queue_Phase(*earlier, Station_Phase::kGone);
+    }
+    auto owned = std::make_unique<Station_Session>();
+    Station_Session& session = *owned;
+    session.phone = static_cast<int>(sessions.size()) + 1;
+    session.port = port;
+    session.arrived = Clock::now();
+    session.result.phone = session.phone;
+    session.result.port = port;
+    last_arrival = session.arrived;
+    if (!options.log_dir.empty()) {
+        session.log = std::make_unique<Phone_Log>(options.log_dir, session.phone, port);
+        session.result.log_file = session.log->Path();
+    }
+    session.comport = options.make_port ? options.make_port(port) : std::make_unique<CComport>();
+    sessions.push_back(std::move(owned));
+    Queue(Event_Of(session, Station_Event::Kind::kArrived));
+    if (!session.comport) {
+        // No port object for it: it ends at once, as a port no boot loader answers on.
+        session.running = false;
+        session.joinable = true;
+        session.result.outcome = Download_Outcome::kPhoneNotFound;
+        ++finished;
+        Station_Event ended = Event_Of(session, Station_Event::Kind::kFinished);
+        ended.outcome = Download_Outcome::kPhoneNotFound;
+        ended.failure.step = Download_Step::kSearch;
+        Queue(ended);
+        Queue_Phase(session, Station_Phase::kFinished);
+        Queue_Phase(session, Station_Phase::kWaitingForUnplug);
+        return;
+    }
+    session.thread = std::thread([this, &session] { Run_Session(session); });
+}
+
+void Station::Impl::Departure(const Port_Candidate& port) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    for (auto& session : sessions) {
+        if (session->departed || session->port.device_path != port.device_path)
+            continue;
+        session->departed = true;
+        Queue(Event_Of(*session, Station_Event::Kind::kDeparted));
+        if (session->running) {
+            // Its update ends at the port's next call; kGone follows kFinished.
+            if (session->update)
+                session->update->Stop();
+            else
+                session->comport->Request_Stop();
+        } else {
+            Queue_Phase(*session, Station_Phase::kGone);
+        }
+    }
+}
+
+void Station::Impl::Run_Session(Station_Session& session) {
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        Station_View::Handlers handlers;
+        handlers.line = [this, &session](const std::string& line) {
+            if (session.log)
+                session.log->Line(line);
+            const std::lock_guard<std::mutex> held(mutex);
+            Station_Event event = Event_Of(session, Station_Event::Kind::kLine);
+            event.text = line;
+            Queue(std::move(event));
+        };
+        handlers.progress = [this, &session](std::uint64_t done, std::uint64_t) {
+            const std::lock_guard<std::mutex> held(mutex);
+            Station_Event event = Event_Of(session, Station_Event::Kind::kProgress);
+            event.bytes_done = done;
+            Queue(std::move(event));
+        };
+        session.view = std::make_unique<Station_View>(options.language, bytes_total, handlers);
+        session.update = std::make_unique<Phone_Update>(*session.comport, *session.view, *image,
+                                                        Station_Dump_Name(session.port));
+        session.update->Set_Step_Hook([this, &session](Phone_Update::Step step) {
+            const std::lock_guard<std::mutex> held(mutex);
+            Queue_Phase(session, Phase_Of(step));
+        });
+        // A stop asked for before the update began.
+        if (stop_requested || session.departed)
+            session.comport->Request_Stop();
+    }
+
+    const Download_Outcome outcome = session.update->Update_On(session.port);
+
+    Station_Phone_Result& result = session.result;
+    result.phone = session.phone;
+    result.port = session.port;
+    result.outcome = outcome;
+    result.code = outcome == Download_Outcome::kUpdated ? 0 : session.update->Failure().code;
+    result.bytes = session.view->Bytes_Done();
+    result.dump_file = session.update->Dump_Path();
+    if (!result.dump_file.empty() && !std::filesystem::exists(result.dump_file))
+        result.dump_file.clear();  // deleted once the phone held the new record
+    result.seconds = std::chrono::duration<double>(Clock::now() - session.arrived).count();
+    if (session.log)
+        session.log->Result(result, session.view->Phone_Version());
+
+    const std::lock_guard<std::mutex> lock(mutex);
+    session.running = false;
+    ++finished;
+    Station_Event event = Event_Of(session, Station_Event::Kind::kFinished);
+    event.phase = Station_Phase::kFinished;
+    event.outcome = outcome;
+    event.failure = session.update->Failure();
+    event.code = result.code;
+    event.bytes_done = result.bytes;
+    event.seconds = result.seconds;
+    event.phone_touched = session.update->Phone_Touched();
+    event.dump_file = result.dump_file;
+    event.log_file = result.log_file;
+    Queue(std::move(event));
+    Queue_Phase(session, Station_Phase::kFinished);
+    Queue_Phase(session,
+                session.departed ? Station_Phase::kGone : Station_Phase::kWaitingForUnplug);
+    session.joinable = true;
+}
+
+// A session's thread that has done its work is joined, and its port object
+// and update released, so that a station running all day holds only the
+// results of the phones it has seen.
+void Station::Impl::Join_Ended_Sessions(std::unique_lock<std::mutex>& lock) {
+    std::vector<Station_Session*> ended;
+    for (auto& session : sessions) {
+        if (session->joinable && (session->thread.joinable() || session->comport))
+            ended.push_back(session.get());
+    }
+    if (ended.empty())
+        return;
+    lock.unlock();
+    for (Station_Session* session : ended) {
+        if (session->thread.joinable())
+            session->thread.join();
+    }
+    lock.lock();
+    for (Station_Session* session : ended) {
+        session->update.reset();
+        session->view.reset();
+        session->comport.reset();
+        session->log.reset();
+    }
+}
+
+void Station::Impl::Run() {
+    std::unique_lock<std::mutex> lock(mutex);
+    bool watcher_stopped = false;
+    while (true) {
+        while (!queue.empty()) {
+            const Station_Event event = std::move(queue.front());
+            queue.pop_front();
+            lock.unlock();
+            if (sink)
+                sink(event);
+            lock.lock();
+        }
+        Join_Ended_Sessions(lock);
+        if (!queue.empty())
+            continue;
+
+        const int running = Running_Sessions();
+        const Clock::time_point now = Clock::now();
+        const bool idle = options.idle_timeout.count() > 0 && running == 0 &&
+                          now - last_arrival >= options.idle_timeout;
+        if (!ending && (stop_requested || idle || (options.count > 0 && finished >= options.count)))
+            ending = true;
+        if (ending) {
+            if (!watcher_stopped) {
+                lock.unlock();
+                watcher->Stop();  // its callback takes the mutex
+                lock.lock();
+                watcher_stopped = true;
+                // A count reached leaves the phones at risk to finish; the
+                // rest are not updated.
+                for (auto& session : sessions) {
+                    if (session->running && session->update)
+                        session->update->Stop_If_Harmless();
+                    else if (session->running)
+                        session->comport->Request_Stop();
+                }
+                continue;
+            }
+            if (running == 0 && queue.empty())
+                break;
+            changed.wait(lock);
+            continue;
+        }
+        if (options.idle_timeout.count() > 0 && running == 0)
+            changed.wait_until(lock, last_arrival + options.idle_timeout);
+        else
+            changed.wait(lock);
+    }
+
+    // Every update has returned; the threads end with it.
+    lock.unlock();
+    for (auto& session : sessions) {
+        if (session->thread.joinable())
+            session->thread.join();
+    }
+    lock.lock();
+    Join_Ended_Sessions(lock);
+    summary = {};
+    summary.stopped = stop_requested;
+    for (auto& session : sessions) {
+        summary.phones.push_back(session->result);
+        if (session->result.outcome == Download_Outcome::kUpdated)
+            ++summary.updated;
+        else if (session->result.outcome != Download_Outcome::kStopped)
+            ++summary.failed;
+    }
+    const Station_Summary written = summary;
+    lock.unlock();
+    if (!options.log_dir.empty()) {
+        std::string csv_path;
+        std::string json_path;
+        Write_Summary_Csv(options.log_dir, written, csv_path);
+        Write_Summary_Json(options.log_dir, written, json_path);
+    }
+    Station_Event ended;
+    ended.kind = Station_Event::Kind::kEnded;
+    if (sink)
+        sink(ended);
+    lock.lock();
+    done = true;
+    changed.notify_all();
+}
+
+Station::Station(std::shared_ptr<const Firmware_Image> image, Station_Options options, Sink sink)
+    : m_impl(std::make_unique<Impl>(std::move(image), std::move(options), std::move(sink))) {
+    if (m_impl->image) {
+        m_impl->bytes_total =
+            std::uint64_t{m_impl->image->First_Region.Length} + m_impl->image->Second_Region.Length;
+    }
+}
+
+Station::~Station() {
+    Stop();
+    if (m_impl->thread.joinable())
+        m_impl->thread.join();
+}
+
+bool Station::Start() {
+    Impl& impl = *m_impl;
+    {
+        const std::lock_guard<std::mutex> lock(impl.mutex);
+        if (impl.started || !impl.image)
+            return false;
+        impl.started = true;
+        impl.last_arrival = Clock::now();
+    }
+    Port_Watch_Options watch = impl.options.watch;
+    watch.named_ports = impl.options.named_ports;
+    watch.system_ports = impl.options.system_ports;
+    impl.watcher = std::make_unique<Port_Watcher>(std::move(watch));
+    // The ports there now arrive before Start returns; the station's thread
+    // delivers them.
+    impl.thread = std::thread([&impl] { impl.Run(); });
+    if (!impl.watcher->Start([&impl](const Port_Event& event) { impl.On_Port_Event(event); })) {
+        Stop();
+        impl.thread.join();
+        return false;
+    }
+    return true;
+}
+
+std::vector<int> Station::Stop_If_Harmless() {
+    Impl& impl = *m_impl;
+    const std::lock_guard<std::mutex> lock(impl.mutex);
+    std::vector<int> at_risk;
+    for (auto& session : impl.sessions) {
+        if (!session->running)
+            continue;
+        if (!session->update) {
+            session->comport->Request_Stop();  // not begun: nothing at risk
+        } else if (!session->update->Stop_If_Harmless()) {
+            at_risk.push_back(session->phone);
+        }
+    }
+    if (at_risk.empty())
+        impl.stop_requested = true;
+    impl.changed.notify_all();
+    return at_risk;
+}
+
+void Station::Stop() {
+    Impl& impl = *m_impl;
+    const std::lock_guard<std::mutex> lock(impl.mutex);
+    impl.stop_requested = true;
+    for (auto& session : impl.sessions) {
+        if (!session->running)
+            continue;
+        if (session->update)
+            session->update->Stop();
+        else
+            session->comport->Request_Stop();
+    }
+    impl.changed.notify_all();
+}
+
+bool Station::Wait_Until_Done(std::chrono::milliseconds limit) {
+    Impl& impl = *m_impl;
+    std::unique_lock<std::mutex> lock(impl.mutex);
+    if (!impl.started)
+        return true;
+    const auto is_done = [&impl] { return impl.done; };
+    if (limit == std::chrono::milliseconds::max()) {
+        impl.changed.wait(lock, is_done);
+        return true;
+    }
+    return impl.changed.wait_for(lock, limit, is_done);
+}
+
+bool Station::Done() const {
+    const std::lock_guard<std::mutex> lock(m_impl->mutex);
+    return m_impl->done;
+}
+
+Station_Summary Station::Summary() const {
+    const Impl& impl = *m_impl;
+    const std::lock_guard<std::mutex> lock(impl.mutex);
+    if (impl.done)
+        return impl.summary;
+    Station_Summary summary;
+    summary.stopped = impl.stop_requested;
+    for (const auto& session : impl.sessions) {
+        if (session->running)
+            continue;
+        summary.phones.push_back(session->result);
+        if (session->result.outcome == Download_Outcome::kUpdated)
+            ++summary.updated;
+        else if (session->result.outcome != Download_Outcome::kStopped)
+            ++summary.failed;
+    }
+    return summary;
+}

@@ -1,0 +1,235 @@
+// The station's log files and summaries, created through the platform layer
+// so that each is new and this user's own.
+#include "station/station_files.h"
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
+#include <vector>
+
+#include "download/display_text.h"
+#include "platform/files.h"
+#include "platform/local_time.h"
+
+namespace {
+
+// How many numbered alternatives a taken name gets before the file is given up.
+constexpr int kFileNameAlternatives = 100;
+constexpr std::size_t kPortFilePartLength = 48;
+
+std::string Local_Time_Text() {
+    const std::tm local = platform::Local_Time(std::time(nullptr));
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+std::string Join_Path(const std::string& directory, const std::string& name) {
+    return (std::filesystem::path(directory) / name).string();
+}
+
+bool Write_All(std::FILE* file, const std::string& text) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+std::string Seconds_Text(double seconds) {
+    char text[32] = {};
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+std::string Identity_Text(const Port_Identity& identity) {
+    std::string text;
+    const auto add = [&text](std::string_view name, const std::string& value) {
+        if (value.empty())
+            return;
+        if (!text.empty())
+            text += ", ";
+        text += std::string(name) + " " + text::Displayable_Text(value);
+    };
+    add("driver", identity.driver);
+    if (identity.Is_Usb())
+        add("usb", identity.usb_vendor_id + ":" + identity.usb_product_id);
+    add("serial", identity.usb_serial);
+    add("at", identity.usb_path);
+    add("maker", identity.manufacturer);
+    add("product", identity.product);
+    return text;
+}
+
+}  // namespace
+
+std::string Port_File_Part(const std::string& display_name) {
+    std::string_view name = display_name;
+    const std::size_t slash = name.find_last_of("/\\");
+    if (slash != std::string_view::npos)
+        name.remove_prefix(slash + 1);
+    std::string part;
+    for (const char c : name.substr(0, kPortFilePartLength)) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
+        part += plain ? c : '_';
+    }
+    if (part.empty() || part.front() == '.')
+        part.insert(part.begin(), '_');
+    return part;
+}
+
+std::FILE* Create_Station_File(const std::string& directory, const std::string& stem,
+                               const std::string& extension, std::string& path) {
+    path.clear();
+    std::error_code ignored;
+    std::filesystem::create_directories(directory, ignored);
+    for (int n = 1; n <= kFileNameAlternatives; ++n) {
+        const std::string name = stem + (n == 1 ? "" : "-" + std::to_string(n)) + extension;
+        const std::string candidate = Join_Path(directory, name);
+        if (std::FILE* file = platform::Create_New_File(candidate)) {
+            path = candidate;
+            return file;
+        }
+        // Anything else than a name that is taken will not get better with
+        // another name.
+        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ignored)))
+            return nullptr;
+    }
+    return nullptr;
+}
+
+Phone_Log::Phone_Log(const std::string& directory, int phone, const Port_Candidate& port) {
+    char number[16] = {};
+    std::snprintf(number, sizeof number, "%03d", phone);
+    m_file = Create_Station_File(
+        directory, "phone-" + std::string(number) + "-" + Port_File_Part(port.display_name), ".log",
+        m_path);
+    if (m_file == nullptr)
+        return;
+    Write("phone " + std::to_string(phone));
+    Write("port " + text::Displayable_Text(port.display_name));
+    if (port.identity.Known())
+        Write("device " + Identity_Text(port.identity));
+    Write("arrived " + Local_Time_Text());
+}
+
+Phone_Log::~Phone_Log() {
+    if (m_file != nullptr)
+        std::fclose(m_file);
+}
+
+void Phone_Log::Line(std::string_view text) {
+    if (m_file != nullptr)
+        Write(Local_Time_Text() + "  " + std::string(text));
+}
+
+void Phone_Log::Result(const Station_Phone_Result& result, const std::string& phone_version) {
+    if (m_file == nullptr)
+        return;
+    if (!phone_version.empty())
+        Write("phone version " + text::Displayable_Text(phone_version));
+    Write("result " + std::string(Station_Outcome_Name(result.outcome)) + ", code " +
+          std::to_string(result.code) + ", " + std::to_string(result.bytes) + " bytes, " +
+          Seconds_Text(result.seconds) + " s");
+    if (!result.dump_file.empty())
+        Write("dump " + text::Displayable_Text(result.dump_file));
+    Write("ended " + Local_Time_Text());
+}
+
+void Phone_Log::Write(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), m_file);
+    std::fputc('\n', m_file);
+    std::fflush(m_file);  // a log read while the station runs, or after a crash
+}
+
+std::string Json_String(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escaped[8] = {};
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Csv_Field(std::string_view text) {
+    const bool formula =
+        !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
+    if (!formula && text.find_first_of(",\"\r\n") == std::string_view::npos)
+        return std::string(text);
+    std::string out = formula ? "\"'" : "\"";
+    for (const char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    return out + "\"";
+}
+
+namespace {
+
+struct Row_Texts {
+    std::string port, usb_path, usb_id, serial, dump, log;
+};
+Row_Texts Texts_Of(const Station_Phone_Result& row) {
+    const Port_Identity& id = row.port.identity;
+    return {text::Displayable_Text(row.port.display_name),
+            text::Displayable_Text(id.usb_path),
+            id.Is_Usb() ? text::Displayable_Text(id.usb_vendor_id + ":" + id.usb_product_id) : "",
+            text::Displayable_Text(id.usb_serial),
+            text::Displayable_Text(row.dump_file),
+            text::Displayable_Text(row.log_file)};
+}
+
+}  // namespace
+
+bool Write_Summary_Csv(const std::string& directory, const Station_Summary& summary,
+                       std::string& csv_path) {
+    std::FILE* file = Create_Station_File(directory, "summary", ".csv", csv_path);
+    if (file == nullptr)
+        return false;
+    std::string text =
+        "phone,port,usb_path,usb_id,serial,result,code,bytes,seconds,dump_file,log_file\n";
+    for (const Station_Phone_Result& row : summary.phones) {
+        const Row_Texts t = Texts_Of(row);
+        text += std::to_string(row.phone) + "," + Csv_Field(t.port) + "," + Csv_Field(t.usb_path) +
+                "," + Csv_Field(t.usb_id) + "," + Csv_Field(t.serial) + "," +
+                Station_Outcome_Name(row.outcome) + "," + std::to_string(row.code) + "," +
+                std::to_string(row.bytes) + "," + Seconds_Text(row.seconds) + "," +
+                Csv_Field(t.dump) + "," + Csv_Field(t.log) + "\n";
+    }
+    return Write_All(file, text);
+}
+
+bool Write_Summary_Json(const std::string& directory, const Station_Summary& summary,
+                        std::string& json_path) {
+    std::FILE* file = Create_Station_File(directory, "summary", ".json", json_path);
+    if (file == nullptr)
+        return false;
+    std::string text = "{\"v\":1,\"updated\":" + std::to_string(summary.updated) +
+                       ",\"failed\":" + std::to_string(summary.failed) +
+                       ",\"stopped\":" + (summary.stopped ? "true" : "false") + ",\"phones\":[";
+    bool first = true;
+    for (const Station_Phone_Result& row : summary.phones) {
+        const Row_Texts t = Texts_Of(row);
+        text += first ? "\n" : ",\n";
+        first = false;
+        text +=
+            "{\"phone\":" + std::to_string(row.phone) + ",\"port\":" + Json_String(t.port) +
+            ",\"usb_path\":" + Json_String(t.usb_path) + ",\"usb_id\":" + Json_String(t.usb_id) +
+            ",\"serial\":" + Json_String(t.serial) +
+            ",\"result\":" + Json_String(Station_Outcome_Name(row.outcome)) +
+            ",\"code\":" + std::to_string(row.code) + ",\"bytes\":" + std::to_string(row.bytes) +
+            ",\"seconds\":" + Seconds_Text(row.seconds) + ",\"dump_file\":" + Json_String(t.dump) +
+            ",\"log_file\":" + Json_String(t.log) + "}";
+    }
+    text += "\n]}\n";
+    return Write_All(file, text);
+}
