@@ -4,27 +4,12 @@
 #include <cstdio>
 
 #include "cli/text_format.h"
+#include "station/station.h"
 
 namespace cli {
 
 const char* Result_Token(Download_Outcome outcome) {
-    switch (outcome) {
-        case Download_Outcome::kUpdated:
-            return "updated";
-        case Download_Outcome::kImageNotLoaded:
-            return "image_not_loaded";
-        case Download_Outcome::kPhoneNotFound:
-            return "phone_not_found";
-        case Download_Outcome::kFailedBeforeProgramming:
-            return "failed_before_programming";
-        case Download_Outcome::kProgrammingFailed:
-            return "programming_failed";
-        case Download_Outcome::kAlreadyRunning:
-            return "already_running";
-        case Download_Outcome::kStopped:
-            return "stopped";
-    }
-    return "failed";
+    return Station_Outcome_Name(outcome);  // as the station's own files name it
 }
 
 std::string Result_Words(Download_Outcome outcome) {

@@ -10,9 +10,9 @@
 
 namespace cli {
 
-// "updated", "phone_not_found", "failed_before_programming",
-// "programming_failed", "stopped", ...: the JSON's result, and what the
-// table and the lines show with "_" as a blank.
+// "updated", "phone_not_found", "programming_failed", ... as the station's
+// files name it: the JSON's result, and what the table and the lines show
+// with "_" as a blank.
 const char* Result_Token(Download_Outcome outcome);
 std::string Result_Words(Download_Outcome outcome);
 
