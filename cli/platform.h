@@ -41,8 +41,9 @@ int Stop_Signal_Number();
 // "Ctrl-C", "SIGTERM", "SIGHUP", ...
 std::string Stop_Signal_Name(int signal_number);
 bool Is_Terminal(std::FILE* stream);
-// The columns of the terminal behind stream, 0 when unknown.
+// The columns and rows of the terminal behind stream, 0 when unknown.
 int Terminal_Columns(std::FILE* stream);
+int Terminal_Rows(std::FILE* stream);
 // Whether cursor moves ("\x1b[3A") work on the terminal behind stream;
 // on Windows the console is asked to take them.
 bool Enable_Cursor_Moves(std::FILE* stream);

@@ -230,6 +230,13 @@ int Terminal_Columns(std::FILE* stream) {
     return size.ws_col;
 }
 
+int Terminal_Rows(std::FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_row;
+}
+
 bool Enable_Cursor_Moves(std::FILE* stream) {
     const char* term = std::getenv("TERM");
     return Is_Terminal(stream) && !(term != nullptr && std::string_view(term) == "dumb");

@@ -130,6 +130,13 @@ int Terminal_Columns(std::FILE* stream) {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+int Terminal_Rows(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(Console_Of(stream), &info))
+        return 0;
+    return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
 bool Enable_Cursor_Moves(std::FILE* stream) {
     const HANDLE console = Console_Of(stream);
     DWORD mode = 0;

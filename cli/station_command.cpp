@@ -105,7 +105,7 @@ class Station_Output {
             m_json.emplace(stdout);
         } else if (Enable_Cursor_Moves(stdout)) {
             const int columns = Terminal_Columns(stdout);
-            m_table.emplace(stdout, columns > 0 ? columns : 80);
+            m_table.emplace(stdout, columns > 0 ? columns : 80, Terminal_Rows(stdout));
         } else {
             m_lines.emplace(stdout);
         }

@@ -165,11 +165,26 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
         lines.push_back(line);
     }
     // The notice is for reading whole: wrapped, not cut.
+    std::vector<std::string> notice;
     for (std::string rest = m_notice; !rest.empty();) {
         const std::string piece = Cut_To_Columns(rest, width);
-        lines.push_back(piece);
+        notice.push_back(piece);
         rest.erase(0, piece.empty() ? rest.size() : piece.size());
     }
+    // One row of the terminal stays free for the cursor below the table.
+    if (m_height > 0) {
+        const std::size_t room = static_cast<std::size_t>(std::max(m_height - 1, 3));
+        const std::size_t rows = lines.size() - 1;
+        const std::size_t fit = room > notice.size() + 2 ? room - notice.size() - 2 : 1;
+        if (rows > fit) {
+            const std::size_t hidden = rows - fit;
+            lines.erase(lines.begin() + 1, lines.begin() + 1 + static_cast<long>(hidden));
+            lines.insert(
+                lines.begin() + 1,
+                Cut_To_Columns("(" + std::to_string(hidden) + " earlier phones above)", width));
+        }
+    }
+    lines.insert(lines.end(), notice.begin(), notice.end());
     return lines;
 }
 

@@ -22,8 +22,11 @@ class Station_Table {
   public:
     using Clock = std::chrono::steady_clock;
 
-    // width: the terminal's columns.
-    Station_Table(std::FILE* out, int width) : m_out(out), m_width(width) {}
+    // width, height: the terminal's columns and rows (height 0: as many
+    // rows as there are phones). A table taller than the terminal could not
+    // be redrawn in place: the oldest rows give way, counted in a line.
+    Station_Table(std::FILE* out, int width, int height = 0)
+        : m_out(out), m_width(width), m_height(height) {}
     void Show(const Station_Event& event);
     // A line of the program's own under the table (the question of a first
     // Ctrl-C), kept there through the redraws; empty: none.
@@ -36,7 +39,7 @@ class Station_Table {
     void Finish(Clock::time_point now);
 
     // The table as it would be drawn now: a heading and a row for each
-    // phone, each cut to the width, without cursor moves.
+    // phone (as many as fit), each cut to the width, without cursor moves.
     std::vector<std::string> Lines(Clock::time_point now) const;
 
   private:
@@ -61,6 +64,7 @@ class Station_Table {
 
     std::FILE* m_out;
     int m_width;
+    int m_height;
     std::vector<Row> m_rows;
     std::string m_notice;
     bool m_changed = true;

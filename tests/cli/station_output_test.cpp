@@ -275,6 +275,23 @@ TEST(StationTable, FitsItsWidthRedrawsInPlaceAtMostTenTimesASecond) {
         }
         EXPECT_NE(last.find("flashtool-cli: phone 2"), std::string::npos) << last;
     }
+    // Taller than the terminal: the newest rows and the notice stay, the
+    // oldest give way, so that the redraw still reaches the table's top.
+    std::FILE* out = std::tmpfile();
+    cli::Station_Table short_table(out, 80, 8);
+    for (int phone = 1; phone <= 20; ++phone) {
+        for (Station_Event event :
+             Session(phone, Usb_Port("/dev/ttyACM" + std::to_string(phone)), true)) {
+            short_table.Show(event);
+        }
+    }
+    short_table.Notice("flashtool-cli: a notice");
+    const std::vector<std::string> lines = short_table.Lines(Clock::now());
+    std::fclose(out);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[1], "(16 earlier phones above)");
+    EXPECT_EQ(lines[5].rfind("20 ", 0), 0u) << lines[5];
+    EXPECT_EQ(lines[6], "flashtool-cli: a notice");
     EXPECT_EQ(cli::Cut_To_Columns("ab中文", 3), "ab");
     EXPECT_EQ(cli::Display_Columns("ab中文"), 6u);
 }
