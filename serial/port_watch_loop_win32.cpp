@@ -11,7 +11,6 @@
 
 #include <atomic>
 #include <cctype>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -76,24 +75,6 @@ std::string Port_Name(const std::string& named) {
     if (name.rfind(kDevicePrefix, 0) == 0)
         name = name.substr(4);
     return Upper(name);
-}
-
-bool Device_Name_Exists(const std::string& name) {
-    char target[1024];
-    return QueryDosDeviceA(name.c_str(), target, sizeof target) != 0;
-}
-
-// The n of "COMn", 0 for another name or one beyond the numbers a listing has.
-std::uint16_t Com_Number(const std::string& name) {
-    if (name.size() < 4 || name.size() > 8 || name.rfind("COM", 0) != 0)
-        return 0;
-    unsigned long number = 0;
-    for (std::size_t i = 3; i < name.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(name[i])))
-            return 0;
-        number = number * 10 + static_cast<unsigned long>(name[i] - '0');
-    }
-    return number <= 65535 ? static_cast<std::uint16_t>(number) : 0;
 }
 
 class Win32_Watch_Loop final : public Port_Watch_Loop {
@@ -219,7 +200,6 @@ class Win32_Watch_Loop final : public Port_Watch_Loop {
         std::vector<Port_Presence> named;
         for (const std::string& path : m_options.named_ports) {
             const std::string name = Port_Name(path);
-            bool listed = false;
             for (const Port_Candidate& port : ports) {
                 if (Upper(port.display_name) != name)
                     continue;
@@ -228,21 +208,7 @@ class Win32_Watch_Loop final : public Port_Watch_Loop {
                 presence.key = Upper(port.device_path);
                 presence.named = true;
                 named.push_back(std::move(presence));
-                listed = true;
                 break;
-            }
-            // The serial map may leave out a port that is there (Wine lists
-            // only the ports it found at its start): a named port whose
-            // device name the system resolves is present too, whether or not
-            // some program holds it open.
-            if (!listed && Device_Name_Exists(name)) {
-                Port_Presence presence;
-                presence.port.device_path = kDevicePrefix + name;
-                presence.port.display_name = name;
-                presence.port.number = Com_Number(name);
-                presence.key = Upper(presence.port.device_path);
-                presence.named = true;
-                named.push_back(std::move(presence));
             }
         }
         std::vector<Port_Presence> listed;
