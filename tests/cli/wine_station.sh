@@ -12,6 +12,20 @@ a=$1
 b=$2
 failed=0
 
+# The station watches the registry's serial-port map, as Windows fills it when
+# a port comes: the two ports are entered there for the run, and taken out
+# again at its end.
+map='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+for n in "$a" "$b"; do
+    "$wine" reg add "$map" /v "\\Device\\StationPhone$n" /t REG_SZ /d "COM$n" /f >/dev/null 2>&1
+done
+unmap() {
+    for n in "$a" "$b"; do
+        "$wine" reg delete "$map" /v "\\Device\\StationPhone$n" /f >/dev/null 2>&1
+    done
+}
+trap unmap EXIT
+
 be32() { printf "\\$(printf %03o $(($1 >> 24 & 255)))\\$(printf %03o $(($1 >> 16 & 255)))"
          printf "\\$(printf %03o $(($1 >> 8 & 255)))\\$(printf %03o $(($1 & 255)))"; }
 image=station-image.bin
