@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <optional>
@@ -24,12 +26,13 @@ struct Command_Word {
     const char* name;
 };
 
-constexpr std::array<Command_Word, 5> kCommandWords{{
+constexpr std::array<Command_Word, 6> kCommandWords{{
     {Command::kInfo, "info"},
     {Command::kPorts, "ports"},
     {Command::kFlash, "flash"},
     {Command::kReadVersion, "read-version"},
     {Command::kDoctor, "doctor"},
+    {Command::kStation, "station"},
 }};
 
 std::optional<Command> Find_Command(std::string_view word) {
@@ -45,6 +48,12 @@ std::optional<Command> Find_Command(std::string_view word) {
 constexpr const char* kOnePort = "uses one port";
 constexpr const char* kOneTrace = "writes one trace";
 constexpr const char* kOneLanguage = "speaks one language";
+constexpr const char* kOneCount = "ends after one number of phones";
+constexpr const char* kOneTimeout = "waits one time for a phone";
+constexpr const char* kOneLogDir = "writes its logs to one folder";
+
+// The longest --timeout: far beyond any wait, well inside the clock's range.
+constexpr double kMaximumTimeoutSeconds = 1e9;
 
 // Takes an option's value into the arguments; returns why the value is
 // refused, or nothing.
@@ -65,6 +74,41 @@ Store_Value Into(Language& target) {
             target = Language::kEnglish;
         else
             return "--lang takes zh or en, not '" + value + "'";
+        return std::string();
+    };
+}
+
+// --port of the station, once for each port: the same port twice is a
+// slip, not a second phone.
+Store_Value Into(std::vector<std::string>& target) {
+    return [&target](const std::string& value) {
+        if (std::find(target.begin(), target.end(), value) != target.end())
+            return "--port names '" + value + "' twice; name each port once";
+        target.push_back(value);
+        return std::string();
+    };
+}
+
+Store_Value Phone_Count_Into(int& target) {
+    return [&target](const std::string& value) {
+        int count = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), count);
+        if (error != std::errc() || end != value.data() + value.size() || count < 1)
+            return "--count takes a whole number of phones, 1 or more, not '" + value + "'";
+        target = count;
+        return std::string();
+    };
+}
+
+Store_Value Seconds_Into(double& target) {
+    return [&target](const std::string& value) {
+        double seconds = 0;
+        const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(),
+                                                  seconds, std::chars_format::fixed);
+        if (error != std::errc() || end != value.data() + value.size() || !std::isfinite(seconds) ||
+            seconds <= 0 || seconds > kMaximumTimeoutSeconds)
+            return "--timeout takes seconds, more than 0 (such as 30 or 2.5), not '" + value + "'";
+        target = seconds;
         return std::string();
     };
 }
@@ -95,8 +139,14 @@ CLI::Option* Add_Help_Flag(CLI::App& app) {
 
 struct Value_Option {
     std::string name;          // "--port"
-    const char* once_because;  // why a second one is refused
+    const char* once_because;  // why a second one is refused; null: it may be repeated
     Store_Value store;
+    CLI::Option* option;
+};
+
+struct Flag_Option {
+    std::string name;  // "--json"
+    bool* given;
     CLI::Option* option;
 };
 
@@ -124,12 +174,23 @@ class Command_Declaration {
         m_options.push_back({name, once_because, std::move(store), option});
         return *this;
     }
+    // An option with a value that may be given again, each value stored in turn.
+    Command_Declaration& Repeated(const char* name, Store_Value store) {
+        return Once(name, nullptr, std::move(store));
+    }
+    // An option without a value.
+    Command_Declaration& Flag(const char* name, bool& given) {
+        m_flags.push_back({name, &given, m_app->add_flag(name)});
+        return *this;
+    }
 
     Command command() const { return m_command; }
     bool Chosen() const { return m_app->parsed(); }
     bool Takes(const std::string& option) const {
         return std::any_of(m_options.begin(), m_options.end(),
-                           [&](const Value_Option& declared) { return declared.name == option; });
+                           [&](const Value_Option& declared) { return declared.name == option; }) ||
+               std::any_of(m_flags.begin(), m_flags.end(),
+                           [&](const Flag_Option& declared) { return declared.name == option; });
     }
 
     // After parsing: stores the values and returns the first misuse, or
@@ -156,15 +217,21 @@ class Command_Declaration {
         }
         for (const Value_Option& declared : m_options) {
             const std::vector<std::string>& values = declared.option->results();
-            if (values.size() > 1) {
+            if (values.size() > 1 && declared.once_because != nullptr) {
                 return declared.name + " is given twice: " + m_name + " " + declared.once_because +
                        "; give it once";
             }
-            if (values.empty())
-                continue;
-            if (values.front().empty())
-                return declared.name + " needs a value";
-            if (std::string refused = declared.store(values.front()); !refused.empty())
+            for (const std::string& value : values) {
+                if (value.empty())
+                    return declared.name + " needs a value";
+                if (std::string refused = declared.store(value); !refused.empty())
+                    return refused;
+            }
+        }
+        for (const Flag_Option& declared : m_flags) {
+            if (std::string refused =
+                    Read_Flag(*declared.option, declared.name.c_str(), *declared.given);
+                !refused.empty())
                 return refused;
         }
         if (help)
@@ -183,6 +250,7 @@ class Command_Declaration {
     CLI::Option* m_help = nullptr;
     CLI::Option* m_image = nullptr;
     std::vector<Value_Option> m_options;
+    std::vector<Flag_Option> m_flags;
 };
 
 // The whole command line: the program's own flags, "help [COMMAND]" and
@@ -287,6 +355,14 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
         .Once("--port", kOnePort, Into(args.port))
         .Once("--trace", kOneTrace, Into(args.trace));
     line.Add(Command::kDoctor).Once("--port", kOnePort, Into(args.port));
+    line.Add(Command::kStation)
+        .Image(args.image)
+        .Repeated("--port", Into(args.ports))
+        .Once("--count", kOneCount, Phone_Count_Into(args.count))
+        .Once("--timeout", kOneTimeout, Seconds_Into(args.timeout_seconds))
+        .Flag("--json", args.json)
+        .Once("--log-dir", kOneLogDir, Into(args.log_dir))
+        .Once("--lang", kOneLanguage, Into(args.language_flag));
 }
 
 }  // namespace

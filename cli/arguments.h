@@ -11,15 +11,20 @@
 
 namespace cli {
 
-enum class Command { kNone, kInfo, kPorts, kFlash, kReadVersion, kDoctor };
+enum class Command { kNone, kInfo, kPorts, kFlash, kReadVersion, kDoctor, kStation };
 
 struct Arguments {
     Command command = Command::kNone;
-    bool help = false;                 // --help / -h: show the (command's) usage and exit 0
-    bool version = false;              // --version: show the program's version
-    std::string image;                 // info, flash
-    std::optional<std::string> port;   // --port DEVICE: search only that device
-    std::optional<std::string> trace;  // --trace FILE
+    bool help = false;                   // --help / -h: show the (command's) usage and exit 0
+    bool version = false;                // --version: show the program's version
+    std::string image;                   // info, flash, station
+    std::optional<std::string> port;     // --port DEVICE: search only that device
+    std::vector<std::string> ports;      // station: --port DEVICE..., the ports it watches
+    int count = 0;                       // station --count N: end after N phones (0: no limit)
+    double timeout_seconds = 0;          // station --timeout S: end after S s without a phone
+    bool json = false;                   // station --json: JSON Lines on standard output
+    std::optional<std::string> log_dir;  // station --log-dir DIR
+    std::optional<std::string> trace;    // --trace FILE
     Language language_flag = Language::kChinese;  // --lang zh (default) or en
 };
 

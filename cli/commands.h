@@ -12,5 +12,6 @@ int Run_Ports(const Arguments& args);
 int Run_Flash(const Arguments& args);
 int Run_Read_Version(const Arguments& args);
 int Run_Doctor(const Arguments& args);
+int Run_Station(const Arguments& args);
 
 }  // namespace cli

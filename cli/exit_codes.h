@@ -13,6 +13,11 @@ inline constexpr int kExitFailedBeforeFlash = 4;  // version read, check or writ
 inline constexpr int kExitProgrammingFailed = 5;  // region announcement or block transfer failed
 // A stop signal ends the program with 128 + its number (130 for Ctrl-C).
 
+// station: the number of phones that failed, at most this many; and the
+// code for a station that ended without any phone having finished.
+inline constexpr int kExitMostFailedPhones = 100;
+inline constexpr int kExitNoPhoneFinished = 101;
+
 inline int Exit_Code_For(Download_Outcome outcome) {
     switch (outcome) {
         case Download_Outcome::kUpdated:

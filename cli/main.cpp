@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
             return cli::Run_Read_Version(args);
         case cli::Command::kDoctor:
             return cli::Run_Doctor(args);
+        case cli::Command::kStation:
+            return cli::Run_Station(args);
         case cli::Command::kNone:
             break;
     }

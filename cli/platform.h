@@ -28,11 +28,25 @@ namespace cli {
 void Install_Stop_Handlers();
 // The stop request a signal makes; null: none (signals end the program).
 void Set_Stop_Target(Stop_Signal* stop);
-// The number of the signal that asked to stop (SIGINT for Ctrl-C), 0 if none.
+// For a command that asks before it stops (station): while stop is set,
+// every stop signal requests a stop on it and is counted, and none ends the
+// program; the command answers each and clears the request. Null: back to
+// the target of Set_Stop_Target.
+void Set_Asking_Stop_Target(Stop_Signal* stop);
+// How many stop signals came while an asking target was set.
+int Stop_Signal_Count();
+// The number of the signal that asked to stop (SIGINT for Ctrl-C), 0 if none;
+// with an asking target, the latest one.
 int Stop_Signal_Number();
 // "Ctrl-C", "SIGTERM", "SIGHUP", ...
 std::string Stop_Signal_Name(int signal_number);
 bool Is_Terminal(std::FILE* stream);
+// The columns and rows of the terminal behind stream, 0 when unknown.
+int Terminal_Columns(std::FILE* stream);
+int Terminal_Rows(std::FILE* stream);
+// Whether cursor moves ("\x1b[3A") work on the terminal behind stream;
+// on Windows the console is asked to take them.
+bool Enable_Cursor_Moves(std::FILE* stream);
 // Windows consoles show UTF-8 only when asked to.
 void Prepare_Console();
 

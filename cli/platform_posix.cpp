@@ -7,6 +7,7 @@
 #include <linux/magic.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -31,10 +33,19 @@ namespace cli {
 namespace {
 
 std::atomic<Stop_Signal*> g_stop_target{nullptr};
+std::atomic<Stop_Signal*> g_asking_target{nullptr};
 volatile std::sig_atomic_t g_stop_signal = 0;
+std::atomic<int> g_stop_count{0};
 static_assert(std::atomic<Stop_Signal*>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void On_Stop_Signal(int signal_number) {
+    if (Stop_Signal* asking = g_asking_target.load()) {
+        g_stop_signal = signal_number;
+        g_stop_count.fetch_add(1);
+        asking->Request();
+        return;
+    }
     Stop_Signal* target = g_stop_target.load();
     if (target == nullptr || g_stop_signal != 0) {
         // Nothing to stop cleanly, or asked a second time: end as the signal
@@ -183,6 +194,14 @@ void Set_Stop_Target(Stop_Signal* stop) {
     g_stop_target.store(stop);
 }
 
+void Set_Asking_Stop_Target(Stop_Signal* stop) {
+    g_asking_target.store(stop);
+}
+
+int Stop_Signal_Count() {
+    return g_stop_count.load();
+}
+
 int Stop_Signal_Number() {
     return g_stop_signal;
 }
@@ -202,6 +221,25 @@ std::string Stop_Signal_Name(int signal_number) {
 
 bool Is_Terminal(std::FILE* stream) {
     return isatty(fileno(stream)) == 1;
+}
+
+int Terminal_Columns(std::FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
+int Terminal_Rows(std::FILE* stream) {
+    winsize size{};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_row;
+}
+
+bool Enable_Cursor_Moves(std::FILE* stream) {
+    const char* term = std::getenv("TERM");
+    return Is_Terminal(stream) && !(term != nullptr && std::string_view(term) == "dumb");
 }
 
 void Prepare_Console() {}

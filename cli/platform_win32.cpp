@@ -17,12 +17,20 @@ namespace cli {
 namespace {
 
 std::atomic<Stop_Signal*> g_stop_target{nullptr};
+std::atomic<Stop_Signal*> g_asking_target{nullptr};
 std::atomic<int> g_stop_signal{0};
+std::atomic<int> g_stop_count{0};
 
 // Runs on a thread of its own, which the system starts for the event.
 BOOL WINAPI On_Console_Control(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
         return FALSE;
+    if (Stop_Signal* asking = g_asking_target.load()) {
+        g_stop_signal.store(type == CTRL_C_EVENT ? SIGINT : SIGBREAK);
+        g_stop_count.fetch_add(1);
+        asking->Request();
+        return TRUE;
+    }
     Stop_Signal* target = g_stop_target.load();
     if (target == nullptr || g_stop_signal.load() != 0)
         return FALSE;  // the default handler ends the program
@@ -82,6 +90,14 @@ void Set_Stop_Target(Stop_Signal* stop) {
     g_stop_target.store(stop);
 }
 
+void Set_Asking_Stop_Target(Stop_Signal* stop) {
+    g_asking_target.store(stop);
+}
+
+int Stop_Signal_Count() {
+    return g_stop_count.load();
+}
+
 int Stop_Signal_Number() {
     return g_stop_signal.load();
 }
@@ -99,6 +115,34 @@ std::string Stop_Signal_Name(int signal_number) {
 
 bool Is_Terminal(std::FILE* stream) {
     return _isatty(_fileno(stream)) != 0;
+}
+
+namespace {
+HANDLE Console_Of(std::FILE* stream) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+}  // namespace
+
+int Terminal_Columns(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(Console_Of(stream), &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+int Terminal_Rows(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(Console_Of(stream), &info))
+        return 0;
+    return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
+bool Enable_Cursor_Moves(std::FILE* stream) {
+    const HANDLE console = Console_Of(stream);
+    DWORD mode = 0;
+    if (!GetConsoleMode(console, &mode))
+        return false;
+    return SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 void Prepare_Console() {

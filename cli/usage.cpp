@@ -15,6 +15,7 @@ constexpr const char* kOverview =
     "  flash IMAGE           update the phone with IMAGE\n"
     "  read-version          find the phone and show its version record\n"
     "  doctor                explain why each port can or cannot be used\n"
+    "  station IMAGE         update every phone that is plugged in, many at once\n"
     "\n"
     "Run 'flashtool-cli COMMAND --help' for a command's options.\n"
     "  --help, -h            show this text\n"
@@ -78,6 +79,30 @@ constexpr const char* kDoctor =
     "\n"
     "Exit codes: 0 at least one port can be used, 3 none can.\n";
 
+constexpr const char* kStation =
+    "Usage: flashtool-cli station IMAGE [--port DEVICE]... [--count N] [--timeout S]\n"
+    "                     [--json] [--log-dir DIR] [--lang zh|en]\n"
+    "Loads IMAGE once, then updates every phone whose boot loader's port appears,\n"
+    "each on its own as it arrives, many at once. A phone that has been updated\n"
+    "waits to be unplugged; plugged in again it is updated again. On a terminal a\n"
+    "table of the phones is redrawn in place; otherwise one line for each event.\n"
+    "Ctrl-C while a phone is being rewritten names it and asks for a second Ctrl-C,\n"
+    "which stops it too (it will not start until it is updated again).\n"
+    "\n"
+    "  --port DEVICE   watch DEVICE, also before it exists (repeatable); without it\n"
+    "                  every port the phone search would try is watched\n"
+    "  --count N       end once N phones have finished\n"
+    "  --timeout S     end once no phone has arrived for S seconds\n"
+    "  --json          JSON Lines on standard output, one object for each event\n"
+    "  --log-dir DIR   a log file for each phone and a summary (CSV and JSON) in DIR\n"
+    "  --lang zh|en    language of the phones' messages that have two, and of the\n"
+    "                  program's own lines (default zh)\n"
+    "\n"
+    "Exit codes: 0 every phone that finished was updated, 1 to 100 the number of\n"
+    "phones that failed (100 for more), 101 no phone finished before the time-out,\n"
+    "1 bad usage, 2 image not loaded, 3 the ports cannot be watched, 128+N stopped\n"
+    "by signal N (130 Ctrl-C).\n";
+
 }  // namespace
 
 std::string Usage_Text(Command command) {
@@ -92,6 +117,8 @@ std::string Usage_Text(Command command) {
             return kReadVersion;
         case Command::kDoctor:
             return kDoctor;
+        case Command::kStation:
+            return kStation;
         case Command::kNone:
             break;
     }

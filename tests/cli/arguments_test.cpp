@@ -46,6 +46,30 @@ TEST(Arguments, FlashTakesItsOptionsInAnyOrderAndBothSpellings) {
     EXPECT_EQ(Parse_Arguments({"doctor", "--port", "COM12"}).arguments.port, "COM12");
 }
 
+TEST(Arguments, StationTakesManyPortsAndChecksItsNumbers) {
+    const auto parsed =
+        Parse_Arguments({"station", "--port", "/dev/ttyACM0", "img.bin", "--port=COM12", "--json",
+                         "--count", "3", "--timeout=2.5", "--log-dir", "logs", "--lang", "en"});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    const cli::Arguments& args = parsed.arguments;
+    EXPECT_EQ(args.command, Command::kStation);
+    EXPECT_EQ(args.image, "img.bin");
+    EXPECT_EQ(args.ports, (std::vector<std::string>{"/dev/ttyACM0", "COM12"}));
+    EXPECT_EQ(args.count, 3);
+    EXPECT_DOUBLE_EQ(args.timeout_seconds, 2.5);
+    EXPECT_TRUE(args.json);
+    EXPECT_EQ(args.log_dir, "logs");
+    EXPECT_EQ(args.language_flag, Language::kEnglish);
+
+    // Without options: every port, no limit, no time-out, no JSON.
+    const auto plain = Parse_Arguments({"station", "img.bin"});
+    ASSERT_TRUE(plain.ok()) << plain.error;
+    EXPECT_TRUE(plain.arguments.ports.empty());
+    EXPECT_EQ(plain.arguments.count, 0);
+    EXPECT_EQ(plain.arguments.timeout_seconds, 0);
+    EXPECT_FALSE(plain.arguments.json);
+}
+
 TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
     struct Case {
         std::vector<std::string> words;
@@ -81,6 +105,28 @@ TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
         {{"flash", "a.bin", "--help=no"}, "--help takes no value"},
         {{"--version=2"}, "--version takes no value"},
         {{"help", "flash", "x"}, "unexpected argument 'x'"},
+        // The station's numbers: whole phones, seconds above zero.
+        {{"station", "a.bin", "--count", "0"}, "--count takes a whole number of phones, 1 or more"},
+        {{"station", "a.bin", "--count=-2"}, "not '-2'"},
+        {{"station", "a.bin", "--count", "2.5"}, "not '2.5'"},
+        {{"station", "a.bin", "--count", "99999999999"}, "not '99999999999'"},
+        {{"station", "a.bin", "--count", "3x"}, "not '3x'"},
+        {{"station", "a.bin", "--timeout", "0"}, "--timeout takes seconds, more than 0"},
+        {{"station", "a.bin", "--timeout=-1"}, "not '-1'"},
+        {{"station", "a.bin", "--timeout", "nan"}, "not 'nan'"},
+        {{"station", "a.bin", "--timeout", "1e999"}, "not '1e999'"},
+        {{"station", "a.bin", "--timeout", "5s"}, "not '5s'"},
+        {{"station", "a.bin", "--timeout"}, "--timeout needs a value"},
+        {{"station", "a.bin", "--count", "2", "--count", "3"},
+         "--count is given twice: station ends after one number of phones"},
+        {{"station", "a.bin", "--port", "/dev/ttyACM0", "--port=/dev/ttyACM0"},
+         "--port names '/dev/ttyACM0' twice"},
+        {{"station", "a.bin", "--port="}, "--port needs a value"},
+        {{"station", "a.bin", "--json=yes"}, "--json takes no value"},
+        {{"station", "a.bin", "--trace", "t"}, "station does not take --trace"},
+        {{"flash", "a.bin", "--json"}, "flash does not take --json"},
+        {{"flash", "a.bin", "--count", "2"}, "flash does not take --count"},
+        {{"station"}, "station needs an IMAGE"},
     };
     for (const Case& c : cases) {
         const auto parsed = Parse_Arguments(c.words);
@@ -157,8 +203,9 @@ std::string Manual_Page_Entries() {
 // manual page has an entry for every command and option, and the bash
 // completion offers each command the options its --help names.
 TEST(Arguments, HelpManualPageAndCompletionAgreeWithTheParser) {
-    const std::vector<Command> commands = {Command::kInfo, Command::kPorts, Command::kFlash,
-                                           Command::kReadVersion, Command::kDoctor};
+    const std::vector<Command> commands = {Command::kInfo,   Command::kPorts,
+                                           Command::kFlash,  Command::kReadVersion,
+                                           Command::kDoctor, Command::kStation};
     std::set<std::string> command_options;
     for (const Command command : commands)
         command_options.merge(Options_Named_In(cli::Usage_Text(command)));
@@ -167,8 +214,9 @@ TEST(Arguments, HelpManualPageAndCompletionAgreeWithTheParser) {
         const std::string name = cli::Command_Name(command);
         const std::set<std::string> shown = Options_Named_In(cli::Usage_Text(command));
         for (const std::string& option : command_options) {
-            // --help skips the IMAGE check; "en" is a value every option takes.
-            const auto parsed = Parse_Arguments({name, option, "en", "--help"});
+            // --help skips the IMAGE check; a value each option takes.
+            const auto parsed =
+                Parse_Arguments({name, option, option == "--lang" ? "en" : "1", "--help"});
             if (shown.count(option))
                 EXPECT_TRUE(parsed.ok()) << name << " " << option << ": " << parsed.error;
             else

@@ -1,11 +1,10 @@
 // Runs the real flashtool-cli program for a test: its arguments in, its exit
 // code, standard output and standard error out. Optionally sends a signal
-// (Ctrl-C's SIGINT by default) once a condition holds, closes its standard
-// output after the first line as `| head -1` does, sets environment
-// variables, limits the size of the files it may write, starts it with some
-// signals ignored (as nohup does) or some standard streams closed, or runs it
-// as the user nobody. The child starts with every other signal at its
-// default and none blocked, whatever the test runner inherited.
+// (Ctrl-C's SIGINT by default) once a condition holds, and again once another does, closes its
+// standard output after the first line as `| head -1` does, sets environment variables, limits the
+// size of the files it may write, starts it with some signals ignored (as nohup does) or some
+// standard streams closed, or runs it as the user nobody. The child starts with every other signal
+// at its default and none blocked, whatever the test runner inherited.
 #pragma once
 
 #include <fcntl.h>
@@ -26,22 +25,25 @@ struct Cli_Run {
     int killed_by = 0;   // the signal that ended it, 0 if it exited
     std::string out;
     std::string err;
-    double seconds = 0;             // from start to exit
-    double interrupted_after = -1;  // seconds from start to the signal, if one was sent
-    long peak_memory_kib = 0;       // the child's peak resident memory
-    double cpu_seconds = 0;         // the child's user and system time
+    double seconds = 0;                   // from start to exit
+    double interrupted_after = -1;        // seconds from start to the signal, if one was sent
+    double interrupted_again_after = -1;  // and to the second, if one was sent
+    long peak_memory_kib = 0;             // the child's peak resident memory
+    double cpu_seconds = 0;               // the child's user and system time
 };
 
 struct Cli_Options {
     std::string interrupt_when_out_contains;  // empty: never interrupt (unless interrupt_when)
     std::function<bool(const Cli_Run&)> interrupt_when;  // checked every 100 ms at most
-    int signal = SIGINT;                                 // what "interrupt" sends
-    bool close_out_after_first_line = false;             // the reader of `| head -1`
-    rlim_t file_size_limit = RLIM_INFINITY;              // RLIMIT_FSIZE in the child
-    std::vector<std::string> environment;                // NAME=value, set in the child
-    std::vector<int> ignored_signals;                    // SIG_IGN at start, as nohup leaves SIGHUP
-    std::vector<int> closed_streams;                     // 0, 1, 2: closed at start
-    bool as_nobody = false;                              // an ordinary user, when run as root
+    // Once interrupted: when to send the signal a second time (never if empty).
+    std::function<bool(const Cli_Run&)> interrupt_again_when;
+    int signal = SIGINT;                      // what "interrupt" sends
+    bool close_out_after_first_line = false;  // the reader of `| head -1`
+    rlim_t file_size_limit = RLIM_INFINITY;   // RLIMIT_FSIZE in the child
+    std::vector<std::string> environment;     // NAME=value, set in the child
+    std::vector<int> ignored_signals;         // SIG_IGN at start, as nohup leaves SIGHUP
+    std::vector<int> closed_streams;          // 0, 1, 2: closed at start
+    bool as_nobody = false;                   // an ordinary user, when run as root
     int time_limit_ms = 120000;
 };
 
@@ -110,6 +112,10 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
         if (run.interrupted_after < 0 && time_to_interrupt()) {
             kill(pid, options.signal);
             run.interrupted_after = since_start();
+        } else if (run.interrupted_after >= 0 && run.interrupted_again_after < 0 &&
+                   options.interrupt_again_when && options.interrupt_again_when(run)) {
+            kill(pid, options.signal);
+            run.interrupted_again_after = since_start();
         }
         const int left_ms = options.time_limit_ms - static_cast<int>(since_start() * 1000);
         if (left_ms <= 0) {

@@ -1,0 +1,374 @@
+// flashtool-cli station IMAGE: loads the image once, then updates every
+// phone that is plugged in, many at once, until --count phones have
+// finished, no phone arrived for --timeout seconds, or a signal stops it.
+// The station's events come from its sessions' threads; they are queued and
+// shown on this thread (a table, lines or JSON Lines), so that a slow reader
+// of the output never holds up a phone's transfer.
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/flash_ending.h"
+#include "cli/image_file.h"
+#include "cli/platform.h"
+#include "cli/station_json.h"
+#include "cli/station_lines.h"
+#include "cli/station_table.h"
+#include "cli/station_text.h"
+#include "cli/text_format.h"
+#include "download/image_loader.h"
+#include "station/station.h"
+
+namespace cli {
+namespace {
+
+using namespace std::chrono_literals;
+
+// How often this thread looks at the signals and the clock while no event comes.
+constexpr auto kWakeInterval = 100ms;
+
+// The station's events, from its threads to this one.
+class Event_Queue {
+  public:
+    Station::Sink Sink() {
+        return [this](const Station_Event& event) {
+            {
+                const std::lock_guard lock(m_mutex);
+                m_events.push_back(event);
+            }
+            m_ready.notify_one();
+        };
+    }
+    // What has come, after waiting up to limit for something.
+    std::deque<Station_Event> Take(std::chrono::milliseconds limit) {
+        std::unique_lock lock(m_mutex);
+        m_ready.wait_for(lock, limit, [this] { return !m_events.empty(); });
+        std::deque<Station_Event> taken;
+        taken.swap(m_events);
+        return taken;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<Station_Event> m_events;
+};
+
+// Keeps the loader's lines for standard error.
+class Loader_Lines final : public MessageOutput {
+  public:
+    void Print_Str_to_Memo(std::string_view text) override { lines.emplace_back(text); }
+    void Print_Str_to_Tedit(std::string_view text) override { version.assign(text); }
+    void Print_Str_to_OldTedit(std::string_view) override {}
+    void Clean_Memo() override { lines.clear(); }
+    void Clean_Tedit() override { version.clear(); }
+    void Clean_OldTedit() override {}
+
+    std::vector<std::string> lines;
+    std::string version;
+};
+
+// Flash's endings for an image, with this command's name in them.
+void Print_Image_Ending(Flash_Ending ending, Language language) {
+    std::string text = Ending_Text(ending, language, {});
+    for (const char* word : {"run flash", "執行 flash"}) {
+        const std::string said(word);
+        if (const std::size_t at = text.find(said); at != std::string::npos)
+            text.replace(at, said.size(), said.substr(0, said.size() - 5) + "station");
+    }
+    std::fflush(stdout);
+    std::fprintf(stderr, "flashtool-cli: %s\n", Displayable_Text(text).c_str());
+}
+
+std::string Phone_Name(int phone, const std::string& port) {
+    return "phone " + std::to_string(phone) + " (" + port + ")";
+}
+
+// The station's outputs, whichever the command line chose.
+class Station_Output {
+  public:
+    explicit Station_Output(const Arguments& args) : m_language(args.language_flag) {
+        if (args.json) {
+            m_json.emplace(stdout);
+        } else if (Enable_Cursor_Moves(stdout)) {
+            const int columns = Terminal_Columns(stdout);
+            m_table.emplace(stdout, columns > 0 ? columns : 80, Terminal_Rows(stdout));
+        } else {
+            m_lines.emplace(stdout);
+        }
+    }
+
+    void Show(const Station_Event& event) {
+        if (event.kind == Station_Event::Kind::kArrived)
+            m_ports[event.phone] = Displayable_Text(event.port.display_name);
+        if (m_json)
+            m_json->Show(event);
+        else if (m_table)
+            m_table->Show(event);
+        else
+            m_lines->Show(event);
+    }
+    void Tick() {
+        if (m_table)
+            m_table->Redraw_If_Due(Station_Table::Clock::now());
+    }
+
+    // The question of a first Ctrl-C while phones are being rewritten.
+    void Ask_Before_Stopping(const std::vector<int>& at_risk) {
+        std::string names;
+        for (const int phone : at_risk) {
+            if (!names.empty())
+                names += ", ";
+            names += Phone_Name(phone, m_ports[phone]);
+        }
+        const std::string text(text::By_Language(
+            m_language,
+            names + (at_risk.size() == 1 ? " is" : " are") +
+                " being rewritten: stopping now leaves phones that cannot start. The station "
+                "stops once they are done; press Ctrl-C again to stop them now.",
+            "正在寫入 " + names +
+                ":現在停止會讓手機無法開機。寫入完成後即停止;再按一次 Ctrl-C "
+                "立即停止。"));
+        Notice(text);
+        if (m_json) {
+            std::string phones;
+            for (const int phone : at_risk)
+                phones += (phones.empty() ? "" : ",") + std::to_string(phone);
+            std::printf(
+                "{\"v\":%d,\"event\":\"stop_asked\",\"phone\":0,\"port\":\"\","
+                "\"at_risk\":[%s]}\n",
+                kStationJsonVersion, phones.c_str());
+            std::fflush(stdout);
+        }
+    }
+    // A line of the program's own: under the table, else on standard error.
+    void Notice(const std::string& text) {
+        if (m_table) {
+            m_table->Notice("flashtool-cli: " + text);
+            m_table->Finish(Station_Table::Clock::now());
+            return;
+        }
+        std::fflush(stdout);
+        std::fprintf(stderr, "flashtool-cli: %s\n", text.c_str());
+    }
+
+    void End(const Station_Summary& summary, int exit_code, int stop_signal,
+             std::chrono::milliseconds timeout) {
+        if (m_table) {
+            m_table->Notice({});
+            m_table->Finish(Station_Table::Clock::now());
+        }
+        const std::string signal_name = stop_signal != 0 ? Stop_Signal_Name(stop_signal) : "";
+        if (m_json)
+            m_json->End(summary, exit_code, signal_name);
+        std::fflush(stdout);
+        std::fprintf(stderr, "flashtool-cli: %s\n",
+                     Ending_Line(summary, stop_signal, signal_name, timeout).c_str());
+    }
+
+  private:
+    std::string Ending_Line(const Station_Summary& summary, int stop_signal,
+                            const std::string& signal_name,
+                            std::chrono::milliseconds timeout) const {
+        const bool english = m_language == Language::kEnglish;
+        std::string line;
+        if (stop_signal != 0)
+            line = english ? "stopped by " + signal_name + "; " : "已由 " + signal_name + " 停止;";
+        if (summary.phones.empty()) {
+            if (stop_signal != 0)
+                return line + (english ? "no phone finished" : "沒有手機完成");
+            const std::string seconds = std::to_string((timeout.count() + 999) / 1000);
+            return english ? "no phone finished: none arrived for " + seconds + " s"
+                           : "沒有手機完成:" + seconds + " 秒內沒有手機接上";
+        }
+        int updated = 0;
+        std::string failed;
+        for (const Station_Phone_Result& phone : summary.phones) {
+            if (phone.outcome == Download_Outcome::kUpdated) {
+                ++updated;
+                continue;
+            }
+            failed += (failed.empty() ? "" : ", ") +
+                      Phone_Name(phone.phone, Displayable_Text(phone.port.display_name)) + " " +
+                      Result_Words(phone.outcome) +
+                      (phone.code != 0 ? " (code " + std::to_string(phone.code) + ")" : "");
+        }
+        const int failures = static_cast<int>(summary.phones.size()) - updated;
+        if (english) {
+            line += std::to_string(updated) + " updated, " + std::to_string(failures) + " failed";
+        } else {
+            line += std::to_string(updated) + " 支已更新," + std::to_string(failures) + " 支失敗";
+        }
+        return failed.empty() ? line : line + ": " + failed;
+    }
+
+    Language m_language;
+    std::optional<Station_Json> m_json;
+    std::optional<Station_Table> m_table;
+    std::optional<Station_Lines> m_lines;
+    std::map<int, std::string> m_ports;  // phone: its port, escaped
+};
+
+// Loads and checks the image once, for every phone; nothing when it was
+// refused or a signal stopped the load (exit_code says which).
+std::shared_ptr<const Firmware_Image> Load_Image(const Arguments& args, int& exit_code) {
+    std::optional<Image_File> checked = Check_Image_File(args.image);
+    if (!checked) {
+        Print_Image_Ending(Flash_Ending::kImageUnreadable, args.language_flag);
+        exit_code = kExitImageNotLoaded;
+        return nullptr;
+    }
+    checked.reset();  // the loader opens it again, once, for its header and its data
+    auto image = std::make_shared<Firmware_Image>();
+    Loader_Lines output;
+    Fixed_Image_File chooser(args.image);
+    Stop_Signal stop;
+    Set_Stop_Target(&stop);
+    const Image_Load_Result loaded =
+        Parse_File(*image, output, chooser, args.language_flag, {.stop = &stop});
+    Set_Stop_Target(nullptr);
+    if (loaded == Image_Load_Result::kStopped) {
+        const int signal_number = Stop_Signal_Number();
+        std::fprintf(stderr, "flashtool-cli: stopped by %s while the image was read\n",
+                     Stop_Signal_Name(signal_number).c_str());
+        exit_code = 128 + signal_number;
+        return nullptr;
+    }
+    if (loaded != Image_Load_Result::kLoaded) {
+        for (const std::string& line : output.lines)
+            std::fprintf(stderr, "%s\n", Displayable_Text(line).c_str());
+        Print_Image_Ending(
+            loaded == Image_Load_Result::kNotOpened || loaded == Image_Load_Result::kNotReopened
+                ? Flash_Ending::kImageUnreadable
+                : Flash_Ending::kImageRefused,
+            args.language_flag);
+        exit_code = kExitImageNotLoaded;
+        return nullptr;
+    }
+    if (!args.json) {
+        std::fprintf(stderr, "flashtool-cli: image %s, version %s, %llu bytes\n",
+                     Displayable_Text(args.image).c_str(),
+                     Record_Text(std::span(image->Image_Version)).c_str(),
+                     static_cast<unsigned long long>(image->First_Region.Length) +
+                         image->Second_Region.Length);
+    }
+    return image;
+}
+
+// Whether the log folder can be used, made if it is missing; says why not.
+bool Prepare_Log_Dir(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error && std::filesystem::is_directory(folder, error))
+        return true;
+    std::fprintf(
+        stderr, "flashtool-cli: cannot use %s for the logs: %s; name a folder for --log-dir.\n",
+        Displayable_Text(folder).c_str(), error ? error.message().c_str() : "it is not a folder");
+    return false;
+}
+
+}  // namespace
+
+int Run_Station(const Arguments& args) {
+    if (args.log_dir && !Prepare_Log_Dir(*args.log_dir))
+        return kExitUsage;
+    int exit_code = kExitOk;
+    const std::shared_ptr<const Firmware_Image> image = Load_Image(args, exit_code);
+    if (!image)
+        return exit_code;
+
+    Station_Options options;
+    options.named_ports = args.ports;
+    options.system_ports = args.ports.empty();
+    options.count = args.count;
+    options.idle_timeout =
+        std::chrono::milliseconds(static_cast<long long>(args.timeout_seconds * 1000.0 + 0.5));
+    if (args.timeout_seconds > 0 && options.idle_timeout.count() == 0)
+        options.idle_timeout = 1ms;
+    options.log_dir = args.log_dir.value_or("");
+    options.language = args.language_flag;
+
+    Event_Queue events;
+    Station_Output output(args);
+    Station station(image, options, events.Sink());
+    // Every stop signal from here on is answered here, none ends the program.
+    Stop_Signal signals;
+    Set_Asking_Stop_Target(&signals);
+    if (!station.Start()) {
+        Set_Asking_Stop_Target(nullptr);
+        std::fprintf(stderr,
+                     "flashtool-cli: the ports cannot be watched; run 'flashtool-cli "
+                     "doctor' to see why.\n");
+        return kExitPhoneNotFound;
+    }
+
+    int signals_answered = 0;
+    int stop_signal = 0;    // the signal whose stop ends the station
+    bool asked = false;     // a first Ctrl-C found phones at risk
+    std::set<int> at_risk;  // those phones, until they finish
+    bool stop_called = false;
+    const auto stop_all = [&](int signal_number) {
+        if (stop_signal == 0)
+            stop_signal = signal_number;
+        if (!stop_called)
+            station.Stop();
+        stop_called = true;
+    };
+    for (;;) {
+        const bool done = station.Done();
+        for (const Station_Event& event : events.Take(done ? 0ms : kWakeInterval)) {
+            if (event.kind == Station_Event::Kind::kFinished)
+                at_risk.erase(event.phone);
+            output.Show(event);
+        }
+        if (done)
+            break;
+        if (signals.Requested()) {
+            signals.Clear();
+            for (const int count = Stop_Signal_Count(); signals_answered < count;
+                 ++signals_answered) {
+                const int signal_number = Stop_Signal_Number();
+                // Only Ctrl-C has someone at the keyboard to answer; a second
+                // one, or any other signal, stops every phone.
+                if (signal_number != SIGINT || asked) {
+                    stop_all(signal_number);
+                    continue;
+                }
+                asked = true;
+                const std::vector<int> rewriting = station.Stop_If_Harmless();
+                if (rewriting.empty()) {
+                    stop_all(signal_number);
+                    continue;
+                }
+                stop_signal = signal_number;
+                at_risk.insert(rewriting.begin(), rewriting.end());
+                output.Ask_Before_Stopping(rewriting);
+            }
+        }
+        // After the question: once the phones at risk are done, nothing is left to wait for.
+        if (asked && at_risk.empty() && !stop_called)
+            stop_all(stop_signal);
+        output.Tick();
+    }
+    station.Wait_Until_Done();
+    Set_Asking_Stop_Target(nullptr);
+    const Station_Summary summary = station.Summary();
+    exit_code = Station_Exit_Code(summary, stop_signal);
+    output.End(summary, exit_code, stop_signal, options.idle_timeout);
+    return exit_code;
+}
+
+}  // namespace cli

@@ -1,0 +1,44 @@
+// `flashtool-cli station --json`: every event of the station as one JSON
+// object a line (JSON Lines) on standard output, for scripts and dashboards.
+// Each object carries "v" (the schema's version, 1), "event", "phone" and
+// "port"; the event's own fields follow. Nothing is dropped or merged: every
+// progress event of the station is a line. Texts from outside (port names,
+// the device's own names, message lines) are JSON strings whatever their
+// bytes: control characters are escaped, and a byte that is not part of
+// well-formed UTF-8 becomes the text "\xNN".
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "station/station.h"
+
+namespace cli {
+
+inline constexpr int kStationJsonVersion = 1;
+
+// text as a JSON string, quotes included.
+std::string Json_String(std::string_view text);
+
+// The line of one event, without the line break.
+std::string Json_Line(const Station_Event& event);
+
+// The last line: how the station ended. no_phone: none finished before the
+// time-out; signal_name: the signal that stopped it, or empty.
+std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
+                              std::string_view signal_name);
+
+class Station_Json {
+  public:
+    explicit Station_Json(std::FILE* out) : m_out(out) {}
+    // Writes the event's line and flushes it, so that a reader sees each as it happens.
+    void Show(const Station_Event& event);
+    void End(const Station_Summary& summary, int exit_code, std::string_view signal_name);
+
+  private:
+    void Write(const std::string& line);
+    std::FILE* m_out;
+};
+
+}  // namespace cli

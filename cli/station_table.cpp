@@ -1,0 +1,222 @@
+// The live table of the station command.
+#include "cli/station_table.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "cli/station_text.h"
+#include "cli/text_format.h"
+
+namespace cli {
+namespace {
+
+// Whether a code point takes two columns: the wide East Asian blocks.
+bool Is_Wide(std::uint32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+// Walks the characters of valid UTF-8 (the table holds escaped texts only).
+template <typename Visit>
+void For_Each_Character(const std::string& text, Visit visit) {
+    for (std::size_t at = 0; at < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[at]);
+        const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::uint32_t c = length == 1 ? lead : lead & (0x3F >> (length - 1));
+        for (std::size_t i = 1; i < length && at + i < text.size(); ++i)
+            c = (c << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+        if (!visit(at, std::min(length, text.size() - at), Is_Wide(c) ? 2u : 1u))
+            return;
+        at += length;
+    }
+}
+
+std::string Pad(const std::string& text, std::size_t columns) {
+    const std::string cut = Cut_To_Columns(text, columns);
+    return cut + std::string(columns - Display_Columns(cut), ' ');
+}
+
+std::string Elapsed(double seconds) {
+    return Elapsed_Text(static_cast<long long>(seconds));
+}
+
+}  // namespace
+
+std::size_t Display_Columns(const std::string& text) {
+    std::size_t columns = 0;
+    For_Each_Character(text, [&](std::size_t, std::size_t, unsigned width) {
+        columns += width;
+        return true;
+    });
+    return columns;
+}
+
+std::string Cut_To_Columns(const std::string& text, std::size_t columns) {
+    std::size_t used = 0;
+    std::size_t end = 0;
+    For_Each_Character(text, [&](std::size_t at, std::size_t length, unsigned width) {
+        if (used + width > columns)
+            return false;
+        used += width;
+        end = at + length;
+        return true;
+    });
+    return text.substr(0, end);
+}
+
+Station_Table::Row& Station_Table::Row_Of(const Station_Event& event) {
+    for (Row& row : m_rows) {
+        if (row.phone == event.phone)
+            return row;
+    }
+    Row& row = m_rows.emplace_back();
+    row.phone = event.phone;
+    row.port = Displayable_Text(event.port.display_name);
+    row.identity = Short_Identity(event.port.identity);
+    return row;
+}
+
+void Station_Table::Show(const Station_Event& event) {
+    if (event.kind == Station_Event::Kind::kEnded)
+        return;
+    Row& row = Row_Of(event);
+    row.seconds = std::max(row.seconds, event.seconds);
+    row.last_event = Clock::now();
+    m_changed = true;
+    switch (event.kind) {
+        case Station_Event::Kind::kPhase:
+            row.phase = event.phase;
+            break;
+        case Station_Event::Kind::kProgress:
+            row.done = event.bytes_done;
+            row.total = event.bytes_total;
+            if (row.transfer_started < 0)
+                row.transfer_started = event.seconds;
+            row.transfer_seconds = event.seconds - row.transfer_started;
+            break;
+        case Station_Event::Kind::kLine:
+            row.message = event.text;
+            break;
+        case Station_Event::Kind::kFinished:
+            row.finished = true;
+            row.phase = Station_Phase::kFinished;
+            row.done = event.bytes_done;
+            row.total = event.bytes_total;
+            row.result = Result_Words(event.outcome);
+            if (event.outcome != Download_Outcome::kUpdated && event.code != 0)
+                row.result += " (code " + std::to_string(event.code) + ")";
+            if (event.phone_touched && event.outcome != Download_Outcome::kUpdated)
+                row.result += ", will not start";
+            break;
+        case Station_Event::Kind::kDeparted:
+            row.gone = true;
+            row.phase = Station_Phase::kGone;
+            break;
+        case Station_Event::Kind::kArrived:
+        case Station_Event::Kind::kEnded:
+            break;
+    }
+}
+
+void Station_Table::Notice(std::string text) {
+    m_notice = std::move(text);
+    m_changed = true;
+}
+
+std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
+    // The cells first; each column as wide as its widest cell (up to a cap,
+    // so that a long port name leaves room for the rest), the result or
+    // message in what is left of the width.
+    using Cells = std::array<std::string, 8>;
+    std::vector<Cells> table;
+    table.push_back({"#", "PORT", "DEVICE", "PHASE", "%", "RATE", "ELAPSED", "RESULT / MESSAGE"});
+    for (const Row& row : m_rows) {
+        double seconds = row.seconds;
+        if (!row.finished && !row.gone)
+            seconds += std::chrono::duration<double>(now - row.last_event).count();
+        std::string last = row.finished ? row.result : row.message;
+        if (row.gone && !row.finished)
+            last = "unplugged";
+        table.push_back({std::to_string(row.phone), row.port, row.identity,
+                         Station_Phase_Name(row.phase),
+                         row.total == 0 ? "" : std::to_string(row.done * 100 / row.total) + "%",
+                         row.transfer_started < 0 ? "" : Rate_Text(row.done, row.transfer_seconds),
+                         Elapsed(seconds), last});
+    }
+    static constexpr std::array<std::size_t, 7> kCaps{4, 24, 22, 18, 4, 12, 9};
+    std::array<std::size_t, 7> widths{};
+    for (const Cells& cells : table) {
+        for (std::size_t column = 0; column < widths.size(); ++column)
+            widths[column] =
+                std::max(widths[column], std::min(Display_Columns(cells[column]), kCaps[column]));
+    }
+    const std::size_t width = static_cast<std::size_t>(std::max(m_width, 20)) - 1;
+    std::vector<std::string> lines;
+    for (const Cells& cells : table) {
+        std::string line;
+        for (std::size_t column = 0; column < widths.size(); ++column)
+            line += Pad(cells[column], widths[column]) + "  ";
+        line = Cut_To_Columns(line + cells.back(), width);
+        while (!line.empty() && line.back() == ' ')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    // The notice is for reading whole: wrapped, not cut.
+    std::vector<std::string> notice;
+    for (std::string rest = m_notice; !rest.empty();) {
+        const std::string piece = Cut_To_Columns(rest, width);
+        notice.push_back(piece);
+        rest.erase(0, piece.empty() ? rest.size() : piece.size());
+    }
+    // One row of the terminal stays free for the cursor below the table.
+    if (m_height > 0) {
+        const std::size_t room = static_cast<std::size_t>(std::max(m_height - 1, 3));
+        const std::size_t rows = lines.size() - 1;
+        const std::size_t fit = room > notice.size() + 2 ? room - notice.size() - 2 : 1;
+        if (rows > fit) {
+            const std::size_t hidden = rows - fit;
+            lines.erase(lines.begin() + 1, lines.begin() + 1 + static_cast<long>(hidden));
+            lines.insert(
+                lines.begin() + 1,
+                Cut_To_Columns("(" + std::to_string(hidden) + " earlier phones above)", width));
+        }
+    }
+    lines.insert(lines.end(), notice.begin(), notice.end());
+    return lines;
+}
+
+void Station_Table::Redraw_If_Due(Clock::time_point now) {
+    if (now - m_last_draw < kTableRedrawInterval)
+        return;
+    const bool running = std::any_of(m_rows.begin(), m_rows.end(),
+                                     [](const Row& row) { return !row.finished && !row.gone; });
+    if (!m_changed && !(running && now - m_last_draw >= std::chrono::seconds(1)))
+        return;
+    Draw(now);
+}
+
+void Station_Table::Finish(Clock::time_point now) {
+    Draw(now);
+}
+
+void Station_Table::Draw(Clock::time_point now) {
+    const std::vector<std::string> lines = Lines(now);
+    std::string frame;
+    // Back to the first line of the last table, then each line over the old
+    // one, erasing what is left of it, and whatever was below.
+    if (m_lines_drawn > 0)
+        frame += "\r\x1b[" + std::to_string(m_lines_drawn) + "A";
+    for (const std::string& line : lines)
+        frame += line + "\x1b[K\n";
+    frame += "\x1b[J";
+    std::fputs(frame.c_str(), m_out);
+    std::fflush(m_out);
+    m_lines_drawn = lines.size();
+    m_last_draw = now;
+    m_changed = false;
+}
+
+}  // namespace cli

@@ -1,0 +1,80 @@
+// The station command's output on a terminal: a table of the phones, one
+// row each (port, device, phase, percent, rate, elapsed, result or the
+// phone's last message), redrawn in place with cursor moves, at most ten
+// times a second however fast the events come. Rows are cut to the
+// terminal's width so that none wraps and the redraw stays in place; the
+// last table stays on screen.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "station/station.h"
+
+namespace cli {
+
+inline constexpr std::chrono::milliseconds kTableRedrawInterval{100};
+
+class Station_Table {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // width, height: the terminal's columns and rows (height 0: as many
+    // rows as there are phones). A table taller than the terminal could not
+    // be redrawn in place: the oldest rows give way, counted in a line.
+    Station_Table(std::FILE* out, int width, int height = 0)
+        : m_out(out), m_width(width), m_height(height) {}
+    void Show(const Station_Event& event);
+    // A line of the program's own under the table (the question of a first
+    // Ctrl-C), kept there through the redraws; empty: none.
+    void Notice(std::string text);
+    // Redraws when something changed and the last redraw is
+    // kTableRedrawInterval old; the elapsed times of running phones count as
+    // a change once a second.
+    void Redraw_If_Due(Clock::time_point now);
+    // The last redraw, whatever the time.
+    void Finish(Clock::time_point now);
+
+    // The table as it would be drawn now: a heading and a row for each
+    // phone (as many as fit), each cut to the width, without cursor moves.
+    std::vector<std::string> Lines(Clock::time_point now) const;
+
+  private:
+    struct Row {
+        int phone = 0;
+        std::string port;      // escaped
+        std::string identity;  // escaped
+        Station_Phase phase = Station_Phase::kArrived;
+        std::uint64_t done = 0;
+        std::uint64_t total = 0;
+        double transfer_started = -1;  // seconds since arrival of the first progress
+        double transfer_seconds = 0;
+        double seconds = 0;  // since arrival, at the last event
+        Clock::time_point last_event{};
+        bool finished = false;
+        bool gone = false;
+        std::string result;   // once finished
+        std::string message;  // the last line of its messages
+    };
+    Row& Row_Of(const Station_Event& event);
+    void Draw(Clock::time_point now);
+
+    std::FILE* m_out;
+    int m_width;
+    int m_height;
+    std::vector<Row> m_rows;
+    std::string m_notice;
+    bool m_changed = true;
+    Clock::time_point m_last_draw{};
+    std::size_t m_lines_drawn = 0;
+};
+
+// The columns a text takes on a terminal (East Asian wide characters two).
+std::size_t Display_Columns(const std::string& text);
+// text cut to at most columns, whole characters only.
+std::string Cut_To_Columns(const std::string& text, std::size_t columns);
+
+}  // namespace cli

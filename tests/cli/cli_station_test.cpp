@@ -1,0 +1,211 @@
+// flashtool-cli station against several virtual phones at once, each on a
+// pseudo-terminal reached through a link of its own: every phone updated in
+// one run, one failing among them, the JSON Lines of a whole run, and the
+// two Ctrl-Cs of a phone being rewritten.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <signal.h>
+
+#include <array>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bootloader/protocol.h"
+#include "cli_against_phone.h"
+
+using namespace cli_suite;
+
+namespace {
+
+class CliStation : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        for (std::size_t i = 0; i < phones.size(); ++i) {
+            if (!started[i])
+                continue;
+            phones[i].stop();
+            EXPECT_EQ(Host_Deviations(files[i].deviations), "") << "phone " << i + 1;
+        }
+    }
+    std::string Link(std::size_t i) const { return (files[i].folder / "phone-link").string(); }
+    void Start_Phone(std::size_t i, std::initializer_list<std::string> extra = {}) {
+        std::vector<std::string> args = files[i].args(extra);
+        args.insert(args.end(), {"--link", Link(i)});
+        std::string error;
+        ASSERT_TRUE(phones[i].start(args, &error)) << error;
+        started[i] = true;
+    }
+    // The station on both phones' links; more: the options after them.
+    Cli_Run Station(const Temp_Image_File& image, std::vector<std::string> more,
+                    const Cli_Options& options) {
+        std::vector<std::string> args{"station", image.Path(), "--port", Link(0),
+                                      "--port",  Link(1),      "--lang", "en"};
+        args.insert(args.end(), more.begin(), more.end());
+        return Run_Cli(args, options);
+    }
+    Cli_Options Options() const {
+        Cli_Options options;
+        const std::string folder = own.Path().string();
+        options.environment = {"TMPDIR=" + folder, "XDG_RUNTIME_DIR=" + folder,
+                               "XDG_CACHE_HOME=" + folder, "HOME=" + folder};
+        return options;
+    }
+    void Expect_Flash_Equals(std::size_t i, const Image_Builder& image) {
+        phones[i].stop();
+        const auto regions = Read_Flash_File(files[i].flash);
+        ASSERT_TRUE(regions.has_value()) << "phone " << i + 1;
+        ASSERT_EQ(regions->size(), 2u);
+        EXPECT_TRUE((*regions)[0].bytes == image.first.data) << "phone " << i + 1;
+        EXPECT_TRUE((*regions)[1].bytes == image.second.data) << "phone " << i + 1;
+    }
+
+    std::array<Virtual_Phone_Files, 2> files;
+    std::array<Virtual_Phone_Process, 2> phones;
+    std::array<bool, 2> started{};
+    test_support::Temp_Directory own{"station-cli"};
+};
+
+std::vector<nlohmann::json> Json_Lines(const std::string& text) {
+    std::vector<nlohmann::json> objects;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        objects.push_back(nlohmann::json::parse(line));
+    return objects;
+}
+
+TEST_F(CliStation, TwoPhonesAreUpdatedInOneRunWithTheirLogs) {
+    Start_Phone(0);
+    Start_Phone(1);
+    const Image_Builder image = Sound_Image();
+    Temp_Image_File file(image.Build());
+    const std::string logs = (own.Path() / "logs").string();
+    const Cli_Run run = Station(file, {"--count", "2", "--log-dir", logs}, Options());
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    // Lines, as the output is no terminal: each phone's arrival, rewrite and end.
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_TRUE(Contains(run.out, Link(i) + ": arrived")) << run.out;
+        EXPECT_TRUE(Contains(run.out, Link(i) + ": rewriting")) << run.out;
+        EXPECT_TRUE(Contains(run.out, Link(i) + ": finished: updated")) << run.out;
+    }
+    EXPECT_FALSE(Contains(run.out, "\x1b[")) << "no cursor moves into a pipe";
+    EXPECT_EQ(Last_Line(run.err), "flashtool-cli: 2 updated, 0 failed") << run.err;
+    EXPECT_FALSE(std::filesystem::is_empty(logs));
+    Expect_Flash_Equals(0, image);
+    Expect_Flash_Equals(1, image);
+}
+
+TEST_F(CliStation, OneFailingPhoneIsCountedAndNamedAndTheOtherIsUpdated) {
+    Start_Phone(0);
+    Start_Phone(1, {"--fault", "block@2:refuse:0x06"});
+    const Image_Builder image = Sound_Image();
+    Temp_Image_File file(image.Build());
+    const Cli_Run run = Station(file, {"--count", "2", "--json"}, Options());
+    EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+    EXPECT_TRUE(Contains(Last_Line(run.err), "1 updated, 1 failed: phone ")) << run.err;
+    EXPECT_TRUE(Contains(Last_Line(run.err), "(" + Link(1) + ") programming failed")) << run.err;
+
+    // The JSON Lines: every line an object of the schema, a progress line for
+    // each block, one end for each phone, the summary last.
+    const std::vector<nlohmann::json> events = Json_Lines(run.out);
+    ASSERT_FALSE(events.empty()) << run.err;
+    std::map<std::string, int> progress;
+    std::map<std::string, std::uint64_t> done;
+    std::map<std::string, std::string> results;
+    for (const nlohmann::json& event : events) {
+        ASSERT_EQ(event.at("v"), 1) << event;
+        const std::string port = event.at("port");
+        if (event.at("event") == "progress") {
+            ++progress[port];
+            EXPECT_GE(event.at("bytes_done").get<std::uint64_t>(), done[port]);
+            done[port] = event.at("bytes_done");
+        }
+        if (event.at("event") == "finished")
+            results[port] = event.at("result");
+    }
+    // 70000 and 3000 bytes: 3 blocks and 1; the failing phone got as far as its first.
+    const auto blocks = [](std::uint64_t bytes) {
+        return (bytes + boot::kBlockSize - 1) / boot::kBlockSize;
+    };
+    EXPECT_GE(static_cast<std::uint64_t>(progress[Link(0)]), blocks(70000) + blocks(3000))
+        << run.out;
+    EXPECT_EQ(done[Link(0)], 73000u);
+    EXPECT_GE(progress[Link(1)], 1) << run.out;
+    EXPECT_EQ(done[Link(1)], boot::kBlockSize);
+    EXPECT_EQ(results[Link(0)], "updated");
+    EXPECT_EQ(results[Link(1)], "programming_failed");
+    const nlohmann::json& summary = events.back();
+    EXPECT_EQ(summary.at("event"), "summary");
+    EXPECT_EQ(summary.at("updated"), 1);
+    EXPECT_EQ(summary.at("failed"), 1);
+    EXPECT_EQ(summary.at("exit_code"), 1);
+    Expect_Flash_Equals(0, image);
+}
+
+TEST_F(CliStation, CtrlCDuringTheRewriteNamesThePhoneAndASecondStopsIt) {
+    // Paced so that the rewrite takes seconds; the other link is never there.
+    Start_Phone(0, {"--baud", "115200", "--idle-reset-ms", "300"});
+    Temp_Image_File file(Sound_Image(100000, 1000).Build());
+    Cli_Options interrupt = Options();
+    interrupt.interrupt_when_out_contains = Link(0) + ": rewriting";
+    interrupt.interrupt_again_when = [](const Cli_Run& run) {
+        return Contains(run.err, "press Ctrl-C again");
+    };
+    const Cli_Run run = Station(file, {}, interrupt);
+    ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
+    ASSERT_GE(run.interrupted_again_after, 0) << run.out << run.err;
+    EXPECT_EQ(run.killed_by, 0);
+    EXPECT_EQ(run.exit_code, 130) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "flashtool-cli: phone 1 (" + Link(0) +
+                                      ") is being rewritten: stopping now leaves phones that "
+                                      "cannot start"))
+        << run.err;
+    EXPECT_TRUE(Contains(run.out, Link(0) + ": finished: stopped")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "will not start until it is updated again")) << run.out;
+    EXPECT_TRUE(Contains(Last_Line(run.err), "stopped by Ctrl-C; 0 updated, 1 failed")) << run.err;
+    // The second Ctrl-C ends it at once, not after the transfer.
+    EXPECT_LT(run.seconds - run.interrupted_again_after, 2.0);
+}
+
+TEST_F(CliStation, CtrlCWithNoPhoneAtRiskStopsAtOnce) {
+    Temp_Image_File file(Sound_Image().Build());
+    Cli_Options interrupt = Options();
+    const auto start = std::chrono::steady_clock::now();
+    interrupt.interrupt_when = [start](const Cli_Run&) {
+        return std::chrono::steady_clock::now() - start > std::chrono::seconds(1);
+    };
+    const Cli_Run run = Station(file, {"--json"}, interrupt);
+    ASSERT_GE(run.interrupted_after, 0);
+    EXPECT_EQ(run.exit_code, 130) << run.out << run.err;
+    EXPECT_LT(run.seconds - run.interrupted_after, 2.0);
+    EXPECT_EQ(Last_Line(run.err), "flashtool-cli: stopped by Ctrl-C; no phone finished") << run.err;
+    const std::vector<nlohmann::json> events = Json_Lines(run.out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().at("event"), "summary");
+    EXPECT_EQ(events.back().at("stopped"), true);
+    EXPECT_EQ(events.back().at("signal"), "Ctrl-C");
+}
+
+TEST_F(CliStation, TimeoutWithoutAPhoneAndARefusedImageHaveTheirCodes) {
+    Temp_Image_File file(Sound_Image().Build());
+    const Cli_Run idle = Station(file, {"--timeout", "0.5"}, Options());
+    EXPECT_EQ(idle.exit_code, 101) << idle.out << idle.err;
+    EXPECT_EQ(Last_Line(idle.err), "flashtool-cli: no phone finished: none arrived for 1 s")
+        << idle.err;
+
+    Image_Builder broken = Sound_Image();
+    broken.second.start = broken.first.start;  // the regions overlap
+    Temp_Image_File refused(broken.Build());
+    const Cli_Run run = Station(refused, {"--timeout", "5"}, Options());
+    EXPECT_EQ(run.exit_code, 2) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "You choose the wrong bin!")) << run.err;
+    EXPECT_TRUE(Contains(Last_Line(run.err), "run station again")) << run.err;
+    EXPECT_LT(run.seconds, 4.0) << "refused before any port is watched";
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+// The station command's three outputs, fed events made here: the JSON Lines
+// parse and carry everything a person sees, with outside texts escaped; the
+// lines thin progress but keep every other event; the table fits its width
+// and redraws in place at a bounded rate; and the exit code.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/exit_codes.h"
+#include "cli/station_json.h"
+#include "cli/station_lines.h"
+#include "cli/station_table.h"
+#include "cli/station_text.h"
+
+namespace {
+
+using Kind = Station_Event::Kind;
+
+std::string Read_All(std::FILE* file) {
+    std::fflush(file);
+    std::rewind(file);
+    std::string all;
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        all.push_back(static_cast<char>(c));
+    return all;
+}
+
+std::vector<std::string> Split_Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// One phone's whole session: arrival, phases, a progress event for each of
+// 40 blocks, a message, its end and its departure.
+std::vector<Station_Event> Session(int phone, const Port_Candidate& port, bool updated) {
+    std::vector<Station_Event> events;
+    const auto add = [&](Kind kind, double seconds) -> Station_Event& {
+        Station_Event& event = events.emplace_back();
+        event.kind = kind;
+        event.phone = phone;
+        event.port = port;
+        event.seconds = seconds;
+        event.bytes_total = 40 * 2048;
+        return event;
+    };
+    add(Kind::kArrived, 0);
+    for (const Station_Phase phase : {Station_Phase::kHandshake, Station_Phase::kCheckingVersion,
+                                      Station_Phase::kWritingRecord, Station_Phase::kRewriting})
+        add(Kind::kPhase, 0.5).phase = phase;
+    for (int block = 1; block <= 40; ++block)
+        add(Kind::kProgress, 1.0 + block * 0.1).bytes_done = block * 2048;
+    add(Kind::kLine, 5).text = "Download start at 12:00:01";
+    Station_Event& finished = add(Kind::kFinished, 5.5);
+    finished.bytes_done = updated ? 40 * 2048 : 12 * 2048;
+    finished.outcome = updated ? Download_Outcome::kUpdated : Download_Outcome::kProgrammingFailed;
+    finished.code = updated ? 0 : 6;
+    finished.phone_touched = true;
+    finished.log_file = "/logs/phone-" + std::to_string(phone) + ".log";
+    add(Kind::kPhase, 5.5).phase = Station_Phase::kWaitingForUnplug;
+    add(Kind::kDeparted, 9);
+    return events;
+}
+
+Port_Candidate Usb_Port(std::string name) {
+    Port_Candidate port;
+    port.device_path = name;
+    port.display_name = std::move(name);
+    port.identity.usb_vendor_id = "1d6b";
+    port.identity.usb_product_id = "0104";
+    port.identity.usb_serial = "M418-0001";
+    port.identity.driver = "cdc_acm";
+    return port;
+}
+
+TEST(StationJson, EveryEventIsALineThatParsesAndCarriesWhatAPersonSees) {
+    // A port name and a serial number as hostile as a device can make them.
+    Port_Candidate hostile = Usb_Port("/dev/tty\x1b[2JACM0\n\"x\"");
+    hostile.identity.usb_serial = "S\xff\xfe\x7f\xc2\x9b\xe2\x80\xa8中";
+    std::vector<Station_Event> events = Session(1, hostile, true);
+    const std::vector<Station_Event> second = Session(2, Usb_Port("/dev/ttyACM1"), false);
+    events.insert(events.end(), second.begin(), second.end());
+    events.emplace_back().kind = Kind::kEnded;
+
+    std::FILE* out = std::tmpfile();
+    cli::Station_Json json(out);
+    for (const Station_Event& event : events)
+        json.Show(event);
+    Station_Summary summary;
+    summary.phones.push_back({1, hostile, Download_Outcome::kUpdated, 0, 81920, 5.5, "", "a"});
+    summary.phones.push_back({2, Usb_Port("/dev/ttyACM1"), Download_Outcome::kProgrammingFailed, 6,
+                              24576, 5.5, "", "b"});
+    summary.updated = 1;
+    summary.failed = 1;
+    json.End(summary, 1, "");
+    const std::string text = Read_All(out);
+    std::fclose(out);
+
+    // No raw control byte anywhere: the stream is one object a line.
+    for (const char c : text)
+        EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 && c != '\n') << int(c);
+    const std::vector<std::string> lines = Split_Lines(text);
+    ASSERT_EQ(lines.size(), events.size() + 1);
+    int progress = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const nlohmann::json object = nlohmann::json::parse(lines[i]);  // throws if not JSON
+        EXPECT_EQ(object.at("v"), 1);
+        for (const char* field : {"event", "phone", "port"})
+            EXPECT_TRUE(object.contains(field)) << field << ": " << lines[i];
+        if (i == lines.size() - 1) {
+            EXPECT_EQ(object.at("event"), "summary");
+            EXPECT_EQ(object.at("updated"), 1);
+            EXPECT_EQ(object.at("failed"), 1);
+            EXPECT_EQ(object.at("exit_code"), 1);
+            EXPECT_EQ(object.at("phones").size(), 2u);
+            continue;
+        }
+        const Station_Event& event = events[i];
+        EXPECT_EQ(object.at("phone"), event.phone);
+        const std::string kind = object.at("event");
+        if (kind == "progress") {
+            ++progress;
+            EXPECT_EQ(object.at("bytes_done"), event.bytes_done);
+            EXPECT_EQ(object.at("bytes_total"), event.bytes_total);
+        } else if (kind == "arrived") {
+            EXPECT_EQ(object.at("identity").at("vid"), "1d6b");
+            EXPECT_EQ(object.at("identity").at("driver"), "cdc_acm");
+        } else if (kind == "phase") {
+            EXPECT_EQ(object.at("phase"), Station_Phase_Name(event.phase));
+        } else if (kind == "line") {
+            EXPECT_EQ(object.at("text"), event.text);
+        } else if (kind == "finished") {
+            EXPECT_EQ(object.at("result"), event.phone == 1 ? "updated" : "programming_failed");
+            EXPECT_EQ(object.at("updated"), event.phone == 1);
+            EXPECT_EQ(object.at("code"), event.code);
+            EXPECT_EQ(object.at("bytes"), event.bytes_done);
+            EXPECT_EQ(object.at("log_file"), event.log_file);
+            EXPECT_TRUE(object.contains("dump_file"));
+            EXPECT_DOUBLE_EQ(object.at("seconds").get<double>(), 5.5);
+        } else {
+            EXPECT_TRUE(kind == "departed" || kind == "ended") << kind;
+        }
+    }
+    EXPECT_EQ(progress, 80);  // none dropped, none merged
+
+    // Valid UTF-8 comes back as it was, control characters and all; bytes
+    // that are no UTF-8 come back as their escapes.
+    const nlohmann::json arrived = nlohmann::json::parse(lines[0]);
+    EXPECT_EQ(arrived.at("port"), hostile.display_name);
+    EXPECT_EQ(arrived.at("identity").at("serial"), "S\\xff\\xfe\x7f\xc2\x9b\xe2\x80\xa8中");
+}
+
+TEST(StationJson, StringsAreEscapedByteForByte) {
+    struct Row {
+        std::string in;
+        std::string out;
+    };
+    const Row rows[] = {
+        {"plain /dev/ttyACM0", "\"plain /dev/ttyACM0\""},
+        {"a\"b\\c", "\"a\\\"b\\\\c\""},
+        {"\n\t\r\x1b\x7f", "\"\\n\\t\\u000d\\u001b\\u007f\""},
+        {std::string("a\0b", 3), "\"a\\u0000b\""},
+        {"\xc2\x9b", "\"\\u009b\""},                         // a C1 control
+        {"\xe2\x80\xa8\xe2\x80\xa9", "\"\\u2028\\u2029\""},  // line and paragraph separators
+        {"中文 é", "\"中文 é\""},
+        {"\xc0\x80", "\"\\\\xc0\\\\x80\""},                        // an overlong zero
+        {"\xed\xa0\x80", "\"\\\\xed\\\\xa0\\\\x80\""},             // a surrogate
+        {"\xe4\xb8", "\"\\\\xe4\\\\xb8\""},                        // cut short
+        {"\xf4\x90\x80\x80", "\"\\\\xf4\\\\x90\\\\x80\\\\x80\""},  // beyond U+10FFFF
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(cli::Json_String(row.in), row.out) << row.in;
+        EXPECT_TRUE(nlohmann::json::accept(cli::Json_String(row.in))) << row.in;
+    }
+}
+
+TEST(StationLines, ProgressIsThinnedToTenthsAndEveryOtherEventKept) {
+    std::FILE* out = std::tmpfile();
+    cli::Station_Lines lines(out);
+    const std::vector<Station_Event> events = Session(3, Usb_Port("/dev/tty\x1b]0;x\aUSB0"), false);
+    for (const Station_Event& event : events)
+        lines.Show(event);
+    const std::string text = Read_All(out);
+    std::fclose(out);
+    const std::vector<std::string> shown = Split_Lines(text);
+    std::size_t progress = 0;
+    for (const std::string& line : shown) {
+        EXPECT_EQ(line.rfind("phone 3 /dev/tty\\x1b]0;x\\x07USB0: ", 0), 0u) << line;
+        progress += line.find(" bytes  ") != std::string::npos ? 1 : 0;
+    }
+    // 40 blocks: the first, then one line at each new tenth.
+    EXPECT_EQ(progress, 11u) << text;
+    EXPECT_EQ(shown.size(), events.size() - 40 + progress);
+    EXPECT_NE(text.find("arrived (USB 1d6b:0104, serial M418-0001"), std::string::npos) << text;
+    EXPECT_NE(text.find(": rewriting\n"), std::string::npos);
+    EXPECT_NE(text.find("Download start at 12:00:01"), std::string::npos);
+    EXPECT_NE(text.find("finished: programming failed, code 6, 24576 of 81920 bytes"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("will not start until it is updated again; log /logs/phone-3.log"),
+              std::string::npos);
+    EXPECT_NE(text.find(": unplugged"), std::string::npos);
+}
+
+// The table's frames as the terminal gets them.
+std::vector<std::string> Frames(const std::string& text) {
+    std::vector<std::string> frames;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\x1b[J", start)) != std::string::npos;) {
+        frames.push_back(text.substr(start, end - start));
+        start = end + 3;
+    }
+    return frames;
+}
+
+TEST(StationTable, FitsItsWidthRedrawsInPlaceAtMostTenTimesASecond) {
+    using Clock = cli::Station_Table::Clock;
+    for (const int width : {40, 80, 132}) {
+        std::FILE* out = std::tmpfile();
+        cli::Station_Table table(out, width);
+        Port_Candidate wide = Usb_Port("/dev/serial/by-id/usb-Corvel_M418_boot_loader-if00");
+        std::vector<Station_Event> events = Session(1, wide, true);
+        const std::vector<Station_Event> second = Session(2, Usb_Port("/dev/ttyACM1"), false);
+        events.insert(events.end(), second.begin(), second.end() - 2);  // still running
+        events[events.size() - 3].text = "中文訊息很長很長很長很長很長很長很長很長很長很長很長很長";
+        // The events over 2 s, the table asked to redraw after each.
+        Clock::time_point now{};
+        for (const Station_Event& event : events) {
+            table.Show(event);
+            now += std::chrono::milliseconds(2000) / static_cast<int>(events.size());
+            table.Redraw_If_Due(now);
+        }
+        table.Notice(
+            "flashtool-cli: phone 2 (/dev/ttyACM1) is being rewritten: press Ctrl-C "
+            "again to stop it now.");
+        table.Finish(now);
+        const std::string text = Read_All(out);
+        std::fclose(out);
+
+        const std::vector<std::string> frames = Frames(text);
+        ASSERT_GE(frames.size(), 2u);
+        EXPECT_LE(frames.size(), 2 * 10 + 2u) << width;  // 2 s at 10 a second, and Finish
+        std::size_t lines_before = 0;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            std::string frame = frames[i];
+            // Each frame but the first starts by going back over the last one.
+            const std::string up = "\r\x1b[" + std::to_string(lines_before) + "A";
+            if (i > 0) {
+                ASSERT_EQ(frame.rfind(up, 0), 0u) << i;
+                frame.erase(0, up.size());
+            }
+            const std::vector<std::string> lines = Split_Lines(frame);
+            for (std::string line : lines) {
+                ASSERT_GE(line.size(), 3u);
+                EXPECT_EQ(line.substr(line.size() - 3), "\x1b[K");
+                line.resize(line.size() - 3);
+                EXPECT_LT(cli::Display_Columns(line), static_cast<std::size_t>(width)) << line;
+            }
+            lines_before = lines.size();
+        }
+        // The last table stays: both phones, the first's result, the notice.
+        const std::string& last = frames.back();
+        EXPECT_NE(last.find("\n1 "), std::string::npos) << last;
+        EXPECT_NE(last.find("\n2 "), std::string::npos) << last;
+        if (width >= 132) {
+            EXPECT_NE(last.find("updated"), std::string::npos) << last;
+            EXPECT_NE(last.find("1d6b:0104 M418-0001"), std::string::npos) << last;
+        }
+        EXPECT_NE(last.find("flashtool-cli: phone 2"), std::string::npos) << last;
+    }
+    // Taller than the terminal: the newest rows and the notice stay, the
+    // oldest give way, so that the redraw still reaches the table's top.
+    std::FILE* out = std::tmpfile();
+    cli::Station_Table short_table(out, 80, 8);
+    for (int phone = 1; phone <= 20; ++phone) {
+        for (Station_Event event :
+             Session(phone, Usb_Port("/dev/ttyACM" + std::to_string(phone)), true)) {
+            short_table.Show(event);
+        }
+    }
+    short_table.Notice("flashtool-cli: a notice");
+    const std::vector<std::string> lines = short_table.Lines(Clock::now());
+    std::fclose(out);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[1], "(16 earlier phones above)");
+    EXPECT_EQ(lines[5].rfind("20 ", 0), 0u) << lines[5];
+    EXPECT_EQ(lines[6], "flashtool-cli: a notice");
+    EXPECT_EQ(cli::Cut_To_Columns("ab中文", 3), "ab");
+    EXPECT_EQ(cli::Display_Columns("ab中文"), 6u);
+}
+
+Station_Phone_Result Result(int phone, Download_Outcome outcome) {
+    Station_Phone_Result result;
+    result.phone = phone;
+    result.outcome = outcome;
+    return result;
+}
+
+TEST(StationExitCode, StopThenFailuresThenNoPhone) {
+    Station_Summary summary;
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), cli::kExitNoPhoneFinished);
+    EXPECT_EQ(cli::Station_Exit_Code(summary, SIGINT), 130);
+    for (int i = 0; i < 3; ++i)
+        summary.phones.push_back(Result(i + 1, Download_Outcome::kUpdated));
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), 0);
+    summary.phones.push_back(Result(4, Download_Outcome::kPhoneNotFound));
+    summary.phones.push_back(Result(5, Download_Outcome::kStopped));
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), 2);
+    for (int i = 0; i < 150; ++i)
+        summary.phones.push_back(Result(6 + i, Download_Outcome::kProgrammingFailed));
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), cli::kExitMostFailedPhones);
+    EXPECT_EQ(cli::Station_Exit_Code(summary, SIGTERM), 143);
+}
+
+}  // namespace
