@@ -504,7 +504,7 @@ TEST(DownloadCommandStops, FailedDumpIsNamedAndTheSecondCheckStops) {
 // only read. Both end updated, the image is still whole, and a port where no
 // boot loader answers ends its own update alone.
 TEST(PhoneUpdate, TwoPhonesAtOnceShareOneImageEachWithItsOwnPortViewAndDump) {
-    Private_Temp_Directory temp;
+    Runtime_Directory temp;
     Temp_Image_File file(Image_File(Bytes(kImageText), kFirstLength, kSecondLength));
     Firmware_Image image;
     Recording_View loader;
