@@ -184,7 +184,10 @@ void Station::Impl::On_Port_Event(const Port_Event& event) {
 
 void Station::Impl::Arrival(const Port_Candidate& port) {
     const std::lock_guard<std::mutex> lock(mutex);
-    if (ending || stop_requested || (options.count > 0 && finished >= options.count))
+    // Every session ends once and counts: with as many sessions as the count
+    // the station will end, and a phone beyond it is not touched at all.
+    if (ending || stop_requested ||
+        (options.count > 0 && static_cast<int>(sessions.size()) >= options.count))
         return;
     for (auto& earlier : sessions) {
         if (earlier->departed || earlier->port.device_path != port.device_path)
@@ -407,18 +410,6 @@ void Station::Impl::Run() {
                 watcher->Stop();  // its callback takes the mutex
                 lock.lock();
                 watcher_stopped = true;
-                // A count reached leaves the phones at risk to finish; the
-                // rest are not updated.
-                for (auto& session : sessions) {
-                    if (!session->running)
-                        continue;
-                    if (!session->update) {
-                        session->comport->Request_Stop();
-                        session->stop_asked = true;
-                    } else if (session->update->Stop_If_Harmless()) {
-                        session->stop_asked = true;
-                    }
-                }
                 continue;
             }
             if (running == 0 && queue.empty())

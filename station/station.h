@@ -87,9 +87,11 @@ struct Station_Options {
     // Whether every port the system lists is watched as well; the command
     // sets it when no port is named.
     bool system_ports = true;
-    // End after this many phones have finished (0: no limit).
+    // End after this many phones have finished (0: no limit). Only that many
+    // sessions ever start: a phone plugged in beyond the count is not touched.
     int count = 0;
-    // End when no phone arrived for this long (0: never).
+    // End when no phone arrived for this long (0: never), counted from the
+    // start or the last arrival; a session still running is waited for.
     std::chrono::milliseconds idle_timeout{0};
     // A log file per phone and the summary (CSV and JSON) go here; empty: none.
     std::string log_dir{};
@@ -119,6 +121,8 @@ struct Station_Summary {
 
 class Station {
   public:
+    // Called on the station's own thread, one event at a time, with no lock
+    // held: it may call Stop and Stop_If_Harmless, not Wait_Until_Done.
     using Sink = std::function<void(const Station_Event&)>;
 
     Station(std::shared_ptr<const Firmware_Image> image, Station_Options options, Sink sink);
