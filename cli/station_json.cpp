@@ -231,6 +231,7 @@ std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
         .Number("finished", static_cast<long long>(summary.phones.size()))
         .Number("updated", summary.updated)
         .Number("failed", summary.failed)
+        .Number("stopped_phones", summary.stopped_phones)
         .Boolean("stopped", summary.stopped)
         .Text("signal", signal_name)
         .Number("exit_code", exit_code)

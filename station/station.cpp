@@ -437,7 +437,9 @@ void Station::Impl::Run() {
         summary.phones.push_back(session->result);
         if (session->result.outcome == Download_Outcome::kUpdated)
             ++summary.updated;
-        else if (session->result.outcome != Download_Outcome::kStopped)
+        else if (session->result.outcome == Download_Outcome::kStopped)
+            ++summary.stopped_phones;
+        else
             ++summary.failed;
     }
     const Station_Summary written = summary;
@@ -512,8 +514,10 @@ std::vector<int> Station::Stop_If_Harmless() {
             at_risk.push_back(session->phone);
         }
     }
-    if (at_risk.empty())
-        impl.stop_requested = true;
+    // Whatever the answer to the question about the phones at risk, the
+    // station takes no new phone: it ends once they have finished (or a Stop
+    // has stopped them too).
+    impl.stop_requested = true;
     impl.changed.notify_all();
     return at_risk;
 }
@@ -565,7 +569,9 @@ Station_Summary Station::Summary() const {
         summary.phones.push_back(session->result);
         if (session->result.outcome == Download_Outcome::kUpdated)
             ++summary.updated;
-        else if (session->result.outcome != Download_Outcome::kStopped)
+        else if (session->result.outcome == Download_Outcome::kStopped)
+            ++summary.stopped_phones;
+        else
             ++summary.failed;
     }
     return summary;

@@ -115,8 +115,9 @@ struct Station_Phone_Result {
 struct Station_Summary {
     std::vector<Station_Phone_Result> phones;  // in arrival order, finished ones
     int updated = 0;
-    int failed = 0;
-    bool stopped = false;  // a stop ended the station
+    int failed = 0;          // ended without the update, not by a stop
+    int stopped_phones = 0;  // ended by a stop of the station before they were updated
+    bool stopped = false;    // a stop ended the station
 };
 
 class Station {
@@ -134,8 +135,8 @@ class Station {
     bool Start();
     // Any thread. Stops every session whose phone is not at risk and returns
     // the phones (numbers) that are being rewritten, which are left running:
-    // the caller asks the user, then calls Stop. When none is at risk the
-    // station ends as after Stop; otherwise it goes on watching.
+    // the caller asks the user, then calls Stop. Either way the station takes
+    // no new phone from now on and ends once every session has returned.
     std::vector<int> Stop_If_Harmless();
     // Any thread: stops every session whatever its phase, and the station.
     void Stop();

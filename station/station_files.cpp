@@ -215,6 +215,7 @@ bool Write_Summary_Json(const std::string& directory, const Station_Summary& sum
         return false;
     std::string text = "{\"v\":1,\"updated\":" + std::to_string(summary.updated) +
                        ",\"failed\":" + std::to_string(summary.failed) +
+                       ",\"stopped_phones\":" + std::to_string(summary.stopped_phones) +
                        ",\"stopped\":" + (summary.stopped ? "true" : "false") + ",\"phones\":[";
     bool first = true;
     for (const Station_Phone_Result& row : summary.phones) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -477,12 +478,15 @@ TEST(StationStops, OnlyPhonesAtRiskAreLeftRunningAndADepartureEndsItsOwnSession)
     const std::vector<std::string> names = {"rewriting", "searching", "leaving", "plain"};
     for (const std::string& name : names)
         rig.Add(name);
+    rig.Add("late");
     Gated_Backend::Gate& rewriting = rig.Gate("rewriting", kInRewriting);
     rig.Gate("searching", kInHandshake);
     rig.Gate("leaving", kInRewriting);
     for (const std::string& name : names)
         rig.Plug(name);
-    Station& station = rig.Start(rig.Options(names));
+    std::vector<std::string> watched = names;
+    watched.push_back("late");
+    Station& station = rig.Start(rig.Options(watched));
     const int at_risk = rig.Number_Of("rewriting");
     const int searching = rig.Number_Of("searching");
     const int leaving = rig.Number_Of("leaving");
@@ -517,17 +521,21 @@ TEST(StationStops, OnlyPhonesAtRiskAreLeftRunningAndADepartureEndsItsOwnSession)
     EXPECT_FALSE(rig.Finished(searching)->phone_touched);
     EXPECT_FALSE(rig.Finished(at_risk)) << "the phone being rewritten is left alone";
     EXPECT_FALSE(station.Done());
+    // Once a stop was asked for, a phone plugged in is not taken.
+    rig.Plug("late");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
 
     rewriting.Open();
     ASSERT_TRUE(rig.Wait_For_Finished(4));
     Expect_Updated(rig, at_risk);
     EXPECT_TRUE(rig.Phone_At("rewriting").Flash_Holds_The_Image());
-    EXPECT_FALSE(station.Done()) << "the station goes on until it is stopped";
-    EXPECT_TRUE(station.Stop_If_Harmless().empty());
-    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit)) << "it ends when the last phone has";
+    for (const Station_Event& event : rig.Events())
+        EXPECT_NE(event.port.device_path, rig.Path("late")) << "a phone after the stop";
     const Station_Summary summary = station.Summary();
     EXPECT_EQ(summary.updated, 2);
     EXPECT_EQ(summary.failed, 1);
+    EXPECT_EQ(summary.stopped_phones, 1);
     EXPECT_TRUE(summary.stopped);
     EXPECT_EQ(rig.Events().back().kind, Kind::kEnded);
 }
