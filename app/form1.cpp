@@ -201,19 +201,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::Ask_Stop_Update(std::string_view question) {
-    if (m_stop_question)
-        return m_stop_question(From_Utf8(question));
-    QMessageBox box(QMessageBox::Question, windowTitle(), From_Utf8(question),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::No);
-    m_question = &box;
-    return box.exec() == QMessageBox::Yes;
+    return m_stop_question.Ask(this, question);
 }
 
 void TForm1::Dismiss_Stop_Question() {
-    // Hidden at once; its event loop ends once the calls on top of it return.
-    if (m_question != nullptr)
-        m_question->done(QMessageBox::No);
+    m_stop_question.Dismiss();
 }
 
 void TForm1::About1_oldClick() {

@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "app/open_dialog.h"
+#include "app/stop_question.h"
 #include "window_model/main_window_model.h"
 
 class QLabel;
@@ -47,8 +48,9 @@ class TForm1 : public QWidget, private Main_Window_Face {
     void Set_Message_Box(Message_Box_Function show) { m_message_box = std::move(show); }
     // Asked before a close that would stop an update with the phone at risk;
     // true stops it. Tests answer instead of the user.
-    using Stop_Question_Function = std::function<bool(const QString& text)>;
-    void Set_Stop_Question(Stop_Question_Function ask) { m_stop_question = std::move(ask); }
+    void Set_Stop_Question(Stop_Question::Answer_Function ask) {
+        m_stop_question.Answer_With(std::move(ask));
+    }
     // What a close does after temp.log and the port (the process exit).
     void Set_Exit_Function(std::function<void()> exit) { m_exit = std::move(exit); }
     void Set_Version_Window(TForm2* form2) { m_form2 = form2; }
@@ -107,8 +109,7 @@ class TForm1 : public QWidget, private Main_Window_Face {
     QTimer m_timer2;
     TForm2* m_form2 = nullptr;                // not owned
     QPointer<QWidget> m_focus_before_update;  // the button that had the focus
-    QPointer<QMessageBox> m_question;         // the stop question while it shows
     Message_Box_Function m_message_box;
-    Stop_Question_Function m_stop_question;
+    Stop_Question m_stop_question;
     std::function<void()> m_exit;
 };

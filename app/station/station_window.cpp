@@ -215,16 +215,9 @@ void Station_Window::Message_Appended(std::string_view text) {
 }
 
 bool Station_Window::Ask_Stop_Question(std::string_view question) {
-    if (m_stop_question)
-        return m_stop_question(From_Utf8(question));
-    QMessageBox box(QMessageBox::Question, windowTitle(), From_Utf8(question),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::No);
-    m_question = &box;
-    return box.exec() == QMessageBox::Yes;
+    return m_stop_question.Ask(this, question);
 }
 
 void Station_Window::Dismiss_Stop_Question() {
-    if (m_question != nullptr)
-        m_question->done(QMessageBox::No);
+    m_stop_question.Dismiss();
 }

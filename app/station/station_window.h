@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "app/open_dialog.h"
+#include "app/stop_question.h"
 #include "window_model/station_window_model.h"
 
 class QLabel;
@@ -39,8 +40,9 @@ class Station_Window : public QWidget, private Station_Window_Face {
     Open_Dialog& OpenDialog() { return m_open_dialog; }
     // Asked before a stop or close that would stop phones being rewritten;
     // true stops them. Tests answer instead of the user.
-    using Stop_Question_Function = std::function<bool(const QString& text)>;
-    void Set_Stop_Question(Stop_Question_Function ask) { m_stop_question = std::move(ask); }
+    void Set_Stop_Question(Stop_Question::Answer_Function ask) {
+        m_stop_question.Answer_With(std::move(ask));
+    }
     QString Status_Text() const;
     QString Message_Text() const;
     QString Phone_Log_Text() const;
@@ -76,9 +78,8 @@ class Station_Window : public QWidget, private Station_Window_Face {
     QPlainTextEdit* m_phone_log = nullptr;  // the selected phone's messages
     QPlainTextEdit* m_messages = nullptr;
     QLabel* m_status = nullptr;
-    QTimer m_tick;                     // the elapsed times of working phones
-    QPointer<QMessageBox> m_question;  // the stop question while it shows
-    Stop_Question_Function m_stop_question;
+    QTimer m_tick;  // the elapsed times of working phones
+    Stop_Question m_stop_question;
     // Last: its stations end, and their events stop, before the controls go.
     Station_Window_Model m_model;
 };
