@@ -93,8 +93,8 @@ void Print_Image_Ending(Flash_Ending ending, Language language) {
     std::fprintf(stderr, "flashtool-cli: %s\n", Displayable_Text(text).c_str());
 }
 
-std::string Phone_Name(int phone, const std::string& port) {
-    return "phone " + std::to_string(phone) + " (" + port + ")";
+std::string Phone_Name(int phone, const std::string& port, Language language) {
+    return Phone_Words(phone, language) + " (" + port + ")";
 }
 
 // The station's outputs, whichever the command line chose.
@@ -105,9 +105,9 @@ class Station_Output {
             m_json.emplace(stdout);
         } else if (Enable_Cursor_Moves(stdout)) {
             const int columns = Terminal_Columns(stdout);
-            m_table.emplace(stdout, columns > 0 ? columns : 80, Terminal_Rows(stdout));
+            m_table.emplace(stdout, m_language, columns > 0 ? columns : 80, Terminal_Rows(stdout));
         } else {
-            m_lines.emplace(stdout);
+            m_lines.emplace(stdout, m_language);
         }
     }
 
@@ -132,7 +132,7 @@ class Station_Output {
         for (const int phone : at_risk) {
             if (!names.empty())
                 names += ", ";
-            names += Phone_Name(phone, m_ports[phone]);
+            names += Phone_Name(phone, m_ports[phone], m_language);
         }
         const std::string text(text::By_Language(
             m_language,
@@ -201,10 +201,11 @@ class Station_Output {
                 ++updated;
                 continue;
             }
-            failed += (failed.empty() ? "" : ", ") +
-                      Phone_Name(phone.phone, Displayable_Text(phone.port.display_name)) + " " +
-                      Result_Words(phone.outcome) +
-                      (phone.code != 0 ? " (code " + std::to_string(phone.code) + ")" : "");
+            failed +=
+                (failed.empty() ? "" : ", ") +
+                Phone_Name(phone.phone, Displayable_Text(phone.port.display_name), m_language) +
+                " " + Result_Words(phone.outcome, m_language) +
+                (phone.code != 0 ? " (" + Code_Words(phone.code, m_language) + ")" : "");
         }
         const int failures = static_cast<int>(summary.phones.size()) - updated;
         if (english) {

@@ -12,23 +12,28 @@ namespace {
 
 std::string Seconds_Text(double seconds) {
     char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f s", seconds);
+    std::snprintf(buffer, sizeof buffer, "%.1f", seconds);
     return buffer;
 }
 
 }  // namespace
 
 std::string Station_Lines::Line_Of(const Station_Event& event) {
-    const std::string who = "phone " + std::to_string(event.phone) + " " +
-                            Displayable_Text(event.port.display_name) + ": ";
+    const Language language = m_language;
+    const auto words = [language](std::string_view english, std::string_view chinese) {
+        return std::string(text::By_Language(language, english, chinese));
+    };
+    const std::string who =
+        Phone_Words(event.phone, language) + " " + Displayable_Text(event.port.display_name) + ": ";
     switch (event.kind) {
         case Station_Event::Kind::kArrived: {
             m_transfers[event.phone] = {};
             const std::string identity = Identity_Text(event.port.identity);
-            return who + "arrived" + (identity.empty() ? "" : " (" + identity + ")");
+            return who + Phase_Words(Station_Phase::kArrived, language) +
+                   (identity.empty() ? "" : " (" + identity + ")");
         }
         case Station_Event::Kind::kPhase:
-            return who + Station_Phase_Name(event.phase);
+            return who + Phase_Words(event.phase, language);
         case Station_Event::Kind::kProgress: {
             const int tenths = event.bytes_total == 0
                                    ? 10
@@ -48,24 +53,30 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
             // Escaped by the station already; escaping again would show "\\x1b".
             return who + event.text;
         case Station_Event::Kind::kFinished: {
-            std::string line = who + "finished: " + Result_Words(event.outcome);
-            if (event.outcome != Download_Outcome::kUpdated && event.code != 0)
-                line += ", code " + std::to_string(event.code);
-            line += ", " + std::to_string(event.bytes_done) + " of " +
-                    std::to_string(event.bytes_total) + " bytes in " + Seconds_Text(event.seconds);
-            if (event.phone_touched && event.outcome != Download_Outcome::kUpdated)
-                line += "; the phone will not start until it is updated again";
+            const bool failed = event.outcome != Download_Outcome::kUpdated;
+            std::string line = who + Phase_Words(Station_Phase::kFinished, language) + ": " +
+                               Result_Words(event.outcome, language);
+            if (failed && event.code != 0)
+                line += words(", ", ",") + Code_Words(event.code, language);
+            const std::string done = std::to_string(event.bytes_done);
+            const std::string total = std::to_string(event.bytes_total);
+            const std::string seconds = Seconds_Text(event.seconds);
+            line += words(", " + done + " of " + total + " bytes in " + seconds + " s",
+                          "," + seconds + " 秒內送出 " + done + " / " + total + " 位元組");
+            if (event.phone_touched && failed)
+                line += words("; the phone will not start until it is updated again",
+                              ";手機在再次更新之前將無法開機");
             if (!event.dump_file.empty())
-                line += "; dump " + Displayable_Text(event.dump_file);
+                line += words("; dump ", ";備份 ") + Displayable_Text(event.dump_file);
             if (!event.log_file.empty())
-                line += "; log " + Displayable_Text(event.log_file);
+                line += words("; log ", ";記錄 ") + Displayable_Text(event.log_file);
             return line;
         }
         case Station_Event::Kind::kDeparted:
             m_transfers.erase(event.phone);
-            return who + "unplugged";
+            return who + words("unplugged", Phase_Words(Station_Phase::kGone, language));
         case Station_Event::Kind::kEnded:
-            return "station ended";
+            return words("station ended", "更新站已結束");
     }
     return {};
 }

@@ -7,6 +7,7 @@
 
 #include "cli/station_text.h"
 #include "cli/text_format.h"
+#include "download/station_words.h"
 
 namespace cli {
 namespace {
@@ -38,6 +39,20 @@ std::string Pad(const std::string& text, std::size_t columns) {
     const std::string cut = Cut_To_Columns(text, columns);
     return cut + std::string(columns - Display_Columns(cut), ' ');
 }
+
+// The headings: the terminal's capitals in English, the station window's
+// column words in Chinese.
+using station_text::Pair;
+constexpr std::array<Pair, 8> kHeadings{{
+    {"#", "#"},
+    {"PORT", station_text::kColumnPort.chinese},
+    {"DEVICE", station_text::kColumnIdentity.chinese},
+    {"PHASE", station_text::kColumnPhase.chinese},
+    {"%", station_text::kColumnProgress.chinese},
+    {"RATE", station_text::kColumnRate.chinese},
+    {"ELAPSED", station_text::kColumnElapsed.chinese},
+    {"RESULT / MESSAGE", "結果 / 最後訊息"},
+}};
 
 std::string Elapsed(double seconds) {
     return Elapsed_Text(static_cast<long long>(seconds));
@@ -105,11 +120,11 @@ void Station_Table::Show(const Station_Event& event) {
             row.phase = Station_Phase::kFinished;
             row.done = event.bytes_done;
             row.total = event.bytes_total;
-            row.result = Result_Words(event.outcome);
+            row.result = Result_Words(event.outcome, m_language);
             if (event.outcome != Download_Outcome::kUpdated && event.code != 0)
-                row.result += " (code " + std::to_string(event.code) + ")";
+                row.result += " (" + Code_Words(event.code, m_language) + ")";
             if (event.phone_touched && event.outcome != Download_Outcome::kUpdated)
-                row.result += ", will not start";
+                row.result += text::By_Language(m_language, ", will not start", ",無法開機");
             break;
         case Station_Event::Kind::kDeparted:
             row.gone = true;
@@ -132,16 +147,18 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
     // message in what is left of the width.
     using Cells = std::array<std::string, 8>;
     std::vector<Cells> table;
-    table.push_back({"#", "PORT", "DEVICE", "PHASE", "%", "RATE", "ELAPSED", "RESULT / MESSAGE"});
+    Cells& headings = table.emplace_back();
+    for (std::size_t column = 0; column < headings.size(); ++column)
+        headings[column] = kHeadings[column].For(m_language);
     for (const Row& row : m_rows) {
         double seconds = row.seconds;
         if (!row.finished && !row.gone)
             seconds += std::chrono::duration<double>(now - row.last_event).count();
         std::string last = row.finished ? row.result : row.message;
         if (row.gone && !row.finished)
-            last = "unplugged";
+            last = station_text::kUnpluggedEarly.For(m_language);
         table.push_back({std::to_string(row.phone), row.port, row.identity,
-                         Station_Phase_Name(row.phase),
+                         Phase_Words(row.phase, m_language),
                          row.total == 0 ? "" : std::to_string(row.done * 100 / row.total) + "%",
                          row.transfer_started < 0 ? "" : Rate_Text(row.done, row.transfer_seconds),
                          Elapsed(seconds), last});
@@ -179,9 +196,12 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
         if (rows > fit) {
             const std::size_t hidden = rows - fit;
             lines.erase(lines.begin() + 1, lines.begin() + 1 + static_cast<long>(hidden));
-            lines.insert(
-                lines.begin() + 1,
-                Cut_To_Columns("(" + std::to_string(hidden) + " earlier phones above)", width));
+            const std::string count = std::to_string(hidden);
+            lines.insert(lines.begin() + 1,
+                         Cut_To_Columns(std::string(text::By_Language(
+                                            m_language, "(" + count + " earlier phones above)",
+                                            "(上方另有 " + count + " 支較早的手機)")),
+                                        width));
         }
     }
     lines.insert(lines.end(), notice.begin(), notice.end());

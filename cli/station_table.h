@@ -3,7 +3,7 @@
 // phone's last message), redrawn in place with cursor moves, at most ten
 // times a second however fast the events come. Rows are cut to the
 // terminal's width so that none wraps and the redraw stays in place; the
-// last table stays on screen.
+// last table stays on screen. Its words are in the --lang language.
 #pragma once
 
 #include <chrono>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "download/texts.h"
 #include "station/station.h"
 
 namespace cli {
@@ -25,8 +26,8 @@ class Station_Table {
     // width, height: the terminal's columns and rows (height 0: as many
     // rows as there are phones). A table taller than the terminal could not
     // be redrawn in place: the oldest rows give way, counted in a line.
-    Station_Table(std::FILE* out, int width, int height = 0)
-        : m_out(out), m_width(width), m_height(height) {}
+    Station_Table(std::FILE* out, Language language, int width, int height = 0)
+        : m_out(out), m_language(language), m_width(width), m_height(height) {}
     void Show(const Station_Event& event);
     // A line of the program's own under the table (the question of a first
     // Ctrl-C), kept there through the redraws; empty: none.
@@ -56,13 +57,14 @@ class Station_Table {
         Clock::time_point last_event{};
         bool finished = false;
         bool gone = false;
-        std::string result;   // once finished
+        std::string result;   // once finished, in the table's language
         std::string message;  // the last line of its messages
     };
     Row& Row_Of(const Station_Event& event);
     void Draw(Clock::time_point now);
 
     std::FILE* m_out;
+    Language m_language;
     int m_width;
     int m_height;
     std::vector<Row> m_rows;

@@ -2,9 +2,10 @@
 #include "cli/station_text.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "cli/text_format.h"
-#include "station/station.h"
+#include "download/station_words.h"
 
 namespace cli {
 
@@ -12,13 +13,53 @@ const char* Result_Token(Download_Outcome outcome) {
     return Station_Outcome_Name(outcome);  // as the station's own files name it
 }
 
-std::string Result_Words(Download_Outcome outcome) {
-    std::string words = Result_Token(outcome);
-    for (char& c : words) {
-        if (c == '_')
-            c = ' ';
+std::string Result_Words(Download_Outcome outcome, Language language) {
+    if (language == Language::kEnglish) {
+        std::string words = Result_Token(outcome);
+        for (char& c : words) {
+            if (c == '_')
+                c = ' ';
+        }
+        return words;
     }
-    return words;
+    // The window says only "failed"; a command's reader has no row to look
+    // at for why, so each failure keeps its own words.
+    switch (outcome) {
+        case Download_Outcome::kUpdated:
+            return std::string(station_text::kUpdated.chinese);
+        case Download_Outcome::kStopped:
+            return std::string(station_text::kStopped.chinese);
+        case Download_Outcome::kImageNotLoaded:
+            return "映像檔未載入";
+        case Download_Outcome::kPhoneNotFound:
+            return "找不到手機";
+        case Download_Outcome::kFailedBeforeProgramming:
+            return "燒錄前失敗";
+        case Download_Outcome::kProgrammingFailed:
+            return "燒錄失敗";
+        case Download_Outcome::kAlreadyRunning:
+            return "已在執行中";
+    }
+    return std::string(station_text::kFailed.chinese);
+}
+
+std::string Code_Words(int code, Language language) {
+    return std::string(text::By_Language(language, "code ", "代碼 ")) + std::to_string(code);
+}
+
+static_assert(std::size(station_text::kPhases) ==
+                  static_cast<std::size_t>(Station_Phase::kGone) + 1,
+              "a word for each phase");
+
+std::string Phase_Words(Station_Phase phase, Language language) {
+    const auto index = static_cast<std::size_t>(phase);
+    if (index >= std::size(station_text::kPhases))
+        return Station_Phase_Name(phase);
+    return std::string(station_text::kPhases[index].For(language));
+}
+
+std::string Phone_Words(int phone, Language language) {
+    return std::string(text::By_Language(language, "phone ", "手機 ")) + std::to_string(phone);
 }
 
 std::string Short_Identity(const Port_Identity& identity) {

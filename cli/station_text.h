@@ -1,20 +1,33 @@
-// The words the station command's three outputs share: how a phone's result
-// and its device are named, and its transfer rate.
+// The words the station command's three outputs share: how a phone, its
+// phase, its result and its device are named, and its transfer rate. The
+// table and the lines speak the --lang language; the JSON's names are the
+// tokens, in no language.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "download/texts.h"
 #include "download/update_outcome.h"
 #include "serial/port_list.h"
+#include "station/station.h"
 
 namespace cli {
 
 // "updated", "phone_not_found", "programming_failed", ... as the station's
-// files name it: the JSON's result, and what the table and the lines show
-// with "_" as a blank.
+// files name it: the JSON's result. In English the table and the lines show
+// it with "_" as a blank; in Chinese, in the station window's words where
+// it has one.
 const char* Result_Token(Download_Outcome outcome);
-std::string Result_Words(Download_Outcome outcome);
+std::string Result_Words(Download_Outcome outcome, Language language);
+// "code 6", "代碼 6": the failed step's result code.
+std::string Code_Words(int code, Language language);
+
+// The phase as the station window shows it: "checking version", "燒錄中".
+std::string Phase_Words(Station_Phase phase, Language language);
+
+// "phone 3", "手機 3".
+std::string Phone_Words(int phone, Language language);
 
 // The short form of a device for a table cell, "1d6b:0104 M418-0001" (USB
 // numbers and serial number), else its driver; empty when nothing is known.
@@ -23,12 +36,6 @@ std::string Short_Identity(const Port_Identity& identity);
 
 // "11.4 KiB/s", or "--" before a tenth of a second has passed.
 std::string Rate_Text(std::uint64_t bytes, double seconds);
-
-}  // namespace cli
-
-#include "station/station.h"
-
-namespace cli {
 
 // The station's exit code: 128 + the signal that stopped it; else 0 when
 // every phone that finished was updated, the number that failed (at most

@@ -1,46 +1,18 @@
-// The station window's own texts, in both languages. Chinese texts are
-// Traditional Chinese, stored as UTF-8.
+// The station window's own texts, in both languages; the words it shares
+// with the station command are in download/station_words.h. Chinese texts
+// are Traditional Chinese, stored as UTF-8.
 #pragma once
 
 #include <string_view>
 
-#include "download/texts.h"
+#include "download/station_words.h"
 
 namespace station_text {
-
-struct Pair {
-    std::string_view english;
-    std::string_view chinese;
-    std::string_view For(Language language) const {
-        return text::By_Language(language, english, chinese);
-    }
-};
 
 inline constexpr Pair kTitle{"Vantrel Tool station", "Vantrel Tool 多機更新站"};
 inline constexpr Pair kOpenImage{"Open image...", "開啟映像檔..."};
 inline constexpr Pair kStart{"Start", "開始"};
 inline constexpr Pair kStop{"Stop", "停止"};
-
-inline constexpr Pair kColumnPort{"Port", "通訊埠"};
-inline constexpr Pair kColumnIdentity{"Identity", "裝置"};
-inline constexpr Pair kColumnPhase{"Phase", "階段"};
-inline constexpr Pair kColumnProgress{"Progress", "進度"};
-inline constexpr Pair kColumnRate{"Rate", "速度"};
-inline constexpr Pair kColumnElapsed{"Elapsed", "經過時間"};
-inline constexpr Pair kColumnResult{"Result", "結果"};
-inline constexpr Pair kColumnLastLine{"Last message", "最後訊息"};
-
-// By Station_Phase's numbers.
-inline constexpr Pair kPhases[] = {
-    {"arrived", "已連接"},  {"handshake", "握手中"},        {"checking version", "檢查版本"},
-    {"dumping", "備份中"},  {"writing record", "寫入版本"}, {"rewriting", "燒錄中"},
-    {"finished", "已結束"}, {"unplug it", "請拔除"},        {"gone", "已拔除"},
-};
-
-inline constexpr Pair kUpdated{"updated", "更新完成"};
-inline constexpr Pair kFailed{"failed", "失敗"};  // followed by " (code N)" where one is known
-inline constexpr Pair kStopped{"stopped", "已停止"};
-inline constexpr Pair kUnpluggedEarly{"unplugged", "中途拔除"};
 
 inline constexpr Pair kCountUpdated{"Updated: ", "更新完成: "};
 inline constexpr Pair kCountFailed{"  Failed: ", "  失敗: "};

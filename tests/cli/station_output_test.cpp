@@ -181,32 +181,51 @@ TEST(StationJson, StringsAreEscapedByteForByte) {
     }
 }
 
-TEST(StationLines, ProgressIsThinnedToTenthsAndEveryOtherEventKept) {
-    std::FILE* out = std::tmpfile();
-    cli::Station_Lines lines(out);
-    const std::vector<Station_Event> events = Session(3, Usb_Port("/dev/tty\x1b]0;x\aUSB0"), false);
-    for (const Station_Event& event : events)
-        lines.Show(event);
-    const std::string text = Read_All(out);
-    std::fclose(out);
-    const std::vector<std::string> shown = Split_Lines(text);
-    std::size_t progress = 0;
-    for (const std::string& line : shown) {
-        EXPECT_EQ(line.rfind("phone 3 /dev/tty\\x1b]0;x\\x07USB0: ", 0), 0u) << line;
-        progress += line.find(" bytes  ") != std::string::npos ? 1 : 0;
+TEST(StationLines, ProgressIsThinnedToTenthsAndEveryOtherEventKeptInEitherLanguage) {
+    struct Row {
+        Language language;
+        std::string prefix;
+        std::vector<std::string> shown;
+        std::vector<std::string> absent;  // the other language's words
+    };
+    const Row rows[] = {
+        {Language::kEnglish,
+         "phone 3 /dev/tty\\x1b]0;x\\x07USB0: ",
+         {"arrived (USB 1d6b:0104, serial M418-0001", ": checking version\n", ": rewriting\n",
+          "Download start at 12:00:01",
+          "finished: programming failed, code 6, 24576 of 81920 bytes in 5.5 s",
+          "will not start until it is updated again; log /logs/phone-3.log", ": unplugged\n"},
+         {"手機", "燒錄"}},
+        {Language::kChinese,
+         "手機 3 /dev/tty\\x1b]0;x\\x07USB0: ",
+         {"已連接 (USB 1d6b:0104, serial M418-0001", ": 檢查版本\n", ": 燒錄中\n",
+          "Download start at 12:00:01", "已結束: 燒錄失敗,代碼 6,5.5 秒內送出 24576 / 81920 位元組",
+          "無法開機;記錄 /logs/phone-3.log", ": 已拔除\n"},
+         {"phone 3", "finished", "code", "rewriting", "unplugged", " of "}},
+    };
+    for (const Row& row : rows) {
+        std::FILE* out = std::tmpfile();
+        cli::Station_Lines lines(out, row.language);
+        const std::vector<Station_Event> events =
+            Session(3, Usb_Port("/dev/tty\x1b]0;x\aUSB0"), false);
+        for (const Station_Event& event : events)
+            lines.Show(event);
+        const std::string text = Read_All(out);
+        std::fclose(out);
+        const std::vector<std::string> shown = Split_Lines(text);
+        std::size_t progress = 0;
+        for (const std::string& line : shown) {
+            EXPECT_EQ(line.rfind(row.prefix, 0), 0u) << line;
+            progress += line.find(" bytes  ") != std::string::npos ? 1 : 0;
+        }
+        // 40 blocks: the first, then one line at each new tenth.
+        EXPECT_EQ(progress, 11u) << text;
+        EXPECT_EQ(shown.size(), events.size() - 40 + progress);
+        for (const std::string& words : row.shown)
+            EXPECT_NE(text.find(words), std::string::npos) << words << " in\n" << text;
+        for (const std::string& words : row.absent)
+            EXPECT_EQ(text.find(words), std::string::npos) << words << " in\n" << text;
     }
-    // 40 blocks: the first, then one line at each new tenth.
-    EXPECT_EQ(progress, 11u) << text;
-    EXPECT_EQ(shown.size(), events.size() - 40 + progress);
-    EXPECT_NE(text.find("arrived (USB 1d6b:0104, serial M418-0001"), std::string::npos) << text;
-    EXPECT_NE(text.find(": rewriting\n"), std::string::npos);
-    EXPECT_NE(text.find("Download start at 12:00:01"), std::string::npos);
-    EXPECT_NE(text.find("finished: programming failed, code 6, 24576 of 81920 bytes"),
-              std::string::npos)
-        << text;
-    EXPECT_NE(text.find("will not start until it is updated again; log /logs/phone-3.log"),
-              std::string::npos);
-    EXPECT_NE(text.find(": unplugged"), std::string::npos);
 }
 
 // The table's frames as the terminal gets them.
@@ -220,65 +239,76 @@ std::vector<std::string> Frames(const std::string& text) {
     return frames;
 }
 
-TEST(StationTable, FitsItsWidthRedrawsInPlaceAtMostTenTimesASecond) {
+TEST(StationTable, FitsItsWidthRedrawsInPlaceAtMostTenTimesASecondInEitherLanguage) {
     using Clock = cli::Station_Table::Clock;
-    for (const int width : {40, 80, 132}) {
-        std::FILE* out = std::tmpfile();
-        cli::Station_Table table(out, width);
-        Port_Candidate wide = Usb_Port("/dev/serial/by-id/usb-Corvel_M418_boot_loader-if00");
-        std::vector<Station_Event> events = Session(1, wide, true);
-        const std::vector<Station_Event> second = Session(2, Usb_Port("/dev/ttyACM1"), false);
-        events.insert(events.end(), second.begin(), second.end() - 2);  // still running
-        events[events.size() - 3].text = "中文訊息很長很長很長很長很長很長很長很長很長很長很長很長";
-        // The events over 2 s, the table asked to redraw after each.
-        Clock::time_point now{};
-        for (const Station_Event& event : events) {
-            table.Show(event);
-            now += std::chrono::milliseconds(2000) / static_cast<int>(events.size());
-            table.Redraw_If_Due(now);
-        }
-        table.Notice(
-            "flashtool-cli: phone 2 (/dev/ttyACM1) is being rewritten: press Ctrl-C "
-            "again to stop it now.");
-        table.Finish(now);
-        const std::string text = Read_All(out);
-        std::fclose(out);
+    struct Language_Row {
+        Language language;
+        std::vector<std::string> wide_shows;  // at 132 columns
+    };
+    const Language_Row languages[] = {
+        {Language::kEnglish, {"PHASE", "updated", "programming failed (code 6), will not start"}},
+        {Language::kChinese, {"通訊埠", "經過時間", "更新完成", "燒錄失敗 (代碼 6),無法開機"}},
+    };
+    for (const Language_Row& language : languages)
+        for (const int width : {40, 80, 132}) {
+            std::FILE* out = std::tmpfile();
+            cli::Station_Table table(out, language.language, width);
+            Port_Candidate wide = Usb_Port("/dev/serial/by-id/usb-Corvel_M418_boot_loader-if00");
+            std::vector<Station_Event> events = Session(1, wide, true);
+            const std::vector<Station_Event> second = Session(2, Usb_Port("/dev/ttyACM1"), false);
+            events.insert(events.end(), second.begin(), second.end() - 2);  // still running
+            events[events.size() - 3].text =
+                "中文訊息很長很長很長很長很長很長很長很長很長很長很長很長";
+            // The events over 2 s, the table asked to redraw after each.
+            Clock::time_point now{};
+            for (const Station_Event& event : events) {
+                table.Show(event);
+                now += std::chrono::milliseconds(2000) / static_cast<int>(events.size());
+                table.Redraw_If_Due(now);
+            }
+            table.Notice(
+                "flashtool-cli: phone 2 (/dev/ttyACM1) is being rewritten: press Ctrl-C "
+                "again to stop it now.");
+            table.Finish(now);
+            const std::string text = Read_All(out);
+            std::fclose(out);
 
-        const std::vector<std::string> frames = Frames(text);
-        ASSERT_GE(frames.size(), 2u);
-        EXPECT_LE(frames.size(), 2 * 10 + 2u) << width;  // 2 s at 10 a second, and Finish
-        std::size_t lines_before = 0;
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            std::string frame = frames[i];
-            // Each frame but the first starts by going back over the last one.
-            const std::string up = "\r\x1b[" + std::to_string(lines_before) + "A";
-            if (i > 0) {
-                ASSERT_EQ(frame.rfind(up, 0), 0u) << i;
-                frame.erase(0, up.size());
+            const std::vector<std::string> frames = Frames(text);
+            ASSERT_GE(frames.size(), 2u);
+            EXPECT_LE(frames.size(), 2 * 10 + 2u) << width;  // 2 s at 10 a second, and Finish
+            std::size_t lines_before = 0;
+            for (std::size_t i = 0; i < frames.size(); ++i) {
+                std::string frame = frames[i];
+                // Each frame but the first starts by going back over the last one.
+                const std::string up = "\r\x1b[" + std::to_string(lines_before) + "A";
+                if (i > 0) {
+                    ASSERT_EQ(frame.rfind(up, 0), 0u) << i;
+                    frame.erase(0, up.size());
+                }
+                const std::vector<std::string> lines = Split_Lines(frame);
+                for (std::string line : lines) {
+                    ASSERT_GE(line.size(), 3u);
+                    EXPECT_EQ(line.substr(line.size() - 3), "\x1b[K");
+                    line.resize(line.size() - 3);
+                    EXPECT_LT(cli::Display_Columns(line), static_cast<std::size_t>(width)) << line;
+                }
+                lines_before = lines.size();
             }
-            const std::vector<std::string> lines = Split_Lines(frame);
-            for (std::string line : lines) {
-                ASSERT_GE(line.size(), 3u);
-                EXPECT_EQ(line.substr(line.size() - 3), "\x1b[K");
-                line.resize(line.size() - 3);
-                EXPECT_LT(cli::Display_Columns(line), static_cast<std::size_t>(width)) << line;
+            // The last table stays: both phones, the first's result, the notice.
+            const std::string& last = frames.back();
+            EXPECT_NE(last.find("\n1 "), std::string::npos) << last;
+            EXPECT_NE(last.find("\n2 "), std::string::npos) << last;
+            if (width >= 132) {
+                for (const std::string& words : language.wide_shows)
+                    EXPECT_NE(last.find(words), std::string::npos) << words << " in\n" << last;
+                EXPECT_NE(last.find("1d6b:0104 M418-0001"), std::string::npos) << last;
             }
-            lines_before = lines.size();
+            EXPECT_NE(last.find("flashtool-cli: phone 2"), std::string::npos) << last;
         }
-        // The last table stays: both phones, the first's result, the notice.
-        const std::string& last = frames.back();
-        EXPECT_NE(last.find("\n1 "), std::string::npos) << last;
-        EXPECT_NE(last.find("\n2 "), std::string::npos) << last;
-        if (width >= 132) {
-            EXPECT_NE(last.find("updated"), std::string::npos) << last;
-            EXPECT_NE(last.find("1d6b:0104 M418-0001"), std::string::npos) << last;
-        }
-        EXPECT_NE(last.find("flashtool-cli: phone 2"), std::string::npos) << last;
-    }
     // Taller than the terminal: the newest rows and the notice stay, the
     // oldest give way, so that the redraw still reaches the table's top.
     std::FILE* out = std::tmpfile();
-    cli::Station_Table short_table(out, 80, 8);
+    cli::Station_Table short_table(out, Language::kEnglish, 80, 8);
     for (int phone = 1; phone <= 20; ++phone) {
         for (Station_Event event :
              Session(phone, Usb_Port("/dev/ttyACM" + std::to_string(phone)), true)) {

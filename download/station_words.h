@@ -1,0 +1,41 @@
+// The station's words that its window and its command both show, in both
+// languages: the table's columns, the phases and the results, so that the
+// two say the same. Chinese texts are Traditional Chinese, stored as UTF-8.
+#pragma once
+
+#include <string_view>
+
+#include "download/texts.h"
+
+namespace station_text {
+
+struct Pair {
+    std::string_view english;
+    std::string_view chinese;
+    std::string_view For(Language language) const {
+        return text::By_Language(language, english, chinese);
+    }
+};
+
+inline constexpr Pair kColumnPort{"Port", "通訊埠"};
+inline constexpr Pair kColumnIdentity{"Identity", "裝置"};
+inline constexpr Pair kColumnPhase{"Phase", "階段"};
+inline constexpr Pair kColumnProgress{"Progress", "進度"};
+inline constexpr Pair kColumnRate{"Rate", "速度"};
+inline constexpr Pair kColumnElapsed{"Elapsed", "經過時間"};
+inline constexpr Pair kColumnResult{"Result", "結果"};
+inline constexpr Pair kColumnLastLine{"Last message", "最後訊息"};
+
+// By Station_Phase's numbers.
+inline constexpr Pair kPhases[] = {
+    {"arrived", "已連接"},  {"handshake", "握手中"},        {"checking version", "檢查版本"},
+    {"dumping", "備份中"},  {"writing record", "寫入版本"}, {"rewriting", "燒錄中"},
+    {"finished", "已結束"}, {"unplug it", "請拔除"},        {"gone", "已拔除"},
+};
+
+inline constexpr Pair kUpdated{"updated", "更新完成"};
+inline constexpr Pair kFailed{"failed", "失敗"};  // followed by " (code N)" where one is known
+inline constexpr Pair kStopped{"stopped", "已停止"};
+inline constexpr Pair kUnpluggedEarly{"unplugged", "中途拔除"};
+
+}  // namespace station_text
