@@ -8,6 +8,7 @@
 #include "cli/station_text.h"
 #include "cli/text_format.h"
 #include "download/station_words.h"
+#include "station/station_cells.h"
 
 namespace cli {
 namespace {
@@ -90,7 +91,7 @@ Station_Table::Row& Station_Table::Row_Of(const Station_Event& event) {
     Row& row = m_rows.emplace_back();
     row.phone = event.phone;
     row.port = Displayable_Text(event.port.display_name);
-    row.identity = Short_Identity(event.port.identity);
+    row.identity = Identity_Cell(event.port.identity);
     return row;
 }
 
@@ -157,11 +158,11 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
         std::string last = row.finished ? row.result : row.message;
         if (row.gone && !row.finished)
             last = station_text::kUnpluggedEarly.For(m_language);
-        table.push_back({std::to_string(row.phone), row.port, row.identity,
-                         Phase_Words(row.phase, m_language),
-                         row.total == 0 ? "" : std::to_string(row.done * 100 / row.total) + "%",
-                         row.transfer_started < 0 ? "" : Rate_Text(row.done, row.transfer_seconds),
-                         Elapsed(seconds), last});
+        table.push_back(
+            {std::to_string(row.phone), row.port, row.identity, Phase_Words(row.phase, m_language),
+             row.total == 0 ? "" : std::to_string(row.done * 100 / row.total) + "%",
+             row.transfer_started < 0 ? "" : Rate_Or_Dashes(row.done, row.transfer_seconds),
+             Elapsed(seconds), last});
     }
     static constexpr std::array<std::size_t, 7> kCaps{4, 24, 22, 18, 4, 12, 9};
     std::array<std::size_t, 7> widths{};

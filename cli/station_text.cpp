@@ -1,11 +1,11 @@
 // Shared words of the station command's outputs.
 #include "cli/station_text.h"
 
-#include <cstdio>
 #include <iterator>
 
 #include "cli/text_format.h"
 #include "download/station_words.h"
+#include "station/station_cells.h"
 
 namespace cli {
 
@@ -62,24 +62,9 @@ std::string Phone_Words(int phone, Language language) {
     return std::string(text::By_Language(language, "phone ", "手機 ")) + std::to_string(phone);
 }
 
-std::string Short_Identity(const Port_Identity& identity) {
-    if (identity.Is_Usb()) {
-        std::string text = Displayable_Text(identity.usb_vendor_id) + ":" +
-                           Displayable_Text(identity.usb_product_id);
-        if (!identity.usb_serial.empty())
-            text += " " + Displayable_Text(identity.usb_serial);
-        return text;
-    }
-    return Displayable_Text(identity.driver);
-}
-
-std::string Rate_Text(std::uint64_t bytes, double seconds) {
-    if (seconds < 0.1)
-        return "--";
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.1f KiB/s",
-                  static_cast<double>(bytes) / seconds / 1024.0);
-    return buffer;
+std::string Rate_Or_Dashes(std::uint64_t bytes, double seconds) {
+    const std::string rate = Rate_Cell(bytes, seconds);
+    return rate.empty() ? "--" : rate;
 }
 
 }  // namespace cli

@@ -29,13 +29,8 @@ std::string Phase_Words(Station_Phase phase, Language language);
 // "phone 3", "手機 3".
 std::string Phone_Words(int phone, Language language);
 
-// The short form of a device for a table cell, "1d6b:0104 M418-0001" (USB
-// numbers and serial number), else its driver; empty when nothing is known.
-// Escaped for a terminal.
-std::string Short_Identity(const Port_Identity& identity);
-
-// "11.4 KiB/s", or "--" before a tenth of a second has passed.
-std::string Rate_Text(std::uint64_t bytes, double seconds);
+// The rate cell of the table: Rate_Cell, or "--" before there is one.
+std::string Rate_Or_Dashes(std::uint64_t bytes, double seconds);
 
 // The station's exit code: 128 + the signal that stopped it; else 0 when
 // every phone that finished was updated, the number that failed (at most

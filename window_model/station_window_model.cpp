@@ -3,11 +3,11 @@
 #include "window_model/station_window_model.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "download/clock_text.h"
 #include "download/display_text.h"
 #include "download/image_loader.h"
+#include "station/station_cells.h"
 #include "window_model/station_texts.h"
 
 namespace {
@@ -27,35 +27,6 @@ class Loader_Output final : public MessageOutput {
   private:
     std::function<void(std::string_view)> m_line;
 };
-
-// What a table cell can say of the device: "1d6b:0104 M418-0001 @1-1:1.0".
-std::string Identity_Cell(const Port_Identity& identity) {
-    std::string cell;
-    const auto add = [&cell](const std::string& part) {
-        if (part.empty())
-            return;
-        if (!cell.empty())
-            cell += ' ';
-        cell += text::Displayable_Text(part);
-    };
-    if (identity.Is_Usb())
-        add(identity.usb_vendor_id + ":" + identity.usb_product_id);
-    add(identity.usb_serial);
-    if (!identity.usb_path.empty())
-        add("@" + identity.usb_path);
-    if (cell.empty())
-        add(identity.driver);
-    return cell;
-}
-
-std::string Rate_Text(double bytes_per_second) {
-    char text[32];
-    if (bytes_per_second >= 1024.0 * 1024.0)
-        std::snprintf(text, sizeof text, "%.1f MB/s", bytes_per_second / (1024.0 * 1024.0));
-    else
-        std::snprintf(text, sizeof text, "%.1f KB/s", bytes_per_second / 1024.0);
-    return text;
-}
 
 bool At_Risk(Station_Phase phase) {
     return phase == Station_Phase::kWritingRecord || phase == Station_Phase::kRewriting;
@@ -338,9 +309,7 @@ void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
                             std::min<std::uint64_t>(100, row.bytes_done * 100 / row.bytes_total));
     // The rate over the whole session: the handshake and the check are part
     // of what a phone costs on the line.
-    row.rate_text = row.bytes_done > 0 && row.seconds > 0
-                        ? Rate_Text(static_cast<double>(row.bytes_done) / row.seconds)
-                        : "";
+    row.rate_text = Rate_Cell(row.bytes_done, row.seconds);
     row.elapsed_text = clock_text::Elapsed_Text(static_cast<int>(row.seconds));
     if (row.finished) {
         switch (row.outcome) {

@@ -1,0 +1,17 @@
+// Short texts of a phone's row, the same in every view of a station (the
+// command's table, the station window).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "serial/port_list.h"
+
+// The device in a few words: "1d6b:0104 M418-0001 @1-1:1.0" (USB numbers,
+// serial number, where on the bus), else its driver; empty when nothing is
+// known. Escaped: every part comes from the device.
+std::string Identity_Cell(const Port_Identity& identity);
+
+// "11.4 KiB/s", "2.3 MiB/s"; empty while no byte has gone or before a tenth
+// of a second has passed.
+std::string Rate_Cell(std::uint64_t bytes, double seconds);
