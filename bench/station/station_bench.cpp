@@ -55,6 +55,7 @@
 
 namespace {
 
+using bench::Load_Average;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using test_support::Phone_Rack;
@@ -101,20 +102,6 @@ std::string Format(const char* format, double a, double b = 0) {
     char text[512];
     std::snprintf(text, sizeof text, format, a, b);
     return text;
-}
-
-std::string Load_Average() {
-    char text[128] = {};
-    if (std::FILE* file = std::fopen("/proc/loadavg", "r")) {
-        if (std::fgets(text, sizeof text, file) == nullptr)
-            text[0] = 0;
-        std::fclose(file);
-    }
-    std::string load(text);
-    std::size_t end = 0;
-    for (int field = 0; field < 3 && end != std::string::npos; ++field)
-        end = load.find(' ', end + 1);
-    return load.substr(0, end);
 }
 
 // The image: kib KiB in its two regions, three quarters in the first, loaded

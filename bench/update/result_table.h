@@ -58,4 +58,20 @@ class Result_Table {
     std::vector<std::string> m_notes;
 };
 
+// The machine's load average over 1, 5 and 15 minutes ("1.52 1.41 1.30"), for
+// the notes: a figure means little without it. Empty where the system has none.
+inline std::string Load_Average() {
+    char text[128] = {};
+    if (std::FILE* file = std::fopen("/proc/loadavg", "r")) {
+        if (std::fgets(text, sizeof text, file) == nullptr)
+            text[0] = 0;
+        std::fclose(file);
+    }
+    std::string load(text);
+    std::size_t end = 0;
+    for (int field = 0; field < 3 && end != std::string::npos; ++field)
+        end = load.find(' ', end + 1);
+    return load.substr(0, end);
+}
+
 }  // namespace bench

@@ -41,6 +41,7 @@
 namespace {
 
 using bench::Clock;
+using bench::Load_Average;
 using bench::Seconds_Since;
 using test_support::Bytes;
 using test_support::Image_Builder;
@@ -79,21 +80,6 @@ double Wire_Seconds(std::size_t bytes) {
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0 : values[values.size() / 2];
-}
-
-std::string Load_Average() {
-    char text[128] = {};
-    if (std::FILE* file = std::fopen("/proc/loadavg", "r")) {
-        if (std::fgets(text, sizeof text, file) == nullptr)
-            text[0] = 0;
-        std::fclose(file);
-    }
-    std::string load(text);
-    // The first three fields: 1, 5 and 15 minute averages.
-    std::size_t end = 0;
-    for (int field = 0; field < 3 && end != std::string::npos; ++field)
-        end = load.find(' ', end + 1);
-    return load.substr(0, end);
 }
 
 void Progress(const char* what) {
