@@ -1,4 +1,4 @@
-// CComport's own pieces: construction, the progress bar, and the byte-sized
+// CComport's own pieces: construction, the report, and the byte-sized
 // exchange steps that every protocol operation is made of.
 #include "bootloader/comport.h"
 
@@ -14,10 +14,10 @@ bool CComport::Open(std::string port_name) {
     return m_port.Open(std::move(port_name));
 }
 
-bool CComport::Set_Progress_Bar(ProgressBar* progress_bar) {
-    if (m_progress_bar != nullptr)
+bool CComport::Set_Report(report::Update_Observer* report) {
+    if (m_report != nullptr && report != nullptr)
         return false;
-    m_progress_bar = progress_bar;
+    m_report = report;
     return true;
 }
 

@@ -4,13 +4,14 @@
 // under their own names (Open, Close, Read, Write, Bytes_In_Queue, Purge,
 // Set_Baud_Rate, Delay) beside the boot-loader protocol: the search for the
 // phone and its handshake (link.cpp), the version record and the boot-loader
-// dump (version.cpp), and the flash programming with the progress bar
+// dump (version.cpp), and the flash programming with its progress
 // (programming.cpp). Protocol bytes and time limits are in protocol.h, result
 // codes in results.h; each data operation returns its result with how the
 // transfer that decided it ended.
 //
-// The protocol prints nothing of its own but the comparison's notices and the
-// phone's version characters, which go to the attached MessageOutput.
+// The protocol prints nothing: the comparison's notices (by id), the phone's
+// record as read and the bytes sent go to the attached report
+// (update_report.h) as data.
 #pragma once
 
 #include <array>
@@ -22,11 +23,10 @@
 #include <string_view>
 #include <vector>
 
-#include "bootloader/message_output.h"
-#include "bootloader/progress_bar.h"
 #include "bootloader/protocol.h"
 #include "bootloader/records.h"
 #include "bootloader/results.h"
+#include "bootloader/update_report.h"
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
 
@@ -38,7 +38,7 @@ struct Refused_Port : Port_Candidate {
 
 class CComport {
   public:
-    // The port starts closed, with no progress bar. The backend and the lister
+    // The port starts closed, with no report attached. The backend and the lister
     // default to the platform's own.
     CComport();
     CComport(std::unique_ptr<Port_Backend> backend, std::unique_ptr<PortLister> lister);
@@ -70,10 +70,10 @@ class CComport {
     void Clear_Stop() { m_port.Clear_Stop(); }
     Stop_Signal& Stop_Request() { return m_port.Stop_Request(); }
 
-    // False, keeping the first, when a bar is attached already.
-    bool Set_Progress_Bar(ProgressBar* progress_bar);
-    // Where Compare_Version's notices and the phone's version characters go.
-    void Set_Message_Output(MessageOutput* output) { m_output = output; }
+    // Where the comparison's notices, the phone's record as read and the
+    // bytes sent are reported; null: nowhere. False, keeping the first, when
+    // a report is attached already.
+    bool Set_Report(report::Update_Observer* report);
     // The ports the phone search walks in every pass.
     void Set_Port_Lister(std::unique_ptr<PortLister> lister) { m_lister = std::move(lister); }
     // Only tests shrink the protocol's time limits.
@@ -128,11 +128,13 @@ class CComport {
     boot::Outcome<boot::Download_Result> Download_Regions(const Image_Region& first,
                                                           const Image_Region& second,
                                                           std::array<const std::uint8_t*, 2> data);
-    // The attached bar's range 0 to total, at position 0.
-    bool Progress_Init(int total);
-    // The position moved on by bytes; false, with the bar set back to 0, when
-    // it reached the end.
-    bool Progress_Step(int bytes);
+    // The transfer's progress: total bytes to send, none sent yet, reported.
+    // Always true.
+    bool Progress_Init(std::uint64_t total);
+    // bytes more sent, reported with the count so far; false when the count
+    // reached the total (a bar drawn from it goes back to empty there). True
+    // when no report is attached.
+    bool Progress_Step(std::uint64_t bytes);
 
   private:
     using Operation_Scope = Serial_Port::Operation_Scope;
@@ -173,12 +175,10 @@ class CComport {
 
     Serial_Port m_port;
     std::unique_ptr<PortLister> m_lister;
-    ProgressBar* m_progress_bar = nullptr;  // not owned
-    // The bar's range and position as the programming set them last: the
-    // bar itself is only told.
-    int m_progress_maximum = 0;
-    int m_progress_position = 0;
-    MessageOutput* m_output = nullptr;  // not owned
+    report::Update_Observer* m_report = nullptr;  // not owned
+    // The transfer's bytes: its total and how many were sent so far.
+    std::uint64_t m_progress_total = 0;
+    std::uint64_t m_progress_done = 0;
     boot::Time_Limits m_limits = boot::kProtocolTimeLimits;
     std::vector<Refused_Port> m_refused_ports;
     int m_last_listing = kPortListOk;

@@ -1,5 +1,5 @@
 // Flash programming: announcing the image's two regions (0xDD), sending their
-// bytes in blocks with a 16-bit sum each (0xDE), and moving the progress bar.
+// bytes in blocks with a 16-bit sum each (0xDE), and reporting the bytes sent.
 // Result codes: results.h.
 //
 // A stop requested while an exchange is under way cuts it short: the protocol
@@ -100,7 +100,7 @@ boot::Outcome<boot::Download_Result> CComport::Download_Regions(
                 case boot::kBlockAccepted:
                     resends = 0;
                     offset += static_cast<std::uint32_t>(block.size());
-                    Progress_Step(static_cast<int>(block.size()));
+                    Progress_Step(block.size());
                     continue;
                 case boot::kRefused5:
                     return Result::kRefused05;
@@ -139,26 +139,19 @@ boot::Outcome<boot::Download_Result> CComport::Download_Regions(
     return Result::kOk;
 }
 
-bool CComport::Progress_Init(int total) {
-    if (m_progress_bar == nullptr)
-        return true;
-    m_progress_maximum = total;
-    m_progress_position = 0;
-    m_progress_bar->Set_Range(0, total);
-    m_progress_bar->Set_Position(0);
+bool CComport::Progress_Init(std::uint64_t total) {
+    m_progress_total = total;
+    m_progress_done = 0;
+    if (m_report != nullptr)
+        m_report->On_Bytes(0, total);
     return true;
 }
 
-bool CComport::Progress_Step(int bytes) {
-    if (m_progress_bar == nullptr)
+bool CComport::Progress_Step(std::uint64_t bytes) {
+    // With nothing to report to there is no end to reach, as with no bar.
+    if (m_report == nullptr)
         return true;
-    const long long next = static_cast<long long>(m_progress_position) + bytes;
-    if (next >= m_progress_maximum) {
-        m_progress_position = 0;
-        m_progress_bar->Set_Position(0);
-        return false;
-    }
-    m_progress_position = static_cast<int>(next);
-    m_progress_bar->Set_Position(m_progress_position);
-    return true;
+    m_progress_done += bytes;
+    m_report->On_Bytes(m_progress_done, m_progress_total);
+    return m_progress_done < m_progress_total;
 }

@@ -19,7 +19,6 @@
 
 #include "bootloader/byte_order.h"
 #include "bootloader/comport.h"
-#include "bootloader/notices.h"
 
 namespace {
 
@@ -53,8 +52,9 @@ boot::Outcome<boot::Read_Version_Result> CComport::Read_Phone_Version(
     if (const Io_Result read = m_port.Read(received, m_limits.version_record); !read)
         return Read_Failed(read, Result::kRecordIncomplete);
     phone_version = received;
-    if (m_output != nullptr)
-        m_output->Print_Str_to_OldTedit(Version_Field_Text(received));
+    if (m_report != nullptr)
+        m_report->On_Event(
+            report::Update_Event::Record(report::Update_Event::Kind::kPhoneVersion, received));
     return Result::kOk;
 }
 
@@ -62,23 +62,23 @@ boot::Compare_Result CComport::Compare_Version(const Version_Record& image_versi
                                                const Version_Record& phone_version) {
     using Result = boot::Compare_Result;
     Operation_Scope scope(m_port, "Compare_Version");
-    const auto notify = [this](std::string_view notice) {
-        if (m_output != nullptr)
-            m_output->Print_Str_to_Memo(notice);
+    const auto notify = [this](report::Notice notice) {
+        if (m_report != nullptr)
+            m_report->On_Event(report::Update_Event::Of(report::Say(notice)));
     };
 
     // A phone that never had a record from this program written into it holds
     // a different prefix: the caller then takes the record from a dump.
     if (!Same_Bytes(image_version, phone_version, kPrefixBegin, kVersionCodeBegin)) {
-        notify(notice::kFirstRun);
+        notify(report::Notice::kFirstRun);
         return Result::kFirstRun;
     }
     if (!Same_Bytes(image_version, phone_version, kVersionCodeBegin, kLanguageBegin)) {
-        notify(notice::kVersionMismatch);
+        notify(report::Notice::kVersionMismatch);
         return Result::kVersionCodeDiffers;
     }
     if (!Same_Bytes(image_version, phone_version, kLanguageBegin, kCheckedByte)) {
-        notify(notice::kLanguageMismatch);
+        notify(report::Notice::kLanguageMismatch);
         return Result::kLanguageDiffers;
     }
     if (image_version[kCheckedByte] != phone_version[kCheckedByte])
@@ -90,9 +90,9 @@ boot::Compare_Result CComport::Compare_Version(const Version_Record& image_versi
     const int phone_number = Digits_To_Int(
         reinterpret_cast<const char*>(phone_version.data() + kNumberBegin), kNumberDigits);
     if (image_number < phone_number)
-        notify(notice::kPhoneNewer);
+        notify(report::Notice::kPhoneNewer);
     if (image_number == phone_number)
-        notify(notice::kSameVersion);
+        notify(report::Notice::kSameVersion);
     return Result::kGoOn;
 }
 

@@ -12,22 +12,13 @@
 #include "download/download_command.h"
 
 namespace cli {
-namespace {
-
-// The protocol shows the record's characters in the window's old-version
-// field; here the record is printed whole instead.
-using Ignored_Output = Silent_Output;
-
-}  // namespace
 
 int Run_Read_Version(const Arguments& args) {
     CComport port;
     Port_Session session(port);
     if (!session.Prepare(args))
         return kExitUsage;
-    Ignored_Output ignored;
-    port.Set_Message_Output(&ignored);
-
+    // No report is attached: the record is printed whole at the end.
     std::fprintf(stderr, "Searching for the phone...\n");
     Port_Candidate found;
     if (!port.Find_Phone(&found)) {

@@ -2,12 +2,10 @@
 // loaded, the phone searched for, and the phone's update run on the port
 // found (phone_update.cpp holds its steps).
 //
-// Every end of the command leaves the window idle: the image's blocks freed,
-// Timer1 off, both buttons enabled (Idle_On_Exit).
-//
-// Texts from outside in a message line (port names, paths, the system's
-// names) are escaped here, where the line is built, so that no window and no
-// terminal shows a line feed or a control of theirs.
+// The command reports what it does (bootloader/update_report.h); the window's
+// Message_Renderer turns that into the calls of the window it has always
+// made. Every end of the command leaves the window idle: the image's blocks
+// freed, Timer1 off, both buttons enabled.
 //
 // A stop (the window closing, Ctrl-C) ends the command at the next port call
 // without a failure line of its own: the front end says why it stopped.
@@ -16,113 +14,76 @@
 // listing that broke, and the ports it was refused.
 #include "download/download_command.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
-#include "download/display_text.h"
 #include "download/image_loader.h"
-#include "download/texts.h"
+#include "download/notice_texts.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 
-namespace {
-
-// Puts the window back to idle however Run ends.
-class Idle_On_Exit {
-  public:
-    Idle_On_Exit(DownloadView& view, Firmware_Image& image, bool& running, Phone_Update& update)
-        : m_view(view), m_image(image), m_running(running), m_update(update) {}
-    ~Idle_On_Exit() {
-        m_image.Release();
-        m_view.Button_Control(true);
-        m_update.End();
-        m_running = false;
-    }
-    Idle_On_Exit(const Idle_On_Exit&) = delete;
-    Idle_On_Exit& operator=(const Idle_On_Exit&) = delete;
-
-  private:
-    DownloadView& m_view;
-    Firmware_Image& m_image;
-    bool& m_running;
-    Phone_Update& m_update;
-};
-
-}  // namespace
-
-std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& refused) {
-    std::vector<std::string> lines;
-    std::vector<const Refused_Port*> no_permission;
+std::vector<report::Notice_Event> Refused_Ports_Notices(const std::vector<Refused_Port>& refused) {
+    using report::Notice;
+    std::vector<report::Notice_Event> notices;
+    report::Notice_Event no_permission{Notice::kPortsNoPermission};
     for (const Refused_Port& port : refused) {
         switch (port.reason) {
             case Open_Refusal::kNoPermission:
-                no_permission.push_back(&port);
+                no_permission.texts.push_back(port.display_name);
                 break;
             case Open_Refusal::kInUse: {
                 // Who holds it is looked up now, where the system says.
-                const std::vector<std::string> holders = platform::Port_Holders(port.device_path);
-                std::string line =
-                    text::Displayable_Text(port.display_name) + std::string(text::kPortInUse);
-                for (std::size_t i = 0; i < holders.size(); ++i)
-                    line += (i == 0 ? "" : ", ") + text::Displayable_Text(holders[i]);
-                if (holders.empty())
-                    line += text::kPortInUseByUnknown;
-                lines.push_back(line + std::string(text::kPortInUseFix));
+                report::Notice_Event in_use = report::Say(Notice::kPortInUse, port.display_name);
+                for (std::string& holder : platform::Port_Holders(port.device_path))
+                    in_use.texts.push_back(std::move(holder));
+                notices.push_back(std::move(in_use));
                 break;
             }
             case Open_Refusal::kNotASerialPort:
-                lines.push_back(text::Displayable_Text(port.display_name) +
-                                std::string(text::kNotASerialPort));
+                notices.push_back(report::Say(Notice::kNotASerialPort, port.display_name));
                 break;
             case Open_Refusal::kOwnTerminal:
-                lines.push_back(text::Displayable_Text(port.display_name) +
-                                std::string(text::kOwnTerminal));
+                notices.push_back(report::Say(Notice::kOwnTerminal, port.display_name));
                 break;
             case Open_Refusal::kNone:
                 break;
         }
     }
-    if (no_permission.empty())
-        return lines;
-    std::string line(text::kPortsRefused);
-    for (std::size_t i = 0; i < no_permission.size(); ++i) {
-        if (i != 0)
-            line += ", ";
-        line += text::Displayable_Text(no_permission[i]->display_name);
-    }
-    const std::string group =
-        text::Displayable_Text(platform::Device_Group(no_permission.front()->device_path));
-    line += text::kPortsRefusedGroup;
-    line += group;
-    line += text::kPortsRefusedCommand;
-    line += group;
-    line += text::kPortsRefusedLogin;
-    lines.insert(lines.begin(), line);
+    if (no_permission.texts.empty())
+        return notices;
+    // The fix names the group of the first port refused.
+    const Refused_Port& first = *std::find_if(refused.begin(), refused.end(), [](const auto& port) {
+        return port.reason == Open_Refusal::kNoPermission;
+    });
+    no_permission.texts.push_back(platform::Device_Group(first.device_path));
+    notices.insert(notices.begin(), std::move(no_permission));
+    return notices;
+}
+
+std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& refused) {
+    std::vector<std::string> lines;
+    for (const report::Notice_Event& notice : Refused_Ports_Notices(refused))
+        lines.push_back(text::Notice_Line(notice, Language::kEnglish));
     return lines;
 }
 
+std::optional<report::Notice_Event> Port_Listing_Notice(int listing_result) {
+    if (listing_result == kPortListOk || listing_result == kPortListNothingFound)
+        return std::nullopt;
+    return report::Say_Code(report::Notice::kPortListFailed, listing_result);
+}
+
 std::optional<std::string> Port_Listing_Line(int listing_result) {
-    std::string_view why;
-    switch (listing_result) {
-        case kPortListOk:
-        case kPortListNothingFound:
-            return std::nullopt;
-        case kPortListMapUnreadable:
-            why = text::kPortListUnreadable;
-            break;
-        case kPortListTooMany:
-            why = text::kPortListTooMany;
-            break;
-        default:
-            why = text::kPortListBroken;
-            break;
-    }
-    return std::string(text::kPortListFailed) + std::string(why) +
-           std::string(text::kPortListCode) + std::to_string(listing_result) + ")";
+    if (const std::optional<report::Notice_Event> notice = Port_Listing_Notice(listing_result))
+        return text::Notice_Line(*notice, Language::kEnglish);
+    return std::nullopt;
 }
 
 Download_Command::Download_Command(CComport& port, DownloadView& view)
-    : m_port(port), m_view(view), m_update(port, view, m_image) {}
+    : m_port(port), m_view(view), m_renderer(view), m_update(port, m_report, m_image) {
+    m_report.Add(&m_renderer);
+}
 
 Download_Outcome Download_Command::Run() {
     if (m_running)
@@ -130,16 +91,20 @@ Download_Outcome Download_Command::Run() {
     m_running = true;
     m_failure = {};
     m_update.Begin();
+    Emit(report::Update_Event::Began(report::Step::kUpdate));
+    const Download_Outcome outcome = Load_And_Update();
+    // Idle again however it ended: the image's blocks freed, the buttons back.
+    m_image.Release();
+    m_update.End();
+    Emit(report::Update_Event::Finished(outcome));
+    m_running = false;
+    return outcome;
+}
 
-    m_view.Set_Elapsed_Seconds(0);
-    m_view.Button_Control(false);
-    Idle_On_Exit idle(m_view, m_image, m_running, m_update);
-    m_view.Clean_Memo();
-    m_view.Clean_OldTedit();
-
+Download_Outcome Download_Command::Load_And_Update() {
     // A stop (Ctrl-C, the window closing) ends even the load of a large image.
     const Image_Load_Result loaded =
-        Parse_File(m_image, m_view, m_view.Image_Dialog(), {&m_port.Stop_Request()});
+        Parse_File(m_image, m_report, m_view.Image_Dialog(), {&m_port.Stop_Request()});
     if (m_port.Stop_Requested())
         return Stopped();
     if (loaded != Image_Load_Result::kLoaded) {
@@ -152,18 +117,17 @@ Download_Outcome Download_Command::Run() {
 
 // The search, then the phone's update on the port it found.
 Download_Outcome Download_Command::Find_And_Update() {
-    m_view.Print_Str_to_Memo(text::kSearching);
-    m_view.Print_Str_to_Memo(text::kPleaseWait);
+    Say(report::Say(report::Notice::kSearching));
+    Say(report::Say(report::Notice::kPleaseWait));
     Port_Candidate phone;
     if (!m_port.Find_Phone(&phone)) {
         if (m_port.Stop_Requested())
             return Stopped();
-        m_view.Print_Bilingual_to_Memo(
-            {std::string(text::kNotFoundEn), std::string(text::kNotFoundZh)});
-        if (const std::optional<std::string> line = Port_Listing_Line(m_port.Last_Listing()))
-            m_view.Print_Str_to_Memo(*line);
-        for (const std::string& line : Refused_Ports_Lines(m_port.Refused_Ports()))
-            m_view.Print_Str_to_Memo(line);
+        Say(report::Say(report::Notice::kNotFound));
+        if (std::optional<report::Notice_Event> notice = Port_Listing_Notice(m_port.Last_Listing()))
+            Say(std::move(*notice));
+        for (report::Notice_Event& notice : Refused_Ports_Notices(m_port.Refused_Ports()))
+            Say(std::move(notice));
         m_failure.step = Download_Step::kSearch;
         return Download_Outcome::kPhoneNotFound;
     }

@@ -17,14 +17,22 @@
 #include "bootloader/records.h"
 #include "download/download_view.h"
 #include "download/firmware_image.h"
+#include "download/message_renderer.h"
 #include "download/phone_update.h"
 #include "download/update_outcome.h"
 #include "serial/port_list.h"
 
 class Download_Command {
   public:
-    // Wires the port to the view (Phone_Update).
+    // Wires the port to the command's report, which the view is shown
+    // through (Message_Renderer).
     Download_Command(CComport& port, DownloadView& view);
+    Download_Command(const Download_Command&) = delete;
+    Download_Command& operator=(const Download_Command&) = delete;
+
+    // Another follower of the command's report (a log, a journal), besides
+    // the view; null changes nothing. Not while the command runs.
+    void Add_Observer(report::Update_Observer* observer) { m_report.Add(observer); }
 
     // DownloadClick: runs the whole command on the caller's thread. A call
     // made while a command runs returns kAlreadyRunning at once and changes
@@ -52,23 +60,32 @@ class Download_Command {
     const std::string& Dump_Path() const { return m_update.Dump_Path(); }
 
   private:
+    Download_Outcome Load_And_Update();
     Download_Outcome Find_And_Update();
     Download_Outcome Stopped();
+    void Emit(const report::Update_Event& event) { m_report.On_Event(event); }
+    void Say(report::Notice_Event notice) { Emit(report::Update_Event::Of(std::move(notice))); }
 
     CComport& m_port;
     DownloadView& m_view;
+    Message_Renderer m_renderer;
+    report::Update_Fan_Out m_report;
     Firmware_Image m_image;
     Phone_Update m_update;
     bool m_running = false;
     Download_Failure m_failure;
 };
 
-// The lines that follow "can not find the comport" when the search was
-// refused some ports: those the user may not open, with the fix (the device's
-// group); each port held by another program, with the holders where the
-// system names them; paths that are no serial port or are the user's own
-// terminal. None when no port was refused.
+// The notices that follow "can not find the comport" when the search was
+// refused some ports, and their lines: those the user may not open, with the
+// fix (the device's group); each port held by another program, with the
+// holders where the system names them; paths that are no serial port or are
+// the user's own terminal. None when no port was refused.
+std::vector<report::Notice_Event> Refused_Ports_Notices(const std::vector<Refused_Port>& refused);
 std::vector<std::string> Refused_Ports_Lines(const std::vector<Refused_Port>& refused);
+// The notice that follows "can not find the comport" when the port listing
+// itself broke, and its line.
+std::optional<report::Notice_Event> Port_Listing_Notice(int listing_result);
 // The line that follows "can not find the comport" when the port listing
 // itself broke (a Port_List_Result other than ports found or none there):
 // what broke, with the listing's code. None for a listing that worked.

@@ -7,8 +7,8 @@
 
 #include <string_view>
 
-#include "bootloader/progress_bar.h"
 #include "download/firmware_image.h"
+#include "download/progress_bar.h"
 #include "download/texts.h"
 #include "download/update_output.h"
 

@@ -16,7 +16,9 @@
 #include <span>
 #include <string_view>
 
+#include "download/message_renderer.h"
 #include "download/texts.h"
+#include "download/update_output.h"
 #include "platform/file_handle.h"
 #include "platform/files.h"
 
@@ -96,41 +98,37 @@ std::unique_ptr<std::uint8_t[]> Allocate_Region(std::uint32_t count) {
     return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[count]);
 }
 
-Image_Load_Result Refuse_Wrong_Bin(MessageOutput& output) {
-    output.Print_Str_to_Memo(text::kWrongBin);
-    return Image_Load_Result::kWrongBin;
+void Say(report::Update_Observer& report, report::Notice_Event notice) {
+    report.On_Event(report::Update_Event::Of(std::move(notice)));
 }
 
-std::string Range_Text(const Image_Region& region) {
-    char text[32];
-    std::snprintf(text, sizeof text, "0x%08X-0x%08X", static_cast<unsigned>(region.Start),
-                  static_cast<unsigned>(region.End));
-    return text;
+Image_Load_Result Refuse_Wrong_Bin(report::Update_Observer& report) {
+    Say(report, report::Say(report::Notice::kWrongBin));
+    return Image_Load_Result::kWrongBin;
 }
 
 // Regions that share a flash address would have the phone write it twice,
 // with bytes that may differ; two empty regions write nothing but the new
 // version record, leaving a phone that claims a firmware it does not hold.
 // An empty region lies nowhere, so it overlaps nothing. Nothing when the
-// regions are an image; else why not, in both languages.
-std::optional<text::Bilingual> Regions_Problem(const Image_Region& first,
-                                               const Image_Region& second) {
+// regions are an image; else the notice that says why not.
+std::optional<report::Notice_Event> Regions_Problem(const Image_Region& first,
+                                                    const Image_Region& second) {
     if (first.Length == 0 && second.Length == 0)
-        return text::Bilingual{std::string(text::kNoRegionDataEn),
-                               std::string(text::kNoRegionDataZh)};
+        return report::Say(report::Notice::kNoRegionData);
     if (first.Length != 0 && second.Length != 0 && first.Start <= second.End &&
         second.Start <= first.End) {
-        const std::string ranges = Range_Text(first) + ", " + Range_Text(second);
-        return text::Bilingual{std::string(text::kRegionsOverlapEn) + ranges,
-                               std::string(text::kRegionsOverlapZh) + ranges};
+        return report::Notice_Event{report::Notice::kRegionsOverlap,
+                                    {},
+                                    {first.Start, first.End, second.Start, second.End}};
     }
     return std::nullopt;
 }
 
 }  // namespace
 
-Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, Update_Output& output,
-                                    Image_Header& header) {
+Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image,
+                                    report::Update_Observer& output, Image_Header& header) {
     const std::int64_t file_size = platform::File_Size(file);
 
     // The longest header an acceptable image can have; a shorter file gives
@@ -138,7 +136,7 @@ Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, Upda
     std::array<std::uint8_t, kMaxHeaderSize> bytes{};
     const std::size_t header_read = std::fread(bytes.data(), 1, bytes.size(), file);
 
-    output.Clean_Tedit();
+    output.On_Event(report::Update_Event{report::Update_Event::Kind::kImageHeader});
     if (file_size < 0 || header_read < kLengthWordsSize) {
         return Refuse_Wrong_Bin(output);  // ends inside the two length words
     }
@@ -152,7 +150,8 @@ Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, Upda
         // what the previous image left there.
         const std::span<const std::uint8_t> text(&bytes[kLengthWordsSize], version_length);
         std::copy(text.begin(), text.end(), image.Image_Version.begin());
-        output.Print_Str_to_Tedit(Version_Field_Text(text));
+        output.On_Event(
+            report::Update_Event::Record(report::Update_Event::Kind::kImageVersion, text));
     }
 
     const std::uint16_t header_length = Read_Big_Endian_16(&bytes[0]);
@@ -183,16 +182,16 @@ Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, Upda
     if (!Regions_Fit(header_length, first, second, file_size)) {
         return Refuse_Wrong_Bin(output);
     }
-    if (const std::optional<text::Bilingual> why = Regions_Problem(first, second)) {
+    if (std::optional<report::Notice_Event> why = Regions_Problem(first, second)) {
         const Image_Load_Result refused = Refuse_Wrong_Bin(output);
-        output.Print_Bilingual_to_Memo(*why);
+        Say(output, std::move(*why));
         return refused;
     }
     header = {header_length, version_length, first, second};
     return Image_Load_Result::kLoaded;
 }
 
-Image_Load_Result Initial_Array(Firmware_Image& image, Update_Output& output,
+Image_Load_Result Initial_Array(Firmware_Image& image, report::Update_Observer& output,
                                 const std::string& file_name, Image_Region& first,
                                 Image_Region& second) {
     const File_Handle file = Open_For_Reading(file_name);
@@ -208,8 +207,8 @@ Image_Load_Result Initial_Array(Firmware_Image& image, Update_Output& output,
     return result;
 }
 
-Image_Load_Result Parse_File(Firmware_Image& image, Update_Output& output, ImageFileChooser& dialog,
-                             const Load_Options& options) {
+Image_Load_Result Parse_File(Firmware_Image& image, report::Update_Observer& output,
+                             ImageFileChooser& dialog, const Load_Options& options) {
     // A failed load leaves no region buffers behind, not even the previous
     // image's: nothing of it may be sent.
     image.Release();
@@ -253,7 +252,7 @@ Image_Load_Result Parse_File(Firmware_Image& image, Update_Output& output, Image
     }
 
     if (!platform::Can_Open_Read_Only(file_name)) {
-        output.Print_Str_to_Memo(text::kReopenFailed);
+        Say(output, report::Say(report::Notice::kReopenFailed));
         return Image_Load_Result::kNotReopened;
     }
 
@@ -267,18 +266,21 @@ Image_Load_Result Parse_File(Firmware_Image& image, Update_Output& output, Image
 Image_Load_Result Parse_File(Firmware_Image& image, MessageOutput& output, ImageFileChooser& dialog,
                              Language language, const Load_Options& options) {
     One_Language_Output shown(output, language);
-    return Parse_File(image, shown, dialog, options);
+    Message_Area_Renderer report(shown);
+    return Parse_File(image, report, dialog, options);
 }
 
 Image_Load_Result Initial_Array(Firmware_Image& image, MessageOutput& output,
                                 const std::string& file_name, Image_Region& first,
                                 Image_Region& second, Language language) {
     One_Language_Output shown(output, language);
-    return Initial_Array(image, shown, file_name, first, second);
+    Message_Area_Renderer report(shown);
+    return Initial_Array(image, report, file_name, first, second);
 }
 
 Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, MessageOutput& output,
                                     Image_Header& header, Language language) {
     One_Language_Output shown(output, language);
-    return Read_Image_Header(file, image, shown, header);
+    Message_Area_Renderer report(shown);
+    return Read_Image_Header(file, image, report, header);
 }

@@ -10,9 +10,10 @@
 #include <string>
 
 #include "bootloader/byte_order.h"  // Read_Big_Endian_16, Read_Big_Endian_32
+#include "bootloader/update_report.h"
 #include "download/firmware_image.h"
+#include "download/message_output.h"
 #include "download/texts.h"
-#include "download/update_output.h"
 #include "serial/stop_signal.h"
 
 // What a load needs besides the file: the stop that ends a long load early.
@@ -30,12 +31,11 @@ struct Image_Header {
 
 // Shows the dialog, loads the chosen file into image: kLoaded when the header
 // was accepted and both regions' bytes are in memory, else why not
-// (Image_Load_Result). Messages go to output.Print_Str_to_Memo, the version
-// text to output's new-version field. A stop requested while it loads ends
-// it with kStopped and no message. The reasons of a refusal come in both
-// languages (Print_Bilingual_to_Memo).
-Image_Load_Result Parse_File(Firmware_Image& image, Update_Output& output, ImageFileChooser& dialog,
-                             const Load_Options& options = {});
+// (Image_Load_Result). The refusals (notices) and the version text the header
+// claims are reported to output. A stop requested while it loads ends it
+// with kStopped and no notice.
+Image_Load_Result Parse_File(Firmware_Image& image, report::Update_Observer& output,
+                             ImageFileChooser& dialog, const Load_Options& options = {});
 
 // Reads and checks the header of file_name into first and second, copies the
 // version text into image.Image_Version and shows it. kLoaded: accepted;
@@ -44,16 +44,16 @@ Image_Load_Result Parse_File(Firmware_Image& image, Update_Output& output, Image
 // wrong bin!" printed, then the reason where the fields are sound but the
 // regions are no image: they overlap, or both are empty); kBadVersionLength:
 // version length with bit 15 set (nothing printed).
-Image_Load_Result Initial_Array(Firmware_Image& image, Update_Output& output,
+Image_Load_Result Initial_Array(Firmware_Image& image, report::Update_Observer& output,
                                 const std::string& file_name, Image_Region& first,
                                 Image_Region& second);
 // The same checks on a file opened for reading, from its start: header gets
 // the fields of an accepted header. Results as Initial_Array's, without
 // kNotOpened.
-Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image, Update_Output& output,
-                                    Image_Header& header);
+Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image,
+                                    report::Update_Observer& output, Image_Header& header);
 
-// The same, for a message area of one language (the reasons in that one).
+// The same, shown in a message area of one language (Message_Area_Renderer).
 Image_Load_Result Parse_File(Firmware_Image& image, MessageOutput& output, ImageFileChooser& dialog,
                              Language language = Language::kChinese,
                              const Load_Options& options = {});

@@ -23,55 +23,49 @@
 #include "download/phone_update.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <utility>
 
-#include "download/display_text.h"
 #include "download/dump_places.h"
-#include "download/texts.h"
+#include "download/notice_texts.h"
 #include "platform/files.h"
 
 namespace {
 
-// Timer1 runs from the check's end until the update has ended, however it ends.
-class Timer1_On {
+// The programming step lasts from the check's end until the update has ended,
+// however it ends (a window's Timer1 runs meanwhile).
+class Programming_Step {
   public:
-    explicit Timer1_On(DownloadView& view) : m_view(view) { m_view.Set_Timer1_Enabled(true); }
-    ~Timer1_On() { Stop(); }
-    Timer1_On(const Timer1_On&) = delete;
-    Timer1_On& operator=(const Timer1_On&) = delete;
+    explicit Programming_Step(report::Update_Observer& report) : m_report(report) {
+        m_report.On_Event(report::Update_Event::Began(report::Step::kProgramming));
+    }
+    ~Programming_Step() { End(); }
+    Programming_Step(const Programming_Step&) = delete;
+    Programming_Step& operator=(const Programming_Step&) = delete;
 
-    void Stop() {
+    void End() {
         if (!m_on)
             return;
-        m_view.Set_Timer1_Enabled(false);
+        m_report.On_Event(report::Update_Event::Ended(report::Step::kProgramming));
         m_on = false;
     }
 
   private:
-    DownloadView& m_view;
+    report::Update_Observer& m_report;
     bool m_on = true;
 };
 
-std::string With_Code(std::string_view text, int code) {
-    return std::string(text) + std::to_string(code);
-}
-
-// The progress bar counts bytes in an int; an image too large for that still
-// fills the bar to the end.
-int Total_Bytes(const Image_Region& first, const Image_Region& second) {
-    const std::uint64_t total = std::uint64_t{first.Length} + second.Length;
-    return static_cast<int>(std::min<std::uint64_t>(total, INT_MAX));
+// The bytes of both regions.
+std::uint64_t Total_Bytes(const Image_Region& first, const Image_Region& second) {
+    return std::uint64_t{first.Length} + second.Length;
 }
 
 }  // namespace
 
-Phone_Update::Phone_Update(CComport& port, DownloadView& view, const Firmware_Image& image,
-                           std::string dump_name)
-    : m_port(port), m_view(view), m_image(image), m_dump_name(std::move(dump_name)) {
-    m_port.Set_Message_Output(&m_view);
-    m_port.Set_Progress_Bar(&m_view.Progress_Bar());
+Phone_Update::Phone_Update(CComport& port, report::Update_Observer& report,
+                           const Firmware_Image& image, std::string dump_name)
+    : m_port(port), m_report(report), m_image(image), m_dump_name(std::move(dump_name)) {
+    m_port.Set_Report(&m_report);
 }
 
 void Phone_Update::Begin() {
@@ -93,7 +87,8 @@ bool Phone_Update::Stop_If_Harmless() {
 
 Download_Outcome Phone_Update::Update_On(const Port_Candidate& phone) {
     Begin();
-    Step_Begins(Step::kHandshake);
+    Emit(report::Update_Event::Began(report::Step::kUpdate));
+    Emit(report::Update_Event::Began(report::Step::kHandshake));
     Download_Outcome outcome = Download_Outcome::kStopped;
     if (m_port.Find_Phone_On(phone)) {
         outcome = Run(phone);
@@ -104,22 +99,17 @@ Download_Outcome Phone_Update::Update_On(const Port_Candidate& phone) {
         outcome = Download_Outcome::kPhoneNotFound;
     }
     End();
+    Emit(report::Update_Event::Finished(outcome));
     return outcome;
 }
 
 Download_Outcome Phone_Update::Run(const Port_Candidate& phone,
                                    const std::function<void()>& after_transfer) {
     // "COM5" on Windows, the device path elsewhere.
-    m_view.Print_Str_to_Memo("");
-    m_view.Print_Str_to_Memo(std::string(text::kFoundPort) +
-                             text::Displayable_Text(phone.display_name));
-    m_view.Print_Str_to_Memo(text::kReadyToUpdate);
-    m_view.Print_Str_to_Memo("");
+    Say(report::Say(report::Notice::kFoundPort, phone.display_name));
+    Say(report::Say(report::Notice::kReadyToUpdate));
 
-    m_view.Progress_Bar().Set_Position(0);
-    m_view.Set_Progress_Visible(true);
-
-    Step_Begins(Step::kCheckingVersion);
+    Emit(report::Update_Event::Began(report::Step::kCheckVersion));
     switch (Check_Versions(phone)) {
         case Check::kPassed:
             break;
@@ -131,7 +121,7 @@ Download_Outcome Phone_Update::Run(const Port_Candidate& phone,
             return Stopped();
     }
 
-    Timer1_On timer1(m_view);
+    Programming_Step programming(m_report);
     Delete_Dump();
 
     const bool programmed = Program_Flash();
@@ -141,15 +131,15 @@ Download_Outcome Phone_Update::Run(const Port_Candidate& phone,
     if (after_transfer)
         after_transfer();
     // The port is closed whether or not the byte went out.
+    Emit(report::Update_Event::Began(report::Step::kEndSession));
     m_port.End_Session();
-    m_view.Set_Progress_Visible(false);
+    Emit(report::Update_Event::Ended(report::Step::kEndSession));
     if (stopped)
         return Download_Outcome::kStopped;
-    Print_Time_Line(text::kEndAtEn, text::kEndAtZh);
-    if (programmed) {
-        m_view.Show_Message_Box({std::string(text::kUpdateOkEn), std::string(text::kUpdateOkZh)});
-    }
-    timer1.Stop();
+    Say_Time(report::Notice::kEndAt);
+    if (programmed)
+        Say(report::Say(report::Notice::kUpdateOk));
+    programming.End();
     return programmed ? Download_Outcome::kUpdated : Download_Outcome::kProgrammingFailed;
 }
 
@@ -169,7 +159,8 @@ Phone_Update::Check Phone_Update::Check_Versions(const Port_Candidate& phone) {
     if (m_port.Stop_Requested())
         return Check::kStopped;
     if (read != boot::Read_Version_Result::kOk) {
-        Report_Failure(text::kReadVersionFailed, Code(read), read.end);
+        Report_Failure(report::Step::kCheckVersion, report::Notice::kReadVersionFailed, Code(read),
+                       read.end);
         Failed_At(Download_Step::kReadVersion, Code(read));
         return Check::kFailed;
     }
@@ -192,7 +183,7 @@ Phone_Update::Check Phone_Update::Check_Versions(const Port_Candidate& phone) {
     if (!m_phase.compare_exchange_strong(expected, static_cast<int>(Update_Phase::kPhoneAtRisk)))
         return Check::kStopped;
     m_phone_touched = true;
-    Step_Begins(Step::kWritingRecord);
+    Emit(report::Update_Event::Began(report::Step::kWriteRecord));
 
     // A phone that does not take the record stops the update before its flash
     // is touched; say so, rather than leave the user with no word at all.
@@ -200,10 +191,13 @@ Phone_Update::Check Phone_Update::Check_Versions(const Port_Candidate& phone) {
     if (m_port.Stop_Requested())
         return Check::kStopped;
     if (written != boot::Write_Version_Result::kOk) {
-        Report_Failure(text::kWriteVersionFailed, Code(written), written.end);
+        Report_Failure(report::Step::kWriteRecord, report::Notice::kWriteVersionFailed,
+                       Code(written), written.end);
         Failed_At(Download_Step::kWriteVersion, Code(written));
         return Check::kFailed;
     }
+    Emit(report::Update_Event::Record(report::Update_Event::Kind::kRecordWritten,
+                                      m_image.Image_Version));
     return Check::kPassed;
 }
 
@@ -213,15 +207,12 @@ Phone_Update::Check Phone_Update::Check_Versions(const Port_Candidate& phone) {
 // comparison to decide; a failed dump is still named, so that a full or
 // read-only disk does not pass unnoticed.
 void Phone_Update::Take_Version_From_Dump(const Port_Candidate& phone) {
-    Step_Begins(Step::kDumping);
+    Emit(report::Update_Event::Began(report::Step::kDump));
     Dump_File dump = m_dump_name.empty() ? Start_Dump(phone.device_path)
                                          : Start_Named_Dump(m_dump_name, Dump_Directories());
     m_dump_path = dump.path;
-    if (!dump.moved_aside.empty()) {
-        const std::string moved_aside = text::Displayable_Text(dump.moved_aside);
-        m_view.Print_Bilingual_to_Memo({std::string(text::kDumpMovedEn) + moved_aside,
-                                        std::string(text::kDumpMovedZh) + moved_aside});
-    }
+    if (!dump.moved_aside.empty())
+        Say(report::Say(report::Notice::kDumpMoved, dump.moved_aside));
     const auto dumped = m_port.Backup_Boot_Loader(dump.file.get());
     if (dump.file) {
         m_port.Find_Version_In_Backup(dump.file.get(), boot::kDumpMarker, m_phone_version);
@@ -238,13 +229,12 @@ void Phone_Update::Take_Version_From_Dump(const Port_Candidate& phone) {
     if (m_port.Stop_Requested())
         return;
     if (dumped != boot::Dump_Result::kOk) {
-        Report_Failure(text::kDumpFailed, boot::Code(dumped), dumped.end);
+        Report_Failure(report::Step::kDump, report::Notice::kDumpFailed, boot::Code(dumped),
+                       dumped.end);
         m_failure.dump_code = boot::Code(dumped);
     }
-
-    // The field shows the record's characters; zero bytes show nothing.
-    m_view.Clean_OldTedit();
-    m_view.Print_Str_to_OldTedit(Version_Field_Text(m_phone_version));
+    Emit(report::Update_Event::Record(report::Update_Event::Kind::kPhoneVersionFromDump,
+                                      m_phone_version));
 }
 
 // The dump has served its purpose once the phone holds the image's record.
@@ -262,9 +252,7 @@ void Phone_Update::Name_Kept_Dump() {
     m_dump = {};
     if (!m_dump_kept)
         return;
-    const std::string kept = text::Displayable_Text(m_dump_path);
-    m_view.Print_Bilingual_to_Memo(
-        {std::string(text::kDumpKeptEn) + kept, std::string(text::kDumpKeptZh) + kept});
+    Say(report::Say(report::Notice::kDumpKept, m_dump_path));
     m_dump_kept = false;
 }
 
@@ -278,19 +266,21 @@ bool Phone_Update::Program_Flash() {
     const auto announced = m_port.Set_Regions(first, second);
     if (announced != boot::Set_Regions_Result::kOk) {
         if (!m_port.Stop_Requested()) {
-            Report_Failure(text::kSetRegionsFailed, Code(announced), announced.end);
+            Report_Failure(report::Step::kProgramming, report::Notice::kSetRegionsFailed,
+                           Code(announced), announced.end);
             Failed_At(Download_Step::kSetRegions, Code(announced));
         }
         return false;
     }
-    Step_Begins(Step::kRewriting);
+    Emit(report::Update_Event::Began(report::Step::kTransfer));
     m_port.Progress_Init(Total_Bytes(first, second));
-    Print_Time_Line(text::kStartAtEn, text::kStartAtZh);
+    Say_Time(report::Notice::kStartAt);
     const auto sent = m_port.Download_Regions(
         first, second, {m_image.First_Region_Data.get(), m_image.Second_Region_Data.get()});
     if (sent != boot::Download_Result::kOk) {
         if (!m_port.Stop_Requested()) {
-            Report_Failure(text::kDownloadFailed, Code(sent), sent.end);
+            Report_Failure(report::Step::kTransfer, report::Notice::kDownloadFailed, Code(sent),
+                           sent.end);
             Failed_At(Download_Step::kDownloadRegions, Code(sent));
         }
         return false;
@@ -298,20 +288,15 @@ bool Phone_Update::Program_Flash() {
     return true;
 }
 
-void Phone_Update::Report_Failure(std::string_view text, int code, Io_End end) {
-    m_view.Print_Str_to_Memo(With_Code(text, code));
-    if (end == Io_End::kHungUp) {
-        m_view.Print_Bilingual_to_Memo(
-            {std::string(text::kDisconnectedEn), std::string(text::kDisconnectedZh)});
-    } else if (code == boot::kWriteTimedOutCode) {
-        m_view.Print_Bilingual_to_Memo(
-            {std::string(text::kWriteStuckEn), std::string(text::kWriteStuckZh)});
-    }
+void Phone_Update::Report_Failure(report::Step step, report::Notice step_failed, int code,
+                                  Io_End end) {
+    Emit(report::Update_Event::Failed(step, code, end));
+    for (report::Notice_Event& notice : text::Failure_Notices(step_failed, code, end))
+        Say(std::move(notice));
 }
 
-// "Download start at: Mon Dec 07 23:59:19 2026\n." - the time text keeps its
-// line feed, so the full stop opens the next line.
-void Phone_Update::Print_Time_Line(std::string_view english, std::string_view chinese) {
-    const std::string time = text::Time_Text_Now() + '.';
-    m_view.Print_Bilingual_to_Memo({std::string(english) + time, std::string(chinese) + time});
+void Phone_Update::Say_Time(report::Notice id) {
+    report::Notice_Event notice = report::Say(id);
+    notice.time = std::chrono::system_clock::now();
+    Say(std::move(notice));
 }

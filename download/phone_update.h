@@ -2,13 +2,15 @@
 // the phone search. From the found port on it checks the phone's version
 // record against the image's (dumping the boot loader on a first run),
 // writes the image's record, announces and sends both flash regions, ends
-// the session, and says how it went on its view.
+// the session, and reports each step, notice, record and byte to its report
+// (bootloader/update_report.h): a window renders it (Message_Renderer), a
+// station's session records it.
 //
 // The download command runs it on the port its search found, with the image
 // it loaded. Any other caller can run it on a port of its own, with an image
 // loaded and checked once elsewhere and only read here, so that several
 // phones are updated at once: each on its own thread, with its own port
-// object, view and dump file name.
+// object, report and dump file name.
 //
 // Stop_If_Harmless and Stop may be called from any thread.
 #pragma once
@@ -20,7 +22,7 @@
 
 #include "bootloader/comport.h"
 #include "bootloader/records.h"
-#include "download/download_view.h"
+#include "bootloader/update_report.h"
 #include "download/dump_file.h"
 #include "download/firmware_image.h"
 #include "download/update_outcome.h"
@@ -28,12 +30,11 @@
 
 class Phone_Update {
   public:
-    // Points the port's message output and progress bar at the view (a bar
-    // attached before is kept): the one place where the port is wired. port,
-    // view and image outlive the update; the image is only read. dump_name:
-    // the first-run dump's file name; empty: the one the port gets
-    // (dump_places.h).
-    Phone_Update(CComport& port, DownloadView& view, const Firmware_Image& image,
+    // Points the port's report at report (a report attached before is
+    // kept): the one place where the port is wired. port, report and image
+    // outlive the update; the image is only read. dump_name: the first-run
+    // dump's file name; empty: the one the port gets (dump_places.h).
+    Phone_Update(CComport& port, report::Update_Observer& report, const Firmware_Image& image,
                  std::string dump_name = {});
 
     // A new update begins: a stop from now on does no harm until the phone's
@@ -51,12 +52,8 @@ class Phone_Update {
                          const std::function<void()>& after_transfer = {});
     // The whole update on that one port, from Begin to End: the search's
     // handshake there (kPhoneNotFound when no boot loader answers), then Run.
+    // Reported as one update (Step::kUpdate), from its beginning to its outcome.
     Download_Outcome Update_On(const Port_Candidate& phone);
-
-    // The steps a caller may follow (a station's rows); the hook runs on the
-    // update's thread as each step begins.
-    enum class Step { kHandshake, kCheckingVersion, kDumping, kWritingRecord, kRewriting };
-    void Set_Step_Hook(std::function<void(Step)> hook) { m_step_hook = std::move(hook); }
 
     // Any thread. Stops the update at once unless the phone is at risk, in
     // which case it returns false and changes nothing (ask the user first).
@@ -81,16 +78,15 @@ class Phone_Update {
     void Take_Version_From_Dump(const Port_Candidate& phone);
     void Delete_Dump();
     void Name_Kept_Dump();
-    void Print_Time_Line(std::string_view english, std::string_view chinese);
-    // The failed step's line with its code, then, in the window's language,
-    // why the exchange broke off when the port knows it.
-    void Report_Failure(std::string_view text, int code, Io_End end);
+    void Emit(const report::Update_Event& event) { m_report.On_Event(event); }
+    void Say(report::Notice_Event notice) { Emit(report::Update_Event::Of(std::move(notice))); }
+    // A notice with the time it is said (the transfer's start and end).
+    void Say_Time(report::Notice id);
+    // The failure as data, then its notice with the code and, when the port
+    // knows it, the notice of why the exchange broke off.
+    void Report_Failure(report::Step step, report::Notice step_failed, int code, Io_End end);
     Download_Outcome Stopped();
     void Set_Phase(Update_Phase phase) { m_phase.store(static_cast<int>(phase)); }
-    void Step_Begins(Step step) {
-        if (m_step_hook)
-            m_step_hook(step);
-    }
     void Failed_At(Download_Step step, int code = 0) {
         const int dump_code = m_failure.dump_code;
         m_failure = {};
@@ -100,7 +96,7 @@ class Phone_Update {
     }
 
     CComport& m_port;
-    DownloadView& m_view;
+    report::Update_Observer& m_report;
     const Firmware_Image& m_image;
     std::string m_dump_name;
     Version_Record m_phone_version{};
@@ -110,5 +106,4 @@ class Phone_Update {
     bool m_phone_touched = false;
     Download_Failure m_failure;
     std::atomic<int> m_phase{static_cast<int>(Update_Phase::kIdle)};
-    std::function<void(Step)> m_step_hook;
 };

@@ -65,6 +65,23 @@ void Queued_View::Queued_Progress::Set_Range(int minimum, int maximum) {
 }
 
 void Queued_View::Queued_Progress::Set_Position(int position) {
-    m_view.m_queue.Post(
-        [this, position] { m_view.m_window.Progress_Bar().Set_Position(position); });
+    m_latest.store(position);
+    if (position == 0) {
+        // The transfer's start and end: always shown, in their place.
+        m_view.m_queue.Post([this] { m_view.m_window.Progress_Bar().Set_Position(0); });
+        return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_last_post < kBarInterval)
+        return;  // a later block or the empty bar at the end shows it
+    if (m_queued.exchange(true))
+        return;  // the queued call shows the latest when it runs
+    m_last_post = now;
+    m_view.m_queue.Post([this] {
+        // Cleared before the position is read: a position stored after this
+        // read is posted anew. An empty bar has a call of its own.
+        m_queued.store(false);
+        if (const int latest = m_latest.load(); latest != 0)
+            m_view.m_window.Progress_Bar().Set_Position(latest);
+    });
 }

@@ -5,10 +5,18 @@
 // Calls that only show something are posted and the worker goes on; texts in
 // both languages travel whole, and the window picks one when it shows them.
 // Two calls wait for the window: the file the user chose and the closed
-// completion box. The progress bar is only told where it is, so nothing of it
-// is kept here.
+// completion box.
+//
+// The bar's position moves with every block; waking the window's thread for
+// each would cost the transfer a thread switch per block. The latest position
+// is kept instead, and a call that shows it is posted only when none is
+// queued and the last went out at least kBarInterval ago. An empty bar (the
+// transfer's start and end) always goes out in its place, so the bar ends
+// where the transfer did.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <string>
 
 #include "download/download_view.h"
@@ -50,12 +58,17 @@ class Queued_View final : public DownloadView {
 
     class Queued_Progress final : public ProgressBar {
       public:
+        static constexpr std::chrono::milliseconds kBarInterval{50};
+
         explicit Queued_Progress(Queued_View& view) : m_view(view) {}
         void Set_Range(int minimum, int maximum) override;
         void Set_Position(int position) override;
 
       private:
         Queued_View& m_view;
+        std::atomic<int> m_latest{0};
+        std::atomic<bool> m_queued{false};                    // a call showing m_latest is queued
+        std::chrono::steady_clock::time_point m_last_post{};  // the worker's alone
     };
 
     DownloadView& m_window;

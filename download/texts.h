@@ -44,7 +44,7 @@ inline constexpr std::string_view kPleaseWait = "請耐心等候!";
 inline constexpr std::string_view kFoundPort =
     "找到通訊埠 ";  // followed by COMn or the device path
 inline constexpr std::string_view kReadyToUpdate = "準備開始更新";
-// The version comparison's notices are the boot loader's (bootloader/notices.h).
+// The version comparison's notices are below (namespace notice).
 
 // Always English.
 inline constexpr std::string_view kWrongBin = "You choose the wrong bin!";
@@ -140,3 +140,15 @@ std::string Time_Text(const std::tm& local_time);
 std::string Time_Text_Now();
 
 }  // namespace text
+
+// The version comparison's notices, always in Traditional Chinese, as the
+// phone's service staff know them.
+namespace notice {
+
+inline constexpr std::string_view kFirstRun = "第一次執行Vantrel,備份手機版本中請稍待一會兒";
+inline constexpr std::string_view kVersionMismatch = "手機版本比對錯誤";
+inline constexpr std::string_view kLanguageMismatch = "手機語言別與下載版本不同";
+inline constexpr std::string_view kPhoneNewer = "手機版本比下載版本新";
+inline constexpr std::string_view kSameVersion = "手機版本與下載版本相同";
+
+}  // namespace notice

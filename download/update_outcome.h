@@ -4,19 +4,8 @@
 #pragma once
 
 #include "bootloader/results.h"
+#include "bootloader/update_report.h"
 #include "download/firmware_image.h"
-
-// How a command ended, for callers that report it (the command-line tool's
-// exit code); the window ignores it.
-enum class Download_Outcome {
-    kUpdated,                  // every block accepted and the success box shown
-    kImageNotLoaded,           // the image was refused or could not be read
-    kPhoneNotFound,            // no boot loader answered the search
-    kFailedBeforeProgramming,  // version read, check or write failed
-    kProgrammingFailed,        // region announcement or block transfer failed
-    kAlreadyRunning,           // Run was called again while a command runs
-    kStopped,                  // a stop was requested (closing window, Ctrl-C)
-};
 
 // Where the command is, as far as stopping it is concerned.
 enum class Update_Phase : int {

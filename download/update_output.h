@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "bootloader/message_output.h"
+#include "download/message_output.h"
 #include "download/texts.h"
 
 class Update_Output : public MessageOutput {

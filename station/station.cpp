@@ -13,6 +13,7 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -71,20 +72,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Station_Phase Phase_Of(Phone_Update::Step step) {
+// The phase a step of the update begins; none for the steps a row does not show.
+std::optional<Station_Phase> Phase_Of(report::Step step) {
     switch (step) {
-        case Phone_Update::Step::kHandshake:
+        case report::Step::kHandshake:
             return Station_Phase::kHandshake;
-        case Phone_Update::Step::kCheckingVersion:
+        case report::Step::kCheckVersion:
             return Station_Phase::kCheckingVersion;
-        case Phone_Update::Step::kDumping:
+        case report::Step::kDump:
             return Station_Phase::kDumping;
-        case Phone_Update::Step::kWritingRecord:
+        case report::Step::kWriteRecord:
             return Station_Phase::kWritingRecord;
-        case Phone_Update::Step::kRewriting:
+        case report::Step::kTransfer:
             return Station_Phase::kRewriting;
+        default:
+            return std::nullopt;
     }
-    return Station_Phase::kHandshake;
 }
 
 // The first-run dump's name for the port: the one the port gets on its own
@@ -255,12 +258,14 @@ void Station::Impl::Run_Session(Station_Session& session) {
     {
         const std::lock_guard<std::mutex> lock(mutex);
         Station_View::Handlers handlers;
-        handlers.line = [this, &session](const std::string& line) {
+        handlers.line = [this, &session](const report::Notice_Event& notice,
+                                         const std::string& line) {
             if (session.log)
                 session.log->Line(line);
             const std::lock_guard<std::mutex> held(mutex);
             Station_Event event = Event_Of(session, Station_Event::Kind::kLine);
             event.text = line;
+            event.notice = notice;
             Queue(std::move(event));
         };
         handlers.progress = [this, &session](std::uint64_t done, std::uint64_t) {
@@ -269,13 +274,15 @@ void Station::Impl::Run_Session(Station_Session& session) {
             event.bytes_done = done;
             Queue(std::move(event));
         };
-        session.view = std::make_unique<Station_View>(options.language, bytes_total, handlers);
+        handlers.step = [this, &session](report::Step step) {
+            if (const std::optional<Station_Phase> phase = Phase_Of(step)) {
+                const std::lock_guard<std::mutex> held(mutex);
+                Queue_Phase(session, *phase);
+            }
+        };
+        session.view = std::make_unique<Station_View>(options.language, handlers);
         session.update = std::make_unique<Phone_Update>(*session.comport, *session.view, *image,
                                                         Station_Dump_Name(session.port));
-        session.update->Set_Step_Hook([this, &session](Phone_Update::Step step) {
-            const std::lock_guard<std::mutex> held(mutex);
-            Queue_Phase(session, Phase_Of(step));
-        });
         // A stop asked for before the update began.
         if (stop_requested || session.departed)
             session.comport->Request_Stop();
@@ -336,8 +343,7 @@ Download_Outcome Station::Impl::Unplugged_Outcome(Station_Session& session,
         const std::lock_guard<std::mutex> lock(mutex);
         phase = session.phase;
     }
-    session.view->Print_Bilingual_to_Memo(
-        {std::string(text::kDisconnectedEn), std::string(text::kDisconnectedZh)});
+    session.view->On_Event(report::Update_Event::Of(report::Say(report::Notice::kDisconnected)));
     failure = {};
     switch (phase) {
         case Station_Phase::kArrived:

@@ -72,6 +72,7 @@ struct Station_Event {
     std::uint64_t bytes_total = 0;  // both regions' lengths
     double seconds = 0;             // since the phone's arrival
     std::string text;               // kLine: one line, no "\n", escaped already
+    report::Notice_Event notice{};  // kLine: what the line says, as data
     // kFinished:
     Download_Outcome outcome = Download_Outcome::kUpdated;
     Download_Failure failure{};

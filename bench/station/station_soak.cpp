@@ -186,7 +186,7 @@ bool Sequential_Run(const Firmware_Image& image, std::mt19937& random) {
         const std::string path = "/dev/ttySOAK" + std::to_string(i);
         Soak_Phone phone(Phone_With(std::nullopt, random), path);
         CComport port(phone.line.make_backend(), Make_Fixed_Port_Lister({}));
-        Station_View view(Language::kEnglish, 0, {});
+        Station_View view(Language::kEnglish, {});
         Phone_Update update(port, view, image);
         all = update.Update_On({path, path, 0, {}}) == Download_Outcome::kUpdated &&
               phone.Holds_The_Image() && all;

@@ -29,6 +29,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/start_up.h"
+#include "download/message_renderer.h"
 #include "tests/support/fake_progress_bar.h"
 #include "window_model/layout.h"
 
@@ -643,7 +644,8 @@ void Window_Test::progress_bar_reaches_the_port_object() {
     auto* bar = Control<QProgressBar>("TeProgressBar1");
     // FormCreate attached the window's bar: a second one is refused.
     FakeProgressBar other;
-    QVERIFY(!m_form1->Comport().Set_Progress_Bar(&other));
+    Progress_Bar_Renderer other_report(other);
+    QVERIFY(!m_form1->Comport().Set_Report(&other_report));
     QVERIFY(m_form1->Comport().Progress_Init(1000));
     // The port object moves the bar from the update's thread: the values
     // reach the window's bar through its event loop.

@@ -28,7 +28,6 @@
 
 #include "app/form1.h"
 #include "app/termination_signal.h"
-#include "bootloader/notices.h"
 #include "download/texts.h"
 #include "serial/port_list.h"
 #include "tests/support/image_builder.h"

@@ -83,7 +83,7 @@ TEST(SetRegions, EachFailureHasItsCode) {
 TEST(DownloadRegions, CutsRegionsIntoBlocksSentStraightFromTheirBuffers) {
     Boot_Rig rig;
     rig.Open();
-    rig.com->Set_Progress_Bar(&rig.bar);
+    rig.Attach_Bar();
     const auto first = Pattern(32769, 1);   // a full block, then a block of 1 byte
     const auto second = Pattern(32768, 2);  // exactly one full block
     const std::span<const std::uint8_t> a(first), b(second);
@@ -173,7 +173,7 @@ TEST(DownloadRegions, EachBlockMayBeAskedForThreeTimes) {
     const std::span<const std::uint8_t> all(bytes);
     Boot_Rig rig;
     rig.Open();
-    rig.com->Set_Progress_Bar(&rig.bar);
+    rig.Attach_Bar();
     rig.com->Progress_Init(static_cast<int>(bytes.size()));
     Script_Opening(rig.port);
     // The resend count starts again after every accepted block.
@@ -323,10 +323,12 @@ TEST(DownloadRegions, AFailedBlockWriteSendsNoSumAndTheReplyDecides) {
 
 TEST(Progress, StepsAndResetsOnlyWithABarAttached) {
     Boot_Rig rig;
+    rig.com->Set_Report(nullptr);
     EXPECT_TRUE(rig.com->Progress_Init(1000));
     EXPECT_TRUE(rig.com->Progress_Step(5000));  // no bar: nothing to fill
 
-    rig.com->Set_Progress_Bar(&rig.bar);
+    rig.com->Set_Report(&rig.report);
+    rig.Attach_Bar();
     rig.bar.Set_Position(77);
     EXPECT_TRUE(rig.com->Progress_Init(1000));
     EXPECT_EQ(rig.bar.minimum(), 0);

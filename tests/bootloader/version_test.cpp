@@ -5,7 +5,6 @@
 #include <string>
 
 #include "boot_fixture.h"
-#include "bootloader/notices.h"
 #include "download/texts.h"
 
 namespace {

@@ -3,6 +3,7 @@
 // and what reaches the phone, for every way the command can end.
 #include "download/download_command.h"
 #include "download/image_loader.h"
+#include "download/message_renderer.h"
 #include "download/phone_update.h"
 #include "download/update_runner.h"
 
@@ -18,7 +19,6 @@
 #include <thread>
 #include <vector>
 
-#include "bootloader/notices.h"
 #include "download/texts.h"
 #include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
@@ -518,11 +518,12 @@ TEST(PhoneUpdate, TwoPhonesAtOnceShareOneImageEachWithItsOwnPortViewAndDump) {
             : phone(Phone()),  // erased records: both are first runs
               line(phone, std::move(port_name)),
               port(line.make_backend(), Make_Fixed_Port_Lister({})),
-              update(port, view, image, std::move(dump_name)) {}
+              update(port, renderer, image, std::move(dump_name)) {}
         vphone::Phone_Model phone;
         Simulated_Phone_Line line;
         CComport port;
         Recording_View view;
+        Message_Renderer renderer{view};
         Phone_Update update;
         Download_Outcome outcome = Download_Outcome::kAlreadyRunning;
     };

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "bootloader/notices.h"
 #include "download/image_loader.h"
+#include "download/texts.h"
 
 #include "tests/reliability/update_rig.h"
 

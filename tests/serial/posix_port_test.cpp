@@ -24,6 +24,7 @@
 
 #include "bootloader/comport.h"
 #include "download/download_command.h"
+#include "download/message_renderer.h"
 #include "tests/support/fake_progress_bar.h"
 #include "tests/support/pty_pair.h"
 #include "tests/support/temp_directory.h"
@@ -222,11 +223,12 @@ TEST_F(PosixPort, StateRules) {
     EXPECT_FALSE(port->Is_Open());
     EXPECT_EQ(closes, 2);
 
-    // A second progress bar is refused.
+    // A second report is refused.
     CComport com(Make_System_Backend(), Make_Fixed_Port_Lister({}));
     FakeProgressBar first, second;
-    EXPECT_TRUE(com.Set_Progress_Bar(&first));
-    EXPECT_FALSE(com.Set_Progress_Bar(&second));
+    Progress_Bar_Renderer first_report(first), second_report(second);
+    EXPECT_TRUE(com.Set_Report(&first_report));
+    EXPECT_FALSE(com.Set_Report(&second_report));
 }
 
 TEST_F(PosixPort, HeldExclusivelyAgainstOtherPrograms) {

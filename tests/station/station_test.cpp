@@ -28,6 +28,7 @@
 
 #include "bootloader/comport.h"
 #include "download/image_loader.h"
+#include "download/notice_texts.h"
 #include "station/station_files.h"
 #include "station/station_view.h"
 #include "tests/support/host_deviations.h"
@@ -684,17 +685,23 @@ TEST(StationFiles, EachPhoneGetsItsLogAndTheStationASummary) {
 // Texts from outside (a port's name, a device's strings) on their way into
 // lines, file names and the summaries.
 TEST(StationFiles, TextsFromOutsideAreEscapedForEachPlace) {
-    using Lines = std::vector<std::string>;
-    const std::vector<std::pair<std::string, Lines>> lines = {
-        {"Download start at: Mon Dec 07 23:59:19 2026\n.",
-         {"Download start at: Mon Dec 07 23:59:19 2026."}},
-        {"", {}},
-        {"one\n\ntwo", {"one", "two"}},
-        {"port /dev/x\x1b[2J\u202e", {"port /dev/x\\x1b[2J\\u202e"}},
-        {std::string("cut\0after", 9), {"cut"}},
+    // A station shows a notice as one line: the time text's line feed goes,
+    // texts from outside are escaped.
+    report::Notice_Event start = report::Say(report::Notice::kStartAt);
+    start.time = std::chrono::system_clock::now();
+    const std::string start_line = text::Notice_Single_Line(start, Language::kEnglish);
+    EXPECT_EQ(start_line.find('\n'), std::string::npos) << start_line;
+    EXPECT_EQ(start_line.rfind("Download start at: ", 0), 0u) << start_line;
+    EXPECT_EQ(start_line.back(), '.') << start_line;
+    const std::vector<std::pair<std::string, std::string>> ports = {
+        {"port /dev/x\x1b[2J\u202e", "找到通訊埠 port /dev/x\\x1b[2J\\u202e"},
+        {"two\nlines", "找到通訊埠 two\\x0alines"},
     };
-    for (const auto& [text, expected] : lines)
-        EXPECT_EQ(Station_Lines(text), expected) << text;
+    for (const auto& [port, expected] : ports) {
+        EXPECT_EQ(text::Notice_Single_Line(report::Say(report::Notice::kFoundPort, port),
+                                           Language::kEnglish),
+                  expected);
+    }
 
     const std::vector<std::pair<std::string, std::string>> file_parts = {
         {"/dev/ttyACM0", "ttyACM0"},

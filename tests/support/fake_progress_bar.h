@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "bootloader/progress_bar.h"
+#include "download/progress_bar.h"
 
 class FakeProgressBar final : public ProgressBar {
   public:

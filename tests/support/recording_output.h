@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "bootloader/message_output.h"
+#include "download/message_output.h"
 
 class RecordingOutput final : public MessageOutput {
   public:

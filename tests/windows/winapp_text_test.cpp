@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "bootloader/notices.h"
 #include "download/captions.h"
 #include "download/display_text.h"
 #include "download/texts.h"
