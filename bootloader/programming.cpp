@@ -13,6 +13,7 @@
 
 #include "bootloader/byte_order.h"
 #include "bootloader/comport.h"
+#include "bootloader/phone_model.h"
 
 namespace {
 
@@ -68,7 +69,7 @@ boot::Outcome<boot::Download_Result> CComport::Download_Regions(
         return result;
     }
     std::uint8_t answer = 0;
-    if (const Io_Result written = m_port.Write(Little_Endian_32(boot::kBlockSize)); !written)
+    if (const Io_Result written = m_port.Write(Little_Endian_32(kPhoneModel.block_size)); !written)
         return Write_Failed(written, Result::kBlockSizeNotWritten);
     if (const Io_Result read = Read_Byte(answer, m_limits.block_size_ack); !read)
         return Read_Failed(read, Result::kNoBlockSizeAnswer);
@@ -81,8 +82,8 @@ boot::Outcome<boot::Download_Result> CComport::Download_Regions(
         int resends = 0;
         while (offset < length) {
             // Written straight from the region's buffer, in one write per block.
-            const std::span<const std::uint8_t> block(data[r] + offset,
-                                                      std::min(length - offset, boot::kBlockSize));
+            const std::span<const std::uint8_t> block(
+                data[r] + offset, std::min(length - offset, kPhoneModel.block_size));
             // A failed block write sends no sum; the boot loader's reply (or
             // its silence) then decides what follows. A write of the block or
             // of its sum that passed its deadline or was stopped ends the

@@ -35,16 +35,12 @@ inline constexpr std::uint8_t kRefused7 = 0x07;
 inline constexpr std::uint8_t kRegionCount = 0x02;  // regions announced by 0xDD
 
 // Sizes.
-inline constexpr std::uint32_t kBlockSize = 32768;      // flash data block, bytes
-inline constexpr std::uint32_t kDumpBufferSize = 2048;  // receive buffer for dump blocks, bytes
-inline constexpr std::uint32_t kDumpSearchSize =
-    4096;  // bytes of the dump file searched for the record
+inline constexpr std::uint32_t kDumpBufferSize = 2048;     // receive buffer for dump blocks, bytes
 inline constexpr std::uint32_t kMaxDumpBytes = 16u << 20;  // largest dump taken (N times S): 16 MiB
 inline constexpr int kSyncCycles = 20;                     // handshake cycles per port
 inline constexpr int kSearchPasses = 21;                   // passes of the phone search
 inline constexpr int kMaxResends = 3;                // resends of one block before the abort byte
 inline constexpr std::uint16_t kListCapacity = 255;  // ports listed per pass
-inline constexpr char kDumpMarker[] = "CVLbootloaderVC_";  // opens the record inside a dump
 
 // Time limits in milliseconds: each covers one whole read, however many bytes.
 // Kept in a struct so that tests may shrink them; the program always uses

@@ -19,20 +19,14 @@
 
 #include "bootloader/byte_order.h"
 #include "bootloader/comport.h"
+#include "bootloader/phone_model.h"
 
 namespace {
 
-// Layout of the version record, as the comparison reads it.
-constexpr std::size_t kPrefixBegin = 0;
-constexpr std::size_t kVersionCodeBegin = 16;
-constexpr std::size_t kLanguageBegin = 20;
-constexpr std::size_t kCheckedByte = 24;
-constexpr std::size_t kNumberBegin = 25;
-constexpr int kNumberDigits = 5;
+constexpr const Version_Record_Layout& kRecord = kPhoneModel.record;
 
-bool Same_Bytes(const Version_Record& a, const Version_Record& b, std::size_t begin,
-                std::size_t end) {
-    return std::equal(a.begin() + begin, a.begin() + end, b.begin() + begin);
+bool Same_Bytes(const Version_Record& a, const Version_Record& b, Record_Field field) {
+    return std::equal(a.begin() + field.begin, a.begin() + field.End(), b.begin() + field.begin);
 }
 
 }  // namespace
@@ -69,26 +63,27 @@ boot::Compare_Result CComport::Compare_Version(const Version_Record& image_versi
 
     // A phone that never had a record from this program written into it holds
     // a different prefix: the caller then takes the record from a dump.
-    if (!Same_Bytes(image_version, phone_version, kPrefixBegin, kVersionCodeBegin)) {
+    if (!Same_Bytes(image_version, phone_version, kRecord.prefix)) {
         notify(report::Notice::kFirstRun);
         return Result::kFirstRun;
     }
-    if (!Same_Bytes(image_version, phone_version, kVersionCodeBegin, kLanguageBegin)) {
+    if (!Same_Bytes(image_version, phone_version, kRecord.version_code)) {
         notify(report::Notice::kVersionMismatch);
         return Result::kVersionCodeDiffers;
     }
-    if (!Same_Bytes(image_version, phone_version, kLanguageBegin, kCheckedByte)) {
+    if (!Same_Bytes(image_version, phone_version, kRecord.language)) {
         notify(report::Notice::kLanguageMismatch);
         return Result::kLanguageDiffers;
     }
-    if (image_version[kCheckedByte] != phone_version[kCheckedByte])
+    if (!Same_Bytes(image_version, phone_version, kRecord.checked_byte))
         return Result::kCheckedByteDiffers;
 
     // The version numbers only inform; an older image may still be loaded.
+    constexpr int kNumberDigits = static_cast<int>(kRecord.number.size);
     const int image_number = Digits_To_Int(
-        reinterpret_cast<const char*>(image_version.data() + kNumberBegin), kNumberDigits);
+        reinterpret_cast<const char*>(image_version.data() + kRecord.number.begin), kNumberDigits);
     const int phone_number = Digits_To_Int(
-        reinterpret_cast<const char*>(phone_version.data() + kNumberBegin), kNumberDigits);
+        reinterpret_cast<const char*>(phone_version.data() + kRecord.number.begin), kNumberDigits);
     if (image_number < phone_number)
         notify(report::Notice::kPhoneNewer);
     if (image_number == phone_number)
@@ -167,9 +162,10 @@ boot::Find_Version_Result CComport::Find_Version_In_Backup(std::FILE* dump, std:
                                                            Version_Record& destination) {
     using Result = boot::Find_Version_Result;
     Operation_Scope scope(m_port, "Find_Version_In_Backup");
-    // Only the file's first 4096 bytes are searched; the file holds this
-    // run's dump alone, so the record cannot come from an older one.
-    std::array<std::uint8_t, boot::kDumpSearchSize> head{};
+    // Only the file's first bytes are searched, as many as the model's record
+    // may lie in; the file holds this run's dump alone, so the record cannot
+    // come from an older one.
+    std::array<std::uint8_t, kPhoneModel.dump_search_size> head{};
     if (dump == nullptr || std::fseek(dump, 0, SEEK_SET) != 0 ||
         std::fread(head.data(), 1, head.size(), dump) != head.size()) {
         return Result::kTooShort;

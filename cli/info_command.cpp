@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bootloader/phone_model.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/image_file.h"
@@ -60,7 +61,7 @@ int Run_Info(const Arguments& args) {
     const unsigned header_length = header.header_length;
     const unsigned version_length = header.version_length;
     const std::size_t shown =
-        version_length < kVersionRecordSize ? version_length : kVersionRecordSize;
+        version_length < kPhoneModel.record.size ? version_length : kPhoneModel.record.size;
 
     std::printf("%-15s %s\n", "Image:", Displayable_Text(args.image).c_str());
     std::printf("%-15s %s\n",

@@ -2,12 +2,17 @@
 // per-command texts stay in step.
 #include "cli/usage.h"
 
+#include "bootloader/phone_model.h"
+
 namespace cli {
 namespace {
 
-constexpr const char* kOverview =
+// The overview; its second line names the phone model between head and tail.
+constexpr const char* kOverviewHead =
     "Usage: flashtool-cli COMMAND [OPTIONS]\n"
-    "Updates the firmware of a Corvel M418 phone over its boot loader's serial port.\n"
+    "Updates the firmware of a ";
+constexpr const char* kOverviewTail =
+    " phone over its boot loader's serial port.\n"
     "\n"
     "Commands:\n"
     "  info IMAGE            show an image file's version text and flash regions\n"
@@ -122,7 +127,7 @@ std::string Usage_Text(Command command) {
         case Command::kNone:
             break;
     }
-    return kOverview;
+    return kOverviewHead + std::string(kPhoneModel.name) + kOverviewTail;
 }
 
 }  // namespace cli

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "bootloader/phone_model.h"
 #include "download/dump_places.h"
 #include "platform/files.h"
 
 namespace {
 
 constexpr char kDirectoryName[] = "flashtool";
-constexpr char kFileName[] = "VANTREL";
 // The port's part of a dump name, at most: with the hash and a numbered
 // copy's ".999" the name stays far below any file system's limit.
 constexpr std::size_t kMaxReadablePart = 64;
@@ -58,13 +58,13 @@ std::vector<std::string> Dump_Directories() {
 
 std::string Dump_File_Name(const std::string& device_path) {
     if (device_path.empty())
-        return kFileName;
+        return std::string(kPhoneModel.dump_name);
     const std::string_view port = std::string_view(device_path).starts_with("/dev/")
                                       ? std::string_view(device_path).substr(5)
                                       : std::string_view(device_path);
     if (device_path.starts_with("/dev/") && !port.empty() && port.size() <= kMaxReadablePart &&
         std::all_of(port.begin(), port.end(), Is_Plain_Character)) {
-        return std::string(kFileName) + "-" + std::string(port);
+        return std::string(kPhoneModel.dump_name) + "-" + std::string(port);
     }
     // Any other path loses characters or length on its way into a name; the
     // hash of the whole path keeps two such ports apart.
@@ -73,5 +73,6 @@ std::string Dump_File_Name(const std::string& device_path) {
         if (!Is_Name_Character(c))
             c = c == '/' ? '-' : '_';
     }
-    return std::string(kFileName) + "-" + readable + "-" + Hex_Of(Path_Hash(device_path));
+    return std::string(kPhoneModel.dump_name) + "-" + readable + "-" +
+           Hex_Of(Path_Hash(device_path));
 }

@@ -16,6 +16,7 @@
 #include <span>
 #include <string_view>
 
+#include "bootloader/phone_model.h"
 #include "download/message_renderer.h"
 #include "download/texts.h"
 #include "download/update_output.h"
@@ -28,7 +29,7 @@ namespace {
 // byte, first start/end, four reserved bytes, second start/end.
 constexpr std::size_t kLengthWordsSize = 4;
 constexpr std::size_t kFixedFieldsSize = 25;  // header size without the version text
-constexpr std::size_t kMaxHeaderSize = kFixedFieldsSize + kVersionRecordSize;
+constexpr std::size_t kMaxHeaderSize = kFixedFieldsSize + kPhoneModel.record.size;
 constexpr std::uint16_t kBit15 = 0x8000;
 // A stop ends a load after the piece being read: 4 MiB take milliseconds
 // from a local disk.
@@ -142,7 +143,7 @@ Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image,
     }
     const std::uint16_t version_length = Read_Big_Endian_16(&bytes[2]);
     const bool version_shown = (version_length & kBit15) == 0 &&
-                               version_length <= kVersionRecordSize &&
+                               version_length <= kPhoneModel.record.size &&
                                kLengthWordsSize + version_length <= header_read;
     if (version_shown) {
         // Shown before the header is judged, so the user sees which version a
@@ -161,9 +162,9 @@ Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image,
     if ((version_length & kBit15) != 0) {
         return Image_Load_Result::kBadVersionLength;  // silent, with VersionNameEdit emptied
     }
-    // The phone's version record holds 32 bytes; a longer text is not an
-    // image for this phone.
-    if (version_length > kVersionRecordSize) {
+    // A text longer than the phone's version record is not an image for
+    // this phone.
+    if (version_length > kPhoneModel.record.size) {
         return Refuse_Wrong_Bin(output);
     }
     if (header_read < kFixedFieldsSize + version_length) {

@@ -215,7 +215,7 @@ void Phone_Update::Take_Version_From_Dump(const Port_Candidate& phone) {
         Say(report::Say(report::Notice::kDumpMoved, dump.moved_aside));
     const auto dumped = m_port.Backup_Boot_Loader(dump.file.get());
     if (dump.file) {
-        m_port.Find_Version_In_Backup(dump.file.get(), boot::kDumpMarker, m_phone_version);
+        m_port.Find_Version_In_Backup(dump.file.get(), kPhoneModel.dump_marker, m_phone_version);
         // A dump that holds nothing (refused, or the phone silent at once)
         // is not kept; one with the phone's bytes in it is, until the flash
         // is reached.

@@ -8,6 +8,8 @@
 #include <array>
 #include <string_view>
 
+#include "bootloader/phone_model.h"
+
 namespace layout {
 
 struct Rect {
@@ -64,9 +66,9 @@ struct Control_Layout {
     std::string_view caption;
 };
 
-inline constexpr Frame kForm1{"Corvel VANTREL TOOL (M418)", 425, 87, 440, 540};
+inline constexpr Frame kForm1{kPhoneModel.window_title, 425, 87, 440, 540};
 // The application's title: the taskbar's name and the completion box's caption.
-inline constexpr std::string_view kApplicationTitle = "Vantrel Tool";
+inline constexpr std::string_view kApplicationTitle = kPhoneModel.application_title;
 
 // Tab order first (Download, mReceive, ShowTime, Cancel, the version fields,
 // TeMemo1), then the controls that take no focus.

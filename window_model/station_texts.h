@@ -5,11 +5,12 @@
 
 #include <string_view>
 
+#include "bootloader/phone_model.h"
 #include "download/station_words.h"
 
 namespace station_text {
 
-inline constexpr Pair kTitle{"Vantrel Tool station", "Vantrel Tool 多機更新站"};
+inline constexpr Pair kTitle{kPhoneModel.station_title_english, kPhoneModel.station_title_chinese};
 inline constexpr Pair kOpenImage{"Open image...", "開啟映像檔..."};
 inline constexpr Pair kStart{"Start", "開始"};
 inline constexpr Pair kStop{"Stop", "停止"};

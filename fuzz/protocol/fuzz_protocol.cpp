@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr std::uint32_t kMaxFirstRegion = 3 * boot::kBlockSize + 7;
+constexpr std::uint32_t kMaxFirstRegion = 3 * kPhoneModel.block_size + 7;
 
 using Null_Output = Silent_Output;
 
@@ -129,8 +129,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t dumped = Bytes_Read(phone) - read_before;
         Require(File_Size(dump) + std::min<std::size_t>(dumped, 9) <= dumped);
         const Version_Record kept = phone_version;
-        const int found =
-            boot::Code(port.Find_Version_In_Backup(file.get(), boot::kDumpMarker, phone_version));
+        const int found = boot::Code(
+            port.Find_Version_In_Backup(file.get(), kPhoneModel.dump_marker, phone_version));
         Require_In(found, {0, 1, 2});
         if (found != 0)
             Require(phone_version == kept);
@@ -167,9 +167,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 writes[w].source >= buffer.data() + buffer.size())
                 continue;
             const std::size_t offset = static_cast<std::size_t>(writes[w].source - buffer.data());
-            Require(offset % boot::kBlockSize == 0);
+            Require(offset % kPhoneModel.block_size == 0);
             Require(writes[w].bytes.size() ==
-                    std::min<std::size_t>(buffer.size() - offset, boot::kBlockSize));
+                    std::min<std::size_t>(buffer.size() - offset, kPhoneModel.block_size));
             Require(std::equal(writes[w].bytes.begin(), writes[w].bytes.end(),
                                buffer.begin() + static_cast<std::ptrdiff_t>(offset)));
             if (writes[w].ok) {
@@ -186,7 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (result == 0) {
         for (int r = 0; r < 2; ++r) {
-            for (std::size_t offset = 0; offset < regions[r]->size(); offset += boot::kBlockSize)
+            for (std::size_t offset = 0; offset < regions[r]->size();
+                 offset += kPhoneModel.block_size)
                 Require(blocks_sent.count({r, offset}) == 1);
         }
     }

@@ -211,8 +211,8 @@ TEST(FindVersionInBackup, TakesTheRecordThatStartsWithTheMarker) {
         Write_All(path, With_Marker_At(5000, position));
         Boot_Rig rig;
         Version_Record destination{};
-        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(), boot::kDumpMarker,
-                                                             destination)),
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(),
+                                                             kPhoneModel.dump_marker, destination)),
                   0);
         EXPECT_EQ(std::string(destination.begin(), destination.end()),
                   "CVLbootloaderVC_V418TWN1A00123xy");
@@ -224,8 +224,8 @@ TEST(FindVersionInBackup, TakesTheRecordThatStartsWithTheMarker) {
         Write_All(path, bytes);
         Boot_Rig rig;
         Version_Record destination{};
-        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(), boot::kDumpMarker,
-                                                             destination)),
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(),
+                                                             kPhoneModel.dump_marker, destination)),
                   0);
         EXPECT_EQ(std::string(destination.begin(), destination.end()), bytes.substr(40, 32));
     }
@@ -257,8 +257,8 @@ TEST(FindVersionInBackup, LeavesTheRecordAloneWithoutAWholeRecordInTheFirst4096B
         Version_Record destination;
         destination.fill(0x42);
         const Version_Record before = destination;
-        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(), boot::kDumpMarker,
-                                                             destination)),
+        EXPECT_EQ(boot::Code(rig.com->Find_Version_In_Backup(Opened(path).get(),
+                                                             kPhoneModel.dump_marker, destination)),
                   c.code);
         EXPECT_EQ(destination, before);
     }

@@ -198,6 +198,16 @@ std::string Manual_Page_Entries() {
     return entries;
 }
 
+// The overview names the phone model in its second line, whole.
+TEST(Arguments, TheOverviewNamesThePhoneModel) {
+    const std::string overview = cli::Usage_Text(Command::kNone);
+    EXPECT_TRUE(overview.starts_with(
+        "Usage: flashtool-cli COMMAND [OPTIONS]\n"
+        "Updates the firmware of a Corvel M418 phone over its boot loader's serial port.\n"
+        "\nCommands:\n"))
+        << overview;
+}
+
 // Each command's --help names the options the parser takes for it, and no
 // other: an option another command takes is refused as not taken here. The
 // manual page has an entry for every command and option, and the bash

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "bootloader/protocol.h"
+#include "bootloader/phone_model.h"
 #include "cli_against_phone.h"
 
 using namespace cli_suite;
@@ -130,13 +130,13 @@ TEST_F(CliStation, OneFailingPhoneIsCountedAndNamedAndTheOtherIsUpdated) {
     }
     // 70000 and 3000 bytes: 3 blocks and 1; the failing phone got as far as its first.
     const auto blocks = [](std::uint64_t bytes) {
-        return (bytes + boot::kBlockSize - 1) / boot::kBlockSize;
+        return (bytes + kPhoneModel.block_size - 1) / kPhoneModel.block_size;
     };
     EXPECT_GE(static_cast<std::uint64_t>(progress[Link(0)]), blocks(70000) + blocks(3000))
         << run.out;
     EXPECT_EQ(done[Link(0)], 73000u);
     EXPECT_GE(progress[Link(1)], 1) << run.out;
-    EXPECT_EQ(done[Link(1)], boot::kBlockSize);
+    EXPECT_EQ(done[Link(1)], kPhoneModel.block_size);
     EXPECT_EQ(results[Link(0)], "updated");
     EXPECT_EQ(results[Link(1)], "programming_failed");
     const nlohmann::json& summary = events.back();

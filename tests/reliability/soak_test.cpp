@@ -33,9 +33,9 @@ std::uint32_t Random_Region_Size(std::mt19937_64& random) {
         case 0:
             return 1;
         case 1:
-            return static_cast<std::uint32_t>(boot::kBlockSize * (1 + random() % 8));
+            return static_cast<std::uint32_t>(kPhoneModel.block_size * (1 + random() % 8));
         case 2:
-            return static_cast<std::uint32_t>(boot::kBlockSize * (1 + random() % 8) + 1);
+            return static_cast<std::uint32_t>(kPhoneModel.block_size * (1 + random() % 8) + 1);
         case 3:
             return static_cast<std::uint32_t>(1 + random() % 64);
         default:

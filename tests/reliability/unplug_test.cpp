@@ -146,7 +146,7 @@ TEST(Unplugged, InTheMiddleOfABlockReportsTheTransferAndTheNextDownloadWorks) {
     // What the phone took before it went is the image's first block.
     const auto partial = Read_Flash_File(bench.files.flash);
     ASSERT_TRUE(partial && partial->size() == 2);
-    EXPECT_EQ((*partial)[0].bytes.size(), boot::kBlockSize);
+    EXPECT_EQ((*partial)[0].bytes.size(), kPhoneModel.block_size);
     EXPECT_TRUE(std::equal((*partial)[0].bytes.begin(), (*partial)[0].bytes.end(),
                            bench.image.first.data.begin()));
 

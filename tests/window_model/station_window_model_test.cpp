@@ -277,6 +277,16 @@ TEST(StationWindowModel, AQuestionThePhonesOutranIsTakenAway) {
     EXPECT_EQ(bench.shared->stops, 1);
 }
 
+// The title names the tool in the window's language, and follows it.
+TEST(StationWindowModel, TheTitleFollowsTheLanguage) {
+    Station_Bench bench;
+    EXPECT_EQ(bench.face.captions[Station_Caption::kTitle], "Vantrel Tool 多機更新站");
+    bench.model.Set_Language(Language::kEnglish);
+    EXPECT_EQ(bench.face.captions[Station_Caption::kTitle], "Vantrel Tool station");
+    bench.model.Set_Language(Language::kChinese);
+    EXPECT_EQ(bench.face.captions[Station_Caption::kTitle], "Vantrel Tool 多機更新站");
+}
+
 // The image is chosen once: a cancel loads nothing and Start stays off; a
 // refused file says why and keeps what was held; a station gets the image
 // and the window's language.
