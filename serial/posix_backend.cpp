@@ -168,12 +168,18 @@ class Posix_Backend final : public Port_Backend {
         const std::int64_t deadline = Now_Ms() + timeout;
         result.ok = true;
         bool hung_up = false;
+        // Right after a write the answer is still on its way: waiting first
+        // saves the read that would only find the queue empty.
+        bool wait_first = m_wrote_since_read;
+        m_wrote_since_read = false;
         while (result.count < buffer.size()) {
             // Take what is queued first, never more than still wanted, so that
             // bytes beyond the count stay queued for the next read. In raw mode
             // with VMIN 0 an empty queue reads as 0 bytes or EAGAIN.
-            const ssize_t got =
-                ::read(m_fd, buffer.data() + result.count, buffer.size() - result.count);
+            const ssize_t got = wait_first ? (errno = EAGAIN, -1)
+                                           : ::read(m_fd, buffer.data() + result.count,
+                                                    buffer.size() - result.count);
+            wait_first = false;
             if (got > 0) {
                 result.count += static_cast<std::size_t>(got);
                 continue;
@@ -217,6 +223,7 @@ class Posix_Backend final : public Port_Backend {
                 ::write(m_fd, buffer.data() + result.count, buffer.size() - result.count);
             if (put > 0) {
                 result.count += static_cast<std::size_t>(put);
+                m_wrote_since_read = true;
                 continue;
             }
             if (put < 0 && errno == EINTR)
@@ -356,6 +363,7 @@ class Posix_Backend final : public Port_Backend {
     bool m_saved_valid = false;
     bool m_set_exclusive = false;          // the exclusive hold is this program's own
     std::uint32_t m_read_deadline_ms = 0;  // 0: no read has given one since the open
+    bool m_wrote_since_read = false;       // bytes went out since the last read began
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "download/download_command.h"
 #include "download/image_loader.h"
 #include "download/message_renderer.h"
+#include "download/notice_texts.h"
 #include "download/phone_update.h"
 #include "download/update_runner.h"
 
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -205,6 +207,115 @@ TEST(DownloadCommandEarlyEnd, RefusedPortsLinesNameEveryPortOnceWithItsReason) {
                   "usermod -aG dialout $USER), then log in again",
                   "/dev/x\\x0aUpdate OK!\\x1b[2J is in use by another program; close it and "
                   "try again"}));
+}
+
+// Every notice of the report, as the catalogue words it in each language:
+// the lines the windows and the command line have always shown.
+TEST(NoticeCatalogue, EveryNoticeReadsAsItAlwaysHasInBothLanguages) {
+    using report::Notice;
+    using report::Notice_Event;
+    std::tm christmas{};
+    christmas.tm_year = 2026 - 1900;
+    christmas.tm_mon = 11;
+    christmas.tm_mday = 25;
+    christmas.tm_hour = 8;
+    christmas.tm_min = 5;
+    christmas.tm_sec = 9;
+    christmas.tm_isdst = -1;
+    const auto at = std::chrono::system_clock::from_time_t(std::mktime(&christmas));
+    Notice_Event start{Notice::kStartAt};
+    start.time = at;
+    Notice_Event end{Notice::kEndAt};
+    end.time = at;
+    struct Row {
+        Notice_Event notice;
+        std::string english, chinese;
+        bool follows_language;
+    };
+    const auto same = [](Notice_Event notice, std::string line) {
+        return Row{std::move(notice), line, line, false};
+    };
+    const std::vector<Row> rows = {
+        same({Notice::kFirstRun}, "第一次執行Vantrel,備份手機版本中請稍待一會兒"),
+        same({Notice::kVersionMismatch}, "手機版本比對錯誤"),
+        same({Notice::kLanguageMismatch}, "手機語言別與下載版本不同"),
+        same({Notice::kPhoneNewer}, "手機版本比下載版本新"),
+        same({Notice::kSameVersion}, "手機版本與下載版本相同"),
+        same({Notice::kSearching}, "尋找通訊埠中...."),
+        same({Notice::kPleaseWait}, "請耐心等候!"),
+        {{Notice::kNotFound}, "can not find the comport", "無法找到通訊埠", true},
+        same({Notice::kPortListFailed, {}, {4}},
+             "The serial ports cannot be listed: the system's list of them cannot be read "
+             "(listing error 4)"),
+        same({Notice::kPortListFailed, {}, {3}},
+             "The serial ports cannot be listed: there are more of them than the search can "
+             "take (listing error 3)"),
+        same({Notice::kPortListFailed, {}, {7}},
+             "The serial ports cannot be listed: the listing failed (listing error 7)"),
+        same({Notice::kPortsNoPermission, {"/dev/ttyACM0", "/dev/ttyACM1", "dialout"}},
+             "No permission to open /dev/ttyACM0, /dev/ttyACM1: add your user to the group "
+             "dialout (sudo usermod -aG dialout $USER), then log in again"),
+        same({Notice::kPortInUse, {"COM5", "minicom (pid 42)", "screen (pid 7)"}},
+             "COM5 is in use by minicom (pid 42), screen (pid 7); close it and try again"),
+        same({Notice::kPortInUse, {"COM5"}},
+             "COM5 is in use by another program; close it and try again"),
+        same({Notice::kNotASerialPort, {"/tmp"}}, "/tmp is not a serial port"),
+        same({Notice::kOwnTerminal, {"/dev/tty"}},
+             "/dev/tty is the terminal this program runs in, not the phone's port"),
+        same({Notice::kFoundPort, {"COM5"}}, "找到通訊埠 COM5"),
+        same({Notice::kReadyToUpdate}, "準備開始更新"),
+        same({Notice::kWrongBin}, "You choose the wrong bin!"),
+        same({Notice::kReopenFailed}, "fail to open the file, retry please !"),
+        {{Notice::kRegionsOverlap, {}, {0x10000, 0x1FFFF, 0x18000, 0x27FFF}},
+         "The image's two flash regions overlap, so one flash address would get two bytes: "
+         "0x00010000-0x0001FFFF, 0x00018000-0x00027FFF",
+         "映像檔的兩個燒錄區域互相重疊,同一個快閃記憶體位址會被寫入兩次: "
+         "0x00010000-0x0001FFFF, 0x00018000-0x00027FFF",
+         true},
+        {{Notice::kNoRegionData},
+         "Both flash regions of the image are empty: it holds nothing to write to the phone.",
+         "映像檔的兩個燒錄區域都是空的,沒有可寫入手機的資料。",
+         true},
+        same({Notice::kReadVersionFailed, {}, {4}}, "Read boot loader failed,error is 4"),
+        same({Notice::kDumpFailed, {}, {21}}, "Back up boot loader failed,error is 21"),
+        same({Notice::kWriteVersionFailed, {}, {3}}, "Write version failed,error is 3"),
+        same({Notice::kSetRegionsFailed, {}, {9}}, "Set regions failed,error is 9"),
+        same({Notice::kDownloadFailed, {}, {10}}, "Download regions failed,error is 10"),
+        {{Notice::kDisconnected},
+         "The phone was disconnected. Plug it in again with key 1 held, then press Download.",
+         "手機連線已中斷。請按住按鍵1重新連接手機,再按更新韌體。",
+         true},
+        {{Notice::kWriteStuck},
+         "The phone stopped taking data. Unplug it, plug it in again with key 1 held, then "
+         "press Download.",
+         "手機停止接收資料。請拔下手機,按住按鍵1重新連接,再按更新韌體。",
+         true},
+        {{Notice::kDumpMoved, {"/run/VANTREL.1"}},
+         "An earlier dump is kept as /run/VANTREL.1",
+         "先前的備份已改存為 /run/VANTREL.1",
+         true},
+        {{Notice::kDumpKept, {"/run/VANTREL"}},
+         "The phone's boot loader dump is kept in /run/VANTREL",
+         "手機開機程式的備份保留於 /run/VANTREL",
+         true},
+        {start, "Download start at: Fri Dec 25 08:05:09 2026\n.",
+         "下載開始時間: Fri Dec 25 08:05:09 2026\n.", true},
+        {end, "Download end at: Fri Dec 25 08:05:09 2026\n.",
+         "下載結束時間: Fri Dec 25 08:05:09 2026\n.", true},
+        {{Notice::kUpdateOk}, "Update OK!", "更新完成!", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.english);
+        const text::Bilingual text = text::Notice_Text(row.notice);
+        EXPECT_EQ(text.english, row.english);
+        EXPECT_EQ(text.chinese, row.chinese);
+        EXPECT_EQ(text::Follows_Language(row.notice.id), row.follows_language);
+    }
+    // Every notice has its row.
+    std::set<Notice> covered;
+    for (const Row& row : rows)
+        covered.insert(row.notice.id);
+    EXPECT_EQ(covered.size(), static_cast<std::size_t>(Notice::kUpdateOk) + 1);
 }
 
 // ---------------------------------------------------------------------------
