@@ -3,19 +3,12 @@
 #include "cli/station_json.h"
 
 #include <cstdio>
-#include <vector>
 
 #include "cli/station_text.h"
+#include "station/station_files.h"
 
 namespace cli {
 namespace {
-
-std::string Json_Texts(const std::vector<std::string>& texts) {
-    std::string array = "[";
-    for (const std::string& text : texts)
-        array += (array.size() == 1 ? "" : ",") + Json_String(text);
-    return array + "]";
-}
 
 const char* Event_Name(Station_Event::Kind kind) {
     switch (kind) {
@@ -96,16 +89,7 @@ std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
     for (const Station_Phone_Result& phone : summary.phones) {
         if (phones.size() > 1)
             phones += ",";
-        phones += Json_Object()
-                      .Number("phone", phone.phone)
-                      .Text("port", phone.port.display_name)
-                      .Text("result", Result_Token(phone.outcome))
-                      .Number("code", phone.code)
-                      .Unsigned("bytes", phone.bytes)
-                      .Seconds("seconds", phone.seconds)
-                      .Text("dump_file", phone.dump_file)
-                      .Text("log_file", phone.log_file)
-                      .Done();
+        phones += Json_Phone_Result(phone, Json_Result_Form::kLine);
     }
     phones += "]";
     return Json_Object()
@@ -120,8 +104,8 @@ std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
         .Boolean("stopped", summary.stopped)
         .Text("signal", signal_name)
         .Number("exit_code", exit_code)
-        .Raw("summary_files", Json_Texts(summary.summary_files))
-        .Raw("unwritten", Json_Texts(summary.unwritten))
+        .Raw("summary_files", Json_String_Array(summary.summary_files))
+        .Raw("unwritten", Json_String_Array(summary.unwritten))
         .Raw("phones", phones)
         .Done();
 }

@@ -36,10 +36,12 @@ std::size_t Utf8_Length(std::string_view text, std::size_t at, std::uint32_t& co
     return length;
 }
 
-void Append_Escape(std::string& out, const char* format, unsigned value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, format, value);
-    out += buffer;
+// prefix, then value as digits lower-case hex digits.
+void Append_Hex(std::string& out, std::string_view prefix, unsigned value, int digits) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out += prefix;
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4)
+        out += kHex[(value >> shift) & 0xF];
 }
 
 }  // namespace
@@ -57,20 +59,20 @@ std::string Json_String(std::string_view text) {
         } else if (c == '\t') {
             out += "\\t";
         } else if (c < 0x20 || c == 0x7F) {
-            Append_Escape(out, "\\u%04x", c);
+            Append_Hex(out, "\\u", c, 4);
         } else if (c >= 0x80) {
             std::uint32_t code_point = 0;
             const std::size_t length = Utf8_Length(text, at, code_point);
             if (length == 0) {
                 // Not UTF-8: the byte as the terminal shows it, "\xff".
-                Append_Escape(out, "\\\\x%02x", c);
+                Append_Hex(out, "\\\\x", c, 2);
                 ++at;
                 continue;
             }
             // C1 controls and the line and paragraph separators end lines
             // for some readers: escaped like the C0 controls.
             if (code_point < 0xA0 || code_point == 0x2028 || code_point == 0x2029)
-                Append_Escape(out, "\\u%04x", code_point);
+                Append_Hex(out, "\\u", code_point, 4);
             else
                 out.append(text.substr(at, length));
             at += length;
@@ -81,6 +83,13 @@ std::string Json_String(std::string_view text) {
         ++at;
     }
     return out + "\"";
+}
+
+std::string Json_String_Array(const std::vector<std::string>& texts) {
+    std::string array = "[";
+    for (const std::string& text : texts)
+        array += (array.size() == 1 ? "" : ",") + Json_String(text);
+    return array + "]";
 }
 
 Json_Object& Json_Object::Text(const char* name, std::string_view value) {

@@ -7,11 +7,15 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // text as a JSON string, quotes included. Control characters (C0, DEL, C1)
 // and the line and paragraph separators are escaped; a byte that is not
 // part of well-formed UTF-8 becomes the text "\xNN".
 std::string Json_String(std::string_view text);
+
+// texts as a JSON array of strings.
+std::string Json_String_Array(const std::vector<std::string>& texts);
 
 // A JSON object built one field at a time:
 //   Json_Object().Number("v", 1).Text("event", "summary").Done()

@@ -469,6 +469,7 @@ void Station::Impl::Run() {
     for (auto& session : sessions)
         summary.phones.push_back(session->result);
     Count_Into(summary);
+    summary.unwritten = unwritten;  // the logs: the summary file names them
     const Station_Summary written = summary;
     lock.unlock();
     std::vector<std::string> files;

@@ -197,6 +197,26 @@ bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Sum
     return Write_All(file, text);
 }
 
+std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form) {
+    const bool file = form == Json_Result_Form::kFile;
+    const auto shown = [file](const std::string& text) {
+        return file ? text::Displayable_Text(text) : text;
+    };
+    Json_Object object;
+    object.Number("phone", row.phone).Text("port", shown(row.port.display_name));
+    if (file) {
+        const Row_Texts t = Texts_Of(row);
+        object.Text("usb_path", t.usb_path).Text("usb_id", t.usb_id).Text("serial", t.serial);
+    }
+    return object.Text("result", Station_Outcome_Name(row.outcome))
+        .Number("code", row.code)
+        .Unsigned("bytes", row.bytes)
+        .Seconds("seconds", row.seconds)
+        .Text("dump_file", shown(row.dump_file))
+        .Text("log_file", shown(row.log_file))
+        .Done();
+}
+
 bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Summary& summary,
                         std::string& json_path) {
     std::FILE* file = Create_Station_File(directory, "summary", ".json", json_path);
@@ -204,21 +224,8 @@ bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Su
         return false;
     std::string phones = "[";
     for (const Station_Phone_Result& row : summary.phones) {
-        const Row_Texts t = Texts_Of(row);
         phones += phones.size() == 1 ? "\n" : ",\n";
-        phones += Json_Object()
-                      .Number("phone", row.phone)
-                      .Text("port", t.port)
-                      .Text("usb_path", t.usb_path)
-                      .Text("usb_id", t.usb_id)
-                      .Text("serial", t.serial)
-                      .Text("result", Station_Outcome_Name(row.outcome))
-                      .Number("code", row.code)
-                      .Unsigned("bytes", row.bytes)
-                      .Seconds("seconds", row.seconds)
-                      .Text("dump_file", t.dump)
-                      .Text("log_file", t.log)
-                      .Done();
+        phones += Json_Phone_Result(row, Json_Result_Form::kFile);
     }
     phones += "\n]";
     const std::string text = Json_Object()
@@ -227,6 +234,7 @@ bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Su
                                  .Number("failed", summary.failed)
                                  .Number("stopped_phones", summary.stopped_phones)
                                  .Boolean("stopped", summary.stopped)
+                                 .Raw("unwritten", Json_String_Array(summary.unwritten))
                                  .Raw("phones", phones)
                                  .Done() +
                              "\n";

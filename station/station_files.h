@@ -70,6 +70,12 @@ bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Sum
                        std::string& csv_path);
 bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Summary& summary,
                         std::string& json_path);
+// A phone's result as a JSON object: kFile, a row of the summary file (its
+// texts escaped, with the device's numbers); kLine, one of the command's
+// summary line (texts as they are: the JSON writer escapes them).
+enum class Json_Result_Form { kFile, kLine };
+std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form);
+
 // A CSV field: quoted when it holds a comma, a quote or begins with a
 // character a spreadsheet takes for a formula.
 std::string Csv_Field(std::string_view text);
