@@ -30,20 +30,9 @@ Station_Row_State State_Of(const Station_Phone_Result& result) {
 }
 
 void Station_Counts::Add(Station_Row_State state) {
-    switch (state) {
-        case Station_Row_State::kWorking:
-            ++working;
-            break;
-        case Station_Row_State::kUpdated:
-            ++updated;
-            break;
-        case Station_Row_State::kFailed:
-            ++failed;
-            break;
-        case Station_Row_State::kStopped:
-            ++stopped;
-            break;
-    }
+    // In the order of Station_Row_State.
+    int* const counts[] = {&working, &updated, &failed, &stopped};
+    ++*counts[static_cast<int>(state)];
 }
 
 Station_Counts Count_Results(const std::vector<Station_Phone_Result>& results) {

@@ -30,7 +30,8 @@ struct Station_Phone_Row {
     std::string last_line;  // the last line of its messages, as the station escaped it
 };
 
-// How a row stands: the one definition of each count.
+// How a row stands: the one definition of each count (Station_Counts::Add
+// counts them in this order).
 enum class Station_Row_State {
     kWorking,  // arrived, its session still running and its port still there
     kUpdated,  // finished with the image

@@ -6,11 +6,8 @@
 #include "station/station.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <csignal>
 
 #include <algorithm>
 #include <chrono>
@@ -34,6 +31,7 @@
 #include "station/station_files.h"
 #include "station/station_rows.h"
 #include "station/station_view.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
@@ -758,16 +756,11 @@ TEST(StationFiles, RecordsNotWrittenWholeAreNamed) {
     Station_Options options = rig.Options({"good"});
     options.log_dir = rig.Logs().string();
     options.count = 1;
-    rlimit old_limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit none = old_limit;
-    none.rlim_cur = 0;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
+    test_support::File_Size_Limit full_disk(0);
+    ASSERT_TRUE(full_disk.Set());
     Station& station = rig.Start(std::move(options));
     const bool done = station.Wait_Until_Done(kEventLimit);
-    setrlimit(RLIMIT_FSIZE, &old_limit);
-    std::signal(SIGXFSZ, old_handler);
+    full_disk.Lift();
     ASSERT_TRUE(done);
 
     const Station_Summary summary = station.Summary();
