@@ -17,6 +17,9 @@ inline constexpr int kExitProgrammingFailed = 5;  // region announcement or bloc
 // code for a station that ended without any phone having finished.
 inline constexpr int kExitMostFailedPhones = 100;
 inline constexpr int kExitNoPhoneFinished = 101;
+// station: a phone's log or a summary could not be written whole (a full
+// disk): what a script would read is not the whole record.
+inline constexpr int kExitRecordsIncomplete = 102;
 
 inline int Exit_Code_For(Download_Outcome outcome) {
     switch (outcome) {

@@ -31,6 +31,8 @@
 #include "cli/text_format.h"
 #include "download/image_loader.h"
 #include "station/station.h"
+#include "station/station_files.h"
+#include "station/station_rows.h"
 
 namespace cli {
 namespace {
@@ -175,6 +177,8 @@ class Station_Output {
         if (m_json)
             m_json->End(summary, exit_code, signal_name);
         std::fflush(stdout);
+        for (const std::string& line : Record_Lines(summary, m_language))
+            std::fprintf(stderr, "flashtool-cli: %s\n", line.c_str());
         std::fprintf(stderr, "flashtool-cli: %s\n",
                      Ending_Line(summary, stop_signal, signal_name, timeout).c_str());
     }
@@ -194,20 +198,20 @@ class Station_Output {
             return english ? "no phone finished: none arrived for " + seconds + " s"
                            : "沒有手機完成:" + seconds + " 秒內沒有手機接上";
         }
-        int updated = 0;
         std::string failed;
         for (const Station_Phone_Result& phone : summary.phones) {
-            if (phone.outcome == Download_Outcome::kUpdated) {
-                ++updated;
+            if (State_Of(phone) == Station_Row_State::kUpdated)
                 continue;
-            }
             failed +=
                 (failed.empty() ? "" : ", ") +
                 Phone_Name(phone.phone, Displayable_Text(phone.port.display_name), m_language) +
                 " " + Result_Words(phone.outcome, m_language) +
-                (phone.code != 0 ? " (" + Code_Words(phone.code, m_language) + ")" : "");
+                (phone.code > 0 ? " (" + Code_Words(phone.code, m_language) + ")" : "");
         }
-        const int failures = static_cast<int>(summary.phones.size()) - updated;
+        // Every phone not updated is named here, stopped ones too, and counted.
+        const Station_Counts counts = Count_Results(summary.phones);
+        const int updated = counts.updated;
+        const int failures = counts.Not_Updated();
         if (english) {
             line += std::to_string(updated) + " updated, " + std::to_string(failures) + " failed";
         } else {
@@ -259,32 +263,40 @@ std::shared_ptr<const Firmware_Image> Load_Image(const Arguments& args, int& exi
         exit_code = kExitImageNotLoaded;
         return nullptr;
     }
-    if (!args.json) {
-        std::fprintf(stderr, "flashtool-cli: image %s, version %s, %llu bytes\n",
-                     Displayable_Text(args.image).c_str(),
-                     Record_Text(std::span(image->Image_Version)).c_str(),
-                     static_cast<unsigned long long>(image->First_Region.Length) +
-                         image->Second_Region.Length);
-    }
+    // Standard error, also with --json: standard output holds JSON alone.
+    std::fprintf(
+        stderr, "flashtool-cli: image %s, version %s, %llu bytes\n",
+        Displayable_Text(args.image).c_str(), Record_Text(std::span(image->Image_Version)).c_str(),
+        static_cast<unsigned long long>(image->First_Region.Length) + image->Second_Region.Length);
     return image;
 }
 
-// Whether the log folder can be used, made if it is missing; says why not.
-bool Prepare_Log_Dir(const std::string& folder) {
+// The log folder, made if it is missing, checked, held and written in once
+// before any phone: null, said why, when it cannot be used.
+std::shared_ptr<platform::Private_Directory> Prepare_Log_Dir(const std::string& folder) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    if (!error && std::filesystem::is_directory(folder, error))
-        return true;
-    std::fprintf(
-        stderr, "flashtool-cli: cannot use %s for the logs: %s; name a folder for --log-dir.\n",
-        Displayable_Text(folder).c_str(), error ? error.message().c_str() : "it is not a folder");
-    return false;
+    const char* why = nullptr;
+    std::shared_ptr<platform::Private_Directory> directory;
+    if (error || !std::filesystem::is_directory(folder, error))
+        why = "it is not a folder";
+    else if (!(directory = Open_Log_Directory(folder)))
+        why = "it is not a folder of this user's alone, in a folder only this user may change";
+    else if (!Try_Write(*directory))
+        why = "nothing can be written in it";
+    if (why == nullptr)
+        return directory;
+    std::fprintf(stderr,
+                 "flashtool-cli: cannot use %s for the logs: %s; name a folder for --log-dir.\n",
+                 Displayable_Text(folder).c_str(), error ? error.message().c_str() : why);
+    return nullptr;
 }
 
 }  // namespace
 
 int Run_Station(const Arguments& args) {
-    if (args.log_dir && !Prepare_Log_Dir(*args.log_dir))
+    std::shared_ptr<platform::Private_Directory> log_directory;
+    if (args.log_dir && !(log_directory = Prepare_Log_Dir(*args.log_dir)))
         return kExitUsage;
     int exit_code = kExitOk;
     const std::shared_ptr<const Firmware_Image> image = Load_Image(args, exit_code);
@@ -300,6 +312,7 @@ int Run_Station(const Arguments& args) {
     if (args.timeout_seconds > 0 && options.idle_timeout.count() == 0)
         options.idle_timeout = 1ms;
     options.log_dir = args.log_dir.value_or("");
+    options.log_directory = log_directory;
     options.language = args.language_flag;
 
     Event_Queue events;

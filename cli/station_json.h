@@ -12,14 +12,15 @@
 #include <string>
 #include <string_view>
 
+#include "station/json_text.h"
 #include "station/station.h"
 
 namespace cli {
 
 inline constexpr int kStationJsonVersion = 1;
 
-// text as a JSON string, quotes included.
-std::string Json_String(std::string_view text);
+// text as a JSON string, quotes included (station/json_text.h).
+using ::Json_String;
 
 // The line of one event, without the line break.
 std::string Json_Line(const Station_Event& event);

@@ -23,11 +23,15 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
     const auto words = [language](std::string_view english, std::string_view chinese) {
         return std::string(text::By_Language(language, english, chinese));
     };
+    const int index = m_model.Apply(event);
+    if (index < 0)
+        return words("station ended", "更新站已結束");
+    const Station_Phone_Row& row = m_model.Rows()[static_cast<std::size_t>(index)];
     const std::string who =
         Phone_Words(event.phone, language) + " " + Displayable_Text(event.port.display_name) + ": ";
     switch (event.kind) {
         case Station_Event::Kind::kArrived: {
-            m_transfers[event.phone] = {};
+            m_tenths_shown[event.phone] = -1;
             const std::string identity = Identity_Text(event.port.identity);
             return who + Phase_Words(Station_Phase::kArrived, language) +
                    (identity.empty() ? "" : " (" + identity + ")");
@@ -38,16 +42,13 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
             const int tenths = event.bytes_total == 0
                                    ? 10
                                    : static_cast<int>(event.bytes_done * 10 / event.bytes_total);
-            Transfer& transfer = m_transfers[event.phone];
-            if (transfer.started_seconds < 0)
-                transfer.started_seconds = event.seconds;
+            const auto shown = m_tenths_shown.try_emplace(event.phone, -1).first;
             // The first block's line says the transfer began; then one for each tenth.
-            if (transfer.tenths_shown >= 0 && tenths <= transfer.tenths_shown)
+            if (shown->second >= 0 && tenths <= shown->second)
                 return {};
-            transfer.tenths_shown = tenths;
+            shown->second = tenths;
             // The rate over the transfer, not over the handshake and check before it.
-            return who + Progress_Text(event.bytes_done, event.bytes_total,
-                                       event.seconds - transfer.started_seconds);
+            return who + Progress_Text(event.bytes_done, event.bytes_total, row.transfer_seconds);
         }
         case Station_Event::Kind::kLine:
             // Escaped by the station already; escaping again would show "\\x1b".
@@ -56,7 +57,7 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
             const bool failed = event.outcome != Download_Outcome::kUpdated;
             std::string line = who + Phase_Words(Station_Phase::kFinished, language) + ": " +
                                Result_Words(event.outcome, language);
-            if (failed && event.code != 0)
+            if (failed && event.code > 0)
                 line += words(", ", ",") + Code_Words(event.code, language);
             const std::string done = std::to_string(event.bytes_done);
             const std::string total = std::to_string(event.bytes_total);
@@ -73,10 +74,10 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
             return line;
         }
         case Station_Event::Kind::kDeparted:
-            m_transfers.erase(event.phone);
+            m_tenths_shown.erase(event.phone);
             return who + words("unplugged", Phase_Words(Station_Phase::kGone, language));
         case Station_Event::Kind::kEnded:
-            return words("station ended", "更新站已結束");
+            break;
     }
     return {};
 }

@@ -11,6 +11,7 @@
 
 #include "download/texts.h"
 #include "station/station.h"
+#include "station/station_rows.h"
 
 namespace cli {
 
@@ -26,11 +27,8 @@ class Station_Lines {
   private:
     std::FILE* m_out;
     Language m_language;
-    struct Transfer {
-        int tenths_shown = -1;        // tenths of its bytes shown so far
-        double started_seconds = -1;  // its first progress event, since arrival
-    };
-    std::map<int, Transfer> m_transfers;  // by phone
+    Station_Row_Model m_model;
+    std::map<int, int> m_tenths_shown;  // by phone: tenths of its bytes shown so far
 };
 
 }  // namespace cli

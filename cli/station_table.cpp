@@ -83,58 +83,27 @@ std::string Cut_To_Columns(const std::string& text, std::size_t columns) {
     return text.substr(0, end);
 }
 
-Station_Table::Row& Station_Table::Row_Of(const Station_Event& event) {
-    for (Row& row : m_rows) {
-        if (row.phone == event.phone)
-            return row;
-    }
-    Row& row = m_rows.emplace_back();
-    row.phone = event.phone;
-    row.port = Displayable_Text(event.port.display_name);
-    row.identity = Identity_Cell(event.port.identity);
-    return row;
+void Station_Table::Show(const Station_Event& event) {
+    const int index = m_model.Apply(event);
+    if (index < 0)
+        return;
+    m_last_event.resize(m_model.Rows().size());
+    m_last_event[static_cast<std::size_t>(index)] = Clock::now();
+    m_changed = true;
 }
 
-void Station_Table::Show(const Station_Event& event) {
-    if (event.kind == Station_Event::Kind::kEnded)
-        return;
-    Row& row = Row_Of(event);
-    row.seconds = std::max(row.seconds, event.seconds);
-    row.last_event = Clock::now();
-    m_changed = true;
-    switch (event.kind) {
-        case Station_Event::Kind::kPhase:
-            row.phase = event.phase;
-            break;
-        case Station_Event::Kind::kProgress:
-            row.done = event.bytes_done;
-            row.total = event.bytes_total;
-            if (row.transfer_started < 0)
-                row.transfer_started = event.seconds;
-            row.transfer_seconds = event.seconds - row.transfer_started;
-            break;
-        case Station_Event::Kind::kLine:
-            row.message = event.text;
-            break;
-        case Station_Event::Kind::kFinished:
-            row.finished = true;
-            row.phase = Station_Phase::kFinished;
-            row.done = event.bytes_done;
-            row.total = event.bytes_total;
-            row.result = Result_Words(event.outcome, m_language);
-            if (event.outcome != Download_Outcome::kUpdated && event.code != 0)
-                row.result += " (" + Code_Words(event.code, m_language) + ")";
-            if (event.phone_touched && event.outcome != Download_Outcome::kUpdated)
-                row.result += text::By_Language(m_language, ", will not start", ",無法開機");
-            break;
-        case Station_Event::Kind::kDeparted:
-            row.gone = true;
-            row.phase = Station_Phase::kGone;
-            break;
-        case Station_Event::Kind::kArrived:
-        case Station_Event::Kind::kEnded:
-            break;
+std::string Station_Table::Result_Cell(const Station_Phone_Row& row) const {
+    if (!row.finished) {
+        if (row.gone)
+            return std::string(station_text::kUnpluggedEarly.For(m_language));
+        return row.last_line;
     }
+    std::string result = Result_Words(row.outcome, m_language);
+    if (row.outcome != Download_Outcome::kUpdated && row.code > 0)
+        result += " (" + Code_Words(row.code, m_language) + ")";
+    if (row.phone_touched && row.outcome != Download_Outcome::kUpdated)
+        result += text::By_Language(m_language, ", will not start", ",無法開機");
+    return result;
 }
 
 void Station_Table::Notice(std::string text) {
@@ -151,18 +120,18 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
     Cells& headings = table.emplace_back();
     for (std::size_t column = 0; column < headings.size(); ++column)
         headings[column] = kHeadings[column].For(m_language);
-    for (const Row& row : m_rows) {
+    const std::vector<Station_Phone_Row>& rows = m_model.Rows();
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        const Station_Phone_Row& row = rows[index];
         double seconds = row.seconds;
-        if (!row.finished && !row.gone)
-            seconds += std::chrono::duration<double>(now - row.last_event).count();
-        std::string last = row.finished ? row.result : row.message;
-        if (row.gone && !row.finished)
-            last = station_text::kUnpluggedEarly.For(m_language);
+        if (State_Of(row) == Station_Row_State::kWorking)
+            seconds += std::chrono::duration<double>(now - m_last_event[index]).count();
         table.push_back(
             {std::to_string(row.phone), row.port, row.identity, Phase_Words(row.phase, m_language),
-             row.total == 0 ? "" : std::to_string(row.done * 100 / row.total) + "%",
-             row.transfer_started < 0 ? "" : Rate_Or_Dashes(row.done, row.transfer_seconds),
-             Elapsed(seconds), last});
+             row.bytes_total == 0 ? ""
+                                  : std::to_string(row.bytes_done * 100 / row.bytes_total) + "%",
+             row.transfer_started < 0 ? "" : Rate_Or_Dashes(row.bytes_done, row.transfer_seconds),
+             Elapsed(seconds), Result_Cell(row)});
     }
     static constexpr std::array<std::size_t, 7> kCaps{4, 24, 22, 18, 4, 12, 9};
     std::array<std::size_t, 7> widths{};
@@ -212,8 +181,7 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
 void Station_Table::Redraw_If_Due(Clock::time_point now) {
     if (now - m_last_draw < kTableRedrawInterval)
         return;
-    const bool running = std::any_of(m_rows.begin(), m_rows.end(),
-                                     [](const Row& row) { return !row.finished && !row.gone; });
+    const bool running = m_model.Counts().working > 0;
     if (!m_changed && !(running && now - m_last_draw >= std::chrono::seconds(1)))
         return;
     Draw(now);

@@ -14,6 +14,7 @@
 
 #include "download/texts.h"
 #include "station/station.h"
+#include "station/station_rows.h"
 
 namespace cli {
 
@@ -44,30 +45,16 @@ class Station_Table {
     std::vector<std::string> Lines(Clock::time_point now) const;
 
   private:
-    struct Row {
-        int phone = 0;
-        std::string port;      // escaped
-        std::string identity;  // escaped
-        Station_Phase phase = Station_Phase::kArrived;
-        std::uint64_t done = 0;
-        std::uint64_t total = 0;
-        double transfer_started = -1;  // seconds since arrival of the first progress
-        double transfer_seconds = 0;
-        double seconds = 0;  // since arrival, at the last event
-        Clock::time_point last_event{};
-        bool finished = false;
-        bool gone = false;
-        std::string result;   // once finished, in the table's language
-        std::string message;  // the last line of its messages
-    };
-    Row& Row_Of(const Station_Event& event);
+    // The last cell: the result once finished, else the phone's last line.
+    std::string Result_Cell(const Station_Phone_Row& row) const;
     void Draw(Clock::time_point now);
 
     std::FILE* m_out;
     Language m_language;
     int m_width;
     int m_height;
-    std::vector<Row> m_rows;
+    Station_Row_Model m_model;
+    std::vector<Clock::time_point> m_last_event;  // by row: when its last event came
     std::string m_notice;
     bool m_changed = true;
     Clock::time_point m_last_draw{};

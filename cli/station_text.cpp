@@ -70,20 +70,44 @@ std::string Rate_Or_Dashes(std::uint64_t bytes, double seconds) {
 }  // namespace cli
 
 #include "cli/exit_codes.h"
+#include "station/station_rows.h"
 
 namespace cli {
 
 int Station_Exit_Code(const Station_Summary& summary, int stop_signal) {
     if (stop_signal != 0)
         return 128 + stop_signal;
+    if (!summary.unwritten.empty())
+        return kExitRecordsIncomplete;
     if (summary.phones.empty())
         return kExitNoPhoneFinished;
-    int failed = 0;
-    for (const Station_Phone_Result& phone : summary.phones) {
-        if (phone.outcome != Download_Outcome::kUpdated)
-            ++failed;
-    }
+    const int failed = Count_Results(summary.phones).Not_Updated();
     return failed < kExitMostFailedPhones ? failed : kExitMostFailedPhones;
+}
+
+}  // namespace cli
+
+namespace cli {
+
+std::vector<std::string> Record_Lines(const Station_Summary& summary, Language language) {
+    const auto listed = [](const std::vector<std::string>& paths) {
+        std::string text;
+        for (const std::string& path : paths)
+            text += (text.empty() ? "" : ", ") + Displayable_Text(path);
+        return text;
+    };
+    std::vector<std::string> lines;
+    if (!summary.summary_files.empty()) {
+        const std::string files = listed(summary.summary_files);
+        lines.emplace_back(text::By_Language(language, "summary in " + files, "摘要:" + files));
+    }
+    if (!summary.unwritten.empty()) {
+        const std::string files = listed(summary.unwritten);
+        lines.emplace_back(text::By_Language(
+            language, "the records are incomplete: " + files + " could not be written whole",
+            "記錄不完整:" + files + " 未能完整寫入"));
+    }
+    return lines;
 }
 
 }  // namespace cli

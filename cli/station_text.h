@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "download/texts.h"
 #include "download/update_outcome.h"
@@ -32,9 +33,14 @@ std::string Phone_Words(int phone, Language language);
 // The rate cell of the table: Rate_Cell, or "--" before there is one.
 std::string Rate_Or_Dashes(std::uint64_t bytes, double seconds);
 
-// The station's exit code: 128 + the signal that stopped it; else 0 when
-// every phone that finished was updated, the number that failed (at most
-// kExitMostFailedPhones), or kExitNoPhoneFinished when none finished.
+// The station's exit code: 128 + the signal that stopped it; else
+// kExitRecordsIncomplete when a log or summary could not be written whole;
+// else 0 when every phone that finished was updated, the number that was not
+// (at most kExitMostFailedPhones), or kExitNoPhoneFinished when none finished.
 int Station_Exit_Code(const Station_Summary& summary, int stop_signal);
+
+// The lines before the last one about the station's files: the summary files
+// this run wrote, and the records that could not be written whole.
+std::vector<std::string> Record_Lines(const Station_Summary& summary, Language language);
 
 }  // namespace cli

@@ -1,17 +1,18 @@
 // Builders of the terminal's texts; no output of their own.
 #include "cli/text_format.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
+
+#include "download/clock_text.h"
 
 namespace cli {
 
 std::string Elapsed_Text(long long seconds) {
-    if (seconds < 0)
-        seconds = 0;
-    const long long hours = seconds / 3600;
-    const long long minutes = seconds / 60 - hours * 60;
-    return std::to_string(hours) + ":" + std::to_string(minutes) + ":" +
-           std::to_string(seconds % 60);
+    // The window's own text, for the seconds an int holds (68 years).
+    return clock_text::Elapsed_Text(
+        static_cast<int>(std::clamp<long long>(seconds, 0, std::numeric_limits<int>::max())));
 }
 
 std::string Progress_Text(std::uint64_t done, std::uint64_t total, double elapsed_seconds) {

@@ -100,13 +100,18 @@ constexpr const char* kStation =
     "  --timeout S     end once no phone has arrived for S seconds\n"
     "  --json          JSON Lines on standard output, one object for each event\n"
     "  --log-dir DIR   a log file for each phone and a summary (CSV and JSON) in DIR\n"
+    "                  (a folder of yours, written in once before any phone; the\n"
+    "                  summary is written when the station ends: a power cut\n"
+    "                  before then leaves none, the logs up to their last line)\n"
     "  --lang zh|en    language of the phones' messages that have two, and of the\n"
     "                  program's own lines (default zh)\n"
     "\n"
     "Exit codes: 0 every phone that finished was updated, 1 to 100 the number of\n"
     "phones that failed (100 for more), 101 no phone finished before the time-out,\n"
     "1 bad usage, 2 image not loaded, 3 the ports cannot be watched, 128+N stopped\n"
-    "by signal N (130 Ctrl-C).\n";
+    "by signal N (130 Ctrl-C).\n"
+    "102 a log or summary could not be written whole (a full disk): the last lines\n"
+    "name them, and the summary files this run wrote.\n";
 
 }  // namespace
 

@@ -10,6 +10,8 @@
 #include "station/station.h"
 
 #include <condition_variable>
+#include <cstdio>
+#include <ctime>
 #include <deque>
 #include <filesystem>
 #include <mutex>
@@ -21,7 +23,9 @@
 #include "download/dump_places.h"
 #include "download/phone_update.h"
 #include "download/texts.h"
+#include "platform/local_time.h"
 #include "station/station_files.h"
+#include "station/station_rows.h"
 #include "station/station_view.h"
 
 const char* Station_Phase_Name(Station_Phase phase) {
@@ -90,14 +94,34 @@ std::optional<Station_Phase> Phase_Of(report::Step step) {
     }
 }
 
-// The first-run dump's name for the port: the one the port gets on its own
-// where names differ by port; where every port gets one name (Windows), that
-// name with the port's, so that two phones at once never share a dump.
-std::string Station_Dump_Name(const Port_Candidate& port) {
-    const std::string name = Dump_File_Name(port.device_path);
-    if (Dump_File_Name("/dev/ttyACM0") != Dump_File_Name("/dev/ttyACM1"))
-        return name;
-    return name + "-" + Port_File_Part(port.display_name);
+// The first-run dump's name for a phone: the one the port gets on its own
+// where names differ by port (where every port gets one name, Windows, that
+// name with the port's), so that two phones at once never share a dump; then
+// the station's start and the phone's number, so that the phones following
+// one another on a port, in this run or a later one, each keep their own:
+// the dump a phone's records name is that phone's for as long as it exists.
+std::string Station_Dump_Name(const Port_Candidate& port, const std::string& started, int phone) {
+    std::string name = Dump_File_Name(port.device_path);
+    if (Dump_File_Name("/dev/ttyACM0") == Dump_File_Name("/dev/ttyACM1"))
+        name += "-" + Port_File_Part(port.display_name);
+    char number[16] = {};
+    std::snprintf(number, sizeof number, "%03d", phone);
+    return name + "-" + started + "-phone-" + number;
+}
+
+// The station's start as a file name's part: "20261209-215600".
+std::string Start_Stamp() {
+    const std::tm local = platform::Local_Time(std::time(nullptr));
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+void Count_Into(Station_Summary& summary) {
+    const Station_Counts counts = Count_Results(summary.phones);
+    summary.updated = counts.updated;
+    summary.failed = counts.failed;
+    summary.stopped_phones = counts.stopped;
 }
 
 }  // namespace
@@ -159,6 +183,9 @@ struct Station::Impl {
 
     const std::shared_ptr<const Firmware_Image> image;
     const Station_Options options;
+    std::shared_ptr<platform::Private_Directory> log_directory;  // null: no logs
+    const std::string start_stamp = Start_Stamp();
+    std::vector<std::string> unwritten;  // records not written whole, so far
     const Sink sink;
     std::uint64_t bytes_total = 0;
 
@@ -211,8 +238,8 @@ void Station::Impl::Arrival(const Port_Candidate& port) {
     session.result.phone = session.phone;
     session.result.port = port;
     last_arrival = session.arrived;
-    if (!options.log_dir.empty()) {
-        session.log = std::make_unique<Phone_Log>(options.log_dir, session.phone, port);
+    if (log_directory) {
+        session.log = std::make_unique<Phone_Log>(*log_directory, session.phone, port);
         session.result.log_file = session.log->Path();
     }
     session.comport = options.make_port ? options.make_port(port) : std::make_unique<CComport>();
@@ -282,7 +309,7 @@ void Station::Impl::Run_Session(Station_Session& session) {
         };
         session.view = std::make_unique<Station_View>(options.language, handlers);
         session.update = std::make_unique<Phone_Update>(*session.comport, *session.view, *image,
-                                                        Station_Dump_Name(session.port));
+                                                        Station_Dump_Name(session.port, start_stamp, session.phone));
         // A stop asked for before the update began.
         if (stop_requested || session.departed)
             session.comport->Request_Stop();
@@ -304,7 +331,9 @@ void Station::Impl::Run_Session(Station_Session& session) {
     result.phone = session.phone;
     result.port = session.port;
     result.outcome = outcome;
-    result.code = outcome == Download_Outcome::kUpdated ? 0 : failure.code;
+    result.code = outcome == Download_Outcome::kUpdated   ? 0
+                  : outcome == Download_Outcome::kStopped ? kStoppedCode
+                                                          : failure.code;
     result.bytes = session.view->Bytes_Done();
     result.dump_file = session.update->Dump_Path();
     if (!result.dump_file.empty() && !std::filesystem::exists(result.dump_file))
@@ -314,6 +343,9 @@ void Station::Impl::Run_Session(Station_Session& session) {
         session.log->Result(result, session.view->Phone_Version());
 
     const std::lock_guard<std::mutex> lock(mutex);
+    if (session.log && !session.log->Complete())
+        unwritten.push_back(session.log->Path().empty() ? log_directory->Path()
+                                                        : session.log->Path());
     session.running = false;
     ++finished;
     Station_Event event = Event_Of(session, Station_Event::Kind::kFinished);
@@ -439,23 +471,33 @@ void Station::Impl::Run() {
     Join_Ended_Sessions(lock);
     summary = {};
     summary.stopped = stop_requested;
-    for (auto& session : sessions) {
+    for (auto& session : sessions)
         summary.phones.push_back(session->result);
-        if (session->result.outcome == Download_Outcome::kUpdated)
-            ++summary.updated;
-        else if (session->result.outcome == Download_Outcome::kStopped)
-            ++summary.stopped_phones;
-        else
-            ++summary.failed;
-    }
+    Count_Into(summary);
+    summary.unwritten = unwritten;  // the logs: the summary file names them
     const Station_Summary written = summary;
     lock.unlock();
-    if (!options.log_dir.empty()) {
+    std::vector<std::string> files;
+    std::vector<std::string> not_written;
+    if (log_directory) {
         std::string csv_path;
         std::string json_path;
-        Write_Summary_Csv(options.log_dir, written, csv_path);
-        Write_Summary_Json(options.log_dir, written, json_path);
+        const bool csv = Write_Summary_Csv(*log_directory, written, csv_path);
+        const bool json = Write_Summary_Json(*log_directory, written, json_path);
+        for (const auto& [done, path] : {std::pair{csv, csv_path}, std::pair{json, json_path}}) {
+            if (!path.empty())
+                files.push_back(path);
+            if (!done)
+                not_written.push_back(path.empty() ? log_directory->Path() : path);
+        }
+    } else if (!options.log_dir.empty()) {
+        not_written.push_back(options.log_dir);  // it could not be opened
     }
+    lock.lock();
+    summary.summary_files = files;
+    summary.unwritten = unwritten;
+    summary.unwritten.insert(summary.unwritten.end(), not_written.begin(), not_written.end());
+    lock.unlock();
     Station_Event ended;
     ended.kind = Station_Event::Kind::kEnded;
     if (sink)
@@ -467,6 +509,9 @@ void Station::Impl::Run() {
 
 Station::Station(std::shared_ptr<const Firmware_Image> image, Station_Options options, Sink sink)
     : m_impl(std::make_unique<Impl>(std::move(image), std::move(options), std::move(sink))) {
+    m_impl->log_directory = m_impl->options.log_directory;
+    if (!m_impl->log_directory && !m_impl->options.log_dir.empty())
+        m_impl->log_directory = Open_Log_Directory(m_impl->options.log_dir);
     if (m_impl->image) {
         m_impl->bytes_total =
             std::uint64_t{m_impl->image->First_Region.Length} + m_impl->image->Second_Region.Length;
@@ -569,16 +614,12 @@ Station_Summary Station::Summary() const {
         return impl.summary;
     Station_Summary summary;
     summary.stopped = impl.stop_requested;
+    summary.unwritten = impl.unwritten;
     for (const auto& session : impl.sessions) {
         if (session->running)
             continue;
         summary.phones.push_back(session->result);
-        if (session->result.outcome == Download_Outcome::kUpdated)
-            ++summary.updated;
-        else if (session->result.outcome == Download_Outcome::kStopped)
-            ++summary.stopped_phones;
-        else
-            ++summary.failed;
     }
+    Count_Into(summary);
     return summary;
 }

@@ -30,6 +30,7 @@
 #include "download/firmware_image.h"
 #include "download/texts.h"
 #include "download/update_outcome.h"
+#include "platform/private_directory.h"
 #include "serial/port_list.h"
 #include "serial/port_watcher.h"
 
@@ -96,12 +97,20 @@ struct Station_Options {
     std::chrono::milliseconds idle_timeout{0};
     // A log file per phone and the summary (CSV and JSON) go here; empty: none.
     std::string log_dir{};
+    // log_dir as the caller checked it and holds it (platform's
+    // Private_Directory), so that every file goes into that directory
+    // whatever is renamed meanwhile; null: the station opens log_dir itself.
+    std::shared_ptr<platform::Private_Directory> log_directory{};
     Language language = Language::kChinese;
     // Test seams: where events of ports come from, and the port object a
     // session gets (null: the platform's own, with the protocol's limits).
     Port_Watch_Options watch{};
     std::function<std::unique_ptr<CComport>(const Port_Candidate&)> make_port{};
 };
+
+// The code a phone's records give a session that a stop ended: no step's
+// result code, and never 0, which an updated phone has.
+inline constexpr int kStoppedCode = -1;
 
 struct Station_Phone_Result {
     int phone = 0;
@@ -119,6 +128,12 @@ struct Station_Summary {
     int failed = 0;          // ended without the update, not by a stop
     int stopped_phones = 0;  // ended by a stop of the station before they were updated
     bool stopped = false;    // a stop ended the station
+    // The summary files this run wrote (CSV, JSON), once the station ended:
+    // a name that was taken already makes them "summary-2.csv", ...
+    std::vector<std::string> summary_files;
+    // The records that could not be written whole (a full disk, a directory
+    // that went away): each phone's log, the summaries, or the directory.
+    std::vector<std::string> unwritten;
 };
 
 class Station {

@@ -11,6 +11,7 @@
 #include "download/display_text.h"
 #include "platform/files.h"
 #include "platform/local_time.h"
+#include "station/station_cells.h"
 
 namespace {
 
@@ -29,33 +30,17 @@ std::string Join_Path(const std::string& directory, const std::string& name) {
     return (std::filesystem::path(directory) / name).string();
 }
 
+// Whether all of text reached the file: a full disk shows at the write, the
+// flush or the close.
 bool Write_All(std::FILE* file, const std::string& text) {
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool written =
+        std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
     return std::fclose(file) == 0 && written;
 }
 
 std::string Seconds_Text(double seconds) {
     char text[32] = {};
     std::snprintf(text, sizeof text, "%.3f", seconds);
-    return text;
-}
-
-std::string Identity_Text(const Port_Identity& identity) {
-    std::string text;
-    const auto add = [&text](std::string_view name, const std::string& value) {
-        if (value.empty())
-            return;
-        if (!text.empty())
-            text += ", ";
-        text += std::string(name) + " " + text::Displayable_Text(value);
-    };
-    add("driver", identity.driver);
-    if (identity.Is_Usb())
-        add("usb", identity.usb_vendor_id + ":" + identity.usb_product_id);
-    add("serial", identity.usb_serial);
-    add("at", identity.usb_path);
-    add("maker", identity.manufacturer);
-    add("product", identity.product);
     return text;
 }
 
@@ -77,27 +62,47 @@ std::string Port_File_Part(const std::string& display_name) {
     return part;
 }
 
-std::FILE* Create_Station_File(const std::string& directory, const std::string& stem,
+std::FILE* Create_Station_File(platform::Private_Directory& directory, const std::string& stem,
                                const std::string& extension, std::string& path) {
     path.clear();
     std::error_code ignored;
-    std::filesystem::create_directories(directory, ignored);
     for (int n = 1; n <= kFileNameAlternatives; ++n) {
         const std::string name = stem + (n == 1 ? "" : "-" + std::to_string(n)) + extension;
-        const std::string candidate = Join_Path(directory, name);
-        if (std::FILE* file = platform::Create_New_File(candidate)) {
-            path = candidate;
+        if (std::FILE* file = directory.Create_New_File(name)) {
+            path = Join_Path(directory.Path(), name);
             return file;
         }
         // Anything else than a name that is taken will not get better with
-        // another name.
-        if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ignored)))
+        // another name. (Looked at by name: it only decides whether to try
+        // the next one.)
+        if (!std::filesystem::exists(
+                std::filesystem::symlink_status(Join_Path(directory.Path(), name), ignored)))
             return nullptr;
     }
     return nullptr;
 }
 
-Phone_Log::Phone_Log(const std::string& directory, int phone, const Port_Candidate& port) {
+std::shared_ptr<platform::Private_Directory> Open_Log_Directory(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::path absolute = std::filesystem::absolute(path, ignored).lexically_normal();
+    if (!absolute.has_filename())
+        absolute = absolute.parent_path();  // "logs/"
+    std::filesystem::create_directories(absolute, ignored);
+    return platform::Private_Directory::Open(absolute.string());
+}
+
+bool Try_Write(platform::Private_Directory& directory) {
+    std::string path;
+    std::FILE* file = Create_Station_File(directory, ".write-test", "", path);
+    if (file == nullptr)
+        return false;
+    const bool written = Write_All(file, "-");
+    directory.Remove(std::filesystem::path(path).filename().string());
+    return written;
+}
+
+Phone_Log::Phone_Log(platform::Private_Directory& directory, int phone,
+                     const Port_Candidate& port) {
     char number[16] = {};
     std::snprintf(number, sizeof number, "%03d", phone);
     m_file = Create_Station_File(
@@ -136,27 +141,11 @@ void Phone_Log::Result(const Station_Phone_Result& result, const std::string& ph
 }
 
 void Phone_Log::Write(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), m_file);
-    std::fputc('\n', m_file);
-    std::fflush(m_file);  // a log read while the station runs, or after a crash
-}
-
-std::string Json_String(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
-            char escaped[8] = {};
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+    const bool written = std::fwrite(text.data(), 1, text.size(), m_file) == text.size() &&
+                         std::fputc('\n', m_file) != EOF;
+    // Flushed: a log read while the station runs, or after a crash.
+    if (std::fflush(m_file) != 0 || !written)
+        m_failed = true;
 }
 
 std::string Csv_Field(std::string_view text) {
@@ -190,7 +179,7 @@ Row_Texts Texts_Of(const Station_Phone_Result& row) {
 
 }  // namespace
 
-bool Write_Summary_Csv(const std::string& directory, const Station_Summary& summary,
+bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Summary& summary,
                        std::string& csv_path) {
     std::FILE* file = Create_Station_File(directory, "summary", ".csv", csv_path);
     if (file == nullptr)
@@ -208,29 +197,46 @@ bool Write_Summary_Csv(const std::string& directory, const Station_Summary& summ
     return Write_All(file, text);
 }
 
-bool Write_Summary_Json(const std::string& directory, const Station_Summary& summary,
+std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form) {
+    const bool file = form == Json_Result_Form::kFile;
+    const auto shown = [file](const std::string& text) {
+        return file ? text::Displayable_Text(text) : text;
+    };
+    Json_Object object;
+    object.Number("phone", row.phone).Text("port", shown(row.port.display_name));
+    if (file) {
+        const Row_Texts t = Texts_Of(row);
+        object.Text("usb_path", t.usb_path).Text("usb_id", t.usb_id).Text("serial", t.serial);
+    }
+    return object.Text("result", Station_Outcome_Name(row.outcome))
+        .Number("code", row.code)
+        .Unsigned("bytes", row.bytes)
+        .Seconds("seconds", row.seconds)
+        .Text("dump_file", shown(row.dump_file))
+        .Text("log_file", shown(row.log_file))
+        .Done();
+}
+
+bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Summary& summary,
                         std::string& json_path) {
     std::FILE* file = Create_Station_File(directory, "summary", ".json", json_path);
     if (file == nullptr)
         return false;
-    std::string text = "{\"v\":1,\"updated\":" + std::to_string(summary.updated) +
-                       ",\"failed\":" + std::to_string(summary.failed) +
-                       ",\"stopped_phones\":" + std::to_string(summary.stopped_phones) +
-                       ",\"stopped\":" + (summary.stopped ? "true" : "false") + ",\"phones\":[";
-    bool first = true;
+    std::string phones = "[";
     for (const Station_Phone_Result& row : summary.phones) {
-        const Row_Texts t = Texts_Of(row);
-        text += first ? "\n" : ",\n";
-        first = false;
-        text +=
-            "{\"phone\":" + std::to_string(row.phone) + ",\"port\":" + Json_String(t.port) +
-            ",\"usb_path\":" + Json_String(t.usb_path) + ",\"usb_id\":" + Json_String(t.usb_id) +
-            ",\"serial\":" + Json_String(t.serial) +
-            ",\"result\":" + Json_String(Station_Outcome_Name(row.outcome)) +
-            ",\"code\":" + std::to_string(row.code) + ",\"bytes\":" + std::to_string(row.bytes) +
-            ",\"seconds\":" + Seconds_Text(row.seconds) + ",\"dump_file\":" + Json_String(t.dump) +
-            ",\"log_file\":" + Json_String(t.log) + "}";
+        phones += phones.size() == 1 ? "\n" : ",\n";
+        phones += Json_Phone_Result(row, Json_Result_Form::kFile);
     }
-    text += "\n]}\n";
+    phones += "\n]";
+    const std::string text = Json_Object()
+                                 .Number("v", 1)
+                                 .Number("updated", summary.updated)
+                                 .Number("failed", summary.failed)
+                                 .Number("stopped_phones", summary.stopped_phones)
+                                 .Boolean("stopped", summary.stopped)
+                                 .Raw("unwritten", Json_String_Array(summary.unwritten))
+                                 .Raw("phones", phones)
+                                 .Done() +
+                             "\n";
     return Write_All(file, text);
 }

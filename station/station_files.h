@@ -3,9 +3,14 @@
 // phone's old version, how it ended) and, when the station ends, a summary
 // of every phone as CSV and as JSON.
 //
-// Every file is new: created for this user alone (0600 where the system has
-// modes), never through a link, never over a file that is there already. A
-// name that is taken is followed by "-2", "-3", ... before the extension.
+// The directory is held from its check to the last file (platform's
+// Private_Directory: by its descriptor where the system has one), so that a
+// directory swapped for a link meanwhile is never written in. Every file is
+// new: created for this user alone (0600 where the system has modes), never
+// through a link, never over a file that is there already. A name that is
+// taken is followed by "-2", "-3", ... before the extension, and the name
+// taken is the one every record names. A file that could not be written
+// whole (a full disk) is said: each writer tells whether it was.
 #pragma once
 
 #include <cstdio>
@@ -13,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/private_directory.h"
+#include "station/json_text.h"
 #include "station/station.h"
 
 // A name made of the port for a file name: its last path part ("ttyACM0",
@@ -22,20 +29,30 @@ std::string Port_File_Part(const std::string& display_name);
 
 // Creates a new file in directory named stem + extension, or the first free
 // numbered alternative. Null (and path empty) when none could be made.
-std::FILE* Create_Station_File(const std::string& directory, const std::string& stem,
+std::FILE* Create_Station_File(platform::Private_Directory& directory, const std::string& stem,
                                const std::string& extension, std::string& path);
+
+// The log directory at path (relative to the working directory, made with
+// its parents when missing), checked and held: null when it is refused, as
+// one in a parent that others may change, or another user's.
+std::shared_ptr<platform::Private_Directory> Open_Log_Directory(const std::string& path);
+
+// Whether a file can be made and written in directory: one is, and deleted.
+bool Try_Write(platform::Private_Directory& directory);
 
 class Phone_Log {
   public:
     // Opens "phone-003-ttyACM0.log" in directory and writes the phone's
     // header. A log that cannot be made leaves Path() empty; the station goes
     // on without it.
-    Phone_Log(const std::string& directory, int phone, const Port_Candidate& port);
+    Phone_Log(platform::Private_Directory& directory, int phone, const Port_Candidate& port);
     ~Phone_Log();
     Phone_Log(const Phone_Log&) = delete;
     Phone_Log& operator=(const Phone_Log&) = delete;
 
     const std::string& Path() const { return m_path; }
+    // Whether every line so far reached the file.
+    bool Complete() const { return m_file != nullptr && !m_failed; }
     void Line(std::string_view text);
     // The last lines: the phone's old version and how the session ended.
     void Result(const Station_Phone_Result& result, const std::string& phone_version);
@@ -44,17 +61,21 @@ class Phone_Log {
     void Write(std::string_view text);
     std::FILE* m_file = nullptr;
     std::string m_path;
+    bool m_failed = false;
 };
 
 // The summary's rows and totals; false when a file could not be written.
 // The paths written are returned in csv_path and json_path.
-bool Write_Summary_Csv(const std::string& directory, const Station_Summary& summary,
+bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Summary& summary,
                        std::string& csv_path);
-bool Write_Summary_Json(const std::string& directory, const Station_Summary& summary,
+bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Summary& summary,
                         std::string& json_path);
+// A phone's result as a JSON object: kFile, a row of the summary file (its
+// texts escaped, with the device's numbers); kLine, one of the command's
+// summary line (texts as they are: the JSON writer escapes them).
+enum class Json_Result_Form { kFile, kLine };
+std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form);
 
-// A text as a JSON string, quotes included; the text is valid UTF-8 already.
-std::string Json_String(std::string_view text);
 // A CSV field: quoted when it holds a comma, a quote or begins with a
 // character a spreadsheet takes for a formula.
 std::string Csv_Field(std::string_view text);

@@ -11,28 +11,18 @@
 #include <vector>
 
 #include "station/station.h"
+#include "station/station_rows.h"
 
-// One phone of the table, with its cells' texts in the window's language.
-struct Station_Row {
-    int phone = 0;  // the station's number: a re-plugged phone is a new one
-    std::string port;
-    std::string identity;
-    Station_Phase phase = Station_Phase::kArrived;
-    std::uint64_t bytes_done = 0;
-    std::uint64_t bytes_total = 0;
-    double seconds = 0;  // since the phone arrived, as of its last event
-    std::chrono::steady_clock::time_point event_time{};  // when that event was applied
-    bool finished = false;
-    bool gone = false;
-    Download_Outcome outcome = Download_Outcome::kStopped;
-    int code = 0;
+// One phone of the table: the station's row, with its cells' texts in the
+// window's language.
+struct Station_Row : Station_Phone_Row {
+    std::chrono::steady_clock::time_point event_time{};  // when its last event was applied
     // The cells.
     std::string phase_text;
     int percent = 0;  // 0 to 100
     std::string rate_text;
     std::string elapsed_text;
     std::string result_text;
-    std::string last_line;
 };
 
 // The buttons and texts of the window that follow the language.

@@ -51,6 +51,7 @@ Station_Window_Model::~Station_Window_Model() {
 
 void Station_Window_Model::FormCreate() {
     Show_Captions();
+    m_model = {};
     m_rows.clear();
     m_lines.clear();
     m_face.Rows_Cleared();
@@ -122,6 +123,7 @@ void Station_Window_Model::StartClick() {
     if (m_image == nullptr || Running())
         return;
     m_station.reset();  // the last station has ended; its threads are gone
+    m_model = {};
     m_rows.clear();
     m_lines.clear();
     m_face.Rows_Cleared();
@@ -197,24 +199,6 @@ std::string Station_Window_Model::Question_For(const std::vector<int>& phones) c
 
 // ---- Events ----
 
-Station_Row& Station_Window_Model::Row_Of(const Station_Event& event, std::size_t& index) {
-    for (index = m_rows.size(); index > 0; --index) {
-        if (m_rows[index - 1].phone == event.phone) {
-            --index;
-            return m_rows[index];
-        }
-    }
-    // The first event of a phone makes its row, whatever its kind.
-    index = m_rows.size();
-    m_lines.emplace_back();
-    Station_Row& row = m_rows.emplace_back();
-    row.phone = event.phone;
-    row.port = text::Displayable_Text(event.port.display_name.empty() ? event.port.device_path
-                                                                      : event.port.display_name);
-    row.identity = Identity_Cell(event.port.identity);
-    return row;
-}
-
 void Station_Window_Model::Apply(const Station_Event& event) {
     if (event.kind == Station_Event::Kind::kEnded) {
         m_ended = true;
@@ -227,42 +211,24 @@ void Station_Window_Model::Apply(const Station_Event& event) {
         Show_Status();
         return;
     }
-    std::size_t index = 0;
-    Station_Row& row = Row_Of(event, index);
-    row.seconds = std::max(row.seconds, event.seconds);
-    row.event_time = std::chrono::steady_clock::now();
-    switch (event.kind) {
-        case Station_Event::Kind::kArrived:
-        case Station_Event::Kind::kEnded:
-            break;
-        case Station_Event::Kind::kPhase:
-            row.phase = event.phase;
-            row.gone = row.gone || event.phase == Station_Phase::kGone;
-            break;
-        case Station_Event::Kind::kProgress:
-            row.bytes_done = event.bytes_done;
-            row.bytes_total = event.bytes_total;
-            break;
-        case Station_Event::Kind::kLine: {
-            row.last_line = text::Displayable_Text(event.text);
-            std::deque<std::string>& lines = m_lines[index];
-            lines.push_back(row.last_line);
-            if (lines.size() > kMaxLinesPerPhone)
-                lines.pop_front();
-            m_face.Row_Line_Appended(index, row.last_line + "\n");
-            break;
-        }
-        case Station_Event::Kind::kFinished:
-            row.finished = true;
-            row.outcome = event.outcome;
-            row.code = event.code;
-            row.phase = Station_Phase::kFinished;
-            break;
-        case Station_Event::Kind::kDeparted:
-            row.gone = true;
-            row.phase = Station_Phase::kGone;
-            break;
+    const auto index = static_cast<std::size_t>(m_model.Apply(event));
+    if (index == m_rows.size()) {
+        m_rows.emplace_back();
+        m_lines.emplace_back();
     }
+    Station_Row& row = m_rows[index];
+    // The row model's part; the window keeps its own time of the event and
+    // its own copy of the lines, shown as a window shows texts.
+    static_cast<Station_Phone_Row&>(row) = m_model.Rows()[index];
+    row.event_time = std::chrono::steady_clock::now();
+    std::deque<std::string>& lines = m_lines[index];
+    if (event.kind == Station_Event::Kind::kLine) {
+        lines.push_back(text::Displayable_Text(event.text));
+        if (lines.size() > kMaxLinesPerPhone)
+            lines.pop_front();
+        m_face.Row_Line_Appended(index, lines.back() + "\n");
+    }
+    row.last_line = lines.empty() ? std::string() : lines.back();
     Refresh_Texts(row);
     m_face.Row_Shown(index, row);
     if (m_question_open && event.kind != Station_Event::Kind::kLine &&
@@ -335,22 +301,15 @@ void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
 // ---- Buttons and status ----
 
 int Station_Window_Model::Updated() const {
-    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [](const Station_Row& r) {
-        return r.finished && r.outcome == Download_Outcome::kUpdated;
-    }));
+    return m_model.Counts().updated;
 }
 
 int Station_Window_Model::Failed() const {
-    // A phone unplugged before its session said how it ended did not get
-    // the image either.
-    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [](const Station_Row& r) {
-        return (r.finished && r.outcome != Download_Outcome::kUpdated) || (!r.finished && r.gone);
-    }));
+    return m_model.Counts().failed;
 }
 
 int Station_Window_Model::Working() const {
-    return static_cast<int>(std::count_if(
-        m_rows.begin(), m_rows.end(), [](const Station_Row& r) { return !r.finished && !r.gone; }));
+    return m_model.Counts().working;
 }
 
 void Station_Window_Model::Show_Buttons() {

@@ -21,6 +21,7 @@
 #include "download/texts.h"
 #include "download/view_call_queue.h"
 #include "station/station.h"
+#include "station/station_rows.h"
 #include "window_model/station_window_face.h"
 
 // The part of a Station the window drives.
@@ -74,14 +75,15 @@ class Station_Window_Model {
     const std::deque<std::string>& Lines(std::size_t index) const { return m_lines.at(index); }
     bool Image_Loaded() const { return m_image != nullptr; }
     bool Running() const { return m_station != nullptr && !m_ended; }
+    // The station's counts (station_rows.h): a stopped phone is neither
+    // updated nor failed; one unplugged before it finished has failed.
     int Updated() const;
     int Failed() const;
-    int Working() const;  // arrived and not finished
+    int Working() const;  // arrived, not finished and not gone
     const std::string& Status() const { return m_status; }
 
   private:
     void Apply(const Station_Event& event);
-    Station_Row& Row_Of(const Station_Event& event, std::size_t& index);
     void Refresh_Texts(Station_Row& row) const;
     void Show_Buttons();
     void Show_Status();
@@ -99,7 +101,8 @@ class Station_Window_Model {
     std::shared_ptr<const Firmware_Image> m_image;
     std::string m_image_name;
     std::string m_image_version;
-    std::vector<Station_Row> m_rows;
+    Station_Row_Model m_model;
+    std::vector<Station_Row> m_rows;               // the model's rows with their cells
     std::vector<std::deque<std::string>> m_lines;  // by row
     std::string m_status;
     bool m_ended = false;

@@ -7,10 +7,13 @@
 #include <nlohmann/json.hpp>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <array>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -206,6 +209,45 @@ TEST_F(CliStation, TimeoutWithoutAPhoneAndARefusedImageHaveTheirCodes) {
     EXPECT_TRUE(Contains(run.err, "You choose the wrong bin!")) << run.err;
     EXPECT_TRUE(Contains(Last_Line(run.err), "run station again")) << run.err;
     EXPECT_LT(run.seconds, 4.0) << "refused before any port is watched";
+}
+
+// A log folder that nothing can be written in, or whose entries another
+// user may swap, is refused before any phone, with the usage's code; one
+// that is usable but holds another user's summary.csv gets this run's
+// summary under another name, and the last lines name it. With --json the
+// image line is on standard error all the same.
+TEST_F(CliStation, LogFoldersAreCheckedBeforeAnyPhoneAndTheSummaryWrittenIsNamed) {
+    Temp_Image_File file(Sound_Image().Build());
+    const std::filesystem::path theirs = own.Path() / "theirs";
+    std::filesystem::create_directory(theirs);
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    for (const std::string& folder : {std::string("/proc/self"), theirs.string()}) {
+        SCOPED_TRACE(folder);
+        const Cli_Run run = Station(file, {"--timeout", "0.5", "--log-dir", folder}, Options());
+        EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.err, "cannot use " + folder + " for the logs")) << run.err;
+        EXPECT_LT(run.seconds, 0.5) << "refused before any port is watched";
+    }
+
+    const std::filesystem::path logs = own.Path() / "logs";
+    std::filesystem::create_directory(logs);
+    const std::filesystem::path planted = logs / "summary.csv";
+    std::ofstream(planted) << "planted";
+    ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    const Cli_Run run =
+        Station(file, {"--timeout", "0.5", "--json", "--log-dir", logs.string()}, Options());
+    EXPECT_EQ(run.exit_code, 101) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.err, "flashtool-cli: image ")) << run.err;
+    const std::string csv = (logs / "summary-2.csv").string();
+    const std::string json = (logs / "summary.json").string();
+    EXPECT_TRUE(Contains(run.err, "flashtool-cli: summary in " + csv + ", " + json + "\n"))
+        << run.err;
+    const std::vector<nlohmann::json> events = Json_Lines(run.out);
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().at("summary_files"), nlohmann::json::array({csv, json}));
+    EXPECT_EQ(events.back().at("unwritten"), nlohmann::json::array());
+    std::ifstream kept(planted);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "planted");
 }
 
 }  // namespace

@@ -349,4 +349,27 @@ TEST(StationExitCode, StopThenFailuresThenNoPhone) {
     EXPECT_EQ(cli::Station_Exit_Code(summary, SIGTERM), 143);
 }
 
+// Records not written whole (a full disk) have a code of their own, above
+// the failures' count and below a stop's, and a line before the last that
+// names them; the summary files written are named too.
+TEST(StationExitCode, RecordsNotWrittenWholeHaveTheirOwnCodeAndLine) {
+    Station_Summary summary;
+    summary.phones.push_back(Result(1, Download_Outcome::kUpdated));
+    summary.phones.push_back(Result(2, Download_Outcome::kProgrammingFailed));
+    summary.summary_files = {"logs/summary-2.csv", "logs/summary.json"};
+    EXPECT_EQ(cli::Record_Lines(summary, Language::kEnglish),
+              (std::vector<std::string>{"summary in logs/summary-2.csv, logs/summary.json"}));
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), 1);
+    summary.unwritten = {"logs/phone-001-x\x1b.log", "logs/summary.json"};
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), cli::kExitRecordsIncomplete);
+    EXPECT_EQ(cli::Station_Exit_Code(summary, SIGTERM), 143);
+    const std::vector<std::string> lines = cli::Record_Lines(summary, Language::kEnglish);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1],
+              "the records are incomplete: logs/phone-001-x\\x1b.log, logs/summary.json could "
+              "not be written whole");
+    summary.phones.clear();
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), cli::kExitRecordsIncomplete);
+}
+
 }  // namespace

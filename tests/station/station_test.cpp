@@ -30,7 +30,9 @@
 #include "download/image_loader.h"
 #include "download/notice_texts.h"
 #include "station/station_files.h"
+#include "station/station_rows.h"
 #include "station/station_view.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
@@ -519,6 +521,7 @@ TEST(StationStops, OnlyPhonesAtRiskAreLeftRunningAndADepartureEndsItsOwnSession)
     EXPECT_EQ(station.Stop_If_Harmless(), std::vector<int>{at_risk});
     ASSERT_TRUE(rig.Wait_For_Finished(3));
     EXPECT_EQ(rig.Finished(searching)->outcome, Download_Outcome::kStopped);
+    EXPECT_EQ(rig.Finished(searching)->code, kStoppedCode) << "never 0, an updated phone's";
     EXPECT_FALSE(rig.Finished(searching)->phone_touched);
     EXPECT_FALSE(rig.Finished(at_risk)) << "the phone being rewritten is left alone";
     EXPECT_FALSE(station.Done());
@@ -719,6 +722,182 @@ TEST(StationFiles, TextsFromOutsideAreEscapedForEachPlace) {
     EXPECT_EQ(Csv_Field("say \"hi\""), "\"say \"\"hi\"\"\"");
     EXPECT_EQ(Csv_Field("=HYPERLINK(1)"), "\"'=HYPERLINK(1)\"");
     EXPECT_EQ(nlohmann::json::parse(Json_String("a\"\\\x01\xe4\xb8\xad")), "a\"\\\x01\xe4\xb8\xad");
+}
+
+namespace fs = std::filesystem;
+
+// The log directory is held from the station's start: a directory swapped
+// for a link while the station waits for a phone is not written through.
+TEST(StationFiles, ALogDirectorySwappedForALinkIsNotWrittenThrough) {
+    Station_Rig rig;
+    rig.Add("good");
+    const fs::path logs = rig.Logs();
+    const fs::path moved = logs.string() + "-moved";
+    test_support::Temp_Directory elsewhere;
+    Station_Options options = rig.Options({"good"});
+    options.log_dir = logs.string();
+    options.count = 1;
+    Station& station = rig.Start(std::move(options));
+    fs::rename(logs, moved);
+    fs::create_directory_symlink(elsewhere.Path(), logs);
+    rig.Plug("good");
+    const bool done = station.Wait_Until_Done(kEventLimit);
+    const bool elsewhere_empty = fs::is_empty(elsewhere.Path());
+    const bool log_kept = fs::exists(moved / "phone-001-good.log");
+    const bool summary_kept = fs::exists(moved / "summary.csv");
+    fs::remove(logs);
+    fs::rename(moved, logs);
+    ASSERT_TRUE(done);
+    EXPECT_TRUE(elsewhere_empty);
+    EXPECT_TRUE(log_kept);
+    EXPECT_TRUE(summary_kept);
+}
+
+// A full disk: the phone's log and both summaries are made but take no
+// byte. The summary names them as records not written whole, and the
+// summary files it made.
+TEST(StationFiles, RecordsNotWrittenWholeAreNamed) {
+    Station_Rig rig;
+    rig.Add("good");
+    rig.Plug("good");
+    Station_Options options = rig.Options({"good"});
+    options.log_dir = rig.Logs().string();
+    options.count = 1;
+    test_support::File_Size_Limit full_disk(0);
+    ASSERT_TRUE(full_disk.Set());
+    Station& station = rig.Start(std::move(options));
+    const bool done = station.Wait_Until_Done(kEventLimit);
+    full_disk.Lift();
+    ASSERT_TRUE(done);
+
+    const Station_Summary summary = station.Summary();
+    ASSERT_EQ(summary.phones.size(), 1u);
+    const std::string csv = (rig.Logs() / "summary.csv").string();
+    const std::string json = (rig.Logs() / "summary.json").string();
+    EXPECT_EQ(summary.summary_files, (std::vector<std::string>{csv, json}));
+    EXPECT_EQ(summary.unwritten, (std::vector<std::string>{summary.phones[0].log_file, csv, json}));
+}
+
+// A summary.csv there already (an earlier run's, or planted by another
+// user): it is neither taken nor written in, and the summary names the file
+// this run wrote.
+TEST(StationFiles, ASummaryNameTakenIsLeftAloneAndTheFileWrittenIsNamed) {
+    Station_Rig rig;
+    const fs::path planted = rig.Logs() / "summary.csv";
+    std::ofstream(planted) << "1,x,,,,updated\n";
+    ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+    Station_Options options = rig.Options({"never"});
+    options.log_dir = rig.Logs().string();
+    options.idle_timeout = 100ms;
+    Station& station = rig.Start(std::move(options));
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+    EXPECT_EQ(Read_File(planted), "1,x,,,,updated\n");
+    EXPECT_EQ(station.Summary().summary_files,
+              (std::vector<std::string>{(rig.Logs() / "summary-2.csv").string(),
+                                        (rig.Logs() / "summary.json").string()}));
+    EXPECT_TRUE(station.Summary().unwritten.empty());
+}
+
+// Phones following one another on one port, each stopped after its dump:
+// each record names a file that holds that phone's own dump, not a name a
+// later phone's dump took over.
+TEST(StationFiles, EachPhonesRecordNamesItsOwnDump) {
+    Station_Rig rig;
+    vphone::Fault_Rule no_record = Fault(vphone::Exchange::e1_ack, vphone::Fault_Kind::silent);
+    no_record.last = 100;
+    rig.Add("port", Phone({no_record}));
+    rig.Plug("port");
+    Station_Options options = rig.Options({"port"});
+    options.count = 2;
+    Station& station = rig.Start(std::move(options));
+    ASSERT_TRUE(rig.Wait_For_Finished(1));
+    rig.Unplug("port");
+    ASSERT_TRUE(rig.Wait_For_Phase(1, Station_Phase::kGone));
+    rig.Plug("port");
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+
+    const Station_Summary summary = station.Summary();
+    ASSERT_EQ(summary.phones.size(), 2u);
+    std::set<std::string> dumps;
+    for (const Station_Phone_Result& phone : summary.phones) {
+        SCOPED_TRACE(phone.phone);
+        EXPECT_EQ(phone.outcome, Download_Outcome::kFailedBeforeProgramming);
+        EXPECT_EQ(rig.Finished(phone.phone)->dump_file, phone.dump_file);
+        ASSERT_FALSE(phone.dump_file.empty());
+        EXPECT_TRUE(fs::exists(phone.dump_file));
+        EXPECT_FALSE(fs::exists(phone.dump_file + ".1")) << "nothing was moved aside";
+        dumps.insert(phone.dump_file);
+    }
+    EXPECT_EQ(dumps.size(), 2u);
+}
+
+// ---------------------------------------------------------------------------
+// The rows of a station's phones: one definition of each count, whatever
+// view reads it (the command's table, lines, last line and exit code, the
+// station window).
+
+Station_Event Row_Event(Kind kind, int phone) {
+    Station_Event event;
+    event.kind = kind;
+    event.phone = phone;
+    event.port.device_path = "/dev/ttyACM" + std::to_string(phone);
+    event.port.display_name = event.port.device_path;
+    return event;
+}
+Station_Event Row_Finished(int phone, Download_Outcome outcome, int code = 0) {
+    Station_Event event = Row_Event(Kind::kFinished, phone);
+    event.outcome = outcome;
+    event.code = code;
+    return event;
+}
+
+TEST(StationRows, EachPhoneCountsOnceAsUpdatedFailedStoppedOrWorking) {
+    Station_Row_Model model;
+    for (int phone = 1; phone <= 5; ++phone)
+        EXPECT_EQ(model.Apply(Row_Event(Kind::kArrived, phone)), phone - 1);
+    model.Apply(Row_Finished(1, Download_Outcome::kUpdated));
+    model.Apply(Row_Event(Kind::kDeparted, 1));  // unplugged after it was updated
+    model.Apply(Row_Finished(2, Download_Outcome::kProgrammingFailed, 9));
+    model.Apply(Row_Finished(3, Download_Outcome::kStopped, kStoppedCode));
+    model.Apply(Row_Event(Kind::kDeparted, 4));  // unplugged before its session ended
+    Station_Event progress = Row_Event(Kind::kProgress, 5);
+    progress.bytes_done = 10;
+    progress.bytes_total = 100;
+    progress.seconds = 2;
+    EXPECT_EQ(model.Apply(progress), 4);
+
+    Station_Counts counts = model.Counts();
+    EXPECT_EQ(counts.updated, 1);
+    EXPECT_EQ(counts.failed, 2) << "phone 2, and phone 4 unplugged before it ended";
+    EXPECT_EQ(counts.stopped, 1);
+    EXPECT_EQ(counts.working, 1);
+    EXPECT_EQ(counts.gone, 2);
+    EXPECT_EQ(counts.Not_Updated(), 3);
+    EXPECT_EQ(State_Of(model.Rows()[0]), Station_Row_State::kUpdated);
+    EXPECT_EQ(model.Rows()[4].transfer_started, 2);
+
+    // Phone 4's session then ends, failed: it is still counted once.
+    model.Apply(Row_Finished(4, Download_Outcome::kFailedBeforeProgramming, 6));
+    model.Apply(Row_Finished(5, Download_Outcome::kUpdated));
+    EXPECT_EQ(model.Apply(Row_Event(Kind::kEnded, 0)), -1);
+    EXPECT_TRUE(model.Ended());
+    counts = model.Counts();
+    EXPECT_EQ(counts.updated, 2);
+    EXPECT_EQ(counts.failed, 2);
+    EXPECT_EQ(counts.stopped, 1);
+    EXPECT_EQ(counts.working, 0);
+
+    // The station's results count alike.
+    std::vector<Station_Phone_Result> results;
+    for (const Station_Phone_Row& row : model.Rows()) {
+        Station_Phone_Result& result = results.emplace_back();
+        result.phone = row.phone;
+        result.outcome = row.outcome;
+    }
+    const Station_Counts of_results = Count_Results(results);
+    EXPECT_EQ(of_results.updated, counts.updated);
+    EXPECT_EQ(of_results.failed, counts.failed);
+    EXPECT_EQ(of_results.stopped, counts.stopped);
 }
 
 }  // namespace
