@@ -476,3 +476,36 @@ int Flash_With_A_Late_Signal() {
 TEST(FlashCommand, ASignalAfterTheUpdateEndedChangesNothing) {
     EXPECT_EQ(Flash_With_A_Late_Signal(), 0);
 }
+
+// Ctrl-Z with nothing at risk suspends as usual, twice over (the handler
+// comes back after a continue); with a phone at risk it is refused and the
+// program runs on.
+TEST(SuspendGuard, CtrlZSuspendsUnlessAPhoneIsAtRisk) {
+    for (const bool at_risk : {false, true}) {
+        SCOPED_TRACE(at_risk);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::freopen("/dev/null", "w", stderr);
+            platform::Install_Stop_Handlers(&Stop_Signal::Request_On);
+            static bool risk = false;
+            risk = at_risk;
+            const platform::Suspend_Guard guard{[](const void*) noexcept { return risk; }, nullptr,
+                                                "refused\n"};
+            platform::Set_Suspend_Guard(&guard);
+            raise(SIGTSTP);
+            raise(SIGTSTP);
+            _exit(7);
+        }
+        int stops = 0;
+        int status = 0;
+        while (waitpid(child, &status, WUNTRACED) == child && WIFSTOPPED(status)) {
+            EXPECT_EQ(WSTOPSIG(status), SIGTSTP);
+            ++stops;
+            kill(child, SIGCONT);
+        }
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 7);
+        EXPECT_EQ(stops, at_risk ? 0 : 2);
+    }
+}
