@@ -12,6 +12,7 @@
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/termination_signal.h"
+#include "download/update_runner.h"
 #include "window_model/layout.h"
 
 namespace {
@@ -23,7 +24,14 @@ void Run_Windows(QApplication& application) {
     TForm1 form1;
     TForm2 form2;
     form1.Set_Version_Window(&form2);
-    const Close_On_Termination_Signal signals_close(form1);
+    // Ctrl-Z in the terminal that started the window waits while the phone
+    // is being rewritten.
+    const Close_On_Termination_Signal signals_close(
+        form1,
+        [](const void* runner) noexcept {
+            return static_cast<const Update_Runner*>(runner)->Stop_Would_Harm_Phone();
+        },
+        &form1.Runner());
     form1.show();
     application.exec();
 }

@@ -18,6 +18,8 @@
 #include <string_view>
 #include <utility>
 
+#include "serial/port_list.h"
+
 namespace cli {
 namespace {
 
@@ -82,7 +84,10 @@ Store_Value Into(Language& target) {
 // slip, not a second phone.
 Store_Value Into(std::vector<std::string>& target) {
     return [&target](const std::string& value) {
-        if (std::find(target.begin(), target.end(), value) != target.end())
+        // Two names of one device (a link, "dir/./ttyACM0", "COM07" for
+        // "COM7") are the same port too.
+        if (std::any_of(target.begin(), target.end(),
+                        [&value](const std::string& named) { return Same_Port(named, value); }))
             return "--port names '" + value + "' twice; name each port once";
         target.push_back(value);
         return std::string();

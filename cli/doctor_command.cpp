@@ -5,7 +5,7 @@
 #include "bootloader/comport.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/platform.h"
+#include "cli/port_diagnosis.h"
 #include "cli/port_identity_text.h"
 #include "cli/port_name.h"
 #include "cli/text_format.h"

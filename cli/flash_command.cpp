@@ -12,11 +12,12 @@
 #include "cli/flash_command.h"
 #include "cli/flash_ending.h"
 #include "cli/image_file.h"
-#include "cli/platform.h"
 #include "cli/port_session.h"
+#include "cli/suspend_refusal.h"
 #include "cli/terminal_view.h"
 #include "cli/text_format.h"
 #include "download/update_runner.h"
+#include "platform/terminal.h"
 
 namespace cli {
 namespace {
@@ -35,13 +36,14 @@ int Run_Flash(const Arguments& args) {
         Print_Ending({Flash_Ending::kImageUnreadable, {}}, args.language_flag);
         return kExitImageNotLoaded;
     }
-    const File_Identity image = checked->identity;
+    const platform::File_Identity image = checked->identity;
     checked.reset();  // the loader opens it again, once, for its header and its data
     auto port = std::make_unique<CComport>();
     Port_Session session(*port);
     if (!session.Prepare(args, image))
         return kExitUsage;
-    TerminalView view(args.image, args.language_flag, stdout, stderr, Is_Terminal(stderr));
+    TerminalView view(args.image, args.language_flag, stdout, stderr,
+                      platform::Is_Terminal(stderr));
     return Run_Flash_Update(args, session, std::move(port), view);
 }
 
@@ -49,8 +51,16 @@ int Run_Flash_Update(const Arguments& args, Port_Session& session, std::unique_p
                      TerminalView& view) {
     // No event loop here: Wait runs the view's calls on this thread.
     Update_Runner runner(view, {}, std::move(port));
-    runner.Start();
-    const Download_Outcome outcome = runner.Wait();
+    const Download_Outcome outcome = [&] {
+        const Suspend_Refusal refusal(
+            args.language_flag,
+            [](const void* at) noexcept {
+                return static_cast<const Update_Runner*>(at)->Stop_Would_Harm_Phone();
+            },
+            &runner);
+        runner.Start();
+        return runner.Wait();
+    }();
     view.Flush_Fields();
     view.End_Progress_Line();
     const Download_Command& command = runner.Command();

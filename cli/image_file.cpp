@@ -10,7 +10,7 @@ namespace cli {
 
 std::optional<Image_File> Check_Image_File(const std::string& path) {
     Image_File image;
-    const std::string problem = Image_File_Problem(path, image.identity, &image.file);
+    const std::string problem = platform::Regular_File_Problem(path, image.identity, &image.file);
     if (problem.empty())
         return image;
     std::fprintf(stderr, "flashtool-cli: cannot open %s: %s\n", Displayable_Text(path).c_str(),

@@ -4,13 +4,13 @@
 #include <optional>
 #include <string>
 
-#include "cli/platform.h"
 #include "platform/file_handle.h"
+#include "platform/files.h"
 
 namespace cli {
 
 struct Image_File {
-    File_Identity identity;
+    platform::File_Identity identity;
     File_Handle file;  // open for reading, at its start
 };
 

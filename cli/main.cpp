@@ -7,14 +7,16 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/platform.h"
 #include "cli/text_format.h"
 #include "cli/usage.h"
 #include "platform/processes.h"
+#include "platform/stop_signals.h"
+#include "platform/terminal.h"
+#include "serial/stop_signal.h"
 
 int main(int argc, char** argv) {
     platform::Fill_Closed_Standard_Streams();
-    cli::Prepare_Console();
+    platform::Prepare_Console();
     const std::vector<std::string> words(argv + 1, argv + argc);
     const cli::Parse_Result parsed = cli::Parse_Arguments(words);
     if (!parsed.ok()) {
@@ -33,7 +35,7 @@ int main(int argc, char** argv) {
         std::printf("flashtool-cli %s\n", FLASHTOOL_VERSION);
         return cli::kExitOk;
     }
-    cli::Install_Stop_Handlers();
+    platform::Install_Stop_Handlers(&Stop_Signal::Request_On);
     switch (args.command) {
         case cli::Command::kInfo:
             return cli::Run_Info(args);

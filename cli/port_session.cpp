@@ -7,21 +7,24 @@
 #include "cli/flash_ending.h"
 #include "cli/port_name.h"
 #include "cli/text_format.h"
+#include "platform/devices.h"
+#include "platform/stop_signals.h"
 
 namespace cli {
 
 Port_Session::Port_Session(CComport& port) : m_port(port) {
-    Set_Stop_Target(&m_port.Stop_Request());
+    platform::Set_Stop_Target(&m_port.Stop_Request());
 }
 
 Port_Session::~Port_Session() {
-    Set_Stop_Target(nullptr);
+    platform::Set_Stop_Target(nullptr);
 }
 
-bool Port_Session::Prepare(const Arguments& args, const std::optional<File_Identity>& image) {
+bool Port_Session::Prepare(const Arguments& args,
+                           const std::optional<platform::File_Identity>& image) {
     if (args.port) {
         m_port.Set_Port_Lister(Make_Named_Port_Lister(*args.port));
-        m_named_port = Displayable_Text(Named_Port(*args.port).display_name);
+        m_named_port = Displayable_Text(::Named_Port(*args.port).display_name);
         m_doctor_command += " --port " + *args.port;
     }
     if (args.trace) {
@@ -43,7 +46,7 @@ bool Port_Session::Prepare(const Arguments& args, const std::optional<File_Ident
 }
 
 bool Port_Session::Stopped() const {
-    return Stop_Signal_Number() != 0;
+    return platform::Stop_Signal_Number() != 0;
 }
 
 Search_Failure Port_Session::Failed_Search() const {
@@ -52,15 +55,17 @@ Search_Failure Port_Session::Failed_Search() const {
     failure.refused = m_port.Refused_Ports();
     failure.named_port = m_named_port;
     // With --port the search opened that one port only, last of all.
-    failure.named_port_missing = m_named_port && Is_No_Such_Device(m_port.Last_Open_Error());
+    failure.named_port_missing =
+        m_named_port &&
+        platform::Open_Error_Kind(m_port.Last_Open_Error()) == platform::Open_Error::kNoSuchDevice;
     failure.doctor_command = m_doctor_command;
     return failure;
 }
 
 int Port_Session::Report_Stop(Flash_Ending ending, Language language) {
     m_port.Close();
-    const int signal_number = Stop_Signal_Number();
-    const std::string name = Stop_Signal_Name(signal_number);
+    const int signal_number = platform::Stop_Signal_Number();
+    const std::string name = platform::Stop_Signal_Name(signal_number);
     Note("stopped by " + name + "; port closed");
     Finish_Trace();
     std::fflush(stdout);

@@ -10,8 +10,8 @@
 #include "bootloader/comport.h"
 #include "cli/arguments.h"
 #include "cli/flash_ending.h"
-#include "cli/platform.h"
 #include "cli/trace_file.h"
+#include "platform/files.h"
 
 namespace cli {
 
@@ -26,7 +26,8 @@ class Port_Session {
 
     // False, after saying why on standard error, when the trace file is
     // refused or cannot be created. image: the file the trace must not be.
-    bool Prepare(const Arguments& args, const std::optional<File_Identity>& image = std::nullopt);
+    bool Prepare(const Arguments& args,
+                 const std::optional<platform::File_Identity>& image = std::nullopt);
     CComport& Port() { return m_port; }
     TraceFile* Trace() { return m_trace.get(); }
     // Whether a signal asked the program to stop.

@@ -5,9 +5,9 @@
 // shown on this thread (a table, lines or JSON Lines), so that a slow reader
 // of the output never holds up a phone's transfer.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -23,13 +23,16 @@
 #include "cli/exit_codes.h"
 #include "cli/flash_ending.h"
 #include "cli/image_file.h"
-#include "cli/platform.h"
 #include "cli/station_json.h"
 #include "cli/station_lines.h"
 #include "cli/station_table.h"
 #include "cli/station_text.h"
+#include "cli/suspend_refusal.h"
 #include "cli/text_format.h"
 #include "download/image_loader.h"
+#include "platform/detached_output.h"
+#include "platform/stop_signals.h"
+#include "platform/terminal.h"
 #include "station/station.h"
 #include "station/station_files.h"
 #include "station/station_rows.h"
@@ -42,17 +45,24 @@ using namespace std::chrono_literals;
 // How often this thread looks at the signals and the clock while no event comes.
 constexpr auto kWakeInterval = 100ms;
 
-// The station's events, from its threads to this one.
+// The station's events, from its threads to this one. The phones being
+// rewritten are counted as the events come, on the station's thread, so
+// that a Ctrl-Z finds the count without waiting for this thread.
 class Event_Queue {
   public:
     Station::Sink Sink() {
         return [this](const Station_Event& event) {
             {
                 const std::lock_guard lock(m_mutex);
+                Count_At_Risk(event);
                 m_events.push_back(event);
             }
             m_ready.notify_one();
         };
+    }
+    // Whether a phone is being rewritten; reads one atomic (signal handlers).
+    static bool Any_At_Risk(const void* queue) noexcept {
+        return static_cast<const Event_Queue*>(queue)->m_at_risk_count.load() > 0;
     }
     // What has come, after waiting up to limit for something.
     std::deque<Station_Event> Take(std::chrono::milliseconds limit) {
@@ -64,9 +74,21 @@ class Event_Queue {
     }
 
   private:
+    void Count_At_Risk(const Station_Event& event) {
+        const bool at_risk = event.kind == Station_Event::Kind::kPhase &&
+                             event.phase >= Station_Phase::kWritingRecord &&
+                             event.phase < Station_Phase::kFinished;
+        if (at_risk && m_at_risk.insert(event.phone).second)
+            m_at_risk_count.fetch_add(1);
+        if (event.kind == Station_Event::Kind::kFinished && m_at_risk.erase(event.phone) > 0)
+            m_at_risk_count.fetch_sub(1);
+    }
+
     std::mutex m_mutex;
     std::condition_variable m_ready;
     std::deque<Station_Event> m_events;
+    std::set<int> m_at_risk;
+    std::atomic<int> m_at_risk_count{0};
 };
 
 // Keeps the loader's lines for standard error.
@@ -99,18 +121,24 @@ std::string Phone_Name(int phone, const std::string& port, Language language) {
     return Phone_Words(phone, language) + " (" + port + ")";
 }
 
-// The station's outputs, whichever the command line chose.
+// The station's outputs, whichever the command line chose. JSON Lines and
+// lines go through a detached output: a reader that stops reading them
+// holds up neither this thread nor its answer to a signal.
 class Station_Output {
   public:
     explicit Station_Output(const Arguments& args) : m_language(args.language_flag) {
-        if (args.json) {
-            m_json.emplace(stdout);
-        } else if (Enable_Cursor_Moves(stdout)) {
-            const int columns = Terminal_Columns(stdout);
-            m_table.emplace(stdout, m_language, columns > 0 ? columns : 80, Terminal_Rows(stdout));
-        } else {
-            m_lines.emplace(stdout, m_language);
+        if (!args.json && platform::Enable_Cursor_Moves(stdout)) {
+            const int columns = platform::Terminal_Columns(stdout);
+            m_table.emplace(stdout, m_language, columns > 0 ? columns : 80,
+                            platform::Terminal_Rows(stdout));
+            return;
         }
+        m_detached.emplace(stdout);
+        m_out = m_detached->Stream();
+        if (args.json)
+            m_json.emplace(m_out);
+        else
+            m_lines.emplace(m_out, m_language);
     }
 
     void Show(const Station_Event& event) {
@@ -149,11 +177,11 @@ class Station_Output {
             std::string phones;
             for (const int phone : at_risk)
                 phones += (phones.empty() ? "" : ",") + std::to_string(phone);
-            std::printf(
-                "{\"v\":%d,\"event\":\"stop_asked\",\"phone\":0,\"port\":\"\","
-                "\"at_risk\":[%s]}\n",
-                kStationJsonVersion, phones.c_str());
-            std::fflush(stdout);
+            std::fprintf(m_out,
+                         "{\"v\":%d,\"event\":\"stop_asked\",\"phone\":0,\"port\":\"\","
+                         "\"at_risk\":[%s]}\n",
+                         kStationJsonVersion, phones.c_str());
+            std::fflush(m_out);
         }
     }
     // A line of the program's own: under the table, else on standard error.
@@ -163,7 +191,7 @@ class Station_Output {
             m_table->Finish(Station_Table::Clock::now());
             return;
         }
-        std::fflush(stdout);
+        Drain_Unless_Stopped();
         std::fprintf(stderr, "flashtool-cli: %s\n", text.c_str());
     }
 
@@ -173,10 +201,11 @@ class Station_Output {
             m_table->Notice({});
             m_table->Finish(Station_Table::Clock::now());
         }
-        const std::string signal_name = stop_signal != 0 ? Stop_Signal_Name(stop_signal) : "";
+        const std::string signal_name =
+            stop_signal != 0 ? platform::Stop_Signal_Name(stop_signal) : "";
         if (m_json)
             m_json->End(summary, exit_code, signal_name);
-        std::fflush(stdout);
+        Drain_Unless_Stopped();
         for (const std::string& line : Record_Lines(summary, m_language))
             std::fprintf(stderr, "flashtool-cli: %s\n", line.c_str());
         std::fprintf(stderr, "flashtool-cli: %s\n",
@@ -184,6 +213,15 @@ class Station_Output {
     }
 
   private:
+    // The output before a line on standard error, so that the two keep their
+    // order; unless a signal asked to stop while the reader takes nothing:
+    // then the rest of the output goes, as for a reader that went away.
+    void Drain_Unless_Stopped() {
+        std::fflush(m_out);
+        if (m_detached)
+            m_detached->Drain([] { return platform::Stop_Signal_Count() > 0; });
+    }
+
     std::string Ending_Line(const Station_Summary& summary, int stop_signal,
                             const std::string& signal_name,
                             std::chrono::milliseconds timeout) const {
@@ -221,6 +259,8 @@ class Station_Output {
     }
 
     Language m_language;
+    std::optional<platform::Detached_Output> m_detached;
+    std::FILE* m_out = stdout;  // the lines' and JSON Lines' stream
     std::optional<Station_Json> m_json;
     std::optional<Station_Table> m_table;
     std::optional<Station_Lines> m_lines;
@@ -241,14 +281,14 @@ std::shared_ptr<const Firmware_Image> Load_Image(const Arguments& args, int& exi
     Loader_Lines output;
     Fixed_Image_File chooser(args.image);
     Stop_Signal stop;
-    Set_Stop_Target(&stop);
+    platform::Set_Stop_Target(&stop);
     const Image_Load_Result loaded =
         Parse_File(*image, output, chooser, args.language_flag, {.stop = &stop});
-    Set_Stop_Target(nullptr);
+    platform::Set_Stop_Target(nullptr);
     if (loaded == Image_Load_Result::kStopped) {
-        const int signal_number = Stop_Signal_Number();
+        const int signal_number = platform::Stop_Signal_Number();
         std::fprintf(stderr, "flashtool-cli: stopped by %s while the image was read\n",
-                     Stop_Signal_Name(signal_number).c_str());
+                     platform::Stop_Signal_Name(signal_number).c_str());
         exit_code = 128 + signal_number;
         return nullptr;
     }
@@ -320,9 +360,10 @@ int Run_Station(const Arguments& args) {
     Station station(image, options, events.Sink());
     // Every stop signal from here on is answered here, none ends the program.
     Stop_Signal signals;
-    Set_Asking_Stop_Target(&signals);
+    platform::Set_Asking_Stop_Target(&signals);
+    const Suspend_Refusal refusal(options.language, &Event_Queue::Any_At_Risk, &events);
     if (!station.Start()) {
-        Set_Asking_Stop_Target(nullptr);
+        platform::Set_Asking_Stop_Target(nullptr);
         std::fprintf(stderr,
                      "flashtool-cli: the ports cannot be watched; run 'flashtool-cli "
                      "doctor' to see why.\n");
@@ -352,12 +393,12 @@ int Run_Station(const Arguments& args) {
             break;
         if (signals.Requested()) {
             signals.Clear();
-            for (const int count = Stop_Signal_Count(); signals_answered < count;
+            for (const int count = platform::Stop_Signal_Count(); signals_answered < count;
                  ++signals_answered) {
-                const int signal_number = Stop_Signal_Number();
+                const int signal_number = platform::Stop_Signal_Number();
                 // Only Ctrl-C has someone at the keyboard to answer; a second
                 // one, or any other signal, stops every phone.
-                if (signal_number != SIGINT || asked) {
+                if (!platform::Is_Ctrl_C(signal_number) || asked) {
                     stop_all(signal_number);
                     continue;
                 }
@@ -378,7 +419,7 @@ int Run_Station(const Arguments& args) {
         output.Tick();
     }
     station.Wait_Until_Done();
-    Set_Asking_Stop_Target(nullptr);
+    platform::Set_Asking_Stop_Target(nullptr);
     const Station_Summary summary = station.Summary();
     exit_code = Station_Exit_Code(summary, stop_signal);
     output.End(summary, exit_code, stop_signal, options.idle_timeout);

@@ -17,9 +17,9 @@ constexpr std::size_t kBytesPerLine = 32;
 }
 
 std::unique_ptr<TraceFile> TraceFile::Create(const std::string& path,
-                                             const std::optional<File_Identity>& keep,
+                                             const std::optional<platform::File_Identity>& keep,
                                              std::string& problem) {
-    std::FILE* file = Open_Output_File(path, keep, problem);
+    std::FILE* file = platform::Open_Output_File(path, keep, problem);
     if (file == nullptr)
         return nullptr;
     return std::unique_ptr<TraceFile>(new TraceFile(file));

@@ -15,8 +15,7 @@
 #include <optional>
 #include <string>
 
-#include "cli/platform.h"
-
+#include "platform/files.h"
 #include "serial/trace.h"
 
 namespace cli {
@@ -26,7 +25,7 @@ class TraceFile final : public TraceSink {
     // Null, with why in problem, when the file is refused or cannot be
     // created. keep: a file the trace must not be (the image).
     static std::unique_ptr<TraceFile> Create(const std::string& path,
-                                             const std::optional<File_Identity>& keep,
+                                             const std::optional<platform::File_Identity>& keep,
                                              std::string& problem);
     ~TraceFile() override;
     TraceFile(const TraceFile&) = delete;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/file_handle.h"
@@ -19,10 +20,36 @@ bool Seek_To(std::FILE* file, std::uint64_t offset);
 std::int64_t File_Size(std::FILE* file);
 // Whether the C library's low-level read-only open takes the file.
 bool Can_Open_Read_Only(const std::string& path);
+
+// Which file a path names, whatever the path: the same file reached through a
+// link or another path has the same identity.
+struct File_Identity {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    bool operator==(const File_Identity&) const = default;
+};
+
+// Whether path can be read as a regular file, decided before the file is
+// read: a FIFO, a directory or a device is refused without opening it for
+// reading, so without waiting for a writer. Empty when it can be read
+// (identity filled, and the file open for binary reading in *opened when
+// asked for); else why not ("it is a FIFO, not a file", "No such file or
+// directory").
+std::string Regular_File_Problem(const std::string& path, File_Identity& identity,
+                                 File_Handle* opened = nullptr);
 // The file at path opened for binary reading, or null when it cannot be
-// opened or is no regular file: a FIFO, a device or a directory is refused
-// without waiting for a writer or reading a byte.
+// opened or is no regular file (Regular_File_Problem's checks).
 File_Handle Open_Regular_File(const std::string& path);
+
+// Opens path for writing from its start, creating it if needed, as a regular
+// file only: an existing path that is a link, a FIFO, a directory or a device
+// is refused, and so is the file `keep` names (the image). On POSIX a new
+// file is made for its owner alone (0600), an existing one is narrowed to
+// that, and another user's file, a file of several names and the system's
+// own files (/proc, /sys) are refused too. Null, with why in problem, when
+// refused or when it cannot be opened.
+std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Identity>& keep,
+                            std::string& problem);
 // Creates a new, empty file at path for writing and reading. Fails when
 // anything is there already: a link is never followed, a FIFO or device
 // never opened, another user's file never taken. Null on failure.

@@ -1,12 +1,18 @@
-// Files on Linux and other POSIX systems.
+// Files on Linux and other POSIX systems, and the checks of the files a user
+// names: regular files only, and no file of the running system's.
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/magic.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 
 #include "platform/files.h"
 
@@ -28,6 +34,57 @@ std::string Home_Directory() {
             home = entry->pw_dir;
     }
     return home;
+}
+
+// "it is a FIFO, not a file": why a path of this type is no file to read or write.
+std::string Not_A_File(mode_t mode) {
+    if (S_ISDIR(mode))
+        return "it is a directory";
+    if (S_ISFIFO(mode))
+        return "it is a FIFO, not a file";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return "it is a device, not a file";
+    if (S_ISSOCK(mode))
+        return "it is a socket, not a file";
+    if (S_ISLNK(mode))
+        return "it is a symbolic link";
+    return "it is not a regular file";
+}
+
+constexpr const char* kSystemFiles =
+    "it is a file of the running system (/proc or /sys), not a place for a trace";
+
+// The kernel's own file systems, whose files are settings and reports of the
+// running system rather than files.
+bool Is_System_File_System(const struct statfs& info) {
+    static constexpr unsigned long kKernelFileSystems[] = {
+        PROC_SUPER_MAGIC,   SYSFS_MAGIC,         DEBUGFS_MAGIC,  TRACEFS_MAGIC, SECURITYFS_MAGIC,
+        CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, EFIVARFS_MAGIC, BPF_FS_MAGIC};
+    const auto type = static_cast<unsigned long>(info.f_type);
+    return std::find(std::begin(kKernelFileSystems), std::end(kKernelFileSystems), type) !=
+           std::end(kKernelFileSystems);
+}
+
+bool Is_System_File(int fd) {
+    struct statfs info {};
+    return fstatfs(fd, &info) == 0 && Is_System_File_System(info);
+}
+
+// Whether path, or the directory a new file of that name would go into, is
+// on one of the kernel's file systems.
+bool In_System_Files(const std::string& path) {
+    struct statfs info {};
+    if (statfs(path.c_str(), &info) == 0)
+        return Is_System_File_System(info);
+    const std::size_t slash = path.rfind('/');
+    const std::string directory = slash == std::string::npos ? "."
+                                  : slash == 0               ? "/"
+                                                             : path.substr(0, slash);
+    return statfs(directory.c_str(), &info) == 0 && Is_System_File_System(info);
+}
+
+File_Identity Identity_Of(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 }  // namespace
@@ -53,20 +110,99 @@ bool Can_Open_Read_Only(const std::string& path) {
     return true;
 }
 
-File_Handle Open_Regular_File(const std::string& path) {
-    // Non-blocking, so that a FIFO without a writer is looked at, not waited on.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+std::string Regular_File_Problem(const std::string& path, File_Identity& identity,
+                                 File_Handle* opened) {
+    // Links are followed: a file reached through one is still the file.
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return std::strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return Not_A_File(info.st_mode);
+    // Non-blocking, in case a FIFO took the file's place since the check.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
+        return std::strerror(errno);
+    const auto refuse = [fd](std::string why) {
+        close(fd);
+        return why;
+    };
+    if (fstat(fd, &info) != 0)
+        return refuse(std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return refuse(Not_A_File(info.st_mode));
+    identity = Identity_Of(info);
+    if (opened == nullptr)
+        return refuse({});
+    if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)
+        return refuse(std::strerror(errno));
+    opened->reset(fdopen(fd, "rb"));
+    if (!*opened)
+        return refuse(std::strerror(errno));
+    return {};
+}
+
+File_Handle Open_Regular_File(const std::string& path) {
+    File_Identity identity;
+    File_Handle file;
+    if (!Regular_File_Problem(path, identity, &file).empty())
         return nullptr;
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        ::close(fd);
+    return file;
+}
+
+std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Identity>& keep,
+                            std::string& problem) {
+    const auto refused = [&](std::string why) -> std::FILE* {
+        problem = std::move(why);
         return nullptr;
+    };
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode))
+        return refused(Not_A_File(info.st_mode));
+    // Writing there would change the running system, and keep no trace.
+    if (In_System_Files(path))
+        return refused(kSystemFiles);
+    // A new file is created for its owner alone: the trace holds the phone's
+    // boot loader, as the dump does. An existing one is opened without being
+    // truncated yet, since it may turn out to be the image. O_NOFOLLOW and
+    // O_NONBLOCK keep a link or a FIFO put in its place meanwhile from being
+    // followed or from blocking the open.
+    constexpr int kFlags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    bool created = true;
+    int fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        created = false;
+        fd = open(path.c_str(), kFlags);
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    File_Handle file(::fdopen(fd, "rb"));
-    if (!file)
-        ::close(fd);
+    if (fd < 0)
+        return refused(errno == ELOOP ? "it is a symbolic link" : std::strerror(errno));
+    const auto refuse = [&](std::string why) -> std::FILE* {
+        close(fd);
+        return refused(std::move(why));
+    };
+    if (fstat(fd, &info) != 0)
+        return refuse(std::strerror(errno));
+    if (!S_ISREG(info.st_mode))
+        return refuse(Not_A_File(info.st_mode));
+    if (keep && Identity_Of(info) == *keep)
+        return refuse("it is the image file");
+    if (Is_System_File(fd))
+        return refuse(kSystemFiles);
+    if (!created) {
+        // Root may open anyone's file: a file of another user's, or a name
+        // of a file that has others, may be a victim planted for the trace
+        // to overwrite.
+        if (info.st_uid != geteuid())
+            return refuse("it belongs to another user");
+        if (info.st_nlink > 1)
+            return refuse("it has other names (hard links)");
+        if ((info.st_mode & 077) != 0 && fchmod(fd, 0600) != 0)
+            return refuse(std::strerror(errno));
+    }
+    if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, 0) != 0)
+        return refuse(std::strerror(errno));
+    std::FILE* file = fdopen(fd, "w");
+    if (file == nullptr)
+        return refuse(std::strerror(errno));
     return file;
 }
 

@@ -1,12 +1,60 @@
-// Files on Windows.
+// Files on Windows, and the checks of the files a user names: regular files
+// only, told by their handles.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/files.h"
 
 namespace platform {
+namespace {
+
+std::string Open_Error_Text(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return std::strerror(ENOENT);
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return std::strerror(EACCES);
+        default:
+            return "Windows error " + std::to_string(error);
+    }
+}
+
+// What an open handle is: empty for a regular file (identity filled), else
+// why it is no file to read or write.
+std::string Handle_Problem(HANDLE handle, File_Identity& identity) {
+    const DWORD type = GetFileType(handle);
+    if (type == FILE_TYPE_CHAR)
+        return "it is a device, not a file";
+    if (type == FILE_TYPE_PIPE)
+        return "it is a pipe, not a file";
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (type != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info))
+        return "it is not a regular file";
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return "it is a directory";
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return "it is a symbolic link";
+    identity = {info.dwVolumeSerialNumber,
+                (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+    return {};
+}
+
+// Opens path for querying only, the link itself when follow_links is off.
+HANDLE Query_Open(const std::string& path, bool follow_links) {
+    return CreateFileA(
+        path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING,
+        FILE_FLAG_BACKUP_SEMANTICS | (follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
+}
+
+}  // namespace
 
 bool Seek_To(std::FILE* file, std::uint64_t offset) {
     return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
@@ -29,11 +77,69 @@ bool Can_Open_Read_Only(const std::string& path) {
     return true;
 }
 
+std::string Regular_File_Problem(const std::string& path, File_Identity& identity,
+                                 File_Handle* opened) {
+    const HANDLE handle = Query_Open(path, true);
+    if (handle == INVALID_HANDLE_VALUE)
+        return Open_Error_Text(GetLastError());
+    std::string problem = Handle_Problem(handle, identity);
+    CloseHandle(handle);
+    if (!problem.empty())
+        return problem;
+    File_Handle file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        return std::strerror(errno);
+    // What is read is the file that opened: its identity is the one given.
+    const auto read_handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
+    problem = Handle_Problem(read_handle, identity);
+    if (problem.empty() && opened != nullptr)
+        *opened = std::move(file);
+    return problem;
+}
+
 File_Handle Open_Regular_File(const std::string& path) {
     File_Handle file(std::fopen(path.c_str(), "rb"));
     struct _stat64 status {};
     if (file && (_fstat64(_fileno(file.get()), &status) != 0 || (status.st_mode & _S_IFREG) == 0))
         file.reset();
+    return file;
+}
+
+std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Identity>& keep,
+                            std::string& problem) {
+    File_Identity identity;
+    if (const HANDLE existing = Query_Open(path, false); existing != INVALID_HANDLE_VALUE) {
+        problem = Handle_Problem(existing, identity);
+        CloseHandle(existing);
+        if (!problem.empty())
+            return nullptr;
+    }
+    // Not truncated yet: the file may turn out to be the image.
+    const HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        problem = Open_Error_Text(GetLastError());
+        return nullptr;
+    }
+    problem = Handle_Problem(handle, identity);
+    if (problem.empty() && keep && identity == *keep)
+        problem = "it is the image file";
+    if (problem.empty() && !SetEndOfFile(handle))
+        problem = Open_Error_Text(GetLastError());
+    if (!problem.empty()) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_TEXT);
+    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "w");
+    if (file == nullptr) {
+        problem = std::strerror(errno);
+        if (fd < 0)
+            CloseHandle(handle);
+        else
+            _close(fd);
+    }
     return file;
 }
 

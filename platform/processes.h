@@ -21,6 +21,9 @@ void Fill_Closed_Standard_Streams();
 // system does not say. A device gone from /dev (unplugged) is still found
 // open in the programs that hold it.
 std::vector<std::string> Port_Holders(const std::string& device_path);
+// Whether the system tells this program about the others (Processes_Named,
+// Port_Holders): false on Windows.
+bool Processes_Are_Listed();
 // The process ids of the running programs of that name (none where the
 // system does not tell). A name is no proof of what runs: any program can
 // take one.

@@ -13,6 +13,10 @@ std::vector<std::string> Port_Holders(const std::string&) {
     return {};
 }
 
+bool Processes_Are_Listed() {
+    return false;
+}
+
 std::vector<std::string> Processes_Named(std::string_view) {
     return {};
 }

@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::string_view kNtPrefix = "\\Device\\";
 constexpr std::string_view kComPrefix = "COM";
+constexpr std::string_view kDeviceNamespace = "\\\\.\\";
 
 char Lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -109,4 +110,27 @@ bool Is_Com_Port_Name(const std::string& text) {
     if (text.size() < 4 || !Starts_With_No_Case(text, kComPrefix))
         return false;
     return std::all_of(text.begin() + 3, text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::optional<Port_Candidate> Com_Port_From_Name(std::string_view name) {
+    if (name.substr(0, kDeviceNamespace.size()) == kDeviceNamespace)
+        name.remove_prefix(kDeviceNamespace.size());
+    if (!Is_Com_Port_Name(std::string(name)))
+        return std::nullopt;
+    // "COM007" is port 7; Windows knows it only as COM7.
+    std::string_view digits = name.substr(kComPrefix.size());
+    while (digits.size() > 1 && digits.front() == '0')
+        digits.remove_prefix(1);
+    std::uint32_t number = 0;
+    for (const char digit : digits) {
+        number = number * 10 + static_cast<std::uint32_t>(digit - '0');
+        if (number > 0xFFFF)
+            break;
+    }
+    Port_Candidate port;
+    port.display_name = "COM" + std::string(digits);
+    port.device_path = std::string(kDeviceNamespace) + port.display_name;
+    // Beyond the numbers a port list carries, the port simply has none.
+    port.number = number <= 0xFFFF ? static_cast<std::uint16_t>(number) : 0;
+    return port;
 }

@@ -6,7 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "serial/port_list.h"
 
 // The Win32 calls the listing needs, as they answer.
 class Win32_Api {
@@ -52,3 +56,7 @@ inline constexpr std::uint32_t kPstRs232 = 1;               // PST_RS232
 int Find_Com_Ports(Win32_Api& api, std::uint16_t* ports, std::uint16_t* count);
 bool Probe_Com_Port(Win32_Api& api, std::uint16_t number);
 bool Is_Com_Port_Name(const std::string& text);
+// The one reading of a Windows port name, for every command and the port
+// watcher: "COM7", "COM07", "com7" and "\\.\COM7" are one port, opened as
+// "\\.\COM7" and shown as "COM7". Nothing for a name of any other form.
+std::optional<Port_Candidate> Com_Port_From_Name(std::string_view name);

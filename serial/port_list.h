@@ -53,3 +53,18 @@ std::unique_ptr<PortLister> Make_System_Port_Lister();
 
 // A fixed list of device paths, shown by their paths (pseudo-terminals, --port).
 std::unique_ptr<PortLister> Make_Fixed_Port_Lister(std::vector<std::string> device_paths);
+
+// The port a user names (--port): on Windows "COM12", "com012" or "\\.\COM12"
+// open "\\.\COM12" and are shown as "COM12" (Com_Port_From_Name); elsewhere
+// the device path as it is.
+Port_Candidate Named_Port(const std::string& name);
+// Whether two names a user gave reach one port: on POSIX one device (two
+// links to it, "dir/./ttyACM0" and "dir/ttyACM0"), compared as paths where
+// the device is not there yet; on Windows one COM port however it is written.
+bool Same_Port(const std::string& first, const std::string& second);
+
+namespace serial {
+// What the system says about the device a path names now, through links
+// (Linux: sysfs); empty where it tells nothing (a pseudo-terminal, Windows).
+Port_Identity Port_Identity_Of(const std::string& device_path);
+}  // namespace serial

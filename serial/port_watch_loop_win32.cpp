@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/com_port_listing.h"
 #include "serial/port_watch_loop.h"
 #include "serial/port_watch_state.h"
 
@@ -69,8 +70,10 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// "com12" and "\\.\COM12" name the port COM12.
+// "com12", "COM012" and "\\.\COM12" name the port COM12, as for every command.
 std::string Port_Name(const std::string& named) {
+    if (const std::optional<Port_Candidate> com = Com_Port_From_Name(named))
+        return com->display_name;
     std::string name = named;
     if (name.rfind(kDevicePrefix, 0) == 0)
         name = name.substr(4);

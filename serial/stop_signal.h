@@ -27,6 +27,9 @@ class Stop_Signal {
     void Request() noexcept;
     // Whether a request is pending (also inside an Unstoppable scope).
     bool Requested() const noexcept { return m_requested.load(); }
+    // Request on the Stop_Signal that signal points to: for a signal handler
+    // that holds its target as a plain pointer (platform/stop_signals.h).
+    static void Request_On(void* signal) noexcept { static_cast<Stop_Signal*>(signal)->Request(); }
     // Forgets a request: when the update it stopped has ended.
     void Clear() noexcept;
 

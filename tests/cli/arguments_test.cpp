@@ -11,6 +11,8 @@
 #include "cli/arguments.h"
 #include "cli/port_name.h"
 #include "cli/usage.h"
+#include "serial/com_port_listing.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
@@ -70,6 +72,21 @@ TEST(Arguments, StationTakesManyPortsAndChecksItsNumbers) {
     EXPECT_FALSE(plain.arguments.json);
 }
 
+// Two links to one device are one phone's port, and two devices are two
+// ports even where their names look alike.
+TEST(Arguments, StationTellsPortsByTheirDeviceNotTheirName) {
+    const test_support::Temp_Directory links("port-links");
+    const std::string link = (links.Path() / "phone").string();
+    std::filesystem::create_symlink("/dev/null", link);
+    const auto twice =
+        Parse_Arguments({"station", "img.bin", "--port", link, "--port", "/dev/null"});
+    EXPECT_FALSE(twice.ok());
+    EXPECT_NE(twice.error.find("--port names '/dev/null' twice"), std::string::npos) << twice.error;
+    const auto two =
+        Parse_Arguments({"station", "img.bin", "--port", "/dev/null", "--port", "/dev/zero"});
+    EXPECT_TRUE(two.ok()) << two.error;
+}
+
 TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
     struct Case {
         std::vector<std::string> words;
@@ -121,6 +138,11 @@ TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
          "--count is given twice: station ends after one number of phones"},
         {{"station", "a.bin", "--port", "/dev/ttyACM0", "--port=/dev/ttyACM0"},
          "--port names '/dev/ttyACM0' twice"},
+        // One device under two names is one port, there or not yet.
+        {{"station", "a.bin", "--port", "/dev/null", "--port", "/dev/./null"},
+         "--port names '/dev/./null' twice"},
+        {{"station", "a.bin", "--port", "/dev/ttyACM7", "--port", "/dev/../dev/ttyACM7"},
+         "--port names '/dev/../dev/ttyACM7' twice"},
         {{"station", "a.bin", "--port="}, "--port needs a value"},
         {{"station", "a.bin", "--json=yes"}, "--json takes no value"},
         {{"station", "a.bin", "--trace", "t"}, "station does not take --trace"},
@@ -280,7 +302,7 @@ TEST(PortName, ComNamesInEitherFormOpenTheDeviceNamespaceAndShowCOMn) {
         {"COM70000", "\\\\.\\COM70000", "COM70000", 0},  // beyond a listed number
     };
     for (const Row& row : rows) {
-        const std::optional<Port_Candidate> port = cli::Com_Port_From_Name(row.typed);
+        const std::optional<Port_Candidate> port = Com_Port_From_Name(row.typed);
         ASSERT_TRUE(port.has_value()) << row.typed;
         EXPECT_EQ(port->device_path, row.device_path) << row.typed;
         EXPECT_EQ(port->display_name, row.shown) << row.typed;
@@ -288,6 +310,6 @@ TEST(PortName, ComNamesInEitherFormOpenTheDeviceNamespaceAndShowCOMn) {
     }
     for (const char* other : {"/dev/ttyACM0", "COM", "COMX", "COM1:", "\\\\.\\", "\\\\?\\COM3",
                               "\\\\.\\LPT1", "xCOM1", "COM 1", ""}) {
-        EXPECT_FALSE(cli::Com_Port_From_Name(other).has_value()) << other;
+        EXPECT_FALSE(Com_Port_From_Name(other).has_value()) << other;
     }
 }

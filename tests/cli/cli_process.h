@@ -1,7 +1,8 @@
 // Runs the real flashtool-cli program for a test: its arguments in, its exit
 // code, standard output and standard error out. Optionally sends a signal
 // (Ctrl-C's SIGINT by default) once a condition holds, and again once another does, closes its
-// standard output after the first line as `| head -1` does, sets environment variables, limits the
+// standard output after the first line as `| head -1` does, or stops reading it with a small pipe
+// between (a reader that hangs), sets environment variables, limits the
 // size of the files it may write, starts it with some signals ignored (as nohup does) or some
 // standard streams closed, or runs it as the user nobody. The child starts with every other signal
 // at its default and none blocked, whatever the test runner inherited.
@@ -39,11 +40,13 @@ struct Cli_Options {
     std::function<bool(const Cli_Run&)> interrupt_again_when;
     int signal = SIGINT;                      // what "interrupt" sends
     bool close_out_after_first_line = false;  // the reader of `| head -1`
-    rlim_t file_size_limit = RLIM_INFINITY;   // RLIMIT_FSIZE in the child
-    std::vector<std::string> environment;     // NAME=value, set in the child
-    std::vector<int> ignored_signals;         // SIG_IGN at start, as nohup leaves SIGHUP
-    std::vector<int> closed_streams;          // 0, 1, 2: closed at start
-    bool as_nobody = false;                   // an ordinary user, when run as root
+    bool never_read_out = false;             // a reader that hangs: the pipe fills, nothing is read
+    int out_pipe_bytes = 0;                  // the output pipe's capacity; 0: the system's
+    rlim_t file_size_limit = RLIM_INFINITY;  // RLIMIT_FSIZE in the child
+    std::vector<std::string> environment;    // NAME=value, set in the child
+    std::vector<int> ignored_signals;        // SIG_IGN at start, as nohup leaves SIGHUP
+    std::vector<int> closed_streams;         // 0, 1, 2: closed at start
+    bool as_nobody = false;                  // an ordinary user, when run as root
     int time_limit_ms = 120000;
 };
 
@@ -59,6 +62,8 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
         close(out_pipe[1]);
         return run;
     }
+    if (options.out_pipe_bytes > 0)
+        fcntl(out_pipe[1], F_SETPIPE_SZ, options.out_pipe_bytes);
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -107,6 +112,11 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&run.out, &run.err};
     int open_pipes = pid > 0 ? 2 : 0;
+    const bool out_unread = options.never_read_out && pid > 0;
+    if (out_unread) {
+        fds[0].fd = -1;  // kept open, never read: closed once the program has ended
+        --open_pipes;
+    }
     bool killed = false;
     while (open_pipes > 0) {
         if (run.interrupted_after < 0 && time_to_interrupt()) {
@@ -146,6 +156,7 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
         if (fd.fd >= 0)
             close(fd.fd);
     }
+
     if (pid > 0) {
         int status = 0;
         rusage usage{};
@@ -172,5 +183,7 @@ inline Cli_Run Run_Cli(const std::vector<std::string>& args, const Cli_Options& 
             static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
     run.seconds = since_start();
+    if (out_unread)
+        close(out_pipe[0]);
     return run;
 }

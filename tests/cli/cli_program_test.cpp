@@ -301,6 +301,32 @@ TEST_F(CliAgainstPhone, SignalsIgnoredAtStartStayIgnoredThroughTheUpdate) {
     }
 }
 
+// Ctrl-Z (SIGTSTP) while the blocks flow: the program is not suspended, as
+// the phone's boot loader would give up on a silent host; it says why, and
+// the update completes.
+TEST_F(CliAgainstPhone, CtrlZDuringTheTransferIsRefusedAndTheUpdateCompletes) {
+    const Image_Builder image = Sound_Image(40000, 1000);
+    Temp_Image_File file(image.Build());
+    for (const char* lang : {"en", "zh"}) {
+        SCOPED_TRACE(lang);
+        Start_Phone({"--baud", "230400"});  // so that the transfer takes a while
+        Cli_Options suspend = Options();
+        suspend.signal = SIGTSTP;
+        suspend.interrupt_when_out_contains =
+            lang == std::string("en") ? "Download start at" : "下載開始時間";
+        suspend.time_limit_ms = 60000;
+        const Cli_Run run = Flash(file, {"--lang", lang}, suspend);
+        ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
+        EXPECT_EQ(run.killed_by, 0);
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.err, lang == std::string("en")
+                                          ? "cannot be suspended while a phone is being rewritten"
+                                          : "正在寫入手機,無法暫停"))
+            << run.err;
+        Expect_Flash_Equals(image);
+    }
+}
+
 // Started with standard streams closed (a careless script, a service), the
 // program keeps its own descriptors off 0 to 2: the stop pipe there would take
 // every line of output for a stop, the port there would be taken for the

@@ -1,7 +1,7 @@
 // flashtool-cli station against several virtual phones at once, each on a
 // pseudo-terminal reached through a link of its own: every phone updated in
-// one run, one failing among them, the JSON Lines of a whole run, and the
-// two Ctrl-Cs of a phone being rewritten.
+// one run, one failing among them, the JSON Lines of a whole run, the two
+// Ctrl-Cs of a phone being rewritten, a Ctrl-Z then, and a reader that hangs.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -192,6 +192,58 @@ TEST_F(CliStation, CtrlCWithNoPhoneAtRiskStopsAtOnce) {
     EXPECT_EQ(events.back().at("event"), "summary");
     EXPECT_EQ(events.back().at("stopped"), true);
     EXPECT_EQ(events.back().at("signal"), "Ctrl-C");
+}
+
+// Ctrl-Z while a phone is being rewritten would leave its boot loader
+// waiting for a silent host: refused with a line, and the update completes.
+TEST_F(CliStation, CtrlZDuringTheRewriteIsRefusedAndThePhoneIsUpdated) {
+    Start_Phone(0, {"--baud", "115200", "--idle-reset-ms", "300"});
+    const Image_Builder image = Sound_Image(100000, 1000);
+    Temp_Image_File file(image.Build());
+    Cli_Options suspend = Options();
+    suspend.signal = SIGTSTP;
+    suspend.interrupt_when_out_contains = Link(0) + ": rewriting";
+    suspend.time_limit_ms = 60000;
+    const Cli_Run run = Station(file, {"--count", "1"}, suspend);
+    ASSERT_GE(run.interrupted_after, 0) << run.out << run.err;
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_TRUE(
+        Contains(run.err, "flashtool-cli: cannot be suspended while a phone is being rewritten"))
+        << run.err;
+    EXPECT_EQ(Last_Line(run.err), "flashtool-cli: 1 updated, 0 failed") << run.err;
+    Expect_Flash_Equals(0, image);
+}
+
+// A reader of the JSON Lines that hangs fills the pipe; SIGTERM still ends
+// the station at once: the rest of the output is dropped as for a reader
+// that went away, and the summary files are written as on any stop.
+TEST_F(CliStation, SigtermEndsTheStationWhileItsOutputPipeIsFull) {
+    Start_Phone(0);
+    const Image_Builder image = Sound_Image();
+    Temp_Image_File file(image.Build());
+    const std::string logs = (own.Path() / "logs").string();
+    Cli_Options hung = Options();
+    hung.never_read_out = true;
+    hung.out_pipe_bytes = 4096;  // filled by the one phone's progress lines
+    hung.signal = SIGTERM;
+    const auto start = std::chrono::steady_clock::now();
+    hung.interrupt_when = [start](const Cli_Run&) {
+        return std::chrono::steady_clock::now() - start > std::chrono::seconds(4);
+    };
+    hung.time_limit_ms = 30000;
+    const Cli_Run run = Station(file, {"--json", "--log-dir", logs}, hung);
+    ASSERT_GE(run.interrupted_after, 0) << run.err;
+    EXPECT_EQ(run.killed_by, 0);
+    EXPECT_NE(run.exit_code, -1) << run.err;
+    EXPECT_LT(run.seconds - run.interrupted_after, 1.5) << run.err;
+    EXPECT_TRUE(Contains(Last_Line(run.err), "stopped by SIGTERM; 1 updated, 0 failed")) << run.err;
+    bool summary = false;
+    for (const auto& entry : std::filesystem::directory_iterator(logs)) {
+        const std::string name = entry.path().filename().string();
+        summary = summary || (name.rfind("summary", 0) == 0 && entry.path().extension() == ".json");
+    }
+    EXPECT_TRUE(summary) << "the summary is written whatever the output does";
+    Expect_Flash_Equals(0, image);
 }
 
 TEST_F(CliStation, TimeoutWithoutAPhoneAndARefusedImageHaveTheirCodes) {

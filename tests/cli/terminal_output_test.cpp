@@ -19,10 +19,12 @@
 
 #include "cli/flash_command.h"
 #include "cli/flash_ending.h"
-#include "cli/platform.h"
 #include "cli/terminal_view.h"
 #include "cli/text_format.h"
 #include "cli/trace_file.h"
+#include "platform/files.h"
+#include "platform/stop_signals.h"
+#include "serial/stop_signal.h"
 #include "terminal_safety.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/phone_backend.h"
@@ -340,8 +342,8 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
     const std::string folder = scratch.Path().string();
     const std::string image = folder + "/image.bin";
     std::ofstream(image) << "IMAGE";
-    cli::File_Identity image_identity;
-    ASSERT_EQ(cli::Image_File_Problem(image, image_identity), "");
+    platform::File_Identity image_identity;
+    ASSERT_EQ(platform::Regular_File_Problem(image, image_identity), "");
     ASSERT_EQ(link(image.c_str(), (folder + "/hard").c_str()), 0);
     ASSERT_EQ(symlink("image.bin", (folder + "/to-image").c_str()), 0);
     ASSERT_EQ(symlink("new.txt", (folder + "/to-new").c_str()), 0);
@@ -432,7 +434,7 @@ int Flash_With_A_Late_Signal() {
         return -1;
     if (child == 0) {
         std::freopen("/dev/null", "w", stdout);
-        cli::Install_Stop_Handlers();
+        platform::Install_Stop_Handlers(&Stop_Signal::Request_On);
         test_support::Image_Builder built;
         built.version_text = test_support::Bytes("CVLbootloaderVC_M418ZHTWA00101");
         built.first.start = 0x00010000;
@@ -473,4 +475,37 @@ int Flash_With_A_Late_Signal() {
 // a completed update completed: exit 0, not "interrupted" with 130.
 TEST(FlashCommand, ASignalAfterTheUpdateEndedChangesNothing) {
     EXPECT_EQ(Flash_With_A_Late_Signal(), 0);
+}
+
+// Ctrl-Z with nothing at risk suspends as usual, twice over (the handler
+// comes back after a continue); with a phone at risk it is refused and the
+// program runs on.
+TEST(SuspendGuard, CtrlZSuspendsUnlessAPhoneIsAtRisk) {
+    for (const bool at_risk : {false, true}) {
+        SCOPED_TRACE(at_risk);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::freopen("/dev/null", "w", stderr);
+            platform::Install_Stop_Handlers(&Stop_Signal::Request_On);
+            static bool risk = false;
+            risk = at_risk;
+            const platform::Suspend_Guard guard{[](const void*) noexcept { return risk; }, nullptr,
+                                                "refused\n"};
+            platform::Set_Suspend_Guard(&guard);
+            raise(SIGTSTP);
+            raise(SIGTSTP);
+            _exit(7);
+        }
+        int stops = 0;
+        int status = 0;
+        while (waitpid(child, &status, WUNTRACED) == child && WIFSTOPPED(status)) {
+            EXPECT_EQ(WSTOPSIG(status), SIGTSTP);
+            ++stops;
+            kill(child, SIGCONT);
+        }
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 7);
+        EXPECT_EQ(stops, at_risk ? 0 : 2);
+    }
 }

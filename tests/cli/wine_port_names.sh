@@ -34,6 +34,7 @@ expect 0 "Port: COM$n" read-version --port "\\\\.\\COM$n"
 expect 0 "COM$n (\\\\.\\COM$n)" doctor --port "COM$n"
 expect 0 "the phone search can use it" doctor --port "COM$n"
 expect 0 "on Windows COM5 (or \\\\.\\COM5)" flash --help
+expect 0 "Port: COM$n" read-version --port "COM0$n"
 # One port a run, in whichever forms the two are typed.
 expect 1 "--port is given twice: read-version uses one port; give it once" \
     read-version --port "COM$n" --port="\\\\.\\COM$n"
@@ -54,5 +55,7 @@ expect 4 "找到通訊埠 COM$n" flash "$image" --port "\\\\.\\COM$n" --lang en
 expect 3 "flashtool-cli: COM99 does not exist, the phone was not changed." \
     flash "$image" --port com99 --lang en
 expect 3 "COM99 does not exist." read-version --port COM99
+# The station's ports too: one port under two spellings is named twice.
+expect 1 "--port names 'COM0$n' twice" station "$image" --port "COM$n" --port "COM0$n"
 rm -f "$image"
 exit $failed

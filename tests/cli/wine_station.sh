@@ -1,7 +1,8 @@
 #!/bin/sh
 # flashtool-cli.exe station under Wine (scripts/test-windows) with two virtual
 # phones on the COM ports the script maps: both named with --port, both
-# updated in one run, each line and the JSON Lines naming its COM port.
+# updated in one run, each line and the JSON Lines naming its COM port; one
+# named "COM0n" is the map's COMn.
 # Usage: wine_station.sh WINE FLASHTOOL-CLI.EXE
 set -u
 wine=$1
@@ -65,5 +66,9 @@ out=$("$wine" "$cli" station "$image" --port "com$a" --port "COM$b" --count 2 --
 status=$?
 check 0 "$out" "\"event\":\"finished\",\"phone\":1" "\"port\":\"COM$a\"" "\"port\":\"COM$b\"" \
     "\"result\":\"updated\"" "\"event\":\"summary\"" "\"exit_code\":0"
+# A port named with a leading zero is the port the map lists without one.
+out=$("$wine" "$cli" station "$image" --port "COM0$a" --count 1 --timeout 60 --lang en 2>&1)
+status=$?
+check 0 "$out" "COM$a: finished: updated" "flashtool-cli: 1 updated, 0 failed"
 rm -f "$image"
 exit $failed

@@ -108,6 +108,21 @@ TEST(ComPortName, AcceptsComAndDigitsOnly) {
     }
 }
 
+// Every spelling a user may type, for flash, station and the port watcher
+// alike, is one port: opened in the device namespace, shown as COMn.
+TEST(ComPortName, EverySpellingOfAPortIsOnePort) {
+    for (const char* typed : {"COM7", "COM07", "com7", "cOm007", "\\\\.\\COM7", "\\\\.\\com07"}) {
+        const std::optional<Port_Candidate> port = Com_Port_From_Name(typed);
+        ASSERT_TRUE(port.has_value()) << typed;
+        EXPECT_EQ(port->display_name, "COM7") << typed;
+        EXPECT_EQ(port->device_path, "\\\\.\\COM7") << typed;
+        EXPECT_EQ(port->number, 7) << typed;
+    }
+    EXPECT_EQ(Com_Port_From_Name("COM0")->display_name, "COM0");
+    EXPECT_EQ(Com_Port_From_Name("COM000")->display_name, "COM0");
+    EXPECT_FALSE(Com_Port_From_Name("\\\\.\\COM").has_value());
+}
+
 TEST(FindComPorts, ArgumentAndMapFailuresLeaveTheCallersArrayAlone) {
     Fake_Win32 api;
     api.values = {Nt("COM7")};
