@@ -351,13 +351,18 @@ int Run_Station(const Arguments& args) {
         std::chrono::milliseconds(static_cast<long long>(args.timeout_seconds * 1000.0 + 0.5));
     if (args.timeout_seconds > 0 && options.idle_timeout.count() == 0)
         options.idle_timeout = 1ms;
-    options.log_dir = args.log_dir.value_or("");
-    options.log_directory = log_directory;
     options.language = args.language_flag;
 
+    // The log folder's files follow the station first, so that a phone's
+    // end is shown with the log that holds it.
+    std::optional<Station_Files> files;
+    if (args.log_dir)
+        files.emplace(log_directory, *args.log_dir);
     Event_Queue events;
     Station_Output output(args);
     Station station(image, options, events.Sink());
+    if (files)
+        station.Add_Observer(&*files);
     // Every stop signal from here on is answered here, none ends the program.
     Stop_Signal signals;
     platform::Set_Asking_Stop_Target(&signals);
@@ -385,9 +390,15 @@ int Run_Station(const Arguments& args) {
     for (;;) {
         const bool done = station.Done();
         for (const Station_Event& event : events.Take(done ? 0ms : kWakeInterval)) {
-            if (event.kind == Station_Event::Kind::kFinished)
-                at_risk.erase(event.phone);
-            output.Show(event);
+            if (event.kind != Station_Event::Kind::kFinished) {
+                output.Show(event);
+                continue;
+            }
+            at_risk.erase(event.phone);
+            Station_Event finished = event;
+            if (files)
+                finished.log_file = files->Log_Path(event.phone);
+            output.Show(finished);
         }
         if (done)
             break;
@@ -420,7 +431,9 @@ int Run_Station(const Arguments& args) {
     }
     station.Wait_Until_Done();
     platform::Set_Asking_Stop_Target(nullptr);
-    const Station_Summary summary = station.Summary();
+    Station_Summary summary = station.Summary();
+    if (files)
+        files->Fill(summary);
     exit_code = Station_Exit_Code(summary, stop_signal);
     output.End(summary, exit_code, stop_signal, options.idle_timeout);
     return exit_code;

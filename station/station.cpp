@@ -1,12 +1,14 @@
 // The station: the watcher's arrivals and departures become sessions, each
-// on its own thread, and every event goes through one queue to the sink.
+// on its own thread, and every event goes through one queue to the
+// observers and the sink.
 //
 // Threads: the watcher's calls On_Port_Event; each session runs its update
 // on a thread of its own; the station's own thread (Run) delivers the queued
-// events to the sink, one at a time, and decides when the station ends. Every
-// change of state and the event it makes are queued under one mutex, so the
-// queue's order is the order things happened in; the sink is called with no
-// lock held, so it may call Stop or Stop_If_Harmless.
+// events to the observers and the sink, one at a time, and decides when the
+// station ends. Every change of state and the event it makes are queued under
+// one mutex, so the queue's order is the order things happened in; observers
+// and the sink are called with no lock held, so they may call Stop or
+// Stop_If_Harmless.
 #include "station/station.h"
 
 #include <condition_variable>
@@ -136,7 +138,6 @@ struct Station_Session {
     bool departed = false;    // its port went away
     bool stop_asked = false;  // the station stopped it (a stop, a count reached)
     bool joinable = false;    // its thread has ended its work and may be joined
-    std::unique_ptr<Phone_Log> log;
     std::unique_ptr<CComport> comport;
     std::unique_ptr<Station_View> view;
     std::unique_ptr<Phone_Update> update;
@@ -180,13 +181,19 @@ struct Station::Impl {
         return running;
     }
     void Join_Ended_Sessions(std::unique_lock<std::mutex>& lock);
+    // Without the lock: each observer in the order added, then the sink.
+    void Deliver(const Station_Event& event) {
+        for (Station_Observer* observer : observers)
+            observer->On_Station_Event(event);
+        if (sink)
+            sink(event);
+    }
 
     const std::shared_ptr<const Firmware_Image> image;
     const Station_Options options;
-    std::shared_ptr<platform::Private_Directory> log_directory;  // null: no logs
     const std::string start_stamp = Start_Stamp();
-    std::vector<std::string> unwritten;  // records not written whole, so far
     const Sink sink;
+    std::vector<Station_Observer*> observers;  // set before the start, then only read
     std::uint64_t bytes_total = 0;
 
     mutable std::mutex mutex;
@@ -238,10 +245,6 @@ void Station::Impl::Arrival(const Port_Candidate& port) {
     session.result.phone = session.phone;
     session.result.port = port;
     last_arrival = session.arrived;
-    if (log_directory) {
-        session.log = std::make_unique<Phone_Log>(*log_directory, session.phone, port);
-        session.result.log_file = session.log->Path();
-    }
     session.comport = options.make_port ? options.make_port(port) : std::make_unique<CComport>();
     sessions.push_back(std::move(owned));
     Queue(Event_Of(session, Station_Event::Kind::kArrived));
@@ -287,8 +290,6 @@ void Station::Impl::Run_Session(Station_Session& session) {
         Station_View::Handlers handlers;
         handlers.line = [this, &session](const report::Notice_Event& notice,
                                          const std::string& line) {
-            if (session.log)
-                session.log->Line(line);
             const std::lock_guard<std::mutex> held(mutex);
             Station_Event event = Event_Of(session, Station_Event::Kind::kLine);
             event.text = line;
@@ -308,8 +309,9 @@ void Station::Impl::Run_Session(Station_Session& session) {
             }
         };
         session.view = std::make_unique<Station_View>(options.language, handlers);
-        session.update = std::make_unique<Phone_Update>(*session.comport, *session.view, *image,
-                                                        Station_Dump_Name(session.port, start_stamp, session.phone));
+        session.update = std::make_unique<Phone_Update>(
+            *session.comport, *session.view, *image,
+            Station_Dump_Name(session.port, start_stamp, session.phone));
         // A stop asked for before the update began.
         if (stop_requested || session.departed)
             session.comport->Request_Stop();
@@ -339,13 +341,8 @@ void Station::Impl::Run_Session(Station_Session& session) {
     if (!result.dump_file.empty() && !std::filesystem::exists(result.dump_file))
         result.dump_file.clear();  // deleted once the phone held the new record
     result.seconds = std::chrono::duration<double>(Clock::now() - session.arrived).count();
-    if (session.log)
-        session.log->Result(result, session.view->Phone_Version());
 
     const std::lock_guard<std::mutex> lock(mutex);
-    if (session.log && !session.log->Complete())
-        unwritten.push_back(session.log->Path().empty() ? log_directory->Path()
-                                                        : session.log->Path());
     session.running = false;
     ++finished;
     Station_Event event = Event_Of(session, Station_Event::Kind::kFinished);
@@ -357,7 +354,7 @@ void Station::Impl::Run_Session(Station_Session& session) {
     event.seconds = result.seconds;
     event.phone_touched = session.update->Phone_Touched();
     event.dump_file = result.dump_file;
-    event.log_file = result.log_file;
+    event.phone_version = session.view->Phone_Version();
     Queue(std::move(event));
     Queue_Phase(session, Station_Phase::kFinished);
     Queue_Phase(session,
@@ -416,7 +413,6 @@ void Station::Impl::Join_Ended_Sessions(std::unique_lock<std::mutex>& lock) {
         session->update.reset();
         session->view.reset();
         session->comport.reset();
-        session->log.reset();
     }
 }
 
@@ -428,8 +424,7 @@ void Station::Impl::Run() {
             const Station_Event event = std::move(queue.front());
             queue.pop_front();
             lock.unlock();
-            if (sink)
-                sink(event);
+            Deliver(event);
             lock.lock();
         }
         Join_Ended_Sessions(lock);
@@ -474,34 +469,11 @@ void Station::Impl::Run() {
     for (auto& session : sessions)
         summary.phones.push_back(session->result);
     Count_Into(summary);
-    summary.unwritten = unwritten;  // the logs: the summary file names them
-    const Station_Summary written = summary;
-    lock.unlock();
-    std::vector<std::string> files;
-    std::vector<std::string> not_written;
-    if (log_directory) {
-        std::string csv_path;
-        std::string json_path;
-        const bool csv = Write_Summary_Csv(*log_directory, written, csv_path);
-        const bool json = Write_Summary_Json(*log_directory, written, json_path);
-        for (const auto& [done, path] : {std::pair{csv, csv_path}, std::pair{json, json_path}}) {
-            if (!path.empty())
-                files.push_back(path);
-            if (!done)
-                not_written.push_back(path.empty() ? log_directory->Path() : path);
-        }
-    } else if (!options.log_dir.empty()) {
-        not_written.push_back(options.log_dir);  // it could not be opened
-    }
-    lock.lock();
-    summary.summary_files = files;
-    summary.unwritten = unwritten;
-    summary.unwritten.insert(summary.unwritten.end(), not_written.begin(), not_written.end());
     lock.unlock();
     Station_Event ended;
     ended.kind = Station_Event::Kind::kEnded;
-    if (sink)
-        sink(ended);
+    ended.stopped = summary.stopped;
+    Deliver(ended);
     lock.lock();
     done = true;
     changed.notify_all();
@@ -509,9 +481,6 @@ void Station::Impl::Run() {
 
 Station::Station(std::shared_ptr<const Firmware_Image> image, Station_Options options, Sink sink)
     : m_impl(std::make_unique<Impl>(std::move(image), std::move(options), std::move(sink))) {
-    m_impl->log_directory = m_impl->options.log_directory;
-    if (!m_impl->log_directory && !m_impl->options.log_dir.empty())
-        m_impl->log_directory = Open_Log_Directory(m_impl->options.log_dir);
     if (m_impl->image) {
         m_impl->bytes_total =
             std::uint64_t{m_impl->image->First_Region.Length} + m_impl->image->Second_Region.Length;
@@ -522,6 +491,12 @@ Station::~Station() {
     Stop();
     if (m_impl->thread.joinable())
         m_impl->thread.join();
+}
+
+void Station::Add_Observer(Station_Observer* observer) {
+    const std::lock_guard<std::mutex> lock(m_impl->mutex);
+    if (observer != nullptr && !m_impl->started)
+        m_impl->observers.push_back(observer);
 }
 
 bool Station::Start() {
@@ -614,7 +589,6 @@ Station_Summary Station::Summary() const {
         return impl.summary;
     Station_Summary summary;
     summary.stopped = impl.stop_requested;
-    summary.unwritten = impl.unwritten;
     for (const auto& session : impl.sessions) {
         if (session->running)
             continue;

@@ -79,8 +79,13 @@ struct Station_Event {
     Download_Failure failure{};
     int code = 0;  // the failed step's result code; 0 when updated
     bool phone_touched = false;
-    std::string dump_file;  // the first run's dump, where one was kept
-    std::string log_file;   // this phone's log, where one is written
+    std::string dump_file;      // the first run's dump, where one was kept
+    std::string phone_version;  // the phone's record as read, as its field shows it
+    // This phone's log, where one is written: the station writes none; the
+    // observer that does (Station_Files) names it in the results it keeps.
+    std::string log_file;
+    // kEnded: whether a stop ended the station.
+    bool stopped = false;
 };
 
 struct Station_Options {
@@ -95,12 +100,6 @@ struct Station_Options {
     // End when no phone arrived for this long (0: never), counted from the
     // start or the last arrival; a session still running is waited for.
     std::chrono::milliseconds idle_timeout{0};
-    // A log file per phone and the summary (CSV and JSON) go here; empty: none.
-    std::string log_dir{};
-    // log_dir as the caller checked it and holds it (platform's
-    // Private_Directory), so that every file goes into that directory
-    // whatever is renamed meanwhile; null: the station opens log_dir itself.
-    std::shared_ptr<platform::Private_Directory> log_directory{};
     Language language = Language::kChinese;
     // Test seams: where events of ports come from, and the port object a
     // session gets (null: the platform's own, with the protocol's limits).
@@ -128,12 +127,22 @@ struct Station_Summary {
     int failed = 0;          // ended without the update, not by a stop
     int stopped_phones = 0;  // ended by a stop of the station before they were updated
     bool stopped = false;    // a stop ended the station
-    // The summary files this run wrote (CSV, JSON), once the station ended:
+    // Filled by the observer that writes the station's files
+    // (Station_Files::Fill), not by the station:
+    // the summary files this run wrote (CSV, JSON), once the station ended:
     // a name that was taken already makes them "summary-2.csv", ...
     std::vector<std::string> summary_files;
     // The records that could not be written whole (a full disk, a directory
     // that went away): each phone's log, the summaries, or the directory.
     std::vector<std::string> unwritten;
+};
+
+// Whoever follows a station: a front end's table, lines or JSON, the window,
+// the files of the log directory, a journal. Called like the sink.
+class Station_Observer {
+  public:
+    virtual ~Station_Observer() = default;
+    virtual void On_Station_Event(const Station_Event& event) = 0;
 };
 
 class Station {
@@ -142,7 +151,12 @@ class Station {
     // held: it may call Stop and Stop_If_Harmless, not Wait_Until_Done.
     using Sink = std::function<void(const Station_Event&)>;
 
-    Station(std::shared_ptr<const Firmware_Image> image, Station_Options options, Sink sink);
+    Station(std::shared_ptr<const Firmware_Image> image, Station_Options options, Sink sink = {});
+
+    // Before Start: another follower of the station's events, which outlives
+    // the station. Observers get each event in the order they were added,
+    // and before the sink.
+    void Add_Observer(Station_Observer* observer);
     ~Station();  // stops every session and waits for them
     Station(const Station&) = delete;
     Station& operator=(const Station&) = delete;

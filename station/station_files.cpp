@@ -2,6 +2,7 @@
 // so that each is new and this user's own.
 #include "station/station_files.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/local_time.h"
 #include "station/station_cells.h"
+#include "station/station_rows.h"
 
 namespace {
 
@@ -239,4 +241,109 @@ bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Su
                                  .Done() +
                              "\n";
     return Write_All(file, text);
+}
+
+Station_Files::Station_Files(std::shared_ptr<platform::Private_Directory> directory,
+                             std::string path)
+    : m_directory(std::move(directory)), m_path(std::move(path)) {}
+
+Station_Files::~Station_Files() = default;
+
+void Station_Files::On_Station_Event(const Station_Event& event) {
+    switch (event.kind) {
+        case Station_Event::Kind::kArrived: {
+            if (!m_directory)
+                return;
+            auto log = std::make_unique<Phone_Log>(*m_directory, event.phone, event.port);
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_log_paths[event.phone] = log->Path();
+            m_logs[event.phone] = std::move(log);
+            return;
+        }
+        case Station_Event::Kind::kLine: {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (const auto log = m_logs.find(event.phone); log != m_logs.end())
+                log->second->Line(event.text);
+            return;
+        }
+        case Station_Event::Kind::kFinished:
+            Finished(event);
+            return;
+        case Station_Event::Kind::kEnded:
+            Ended(event);
+            return;
+        default:
+            return;
+    }
+}
+
+void Station_Files::Finished(const Station_Event& event) {
+    Station_Phone_Result result;
+    result.phone = event.phone;
+    result.port = event.port;
+    result.outcome = event.outcome;
+    result.code = event.code;
+    result.bytes = event.bytes_done;
+    result.seconds = event.seconds;
+    result.dump_file = event.dump_file;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    result.log_file = m_log_paths[event.phone];
+    if (const auto log = m_logs.find(event.phone); log != m_logs.end()) {
+        log->second->Result(result, event.phone_version);
+        if (!log->second->Complete())
+            m_unwritten.push_back(result.log_file.empty() ? m_directory->Path() : result.log_file);
+        m_logs.erase(log);
+    }
+    m_results.push_back(std::move(result));
+}
+
+void Station_Files::Ended(const Station_Event& event) {
+    Station_Summary summary;
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        summary.phones = m_results;
+        summary.unwritten = m_unwritten;  // the logs: the summary file names them
+    }
+    std::sort(summary.phones.begin(), summary.phones.end(),
+              [](const auto& a, const auto& b) { return a.phone < b.phone; });
+    const Station_Counts counts = Count_Results(summary.phones);
+    summary.updated = counts.updated;
+    summary.failed = counts.failed;
+    summary.stopped_phones = counts.stopped;
+    summary.stopped = event.stopped;
+    std::vector<std::string> files;
+    std::vector<std::string> not_written;
+    if (m_directory) {
+        std::string csv_path;
+        std::string json_path;
+        const bool csv = Write_Summary_Csv(*m_directory, summary, csv_path);
+        const bool json = Write_Summary_Json(*m_directory, summary, json_path);
+        for (const auto& [done, path] : {std::pair{csv, csv_path}, std::pair{json, json_path}}) {
+            if (!path.empty())
+                files.push_back(path);
+            if (!done)
+                not_written.push_back(path.empty() ? m_directory->Path() : path);
+        }
+    } else {
+        not_written.push_back(m_path);  // it could not be opened
+    }
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_summary_files = files;
+    m_unwritten.insert(m_unwritten.end(), not_written.begin(), not_written.end());
+}
+
+std::string Station_Files::Log_Path(int phone) const {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const auto path = m_log_paths.find(phone);
+    return path == m_log_paths.end() ? std::string() : path->second;
+}
+
+void Station_Files::Fill(Station_Summary& summary) const {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    for (Station_Phone_Result& phone : summary.phones) {
+        if (const auto path = m_log_paths.find(phone.phone); path != m_log_paths.end())
+            phone.log_file = path->second;
+    }
+    summary.summary_files = m_summary_files;
+    summary.unwritten = m_unwritten;
 }

@@ -14,9 +14,12 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/private_directory.h"
 #include "station/json_text.h"
@@ -75,6 +78,40 @@ bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Su
 // summary line (texts as they are: the JSON writer escapes them).
 enum class Json_Result_Form { kFile, kLine };
 std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form);
+
+// The files of a log directory, as an observer of a station: a log per
+// phone from its arrival to its end, and the summary once the station has
+// ended. Events come on the station's thread; Log_Path and Fill may be
+// called from any thread.
+class Station_Files final : public Station_Observer {
+  public:
+    // directory: checked and held (Open_Log_Directory); null: it could not
+    // be opened, and every record is said to be unwritten (named by path).
+    Station_Files(std::shared_ptr<platform::Private_Directory> directory, std::string path);
+    ~Station_Files() override;
+    Station_Files(const Station_Files&) = delete;
+    Station_Files& operator=(const Station_Files&) = delete;
+
+    void On_Station_Event(const Station_Event& event) override;
+    // The log of that phone; empty: none could be made.
+    std::string Log_Path(int phone) const;
+    // Into a station's summary: each phone's log, the summary files written
+    // and the records not written whole.
+    void Fill(Station_Summary& summary) const;
+
+  private:
+    void Finished(const Station_Event& event);
+    void Ended(const Station_Event& event);
+
+    const std::shared_ptr<platform::Private_Directory> m_directory;
+    const std::string m_path;
+    mutable std::mutex m_mutex;
+    std::map<int, std::unique_ptr<Phone_Log>> m_logs;  // open until the phone's end
+    std::map<int, std::string> m_log_paths;
+    std::vector<Station_Phone_Result> m_results;  // in the order they ended
+    std::vector<std::string> m_summary_files;
+    std::vector<std::string> m_unwritten;
+};
 
 // A CSV field: quoted when it holds a comma, a quote or begins with a
 // character a spreadsheet takes for a formula.

@@ -212,8 +212,23 @@ class Station_Rig {
                                                   m_events.push_back(event);
                                                   m_changed.notify_all();
                                               });
+        if (m_files)
+            m_station->Add_Observer(&*m_files);
         EXPECT_TRUE(m_station->Start());
         return *m_station;
+    }
+    // Before Start: the log folder's files follow the station, as the
+    // command has them (Station_Files).
+    void Log_To(const std::filesystem::path& folder) {
+        m_files.emplace(Open_Log_Directory(folder.string()), folder.string());
+    }
+    Station_Files& Files() { return *m_files; }
+    // The station's summary with what its files wrote.
+    Station_Summary Summary() const {
+        Station_Summary summary = m_station->Summary();
+        if (m_files)
+            m_files->Fill(summary);
+        return summary;
     }
 
     // Waits until an event satisfies the predicate; false after kEventLimit.
@@ -292,6 +307,7 @@ class Station_Rig {
     std::condition_variable m_changed;
     std::map<std::string, std::unique_ptr<Test_Phone>> m_phones;
     std::vector<Station_Event> m_events;
+    std::optional<Station_Files> m_files;  // outlives the station it follows
     std::unique_ptr<Station> m_station;
 };
 
@@ -638,7 +654,7 @@ TEST(StationFiles, EachPhoneGetsItsLogAndTheStationASummary) {
 
     rig.Plug("good");
     Station_Options options = rig.Options({"good", "bad"});
-    options.log_dir = logs.string();
+    rig.Log_To(logs.string());
     options.count = 2;
     Station& station = rig.Start(std::move(options));
     ASSERT_EQ(rig.Number_Of("good"), 1);
@@ -648,8 +664,8 @@ TEST(StationFiles, EachPhoneGetsItsLogAndTheStationASummary) {
     EXPECT_EQ(Read_File(victim), "keep");
     const std::filesystem::path good_log = logs / "phone-001-good-2.log";
     const std::filesystem::path bad_log = logs / "phone-002-bad.log";
-    EXPECT_EQ(rig.Finished(1)->log_file, good_log.string());
-    EXPECT_EQ(rig.Finished(2)->log_file, bad_log.string());
+    EXPECT_EQ(rig.Files().Log_Path(1), good_log.string());
+    EXPECT_EQ(rig.Files().Log_Path(2), bad_log.string());
     for (const auto& path : {good_log, bad_log, logs / "summary.csv", logs / "summary.json"}) {
         SCOPED_TRACE(path.string());
         struct stat status {};
@@ -735,7 +751,7 @@ TEST(StationFiles, ALogDirectorySwappedForALinkIsNotWrittenThrough) {
     const fs::path moved = logs.string() + "-moved";
     test_support::Temp_Directory elsewhere;
     Station_Options options = rig.Options({"good"});
-    options.log_dir = logs.string();
+    rig.Log_To(logs.string());
     options.count = 1;
     Station& station = rig.Start(std::move(options));
     fs::rename(logs, moved);
@@ -761,7 +777,7 @@ TEST(StationFiles, RecordsNotWrittenWholeAreNamed) {
     rig.Add("good");
     rig.Plug("good");
     Station_Options options = rig.Options({"good"});
-    options.log_dir = rig.Logs().string();
+    rig.Log_To(rig.Logs().string());
     options.count = 1;
     test_support::File_Size_Limit full_disk(0);
     ASSERT_TRUE(full_disk.Set());
@@ -770,7 +786,7 @@ TEST(StationFiles, RecordsNotWrittenWholeAreNamed) {
     full_disk.Lift();
     ASSERT_TRUE(done);
 
-    const Station_Summary summary = station.Summary();
+    const Station_Summary summary = rig.Summary();
     ASSERT_EQ(summary.phones.size(), 1u);
     const std::string csv = (rig.Logs() / "summary.csv").string();
     const std::string json = (rig.Logs() / "summary.json").string();
@@ -787,15 +803,15 @@ TEST(StationFiles, ASummaryNameTakenIsLeftAloneAndTheFileWrittenIsNamed) {
     std::ofstream(planted) << "1,x,,,,updated\n";
     ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
     Station_Options options = rig.Options({"never"});
-    options.log_dir = rig.Logs().string();
+    rig.Log_To(rig.Logs().string());
     options.idle_timeout = 100ms;
     Station& station = rig.Start(std::move(options));
     ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
     EXPECT_EQ(Read_File(planted), "1,x,,,,updated\n");
-    EXPECT_EQ(station.Summary().summary_files,
+    EXPECT_EQ(rig.Summary().summary_files,
               (std::vector<std::string>{(rig.Logs() / "summary-2.csv").string(),
                                         (rig.Logs() / "summary.json").string()}));
-    EXPECT_TRUE(station.Summary().unwritten.empty());
+    EXPECT_TRUE(rig.Summary().unwritten.empty());
 }
 
 // Phones following one another on one port, each stopped after its dump:
