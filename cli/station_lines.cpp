@@ -6,6 +6,7 @@
 #include "cli/port_identity_text.h"
 #include "cli/station_text.h"
 #include "cli/text_format.h"
+#include "station/station_words.h"
 
 namespace cli {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "cli/station_text.h"
 #include "cli/text_format.h"
-#include "download/station_words.h"
 #include "station/station_cells.h"
+#include "station/station_words.h"
 
 namespace cli {
 namespace {

@@ -4,8 +4,8 @@
 #include <iterator>
 
 #include "cli/text_format.h"
-#include "download/station_words.h"
 #include "station/station_cells.h"
+#include "station/station_words.h"
 
 namespace cli {
 
@@ -45,17 +45,6 @@ std::string Result_Words(Download_Outcome outcome, Language language) {
 
 std::string Code_Words(int code, Language language) {
     return std::string(text::By_Language(language, "code ", "代碼 ")) + std::to_string(code);
-}
-
-static_assert(std::size(station_text::kPhases) ==
-                  static_cast<std::size_t>(Station_Phase::kGone) + 1,
-              "a word for each phase");
-
-std::string Phase_Words(Station_Phase phase, Language language) {
-    const auto index = static_cast<std::size_t>(phase);
-    if (index >= std::size(station_text::kPhases))
-        return Station_Phase_Name(phase);
-    return std::string(station_text::kPhases[index].For(language));
 }
 
 std::string Phone_Words(int phone, Language language) {

@@ -24,9 +24,6 @@ std::string Result_Words(Download_Outcome outcome, Language language);
 // "code 6", "代碼 6": the failed step's result code.
 std::string Code_Words(int code, Language language);
 
-// The phase as the station window shows it: "checking version", "燒錄中".
-std::string Phase_Words(Station_Phase phase, Language language);
-
 // "phone 3", "手機 3".
 std::string Phone_Words(int phone, Language language);
 

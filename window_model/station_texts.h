@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "bootloader/phone_model.h"
-#include "download/station_words.h"
+#include "station/station_words.h"
 
 namespace station_text {
 

@@ -267,8 +267,7 @@ void Station_Window_Model::Tick(std::chrono::steady_clock::time_point now) {
 
 void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
     using namespace station_text;
-    const auto phase = static_cast<std::size_t>(row.phase);
-    row.phase_text = phase < std::size(kPhases) ? kPhases[phase].For(m_language) : "";
+    row.phase_text = Phase_Words(row.phase, m_language);
     row.percent = row.bytes_total == 0
                       ? (row.finished && row.outcome == Download_Outcome::kUpdated ? 100 : 0)
                       : static_cast<int>(

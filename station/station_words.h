@@ -5,7 +5,10 @@
 
 #include <string_view>
 
+#include <string>
+
 #include "download/texts.h"
+#include "station/station.h"
 
 namespace station_text {
 
@@ -26,12 +29,8 @@ inline constexpr Pair kColumnElapsed{"Elapsed", "經過時間"};
 inline constexpr Pair kColumnResult{"Result", "結果"};
 inline constexpr Pair kColumnLastLine{"Last message", "最後訊息"};
 
-// By Station_Phase's numbers.
-inline constexpr Pair kPhases[] = {
-    {"arrived", "已連接"},  {"handshake", "握手中"},        {"checking version", "檢查版本"},
-    {"dumping", "備份中"},  {"writing record", "寫入版本"}, {"rewriting", "燒錄中"},
-    {"finished", "已結束"}, {"unplug it", "請拔除"},        {"gone", "已拔除"},
-};
+// The words of a phase.
+Pair Phase_Pair(Station_Phase phase);
 
 inline constexpr Pair kUpdated{"updated", "更新完成"};
 inline constexpr Pair kFailed{"failed", "失敗"};  // followed by " (code N)" where one is known
@@ -39,3 +38,6 @@ inline constexpr Pair kStopped{"stopped", "已停止"};
 inline constexpr Pair kUnpluggedEarly{"unplugged", "中途拔除"};
 
 }  // namespace station_text
+
+// The phase as a row shows it, in that language.
+std::string Phase_Words(Station_Phase phase, Language language);
