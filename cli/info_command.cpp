@@ -13,22 +13,10 @@
 #include "cli/image_file.h"
 #include "cli/text_format.h"
 #include "download/image_loader.h"
+#include "download/notice_lines.h"
 
 namespace cli {
 namespace {
-
-// Keeps what the loader prints instead of showing it in a window.
-class Captured_Output final : public MessageOutput {
-  public:
-    void Print_Str_to_Memo(std::string_view text) override { memo.emplace_back(text); }
-    void Print_Str_to_Tedit(std::string_view) override {}
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Clean_Memo() override { memo.clear(); }
-    void Clean_Tedit() override {}
-    void Clean_OldTedit() override {}
-
-    std::vector<std::string> memo;
-};
 
 void Print_Region(const char* name, const Image_Region& region) {
     std::printf("%-15s start 0x%08X (%u)  end 0x%08X (%u)  length 0x%08X (%u)\n", name,
@@ -44,13 +32,12 @@ int Run_Info(const Arguments& args) {
     if (!file)
         return kExitImageNotLoaded;
     Firmware_Image image;
-    Captured_Output output;
+    Notice_Lines output(Language::kEnglish);
     Image_Header header;
-    if (Read_Image_Header(file->file.get(), image, output, header, Language::kEnglish) !=
-        Image_Load_Result::kLoaded) {
-        for (const std::string& line : output.memo)
+    if (Read_Image_Header(file->file.get(), image, output, header) != Image_Load_Result::kLoaded) {
+        for (const std::string& line : output.lines)
             std::fprintf(stderr, "%s\n", Displayable_Text(line).c_str());
-        if (output.memo.empty()) {
+        if (output.lines.empty()) {
             std::fprintf(stderr, "flashtool-cli: %s: not a usable image (its header is refused)\n",
                          Displayable_Text(args.image).c_str());
         }

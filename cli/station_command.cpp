@@ -30,6 +30,7 @@
 #include "cli/suspend_refusal.h"
 #include "cli/text_format.h"
 #include "download/image_loader.h"
+#include "download/notice_lines.h"
 #include "platform/detached_output.h"
 #include "platform/stop_signals.h"
 #include "platform/terminal.h"
@@ -89,20 +90,6 @@ class Event_Queue {
     std::deque<Station_Event> m_events;
     std::set<int> m_at_risk;
     std::atomic<int> m_at_risk_count{0};
-};
-
-// Keeps the loader's lines for standard error.
-class Loader_Lines final : public MessageOutput {
-  public:
-    void Print_Str_to_Memo(std::string_view text) override { lines.emplace_back(text); }
-    void Print_Str_to_Tedit(std::string_view text) override { version.assign(text); }
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Clean_Memo() override { lines.clear(); }
-    void Clean_Tedit() override { version.clear(); }
-    void Clean_OldTedit() override {}
-
-    std::vector<std::string> lines;
-    std::string version;
 };
 
 // Flash's endings for an image, with this command's name in them.
@@ -278,12 +265,11 @@ std::shared_ptr<const Firmware_Image> Load_Image(const Arguments& args, int& exi
     }
     checked.reset();  // the loader opens it again, once, for its header and its data
     auto image = std::make_shared<Firmware_Image>();
-    Loader_Lines output;
+    Notice_Lines output(args.language_flag);
     Fixed_Image_File chooser(args.image);
     Stop_Signal stop;
     platform::Set_Stop_Target(&stop);
-    const Image_Load_Result loaded =
-        Parse_File(*image, output, chooser, args.language_flag, {.stop = &stop});
+    const Image_Load_Result loaded = Parse_File(*image, output, chooser, {.stop = &stop});
     platform::Set_Stop_Target(nullptr);
     if (loaded == Image_Load_Result::kStopped) {
         const int signal_number = platform::Stop_Signal_Number();

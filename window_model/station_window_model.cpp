@@ -7,26 +7,11 @@
 #include "download/clock_text.h"
 #include "download/display_text.h"
 #include "download/image_loader.h"
+#include "download/notice_lines.h"
 #include "station/station_cells.h"
 #include "window_model/station_texts.h"
 
 namespace {
-
-// The loader's messages go to the message area; the version text is kept.
-class Loader_Output final : public MessageOutput {
-  public:
-    explicit Loader_Output(std::function<void(std::string_view)> line) : m_line(std::move(line)) {}
-    void Print_Str_to_Memo(std::string_view text) override { m_line(text::Up_To_Zero(text)); }
-    void Print_Str_to_Tedit(std::string_view text) override { version += text::Up_To_Zero(text); }
-    void Print_Str_to_OldTedit(std::string_view) override {}
-    void Clean_Memo() override {}
-    void Clean_Tedit() override { version.clear(); }
-    void Clean_OldTedit() override {}
-    std::string version;
-
-  private:
-    std::function<void(std::string_view)> m_line;
-};
 
 bool At_Risk(Station_Phase phase) {
     return phase == Station_Phase::kWritingRecord || phase == Station_Phase::kRewriting;
@@ -97,9 +82,9 @@ void Station_Window_Model::OpenImageClick() {
     if (!chosen || chosen->empty())
         return;  // a cancel loads nothing
     auto image = std::make_shared<Firmware_Image>();
-    Loader_Output output([this](std::string_view line) { Message(line); });
+    Notice_Lines output(m_language, [this](const std::string& line) { Message(line); });
     Fixed_Image_File file(*chosen);
-    const Image_Load_Result result = Parse_File(*image, output, file, m_language);
+    const Image_Load_Result result = Parse_File(*image, output, file);
     const std::string shown_name = text::Displayable_Text(*chosen);
     if (result == Image_Load_Result::kNotOpened) {
         Message(std::string(station_text::kImageNotOpened.For(m_language)) + shown_name);
@@ -108,7 +93,7 @@ void Station_Window_Model::OpenImageClick() {
     } else {
         m_image = std::move(image);
         m_image_name = shown_name;
-        m_image_version = text::Displayable_Text(output.version);
+        m_image_version = text::Displayable_Text(output.image_version);
         Message(std::string(station_text::kImageLoaded.For(m_language)) + m_image_name + "  " +
                 m_image_version);
     }
