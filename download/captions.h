@@ -8,13 +8,7 @@
 
 namespace caption {
 
-struct Pair {
-    std::string_view english;
-    std::string_view chinese;
-    std::string_view For(Language language) const {
-        return text::By_Language(language, english, chinese);
-    }
-};
+using Pair = text::Word_Pair;
 
 // In the order the language switch sets them.
 inline constexpr Pair kDownload{"Download", "更新韌體"};

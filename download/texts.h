@@ -31,6 +31,17 @@ struct Bilingual {
     }
 };
 
+// A fixed text in both languages, for tables of captions and words known
+// when the program is built; Bilingual is its run-time form.
+struct Word_Pair {
+    std::string_view english;
+    std::string_view chinese;
+    constexpr std::string_view For(Language language) const {
+        return language == Language::kEnglish ? english : chinese;
+    }
+    Bilingual Both() const { return {std::string(english), std::string(chinese)}; }
+};
+
 // The text up to its first zero byte: a text appended to the message area or
 // a version field ends there, as a C string does.
 inline std::string_view Up_To_Zero(std::string_view bytes) {

@@ -12,13 +12,7 @@
 
 namespace station_text {
 
-struct Pair {
-    std::string_view english;
-    std::string_view chinese;
-    std::string_view For(Language language) const {
-        return text::By_Language(language, english, chinese);
-    }
-};
+using Pair = text::Word_Pair;
 
 inline constexpr Pair kColumnPort{"Port", "通訊埠"};
 inline constexpr Pair kColumnIdentity{"Identity", "裝置"};
