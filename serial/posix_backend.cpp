@@ -42,6 +42,32 @@ std::int64_t Now_Ms() {
     return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// A transfer's time limit, its clock read only once the transfer has to wait:
+// most writes and many reads never do, and on some machines every reading
+// of the clock is a system call. The first wait gets the whole limit.
+class Deadline {
+  public:
+    static Deadline None() { return Deadline(-1); }
+    explicit Deadline(std::int64_t limit_ms) : m_limit_ms(limit_ms) {}
+    // Milliseconds a wait may take from now: -1 for no limit, 0 once passed.
+    std::int64_t Left_Ms() {
+        if (m_limit_ms < 0)
+            return -1;
+        if (!m_anchored) {
+            m_end = Now_Ms() + m_limit_ms;
+            m_anchored = true;
+            return m_limit_ms;
+        }
+        const std::int64_t left = m_end - Now_Ms();
+        return left > 0 ? left : 0;
+    }
+
+  private:
+    std::int64_t m_limit_ms;
+    bool m_anchored = false;
+    std::int64_t m_end = 0;
+};
+
 // Errors that mean the device went away: the phone was unplugged, or the
 // other side of a pseudo-terminal closed.
 bool Is_Hang_Up_Error(int error) {
@@ -165,7 +191,7 @@ class Posix_Backend final : public Port_Backend {
             m_read_deadline_ms = deadline_ms;
         const std::uint32_t timeout =
             m_read_deadline_ms != 0 ? m_read_deadline_ms : kUnsetReadTimeoutMs;
-        const std::int64_t deadline = Now_Ms() + timeout;
+        Deadline deadline(timeout);
         result.ok = true;
         bool hung_up = false;
         // Right after a write the answer is still on its way: waiting first
@@ -216,7 +242,7 @@ class Posix_Backend final : public Port_Backend {
         Port_Io_Result result;
         if (m_fd < 0)
             return result;
-        const std::int64_t deadline = deadline_ms != 0 ? Now_Ms() + deadline_ms : -1;
+        Deadline deadline = deadline_ms != 0 ? Deadline(deadline_ms) : Deadline::None();
         result.ok = true;
         while (result.count < buffer.size()) {
             const ssize_t put =
@@ -322,20 +348,17 @@ class Posix_Backend final : public Port_Backend {
                    : -1;
     }
 
-    // Waits until the device is ready for events, the deadline passes (-1:
-    // none), the line hangs up or a stop is requested. A signal that
+    // Waits until the device is ready for events, the deadline passes (if it
+    // has one), the line hangs up or a stop is requested. A signal that
     // interrupts poll() only makes it look again.
-    Wait_Outcome Wait_For(short events, std::int64_t deadline) {
+    Wait_Outcome Wait_For(short events, Deadline& deadline) {
         for (;;) {
             if (Attached_Stop() != nullptr && Attached_Stop()->Interrupts())
                 return Wait_Outcome::kStopped;
-            int wait_ms = -1;
-            if (deadline >= 0) {
-                const std::int64_t left = deadline - Now_Ms();
-                if (left <= 0)
-                    return Wait_Outcome::kDeadline;
-                wait_ms = static_cast<int>(left);
-            }
+            const std::int64_t left = deadline.Left_Ms();
+            if (left == 0)
+                return Wait_Outcome::kDeadline;
+            const int wait_ms = static_cast<int>(left);
             pollfd fds[2] = {{m_fd, events, 0}, {Stop_Descriptor(), POLLIN, 0}};
             const int ready = ::poll(fds, fds[1].fd >= 0 ? 2 : 1, wait_ms);
             if (ready < 0) {
