@@ -19,6 +19,7 @@
 //   bench_usb [--rounds N] [--mib N] [--no-phone]
 //   bench_usb --count transfer|raw --mib N --pc TTY --gadget TTY   (under strace)
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -125,15 +126,38 @@ bool Read_Exactly(int fd, std::size_t count) {
     return true;
 }
 
-// The bytes from the PC's side to the gadget's, with answer_each blocks
-// answered by one byte each (false: one way only). Seconds, 0 on failure.
+// How the raw client sends: one way only; each block answered; or each
+// block answered with the port object's extra system calls made beside the
+// same writes and read (a clock reading before each write, two before the
+// read and one for the progress, and a poll of the line and a stop pipe
+// before the read), to tell how much of the transfer's time they are.
+enum class Raw_Shape { kOneWay, kAnswered, kAnsweredWithPortCalls };
+
+void Read_Clock() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+}
+
+// The bytes from the PC's side to the gadget's in blocks, each answered by
+// one byte from a reader on the gadget's side unless one way. Seconds, 0 on
+// failure.
 double Raw_Copy(const std::string& pc_side, const std::string& gadget_side,
-                const std::vector<std::uint8_t>& bytes, bool answer_each) {
+                const std::vector<std::uint8_t>& bytes, Raw_Shape shape) {
+    const bool answer_each = shape != Raw_Shape::kOneWay;
+    const bool port_calls = shape == Raw_Shape::kAnsweredWithPortCalls;
+    int stop[2] = {-1, -1};
+    if (port_calls && pipe(stop) != 0)
+        return 0;
     const int gadget = Open_Raw(gadget_side);
     const int pc = Open_Raw(pc_side);
+    const auto close_all = [&] {
+        for (const int fd : {gadget, pc, stop[0], stop[1]}) {
+            if (fd >= 0)
+                close(fd);
+        }
+    };
     if (gadget < 0 || pc < 0) {
-        close(gadget);
-        close(pc);
+        close_all();
         return 0;
     }
     const std::size_t frame = answer_each ? kBlock + 2 : kBlock;
@@ -152,17 +176,29 @@ double Raw_Copy(const std::string& pc_side, const std::string& gadget_side,
     const std::uint8_t sum[2] = {0, 0};
     for (std::size_t done = 0; ok && done < bytes.size();) {
         const std::size_t block = std::min(kBlock, bytes.size() - done);
+        if (port_calls)
+            Read_Clock();
         ok = Write_All(pc, bytes.data() + done, block);
         if (ok && answer_each) {
+            if (port_calls)
+                Read_Clock();
+            ok = Write_All(pc, sum, 2);
+            if (ok && port_calls) {
+                Read_Clock();
+                Read_Clock();
+                pollfd line[2] = {{pc, POLLIN, 0}, {stop[0], POLLIN, 0}};
+                ok = poll(line, 2, 10000) == 1;
+            }
             std::uint8_t reply = 0;
-            ok = Write_All(pc, sum, 2) && read(pc, &reply, 1) == 1;
+            ok = ok && read(pc, &reply, 1) == 1;
+            if (port_calls)
+                Read_Clock();
         }
         done += block;
     }
     reader.join();
     const double seconds = Seconds_Since(start);
-    close(pc);
-    close(gadget);
+    close_all();
     return ok && reader_ok ? seconds : 0;
 }
 
@@ -342,13 +378,27 @@ Call_Counts Read_Strace_Summary(const std::string& path) {
     return counts;
 }
 
+// Where a --count run leaves its strace summary, and its seconds.
+std::string Summary_File(const std::string& what, std::size_t mib) {
+    return "/tmp/bench_usb." + what + "." + std::to_string(mib);
+}
+std::string Seconds_File(const std::string& what, std::size_t mib) {
+    return Summary_File(what, mib) + ".seconds";
+}
+
+double Read_Seconds(const std::string& what, std::size_t mib) {
+    double seconds = 0;
+    std::ifstream(Seconds_File(what, mib)) >> seconds;
+    return seconds;
+}
+
 // Runs this program's --count mode under strace -c: the initial thread
 // alone is traced (no -f), the one that makes the transfer or the raw
 // client's calls; the front end's thread, the raw copy's reader and the
 // responder are not. Empty when strace is missing or the run failed.
 Call_Counts Count_Calls(const std::string& self, const char* what, std::size_t mib,
                         const std::string& pc_side, const std::string& gadget_side) {
-    const std::string out = "/tmp/bench_usb." + std::string(what) + "." + std::to_string(mib);
+    const std::string out = Summary_File(what, mib);
     const std::string size = std::to_string(mib);
     const pid_t pid = fork();
     if (pid == 0) {
@@ -430,6 +480,7 @@ void Print_Calls_Per_Block(const std::string& pc_side, const std::string& gadget
         }
         columns.push_back(Calls_Per_Block(small, large, blocks));
     }
+    const std::size_t large_blocks = Blocks_Of(kCountLargeMiB * kMiB);
     std::printf(
         "\nSystem calls per block on the sending thread (strace -c of that thread "
         "alone, a %zu MiB run less a %zu MiB run, over the %zu blocks between):\n\n",
@@ -448,17 +499,28 @@ void Print_Calls_Per_Block(const std::string& pc_side, const std::string& gadget
                     Number_Text(columns[1].*member).c_str());
     std::printf("| other | %s | %s |\n", Others_Text(columns[0]).c_str(),
                 Others_Text(columns[1]).c_str());
+    std::printf(
+        "\nA difference of two runs is exact for calls made once a block; calls made "
+        "once a run may differ by one between the runs (a hundredth a block). The "
+        "transfer's futex calls are the progress bar's posts to the front end, at most "
+        "one each 50 ms, so their count per block follows a block's time: under strace "
+        "a block took %.1f ms (the raw client's %.1f ms).\n",
+        Read_Seconds("transfer", kCountLargeMiB) * 1000 / large_blocks,
+        Read_Seconds("raw", kCountLargeMiB) * 1000 / large_blocks);
 }
 
 // --count: one run of the transfer or of the raw client and nothing else.
+// Its seconds go to the file Seconds_File names.
 int Count_Run(const std::string& what, std::size_t mib, const std::string& pc_side,
               const std::string& gadget_side) {
     const Image_Builder image = Make_Image(mib * kMiB);
+    double seconds = 0;
     if (what == "transfer")
-        return Responder_Transfer(pc_side, gadget_side, image) > 0 ? 0 : 1;
-    if (what == "raw")
-        return Raw_Copy(pc_side, gadget_side, All_Bytes(image), true) > 0 ? 0 : 1;
-    return 2;
+        seconds = Responder_Transfer(pc_side, gadget_side, image);
+    else if (what == "raw")
+        seconds = Raw_Copy(pc_side, gadget_side, All_Bytes(image), Raw_Shape::kAnswered);
+    std::ofstream(Seconds_File(what, mib)) << seconds << "\n";
+    return seconds > 0 ? 0 : 1;
 }
 
 std::string Rate_Text(double seconds, std::size_t bytes) {
@@ -519,17 +581,19 @@ int main(int argc, char** argv) {
     const Image_Builder image = Make_Image(bytes);
     const std::vector<std::uint8_t> all = All_Bytes(image);
 
-    std::vector<double> transfer, answered, phone, one_way;
+    std::vector<double> transfer, answered, phone, one_way, with_calls;
     Transfer_Cost last;
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "bench_usb: round %d of %d\n", round + 1, rounds);
-        answered.push_back(Raw_Copy(pc_side, gadget_side, all, true));
+        answered.push_back(Raw_Copy(pc_side, gadget_side, all, Raw_Shape::kAnswered));
         transfer.push_back(Responder_Transfer(pc_side, gadget_side, image));
         if (with_phone) {
             last = Phone_Transfer(pc_side, gadget_side, image);
             phone.push_back(last.seconds);
         }
-        one_way.push_back(Raw_Copy(pc_side, gadget_side, all, false));
+        one_way.push_back(Raw_Copy(pc_side, gadget_side, all, Raw_Shape::kOneWay));
+        with_calls.push_back(
+            Raw_Copy(pc_side, gadget_side, all, Raw_Shape::kAnsweredWithPortCalls));
     }
     const double transfer_s = Median(transfer);
     const double answered_s = Median(answered);
@@ -554,6 +618,12 @@ int main(int argc, char** argv) {
                    Rate_Text(phone_s, bytes), "the same raw copy", Ratio_Text(answered_s, phone_s),
                    "(for scale)", std::nullopt});
     }
+    const double with_calls_s = Median(with_calls);
+    table.Add({"raw copy " + size +
+                   " as the reference, with the port object's extra calls per block (5 clock "
+                   "readings, 1 poll)",
+               Rate_Text(with_calls_s, bytes), "the same raw copy",
+               Ratio_Text(answered_s, with_calls_s), "(what those calls cost)", std::nullopt});
     table.Add({"raw copy " + size + " through cdc_acm, one way, no answers",
                Rate_Text(one_way_s, bytes), "the same raw copy", Ratio_Text(answered_s, one_way_s),
                "(for scale)", std::nullopt});
@@ -568,6 +638,16 @@ int main(int argc, char** argv) {
         "dummy_hcd, the gadget's side on /dev/ttyGS0 (minimal responder, raw reader or "
         "virtual phone) and the program on /dev/ttyACM0; " +
         std::to_string(rounds) + " rounds in turns, medians.");
+    char per_block[160];
+    std::snprintf(per_block, sizeof per_block,
+                  "A block (32 KiB and its sum) took %.2f ms in the transfer, %.2f ms in the "
+                  "raw copy.",
+                  transfer_s * 1000 / Blocks_Of(bytes), answered_s * 1000 / Blocks_Of(bytes));
+    table.Note(per_block);
+    table.Note(
+        "The guest's clock is the HPET (scripts/lib/usb-guest.sh) and the vDSO "
+        "does not read it: every clock reading here is a system call, as the table of "
+        "calls below shows; on a host whose clock is the TSC it is none.");
     table.Note(
         "The progress goes as in flashtool-cli flash: the download command's "
         "Message_Renderer over a Queued_View, its calls run by a front-end thread "
