@@ -10,15 +10,17 @@
  * last block acknowledges once more. Sums are not checked. Any other byte
  * (the closing byte among them) is ignored.
  *
- *   minimal_responder TTY
+ *   minimal_responder TTY|-
  *
- * Writes "ready\n" to standard output once TTY is open and raw, then serves
- * until the line ends or a signal stops it. */
+ * "-" serves the line on standard input (a pseudo-terminal's master, say).
+ * Writes "ready\n" to standard output once the line is open and raw, then
+ * serves until the line ends or a signal stops it. */
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -61,10 +63,11 @@ static uint32_t Region_Length(const uint8_t* start, const uint8_t* end) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        fprintf(stderr, "usage: minimal_responder TTY\n");
+        fprintf(stderr, "usage: minimal_responder TTY|-\n");
         return 2;
     }
-    const int fd = open(argv[1], O_RDWR | O_NOCTTY | O_CLOEXEC);
+    const int fd =
+        strcmp(argv[1], "-") == 0 ? STDIN_FILENO : open(argv[1], O_RDWR | O_NOCTTY | O_CLOEXEC);
     struct termios line;
     if (fd < 0 || tcgetattr(fd, &line) != 0) {
         perror(argv[1]);

@@ -18,6 +18,7 @@
 //
 //   bench_usb [--rounds N] [--mib N] [--no-phone]
 //   bench_usb --count transfer|raw --mib N --pc TTY --gadget TTY   (under strace)
+//   bench_usb --pty   (the responder over a pseudo-terminal: a test)
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -46,6 +47,7 @@
 #include "serial/port_backend.h"
 #include "serial/port_list.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/pty_pair.h"
 #include "tests/support/recording_view.h"
 #include "tests/support/virtual_phone_process.h"
 #include "usb_gadget.h"
@@ -81,12 +83,6 @@ Image_Builder Make_Image(std::size_t bytes) {
     image.second.start = 0x02000000;
     image.second.data = Random_Bytes(bytes / 4, 22);
     return image;
-}
-
-std::vector<std::uint8_t> All_Bytes(const Image_Builder& image) {
-    std::vector<std::uint8_t> all = image.first.data;
-    all.insert(all.end(), image.second.data.begin(), image.second.data.end());
-    return all;
 }
 
 std::size_t Blocks_Of(std::size_t bytes) {
@@ -126,95 +122,22 @@ bool Read_Exactly(int fd, std::size_t count) {
     return true;
 }
 
-// How the raw client sends: one way only; each block answered; or each
-// block answered with the port object's extra system calls made beside the
-// same writes and read (a clock reading before each write, two before the
-// read and one for the progress, and a poll of the line and a stop pipe
-// before the read), to tell how much of the transfer's time they are.
-enum class Raw_Shape { kOneWay, kAnswered, kAnsweredWithPortCalls };
-
-void Read_Clock() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-}
-
-// The bytes from the PC's side to the gadget's in blocks, each answered by
-// one byte from a reader on the gadget's side unless one way. Seconds, 0 on
-// failure.
-double Raw_Copy(const std::string& pc_side, const std::string& gadget_side,
-                const std::vector<std::uint8_t>& bytes, Raw_Shape shape) {
-    const bool answer_each = shape != Raw_Shape::kOneWay;
-    const bool port_calls = shape == Raw_Shape::kAnsweredWithPortCalls;
-    int stop[2] = {-1, -1};
-    if (port_calls && pipe(stop) != 0)
-        return 0;
-    const int gadget = Open_Raw(gadget_side);
-    const int pc = Open_Raw(pc_side);
-    const auto close_all = [&] {
-        for (const int fd : {gadget, pc, stop[0], stop[1]}) {
-            if (fd >= 0)
-                close(fd);
-        }
-    };
-    if (gadget < 0 || pc < 0) {
-        close_all();
-        return 0;
-    }
-    const std::size_t frame = answer_each ? kBlock + 2 : kBlock;
-    bool reader_ok = true;
-    const auto start = Clock::now();
-    std::thread reader([&] {
-        for (std::size_t done = 0; done < bytes.size() && reader_ok;) {
-            const std::size_t want = std::min(kBlock, bytes.size() - done);
-            const std::uint8_t accepted = 0x69;
-            reader_ok = Read_Exactly(gadget, want + (frame - kBlock)) &&
-                        (!answer_each || write(gadget, &accepted, 1) == 1);
-            done += want;
-        }
-    });
-    bool ok = true;
-    const std::uint8_t sum[2] = {0, 0};
-    for (std::size_t done = 0; ok && done < bytes.size();) {
-        const std::size_t block = std::min(kBlock, bytes.size() - done);
-        if (port_calls)
-            Read_Clock();
-        ok = Write_All(pc, bytes.data() + done, block);
-        if (ok && answer_each) {
-            if (port_calls)
-                Read_Clock();
-            ok = Write_All(pc, sum, 2);
-            if (ok && port_calls) {
-                Read_Clock();
-                Read_Clock();
-                pollfd line[2] = {{pc, POLLIN, 0}, {stop[0], POLLIN, 0}};
-                ok = poll(line, 2, 10000) == 1;
-            }
-            std::uint8_t reply = 0;
-            ok = ok && read(pc, &reply, 1) == 1;
-            if (port_calls)
-                Read_Clock();
-        }
-        done += block;
-    }
-    reader.join();
-    const double seconds = Seconds_Since(start);
-    close_all();
-    return ok && reader_ok ? seconds : 0;
-}
-
 // The minimal responder on the gadget's side, from its start (once its tty
 // is open and raw) until it is stopped.
 class Responder_Process {
   public:
     ~Responder_Process() { Stop(); }
 
-    bool Start(const std::string& tty) {
+    // tty: the line's path, or "-" for line_fd, given as its standard input.
+    bool Start(const std::string& tty, int line_fd = -1) {
         int ready[2];
         if (pipe(ready) != 0)
             return false;
         m_pid = fork();
         if (m_pid == 0) {
             dup2(ready[1], STDOUT_FILENO);
+            if (line_fd >= 0)
+                dup2(line_fd, STDIN_FILENO);
             close(ready[0]);
             close(ready[1]);
             execl(MINIMAL_RESPONDER_PATH, MINIMAL_RESPONDER_PATH, tty.c_str(),
@@ -242,6 +165,123 @@ class Responder_Process {
   private:
     pid_t m_pid = -1;
 };
+
+// How the raw client sends: one way only; each block answered; or each
+// block answered with the port object's extra system calls made beside the
+// same writes and read (a clock reading before each write, two before the
+// read and one for the progress, and a poll of the line and a stop pipe
+// before the read), to tell how much of the transfer's time they are.
+enum class Raw_Shape { kOneWay, kAnswered, kAnsweredWithPortCalls };
+
+// Who answers on the gadget's side: a reader thread in this process that
+// does nothing else, or the minimal responder (a process of its own, as for
+// the transfer), to which the raw client first speaks the announcement, the
+// download command and the block size with plain writes and reads.
+enum class Gadget_Side { kReaderThread, kResponder };
+
+void Read_Clock() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+}
+
+bool Exchange(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::uint8_t answer = 0;
+    return Write_All(fd, bytes.data(), bytes.size()) && read(fd, &answer, 1) == 1 && answer == 0x5A;
+}
+
+void Put_32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// The image's bytes from the PC's side to the gadget's in blocks of each
+// region, unless one way each followed by a 2-byte sum (zeros) in a write of
+// its own and answered by one byte. Seconds, 0 on failure.
+double Raw_Copy(const std::string& pc_side, const std::string& gadget_side,
+                const Image_Builder& image, Raw_Shape shape, Gadget_Side side) {
+    const bool answer_each = shape != Raw_Shape::kOneWay;
+    const bool port_calls = shape == Raw_Shape::kAnsweredWithPortCalls;
+    const std::vector<std::uint8_t>* regions[] = {&image.first.data, &image.second.data};
+    Responder_Process responder;
+    if (side == Gadget_Side::kResponder && (!answer_each || !responder.Start(gadget_side)))
+        return 0;
+    int stop[2] = {-1, -1};
+    if (port_calls && pipe(stop) != 0)
+        return 0;
+    const int gadget = side == Gadget_Side::kReaderThread ? Open_Raw(gadget_side) : -1;
+    const int pc = Open_Raw(pc_side);
+    const auto close_all = [&] {
+        for (const int fd : {gadget, pc, stop[0], stop[1]}) {
+            if (fd >= 0)
+                close(fd);
+        }
+    };
+    if (pc < 0 || (side == Gadget_Side::kReaderThread && gadget < 0)) {
+        close_all();
+        return 0;
+    }
+    bool reader_ok = true;
+    const auto start = Clock::now();
+    std::thread reader;
+    if (side == Gadget_Side::kReaderThread) {
+        reader = std::thread([&] {
+            for (const auto* region : regions) {
+                for (std::size_t done = 0; done < region->size() && reader_ok;) {
+                    const std::size_t want = std::min(kBlock, region->size() - done);
+                    const std::uint8_t accepted = 0x69;
+                    reader_ok = Read_Exactly(gadget, want + (answer_each ? 2 : 0)) &&
+                                (!answer_each || write(gadget, &accepted, 1) == 1);
+                    done += want;
+                }
+            }
+        });
+    }
+    bool ok = true;
+    if (side == Gadget_Side::kResponder) {
+        std::vector<std::uint8_t> announcement{0xDD, 0x02};
+        Put_32(announcement, image.first.start);
+        Put_32(announcement, image.first.End());
+        Put_32(announcement, image.second.start);
+        Put_32(announcement, image.second.End());
+        std::vector<std::uint8_t> size;
+        Put_32(size, kBlock);
+        ok = Exchange(pc, announcement) && Exchange(pc, {0xDE}) && Exchange(pc, size);
+    }
+    const std::uint8_t sum[2] = {0, 0};
+    for (const auto* region : regions) {
+        for (std::size_t done = 0; ok && done < region->size();) {
+            const std::size_t block = std::min(kBlock, region->size() - done);
+            if (port_calls)
+                Read_Clock();
+            ok = Write_All(pc, region->data() + done, block);
+            if (ok && answer_each) {
+                if (port_calls)
+                    Read_Clock();
+                ok = Write_All(pc, sum, 2);
+                if (ok && port_calls) {
+                    Read_Clock();
+                    Read_Clock();
+                    pollfd line[2] = {{pc, POLLIN, 0}, {stop[0], POLLIN, 0}};
+                    ok = poll(line, 2, 10000) == 1;
+                }
+                std::uint8_t reply = 0;
+                ok = ok && read(pc, &reply, 1) == 1;
+                if (port_calls)
+                    Read_Clock();
+            }
+            done += block;
+        }
+    }
+    if (side == Gadget_Side::kResponder) {
+        std::uint8_t final_ack = 0;
+        ok = ok && read(pc, &final_ack, 1) == 1 && final_ack == 0x5A;
+    } else {
+        reader.join();
+    }
+    const double seconds = Seconds_Since(start);
+    close_all();
+    return ok && reader_ok ? seconds : 0;
+}
 
 // The update's progress as the command-line tool's flash receives it: the
 // download command's report (a fan-out to Message_Renderer) drawing on a
@@ -304,12 +344,12 @@ double Send_Regions(CComport& port, const Image_Builder& image) {
     return sent ? seconds : 0;
 }
 
-// The transfer to the minimal responder on the gadget's side. Seconds, 0 on
-// failure.
+// The transfer to the minimal responder on the gadget's side (Start's
+// gadget_side and line_fd). Seconds, 0 on failure.
 double Responder_Transfer(const std::string& pc_side, const std::string& gadget_side,
-                          const Image_Builder& image) {
+                          const Image_Builder& image, int line_fd = -1) {
     Responder_Process responder;
-    if (!responder.Start(gadget_side))
+    if (!responder.Start(gadget_side, line_fd))
         return 0;
     Front_End front_end;
     CComport port(Make_System_Backend(), Make_Fixed_Port_Lister({pc_side}));
@@ -509,6 +549,21 @@ void Print_Calls_Per_Block(const std::string& pc_side, const std::string& gadget
         Read_Seconds("raw", kCountLargeMiB) * 1000 / large_blocks);
 }
 
+// --pty: the transfer to the responder over a pseudo-terminal, outside the
+// guest: whether the responder and the port object agree on the protocol
+// (the test bench.usb_responder.pty). The first region ends in a block of one
+// byte, which a region's length taken one short would leave out.
+int Pty_Check() {
+    Pty_Pair line;
+    if (!line.ok())
+        return 1;
+    const double seconds =
+        Responder_Transfer(line.slave_path(), "-", Make_Image(kMiB + 1), line.master_fd());
+    std::printf("region transfer to the minimal responder over %s: %s\n", line.slave_path().c_str(),
+                seconds > 0 ? "done" : "FAILED");
+    return seconds > 0 ? 0 : 1;
+}
+
 // --count: one run of the transfer or of the raw client and nothing else.
 // Its seconds go to the file Seconds_File names.
 int Count_Run(const std::string& what, std::size_t mib, const std::string& pc_side,
@@ -518,7 +573,8 @@ int Count_Run(const std::string& what, std::size_t mib, const std::string& pc_si
     if (what == "transfer")
         seconds = Responder_Transfer(pc_side, gadget_side, image);
     else if (what == "raw")
-        seconds = Raw_Copy(pc_side, gadget_side, All_Bytes(image), Raw_Shape::kAnswered);
+        seconds =
+            Raw_Copy(pc_side, gadget_side, image, Raw_Shape::kAnswered, Gadget_Side::kResponder);
     std::ofstream(Seconds_File(what, mib)) << seconds << "\n";
     return seconds > 0 ? 0 : 1;
 }
@@ -542,12 +598,14 @@ int main(int argc, char** argv) {
     int rounds = 3;
     std::size_t mib = 4;
     bool with_phone = true;
+    bool pty = false;
     std::string count, pc_side, gadget_side;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : "";
-        if (option == "--no-phone") {
-            with_phone = false;
+        if (option == "--no-phone" || option == "--pty") {
+            with_phone = with_phone && option != "--no-phone";
+            pty = pty || option == "--pty";
             continue;
         }
         if (option == "--rounds")
@@ -564,6 +622,8 @@ int main(int argc, char** argv) {
     }
     if (!count.empty())
         return Count_Run(count, mib, pc_side, gadget_side);
+    if (pty)
+        return Pty_Check();
 
     usb_rig::Usb_Gadget gadget{usb_rig::Gadget_Spec{}};
     if (!gadget.Made() || !gadget.Plug()) {
@@ -579,54 +639,55 @@ int main(int argc, char** argv) {
 
     const std::size_t bytes = mib * kMiB;
     const Image_Builder image = Make_Image(bytes);
-    const std::vector<std::uint8_t> all = All_Bytes(image);
 
-    std::vector<double> transfer, answered, phone, one_way, with_calls;
+    std::vector<double> transfer, answered, by_thread, phone, one_way, with_calls;
     Transfer_Cost last;
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "bench_usb: round %d of %d\n", round + 1, rounds);
-        answered.push_back(Raw_Copy(pc_side, gadget_side, all, Raw_Shape::kAnswered));
+        answered.push_back(
+            Raw_Copy(pc_side, gadget_side, image, Raw_Shape::kAnswered, Gadget_Side::kResponder));
         transfer.push_back(Responder_Transfer(pc_side, gadget_side, image));
+        with_calls.push_back(Raw_Copy(pc_side, gadget_side, image,
+                                      Raw_Shape::kAnsweredWithPortCalls, Gadget_Side::kResponder));
+        by_thread.push_back(Raw_Copy(pc_side, gadget_side, image, Raw_Shape::kAnswered,
+                                     Gadget_Side::kReaderThread));
         if (with_phone) {
             last = Phone_Transfer(pc_side, gadget_side, image);
             phone.push_back(last.seconds);
         }
-        one_way.push_back(Raw_Copy(pc_side, gadget_side, all, Raw_Shape::kOneWay));
-        with_calls.push_back(
-            Raw_Copy(pc_side, gadget_side, all, Raw_Shape::kAnsweredWithPortCalls));
+        one_way.push_back(
+            Raw_Copy(pc_side, gadget_side, image, Raw_Shape::kOneWay, Gadget_Side::kReaderThread));
     }
     const double transfer_s = Median(transfer);
     const double answered_s = Median(answered);
-    const double one_way_s = Median(one_way);
     const bool ok = transfer_s > 0 && answered_s > 0;
 
     bench::Result_Table table;
     const std::string size = std::to_string(mib) + " MiB";
-    const std::string reference =
-        "raw copy in 32 KiB blocks, the 2-byte sum written separately, "
-        "each answered by one byte, same gadget: " +
-        Rate_Text(answered_s, bytes);
     table.Add({"region transfer " + size +
                    " through cdc_acm to the minimal responder (port object, progress to a "
                    "front end)",
-               ok ? Rate_Text(transfer_s, bytes) : "FAILED", reference,
+               ok ? Rate_Text(transfer_s, bytes) : "FAILED",
+               "raw client in 32 KiB blocks, the 2-byte sum written separately, each answered "
+               "by one byte, to the same responder on the same gadget: " +
+                   Rate_Text(answered_s, bytes),
                Ratio_Text(answered_s, transfer_s), ">= 0.97 (throughput)",
                ok && answered_s / transfer_s >= 0.97});
-    if (with_phone) {
-        const double phone_s = Median(phone);
-        table.Add({"region transfer " + size + " to the virtual phone (its own CPU included)",
-                   Rate_Text(phone_s, bytes), "the same raw copy", Ratio_Text(answered_s, phone_s),
-                   "(for scale)", std::nullopt});
-    }
-    const double with_calls_s = Median(with_calls);
-    table.Add({"raw copy " + size +
-                   " as the reference, with the port object's extra calls per block (5 clock "
-                   "readings, 1 poll)",
-               Rate_Text(with_calls_s, bytes), "the same raw copy",
-               Ratio_Text(answered_s, with_calls_s), "(what those calls cost)", std::nullopt});
-    table.Add({"raw copy " + size + " through cdc_acm, one way, no answers",
-               Rate_Text(one_way_s, bytes), "the same raw copy", Ratio_Text(answered_s, one_way_s),
-               "(for scale)", std::nullopt});
+    const auto for_scale = [&](const std::string& name, const std::vector<double>& seconds) {
+        const double median = Median(seconds);
+        table.Add({name, Rate_Text(median, bytes), "the raw client above",
+                   Ratio_Text(answered_s, median), "(for scale)", std::nullopt});
+    };
+    for_scale(
+        "the raw client with the port object's extra calls per block beside its own (5 "
+        "clock readings, 1 poll)",
+        with_calls);
+    for_scale("the raw client to a reader thread in this program instead of the responder",
+              by_thread);
+    if (with_phone)
+        for_scale("region transfer " + size + " to the virtual phone (its own CPU included)",
+                  phone);
+    for_scale("raw copy " + size + " one way to a reader thread, no answers", one_way);
     if (with_phone)
         table.Note(
             "CPU time during the last round's transfer to the virtual phone: the "
@@ -641,7 +702,7 @@ int main(int argc, char** argv) {
     char per_block[160];
     std::snprintf(per_block, sizeof per_block,
                   "A block (32 KiB and its sum) took %.2f ms in the transfer, %.2f ms in the "
-                  "raw copy.",
+                  "raw client.",
                   transfer_s * 1000 / Blocks_Of(bytes), answered_s * 1000 / Blocks_Of(bytes));
     table.Note(per_block);
     table.Note(
