@@ -33,6 +33,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -170,8 +171,9 @@ class Responder_Process {
 // block answered with the port object's extra system calls made beside the
 // same writes and read (a clock reading before each write, two before the
 // read and one for the progress, and a poll of the line and a stop pipe
-// before the read), to tell how much of the transfer's time they are.
-enum class Raw_Shape { kOneWay, kAnswered, kAnsweredWithPortCalls };
+// before the read), or each block's sum computed as the port object does
+// (not zeros), to tell how much of the transfer's time either is.
+enum class Raw_Shape { kOneWay, kAnswered, kAnsweredWithPortCalls, kAnsweredWithSums };
 
 // Who answers on the gadget's side: a reader thread in this process that
 // does nothing else, or the minimal responder (a process of its own, as for
@@ -247,13 +249,20 @@ double Raw_Copy(const std::string& pc_side, const std::string& gadget_side,
         Put_32(size, kBlock);
         ok = Exchange(pc, announcement) && Exchange(pc, {0xDE}) && Exchange(pc, size);
     }
-    const std::uint8_t sum[2] = {0, 0};
+    std::uint8_t sum[2] = {0, 0};
     for (const auto* region : regions) {
         for (std::size_t done = 0; ok && done < region->size();) {
             const std::size_t block = std::min(kBlock, region->size() - done);
             if (port_calls)
                 Read_Clock();
             ok = Write_All(pc, region->data() + done, block);
+            if (shape == Raw_Shape::kAnsweredWithSums) {
+                std::uint16_t total = 0;
+                for (std::size_t i = done; i < done + block; ++i)
+                    total = static_cast<std::uint16_t>(total + (*region)[i]);
+                sum[0] = static_cast<std::uint8_t>(total >> 8);
+                sum[1] = static_cast<std::uint8_t>(total);
+            }
             if (ok && answer_each) {
                 if (port_calls)
                     Read_Clock();
@@ -346,14 +355,17 @@ double Send_Regions(CComport& port, const Image_Builder& image) {
 
 // The transfer to the minimal responder on the gadget's side (Start's
 // gadget_side and line_fd). Seconds, 0 on failure.
+// Without a front end no report is attached, for scale.
 double Responder_Transfer(const std::string& pc_side, const std::string& gadget_side,
-                          const Image_Builder& image, int line_fd = -1) {
+                          const Image_Builder& image, int line_fd = -1,
+                          bool with_front_end = true) {
     Responder_Process responder;
     if (!responder.Start(gadget_side, line_fd))
         return 0;
-    Front_End front_end;
+    std::optional<Front_End> front_end;
     CComport port(Make_System_Backend(), Make_Fixed_Port_Lister({pc_side}));
-    port.Set_Report(&front_end.Report());
+    if (with_front_end)
+        port.Set_Report(&front_end.emplace().Report());
     if (!port.Open(pc_side))
         return 0;
     const double seconds = Send_Regions(port, image);
@@ -640,7 +652,8 @@ int main(int argc, char** argv) {
     const std::size_t bytes = mib * kMiB;
     const Image_Builder image = Make_Image(bytes);
 
-    std::vector<double> transfer, answered, by_thread, phone, one_way, with_calls;
+    std::vector<double> transfer, answered, by_thread, phone, one_way, with_calls, with_sums,
+        unreported;
     Transfer_Cost last;
     for (int round = 0; round < rounds; ++round) {
         std::fprintf(stderr, "bench_usb: round %d of %d\n", round + 1, rounds);
@@ -649,6 +662,9 @@ int main(int argc, char** argv) {
         transfer.push_back(Responder_Transfer(pc_side, gadget_side, image));
         with_calls.push_back(Raw_Copy(pc_side, gadget_side, image,
                                       Raw_Shape::kAnsweredWithPortCalls, Gadget_Side::kResponder));
+        unreported.push_back(Responder_Transfer(pc_side, gadget_side, image, -1, false));
+        with_sums.push_back(Raw_Copy(pc_side, gadget_side, image, Raw_Shape::kAnsweredWithSums,
+                                     Gadget_Side::kResponder));
         by_thread.push_back(Raw_Copy(pc_side, gadget_side, image, Raw_Shape::kAnswered,
                                      Gadget_Side::kReaderThread));
         if (with_phone) {
@@ -678,10 +694,12 @@ int main(int argc, char** argv) {
         table.Add({name, Rate_Text(median, bytes), "the raw client above",
                    Ratio_Text(answered_s, median), "(for scale)", std::nullopt});
     };
+    for_scale("the same region transfer with no report attached (no front end)", unreported);
     for_scale(
         "the raw client with the port object's extra calls per block beside its own (5 "
         "clock readings, 1 poll)",
         with_calls);
+    for_scale("the raw client computing each block's sum as the port object does", with_sums);
     for_scale("the raw client to a reader thread in this program instead of the responder",
               by_thread);
     if (with_phone)
