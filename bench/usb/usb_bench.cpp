@@ -207,9 +207,15 @@ void Read_Clock() {
     clock_gettime(CLOCK_MONOTONIC, &now);
 }
 
+// One byte, waiting for it first (the line may be non-blocking).
+bool Read_One(int fd, std::uint8_t& byte) {
+    pollfd line{fd, POLLIN, 0};
+    return poll(&line, 1, 10000) == 1 && read(fd, &byte, 1) == 1;
+}
+
 bool Exchange(int fd, const std::vector<std::uint8_t>& bytes) {
     std::uint8_t answer = 0;
-    return Write_All(fd, bytes.data(), bytes.size()) && read(fd, &answer, 1) == 1 && answer == 0x5A;
+    return Write_All(fd, bytes.data(), bytes.size()) && Read_One(fd, answer) && answer == 0x5A;
 }
 
 void Put_32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
@@ -305,7 +311,7 @@ double Raw_Copy(const std::string& pc_side, const std::string& gadget_side,
     }
     if (side == Gadget_Side::kResponder) {
         std::uint8_t final_ack = 0;
-        ok = ok && read(pc, &final_ack, 1) == 1 && final_ack == 0x5A;
+        ok = ok && Read_One(pc, final_ack) && final_ack == 0x5A;
     } else {
         reader.join();
     }
