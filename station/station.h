@@ -79,6 +79,10 @@ struct Station_Event {
     Download_Failure failure{};
     int code = 0;  // the failed step's result code; 0 when updated
     bool phone_touched = false;
+    // No phone was there: no boot loader answered within the station's
+    // patience (or the port stayed held by another program until the station
+    // ended). Not a failed phone, and not one of the count.
+    bool no_phone = false;
     std::string dump_file;  // the first run's dump, where one was kept
     std::string log_file;   // this phone's log, where one is written
 };
@@ -95,6 +99,12 @@ struct Station_Options {
     // End when no phone arrived for this long (0: never), counted from the
     // start or the last arrival; a session still running is waited for.
     std::chrono::milliseconds idle_timeout{0};
+    // How long a session tries the handshake again on its port, from its
+    // arrival, before no boot loader answered (0: as long as the phone search
+    // of the download command keeps trying on one port). A port held by
+    // another program is tried every second while it stays held; its
+    // patience begins when it is free.
+    std::chrono::milliseconds handshake_timeout{0};
     // A log file per phone and the summary (CSV and JSON) go here; empty: none.
     std::string log_dir{};
     // log_dir as the caller checked it and holds it (platform's
@@ -117,6 +127,7 @@ struct Station_Phone_Result {
     Port_Candidate port{};
     Download_Outcome outcome = Download_Outcome::kStopped;
     int code = 0;
+    bool no_phone = false;  // see Station_Event::no_phone
     std::uint64_t bytes = 0;
     double seconds = 0;
     std::string dump_file;
@@ -127,6 +138,7 @@ struct Station_Summary {
     int updated = 0;
     int failed = 0;          // ended without the update, not by a stop
     int stopped_phones = 0;  // ended by a stop of the station before they were updated
+    int no_phone = 0;        // ports where no boot loader answered: counted apart
     bool stopped = false;    // a stop ended the station
     // The summary files this run wrote (CSV, JSON), once the station ended:
     // a name that was taken already makes them "summary-2.csv", ...
