@@ -127,11 +127,11 @@ struct Station_Phone_Result {
     Port_Candidate port{};
     Download_Outcome outcome = Download_Outcome::kStopped;
     int code = 0;
-    bool no_phone = false;  // see Station_Event::no_phone
     std::uint64_t bytes = 0;
     double seconds = 0;
     std::string dump_file;
     std::string log_file;
+    bool no_phone = false;  // see Station_Event::no_phone
 };
 struct Station_Summary {
     std::vector<Station_Phone_Result> phones;  // in arrival order, finished ones
