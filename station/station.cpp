@@ -369,6 +369,8 @@ void Station::Impl::Run_Session(Station_Session& session) {
         }
         if (unplugged) {
             outcome = Unplugged_Outcome(session, failure);
+            // Gone before any boot loader answered: nothing there was touched.
+            no_phone = outcome == Download_Outcome::kPhoneNotFound;
         } else if (held_to_the_end) {
             outcome = Download_Outcome::kPhoneNotFound;
             failure = {};

@@ -80,8 +80,9 @@ struct Station_Event {
     int code = 0;  // the failed step's result code; 0 when updated
     bool phone_touched = false;
     // No phone was there: no boot loader answered within the station's
-    // patience (or the port stayed held by another program until the station
-    // ended). Not a failed phone, and not one of the count.
+    // patience, or before the port went away, or the port stayed held by
+    // another program until the station ended. Not a failed phone, and not
+    // one of the count.
     bool no_phone = false;
     std::string dump_file;  // the first run's dump, where one was kept
     std::string log_file;   // this phone's log, where one is written

@@ -709,6 +709,21 @@ TEST(StationPatience, APortHeldByAnotherProgramIsWaitedForNotFailed) {
         EXPECT_EQ(said, 1) << "said once while it stays held";
     }
     {
+        SCOPED_TRACE("unplugged while held");
+        Station_Rig rig;
+        rig.Add("held");
+        rig.Gate("held", kNeverGated).held = true;
+        rig.Plug("held");
+        Station& station = rig.Start(rig.Options({"held"}));
+        ASSERT_TRUE(rig.Wait_For([](const Station_Event& e) { return e.kind == Kind::kLine; }));
+        rig.Unplug("held");
+        ASSERT_TRUE(rig.Wait_For_Finished(1));
+        const auto finished = rig.Finished(1);
+        ASSERT_TRUE(finished);
+        EXPECT_TRUE(finished->no_phone);
+        EXPECT_EQ(station.Summary().failed, 0);
+    }
+    {
         SCOPED_TRACE("held past the idle time-out");
         Station_Rig rig;
         rig.Add("held");
