@@ -170,6 +170,11 @@ struct Station::Impl {
     void Departure(const Port_Candidate& port);
     void Run_Session(Station_Session& session);
     bool Search_Again(Station_Session& session, Clock::time_point& deadline);
+    // How long a session tries the handshake on its port.
+    std::chrono::milliseconds Patience(const Station_Session& session) const {
+        return options.handshake_timeout.count() > 0 ? options.handshake_timeout
+                                                     : Search_Span(session.comport->Time_Limits());
+    }
     Download_Outcome Unplugged_Outcome(Station_Session& session, Download_Failure& failure);
     void Run();
     // Under the mutex.
@@ -351,10 +356,7 @@ void Station::Impl::Run_Session(Station_Session& session) {
             session.comport->Request_Stop();
     }
 
-    const std::chrono::milliseconds patience = options.handshake_timeout.count() > 0
-                                                   ? options.handshake_timeout
-                                                   : Search_Span(session.comport->Time_Limits());
-    Clock::time_point deadline = session.arrived + patience;
+    Clock::time_point deadline = session.arrived + Patience(session);
     Download_Outcome outcome = session.update->Update_On(
         session.port, [this, &session, &deadline] { return Search_Again(session, deadline); });
     Download_Failure failure = session.update->Failure();
@@ -453,9 +455,7 @@ bool Station::Impl::Search_Again(Station_Session& session, Clock::time_point& de
             lock.lock();
         }
         changed.wait_for(lock, kHeldPortPoll, ended);
-        deadline = Clock::now() + (options.handshake_timeout.count() > 0
-                                       ? options.handshake_timeout
-                                       : Search_Span(session.comport->Time_Limits()));
+        deadline = Clock::now() + Patience(session);
         return !ended();
     }
     session.held_port = false;
