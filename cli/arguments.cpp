@@ -52,6 +52,7 @@ constexpr const char* kOneTrace = "writes one trace";
 constexpr const char* kOneLanguage = "speaks one language";
 constexpr const char* kOneCount = "ends after one number of phones";
 constexpr const char* kOneTimeout = "waits one time for a phone";
+constexpr const char* kOneHandshakeTimeout = "waits one time for a boot loader";
 constexpr const char* kOneLogDir = "writes its logs to one folder";
 
 // The longest --timeout: far beyond any wait, well inside the clock's range.
@@ -105,14 +106,14 @@ Store_Value Phone_Count_Into(int& target) {
     };
 }
 
-Store_Value Seconds_Into(double& target) {
-    return [&target](const std::string& value) {
+Store_Value Seconds_Into(double& target, const std::string& option = "--timeout") {
+    return [&target, option](const std::string& value) {
         double seconds = 0;
         const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(),
                                                   seconds, std::chars_format::fixed);
         if (error != std::errc() || end != value.data() + value.size() || !std::isfinite(seconds) ||
             seconds <= 0 || seconds > kMaximumTimeoutSeconds)
-            return "--timeout takes seconds, more than 0 (such as 30 or 2.5), not '" + value + "'";
+            return option + " takes seconds, more than 0 (such as 30 or 2.5), not '" + value + "'";
         target = seconds;
         return std::string();
     };
@@ -365,6 +366,8 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
         .Repeated("--port", Into(args.ports))
         .Once("--count", kOneCount, Phone_Count_Into(args.count))
         .Once("--timeout", kOneTimeout, Seconds_Into(args.timeout_seconds))
+        .Once("--handshake-timeout", kOneHandshakeTimeout,
+              Seconds_Into(args.handshake_seconds, "--handshake-timeout"))
         .Flag("--json", args.json)
         .Once("--log-dir", kOneLogDir, Into(args.log_dir))
         .Once("--lang", kOneLanguage, Into(args.language_flag));

@@ -22,6 +22,7 @@ struct Arguments {
     std::vector<std::string> ports;      // station: --port DEVICE..., the ports it watches
     int count = 0;                       // station --count N: end after N phones (0: no limit)
     double timeout_seconds = 0;          // station --timeout S: end after S s without a phone
+    double handshake_seconds = 0;        // station --handshake-timeout S (0: the search's)
     bool json = false;                   // station --json: JSON Lines on standard output
     std::optional<std::string> log_dir;  // station --log-dir DIR
     std::optional<std::string> trace;    // --trace FILE

@@ -37,6 +37,7 @@
 #include "station/station.h"
 #include "station/station_files.h"
 #include "station/station_rows.h"
+#include "station/station_words.h"
 
 namespace cli {
 namespace {
@@ -224,9 +225,17 @@ class Station_Output {
                            : "沒有手機完成:" + seconds + " 秒內沒有手機接上";
         }
         std::string failed;
+        std::string no_phone;  // the ports where no boot loader answered
         for (const Station_Phone_Result& phone : summary.phones) {
-            if (State_Of(phone) == Station_Row_State::kUpdated)
+            const Station_Row_State state = State_Of(phone);
+            if (state == Station_Row_State::kUpdated)
                 continue;
+            if (state == Station_Row_State::kNoPhone) {
+                no_phone +=
+                    (no_phone.empty() ? "" : ", ") +
+                    Phone_Name(phone.phone, Displayable_Text(phone.port.display_name), m_language);
+                continue;
+            }
             failed +=
                 (failed.empty() ? "" : ", ") +
                 Phone_Name(phone.phone, Displayable_Text(phone.port.display_name), m_language) +
@@ -237,12 +246,22 @@ class Station_Output {
         const Station_Counts counts = Count_Results(summary.phones);
         const int updated = counts.updated;
         const int failures = counts.Not_Updated();
+        // Not phones: said apart, with what to do if one was a phone after all.
+        const std::string not_phones =
+            no_phone.empty() ? std::string()
+                             : std::string(station_text::kNoPhone.For(m_language)) +
+                                   (english ? " on " : ":") + no_phone + " (" +
+                                   std::string(station_text::kNoPhoneAdvice.For(m_language)) + ")";
+        if (updated + failures == 0 && stop_signal == 0)
+            return (english ? "no phone finished: " : "沒有手機完成:") + not_phones;
         if (english) {
             line += std::to_string(updated) + " updated, " + std::to_string(failures) + " failed";
         } else {
             line += std::to_string(updated) + " 支已更新," + std::to_string(failures) + " 支失敗";
         }
-        return failed.empty() ? line : line + ": " + failed;
+        if (!failed.empty())
+            line += ": " + failed;
+        return not_phones.empty() ? line : line + (english ? "; " : ";") + not_phones;
     }
 
     Language m_language;
@@ -337,6 +356,10 @@ int Run_Station(const Arguments& args) {
         std::chrono::milliseconds(static_cast<long long>(args.timeout_seconds * 1000.0 + 0.5));
     if (args.timeout_seconds > 0 && options.idle_timeout.count() == 0)
         options.idle_timeout = 1ms;
+    if (args.handshake_seconds > 0) {
+        options.handshake_timeout = std::max(1ms, std::chrono::milliseconds(static_cast<long long>(
+                                                      args.handshake_seconds * 1000.0 + 0.5)));
+    }
     options.language = args.language_flag;
 
     // The log folder's files follow the station first, so that a phone's

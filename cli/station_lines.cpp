@@ -55,6 +55,10 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
             // Escaped by the station already; escaping again would show "\\x1b".
             return who + event.text;
         case Station_Event::Kind::kFinished: {
+            if (event.no_phone)
+                return who + Phase_Words(Station_Phase::kFinished, language) + ": " +
+                       std::string(station_text::kNoPhone.For(language)) + "; " +
+                       std::string(station_text::kNoPhoneAdvice.For(language));
             const bool failed = event.outcome != Download_Outcome::kUpdated;
             std::string line = who + Phase_Words(Station_Phase::kFinished, language) + ": " +
                                Result_Words(event.outcome, language);

@@ -98,6 +98,9 @@ std::string Station_Table::Result_Cell(const Station_Phone_Row& row) const {
             return std::string(station_text::kUnpluggedEarly.For(m_language));
         return row.last_line;
     }
+    if (row.no_phone)
+        return std::string(station_text::kNoPhone.For(m_language)) + "; " +
+               std::string(station_text::kNoPhoneAdvice.For(m_language));
     std::string result = Result_Words(row.outcome, m_language);
     if (row.outcome != Download_Outcome::kUpdated && row.code > 0)
         result += " (" + Code_Words(row.code, m_language) + ")";

@@ -68,9 +68,11 @@ int Station_Exit_Code(const Station_Summary& summary, int stop_signal) {
         return 128 + stop_signal;
     if (!summary.unwritten.empty())
         return kExitRecordsIncomplete;
-    if (summary.phones.empty())
+    // Ports where no boot loader answered had no phone to finish.
+    const Station_Counts counts = Count_Results(summary.phones);
+    if (counts.updated + counts.Not_Updated() == 0)
         return kExitNoPhoneFinished;
-    const int failed = Count_Results(summary.phones).Not_Updated();
+    const int failed = counts.Not_Updated();
     return failed < kExitMostFailedPhones ? failed : kExitMostFailedPhones;
 }
 

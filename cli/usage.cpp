@@ -86,7 +86,8 @@ constexpr const char* kDoctor =
 
 constexpr const char* kStation =
     "Usage: flashtool-cli station IMAGE [--port DEVICE]... [--count N] [--timeout S]\n"
-    "                     [--json] [--log-dir DIR] [--lang zh|en]\n"
+    "                     [--handshake-timeout S] [--json] [--log-dir DIR]\n"
+    "                     [--lang zh|en]\n"
     "Loads IMAGE once, then updates every phone whose boot loader's port appears,\n"
     "each on its own as it arrives, many at once. A phone that has been updated\n"
     "waits to be unplugged; plugged in again it is updated again. On a terminal a\n"
@@ -98,6 +99,9 @@ constexpr const char* kStation =
     "                  every port the phone search would try is watched\n"
     "  --count N       end once N phones have finished\n"
     "  --timeout S     end once no phone has arrived for S seconds\n"
+    "  --handshake-timeout S\n"
+    "                  try the handshake on a new port for S seconds before no\n"
+    "                  boot loader answered (default: as long as flash searches)\n"
     "  --json          JSON Lines on standard output, one object for each event\n"
     "  --log-dir DIR   a log file for each phone and a summary (CSV and JSON) in DIR\n"
     "                  (a folder of yours, written in once before any phone; the\n"
@@ -111,7 +115,11 @@ constexpr const char* kStation =
     "1 bad usage, 2 image not loaded, 3 the ports cannot be watched, 128+N stopped\n"
     "by signal N (130 Ctrl-C).\n"
     "102 a log or summary could not be written whole (a full disk): the last lines\n"
-    "name them, and the summary files this run wrote.\n";
+    "name them, and the summary files this run wrote.\n"
+    "A port where no boot loader answers is no phone: it is shown apart, not\n"
+    "failed nor counted for --count; with no phone finished the code is 101.\n"
+    "A port held by another program is shown in use, by whom, and tried again\n"
+    "every second until it is free.\n";
 
 }  // namespace
 

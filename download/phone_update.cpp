@@ -85,12 +85,16 @@ bool Phone_Update::Stop_If_Harmless() {
     return true;
 }
 
-Download_Outcome Phone_Update::Update_On(const Port_Candidate& phone) {
+Download_Outcome Phone_Update::Update_On(const Port_Candidate& phone,
+                                         const std::function<bool()>& search_again) {
     Begin();
     Emit(report::Update_Event::Began(report::Step::kUpdate));
     Emit(report::Update_Event::Began(report::Step::kHandshake));
     Download_Outcome outcome = Download_Outcome::kStopped;
-    if (m_port.Find_Phone_On(phone)) {
+    bool found = m_port.Find_Phone_On(phone);
+    while (!found && search_again && !m_port.Stop_Requested() && search_again())
+        found = m_port.Find_Phone_On(phone);
+    if (found) {
         outcome = Run(phone);
     } else if (m_port.Stop_Requested()) {
         outcome = Stopped();

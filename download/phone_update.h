@@ -53,7 +53,11 @@ class Phone_Update {
     // The whole update on that one port, from Begin to End: the search's
     // handshake there (kPhoneNotFound when no boot loader answers), then Run.
     // Reported as one update (Step::kUpdate), from its beginning to its outcome.
-    Download_Outcome Update_On(const Port_Candidate& phone);
+    // search_again, when given, is asked after each handshake that found no
+    // boot loader (the port's Refused_Ports say whether it could be opened):
+    // true tries the handshake once more, false gives up (kPhoneNotFound).
+    Download_Outcome Update_On(const Port_Candidate& phone,
+                               const std::function<bool()>& search_again = {});
 
     // Any thread. Stops the update at once unless the phone is at risk, in
     // which case it returns false and changes nothing (ask the user first).

@@ -11,6 +11,7 @@
 // Stop_If_Harmless.
 #include "station/station.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
@@ -22,6 +23,7 @@
 #include <utility>
 
 #include "bootloader/comport.h"
+#include "download/download_command.h"
 #include "download/dump_places.h"
 #include "download/phone_update.h"
 #include "download/texts.h"
@@ -78,6 +80,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How often a port held by another program is tried again while it stays held.
+constexpr auto kHeldPortPoll = std::chrono::seconds(1);
+
+// As long as the download command's phone search keeps trying on one port
+// where no boot loader answers: its passes, each a pause and an unanswered
+// first handshake byte.
+std::chrono::milliseconds Search_Span(const boot::Time_Limits& limits) {
+    return std::chrono::milliseconds(std::int64_t{boot::kSearchPasses} *
+                                     (limits.search_pause + limits.sync_echo));
+}
+
 // The phase a step of the update begins; none for the steps a row does not show.
 std::optional<Station_Phase> Phase_Of(report::Step step) {
     switch (step) {
@@ -124,6 +137,7 @@ void Count_Into(Station_Summary& summary) {
     summary.updated = counts.updated;
     summary.failed = counts.failed;
     summary.stopped_phones = counts.stopped;
+    summary.no_phone = counts.no_phone;
 }
 
 }  // namespace
@@ -134,10 +148,12 @@ struct Station_Session {
     Port_Candidate port;
     Clock::time_point arrived;
     Station_Phase phase = Station_Phase::kArrived;
-    bool running = true;      // its update has not returned yet
-    bool departed = false;    // its port went away
-    bool stop_asked = false;  // the station stopped it (a stop, a count reached)
-    bool joinable = false;    // its thread has ended its work and may be joined
+    bool running = true;            // its update has not returned yet
+    bool departed = false;          // its port went away
+    bool stop_asked = false;        // the station stopped it (a stop, a count reached)
+    bool joinable = false;          // its thread has ended its work and may be joined
+    bool held_port = false;         // its port is held by another program; it waits for it
+    bool ended_by_station = false;  // the station ended while it still searched
     std::unique_ptr<CComport> comport;
     std::unique_ptr<Station_View> view;
     std::unique_ptr<Phone_Update> update;
@@ -151,8 +167,15 @@ struct Station::Impl {
 
     void On_Port_Event(const Port_Event& event);
     void Arrival(const Port_Candidate& port);
+    void Arrival_Locked(const Port_Candidate& port);
     void Departure(const Port_Candidate& port);
     void Run_Session(Station_Session& session);
+    bool Search_Again(Station_Session& session, Clock::time_point& deadline);
+    // How long a session tries the handshake on its port.
+    std::chrono::milliseconds Patience(const Station_Session& session) const {
+        return options.handshake_timeout.count() > 0 ? options.handshake_timeout
+                                                     : Search_Span(session.comport->Time_Limits());
+    }
     Download_Outcome Unplugged_Outcome(Station_Session& session, Download_Failure& failure);
     void Run();
     // Under the mutex.
@@ -174,10 +197,12 @@ struct Station::Impl {
         session.phase = phase;
         Queue(Event_Of(session, Station_Event::Kind::kPhase));
     }
-    int Running_Sessions() const {
+    // Sessions waiting for a port held by another program hold no station
+    // open for the idle time-out unless counted_held.
+    int Running_Sessions(bool counted_held = true) const {
         int running = 0;
         for (const auto& session : sessions)
-            running += session->running ? 1 : 0;
+            running += session->running && (counted_held || !session->held_port) ? 1 : 0;
         return running;
     }
     void Join_Ended_Sessions(std::unique_lock<std::mutex>& lock);
@@ -200,7 +225,11 @@ struct Station::Impl {
     std::condition_variable changed;  // the queue, the sessions, a stop
     std::deque<Station_Event> queue;
     std::vector<std::unique_ptr<Station_Session>> sessions;  // in arrival order
-    int finished = 0;
+    int finished = 0;  // sessions ended with a phone: the count's
+    int no_phone = 0;  // sessions ended where no boot loader answered
+    // Ports that arrived while the count's sessions had all started: one
+    // starts when a session ends with no phone, which frees its place.
+    std::vector<Port_Candidate> deferred;
     bool started = false;
     bool stop_requested = false;
     bool ending = false;  // no session starts any more
@@ -221,11 +250,19 @@ void Station::Impl::On_Port_Event(const Port_Event& event) {
 
 void Station::Impl::Arrival(const Port_Candidate& port) {
     const std::lock_guard<std::mutex> lock(mutex);
-    // Every session ends once and counts: with as many sessions as the count
-    // the station will end, and a phone beyond it is not touched at all.
-    if (ending || stop_requested ||
-        (options.count > 0 && static_cast<int>(sessions.size()) >= options.count))
+    Arrival_Locked(port);
+}
+
+void Station::Impl::Arrival_Locked(const Port_Candidate& port) {
+    if (ending || stop_requested)
         return;
+    // Every session with a phone ends once and counts: with as many sessions
+    // as the count the station will end, and a phone beyond it is not touched
+    // at all, unless a session ends with no phone and so frees its place.
+    if (options.count > 0 && static_cast<int>(sessions.size()) - no_phone >= options.count) {
+        deferred.push_back(port);
+        return;
+    }
     for (auto& earlier : sessions) {
         if (earlier->departed || earlier->port.device_path != port.device_path)
             continue;
@@ -267,6 +304,9 @@ void Station::Impl::Arrival(const Port_Candidate& port) {
 
 void Station::Impl::Departure(const Port_Candidate& port) {
     const std::lock_guard<std::mutex> lock(mutex);
+    std::erase_if(deferred, [&port](const Port_Candidate& waiting) {
+        return waiting.device_path == port.device_path;
+    });
     for (auto& session : sessions) {
         if (session->departed || session->port.device_path != port.device_path)
             continue;
@@ -317,22 +357,38 @@ void Station::Impl::Run_Session(Station_Session& session) {
             session.comport->Request_Stop();
     }
 
-    Download_Outcome outcome = session.update->Update_On(session.port);
+    Clock::time_point deadline = session.arrived + Patience(session);
+    Download_Outcome outcome = session.update->Update_On(
+        session.port, [this, &session, &deadline] { return Search_Again(session, deadline); });
     Download_Failure failure = session.update->Failure();
+    bool no_phone = false;
     if (outcome == Download_Outcome::kStopped) {
         bool unplugged = false;
+        bool held_to_the_end = false;
         {
             const std::lock_guard<std::mutex> lock(mutex);
             unplugged = session.departed && !session.stop_asked;
+            held_to_the_end = session.ended_by_station && !unplugged && !session.stop_asked;
         }
-        if (unplugged)
+        if (unplugged) {
             outcome = Unplugged_Outcome(session, failure);
+            // Gone before any boot loader answered: nothing there was touched.
+            no_phone = outcome == Download_Outcome::kPhoneNotFound;
+        } else if (held_to_the_end) {
+            outcome = Download_Outcome::kPhoneNotFound;
+            failure = {};
+            failure.step = Download_Step::kSearch;
+            no_phone = true;
+        }
+    } else if (outcome == Download_Outcome::kPhoneNotFound) {
+        no_phone = true;  // the station's patience ran out on a port that stayed
     }
 
     Station_Phone_Result& result = session.result;
     result.phone = session.phone;
     result.port = session.port;
     result.outcome = outcome;
+    result.no_phone = no_phone;
     result.code = outcome == Download_Outcome::kUpdated   ? 0
                   : outcome == Download_Outcome::kStopped ? kStoppedCode
                                                           : failure.code;
@@ -344,10 +400,12 @@ void Station::Impl::Run_Session(Station_Session& session) {
 
     const std::lock_guard<std::mutex> lock(mutex);
     session.running = false;
-    ++finished;
+    session.held_port = false;
+    ++(no_phone ? this->no_phone : finished);
     Station_Event event = Event_Of(session, Station_Event::Kind::kFinished);
     event.phase = Station_Phase::kFinished;
     event.outcome = outcome;
+    event.no_phone = no_phone;
     event.failure = failure;
     event.code = result.code;
     event.bytes_done = result.bytes;
@@ -360,6 +418,48 @@ void Station::Impl::Run_Session(Station_Session& session) {
     Queue_Phase(session,
                 session.departed ? Station_Phase::kGone : Station_Phase::kWaitingForUnplug);
     session.joinable = true;
+    if (no_phone && !deferred.empty()) {
+        const Port_Candidate next = deferred.front();
+        deferred.erase(deferred.begin());
+        Arrival_Locked(next);
+    }
+}
+
+// Asked after each handshake on the session's port that found no boot
+// loader: whether to try again. A port held by another program is said so
+// once, with who holds it, and tried again every second while it stays held;
+// its patience begins when it is free. Any other port is tried again, paced
+// as the phone search paces its passes, until the deadline. A stop, the
+// port's departure or the station's end ends the wait at once.
+bool Station::Impl::Search_Again(Station_Session& session, Clock::time_point& deadline) {
+    const std::vector<Refused_Port>& refused = session.comport->Refused_Ports();
+    const bool held = std::any_of(refused.begin(), refused.end(), [](const Refused_Port& port) {
+        return port.reason == Open_Refusal::kInUse;
+    });
+    std::unique_lock<std::mutex> lock(mutex);
+    const auto ended = [this, &session] {
+        return stop_requested || session.departed || session.stop_asked ||
+               session.ended_by_station || session.comport->Stop_Requested();
+    };
+    if (held) {
+        if (!session.held_port) {
+            session.held_port = true;
+            changed.notify_all();  // the idle time-out no longer waits for it
+            lock.unlock();
+            for (const report::Notice_Event& notice : Refused_Ports_Notices(refused))
+                session.view->On_Event(report::Update_Event::Of(notice));
+            lock.lock();
+        }
+        changed.wait_for(lock, kHeldPortPoll, ended);
+        deadline = Clock::now() + Patience(session);
+        return !ended();
+    }
+    session.held_port = false;
+    if (Clock::now() >= deadline)
+        return false;
+    changed.wait_for(lock, std::chrono::milliseconds(session.comport->Time_Limits().search_pause),
+                     ended);
+    return !ended();
 }
 
 // A session whose port went away before its update noticed was stopped by
@@ -432,11 +532,21 @@ void Station::Impl::Run() {
             continue;
 
         const int running = Running_Sessions();
+        const int busy = Running_Sessions(false);
         const Clock::time_point now = Clock::now();
-        const bool idle = options.idle_timeout.count() > 0 && running == 0 &&
+        const bool idle = options.idle_timeout.count() > 0 && busy == 0 &&
                           now - last_arrival >= options.idle_timeout;
-        if (!ending && (stop_requested || idle || (options.count > 0 && finished >= options.count)))
+        if (!ending &&
+            (stop_requested || idle || (options.count > 0 && finished >= options.count))) {
             ending = true;
+            // A port still held by another program had no phone to update.
+            for (auto& session : sessions) {
+                if (session->running && session->held_port && !session->ended_by_station) {
+                    session->ended_by_station = true;
+                    session->comport->Request_Stop();
+                }
+            }
+        }
         if (ending) {
             if (!watcher_stopped) {
                 lock.unlock();
@@ -450,7 +560,7 @@ void Station::Impl::Run() {
             changed.wait(lock);
             continue;
         }
-        if (options.idle_timeout.count() > 0 && running == 0)
+        if (options.idle_timeout.count() > 0 && busy == 0)
             changed.wait_until(lock, last_arrival + options.idle_timeout);
         else
             changed.wait(lock);

@@ -79,6 +79,11 @@ struct Station_Event {
     Download_Failure failure{};
     int code = 0;  // the failed step's result code; 0 when updated
     bool phone_touched = false;
+    // No phone was there: no boot loader answered within the station's
+    // patience, or before the port went away, or the port stayed held by
+    // another program until the station ended. Not a failed phone, and not
+    // one of the count.
+    bool no_phone = false;
     std::string dump_file;      // the first run's dump, where one was kept
     std::string phone_version;  // the phone's record as read, as its field shows it
     // This phone's log, where one is written: the station writes none; the
@@ -100,6 +105,12 @@ struct Station_Options {
     // End when no phone arrived for this long (0: never), counted from the
     // start or the last arrival; a session still running is waited for.
     std::chrono::milliseconds idle_timeout{0};
+    // How long a session tries the handshake again on its port, from its
+    // arrival, before no boot loader answered (0: as long as the phone search
+    // of the download command keeps trying on one port). A port held by
+    // another program is tried every second while it stays held; its
+    // patience begins when it is free.
+    std::chrono::milliseconds handshake_timeout{0};
     Language language = Language::kChinese;
     // Test seams: where events of ports come from, and the port object a
     // session gets (null: the platform's own, with the protocol's limits).
@@ -120,12 +131,14 @@ struct Station_Phone_Result {
     double seconds = 0;
     std::string dump_file;
     std::string log_file;
+    bool no_phone = false;  // see Station_Event::no_phone
 };
 struct Station_Summary {
     std::vector<Station_Phone_Result> phones;  // in arrival order, finished ones
     int updated = 0;
     int failed = 0;          // ended without the update, not by a stop
     int stopped_phones = 0;  // ended by a stop of the station before they were updated
+    int no_phone = 0;        // ports where no boot loader answered: counted apart
     bool stopped = false;    // a stop ended the station
     // Filled by the observer that writes the station's files
     // (Station_Files::Fill), not by the station:

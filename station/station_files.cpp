@@ -179,6 +179,12 @@ Row_Texts Texts_Of(const Station_Phone_Result& row) {
             text::Displayable_Text(row.log_file)};
 }
 
+// How a phone ended, as the files name it: a port where no boot loader
+// answered had no phone to fail.
+std::string Result_Name(const Station_Phone_Result& row) {
+    return row.no_phone ? "no_phone" : Station_Outcome_Name(row.outcome);
+}
+
 }  // namespace
 
 bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Summary& summary,
@@ -191,10 +197,9 @@ bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Sum
     for (const Station_Phone_Result& row : summary.phones) {
         const Row_Texts t = Texts_Of(row);
         text += std::to_string(row.phone) + "," + Csv_Field(t.port) + "," + Csv_Field(t.usb_path) +
-                "," + Csv_Field(t.usb_id) + "," + Csv_Field(t.serial) + "," +
-                Station_Outcome_Name(row.outcome) + "," + std::to_string(row.code) + "," +
-                std::to_string(row.bytes) + "," + Seconds_Text(row.seconds) + "," +
-                Csv_Field(t.dump) + "," + Csv_Field(t.log) + "\n";
+                "," + Csv_Field(t.usb_id) + "," + Csv_Field(t.serial) + "," + Result_Name(row) +
+                "," + std::to_string(row.code) + "," + std::to_string(row.bytes) + "," +
+                Seconds_Text(row.seconds) + "," + Csv_Field(t.dump) + "," + Csv_Field(t.log) + "\n";
     }
     return Write_All(file, text);
 }
@@ -210,7 +215,7 @@ std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form 
         const Row_Texts t = Texts_Of(row);
         object.Text("usb_path", t.usb_path).Text("usb_id", t.usb_id).Text("serial", t.serial);
     }
-    return object.Text("result", Station_Outcome_Name(row.outcome))
+    return object.Text("result", Result_Name(row))
         .Number("code", row.code)
         .Unsigned("bytes", row.bytes)
         .Seconds("seconds", row.seconds)
@@ -235,6 +240,7 @@ bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Su
                                  .Number("updated", summary.updated)
                                  .Number("failed", summary.failed)
                                  .Number("stopped_phones", summary.stopped_phones)
+                                 .Number("no_phone", summary.no_phone)
                                  .Boolean("stopped", summary.stopped)
                                  .Raw("unwritten", Json_String_Array(summary.unwritten))
                                  .Raw("phones", phones)
@@ -286,6 +292,7 @@ void Station_Files::Finished(const Station_Event& event) {
     result.bytes = event.bytes_done;
     result.seconds = event.seconds;
     result.dump_file = event.dump_file;
+    result.no_phone = event.no_phone;
     const std::lock_guard<std::mutex> lock(m_mutex);
     result.log_file = m_log_paths[event.phone];
     if (const auto log = m_logs.find(event.phone); log != m_logs.end()) {
@@ -310,6 +317,7 @@ void Station_Files::Ended(const Station_Event& event) {
     summary.updated = counts.updated;
     summary.failed = counts.failed;
     summary.stopped_phones = counts.stopped;
+    summary.no_phone = counts.no_phone;
     summary.stopped = event.stopped;
     std::vector<std::string> files;
     std::vector<std::string> not_written;

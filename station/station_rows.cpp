@@ -8,7 +8,9 @@
 
 namespace {
 
-Station_Row_State State_Of_Outcome(Download_Outcome outcome) {
+Station_Row_State State_Of_Outcome(Download_Outcome outcome, bool no_phone) {
+    if (no_phone)
+        return Station_Row_State::kNoPhone;
     if (outcome == Download_Outcome::kUpdated)
         return Station_Row_State::kUpdated;
     return outcome == Download_Outcome::kStopped ? Station_Row_State::kStopped
@@ -19,19 +21,19 @@ Station_Row_State State_Of_Outcome(Download_Outcome outcome) {
 
 Station_Row_State State_Of(const Station_Phone_Row& row) {
     if (row.finished)
-        return State_Of_Outcome(row.outcome);
+        return State_Of_Outcome(row.outcome, row.no_phone);
     // A phone unplugged before its session said how it ended did not get
     // the image: its session ends as a failure where it was.
     return row.gone ? Station_Row_State::kFailed : Station_Row_State::kWorking;
 }
 
 Station_Row_State State_Of(const Station_Phone_Result& result) {
-    return State_Of_Outcome(result.outcome);
+    return State_Of_Outcome(result.outcome, result.no_phone);
 }
 
 void Station_Counts::Add(Station_Row_State state) {
     // In the order of Station_Row_State.
-    int* const counts[] = {&working, &updated, &failed, &stopped};
+    int* const counts[] = {&working, &updated, &failed, &stopped, &no_phone};
     ++*counts[static_cast<int>(state)];
 }
 
@@ -83,6 +85,7 @@ int Station_Row_Model::Apply(const Station_Event& event) {
             row.outcome = event.outcome;
             row.code = event.code;
             row.phone_touched = event.phone_touched;
+            row.no_phone = event.no_phone;
             // How far the transfer came; the bytes never go back.
             row.bytes_done = std::max(row.bytes_done, event.bytes_done);
             row.bytes_total = std::max(row.bytes_total, event.bytes_total);

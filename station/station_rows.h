@@ -1,8 +1,8 @@
 // One row for each phone of a station, from its events: the one place that
 // says what a phone's row holds and when it counts as updated, failed,
-// stopped or gone. Every view of a station (the command's table, lines,
-// last line and exit code, the station window) applies the events here and
-// reads its counts from here, so that they never disagree.
+// stopped, gone, or as a port where no phone was. Every view of a station (the command's table,
+// lines, last line and exit code, the station window) applies the events here and reads its counts
+// from here, so that they never disagree.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +27,7 @@ struct Station_Phone_Row {
     Download_Outcome outcome = Download_Outcome::kStopped;
     int code = 0;
     bool phone_touched = false;
+    bool no_phone = false;  // no boot loader answered on its port
     std::string last_line;  // the last line of its messages, as the station escaped it
 };
 
@@ -37,6 +38,7 @@ enum class Station_Row_State {
     kUpdated,  // finished with the image
     kFailed,   // finished without it, not by a stop; or unplugged before it finished
     kStopped,  // a stop of the station ended it before it was updated
+    kNoPhone,  // no boot loader answered on its port: no phone was there
 };
 Station_Row_State State_Of(const Station_Phone_Row& row);
 Station_Row_State State_Of(const Station_Phone_Result& result);
@@ -46,7 +48,8 @@ struct Station_Counts {
     int failed = 0;
     int stopped = 0;
     int working = 0;
-    int gone = 0;  // rows whose port went away, whenever it did
+    int no_phone = 0;  // not phones: neither failed nor of the count
+    int gone = 0;      // rows whose port went away, whenever it did
     // Every phone that ended without the image, stopped ones too.
     int Not_Updated() const { return failed + stopped; }
     void Add(Station_Row_State state);

@@ -30,6 +30,11 @@ inline constexpr Pair kUpdated{"updated", "更新完成"};
 inline constexpr Pair kFailed{"failed", "失敗"};  // followed by " (code N)" where one is known
 inline constexpr Pair kStopped{"stopped", "已停止"};
 inline constexpr Pair kUnpluggedEarly{"unplugged", "中途拔除"};
+// A port where no boot loader answered: nothing was sent to a phone there.
+inline constexpr Pair kNoPhone{"no phone: no boot loader answered",
+                               "沒有手機:開機載入程式沒有回應"};
+inline constexpr Pair kNoPhoneAdvice{"if it is a phone: unplug it, hold key 1, plug it in again",
+                                     "若是手機:請拔除,按住 1 鍵再接上"};
 
 }  // namespace station_text
 

@@ -261,7 +261,9 @@ void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
     // of what a phone costs on the line.
     row.rate_text = Rate_Cell(row.bytes_done, row.seconds);
     row.elapsed_text = clock_text::Elapsed_Text(static_cast<int>(row.seconds));
-    if (row.finished) {
+    if (row.finished && row.no_phone) {
+        row.result_text = kNoPhone.For(m_language);
+    } else if (row.finished) {
         switch (row.outcome) {
             case Download_Outcome::kUpdated:
                 row.result_text = kUpdated.For(m_language);

@@ -6,7 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <array>
@@ -261,6 +263,74 @@ TEST_F(CliStation, TimeoutWithoutAPhoneAndARefusedImageHaveTheirCodes) {
     EXPECT_TRUE(Contains(run.err, "You choose the wrong bin!")) << run.err;
     EXPECT_TRUE(Contains(Last_Line(run.err), "run station again")) << run.err;
     EXPECT_LT(run.seconds, 4.0) << "refused before any port is watched";
+}
+
+// A boot loader that answers 0.8 s or 3 s after its port appears is waited
+// for and updated; a port where none answers within --handshake-timeout is
+// no phone (a modem, a phone without key 1 held): said so with the advice,
+// not failed, and a station that ends with no phone finished has that code.
+TEST_F(CliStation, ALateBootLoaderIsUpdatedAndASilentPortIsNoPhone) {
+    Start_Phone(0, {"--appear-after", "800"});
+    Start_Phone(1, {"--appear-after", "3000"});
+    Temp_Image_File file(Sound_Image().Build());
+    const Cli_Run late = Station(file, {"--count", "2"}, Options());
+    EXPECT_EQ(late.exit_code, 0) << late.out << late.err;
+    for (std::size_t i = 0; i < 2; ++i)
+        EXPECT_TRUE(Contains(late.out, Link(i) + ": finished: updated")) << late.out;
+    EXPECT_EQ(Last_Line(late.err), "flashtool-cli: 2 updated, 0 failed") << late.err;
+}
+
+TEST_F(CliStation, APortWhereNoBootLoaderAnswersIsNoPhone) {
+    Temp_Image_File file(Sound_Image().Build());
+    Start_Phone(0, {"--appear-after", "600000"});
+    const Cli_Run run =
+        Station(file, {"--handshake-timeout", "1.5", "--timeout", "0.5"}, Options());
+    EXPECT_EQ(run.exit_code, 101) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, Link(0) +
+                                      ": finished: no phone: no boot loader answered; if it is "
+                                      "a phone: unplug it, hold key 1, plug it in again"))
+        << run.out;
+    EXPECT_EQ(Last_Line(run.err),
+              "flashtool-cli: no phone finished: no phone: no boot loader "
+              "answered on phone 1 (" +
+                  Link(0) +
+                  ") (if it is a phone: unplug it, hold key 1, plug it in "
+                  "again)")
+        << run.err;
+    EXPECT_GE(run.seconds, 1.5) << "tried for its patience";
+}
+
+// A port another program holds (exclusively, as a terminal program does) is
+// said in use, by whom, and tried again until it is free: then its phone is
+// updated, never counted failed.
+TEST_F(CliStation, APortHeldByAnotherProgramIsUpdatedOnceFree) {
+    Start_Phone(0);
+    Temp_Image_File file(Sound_Image().Build());
+    const int held = ::open(Link(0).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::ioctl(held, TIOCEXCL), 0);
+    Cli_Options options = Options();
+    bool released = false;
+    // Once the station has said who holds it, the holder lets go.
+    options.interrupt_when = [&](const Cli_Run& run) {
+        if (!released && Contains(run.out, Link(0) + " is in use by ")) {
+            ::ioctl(held, TIOCNXCL);
+            ::close(held);
+            released = true;
+        }
+        return false;
+    };
+    const Cli_Run run = Station(file, {"--count", "1"}, options);
+    if (!released) {
+        ::ioctl(held, TIOCNXCL);
+        ::close(held);
+    }
+    EXPECT_TRUE(released) << run.out << run.err;
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    EXPECT_TRUE(Contains(run.out, "(pid " + std::to_string(::getpid()) + ")")) << run.out;
+    EXPECT_TRUE(Contains(run.out, Link(0) + ": finished: updated")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "not found")) << run.out;
+    EXPECT_EQ(Last_Line(run.err), "flashtool-cli: 1 updated, 0 failed") << run.err;
 }
 
 // A log folder that nothing can be written in, or whose entries another

@@ -349,6 +349,20 @@ TEST(StationExitCode, StopThenFailuresThenNoPhone) {
     EXPECT_EQ(cli::Station_Exit_Code(summary, SIGTERM), 143);
 }
 
+// Ports where no boot loader answered are no phones: they count neither as
+// failures nor as a phone finished.
+TEST(StationExitCode, PortsWithNoPhoneAreNotFailuresNorFinishedPhones) {
+    Station_Summary summary;
+    Station_Phone_Result modem = Result(1, Download_Outcome::kPhoneNotFound);
+    modem.no_phone = true;
+    summary.phones.push_back(modem);
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), cli::kExitNoPhoneFinished);
+    summary.phones.push_back(Result(2, Download_Outcome::kUpdated));
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), 0);
+    summary.phones.push_back(Result(3, Download_Outcome::kProgrammingFailed));
+    EXPECT_EQ(cli::Station_Exit_Code(summary, 0), 1);
+}
+
 // Records not written whole (a full disk) have a code of their own, above
 // the failures' count and below a stop's, and a line before the last that
 // names them; the summary files written are named too.

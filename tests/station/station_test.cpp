@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -75,12 +77,16 @@ vphone::Fault_Rule Fault(vphone::Exchange exchange, vphone::Fault_Kind kind,
     return rule;
 }
 
+// A gate that never closes: for a port that is only held.
+constexpr std::size_t kNeverGated = static_cast<std::size_t>(-1);
+
 // Writes pass to the phone until `after` bytes have gone; then they wait
 // until the test opens the gate or the port is stopped.
 class Gated_Backend final : public Port_Backend {
   public:
     struct Gate {
         std::size_t after = 0;
+        std::atomic<bool> held{false};  // another program holds the port: opens are refused
         std::mutex mutex;
         std::condition_variable opened_cv;
         bool opened = false;
@@ -93,6 +99,8 @@ class Gated_Backend final : public Port_Backend {
     Gated_Backend(std::unique_ptr<Port_Backend> inner, Gate& gate)
         : m_inner(std::move(inner)), m_gate(gate) {}
     Port_Open_Result Open(const std::string& name) override {
+        if (m_gate.held)
+            return {false, EBUSY, Open_Refusal::kInUse};
         m_inner->Attach_Stop(*Attached_Stop());
         return m_inner->Open(name);
     }
@@ -627,6 +635,127 @@ TEST(StationEnds, ACountOrAnIdleTimeOutEndsItWithoutStoppingAPhoneAtRisk) {
         gate.Open();
         ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
         Expect_Updated(rig, 1);
+    }
+}
+
+// The station's patience on a port that has appeared: a boot loader that
+// answers only after one or three handshakes is updated; a port where none
+// answers within the patience had no phone: neither failed nor one of the
+// count, so the phone plugged in after it is still taken.
+TEST(StationPatience, ALateBootLoaderIsUpdatedAndASilentPortIsNoPhone) {
+    for (const std::uint32_t missed : {1u, 3u}) {
+        SCOPED_TRACE("handshakes missed: " + std::to_string(missed));
+        Station_Rig rig;
+        vphone::Fault_Rule late = Fault(vphone::Exchange::sync_echo, vphone::Fault_Kind::silent);
+        late.last = missed;
+        rig.Add("late", Phone({late}));
+        rig.Plug("late");
+        Station_Options options = rig.Options({"late"});
+        options.count = 1;
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        Expect_Updated(rig, 1);
+        EXPECT_TRUE(rig.Phone_At("late").Flash_Holds_The_Image());
+    }
+    {
+        SCOPED_TRACE("a silent port, then a phone");
+        Station_Rig rig;
+        vphone::Fault_Rule never = Fault(vphone::Exchange::sync_echo, vphone::Fault_Kind::silent);
+        never.last = 1000;
+        rig.Add("modem", Phone({never}));
+        rig.Add("phone");
+        rig.Plug("modem");
+        Station_Options options = rig.Options({"modem", "phone"});
+        options.count = 1;
+        options.handshake_timeout = 1500ms;
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(rig.Wait_For_Phase(1, Station_Phase::kHandshake));
+        rig.Plug("phone");
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        const auto modem = rig.Finished(1);
+        ASSERT_TRUE(modem);
+        EXPECT_TRUE(modem->no_phone);
+        EXPECT_EQ(modem->outcome, Download_Outcome::kPhoneNotFound);
+        EXPECT_FALSE(modem->phone_touched);
+        EXPECT_GE(modem->seconds, 1.5) << "tried for its patience";
+        EXPECT_GE(rig.Phone_At("modem").line.opens(), 2u) << "tried again";
+        EXPECT_EQ(rig.Number_Of("phone"), 2);
+        Expect_Updated(rig, 2);
+        const Station_Summary summary = station.Summary();
+        EXPECT_EQ(summary.updated, 1);
+        EXPECT_EQ(summary.failed, 0);
+        EXPECT_EQ(summary.no_phone, 1);
+        ASSERT_EQ(summary.phones.size(), 2u);
+        EXPECT_EQ(State_Of(summary.phones[0]), Station_Row_State::kNoPhone);
+        Station_Row_Model rows;
+        for (const Station_Event& event : rig.Events())
+            rows.Apply(event);
+        EXPECT_EQ(rows.Counts().no_phone, 1);
+        EXPECT_EQ(rows.Counts().Not_Updated(), 0);
+    }
+}
+
+// A port another program holds is said in use, by whom where the system
+// tells, and waited for beyond the patience: once free its phone is updated,
+// never failed. Held until the station's idle time-out, it had no phone.
+TEST(StationPatience, APortHeldByAnotherProgramIsWaitedForNotFailed) {
+    {
+        SCOPED_TRACE("released");
+        Station_Rig rig;
+        rig.Add("held");
+        Gated_Backend::Gate& gate = rig.Gate("held", kNeverGated);
+        gate.held = true;
+        rig.Plug("held");
+        Station_Options options = rig.Options({"held"});
+        options.count = 1;
+        options.handshake_timeout = 300ms;
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(rig.Wait_For([](const Station_Event& e) {
+            return e.kind == Kind::kLine && e.text.find(" is in use by ") != std::string::npos;
+        }));
+        EXPECT_FALSE(station.Wait_Until_Done(1500ms)) << "waited for beyond the patience";
+        EXPECT_FALSE(rig.Finished(1));
+        gate.held = false;
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        Expect_Updated(rig, 1);
+        int said = 0;
+        for (const Station_Event& event : rig.Of(1))
+            said +=
+                event.kind == Kind::kLine && event.text.find(" is in use by ") != std::string::npos;
+        EXPECT_EQ(said, 1) << "said once while it stays held";
+    }
+    {
+        SCOPED_TRACE("unplugged while held");
+        Station_Rig rig;
+        rig.Add("held");
+        rig.Gate("held", kNeverGated).held = true;
+        rig.Plug("held");
+        Station& station = rig.Start(rig.Options({"held"}));
+        ASSERT_TRUE(rig.Wait_For([](const Station_Event& e) { return e.kind == Kind::kLine; }));
+        rig.Unplug("held");
+        ASSERT_TRUE(rig.Wait_For_Finished(1));
+        const auto finished = rig.Finished(1);
+        ASSERT_TRUE(finished);
+        EXPECT_TRUE(finished->no_phone);
+        EXPECT_EQ(station.Summary().failed, 0);
+    }
+    {
+        SCOPED_TRACE("held past the idle time-out");
+        Station_Rig rig;
+        rig.Add("held");
+        rig.Gate("held", kNeverGated).held = true;
+        rig.Plug("held");
+        Station_Options options = rig.Options({"held"});
+        options.idle_timeout = 500ms;
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        const auto finished = rig.Finished(1);
+        ASSERT_TRUE(finished);
+        EXPECT_TRUE(finished->no_phone);
+        const Station_Summary summary = station.Summary();
+        EXPECT_EQ(summary.failed, 0);
+        EXPECT_EQ(summary.stopped_phones, 0);
+        EXPECT_EQ(summary.no_phone, 1);
     }
 }
 
