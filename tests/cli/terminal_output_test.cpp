@@ -486,6 +486,10 @@ TEST(SuspendGuard, CtrlZSuspendsUnlessAPhoneIsAtRisk) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            // A group of its own whose parent is in another: the system
+            // discards Ctrl-Z in a group no parent outside it waits for (as
+            // when the tests run detached from a terminal).
+            setpgid(0, 0);
             std::freopen("/dev/null", "w", stderr);
             platform::Install_Stop_Handlers(&Stop_Signal::Request_On);
             static bool risk = false;
