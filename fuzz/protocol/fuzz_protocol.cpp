@@ -25,14 +25,18 @@
 
 #include "bootloader/comport.h"
 #include "platform/file_handle.h"
-#include "tests/support/fake_progress_bar.h"
 #include "tests/support/scripted_port.h"
 
 namespace {
 
 constexpr std::uint32_t kMaxFirstRegion = 3 * kPhoneModel.block_size + 7;
 
-using Null_Output = Silent_Output;
+// Takes the operations' report and keeps nothing of it.
+class Null_Report final : public report::Update_Observer {
+  public:
+    void On_Event(const report::Update_Event&) override {}
+    void On_Bytes(std::uint64_t, std::uint64_t) override {}
+};
 
 // The dump file of this fuzzing process, emptied for every input and removed
 // when the process ends.
@@ -93,10 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     phone.check_writes = false;
     phone.Reply(std::span(data + 6, size - 6));
     CComport port(phone.Backend(), Make_Fixed_Port_Lister({"/dev/ttyFUZZ0"}));
-    Null_Output output;
-    FakeProgressBar bar;
-    port.Set_Message_Output(&output);
-    port.Set_Progress_Bar(&bar);
+    Null_Report report;
+    port.Set_Report(&report);
 
     if (search) {
         Port_Candidate found;
