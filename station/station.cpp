@@ -132,14 +132,6 @@ std::string Start_Stamp() {
     return text;
 }
 
-void Count_Into(Station_Summary& summary) {
-    const Station_Counts counts = Count_Results(summary.phones);
-    summary.updated = counts.updated;
-    summary.failed = counts.failed;
-    summary.stopped_phones = counts.stopped;
-    summary.no_phone = counts.no_phone;
-}
-
 }  // namespace
 
 // One arrival: its port, its update on its own thread, and where it is.
@@ -578,7 +570,7 @@ void Station::Impl::Run() {
     summary.stopped = stop_requested;
     for (auto& session : sessions)
         summary.phones.push_back(session->result);
-    Count_Into(summary);
+    Count_Results_Into(summary);
     lock.unlock();
     Station_Event ended;
     ended.kind = Station_Event::Kind::kEnded;
@@ -704,6 +696,6 @@ Station_Summary Station::Summary() const {
             continue;
         summary.phones.push_back(session->result);
     }
-    Count_Into(summary);
+    Count_Results_Into(summary);
     return summary;
 }

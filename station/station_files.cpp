@@ -313,11 +313,7 @@ void Station_Files::Ended(const Station_Event& event) {
     }
     std::sort(summary.phones.begin(), summary.phones.end(),
               [](const auto& a, const auto& b) { return a.phone < b.phone; });
-    const Station_Counts counts = Count_Results(summary.phones);
-    summary.updated = counts.updated;
-    summary.failed = counts.failed;
-    summary.stopped_phones = counts.stopped;
-    summary.no_phone = counts.no_phone;
+    Count_Results_Into(summary);
     summary.stopped = event.stopped;
     std::vector<std::string> files;
     std::vector<std::string> not_written;

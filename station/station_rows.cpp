@@ -107,3 +107,11 @@ Station_Counts Station_Row_Model::Counts() const {
     }
     return counts;
 }
+
+void Count_Results_Into(Station_Summary& summary) {
+    const Station_Counts counts = Count_Results(summary.phones);
+    summary.updated = counts.updated;
+    summary.failed = counts.failed;
+    summary.stopped_phones = counts.stopped;
+    summary.no_phone = counts.no_phone;
+}

@@ -55,6 +55,8 @@ struct Station_Counts {
     void Add(Station_Row_State state);
 };
 Station_Counts Count_Results(const std::vector<Station_Phone_Result>& results);
+// The summary's counts from its phones.
+void Count_Results_Into(Station_Summary& summary);
 
 class Station_Row_Model {
   public:
