@@ -37,6 +37,10 @@ class Udev_Monitor {
     // may still hold the entry of a device of the same number that was
     // just unplugged.
     bool Ready(dev_t device, bool first_look) const;
+    // The device was seen gone: its announcement no longer counts, even when
+    // udev's "remove" has not come yet (udev may announce a removal after
+    // the kernel has already made a new device of the same number).
+    void Forget(dev_t device) { m_announced.erase(device); }
 
   private:
     udev* m_udev = nullptr;

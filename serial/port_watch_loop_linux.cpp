@@ -224,8 +224,10 @@ class Linux_Watch_Loop final : public Port_Watch_Loop {
         m_settle_deadline.reset();
         if (m_source.load() != Port_Watch_Source::kUdev) {
             m_first_seen.clear();
+            m_listed_devices.clear();
             return present;
         }
+        Forget_Departed_Devices(present);
         const Clock::time_point now = Clock::now();
         std::map<std::string, Clock::time_point> still_waiting;
         std::vector<Port_Presence> settled;
@@ -248,6 +250,21 @@ class Linux_Watch_Loop final : public Port_Watch_Loop {
         }
         m_first_seen = std::move(still_waiting);
         return settled;
+    }
+
+    // A device number listed before and missing now was removed: a device
+    // made later under that number waits for its own announcement.
+    void Forget_Departed_Devices(const std::vector<Port_Presence>& present) {
+        std::set<std::uint64_t> listed;
+        for (const Port_Presence& port : present) {
+            if (port.device != 0)
+                listed.insert(port.device);
+        }
+        for (const std::uint64_t device : m_listed_devices) {
+            if (!listed.contains(device))
+                m_udev.Forget(static_cast<dev_t>(device));
+        }
+        m_listed_devices = std::move(listed);
     }
 
     void Look() {
@@ -280,6 +297,7 @@ class Linux_Watch_Loop final : public Port_Watch_Loop {
     Uart_Presence m_uarts;
     Port_Watch_State m_state;
     std::map<std::string, Clock::time_point> m_first_seen;
+    std::set<std::uint64_t> m_listed_devices;  // in the last look, under udev
     std::optional<Clock::time_point> m_settle_deadline;
     bool m_looked = false;
     bool m_first_look = true;
