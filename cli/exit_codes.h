@@ -13,9 +13,12 @@ inline constexpr int kExitFailedBeforeFlash = 4;  // version read, check or writ
 inline constexpr int kExitProgrammingFailed = 5;  // region announcement or block transfer failed
 // A stop signal ends the program with 128 + its number (130 for Ctrl-C).
 
-// station: the number of phones that failed, at most this many; and the
-// code for a station that ended without any phone having finished.
-inline constexpr int kExitMostFailedPhones = 100;
+// station: its own codes start at 100, apart from the setup codes above (1
+// bad usage, 2 image not loaded, 3 the ports cannot be watched), so that a
+// script never takes one phone's failure for a bad command line. How many
+// failed is in the last line and the JSON summary.
+inline constexpr int kExitPhonesNotUpdated =
+    100;  // at least one phone that finished was not updated
 inline constexpr int kExitNoPhoneFinished = 101;
 // station: a phone's log or a summary could not be written whole (a full
 // disk): what a script would read is not the whole record.

@@ -72,8 +72,7 @@ int Station_Exit_Code(const Station_Summary& summary, int stop_signal) {
     const Station_Counts counts = Count_Results(summary.phones);
     if (counts.updated + counts.Not_Updated() == 0)
         return kExitNoPhoneFinished;
-    const int failed = counts.Not_Updated();
-    return failed < kExitMostFailedPhones ? failed : kExitMostFailedPhones;
+    return counts.Not_Updated() > 0 ? kExitPhonesNotUpdated : kExitOk;
 }
 
 }  // namespace cli

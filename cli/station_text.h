@@ -32,8 +32,8 @@ std::string Rate_Or_Dashes(std::uint64_t bytes, double seconds);
 
 // The station's exit code: 128 + the signal that stopped it; else
 // kExitRecordsIncomplete when a log or summary could not be written whole;
-// else 0 when every phone that finished was updated, the number that was not
-// (at most kExitMostFailedPhones), or kExitNoPhoneFinished when none finished.
+// else 0 when every phone that finished was updated, kExitPhonesNotUpdated
+// when any was not, or kExitNoPhoneFinished when none finished.
 int Station_Exit_Code(const Station_Summary& summary, int stop_signal);
 
 // The lines before the last one about the station's files: the summary files

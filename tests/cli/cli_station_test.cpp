@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bootloader/phone_model.h"
+#include "cli/exit_codes.h"
 #include "cli_against_phone.h"
 
 using namespace cli_suite;
@@ -111,7 +112,7 @@ TEST_F(CliStation, OneFailingPhoneIsCountedAndNamedAndTheOtherIsUpdated) {
     const Image_Builder image = Sound_Image();
     Temp_Image_File file(image.Build());
     const Cli_Run run = Station(file, {"--count", "2", "--json"}, Options());
-    EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+    EXPECT_EQ(run.exit_code, cli::kExitPhonesNotUpdated) << run.out << run.err;
     EXPECT_TRUE(Contains(Last_Line(run.err), "1 updated, 1 failed: phone ")) << run.err;
     EXPECT_TRUE(Contains(Last_Line(run.err), "(" + Link(1) + ") programming failed")) << run.err;
 
@@ -148,7 +149,7 @@ TEST_F(CliStation, OneFailingPhoneIsCountedAndNamedAndTheOtherIsUpdated) {
     EXPECT_EQ(summary.at("event"), "summary");
     EXPECT_EQ(summary.at("updated"), 1);
     EXPECT_EQ(summary.at("failed"), 1);
-    EXPECT_EQ(summary.at("exit_code"), 1);
+    EXPECT_EQ(summary.at("exit_code"), cli::kExitPhonesNotUpdated);
     Expect_Flash_Equals(0, image);
 }
 
