@@ -124,7 +124,7 @@ class Station_Output {
         m_detached.emplace(stdout);
         m_out = m_detached->Stream();
         if (args.json)
-            m_json.emplace(m_out);
+            m_json.emplace(m_out, m_language);
         else
             m_lines.emplace(m_out, m_language);
     }
@@ -161,16 +161,8 @@ class Station_Output {
                 ":現在停止會讓手機無法開機。寫入完成後即停止;再按一次 Ctrl-C "
                 "立即停止。"));
         Notice(text);
-        if (m_json) {
-            std::string phones;
-            for (const int phone : at_risk)
-                phones += (phones.empty() ? "" : ",") + std::to_string(phone);
-            std::fprintf(m_out,
-                         "{\"v\":%d,\"event\":\"stop_asked\",\"phone\":0,\"port\":\"\","
-                         "\"at_risk\":[%s]}\n",
-                         kStationJsonVersion, phones.c_str());
-            std::fflush(m_out);
-        }
+        if (m_json)
+            m_json->Stop_Asked(at_risk);
     }
     // A line of the program's own: under the table, else on standard error.
     void Notice(const std::string& text) {
@@ -366,7 +358,9 @@ int Run_Station(const Arguments& args) {
     // end is shown with the log that holds it.
     std::optional<Station_Files> files;
     if (args.log_dir)
-        files.emplace(log_directory, *args.log_dir);
+        files.emplace(
+            log_directory, *args.log_dir,
+            Station_Records{options.language, Record_Text(std::span(image->Image_Version))});
     Event_Queue events;
     Station_Output output(args);
     Station station(image, options, events.Sink());

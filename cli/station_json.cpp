@@ -2,10 +2,12 @@
 // writer (station/json_text.h).
 #include "cli/station_json.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "cli/station_text.h"
 #include "station/station_files.h"
+#include "station/utc_text.h"
 
 namespace cli {
 namespace {
@@ -44,12 +46,13 @@ std::string Identity_Object(const Port_Identity& identity) {
 
 }  // namespace
 
-std::string Json_Line(const Station_Event& event) {
+std::string Json_Line(const Station_Event& event, Language language) {
     Json_Object line;
     line.Number("v", kStationJsonVersion)
         .Text("event", Event_Name(event.kind))
         .Number("phone", event.phone)
-        .Text("port", event.port.display_name);
+        .Text("port", event.port.display_name)
+        .Text("t", Utc_Text(event.time));
     if (event.kind != Station_Event::Kind::kEnded)
         line.Text("device", event.port.device_path).Seconds("seconds", event.seconds);
     switch (event.kind) {
@@ -66,17 +69,22 @@ std::string Json_Line(const Station_Event& event) {
         case Station_Event::Kind::kLine:
             line.Text("text", event.text);
             break;
-        case Station_Event::Kind::kFinished:
+        case Station_Event::Kind::kFinished: {
+            const Advice advice = Advice_For(Ending_Of(event));
             line.Text("result", Result_Token(event.outcome))
                 .Boolean("updated", event.outcome == Download_Outcome::kUpdated)
                 .Number("code", event.code)
                 .Boolean("phone_touched", event.phone_touched)
                 .Boolean("no_phone", event.no_phone)
+                .Boolean("unplugged", event.unplugged)
+                .Text("advice_id", Advice_Name(advice))
+                .Text("advice", Advice_Words(advice).For(language))
                 .Unsigned("bytes", event.bytes_done)
                 .Unsigned("bytes_total", event.bytes_total)
                 .Text("dump_file", event.dump_file)
                 .Text("log_file", event.log_file);
             break;
+        }
         case Station_Event::Kind::kDeparted:
         case Station_Event::Kind::kEnded:
             break;
@@ -85,12 +93,12 @@ std::string Json_Line(const Station_Event& event) {
 }
 
 std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
-                              std::string_view signal_name) {
+                              std::string_view signal_name, Language language) {
     std::string phones = "[";
     for (const Station_Phone_Result& phone : summary.phones) {
         if (phones.size() > 1)
             phones += ",";
-        phones += Json_Phone_Result(phone, Json_Result_Form::kLine);
+        phones += Json_Phone_Result(phone, Json_Result_Form::kLine, {.language = language});
     }
     phones += "]";
     return Json_Object()
@@ -98,6 +106,7 @@ std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
         .Text("event", "summary")
         .Number("phone", 0)
         .Text("port", "")
+        .Text("t", Utc_Text(std::chrono::system_clock::now()))
         .Number("finished", static_cast<long long>(summary.phones.size()))
         .Number("updated", summary.updated)
         .Number("failed", summary.failed)
@@ -113,12 +122,26 @@ std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
 }
 
 void Station_Json::Show(const Station_Event& event) {
-    Write(Json_Line(event));
+    Write(Json_Line(event, m_language));
+}
+
+void Station_Json::Stop_Asked(const std::vector<int>& at_risk) {
+    std::string phones = "[";
+    for (const int phone : at_risk)
+        phones += (phones.size() > 1 ? "," : "") + std::to_string(phone);
+    Write(Json_Object()
+              .Number("v", kStationJsonVersion)
+              .Text("event", "stop_asked")
+              .Number("phone", 0)
+              .Text("port", "")
+              .Text("t", Utc_Text(std::chrono::system_clock::now()))
+              .Raw("at_risk", phones + "]")
+              .Done());
 }
 
 void Station_Json::End(const Station_Summary& summary, int exit_code,
                        std::string_view signal_name) {
-    Write(Json_Summary_Line(summary, exit_code, signal_name));
+    Write(Json_Summary_Line(summary, exit_code, signal_name, m_language));
 }
 
 void Station_Json::Write(const std::string& line) {

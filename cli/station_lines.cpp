@@ -69,9 +69,9 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
             const std::string seconds = Seconds_Text(event.seconds);
             line += words(", " + done + " of " + total + " bytes in " + seconds + " s",
                           "," + seconds + " 秒內送出 " + done + " / " + total + " 位元組");
-            if (event.phone_touched && failed)
-                line += words("; the phone will not start until it is updated again",
-                              ";手機在再次更新之前將無法開機");
+            if (failed)
+                line += words("; ", ";") +
+                        std::string(Advice_Words(Advice_For(Ending_Of(event))).For(language));
             if (!event.dump_file.empty())
                 line += words("; dump ", ";備份 ") + Displayable_Text(event.dump_file);
             if (!event.log_file.empty())

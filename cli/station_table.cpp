@@ -104,8 +104,10 @@ std::string Station_Table::Result_Cell(const Station_Phone_Row& row) const {
     std::string result = Result_Words(row.outcome, m_language);
     if (row.outcome != Download_Outcome::kUpdated && row.code > 0)
         result += " (" + Code_Words(row.code, m_language) + ")";
-    if (row.phone_touched && row.outcome != Download_Outcome::kUpdated)
-        result += text::By_Language(m_language, ", will not start", ",無法開機");
+    // What to do with it; an updated phone needs no more than its phase says.
+    if (row.outcome != Download_Outcome::kUpdated)
+        result += std::string(text::By_Language(m_language, ": ", ":")) +
+                  std::string(Advice_Words(row.advice).For(m_language));
     return result;
 }
 

@@ -33,6 +33,11 @@ class Private_Directory {
     Rename Rename_No_Replace(const std::string& from, const std::string& to);
     // Creates the entry name as Create_New_File (files.h) does. Null on failure.
     std::FILE* Create_New_File(const std::string& name);
+    // Opens the existing entry name for adding to its end ("a+": it may be
+    // read from its start), only when it is a regular file of this user's
+    // that no one else may write and that has no other name (never through
+    // a link). Null otherwise, or when there is none.
+    std::FILE* Open_Own_File_To_Append(const std::string& name);
     // Deletes the entry name if there is one; a missing one is no error.
     void Remove(const std::string& name);
 

@@ -139,6 +139,22 @@ std::FILE* Private_Directory::Create_New_File(const std::string& name) {
     return Checked_New_File(::openat(m_descriptor, name.c_str(), kNewFileFlags, 0600));
 }
 
+std::FILE* Private_Directory::Open_Own_File_To_Append(const std::string& name) {
+    const int fd = ::openat(m_descriptor, name.c_str(), O_RDWR | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid() ||
+        status.st_nlink != 1 || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "a+b");
+    if (file == nullptr)
+        ::close(fd);
+    return file;
+}
+
 void Private_Directory::Remove(const std::string& name) {
     ::unlinkat(m_descriptor, name.c_str(), 0);
 }

@@ -46,6 +46,17 @@ std::FILE* Private_Directory::Create_New_File(const std::string& name) {
     return platform::Create_New_File(Path_In(m_path, name));
 }
 
+// A link or junction at the name is refused, as on POSIX; who may write the
+// file is left to the folder's permissions.
+std::FILE* Private_Directory::Open_Own_File_To_Append(const std::string& name) {
+    const std::string path = Path_In(m_path, name);
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return nullptr;
+    return std::fopen(path.c_str(), "a+b");
+}
+
 void Private_Directory::Remove(const std::string& name) {
     std::remove(Path_In(m_path, name).c_str());
 }

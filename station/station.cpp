@@ -76,6 +76,37 @@ const char* Station_Outcome_Name(Download_Outcome outcome) {
     return "unknown";
 }
 
+Station_Phone_Result Result_Of(const Station_Event& finished) {
+    Station_Phone_Result result;
+    result.phone = finished.phone;
+    result.port = finished.port;
+    result.outcome = finished.outcome;
+    result.failure = finished.failure;
+    result.code = finished.code;
+    result.bytes = finished.bytes_done;
+    result.seconds = finished.seconds;
+    result.dump_file = finished.dump_file;
+    result.phone_version = finished.phone_version;
+    result.no_phone = finished.no_phone;
+    result.unplugged = finished.unplugged;
+    result.phone_touched = finished.phone_touched;
+    result.ended = finished.time;
+    result.arrived =
+        finished.time - std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                            std::chrono::duration<double>(finished.seconds));
+    return result;
+}
+
+Phone_Ending Ending_Of(const Station_Event& finished) {
+    return {finished.outcome, finished.failure, finished.phone_touched, finished.no_phone,
+            finished.unplugged};
+}
+
+Phone_Ending Ending_Of(const Station_Phone_Result& result) {
+    return {result.outcome, result.failure, result.phone_touched, result.no_phone,
+            result.unplugged};
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -172,6 +203,7 @@ struct Station::Impl {
     void Run();
     // Under the mutex.
     void Queue(Station_Event event) {
+        event.time = std::chrono::system_clock::now();
         queue.push_back(std::move(event));
         changed.notify_all();
     }
@@ -271,6 +303,7 @@ void Station::Impl::Arrival_Locked(const Port_Candidate& port) {
     session.phone = static_cast<int>(sessions.size()) + 1;
     session.port = port;
     session.arrived = Clock::now();
+    session.result.arrived = std::chrono::system_clock::now();
     session.result.phone = session.phone;
     session.result.port = port;
     last_arrival = session.arrived;
@@ -282,6 +315,8 @@ void Station::Impl::Arrival_Locked(const Port_Candidate& port) {
         session.running = false;
         session.joinable = true;
         session.result.outcome = Download_Outcome::kPhoneNotFound;
+        session.result.failure.step = Download_Step::kSearch;
+        session.result.ended = std::chrono::system_clock::now();
         ++finished;
         Station_Event ended = Event_Of(session, Station_Event::Kind::kFinished);
         ended.outcome = Download_Outcome::kPhoneNotFound;
@@ -354,8 +389,8 @@ void Station::Impl::Run_Session(Station_Session& session) {
         session.port, [this, &session, &deadline] { return Search_Again(session, deadline); });
     Download_Failure failure = session.update->Failure();
     bool no_phone = false;
+    bool unplugged = session.view->Hung_Up();
     if (outcome == Download_Outcome::kStopped) {
-        bool unplugged = false;
         bool held_to_the_end = false;
         {
             const std::lock_guard<std::mutex> lock(mutex);
@@ -380,7 +415,12 @@ void Station::Impl::Run_Session(Station_Session& session) {
     result.phone = session.phone;
     result.port = session.port;
     result.outcome = outcome;
+    result.failure = failure;
     result.no_phone = no_phone;
+    result.unplugged = unplugged && !no_phone;
+    result.phone_touched = session.update->Phone_Touched();
+    result.phone_version = session.view->Phone_Version();
+    result.ended = std::chrono::system_clock::now();
     result.code = outcome == Download_Outcome::kUpdated   ? 0
                   : outcome == Download_Outcome::kStopped ? kStoppedCode
                                                           : failure.code;
@@ -398,6 +438,7 @@ void Station::Impl::Run_Session(Station_Session& session) {
     event.phase = Station_Phase::kFinished;
     event.outcome = outcome;
     event.no_phone = no_phone;
+    event.unplugged = result.unplugged;
     event.failure = failure;
     event.code = result.code;
     event.bytes_done = result.bytes;

@@ -33,6 +33,7 @@
 #include "platform/private_directory.h"
 #include "serial/port_list.h"
 #include "serial/port_watcher.h"
+#include "station/station_advice.h"
 
 class CComport;
 
@@ -68,6 +69,8 @@ struct Station_Event {
     Kind kind = Kind::kArrived;
     int phone = 0;  // 1, 2, ... in arrival order; 0 for kEnded
     Port_Candidate port{};
+    // When it happened (the system's clock): the records' times, in UTC.
+    std::chrono::system_clock::time_point time{};
     Station_Phase phase = Station_Phase::kArrived;
     std::uint64_t bytes_done = 0;
     std::uint64_t bytes_total = 0;  // both regions' lengths
@@ -84,11 +87,13 @@ struct Station_Event {
     // another program until the station ended. Not a failed phone, and not
     // one of the count.
     bool no_phone = false;
+    // The port went away before the session ended (the phone was unplugged).
+    bool unplugged = false;
     std::string dump_file;      // the first run's dump, where one was kept
     std::string phone_version;  // the phone's record as read, as its field shows it
     // This phone's log, where one is written: the station writes none; the
     // observer that does (Station_Files) names it in the results it keeps.
-    std::string log_file;
+    std::string log_file{};
     // kEnded: whether a stop ended the station.
     bool stopped = false;
 };
@@ -126,13 +131,25 @@ struct Station_Phone_Result {
     int phone = 0;
     Port_Candidate port{};
     Download_Outcome outcome = Download_Outcome::kStopped;
+    Download_Failure failure{};
     int code = 0;
     std::uint64_t bytes = 0;
     double seconds = 0;
-    std::string dump_file;
-    std::string log_file;
-    bool no_phone = false;  // see Station_Event::no_phone
+    std::string dump_file{};
+    std::string log_file{};
+    std::string phone_version{};  // as read before the update; empty: never read
+    bool no_phone = false;        // see Station_Event::no_phone
+    bool unplugged = false;       // see Station_Event::unplugged
+    bool phone_touched = false;
+    std::chrono::system_clock::time_point arrived{};  // the system's clock
+    std::chrono::system_clock::time_point ended{};
 };
+// A finished phone's result as its kFinished event tells it (no log file:
+// the station writes none).
+Station_Phone_Result Result_Of(const Station_Event& finished);
+// The ending the advice is chosen by (station_advice.h).
+Phone_Ending Ending_Of(const Station_Event& finished);
+Phone_Ending Ending_Of(const Station_Phone_Result& result);
 struct Station_Summary {
     std::vector<Station_Phone_Result> phones;  // in arrival order, finished ones
     int updated = 0;

@@ -14,6 +14,7 @@
 #include "platform/local_time.h"
 #include "station/station_cells.h"
 #include "station/station_rows.h"
+#include "station/utc_text.h"
 
 namespace {
 
@@ -129,14 +130,15 @@ void Phone_Log::Line(std::string_view text) {
         Write(Local_Time_Text() + "  " + std::string(text));
 }
 
-void Phone_Log::Result(const Station_Phone_Result& result, const std::string& phone_version) {
+void Phone_Log::Result(const Station_Phone_Result& result, Language language) {
     if (m_file == nullptr)
         return;
-    if (!phone_version.empty())
-        Write("phone version " + text::Displayable_Text(phone_version));
+    if (!result.phone_version.empty())
+        Write("phone version " + text::Displayable_Text(result.phone_version));
     Write("result " + std::string(Station_Outcome_Name(result.outcome)) + ", code " +
           std::to_string(result.code) + ", " + std::to_string(result.bytes) + " bytes, " +
           Seconds_Text(result.seconds) + " s");
+    Write("advice " + std::string(Advice_Words(Advice_For(Ending_Of(result))).For(language)));
     if (!result.dump_file.empty())
         Write("dump " + text::Displayable_Text(result.dump_file));
     Write("ended " + Local_Time_Text());
@@ -167,16 +169,58 @@ std::string Csv_Field(std::string_view text) {
 namespace {
 
 struct Row_Texts {
-    std::string port, usb_path, usb_id, serial, dump, log;
+    std::string port, usb_path, usb_id, serial, dump, log, version_before, version_after, advice;
 };
-Row_Texts Texts_Of(const Station_Phone_Result& row) {
+Row_Texts Texts_Of(const Station_Phone_Result& row, const Station_Records& records) {
     const Port_Identity& id = row.port.identity;
     return {text::Displayable_Text(row.port.display_name),
             text::Displayable_Text(id.usb_path),
             id.Is_Usb() ? text::Displayable_Text(id.usb_vendor_id + ":" + id.usb_product_id) : "",
             text::Displayable_Text(id.usb_serial),
             text::Displayable_Text(row.dump_file),
-            text::Displayable_Text(row.log_file)};
+            text::Displayable_Text(row.log_file),
+            text::Displayable_Text(row.phone_version),
+            text::Displayable_Text(Version_After(row, records)),
+            std::string(Advice_Words(Advice_For(Ending_Of(row))).For(records.language))};
+}
+
+// The file's first line, without its line break.
+std::string First_Line(std::FILE* file) {
+    std::string line;
+    if (std::fseek(file, 0, SEEK_SET) != 0)
+        return line;
+    for (int c = std::fgetc(file); c != EOF && c != '\n'; c = std::fgetc(file))
+        line += static_cast<char>(c);
+    return line;
+}
+
+// The CSV file of the summaries: this user's own summary.csv with the same
+// columns, to be added to; else a new one at the first free name. Null when
+// none could be had; new says whether it needs its header.
+std::FILE* Summary_Csv_File(platform::Private_Directory& directory, std::string& path,
+                            bool& is_new) {
+    std::error_code ignored;
+    for (int n = 1; n <= kFileNameAlternatives; ++n) {
+        const std::string name = "summary" + (n == 1 ? "" : "-" + std::to_string(n)) + ".csv";
+        path = Join_Path(directory.Path(), name);
+        if (std::FILE* file = directory.Open_Own_File_To_Append(name)) {
+            const std::string first = First_Line(file);
+            if (first == kSummaryCsvHeader || first.empty()) {
+                is_new = first.empty();
+                return file;
+            }
+            std::fclose(file);  // another program's columns: left as it is
+            continue;
+        }
+        if (std::FILE* file = directory.Create_New_File(name)) {
+            is_new = true;
+            return file;
+        }
+        if (!std::filesystem::exists(std::filesystem::symlink_status(path, ignored)))
+            break;
+    }
+    path.clear();
+    return nullptr;
 }
 
 // How a phone ended, as the files name it: a port where no boot loader
@@ -187,36 +231,62 @@ std::string Result_Name(const Station_Phone_Result& row) {
 
 }  // namespace
 
+const char* const kSummaryCsvHeader =
+    "arrived_utc,ended_utc,phone,port,usb_path,usb_id,serial,version_before,version_after,result,"
+    "code,advice,bytes,seconds,dump_file,log_file";
+
+std::string Version_After(const Station_Phone_Result& row, const Station_Records& records) {
+    if (row.outcome == Download_Outcome::kUpdated)
+        return records.image_version;
+    return row.phone_touched ? std::string() : row.phone_version;
+}
+
 bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Summary& summary,
-                       std::string& csv_path) {
-    std::FILE* file = Create_Station_File(directory, "summary", ".csv", csv_path);
+                       const Station_Records& records, std::string& csv_path) {
+    bool is_new = false;
+    std::FILE* file = Summary_Csv_File(directory, csv_path, is_new);
     if (file == nullptr)
         return false;
-    std::string text =
-        "phone,port,usb_path,usb_id,serial,result,code,bytes,seconds,dump_file,log_file\n";
+    std::string text = is_new ? std::string(kSummaryCsvHeader) + "\n" : std::string();
     for (const Station_Phone_Result& row : summary.phones) {
-        const Row_Texts t = Texts_Of(row);
-        text += std::to_string(row.phone) + "," + Csv_Field(t.port) + "," + Csv_Field(t.usb_path) +
-                "," + Csv_Field(t.usb_id) + "," + Csv_Field(t.serial) + "," + Result_Name(row) +
-                "," + std::to_string(row.code) + "," + std::to_string(row.bytes) + "," +
-                Seconds_Text(row.seconds) + "," + Csv_Field(t.dump) + "," + Csv_Field(t.log) + "\n";
+        const Row_Texts t = Texts_Of(row, records);
+        const std::string fields[] = {
+            Utc_Text(row.arrived),     Utc_Text(row.ended),         std::to_string(row.phone),
+            Csv_Field(t.port),         Csv_Field(t.usb_path),       Csv_Field(t.usb_id),
+            Csv_Field(t.serial),       Csv_Field(t.version_before), Csv_Field(t.version_after),
+            Result_Name(row),          std::to_string(row.code),    Csv_Field(t.advice),
+            std::to_string(row.bytes), Seconds_Text(row.seconds),   Csv_Field(t.dump),
+            Csv_Field(t.log)};
+        for (const std::string& field : fields)
+            text += (&field == fields ? "" : ",") + field;
+        text += "\n";
     }
     return Write_All(file, text);
 }
 
-std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form) {
+std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form,
+                              const Station_Records& records) {
     const bool file = form == Json_Result_Form::kFile;
     const auto shown = [file](const std::string& text) {
         return file ? text::Displayable_Text(text) : text;
     };
     Json_Object object;
     object.Number("phone", row.phone).Text("port", shown(row.port.display_name));
+    const Advice advice = Advice_For(Ending_Of(row));
     if (file) {
-        const Row_Texts t = Texts_Of(row);
-        object.Text("usb_path", t.usb_path).Text("usb_id", t.usb_id).Text("serial", t.serial);
+        const Row_Texts t = Texts_Of(row, records);
+        object.Text("usb_path", t.usb_path)
+            .Text("usb_id", t.usb_id)
+            .Text("serial", t.serial)
+            .Text("arrived_utc", Utc_Text(row.arrived))
+            .Text("ended_utc", Utc_Text(row.ended))
+            .Text("version_before", t.version_before)
+            .Text("version_after", t.version_after);
     }
     return object.Text("result", Result_Name(row))
         .Number("code", row.code)
+        .Text("advice_id", Advice_Name(advice))
+        .Text("advice", Advice_Words(advice).For(records.language))
         .Unsigned("bytes", row.bytes)
         .Seconds("seconds", row.seconds)
         .Text("dump_file", shown(row.dump_file))
@@ -225,14 +295,14 @@ std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form 
 }
 
 bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Summary& summary,
-                        std::string& json_path) {
+                        const Station_Records& records, std::string& json_path) {
     std::FILE* file = Create_Station_File(directory, "summary", ".json", json_path);
     if (file == nullptr)
         return false;
     std::string phones = "[";
     for (const Station_Phone_Result& row : summary.phones) {
         phones += phones.size() == 1 ? "\n" : ",\n";
-        phones += Json_Phone_Result(row, Json_Result_Form::kFile);
+        phones += Json_Phone_Result(row, Json_Result_Form::kFile, records);
     }
     phones += "\n]";
     const std::string text = Json_Object()
@@ -250,8 +320,8 @@ bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Su
 }
 
 Station_Files::Station_Files(std::shared_ptr<platform::Private_Directory> directory,
-                             std::string path)
-    : m_directory(std::move(directory)), m_path(std::move(path)) {}
+                             std::string path, Station_Records records)
+    : m_directory(std::move(directory)), m_path(std::move(path)), m_records(std::move(records)) {}
 
 Station_Files::~Station_Files() = default;
 
@@ -284,19 +354,11 @@ void Station_Files::On_Station_Event(const Station_Event& event) {
 }
 
 void Station_Files::Finished(const Station_Event& event) {
-    Station_Phone_Result result;
-    result.phone = event.phone;
-    result.port = event.port;
-    result.outcome = event.outcome;
-    result.code = event.code;
-    result.bytes = event.bytes_done;
-    result.seconds = event.seconds;
-    result.dump_file = event.dump_file;
-    result.no_phone = event.no_phone;
+    Station_Phone_Result result = Result_Of(event);
     const std::lock_guard<std::mutex> lock(m_mutex);
     result.log_file = m_log_paths[event.phone];
     if (const auto log = m_logs.find(event.phone); log != m_logs.end()) {
-        log->second->Result(result, event.phone_version);
+        log->second->Result(result, m_records.language);
         if (!log->second->Complete())
             m_unwritten.push_back(result.log_file.empty() ? m_directory->Path() : result.log_file);
         m_logs.erase(log);
@@ -320,8 +382,8 @@ void Station_Files::Ended(const Station_Event& event) {
     if (m_directory) {
         std::string csv_path;
         std::string json_path;
-        const bool csv = Write_Summary_Csv(*m_directory, summary, csv_path);
-        const bool json = Write_Summary_Json(*m_directory, summary, json_path);
+        const bool csv = Write_Summary_Csv(*m_directory, summary, m_records, csv_path);
+        const bool json = Write_Summary_Json(*m_directory, summary, m_records, json_path);
         for (const auto& [done, path] : {std::pair{csv, csv_path}, std::pair{json, json_path}}) {
             if (!path.empty())
                 files.push_back(path);

@@ -9,8 +9,11 @@
 // new: created for this user alone (0600 where the system has modes), never
 // through a link, never over a file that is there already. A name that is
 // taken is followed by "-2", "-3", ... before the extension, and the name
-// taken is the one every record names. A file that could not be written
-// whole (a full disk) is said: each writer tells whether it was.
+// taken is the one every record names. The CSV summary is the exception: it
+// grows across runs (its header once), so a shop keeps one record of every
+// phone; it is only ever added to when it is this user's own file with the
+// same columns, else the next numbered name is used. A file that could not
+// be written whole (a full disk) is said: each writer tells whether it was.
 #pragma once
 
 #include <cstdio>
@@ -57,8 +60,9 @@ class Phone_Log {
     // Whether every line so far reached the file.
     bool Complete() const { return m_file != nullptr && !m_failed; }
     void Line(std::string_view text);
-    // The last lines: the phone's old version and how the session ended.
-    void Result(const Station_Phone_Result& result, const std::string& phone_version);
+    // The last lines: the phone's old version, how the session ended and
+    // what to do with the phone, in that language.
+    void Result(const Station_Phone_Result& result, Language language);
 
   private:
     void Write(std::string_view text);
@@ -67,17 +71,29 @@ class Phone_Log {
     bool m_failed = false;
 };
 
+// What the station's records say beside the phones' results.
+struct Station_Records {
+    Language language = Language::kChinese;  // of the advice
+    std::string image_version{};             // the version a phone has once updated
+};
+
 // The summary's rows and totals; false when a file could not be written.
 // The paths written are returned in csv_path and json_path.
 bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Summary& summary,
-                       std::string& csv_path);
+                       const Station_Records& records, std::string& csv_path);
 bool Write_Summary_Json(platform::Private_Directory& directory, const Station_Summary& summary,
-                        std::string& json_path);
+                        const Station_Records& records, std::string& json_path);
+// The summary CSV's first line.
+extern const char* const kSummaryCsvHeader;
 // A phone's result as a JSON object: kFile, a row of the summary file (its
 // texts escaped, with the device's numbers); kLine, one of the command's
 // summary line (texts as they are: the JSON writer escapes them).
 enum class Json_Result_Form { kFile, kLine };
-std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form);
+std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form form,
+                              const Station_Records& records);
+// The phone's version after the session: the image's once updated, its own
+// while it was not touched, none when it was left half rewritten.
+std::string Version_After(const Station_Phone_Result& row, const Station_Records& records);
 
 // The files of a log directory, as an observer of a station: a log per
 // phone from its arrival to its end, and the summary once the station has
@@ -87,7 +103,8 @@ class Station_Files final : public Station_Observer {
   public:
     // directory: checked and held (Open_Log_Directory); null: it could not
     // be opened, and every record is said to be unwritten (named by path).
-    Station_Files(std::shared_ptr<platform::Private_Directory> directory, std::string path);
+    Station_Files(std::shared_ptr<platform::Private_Directory> directory, std::string path,
+                  Station_Records records = {});
     ~Station_Files() override;
     Station_Files(const Station_Files&) = delete;
     Station_Files& operator=(const Station_Files&) = delete;
@@ -105,6 +122,7 @@ class Station_Files final : public Station_Observer {
 
     const std::shared_ptr<platform::Private_Directory> m_directory;
     const std::string m_path;
+    const Station_Records m_records;
     mutable std::mutex m_mutex;
     std::map<int, std::unique_ptr<Phone_Log>> m_logs;  // open until the phone's end
     std::map<int, std::string> m_log_paths;

@@ -86,6 +86,7 @@ int Station_Row_Model::Apply(const Station_Event& event) {
             row.code = event.code;
             row.phone_touched = event.phone_touched;
             row.no_phone = event.no_phone;
+            row.advice = Advice_For(Ending_Of(event));
             // How far the transfer came; the bytes never go back.
             row.bytes_done = std::max(row.bytes_done, event.bytes_done);
             row.bytes_total = std::max(row.bytes_total, event.bytes_total);

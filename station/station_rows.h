@@ -27,8 +27,9 @@ struct Station_Phone_Row {
     Download_Outcome outcome = Download_Outcome::kStopped;
     int code = 0;
     bool phone_touched = false;
-    bool no_phone = false;  // no boot loader answered on its port
-    std::string last_line;  // the last line of its messages, as the station escaped it
+    bool no_phone = false;             // no boot loader answered on its port
+    Advice advice = Advice::kUpdated;  // once finished: what to do with the phone
+    std::string last_line;             // the last line of its messages, as the station escaped it
 };
 
 // How a row stands: the one definition of each count (Station_Counts::Add

@@ -20,6 +20,9 @@ void Station_View::On_Event(const report::Update_Event& event) {
         case Kind::kPhoneVersionFromDump:
             m_phone_version = Version_Field_Text(event.bytes);
             return;
+        case Kind::kFailure:
+            m_hung_up = m_hung_up || event.end == Io_End::kHungUp;
+            return;
         case Kind::kStepBegan:
             if (m_handlers.step)
                 m_handlers.step(event.step);

@@ -24,6 +24,8 @@ class Station_View final : public report::Update_Observer {
     std::uint64_t Bytes_Done() const { return m_bytes_done; }
     // The phone's record as read (or taken from its dump), as its field shows it.
     const std::string& Phone_Version() const { return m_phone_version; }
+    // Whether a step failed because the line went away (the phone was unplugged).
+    bool Hung_Up() const { return m_hung_up; }
 
     void On_Event(const report::Update_Event& event) override;
     void On_Bytes(std::uint64_t done, std::uint64_t total) override;
@@ -33,4 +35,5 @@ class Station_View final : public report::Update_Observer {
     Handlers m_handlers;
     std::uint64_t m_bytes_done = 0;
     std::string m_phone_version;
+    bool m_hung_up = false;
 };

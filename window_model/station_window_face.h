@@ -23,6 +23,9 @@ struct Station_Row : Station_Phone_Row {
     std::string rate_text;
     std::string elapsed_text;
     std::string result_text;
+    // Once a phone ended without the update: what happened and what to do
+    // next, shown in place of its last message (which its own lines keep).
+    std::string advice_text;
 };
 
 // The buttons and texts of the window that follow the language.

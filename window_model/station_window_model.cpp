@@ -282,6 +282,9 @@ void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
     } else {
         row.result_text.clear();
     }
+    row.advice_text.clear();
+    if (row.finished && row.outcome != Download_Outcome::kUpdated)
+        row.advice_text = Advice_Words(row.advice).For(m_language);
 }
 
 // ---- Buttons and status ----

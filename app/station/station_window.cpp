@@ -183,8 +183,10 @@ void Station_Window::Row_Shown(std::size_t index, const Station_Row& row) {
     set(kRate, row.rate_text);
     set(kElapsed, row.elapsed_text);
     set(kResult, row.result_text);
-    set(kLastLine, row.last_line);
-    m_table->item(at, kLastLine)->setToolTip(From_Utf8(row.last_line));
+    set(kLastLine, row.advice_text.empty() ? row.last_line : row.advice_text);
+    m_table->item(at, kLastLine)
+        ->setToolTip(From_Utf8(row.advice_text.empty() ? row.last_line
+                                                       : row.advice_text + "\n" + row.last_line));
     static_cast<QProgressBar*>(m_table->cellWidget(at, kProgress))->setValue(row.percent);
 }
 

@@ -172,7 +172,10 @@ TEST_F(CliStation, CtrlCDuringTheRewriteNamesThePhoneAndASecondStopsIt) {
                                       "cannot start"))
         << run.err;
     EXPECT_TRUE(Contains(run.out, Link(0) + ": finished: stopped")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "will not start until it is updated again")) << run.out;
+    EXPECT_TRUE(Contains(run.out,
+                         "; Stopped while it was being rewritten: it will not start "
+                         "until it is updated."))
+        << run.out;
     EXPECT_TRUE(Contains(Last_Line(run.err), "stopped by Ctrl-C; 0 updated, 1 failed")) << run.err;
     // The second Ctrl-C ends it at once, not after the transfer.
     EXPECT_LT(run.seconds - run.interrupted_again_after, 2.0);

@@ -40,6 +40,11 @@ std::vector<std::string> Split_Lines(const std::string& text) {
 
 // One phone's whole session: arrival, phases, a progress event for each of
 // 40 blocks, a message, its end and its departure.
+// Arrivals at 2026-12-10 08:15:02 UTC.
+constexpr std::chrono::sys_seconds kArrivalTime{
+    std::chrono::sys_days{std::chrono::year{2026} / 12 / 10} +
+    std::chrono::seconds(8 * 3600 + 15 * 60 + 2)};
+
 std::vector<Station_Event> Session(int phone, const Port_Candidate& port, bool updated) {
     std::vector<Station_Event> events;
     const auto add = [&](Kind kind, double seconds) -> Station_Event& {
@@ -48,6 +53,7 @@ std::vector<Station_Event> Session(int phone, const Port_Candidate& port, bool u
         event.phone = phone;
         event.port = port;
         event.seconds = seconds;
+        event.time = kArrivalTime + std::chrono::milliseconds(static_cast<int>(seconds * 1000));
         event.bytes_total = 40 * 2048;
         return event;
     };
@@ -90,13 +96,25 @@ TEST(StationJson, EveryEventIsALineThatParsesAndCarriesWhatAPersonSees) {
     events.emplace_back().kind = Kind::kEnded;
 
     std::FILE* out = std::tmpfile();
-    cli::Station_Json json(out);
+    cli::Station_Json json(out, Language::kEnglish);
     for (const Station_Event& event : events)
         json.Show(event);
     Station_Summary summary;
-    summary.phones.push_back({1, hostile, Download_Outcome::kUpdated, 0, 81920, 5.5, "", "a"});
-    summary.phones.push_back({2, Usb_Port("/dev/ttyACM1"), Download_Outcome::kProgrammingFailed, 6,
-                              24576, 5.5, "", "b"});
+    summary.phones.push_back({.phone = 1,
+                              .port = hostile,
+                              .outcome = Download_Outcome::kUpdated,
+                              .bytes = 81920,
+                              .seconds = 5.5,
+                              .log_file = "a"});
+    summary.phones.push_back({.phone = 2,
+                              .port = Usb_Port("/dev/ttyACM1"),
+                              .outcome = Download_Outcome::kProgrammingFailed,
+                              .failure = {.step = Download_Step::kDownloadRegions, .code = 6},
+                              .code = 6,
+                              .bytes = 24576,
+                              .seconds = 5.5,
+                              .log_file = "b",
+                              .phone_touched = true});
     summary.updated = 1;
     summary.failed = 1;
     json.End(summary, 1, "");
@@ -112,14 +130,15 @@ TEST(StationJson, EveryEventIsALineThatParsesAndCarriesWhatAPersonSees) {
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const nlohmann::json object = nlohmann::json::parse(lines[i]);  // throws if not JSON
         EXPECT_EQ(object.at("v"), 1);
-        for (const char* field : {"event", "phone", "port"})
+        for (const char* field : {"event", "phone", "port", "t"})
             EXPECT_TRUE(object.contains(field)) << field << ": " << lines[i];
         if (i == lines.size() - 1) {
             EXPECT_EQ(object.at("event"), "summary");
             EXPECT_EQ(object.at("updated"), 1);
             EXPECT_EQ(object.at("failed"), 1);
             EXPECT_EQ(object.at("exit_code"), 1);
-            EXPECT_EQ(object.at("phones").size(), 2u);
+            ASSERT_EQ(object.at("phones").size(), 2u);
+            EXPECT_EQ(object.at("phones")[1].at("advice_id"), "programming_failed");
             continue;
         }
         const Station_Event& event = events[i];
@@ -137,7 +156,9 @@ TEST(StationJson, EveryEventIsALineThatParsesAndCarriesWhatAPersonSees) {
         } else if (kind == "line") {
             EXPECT_EQ(object.at("text"), event.text);
         } else if (kind == "finished") {
+            EXPECT_EQ(object.at("t"), "2026-12-10T08:15:07.500Z");
             EXPECT_EQ(object.at("result"), event.phone == 1 ? "updated" : "programming_failed");
+            EXPECT_EQ(object.at("advice_id"), event.phone == 1 ? "updated" : "programming_failed");
             EXPECT_EQ(object.at("updated"), event.phone == 1);
             EXPECT_EQ(object.at("code"), event.code);
             EXPECT_EQ(object.at("bytes"), event.bytes_done);
@@ -194,13 +215,14 @@ TEST(StationLines, ProgressIsThinnedToTenthsAndEveryOtherEventKeptInEitherLangua
          {"arrived (USB 1d6b:0104, serial M418-0001", ": checking version\n", ": rewriting\n",
           "Download start at 12:00:01",
           "finished: programming failed, code 6, 24576 of 81920 bytes in 5.5 s",
-          "will not start until it is updated again; log /logs/phone-3.log", ": unplugged\n"},
+          "; Rewriting its flash failed: it will not start until it is updated.",
+          "another cable or socket.; log /logs/phone-3.log", ": unplugged\n"},
          {"手機", "燒錄"}},
         {Language::kChinese,
          "手機 3 /dev/tty\\x1b]0;x\\x07USB0: ",
          {"已連接 (USB 1d6b:0104, serial M418-0001", ": 檢查版本\n", ": 燒錄中\n",
           "Download start at 12:00:01", "已結束: 燒錄失敗,代碼 6,5.5 秒內送出 24576 / 81920 位元組",
-          "無法開機;記錄 /logs/phone-3.log", ": 已拔除\n"},
+          ";燒錄失敗:更新完成前手機無法開機。", "插座。;記錄 /logs/phone-3.log", ": 已拔除\n"},
          {"phone 3", "finished", "code", "rewriting", "unplugged", " of "}},
     };
     for (const Row& row : rows) {
@@ -246,8 +268,8 @@ TEST(StationTable, FitsItsWidthRedrawsInPlaceAtMostTenTimesASecondInEitherLangua
         std::vector<std::string> wide_shows;  // at 132 columns
     };
     const Language_Row languages[] = {
-        {Language::kEnglish, {"PHASE", "updated", "programming failed (code 6), will not start"}},
-        {Language::kChinese, {"通訊埠", "經過時間", "更新完成", "燒錄失敗 (代碼 6),無法開機"}},
+        {Language::kEnglish, {"PHASE", "updated", "programming failed (code 6): Rewriting its"}},
+        {Language::kChinese, {"通訊埠", "經過時間", "更新完成", "燒錄失敗 (代碼 6):燒錄失敗:"}},
     };
     for (const Language_Row& language : languages)
         for (const int width : {40, 80, 132}) {

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -31,6 +32,7 @@
 #include "bootloader/comport.h"
 #include "download/image_loader.h"
 #include "download/notice_texts.h"
+#include "station/station_advice.h"
 #include "station/station_files.h"
 #include "station/station_rows.h"
 #include "station/station_view.h"
@@ -228,7 +230,8 @@ class Station_Rig {
     // Before Start: the log folder's files follow the station, as the
     // command has them (Station_Files).
     void Log_To(const std::filesystem::path& folder) {
-        m_files.emplace(Open_Log_Directory(folder.string()), folder.string());
+        m_files.emplace(Open_Log_Directory(folder.string()), folder.string(),
+                        Station_Records{Language::kEnglish, "IMAGE-VERSION"});
     }
     Station_Files& Files() { return *m_files; }
     // The station's summary with what its files wrote.
@@ -809,13 +812,28 @@ TEST(StationFiles, EachPhoneGetsItsLogAndTheStationASummary) {
     const std::string bad = Read_File(bad_log);
     EXPECT_NE(bad.find("Download regions failed,error is 9"), std::string::npos) << bad;
     EXPECT_NE(bad.find("result programming_failed, code 9"), std::string::npos) << bad;
+    EXPECT_NE(bad.find("advice Rewriting its flash failed: it will not start until it is updated."),
+              std::string::npos)
+        << bad;
 
+    // The rows: UTC times, the versions before and after (none after a
+    // phone left half rewritten), what to do with it.
     const std::string csv = Read_File(logs / "summary.csv");
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
-    EXPECT_NE(csv.find("\n1," + rig.Path("good") + ",,,,updated,0,40300,"), std::string::npos)
-        << csv;
-    EXPECT_NE(csv.find("\n2," + rig.Path("bad") + ",,,,programming_failed,9,"), std::string::npos)
-        << csv;
+    EXPECT_EQ(csv.rfind(std::string(kSummaryCsvHeader) + "\n", 0), 0u) << csv;
+    const std::regex utc("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z");
+    const std::string times = "\n" + std::string(20, '?') + ",";
+    const std::string version = "CVLbootloaderVC_M418ZHTWA00100";
+    for (const std::string& row : {"1," + rig.Path("good") + ",,,," + version +
+                                       ",IMAGE-VERSION,updated,0,Updated: it starts",
+                                   "2," + rig.Path("bad") + ",,,," + version +
+                                       ",,programming_failed,9,\"Rewriting its flash"}) {
+        const std::size_t at = csv.find("Z," + row);
+        ASSERT_NE(at, std::string::npos) << row << " in\n" << csv;
+        const std::size_t line = csv.rfind('\n', at) + 1;
+        EXPECT_TRUE(std::regex_match(csv.substr(line, 24), utc)) << csv.substr(line, 24);
+        EXPECT_TRUE(std::regex_match(csv.substr(line + 25, 24), utc)) << csv.substr(line + 25, 24);
+    }
     const nlohmann::json json = nlohmann::json::parse(Read_File(logs / "summary.json"));
     EXPECT_EQ(json["v"], 1);
     EXPECT_EQ(json["updated"], 1);
@@ -943,6 +961,33 @@ TEST(StationFiles, ASummaryNameTakenIsLeftAloneAndTheFileWrittenIsNamed) {
     EXPECT_TRUE(rig.Summary().unwritten.empty());
 }
 
+// The CSV summary grows across runs: a later station adds its phones to the
+// file of ours with the same columns (its header once), and starts a file of
+// its own beside one of ours whose columns differ (an older version's).
+TEST(StationFiles, TheCsvSummaryGrowsAcrossRunsWithItsHeaderOnce) {
+    Station_Rig rig;
+    rig.Add("port");
+    const fs::path older = rig.Logs() / "summary.csv";
+    std::ofstream(older) << "phone,port,result\n1,x,updated\n";
+    ::chmod(older.c_str(), 0600);
+    for (int run = 1; run <= 2; ++run) {
+        SCOPED_TRACE(run);
+        rig.Plug("port");
+        Station_Options options = rig.Options({"port"});
+        options.count = 1;
+        rig.Log_To(rig.Logs().string());
+        Station& station = rig.Start(std::move(options));
+        ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+        EXPECT_EQ(rig.Summary().summary_files.front(), (rig.Logs() / "summary-2.csv").string());
+        rig.Unplug("port");
+    }
+    EXPECT_EQ(Read_File(older), "phone,port,result\n1,x,updated\n");
+    const std::string csv = Read_File(rig.Logs() / "summary-2.csv");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3) << csv;
+    EXPECT_EQ(csv.rfind(std::string(kSummaryCsvHeader) + "\n", 0), 0u) << csv;
+    EXPECT_EQ(csv.find(kSummaryCsvHeader, 1), std::string::npos) << "the header once\n" << csv;
+}
+
 // Phones following one another on one port, each stopped after its dump:
 // each record names a file that holds that phone's own dump, not a name a
 // later phone's dump took over.
@@ -1046,3 +1091,78 @@ TEST(StationRows, EachPhoneCountsOnceAsUpdatedFailedStoppedOrWorking) {
 }
 
 }  // namespace
+
+// Each ending a shop meets gets its own sentence, in both languages, that
+// says whether the phone still starts as its flash decides: a phone left
+// half rewritten is never told it is fine, nor an untouched one that it is lost.
+TEST(StationAdvice, EveryEndingSaysWhetherThePhoneStartsAndWhatToDo) {
+    using enum Advice;
+    struct Row {
+        Phone_Ending ending;
+        Advice advice;
+    };
+    const auto failed = [](Download_Step step, bool touched = false) {
+        Phone_Ending ending{Download_Outcome::kFailedBeforeProgramming, {.step = step}, touched};
+        if (step == Download_Step::kDownloadRegions)
+            ending.outcome = Download_Outcome::kProgrammingFailed;
+        return ending;
+    };
+    const auto verdict = [](boot::Compare_Result result, int dump_code = 0) {
+        return Phone_Ending{
+            Download_Outcome::kFailedBeforeProgramming,
+            {.step = Download_Step::kCompare, .dump_code = dump_code, .verdict = result}};
+    };
+    const Row rows[] = {
+        {{Download_Outcome::kUpdated}, kUpdated},
+        {{Download_Outcome::kPhoneNotFound, {.step = Download_Step::kSearch}, false, true},
+         kNoPhone},
+        {{Download_Outcome::kStopped}, kStoppedUnchanged},
+        {{Download_Outcome::kStopped, {}, true}, kStoppedAtRisk},
+        {{Download_Outcome::kFailedBeforeProgramming,
+          {.step = Download_Step::kReadVersion},
+          false,
+          false,
+          true},
+         kUnpluggedUnchanged},
+        {{Download_Outcome::kProgrammingFailed,
+          {.step = Download_Step::kDownloadRegions},
+          true,
+          false,
+          true},
+         kUnpluggedAtRisk},
+        {failed(Download_Step::kReadVersion), kVersionNotRead},
+        {verdict(boot::Compare_Result::kFirstRun, 5), kDumpFailed},
+        {verdict(boot::Compare_Result::kFirstRun), kNoRecordInDump},
+        {verdict(boot::Compare_Result::kVersionCodeDiffers), kOtherModel},
+        {verdict(boot::Compare_Result::kLanguageDiffers), kOtherLanguage},
+        {verdict(boot::Compare_Result::kCheckedByteDiffers), kVersionDoesNotFit},
+        {verdict(boot::Compare_Result::kGoOn), kCheckFailed},
+        {failed(Download_Step::kWriteVersion, true), kRecordNotWritten},
+        {failed(Download_Step::kDownloadRegions, true), kProgrammingFailed},
+        {failed(Download_Step::kNone), kNotUpdatedUnchanged},
+        {failed(Download_Step::kNone, true), kNotUpdatedAtRisk},
+    };
+    std::set<Advice> seen;
+    for (const Row& row : rows) {
+        const Advice advice = Advice_For(row.ending);
+        EXPECT_EQ(advice, row.advice) << Advice_Name(row.advice);
+        seen.insert(advice);
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kLast) + 1) << "every advice has its ending";
+    std::set<std::string_view> sentences;
+    for (int value = 0; value <= static_cast<int>(kLast); ++value) {
+        const Advice advice = static_cast<Advice>(value);
+        SCOPED_TRACE(Advice_Name(advice));
+        const text::Word_Pair words = Advice_Words(advice);
+        EXPECT_TRUE(sentences.insert(words.english).second) << "a sentence of its own";
+        EXPECT_EQ(words.english.back(), '.');
+        EXPECT_EQ(words.chinese.substr(words.chinese.size() - 3), "。");
+        const bool starts = Phone_Still_Starts(advice);
+        EXPECT_EQ(words.english.find("will not start") == std::string_view::npos, starts);
+        EXPECT_EQ(words.chinese.find("無法開機") == std::string_view::npos, starts);
+        if (advice != kUpdated && advice != kNoPhone) {
+            EXPECT_EQ(words.english.find("still starts") != std::string_view::npos, starts);
+            EXPECT_EQ(words.chinese.find("仍可開機") != std::string_view::npos, starts);
+        }
+    }
+}
