@@ -20,3 +20,8 @@ void Stop_Question::Dismiss() {
     if (m_box != nullptr)
         m_box->done(QMessageBox::No);
 }
+
+void Stop_Question::Change_Text(std::string_view question) {
+    if (m_box != nullptr)
+        m_box->setText(From_Utf8(question));
+}

@@ -22,6 +22,8 @@ class Stop_Question {
     bool Ask(QWidget* parent, std::string_view question);
     // The box, if it shows, closes as answered No.
     void Dismiss();
+    // The box, if it shows, says question instead.
+    void Change_Text(std::string_view question);
 
   private:
     QPointer<QMessageBox> m_box;

@@ -56,6 +56,8 @@ enum class Notice : int {
     kReopenFailed,
     kRegionsOverlap,  // numbers: first start, first end, second start, second end
     kNoRegionData,
+    kImageTooLarge,  // numbers: the regions' bytes, the most the phone's flash takes
+    kImageHasHoles,  // numbers: the regions' bytes the file does not hold on its disk
     // The steps that can fail, each with number: its result code.
     kReadVersionFailed,
     kDumpFailed,

@@ -2,8 +2,9 @@
 // without a phone. The header goes through the same checks as an update's
 // (Read_Image_Header), so a header that info accepts is one that flash
 // accepts; the regions' bytes are never read, so info answers at once
-// whatever the header claims.
+// whatever the header claims, and says so when flash would not load them.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "cli/text_format.h"
 #include "download/image_loader.h"
 #include "download/notice_lines.h"
+#include "download/notice_texts.h"
 
 namespace cli {
 namespace {
@@ -61,6 +63,14 @@ int Run_Info(const Arguments& args) {
     Print_Region("Second region:", second);
     const unsigned long long total = static_cast<unsigned long long>(first.Length) + second.Length;
     std::printf("%-15s %llu (0x%llX)\n", "Total bytes:", total, total);
+    // The header is shown all the same (info is where a refused image is
+    // looked into), with why flash would not load it.
+    if (const std::optional<report::Notice_Event> why =
+            Image_Size_Problem(file->file.get(), header)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "flashtool-cli: flash refuses this image: %s\n",
+                     Displayable_Text(text::Notice_Single_Line(*why, Language::kEnglish)).c_str());
+    }
     return kExitOk;
 }
 

@@ -34,6 +34,19 @@ constexpr std::uint16_t kBit15 = 0x8000;
 // A stop ends a load after the piece being read: 4 MiB take milliseconds
 // from a local disk.
 constexpr std::size_t kReadPiece = std::size_t{4} << 20;
+// The most both regions may hold together: 4096 of the phone's flash blocks
+// (128 MiB of 32 KiB blocks). The phone's descriptor names no flash size, but
+// its flash is written a block at a time, and a phone of this model with 4096
+// blocks of flash would hold many times the firmware it runs; an image
+// claiming more is not one for it. The limit also bounds what a load costs
+// in memory, whatever a header claims.
+constexpr std::uint64_t kMaxRegionBlocks = 4096;
+constexpr std::uint64_t kMaxImageBytes = kMaxRegionBlocks * kPhoneModel.block_size;
+// Holes in the regions' data of at least one flash block are refused: the
+// tools that build an image write every byte, and a file that claims its
+// regions' length without holding it was cut short or made up; loading it
+// would cost the memory of all it claims for bytes that are not there.
+constexpr std::uint64_t kMaxHoleBytes = kPhoneModel.block_size;
 
 File_Handle Open_For_Reading(const std::string& file_name) {
     if (file_name.empty()) {
@@ -192,6 +205,24 @@ Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image,
     return Image_Load_Result::kLoaded;
 }
 
+std::optional<report::Notice_Event> Image_Size_Problem(std::FILE* file,
+                                                       const Image_Header& header) {
+    const std::uint64_t total = std::uint64_t{header.first.Length} + header.second.Length;
+    if (total > kMaxImageBytes) {
+        return report::Notice_Event{
+            report::Notice::kImageTooLarge,
+            {},
+            {static_cast<std::int64_t>(total), static_cast<std::int64_t>(kMaxImageBytes)}};
+    }
+    const std::int64_t stored =
+        platform::Bytes_Stored(file, header.header_length, header.header_length + total);
+    if (stored >= 0 && total - static_cast<std::uint64_t>(stored) >= kMaxHoleBytes) {
+        return report::Notice_Event{
+            report::Notice::kImageHasHoles, {}, {static_cast<std::int64_t>(total) - stored}};
+    }
+    return std::nullopt;
+}
+
 Image_Load_Result Initial_Array(Firmware_Image& image, report::Update_Observer& output,
                                 const std::string& file_name, Image_Region& first,
                                 Image_Region& second) {
@@ -229,6 +260,13 @@ Image_Load_Result Parse_File(Firmware_Image& image, report::Update_Observer& out
     }
     if (Stopped(options)) {
         return Image_Load_Result::kStopped;
+    }
+    // Judged before a byte of region memory is asked for, so that a small
+    // file cannot make the loader claim a large amount.
+    if (std::optional<report::Notice_Event> why = Image_Size_Problem(file.get(), header)) {
+        const Image_Load_Result refused = Refuse_Wrong_Bin(output);
+        Say(output, std::move(*why));
+        return refused;
     }
     if (!platform::Seek_To(file.get(), header.header_length)) {
         return Refuse_Wrong_Bin(output);

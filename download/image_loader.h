@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "bootloader/byte_order.h"  // Read_Big_Endian_16, Read_Big_Endian_32
@@ -52,6 +53,13 @@ Image_Load_Result Initial_Array(Firmware_Image& image, report::Update_Observer& 
 // kNotOpened.
 Image_Load_Result Read_Image_Header(std::FILE* file, Firmware_Image& image,
                                     report::Update_Observer& output, Image_Header& header);
+
+// Whether an accepted header's regions can be loaded: nothing when they can;
+// else why not, as the notice the loader says after "You choose the wrong
+// bin!": more than the phone's flash takes (kImageTooLarge), or bytes the
+// file claims without holding them on its disk (kImageHasHoles). Parse_File
+// asks before it allocates; a reader of the header alone may ask too.
+std::optional<report::Notice_Event> Image_Size_Problem(std::FILE* file, const Image_Header& header);
 
 // The same, shown in a message area of one language (Message_Area_Renderer).
 Image_Load_Result Parse_File(Firmware_Image& image, MessageOutput& output, ImageFileChooser& dialog,

@@ -133,6 +133,19 @@ Bilingual Notice_Text(const report::Notice_Event& notice) {
                             Range_Text(Number_Arg(notice, 2), Number_Arg(notice, 3)));
         case Notice::kNoRegionData:
             return Pair(kNoRegionDataEn, kNoRegionDataZh);
+        case Notice::kImageTooLarge: {
+            const std::string bytes = std::to_string(Number_Arg(notice, 0));
+            const std::string most = std::to_string(Number_Arg(notice, 1));
+            return {std::string(kImageTooLargeEn) + bytes + std::string(kImageTooLargeMidEn) +
+                        most + std::string(kImageTooLargeEndEn),
+                    std::string(kImageTooLargeZh) + bytes + std::string(kImageTooLargeMidZh) +
+                        most + std::string(kImageTooLargeEndZh)};
+        }
+        case Notice::kImageHasHoles: {
+            const std::string bytes = std::to_string(Number_Arg(notice, 0));
+            return {std::string(kImageHasHolesEn) + bytes + std::string(kImageHasHolesEndEn),
+                    std::string(kImageHasHolesZh) + bytes + std::string(kImageHasHolesEndZh)};
+        }
         case Notice::kReadVersionFailed:
             return Same(With_Code(kReadVersionFailed, notice));
         case Notice::kDumpFailed:
@@ -166,6 +179,8 @@ bool Follows_Language(report::Notice id) {
         case Notice::kNotFound:
         case Notice::kRegionsOverlap:
         case Notice::kNoRegionData:
+        case Notice::kImageTooLarge:
+        case Notice::kImageHasHoles:
         case Notice::kDisconnected:
         case Notice::kWriteStuck:
         case Notice::kDumpMoved:

@@ -136,6 +136,21 @@ inline constexpr std::string_view kNoRegionDataEn =
     "Both flash regions of the image are empty: it holds nothing to write to the phone.";
 inline constexpr std::string_view kNoRegionDataZh =
     "映像檔的兩個燒錄區域都是空的,沒有可寫入手機的資料。";
+// "The image's flash regions hold N bytes, more than ... (M bytes)."
+inline constexpr std::string_view kImageTooLargeEn = "The image's flash regions hold ";
+inline constexpr std::string_view kImageTooLargeMidEn =
+    " bytes, more than the phone's flash can take (";
+inline constexpr std::string_view kImageTooLargeEndEn = " bytes).";
+inline constexpr std::string_view kImageTooLargeZh = "映像檔的燒錄區域共 ";
+inline constexpr std::string_view kImageTooLargeMidZh = " 位元組,超過手機快閃記憶體可容納的 ";
+inline constexpr std::string_view kImageTooLargeEndZh = " 位元組。";
+// "The image file has holes: N bytes of ... again."
+inline constexpr std::string_view kImageHasHolesEn = "The image file has holes: ";
+inline constexpr std::string_view kImageHasHolesEndEn =
+    " bytes of its flash regions are not on the disk. Copy the file whole, then choose it again.";
+inline constexpr std::string_view kImageHasHolesZh = "映像檔含有空洞:燒錄區域中有 ";
+inline constexpr std::string_view kImageHasHolesEndZh =
+    " 位元組不在磁碟上。請完整複製檔案後再選擇一次。";
 
 // Asked when the window is closed while the phone's flash is being rewritten.
 inline constexpr std::string_view kStopQuestionEn =

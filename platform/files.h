@@ -18,6 +18,12 @@ bool Seek_To(std::FILE* file, std::uint64_t offset);
 // The file's size in bytes, or -1 when it cannot be measured (not a seekable
 // file). Leaves the position at the start.
 std::int64_t File_Size(std::FILE* file);
+// How many of the bytes from offset `from` up to `to` the file holds on its
+// disk, the rest being holes (a file made by seeking past its end, or
+// truncated longer): read from the system's map of the file's data where it
+// has one, else from the blocks the file takes. -1 when the system cannot
+// say. Leaves the file's position where it was.
+std::int64_t Bytes_Stored(std::FILE* file, std::uint64_t from, std::uint64_t to);
 // Whether the C library's low-level read-only open takes the file.
 bool Can_Open_Read_Only(const std::string& path);
 

@@ -102,6 +102,48 @@ std::int64_t File_Size(std::FILE* file) {
     return size;
 }
 
+std::int64_t Bytes_Stored(std::FILE* file, std::uint64_t from, std::uint64_t to) {
+    if (to <= from)
+        return 0;
+    const int fd = ::fileno(file);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0)
+        return -1;
+    const auto wanted = static_cast<std::int64_t>(to - from);
+#ifdef SEEK_DATA
+    // The data's map: each stretch of data from SEEK_DATA to the hole after
+    // it. The descriptor's offset moves, and is put back for the stream.
+    const off_t saved = ::lseek(fd, 0, SEEK_CUR);
+    std::int64_t stored = 0;
+    auto at = static_cast<off_t>(from);
+    bool mapped = saved >= 0;
+    while (mapped && static_cast<std::uint64_t>(at) < to) {
+        const off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0) {
+            mapped = errno == ENXIO;  // no data after at: the rest is a hole
+            break;
+        }
+        if (static_cast<std::uint64_t>(data) >= to)
+            break;
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < 0) {
+            mapped = false;
+            break;
+        }
+        stored += static_cast<std::int64_t>(std::min<std::uint64_t>(hole, to) -
+                                            static_cast<std::uint64_t>(data));
+        at = hole;
+    }
+    if (saved >= 0)
+        ::lseek(fd, saved, SEEK_SET);
+    if (mapped)
+        return stored;
+#endif
+    // Without a map: the blocks the whole file takes, which bound its data.
+    const std::int64_t blocks = static_cast<std::int64_t>(status.st_blocks) * 512;
+    return std::min(wanted, blocks);
+}
+
 bool Can_Open_Read_Only(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)

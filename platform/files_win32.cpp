@@ -69,6 +69,12 @@ std::int64_t File_Size(std::FILE* file) {
     return size;
 }
 
+std::int64_t Bytes_Stored(std::FILE*, std::uint64_t from, std::uint64_t to) {
+    // NTFS has sparse files only where a program asked for them; an image
+    // the size limit lets through is held in memory whole anyway.
+    return to <= from ? 0 : -1;
+}
+
 bool Can_Open_Read_Only(const std::string& path) {
     const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
     if (fd < 0)

@@ -189,6 +189,7 @@ struct Station::Impl {
         : image(std::move(image_in)), options(std::move(options_in)), sink(std::move(sink_in)) {}
 
     void On_Port_Event(const Port_Event& event);
+    bool Carried_Over(const Port_Event& event);
     void Arrival(const Port_Candidate& port);
     void Arrival_Locked(const Port_Candidate& port);
     void Departure(const Port_Candidate& port);
@@ -254,6 +255,8 @@ struct Station::Impl {
     // Ports that arrived while the count's sessions had all started: one
     // starts when a session ends with no phone, which frees its place.
     std::vector<Port_Candidate> deferred;
+    // Ports of options.handled_ports there at the start, until they go.
+    std::vector<Port_Candidate> carried;
     bool started = false;
     bool stop_requested = false;
     bool ending = false;  // no session starts any more
@@ -265,7 +268,41 @@ struct Station::Impl {
     std::thread thread;
 };
 
+namespace {
+
+// Whether two ports are one device as far as the system tells: a station
+// that is not running sees no unplugging, so this is all there is to go by.
+bool Same_Device(const Port_Candidate& a, const Port_Candidate& b) {
+    return a.device_path == b.device_path && a.identity.usb_vendor_id == b.identity.usb_vendor_id &&
+           a.identity.usb_product_id == b.identity.usb_product_id &&
+           a.identity.usb_serial == b.identity.usb_serial &&
+           a.identity.usb_path == b.identity.usb_path;
+}
+
+}  // namespace
+
+// A port an earlier station handled, there at the start: not a new phone,
+// and its departure is no session's.
+bool Station::Impl::Carried_Over(const Port_Event& event) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (event.kind == Port_Event::Kind::kArrived) {
+        if (!event.present_at_start ||
+            std::none_of(options.handled_ports.begin(), options.handled_ports.end(),
+                         [&event](const Port_Candidate& handled) {
+                             return Same_Device(handled, event.port);
+                         }))
+            return false;
+        carried.push_back(event.port);
+        return true;
+    }
+    return std::erase_if(carried, [&event](const Port_Candidate& port) {
+               return port.device_path == event.port.device_path;
+           }) > 0;
+}
+
 void Station::Impl::On_Port_Event(const Port_Event& event) {
+    if (Carried_Over(event))
+        return;
     if (event.kind == Port_Event::Kind::kArrived)
         Arrival(event.port);
     else
@@ -723,6 +760,21 @@ bool Station::Wait_Until_Done(std::chrono::milliseconds limit) {
 bool Station::Done() const {
     const std::lock_guard<std::mutex> lock(m_impl->mutex);
     return m_impl->done;
+}
+
+std::vector<Port_Candidate> Station::Handled_Ports() const {
+    const Impl& impl = *m_impl;
+    const std::lock_guard<std::mutex> lock(impl.mutex);
+    std::vector<Port_Candidate> handled = impl.carried;
+    for (const auto& session : impl.sessions) {
+        // A stopped phone was not handled: the next station updates it. Nor
+        // was a port still held by another program when the station ended.
+        if (session->running || session->departed || session->ended_by_station ||
+            session->result.outcome == Download_Outcome::kStopped)
+            continue;
+        handled.push_back(session->port);
+    }
+    return handled;
 }
 
 Station_Summary Station::Summary() const {

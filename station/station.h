@@ -117,6 +117,12 @@ struct Station_Options {
     // patience begins when it is free.
     std::chrono::milliseconds handshake_timeout{0};
     Language language = Language::kChinese;
+    // Ports an earlier station handled whose phones are still plugged in
+    // (Station::Handled_Ports of the last one): one of them there at the
+    // start is no new arrival and gets no session; it is a new arrival again
+    // once it has gone and come back. A port counts as the same when its
+    // path and its device's USB numbers, serial number and place agree.
+    std::vector<Port_Candidate> handled_ports{};
     // Test seams: where events of ports come from, and the port object a
     // session gets (null: the platform's own, with the protocol's limits).
     Port_Watch_Options watch{};
@@ -205,6 +211,11 @@ class Station {
     bool Wait_Until_Done(std::chrono::milliseconds limit = std::chrono::milliseconds::max());
     bool Done() const;
     Station_Summary Summary() const;
+    // The ports whose phones this station handled (their sessions ended, not
+    // by a stop) and that have not gone since, with those of
+    // Station_Options::handled_ports still there: what the next station on
+    // these ports leaves alone.
+    std::vector<Port_Candidate> Handled_Ports() const;
 
   private:
     struct Impl;

@@ -29,6 +29,31 @@ inline constexpr Pair kWatching{"Waiting for phones: plug them in one after anot
 inline constexpr Pair kCannotWatch{"The ports cannot be watched; the station did not start.",
                                    "無法監看通訊埠,更新站未啟動。"};
 inline constexpr Pair kEnded{"The station has stopped.", "更新站已停止。"};
+// A "no" to the stop question.
+inline constexpr Pair kGoingOn{
+    "Nothing was stopped: the phones go on and the station keeps taking "
+    "phones.",
+    "沒有停止任何手機:更新繼續進行,更新站仍會接受新手機。"};
+// A "no" after the other phones were stopped (one came at risk meanwhile).
+inline constexpr Pair kGoingOnToTheEnd{
+    "The phones being rewritten go on; the station takes no new phone and stops once they are "
+    "done.",
+    "正在更新的手機繼續進行;更新站不再接受新手機,完成後即停止。"};
+// Ports whose phones the last station handled and that are still there.
+inline constexpr Pair kLeftAlone{
+    "Already handled and still plugged in, so not updated again (unplug a phone and plug it in "
+    "to update it again): ",
+    "已處理且仍接著,不再更新(要再次更新請拔除後重新接上): "};
+// After a phone's result, where its session left it unable to start.
+inline constexpr Pair kWillNotStart{", will not start", ",無法開機"};
+inline constexpr Pair kWillNotStartLine{": the phone will not start until it is updated again",
+                                        ":手機在再次更新之前將無法開機"};
+// The log folder: each phone's log and the summaries.
+inline constexpr Pair kLogsIn{"Logs and summaries are written in ", "記錄與摘要寫入 "};
+inline constexpr Pair kNoLogs{"No logs are written: this folder cannot be used for them: ",
+                              "不會寫入記錄:無法使用此資料夾: "};
+inline constexpr Pair kSummaryFiles{"Summary: ", "摘要: "};
+inline constexpr Pair kNotWritten{"Not written whole: ", "未完整寫入: "};
 
 // The stop question: the phones' ports one a line between its two parts.
 inline constexpr Pair kQuestionHead{"These phones are being rewritten:", "以下手機正在更新中:"};

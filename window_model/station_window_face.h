@@ -17,6 +17,7 @@
 // window's language.
 struct Station_Row : Station_Phone_Row {
     std::chrono::steady_clock::time_point event_time{};  // when its last event was applied
+    bool unplugged_at_risk = false;  // its port went while its flash was being rewritten
     // The cells.
     std::string phase_text;
     int percent = 0;  // 0 to 100
@@ -58,4 +59,7 @@ class Station_Window_Face {
     // The question on screen has become pointless (no phone it named is at
     // risk any more): take it away, answered as "no".
     virtual void Dismiss_Stop_Question() = 0;
+    // Some phones the question on screen names have finished: it says this
+    // instead, naming the rest.
+    virtual void Stop_Question_Changed(std::string_view question) = 0;
 };

@@ -3,6 +3,8 @@
 #include "window_model/station_window_model.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 
 #include "download/clock_text.h"
 #include "download/display_text.h"
@@ -107,25 +109,79 @@ void Station_Window_Model::OpenImageClick() {
 void Station_Window_Model::StartClick() {
     if (m_image == nullptr || Running())
         return;
+    if (m_station != nullptr)
+        m_handled = m_station->Handled_Ports();
     m_station.reset();  // the last station has ended; its threads are gone
+    m_files.reset();
     m_model = {};
     m_rows.clear();
     m_lines.clear();
     m_face.Rows_Cleared();
     m_ended = false;
+    m_taking_phones = true;
     Station_Options options = m_options;
     options.language = m_language;
+    options.handled_ports = m_handled;
     m_station = m_factory(m_image, std::move(options), [this](const Station_Event& event) {
         m_calls.Post([this, event] { Apply(event); });
     });
+    if (m_station != nullptr)
+        Open_Log_Files();
     if (m_station == nullptr || !m_station->Start()) {
         m_station.reset();
+        m_files.reset();
         Message(station_text::kCannotWatch.For(m_language));
     } else {
         Message(station_text::kWatching.For(m_language));
+        if (!m_handled.empty()) {
+            std::string ports;
+            for (const Port_Candidate& port : m_handled)
+                ports += (ports.empty() ? "" : ", ") + text::Displayable_Text(port.display_name);
+            Message(std::string(station_text::kLeftAlone.For(m_language)) + ports);
+        }
     }
     Show_Buttons();
     Show_Status();
+}
+
+// The log folder's files follow the station as the command's do: a log per
+// phone and the summaries once it ends. A folder that cannot be used is
+// said, and the phones are updated without logs.
+void Station_Window_Model::Open_Log_Files() {
+    if (m_log_folder.empty())
+        return;
+    const std::string shown = text::Displayable_Text(m_log_folder);
+    std::error_code error;
+    std::filesystem::create_directories(m_log_folder, error);
+    std::shared_ptr<platform::Private_Directory> directory;
+    if (!error && std::filesystem::is_directory(m_log_folder, error))
+        directory = Open_Log_Directory(m_log_folder);
+    if (directory == nullptr || !Try_Write(*directory)) {
+        Message(std::string(station_text::kNoLogs.For(m_language)) + shown);
+        return;
+    }
+    m_files = std::make_unique<Station_Files>(std::move(directory), m_log_folder);
+    m_station->Add_Observer(m_files.get());
+    Message(std::string(station_text::kLogsIn.For(m_language)) + shown);
+}
+
+// The summaries the ended station left, and whatever could not be written.
+void Station_Window_Model::Show_Records() {
+    if (m_files == nullptr)
+        return;
+    Station_Summary summary;
+    m_files->Fill(summary);
+    const auto joined = [](const std::vector<std::string>& paths) {
+        std::string text;
+        for (const std::string& path : paths)
+            text += (text.empty() ? "" : ", ") + text::Displayable_Text(path);
+        return text;
+    };
+    if (!summary.summary_files.empty())
+        Message(std::string(station_text::kSummaryFiles.For(m_language)) +
+                joined(summary.summary_files));
+    if (!summary.unwritten.empty())
+        Message(std::string(station_text::kNotWritten.For(m_language)) + joined(summary.unwritten));
 }
 
 void Station_Window_Model::StopClick() {
@@ -139,30 +195,68 @@ bool Station_Window_Model::May_Close() {
     return Stop_Asking();
 }
 
+// The question comes before anything is stopped, so that "no" leaves the
+// station as it was. The rows may lag the station by a few events, so the
+// station has the last word: a phone it finds at risk that no question named
+// is asked about before it is stopped.
 bool Station_Window_Model::Stop_Asking() {
     if (m_question_open)
         return false;  // the question is on screen already
+
+    // The phones a "yes" was for.
+    std::vector<int> agreed;
+    const auto covered = [&agreed](const std::vector<int>& phones) {
+        return std::all_of(phones.begin(), phones.end(), [&agreed](int phone) {
+            return std::find(agreed.begin(), agreed.end(), phone) != agreed.end();
+        });
+    };
     for (;;) {
-        const std::vector<int> rewriting = m_station->Stop_If_Harmless();
-        if (rewriting.empty()) {
-            m_station->Stop();
-            return true;
+        std::vector<int> named = Rows_At_Risk();
+        if (covered(named)) {
+            named = m_station->Stop_If_Harmless();
+            m_taking_phones = false;
+            if (covered(named)) {
+                m_station->Stop();
+                return true;
+            }
         }
-        m_asked_about = rewriting;
-        m_question_open = true;
-        m_question_moot = false;
-        const bool stop = m_face.Ask_Stop_Question(Question_For(rewriting));
-        m_question_open = false;
-        m_asked_about.clear();
-        if (m_station == nullptr || m_ended)
-            return true;  // the station ended under the question
-        if (m_question_moot)
-            continue;  // the phones it named are out of danger: ask about the rest, if any
-        if (!stop)
-            return false;  // they go on; the others were stopped
-        m_station->Stop();
-        return true;
+        switch (Ask_About(named)) {
+            case Answer::kEnded:
+                return true;  // the station ended under the question
+            case Answer::kMoot:
+                continue;  // the phones it named are out of danger: ask about the rest, if any
+            case Answer::kNo:
+                Message((m_taking_phones ? station_text::kGoingOn : station_text::kGoingOnToTheEnd)
+                            .For(m_language));
+                return false;
+            case Answer::kYes:
+                agreed.insert(agreed.end(), named.begin(), named.end());
+                continue;
+        }
     }
+}
+
+Station_Window_Model::Answer Station_Window_Model::Ask_About(const std::vector<int>& phones) {
+    m_asked_about = phones;
+    m_question_open = true;
+    m_question_moot = false;
+    const bool stop = m_face.Ask_Stop_Question(Question_For(phones));
+    m_question_open = false;
+    m_asked_about.clear();
+    if (m_station == nullptr || m_ended)
+        return Answer::kEnded;
+    if (m_question_moot)
+        return Answer::kMoot;
+    return stop ? Answer::kYes : Answer::kNo;
+}
+
+std::vector<int> Station_Window_Model::Rows_At_Risk() const {
+    std::vector<int> phones;
+    for (const Station_Row& row : m_rows) {
+        if (!row.finished && !row.gone && At_Risk(row.phase))
+            phones.push_back(row.phone);
+    }
+    return phones;
 }
 
 std::string Station_Window_Model::Question_For(const std::vector<int>& phones) const {
@@ -188,6 +282,7 @@ void Station_Window_Model::Apply(const Station_Event& event) {
     if (event.kind == Station_Event::Kind::kEnded) {
         m_ended = true;
         Message(station_text::kEnded.For(m_language));
+        Show_Records();
         if (m_question_open) {
             m_question_moot = true;
             m_face.Dismiss_Stop_Question();
@@ -202,6 +297,10 @@ void Station_Window_Model::Apply(const Station_Event& event) {
         m_lines.emplace_back();
     }
     Station_Row& row = m_rows[index];
+    // The row's phase becomes kGone: whether it went at risk is known only now.
+    if (event.kind == Station_Event::Kind::kDeparted && !row.finished && !row.gone &&
+        At_Risk(row.phase))
+        row.unplugged_at_risk = true;
     // The row model's part; the window keeps its own time of the event and
     // its own copy of the lines, shown as a window shows texts.
     static_cast<Station_Phone_Row&>(row) = m_model.Rows()[index];
@@ -216,24 +315,43 @@ void Station_Window_Model::Apply(const Station_Event& event) {
     row.last_line = lines.empty() ? std::string() : lines.back();
     Refresh_Texts(row);
     m_face.Row_Shown(index, row);
-    if (m_question_open && event.kind != Station_Event::Kind::kLine &&
-        event.kind != Station_Event::Kind::kProgress) {
-        // The question is pointless once none of the phones it names is at risk.
-        const bool any_at_risk =
-            std::any_of(m_asked_about.begin(), m_asked_about.end(), [this](int phone) {
-                return std::any_of(m_rows.begin(), m_rows.end(), [phone](const Station_Row& r) {
-                    return r.phone == phone && !r.finished && !r.gone && At_Risk(r.phase);
-                });
-            });
-        if (!any_at_risk && !m_question_moot) {
-            m_question_moot = true;
-            m_face.Dismiss_Stop_Question();
-        }
-    }
+    if (event.kind == Station_Event::Kind::kFinished)
+        Show_Finished(row);
+    Follow_Question(event);
     if (event.kind == Station_Event::Kind::kArrived ||
         event.kind == Station_Event::Kind::kFinished ||
         event.kind == Station_Event::Kind::kDeparted)
         Show_Status();
+}
+
+// A phone at risk that finished (or went) leaves the question on screen,
+// which is rewritten; once none it named is left, it is taken away.
+void Station_Window_Model::Follow_Question(const Station_Event& event) {
+    if (!m_question_open || m_question_moot ||
+        (event.kind != Station_Event::Kind::kFinished &&
+         event.kind != Station_Event::Kind::kDeparted))
+        return;
+    const auto left = std::remove_if(m_asked_about.begin(), m_asked_about.end(), [this](int phone) {
+        return std::any_of(m_rows.begin(), m_rows.end(), [phone](const Station_Row& r) {
+            return r.phone == phone && (r.finished || r.gone);
+        });
+    });
+    if (left == m_asked_about.end())
+        return;
+    m_asked_about.erase(left, m_asked_about.end());
+    if (m_asked_about.empty()) {
+        m_question_moot = true;
+        m_face.Dismiss_Stop_Question();
+    } else {
+        m_face.Stop_Question_Changed(Question_For(m_asked_about));
+    }
+}
+
+// A phone that ended unable to start says so in the message area too, where
+// it is seen whichever row is selected.
+void Station_Window_Model::Show_Finished(const Station_Row& row) {
+    if (row.phone_touched && row.outcome != Download_Outcome::kUpdated && !row.no_phone)
+        Message(row.port + std::string(station_text::kWillNotStartLine.For(m_language)));
 }
 
 void Station_Window_Model::Tick(std::chrono::steady_clock::time_point now) {
@@ -277,8 +395,14 @@ void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
                     row.result_text += " (" + std::to_string(row.code) + ")";
                 break;
         }
+        if (row.phone_touched && row.outcome != Download_Outcome::kUpdated)
+            row.result_text += kWillNotStart.For(m_language);
     } else if (row.gone) {
+        // Unplugged while its flash was being rewritten: its end will say
+        // how, but the warning cannot wait for it.
         row.result_text = kUnpluggedEarly.For(m_language);
+        if (row.unplugged_at_risk)
+            row.result_text += kWillNotStart.For(m_language);
     } else {
         row.result_text.clear();
     }

@@ -21,6 +21,7 @@
 #include "download/texts.h"
 #include "download/view_call_queue.h"
 #include "station/station.h"
+#include "station/station_files.h"
 #include "station/station_rows.h"
 #include "window_model/station_window_face.h"
 
@@ -28,9 +29,13 @@
 class Station_Control {
   public:
     virtual ~Station_Control() = default;  // stops every session and waits
+    // Before Start: another follower of the events (the log folder's files).
+    virtual void Add_Observer(Station_Observer* observer) = 0;
     virtual bool Start() = 0;
     virtual std::vector<int> Stop_If_Harmless() = 0;
     virtual void Stop() = 0;
+    // Once it has ended: the ports whose phones it handled, still plugged in.
+    virtual std::vector<Port_Candidate> Handled_Ports() const = 0;
 };
 using Station_Factory = std::function<std::unique_ptr<Station_Control>(
     std::shared_ptr<const Firmware_Image> image, Station_Options options, Station::Sink sink)>;
@@ -53,11 +58,16 @@ class Station_Window_Model {
     // nothing and keeps the image held before. Not while a station runs.
     void OpenImageClick();
     // A station on the image, watching the system's ports. Rows of the last
-    // station are cleared.
+    // station are cleared; the phones it handled that are still plugged in
+    // are left alone (a phone is updated once per arrival).
     void StartClick();
-    // Stops every phone that is not at risk; while phones are being
-    // rewritten the question names them, and "yes" stops them too.
+    // Stops the station. While phones are being rewritten the question names
+    // them first (following them as they finish): "yes" stops every phone,
+    // "no" stops nothing and the station goes on taking phones.
     void StopClick();
+    // The folder each station started from now on writes its phones' logs
+    // and summaries in (made when missing); empty: none are written.
+    void Set_Log_Folder(std::string folder) { m_log_folder = std::move(folder); }
     // Whether a close may close the window now: the same question as Stop;
     // true once every session has been stopped (or none ran).
     bool May_Close();
@@ -92,7 +102,14 @@ class Station_Window_Model {
     // Asks about the phones being rewritten until answered; true when the
     // station was stopped.
     bool Stop_Asking();
+    enum class Answer { kYes, kNo, kMoot, kEnded };
+    Answer Ask_About(const std::vector<int>& phones);
+    std::vector<int> Rows_At_Risk() const;
     std::string Question_For(const std::vector<int>& phones) const;
+    void Follow_Question(const Station_Event& event);
+    void Open_Log_Files();
+    void Show_Records();
+    void Show_Finished(const Station_Row& row);
 
     Station_Window_Face& m_face;
     Station_Factory m_factory;
@@ -106,9 +123,15 @@ class Station_Window_Model {
     std::vector<std::deque<std::string>> m_lines;  // by row
     std::string m_status;
     bool m_ended = false;
+    bool m_taking_phones = false;    // no Stop_If_Harmless yet: new phones are taken
     std::vector<int> m_asked_about;  // the phones the open question names
     bool m_question_open = false;
     bool m_question_moot = false;
+    std::string m_log_folder;
+    // Ports the last station handled, still plugged in: the next leaves them.
+    std::vector<Port_Candidate> m_handled;
+    // The log folder's files outlive the station that writes them.
+    std::unique_ptr<Station_Files> m_files;
     // The queue outlives the station: the station's threads post into it
     // until the station is gone.
     View_Call_Queue m_calls;

@@ -2,6 +2,7 @@
 #include "app/station/station_window.h"
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -9,6 +10,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTableWidget>
 #include <QTextCursor>
 #include <QVBoxLayout>
@@ -92,6 +95,17 @@ Station_Window::Station_Window(Station_Factory factory, Station_Options options,
     m_tick.setInterval(1000);
     connect(&m_tick, &QTimer::timeout, this, [this] { m_model.Tick(); });
     m_tick.start();
+
+    // Remembered for the user, so that the logs of every day land together;
+    // written back so that the user finds the key to change.
+    QSettings settings;
+    m_log_folder = settings.value(QLatin1String(kLogFolderKey)).toString();
+    if (m_log_folder.isEmpty()) {
+        m_log_folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                       QStringLiteral("/station-logs");
+        settings.setValue(QLatin1String(kLogFolderKey), m_log_folder);
+    }
+    m_model.Set_Log_Folder(QFile::encodeName(m_log_folder).toStdString());
 
     m_model.FormCreate();
 }
@@ -222,4 +236,8 @@ bool Station_Window::Ask_Stop_Question(std::string_view question) {
 
 void Station_Window::Dismiss_Stop_Question() {
     m_stop_question.Dismiss();
+}
+
+void Station_Window::Stop_Question_Changed(std::string_view question) {
+    m_stop_question.Change_Text(question);
 }

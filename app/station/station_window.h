@@ -30,7 +30,11 @@ class Station_Window : public QWidget, private Station_Window_Face {
     // The columns of the table, in the model's order of headers.
     enum Column { kPort, kIdentity, kPhase, kProgress, kRate, kElapsed, kResult, kLastLine };
 
+    // The logs go to the folder the user's settings name (kLogFolderKey),
+    // else to "station-logs" in the application's data folder.
     Station_Window(Station_Factory factory, Station_Options options, QWidget* parent = nullptr);
+    static constexpr const char* kLogFolderKey = "station/log_folder";
+    QString Log_Folder() const { return m_log_folder; }
     ~Station_Window() override;
 
     Station_Window_Model& Model() { return m_model; }
@@ -69,6 +73,7 @@ class Station_Window : public QWidget, private Station_Window_Face {
     std::optional<std::string> Choose_Image_File() override { return m_open_dialog.Choose(); }
     bool Ask_Stop_Question(std::string_view question) override;
     void Dismiss_Stop_Question() override;
+    void Stop_Question_Changed(std::string_view question) override;
 
     Open_Dialog m_open_dialog;
     QPushButton* m_open_image = nullptr;
@@ -80,6 +85,7 @@ class Station_Window : public QWidget, private Station_Window_Face {
     QLabel* m_status = nullptr;
     QTimer m_tick;  // the elapsed times of working phones
     Stop_Question m_stop_question;
+    QString m_log_folder;
     // Last: its stations end, and their events stop, before the controls go.
     Station_Window_Model m_model;
 };

@@ -3,7 +3,9 @@
 // progress bars, and Stop asks about the phones being rewritten.
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 #include <thread>
@@ -26,9 +28,20 @@ QPushButton* Button(Station_Window& window, const char* name) {
 class Station_Window_Test : public QObject {
     Q_OBJECT
   private slots:
+    void initTestCase();
     void Rows_Show_The_Events_And_Stop_Asks();
     void A_Cancelled_Dialog_Leaves_Start_Off();
+    void A_No_Keeps_Taking_Phones_And_The_Logs_Are_Where_Settings_Say();
+
+  private:
+    QTemporaryDir m_home;  // the user's settings and data, for these tests alone
 };
+
+void Station_Window_Test::initTestCase() {
+    QVERIFY(m_home.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("config"))));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_home.filePath(QStringLiteral("data"))));
+}
 
 void Station_Window_Test::Rows_Show_The_Events_And_Stop_Asks() {
     const Image_Builder image = reliability::Matching_Image(0x00010000, Random_Bytes(2000, 3),
@@ -119,6 +132,55 @@ void Station_Window_Test::A_Cancelled_Dialog_Leaves_Start_Off() {
     QVERIFY(!window.Model().Image_Loaded());
     QCOMPARE(shared->made, 0);
     QVERIFY(window.Status_Text().contains(QStringLiteral("No image chosen")));
+}
+
+// The log folder comes from the user's settings, else one in the user's
+// data folder that is then remembered; Start says where the logs go. A "no"
+// to the close question keeps the window open and the station taking
+// phones, as its message area says.
+void Station_Window_Test::A_No_Keeps_Taking_Phones_And_The_Logs_Are_Where_Settings_Say() {
+    auto shared = std::make_shared<Fake_Station::Shared>();
+    {
+        QSettings().remove(QLatin1String(Station_Window::kLogFolderKey));
+        Station_Window fresh(Fake_Station::Factory(shared), {});
+        QVERIFY(fresh.Log_Folder().endsWith(QStringLiteral("/station-logs")));
+        QVERIFY(fresh.Log_Folder().startsWith(m_home.filePath(QStringLiteral("data"))));
+        QCOMPARE(QSettings().value(QLatin1String(Station_Window::kLogFolderKey)).toString(),
+                 fresh.Log_Folder());
+    }
+    const QString logs = m_home.filePath(QStringLiteral("chosen-logs"));
+    QSettings().setValue(QLatin1String(Station_Window::kLogFolderKey), logs);
+
+    const Image_Builder image = reliability::Matching_Image(0x00010000, Random_Bytes(2000, 5),
+                                                            0x00200000, Random_Bytes(200, 6));
+    Temp_Image_File file(image.Build());
+    Station_Window window(Fake_Station::Factory(shared), {});
+    QCOMPARE(window.Log_Folder(), logs);
+    window.OpenDialog().Set_Show_Function([&file](const QString&) {
+        return std::optional<QString>(QString::fromStdString(file.Path()));
+    });
+    window.show();
+    QTest::mouseClick(Button(window, "OpenImage"), Qt::LeftButton);
+    QTest::mouseClick(Button(window, "Start"), Qt::LeftButton);
+    QVERIFY(window.Message_Text().contains(QStringLiteral("記錄與摘要寫入 ") + logs));
+    QCOMPARE(shared->observers.size(), std::size_t{1});
+
+    std::thread station([&shared] {
+        shared->sink(Arrived(1, "/dev/ttyACM0"));
+        shared->sink(Phase(1, Station_Phase::kRewriting, 1));
+    });
+    station.join();
+    QTRY_COMPARE(window.Table().rowCount(), 1);
+    shared->rewriting = {1};
+    window.Set_Stop_Question([](const QString&) { return false; });
+    QVERIFY(!window.close());
+    QVERIFY(window.isVisible());
+    QCOMPARE(shared->harmless_stops, 0);
+    QCOMPARE(shared->stops, 0);
+    QVERIFY(window.Message_Text().contains(QStringLiteral("更新站仍會接受新手機")));
+    QVERIFY(Button(window, "Stop")->isEnabled());
+    shared->sink(Arrived(2, "/dev/ttyACM1"));
+    QTRY_COMPARE(window.Table().rowCount(), 2);
 }
 
 QTEST_MAIN(Station_Window_Test)

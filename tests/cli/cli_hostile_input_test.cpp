@@ -126,6 +126,46 @@ TEST(CliFiles, InfoReadsOnlyTheHeaderOfAnImageThatClaims4GiB) {
     EXPECT_LT(run.peak_memory_kib, 256 * 1024);
 }
 
+// A 4 KiB file truncated longer, its regions all holes: two 512 MiB regions
+// are more than the phone's flash takes, two 32 MiB ones are bytes the file
+// does not hold. flash refuses both with the reason before it asks for the
+// memory the claim would take; info shows the header and says why flash
+// refuses it, with as little memory.
+TEST(CliFiles, ASparseImageIsRefusedByFlashBeforeItTakesTheMemory) {
+    struct Row {
+        std::string command;
+        std::uint32_t region;
+        std::string why;
+    };
+    const std::string too_large =
+        "The image's flash regions hold 1073741824 bytes, more than the phone's flash can take "
+        "(134217728 bytes).";
+    const Row rows[] = {
+        {"flash", 512u << 20, too_large},
+        {"flash", 32u << 20, "The image file has holes: "},
+        {"info", 512u << 20, "flashtool-cli: flash refuses this image: " + too_large},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command + " " + std::to_string(row.region));
+        Image_Builder header = Sound_Image(0, 0);
+        header.first = {0, {}, row.region - 1};
+        header.second = {0x40000000, {}, 0x40000000 + row.region - 1};
+        std::vector<std::uint8_t> bytes = header.Build();
+        bytes.resize(4096, 0x5A);
+        Temp_Image_File file(bytes);
+        ASSERT_TRUE(file.Ok());
+        ASSERT_EQ(truncate(file.Path().c_str(), static_cast<off_t>(header.Data_Offset() +
+                                                                   2 * std::uint64_t{row.region})),
+                  0);
+        const Cli_Run run = row.command == "info"
+                                ? Run_Cli({"info", file.Path()})
+                                : Run_Cli({"flash", file.Path(), kNoPort, "--lang=en"});
+        EXPECT_EQ(run.exit_code, row.command == "info" ? 0 : 2) << run.err;
+        EXPECT_TRUE(Contains(run.out + run.err, row.why)) << run.out << run.err;
+        EXPECT_LT(run.peak_memory_kib, 256 * 1024);
+    }
+}
+
 // info reads what it shows through one open of the image, so a file renamed
 // over meanwhile cannot give it the header of one file and the words of
 // another. The system counts the opens.

@@ -276,6 +276,16 @@ TEST(NoticeCatalogue, EveryNoticeReadsAsItAlwaysHasInBothLanguages) {
          "Both flash regions of the image are empty: it holds nothing to write to the phone.",
          "映像檔的兩個燒錄區域都是空的,沒有可寫入手機的資料。",
          true},
+        {{Notice::kImageTooLarge, {}, {1073741824, 134217728}},
+         "The image's flash regions hold 1073741824 bytes, more than the phone's flash can take "
+         "(134217728 bytes).",
+         "映像檔的燒錄區域共 1073741824 位元組,超過手機快閃記憶體可容納的 134217728 位元組。",
+         true},
+        {{Notice::kImageHasHoles, {}, {67104768}},
+         "The image file has holes: 67104768 bytes of its flash regions are not on the disk. Copy "
+         "the file whole, then choose it again.",
+         "映像檔含有空洞:燒錄區域中有 67104768 位元組不在磁碟上。請完整複製檔案後再選擇一次。",
+         true},
         same({Notice::kReadVersionFailed, {}, {4}}, "Read boot loader failed,error is 4"),
         same({Notice::kDumpFailed, {}, {21}}, "Back up boot loader failed,error is 21"),
         same({Notice::kWriteVersionFailed, {}, {3}}, "Write version failed,error is 3"),

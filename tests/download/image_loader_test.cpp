@@ -529,6 +529,79 @@ TEST_F(ImageLoaderTest, ASparseFileClaimingHugeRegionsAllocatesNothingWhenRefuse
     EXPECT_TRUE(output.memo.empty()) << "a stop is no refusal of the image";
 }
 
+// Images the loader would have to hold whole for bytes that are not there:
+// regions that claim more than the phone's flash takes, and a file truncated
+// longer than it was written, its regions' bytes holes. Refused before a
+// byte of region memory is allocated, with the reason in the window's
+// language; a hole smaller than a flash block is no reason.
+TEST_F(ImageLoaderTest, ImagesLargerThanTheFlashOrMadeOfHolesAreRefusedBeforeAllocating) {
+    struct Row {
+        const char* name;
+        std::uint32_t first_length, second_length;
+        std::size_t written;  // the bytes of the file that are written; the rest is a hole
+        bool too_large, holes;
+    };
+    constexpr std::uint32_t kMiB = 1u << 20;
+    const Row rows[] = {
+        {"two 512 MiB regions in a 4 KiB file", 512 * kMiB, 512 * kMiB, 4096, true, false},
+        {"one byte more than 128 MiB, all of it holes", 128 * kMiB, 1, 4096, true, false},
+        {"two 32 MiB regions in a 4 KiB file", 32 * kMiB, 32 * kMiB, 4096, false, true},
+        {"a 300 KiB region whose last 100 KiB are a hole", 300 * 1024, 200, 200 * 1024, false,
+         true},
+        {"a hole of 16 KiB at the end: loaded", 64 * 1024, 200, 64 * 1024 - 16 * 1024, false,
+         false},
+    };
+    for (const Language language : {Language::kEnglish, Language::kChinese}) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.name);
+            Image_Builder header = Small_Image();
+            header.first = {0x00010000, {}, 0x00010000 + row.first_length - 1};
+            header.second = {0x40000000, {}, 0x40000000 + row.second_length - 1};
+            std::vector<std::uint8_t> bytes = header.Build();
+            const std::size_t data = header.Data_Offset();
+            bytes.resize(std::max(bytes.size(), row.written), 0x5A);
+            Temp_Image_File file(bytes);
+            std::filesystem::resize_file(
+                file.Path(), data + std::uintmax_t{row.first_length} + row.second_length);
+            g_largest_array_allocation = 0;
+            output.memo.clear();
+            const bool loaded = Load(file, language);
+#ifdef _WIN32
+            if (row.holes)
+                continue;  // the system says nothing of holes there: the size limit is all
+#endif
+            if (!row.too_large && !row.holes) {
+                EXPECT_TRUE(loaded) << (output.memo.empty() ? "" : output.memo.back());
+                EXPECT_EQ(image.First_Region.Length, row.first_length);
+                continue;
+            }
+            EXPECT_FALSE(loaded);
+            EXPECT_FALSE(image.Loaded());
+            EXPECT_LT(g_largest_array_allocation, 1u << 20);
+            ASSERT_EQ(output.memo.size(), 2u);
+            EXPECT_EQ(output.memo[0], kWrongBin);
+            const std::string& why = output.memo[1];
+            const bool english = language == Language::kEnglish;
+            if (row.too_large) {
+                const std::string total =
+                    std::to_string(std::uint64_t{row.first_length} + row.second_length);
+                EXPECT_EQ(why, english ? "The image's flash regions hold " + total +
+                                             " bytes, more than the phone's flash can take "
+                                             "(134217728 bytes)."
+                                       : "映像檔的燒錄區域共 " + total +
+                                             " 位元組,超過手機快閃記憶體可容納的 134217728 "
+                                             "位元組。");
+                continue;
+            }
+            const std::string head(english ? text::kImageHasHolesEn : text::kImageHasHolesZh);
+            const std::string tail(english ? text::kImageHasHolesEndEn : text::kImageHasHolesEndZh);
+            ASSERT_GT(why.size(), head.size() + tail.size()) << why;
+            EXPECT_EQ(why.substr(0, head.size()), head);
+            EXPECT_EQ(why.substr(why.size() - tail.size()), tail);
+        }
+    }
+}
+
 TEST_F(ImageLoaderTest, FailedLoadLeavesNoBuffersOfThePreviousImage) {
     Image_Builder good = Small_Image();
     ASSERT_TRUE(Load(good));

@@ -273,6 +273,11 @@ class Station_Rig {
         const std::lock_guard<std::mutex> lock(m_mutex);
         return m_events;
     }
+    // Before another station starts: its phones are numbered from 1 again.
+    void Forget_Events() {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.clear();
+    }
     std::vector<Station_Event> Of(int phone) const {
         std::vector<Station_Event> mine;
         for (const Station_Event& event : Events())
@@ -409,6 +414,54 @@ TEST(StationArrivals, EveryPhoneIsUpdatedOnceInArrivalOrder) {
         for (std::size_t i = 0; i < summary.phones.size(); ++i)
             EXPECT_EQ(summary.phones[i].phone, static_cast<int>(i) + 1);
     }
+}
+
+// Stop, then Start: a phone the first station handled and that stays
+// plugged in is not rewritten by the second, until it is unplugged and
+// plugged in again; a phone new to the ports is updated at once.
+TEST(StationArrivals, APhoneHandledBeforeIsLeftAloneUntilItIsPluggedInAgain) {
+    Station_Rig rig;
+    rig.Add("phone-a");
+    rig.Add("phone-b");
+    rig.Plug("phone-a");
+    std::vector<Port_Candidate> handled;
+    {
+        Station& first = rig.Start(rig.Options({"phone-a", "phone-b"}));
+        ASSERT_TRUE(rig.Wait_For_Finished(1));
+        first.Stop();
+        ASSERT_TRUE(first.Wait_Until_Done(kEventLimit));
+        handled = first.Handled_Ports();
+    }
+    ASSERT_EQ(handled.size(), 1u);
+    EXPECT_EQ(handled[0].device_path, rig.Path("phone-a"));
+
+    rig.Forget_Events();
+    rig.Plug("phone-b");
+    Station_Options options = rig.Options({"phone-a", "phone-b"});
+    options.handled_ports = handled;
+    Station& second = rig.Start(std::move(options));
+    ASSERT_TRUE(rig.Wait_For_Finished(1));
+    EXPECT_EQ(rig.Number_Of("phone-b"), 1);
+    ASSERT_TRUE(rig.Finished(1));
+    EXPECT_EQ(rig.Finished(1)->outcome, Download_Outcome::kUpdated);
+    EXPECT_EQ(rig.Phone_At("phone-a").line.opens(), 1u) << "rewritten again without a re-plug";
+    EXPECT_EQ(second.Handled_Ports().size(), 2u);
+
+    // Unplugged (the station sees it go) and plugged in again: a new arrival.
+    rig.Unplug("phone-a");
+    const auto deadline = std::chrono::steady_clock::now() + kEventLimit;
+    while (second.Handled_Ports().size() > 1 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(second.Handled_Ports().size(), 1u);
+    rig.Plug("phone-a");
+    ASSERT_TRUE(rig.Wait_For_Finished(2));
+    EXPECT_EQ(rig.Number_Of("phone-a"), 2);
+    ASSERT_TRUE(rig.Finished(2));
+    EXPECT_EQ(rig.Finished(2)->outcome, Download_Outcome::kUpdated);
+    EXPECT_EQ(rig.Phone_At("phone-a").line.opens(), 2u);
+    second.Stop();
+    ASSERT_TRUE(second.Wait_Until_Done(kEventLimit));
+    EXPECT_EQ(second.Handled_Ports().size(), 2u);
 }
 
 // One phone among five meets a fault; the other four are updated as if it

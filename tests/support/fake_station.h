@@ -21,12 +21,19 @@ class Fake_Station final : public Station_Control {
         std::vector<int> rewriting;  // what Stop_If_Harmless answers
         bool start_result = true;
         int made = 0, started = 0, harmless_stops = 0, stops = 0;
+        // Calls the observers added, then the window's sink, as a station does.
         Station::Sink sink;
+        std::vector<Station_Observer*> observers;
+        std::vector<Port_Candidate> handled;  // what Handled_Ports answers
         std::shared_ptr<const Firmware_Image> image;
         Station_Options options;
     };
 
     explicit Fake_Station(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
+    void Add_Observer(Station_Observer* observer) override {
+        const std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_shared->observers.push_back(observer);
+    }
     bool Start() override {
         const std::lock_guard<std::mutex> lock(m_shared->mutex);
         ++m_shared->started;
@@ -41,6 +48,10 @@ class Fake_Station final : public Station_Control {
         const std::lock_guard<std::mutex> lock(m_shared->mutex);
         ++m_shared->stops;
     }
+    std::vector<Port_Candidate> Handled_Ports() const override {
+        const std::lock_guard<std::mutex> lock(m_shared->mutex);
+        return m_shared->handled;
+    }
 
     // The factory for the window model, with the state the test looks at.
     static Station_Factory Factory(const std::shared_ptr<Shared>& shared) {
@@ -50,7 +61,13 @@ class Fake_Station final : public Station_Control {
             ++shared->made;
             shared->image = std::move(image);
             shared->options = std::move(options);
-            shared->sink = std::move(sink);
+            shared->observers.clear();
+            Shared* const state = shared.get();  // owns the sink: no cycle
+            shared->sink = [state, sink = std::move(sink)](const Station_Event& event) {
+                for (Station_Observer* observer : state->observers)
+                    observer->On_Station_Event(event);
+                sink(event);
+            };
             return std::make_unique<Fake_Station>(shared);
         };
     }

@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -67,6 +69,9 @@ struct Recording_Station_Face final : Station_Window_Face {
         question_shows = false;
         ++dismissed;
     }
+    void Stop_Question_Changed(std::string_view question) override {
+        changed_questions.emplace_back(question);
+    }
 
     std::map<Station_Caption, std::string> captions;
     std::vector<std::string> headers;
@@ -80,6 +85,7 @@ struct Recording_Station_Face final : Station_Window_Face {
     std::vector<std::string> questions;
     bool question_shows = false, answer_yes = false;
     int dismissed = 0;
+    std::vector<std::string> changed_questions;
     std::function<void()> while_asked;
 };
 
@@ -275,6 +281,160 @@ TEST(StationWindowModel, AQuestionThePhonesOutranIsTakenAway) {
     EXPECT_EQ(bench.face.dismissed, 1);
     EXPECT_EQ(bench.face.questions.size(), 1U);
     EXPECT_EQ(bench.shared->stops, 1);
+}
+
+// "No" stops nothing: no phone, not even the harmless ones, and the station
+// goes on taking phones, as the message area says. Only a phone the rows
+// did not show at risk yet, found by the station, leaves a station that
+// takes no new phone, and the message says that instead.
+TEST(StationWindowModel, ANoStopsNothingAndTheStationGoesOn) {
+    Station_Bench bench;
+    bench.Load_And_Start();
+    bench.Apply({Arrived(1, "/dev/ttyACM0"), Phase(1, Station_Phase::kHandshake),
+                 Arrived(2, "/dev/ttyACM1"), Phase(2, Station_Phase::kRewriting)});
+    bench.shared->rewriting = {2};
+    bench.model.StopClick();
+    EXPECT_FALSE(bench.model.May_Close());
+    ASSERT_EQ(bench.face.questions.size(), 2U);
+    EXPECT_EQ(bench.shared->harmless_stops, 0) << "the handshake of phone 1 was stopped";
+    EXPECT_EQ(bench.shared->stops, 0);
+    EXPECT_TRUE(bench.model.Running());
+    EXPECT_NE(bench.face.messages.find("沒有停止任何手機:更新繼續進行,更新站仍會接受新手機。"),
+              std::string::npos)
+        << bench.face.messages;
+    bench.Apply({Arrived(3, "/dev/ttyACM2")});
+    EXPECT_EQ(bench.face.rows.size(), 3U);
+
+    // The station finds phone 3 at risk before its row says so.
+    bench.shared->rewriting = {3};
+    bench.Apply({Finished(2, Download_Outcome::kUpdated)});
+    bench.model.Set_Language(Language::kEnglish);
+    bench.model.StopClick();
+    ASSERT_EQ(bench.face.questions.size(), 3U);
+    EXPECT_NE(bench.face.questions[2].find("/dev/ttyACM2"), std::string::npos);
+    EXPECT_EQ(bench.shared->harmless_stops, 1);
+    EXPECT_EQ(bench.shared->stops, 0);
+    EXPECT_NE(bench.face.messages.find("the station takes no new phone"), std::string::npos);
+
+    // "Yes" to a question names every phone that is then stopped: one that
+    // came at risk while it showed is asked about before the stop.
+    bench.face.answer_yes = true;
+    bench.shared->rewriting = {3};
+    bench.face.while_asked = [&bench] {
+        if (bench.face.questions.size() != 4)
+            return;
+        bench.shared->rewriting = {3, 4};
+        bench.Apply({Arrived(4, "/dev/ttyACM3"), Phase(4, Station_Phase::kWritingRecord)});
+    };
+    EXPECT_TRUE(bench.model.May_Close());
+    ASSERT_EQ(bench.face.questions.size(), 5U);
+    EXPECT_NE(bench.face.questions[4].find("/dev/ttyACM3"), std::string::npos);
+    EXPECT_EQ(bench.shared->stops, 1);
+}
+
+// The question follows the phones it names: one that finishes leaves it
+// (the rest still named), and once none is left it goes away and the stop
+// it was asked for goes on.
+TEST(StationWindowModel, TheQuestionFollowsThePhonesAsTheyFinish) {
+    Station_Bench bench;
+    bench.Load_And_Start();
+    bench.Apply({Arrived(1, "/dev/ttyACM0"), Phase(1, Station_Phase::kRewriting),
+                 Arrived(2, "/dev/ttyACM1"), Phase(2, Station_Phase::kWritingRecord)});
+    bench.shared->rewriting = {1, 2};
+    bench.face.while_asked = [&bench] {
+        bench.Apply({Line(1, "block"), Finished(1, Download_Outcome::kUpdated)});
+        ASSERT_EQ(bench.face.changed_questions.size(), 1U);
+        EXPECT_EQ(bench.face.changed_questions[0].find("/dev/ttyACM0"), std::string::npos);
+        EXPECT_NE(bench.face.changed_questions[0].find("/dev/ttyACM1"), std::string::npos);
+        EXPECT_TRUE(bench.face.question_shows);
+        bench.shared->rewriting.clear();
+        bench.Apply({Departed(2)});  // unplugged: no longer one to ask about
+        EXPECT_FALSE(bench.face.question_shows);
+    };
+    bench.model.StopClick();
+    EXPECT_EQ(bench.face.questions.size(), 1U);
+    EXPECT_EQ(bench.face.dismissed, 1);
+    EXPECT_EQ(bench.shared->stops, 1);
+}
+
+// A phone left unable to start says so in its result cell, as soon as it
+// is unplugged while at risk and once it has ended, and in the message area.
+TEST(StationWindowModel, APhoneLeftUnableToStartSaysSo) {
+    Station_Bench bench;
+    bench.Load_And_Start();
+    Station_Event failed = Finished(1, Download_Outcome::kProgrammingFailed, 6);
+    failed.phone_touched = true;
+    Station_Event before = Finished(3, Download_Outcome::kFailedBeforeProgramming, 2);
+    bench.Apply({Arrived(1, "/dev/ttyACM0"), Phase(1, Station_Phase::kRewriting), Departed(1),
+                 Arrived(2, "/dev/ttyACM1"), Phase(2, Station_Phase::kHandshake), Departed(2),
+                 Arrived(3, "/dev/ttyACM2"), before});
+    EXPECT_EQ(bench.face.rows[0].result_text, "中途拔除,無法開機");
+    EXPECT_EQ(bench.face.rows[1].result_text, "中途拔除");
+    bench.Apply({failed});
+    EXPECT_EQ(bench.face.rows[0].result_text, "失敗 (6),無法開機");
+    EXPECT_EQ(bench.face.rows[2].result_text, "失敗 (2)");
+    EXPECT_NE(bench.face.messages.find("/dev/ttyACM0:手機在再次更新之前將無法開機"),
+              std::string::npos)
+        << bench.face.messages;
+    EXPECT_EQ(bench.face.messages.find("/dev/ttyACM2:"), std::string::npos);
+    bench.model.Set_Language(Language::kEnglish);
+    EXPECT_EQ(bench.face.rows[0].result_text, "failed (6), will not start");
+}
+
+// Start after Stop hands the next station the ports the last one handled
+// that are still plugged in, and says which are left alone.
+TEST(StationWindowModel, TheNextStationLeavesThePhonesHandledBefore) {
+    Station_Bench bench;
+    bench.Load_And_Start();
+    EXPECT_TRUE(bench.shared->options.handled_ports.empty());
+    Port_Candidate handled;
+    handled.device_path = handled.display_name = "/dev/ttyACM0";
+    bench.shared->handled = {handled};
+    bench.model.StopClick();
+    bench.Apply({Ended()});
+    bench.model.StartClick();
+    ASSERT_EQ(bench.shared->made, 2);
+    ASSERT_EQ(bench.shared->options.handled_ports.size(), 1U);
+    EXPECT_EQ(bench.shared->options.handled_ports[0].device_path, "/dev/ttyACM0");
+    EXPECT_NE(bench.face.messages.find("已處理且仍接著,不再更新(要再次更新請拔除後重新接上): "
+                                       "/dev/ttyACM0"),
+              std::string::npos)
+        << bench.face.messages;
+}
+
+// The window writes what the command writes in its log folder: a log per
+// phone and the summaries, and says where; a folder it cannot use is said,
+// and the station runs without logs.
+TEST(StationWindowModel, TheLogsAndSummariesGoToTheLogFolder) {
+    Temp_Directory temp("flashtool-station-window-logs");
+    const std::string folder = (temp.Path() / "logs" / "today").string();
+    Station_Bench bench;
+    bench.model.Set_Log_Folder(folder);
+    bench.Load_And_Start();
+    EXPECT_NE(bench.face.messages.find("記錄與摘要寫入 " + folder), std::string::npos)
+        << bench.face.messages;
+    bench.Apply(
+        {Arrived(1, "/dev/ttyACM0"), Line(1, "hello"), Finished(1, Download_Outcome::kUpdated)});
+    bench.model.StopClick();
+    bench.Apply({Ended()});
+    EXPECT_TRUE(std::filesystem::exists(folder + "/phone-001-ttyACM0.log")) << folder;
+    EXPECT_TRUE(std::filesystem::exists(folder + "/summary.csv"));
+    EXPECT_TRUE(std::filesystem::exists(folder + "/summary.json"));
+    EXPECT_NE(bench.face.messages.find("摘要: " + folder + "/summary.csv"), std::string::npos)
+        << bench.face.messages;
+
+    Station_Bench blocked;
+    const std::string file = (temp.Path() / "a-file").string();
+    std::FILE* made = std::fopen(file.c_str(), "w");
+    ASSERT_NE(made, nullptr);
+    std::fclose(made);
+    blocked.model.Set_Log_Folder(file);
+    blocked.Load_And_Start();
+    EXPECT_TRUE(blocked.model.Running());
+    EXPECT_NE(blocked.face.messages.find("不會寫入記錄:無法使用此資料夾: " + file),
+              std::string::npos)
+        << blocked.face.messages;
+    EXPECT_TRUE(blocked.shared->observers.empty());
 }
 
 // The title names the tool in the window's language, and follows it.
