@@ -9,6 +9,7 @@
 #include "download/clock_text.h"
 #include "download/display_text.h"
 #include "download/image_loader.h"
+#include "download/message_output.h"
 #include "download/notice_lines.h"
 #include "station/station_cells.h"
 #include "window_model/station_texts.h"
@@ -160,7 +161,10 @@ void Station_Window_Model::Open_Log_Files() {
         Message(std::string(station_text::kNoLogs.For(m_language)) + shown);
         return;
     }
-    m_files = std::make_unique<Station_Files>(std::move(directory), m_log_folder);
+    m_files = std::make_unique<Station_Files>(
+        std::move(directory), m_log_folder,
+        Station_Records{m_language,
+                        m_image ? Version_Field_Text(std::span(m_image->Image_Version)) : ""});
     m_station->Add_Observer(m_files.get());
     Message(std::string(station_text::kLogsIn.For(m_language)) + shown);
 }
