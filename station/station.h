@@ -33,6 +33,7 @@
 #include "platform/private_directory.h"
 #include "serial/port_list.h"
 #include "serial/port_watcher.h"
+#include "station/port_filter.h"
 
 class CComport;
 
@@ -63,17 +64,23 @@ struct Station_Event {
         kLine,      // a line of its message area (text, in the station's language)
         kFinished,  // its session ended: outcome, code, bytes, seconds, files
         kDeparted,  // its port went away (before or after it finished)
+        kSkipped,   // a port that is no phone's: never opened, no phone number (0)
         kEnded,     // the station stops: no event follows
     };
     Kind kind = Kind::kArrived;
     int phone = 0;  // 1, 2, ... in arrival order; 0 for kEnded
     Port_Candidate port{};
+    // The label of the phone's socket (the slots file); empty: none.
+    std::string slot;
     Station_Phase phase = Station_Phase::kArrived;
     std::uint64_t bytes_done = 0;
     std::uint64_t bytes_total = 0;  // both regions' lengths
     double seconds = 0;             // since the phone's arrival
-    std::string text;               // kLine: one line, no "\n", escaped already
-    report::Notice_Event notice{};  // kLine: what the line says, as data
+    // kLine: one line, no "\n", escaped already; kSkipped: why, in the
+    // station's language ("not a USB device").
+    std::string text;
+    Port_Skip skip = Port_Skip::kNone;  // kSkipped: why, as data
+    report::Notice_Event notice{};      // kLine: what the line says, as data
     // kFinished:
     Download_Outcome outcome = Download_Outcome::kUpdated;
     Download_Failure failure{};
@@ -99,6 +106,9 @@ struct Station_Options {
     // Whether every port the system lists is watched as well; the command
     // sets it when no port is named.
     bool system_ports = true;
+    // Which of the system's ports are phones' (USB only by default), and
+    // the sockets' labels. A port skipped is never opened and never counted.
+    Port_Filter filter{};
     // End after this many phones have finished (0: no limit). Only that many
     // sessions ever start: a phone plugged in beyond the count is not touched.
     int count = 0;
@@ -132,6 +142,7 @@ struct Station_Phone_Result {
     std::string dump_file;
     std::string log_file;
     bool no_phone = false;  // see Station_Event::no_phone
+    std::string slot{};     // see Station_Event::slot
 };
 struct Station_Summary {
     std::vector<Station_Phone_Result> phones;  // in arrival order, finished ones

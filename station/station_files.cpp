@@ -103,8 +103,8 @@ bool Try_Write(platform::Private_Directory& directory) {
     return written;
 }
 
-Phone_Log::Phone_Log(platform::Private_Directory& directory, int phone,
-                     const Port_Candidate& port) {
+Phone_Log::Phone_Log(platform::Private_Directory& directory, int phone, const Port_Candidate& port,
+                     const std::string& slot) {
     char number[16] = {};
     std::snprintf(number, sizeof number, "%03d", phone);
     m_file = Create_Station_File(
@@ -112,6 +112,8 @@ Phone_Log::Phone_Log(platform::Private_Directory& directory, int phone,
         m_path);
     if (m_file == nullptr)
         return;
+    if (!slot.empty())
+        Write("slot " + text::Displayable_Text(slot));
     Write("phone " + std::to_string(phone));
     Write("port " + text::Displayable_Text(port.display_name));
     if (port.identity.Known())
@@ -193,13 +195,14 @@ bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Sum
     if (file == nullptr)
         return false;
     std::string text =
-        "phone,port,usb_path,usb_id,serial,result,code,bytes,seconds,dump_file,log_file\n";
+        "phone,port,usb_path,usb_id,serial,result,code,bytes,seconds,dump_file,log_file,slot\n";
     for (const Station_Phone_Result& row : summary.phones) {
         const Row_Texts t = Texts_Of(row);
         text += std::to_string(row.phone) + "," + Csv_Field(t.port) + "," + Csv_Field(t.usb_path) +
                 "," + Csv_Field(t.usb_id) + "," + Csv_Field(t.serial) + "," + Result_Name(row) +
                 "," + std::to_string(row.code) + "," + std::to_string(row.bytes) + "," +
-                Seconds_Text(row.seconds) + "," + Csv_Field(t.dump) + "," + Csv_Field(t.log) + "\n";
+                Seconds_Text(row.seconds) + "," + Csv_Field(t.dump) + "," + Csv_Field(t.log) + "," +
+                Csv_Field(text::Displayable_Text(row.slot)) + "\n";
     }
     return Write_All(file, text);
 }
@@ -221,6 +224,7 @@ std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form 
         .Seconds("seconds", row.seconds)
         .Text("dump_file", shown(row.dump_file))
         .Text("log_file", shown(row.log_file))
+        .Text("slot", shown(row.slot))
         .Done();
 }
 
@@ -260,7 +264,8 @@ void Station_Files::On_Station_Event(const Station_Event& event) {
         case Station_Event::Kind::kArrived: {
             if (!m_directory)
                 return;
-            auto log = std::make_unique<Phone_Log>(*m_directory, event.phone, event.port);
+            auto log =
+                std::make_unique<Phone_Log>(*m_directory, event.phone, event.port, event.slot);
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_log_paths[event.phone] = log->Path();
             m_logs[event.phone] = std::move(log);
@@ -293,6 +298,7 @@ void Station_Files::Finished(const Station_Event& event) {
     result.seconds = event.seconds;
     result.dump_file = event.dump_file;
     result.no_phone = event.no_phone;
+    result.slot = event.slot;
     const std::lock_guard<std::mutex> lock(m_mutex);
     result.log_file = m_log_paths[event.phone];
     if (const auto log = m_logs.find(event.phone); log != m_logs.end()) {

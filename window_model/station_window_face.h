@@ -18,6 +18,7 @@
 struct Station_Row : Station_Phone_Row {
     std::chrono::steady_clock::time_point event_time{};  // when its last event was applied
     // The cells.
+    std::string port_text;  // the socket's label first, where there is one
     std::string phase_text;
     int percent = 0;  // 0 to 100
     std::string rate_text;
