@@ -357,7 +357,7 @@ int Run_Station(const Arguments& args) {
                          Displayable_Text(slots.error).c_str());
             return kExitUsage;
         }
-        filter.slots = slots.slots;
+        filter.sockets = slots.sockets;
         filter.only_slots = args.only_slots;
     }
     std::shared_ptr<platform::Private_Directory> log_directory;

@@ -76,10 +76,10 @@ Slots_Parse Parse_Slots(std::string_view text) {
         if (path.find_first_of(" \t") != std::string_view::npos)
             return refuse("a USB path has no spaces");
         const std::string device(Usb_Device_Path(std::string(path)));
-        if (std::any_of(parsed.slots.begin(), parsed.slots.end(),
+        if (std::any_of(parsed.sockets.begin(), parsed.sockets.end(),
                         [&](const Port_Slot& slot) { return slot.usb_path == device; }))
             return refuse("USB path " + device + " is given twice");
-        parsed.slots.push_back({device, std::string(label)});
+        parsed.sockets.push_back({device, std::string(label)});
     }
     return parsed;
 }
@@ -126,7 +126,7 @@ Port_Verdict Judge_Port(const Port_Filter& filter, const Port_Candidate& port, b
     if (identity.Is_Usb())
         verdict.usb_id = Lower(identity.usb_vendor_id + ":" + identity.usb_product_id);
     const std::string device = Usb_Device_Path(identity.usb_path);
-    for (const Port_Slot& slot : filter.slots) {
+    for (const Port_Slot& slot : filter.sockets) {
         if (!device.empty() && slot.usb_path == device)
             verdict.slot = slot.label;
     }
@@ -137,7 +137,9 @@ Port_Verdict Judge_Port(const Port_Filter& filter, const Port_Candidate& port, b
         verdict.skip = why;
         return verdict;
     };
-    if ((filter.usb_only || !filter.match.empty()) && !identity.Is_Usb())
+    // A port the system tells nothing of (Windows' listing) cannot be told
+    // from a phone's: it is taken, unless USB numbers are asked for.
+    if (!identity.Is_Usb() && ((filter.usb_only && identity.Known()) || !filter.match.empty()))
         return skip(Port_Skip::kNotUsb);
     if (!filter.match.empty() &&
         std::none_of(filter.match.begin(), filter.match.end(), [&](const Usb_Match& match) {

@@ -30,7 +30,7 @@ struct Port_Slot {
     std::string label;     // "A3"
 };
 struct Slots_Parse {
-    std::vector<Port_Slot> slots;
+    std::vector<Port_Slot> sockets;
     int bad_line = 0;   // the first line refused (1, 2, ...); 0: none
     std::string error;  // why, for a message
     bool Ok() const { return bad_line == 0 && error.empty(); }
@@ -57,10 +57,11 @@ const char* Port_Skip_Name(Port_Skip skip);
 struct Port_Filter {
     // Whether a port the system lists must be on USB. The station's own
     // default: a phone is always on USB, and anything else must not be
-    // sent handshake bytes.
+    // sent handshake bytes. A port whose device the system says nothing of
+    // is taken (unless match is given): it may be a phone.
     bool usb_only = true;
     std::vector<Usb_Match> match{};  // none: every USB device
-    std::vector<Port_Slot> slots{};
+    std::vector<Port_Slot> sockets{};
     bool only_slots = false;  // a listed port outside the slots is skipped
 };
 

@@ -1107,7 +1107,7 @@ TEST(StationPorts, OnlyUsbPortsAreTakenAndEachPhoneCarriesItsSlot) {
         Listed(rig.Path("phone"), "cdc_acm", "1d6b:0104", "1-1.3:1.0"),
     });
     options.filter.match = {*Parse_Usb_Match("1d6b:*")};
-    options.filter.slots = Parse_Slots("1-1.3 = A3\n1-1.1 = A1\n").slots;
+    options.filter.sockets = Parse_Slots("1-1.3 = A3\n1-1.1 = A1\n").sockets;
     options.filter.only_slots = true;
     options.count = 1;
     Station& station = rig.Start(std::move(options));
@@ -1153,9 +1153,9 @@ TEST(StationPorts, MatchesAndSlotsAreReadAsAShopWritesThem) {
     const Slots_Parse good =
         Parse_Slots("# bench 1\n\n1-1.3 = A3\r\n  1-1.4:1.0=A 4   # the corner\n");
     ASSERT_TRUE(good.Ok()) << good.error;
-    ASSERT_EQ(good.slots.size(), 2u);
-    EXPECT_EQ(good.slots[1].usb_path, "1-1.4");
-    EXPECT_EQ(good.slots[1].label, "A 4");
+    ASSERT_EQ(good.sockets.size(), 2u);
+    EXPECT_EQ(good.sockets[1].usb_path, "1-1.4");
+    EXPECT_EQ(good.sockets[1].label, "A 4");
     struct Bad {
         const char* text;
         int line;
@@ -1176,7 +1176,7 @@ TEST(StationPorts, MatchesAndSlotsAreReadAsAShopWritesThem) {
     };
     Port_Filter filter;
     filter.match = {*Parse_Usb_Match("1d6b:0104"), *Parse_Usb_Match("0483:*")};
-    filter.slots = good.slots;
+    filter.sockets = good.sockets;
     const Row rows[] = {
         {Listed("/dev/ttyS0", "serial"), false, false, Port_Skip::kNotUsb, ""},
         {Listed("/dev/ttyS0", "serial"), true, true, Port_Skip::kNone, ""},
@@ -1199,11 +1199,14 @@ TEST(StationPorts, MatchesAndSlotsAreReadAsAShopWritesThem) {
     }
     // Every USB device where no --match is given; --only-slots narrows it.
     Port_Filter slots_only;
-    slots_only.slots = good.slots;
+    slots_only.sockets = good.sockets;
     slots_only.only_slots = true;
     EXPECT_TRUE(Judge_Port(slots_only, rows[3].port, false).taken);
     EXPECT_EQ(Judge_Port(slots_only, rows[4].port, false).skip, Port_Skip::kNotInSlots);
     EXPECT_TRUE(Judge_Port(Port_Filter{}, rows[4].port, false).taken);
+    EXPECT_EQ(Judge_Port(Port_Filter{}, rows[0].port, false).skip, Port_Skip::kNotUsb);
+    // Where the system says nothing of a device, it may be a phone's.
+    EXPECT_TRUE(Judge_Port(Port_Filter{}, Listed("COM7", ""), false).taken);
 }
 
 }  // namespace
