@@ -2,8 +2,9 @@
 // win32_port_identity.h.
 #include "serial/win32_port_identity.h"
 
-#include <setupapi.h>
 #include <windows.h>
+// setupapi.h needs windows.h's types first.
+#include <setupapi.h>
 
 #include <cctype>
 #include <cstring>
