@@ -19,6 +19,7 @@
 #include <utility>
 
 #include "serial/port_list.h"
+#include "station/port_filter.h"
 
 namespace cli {
 namespace {
@@ -28,13 +29,14 @@ struct Command_Word {
     const char* name;
 };
 
-constexpr std::array<Command_Word, 6> kCommandWords{{
+constexpr std::array<Command_Word, 7> kCommandWords{{
     {Command::kInfo, "info"},
     {Command::kPorts, "ports"},
     {Command::kFlash, "flash"},
     {Command::kReadVersion, "read-version"},
     {Command::kDoctor, "doctor"},
     {Command::kStation, "station"},
+    {Command::kSlots, "slots"},
 }};
 
 std::optional<Command> Find_Command(std::string_view word) {
@@ -54,6 +56,7 @@ constexpr const char* kOneCount = "ends after one number of phones";
 constexpr const char* kOneTimeout = "waits one time for a phone";
 constexpr const char* kOneHandshakeTimeout = "waits one time for a boot loader";
 constexpr const char* kOneLogDir = "writes its logs to one folder";
+constexpr const char* kOneSlots = "reads one slots file";
 
 // The longest --timeout: far beyond any wait, well inside the clock's range.
 constexpr double kMaximumTimeoutSeconds = 1e9;
@@ -81,9 +84,17 @@ Store_Value Into(Language& target) {
     };
 }
 
+// --match of the station, checked once the command line is read (VID:PID).
+Store_Value Into(std::vector<std::string>& target) {
+    return [&target](const std::string& value) {
+        target.push_back(value);
+        return std::string();
+    };
+}
+
 // --port of the station, once for each port: the same port twice is a
 // slip, not a second phone.
-Store_Value Into(std::vector<std::string>& target) {
+Store_Value Ports_Into(std::vector<std::string>& target) {
     return [&target](const std::string& value) {
         // Two names of one device (a link, "dir/./ttyACM0", "COM07" for
         // "COM7") are the same port too.
@@ -363,14 +374,18 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
     line.Add(Command::kDoctor).Once("--port", kOnePort, Into(args.port));
     line.Add(Command::kStation)
         .Image(args.image)
-        .Repeated("--port", Into(args.ports))
+        .Repeated("--port", Ports_Into(args.ports))
         .Once("--count", kOneCount, Phone_Count_Into(args.count))
         .Once("--timeout", kOneTimeout, Seconds_Into(args.timeout_seconds))
         .Once("--handshake-timeout", kOneHandshakeTimeout,
               Seconds_Into(args.handshake_seconds, "--handshake-timeout"))
         .Flag("--json", args.json)
         .Once("--log-dir", kOneLogDir, Into(args.log_dir))
+        .Repeated("--match", Into(args.matches))
+        .Once("--slots", kOneSlots, Into(args.slots))
+        .Flag("--only-slots", args.only_slots)
         .Once("--lang", kOneLanguage, Into(args.language_flag));
+    line.Add(Command::kSlots).Once("--count", kOneCount, Phone_Count_Into(args.count));
 }
 
 }  // namespace
@@ -388,6 +403,19 @@ Parse_Result Parse_Arguments(const std::vector<std::string>& words) {
     Command_Line line(result.arguments);
     Declare_Commands(line, result.arguments);
     result.error = line.Parse(words);
+    // What the station's options say together, unless only its help is asked for.
+    const Arguments& args = result.arguments;
+    if (!result.ok() || args.help)
+        return result;
+    for (const std::string& match : args.matches) {
+        if (!Parse_Usb_Match(match)) {
+            result.error =
+                "--match takes VID:PID or VID:* in hex (such as 1d6b:0104), not '" + match + "'";
+            return result;
+        }
+    }
+    if (args.only_slots && !args.slots)
+        result.error = "--only-slots needs --slots FILE";
     return result;
 }
 

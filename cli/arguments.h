@@ -11,20 +11,23 @@
 
 namespace cli {
 
-enum class Command { kNone, kInfo, kPorts, kFlash, kReadVersion, kDoctor, kStation };
+enum class Command { kNone, kInfo, kPorts, kFlash, kReadVersion, kDoctor, kStation, kSlots };
 
 struct Arguments {
     Command command = Command::kNone;
-    bool help = false;                   // --help / -h: show the (command's) usage and exit 0
-    bool version = false;                // --version: show the program's version
-    std::string image;                   // info, flash, station
-    std::optional<std::string> port;     // --port DEVICE: search only that device
-    std::vector<std::string> ports;      // station: --port DEVICE..., the ports it watches
-    int count = 0;                       // station --count N: end after N phones (0: no limit)
-    double timeout_seconds = 0;          // station --timeout S: end after S s without a phone
-    double handshake_seconds = 0;        // station --handshake-timeout S (0: the search's)
-    bool json = false;                   // station --json: JSON Lines on standard output
+    bool help = false;                // --help / -h: show the (command's) usage and exit 0
+    bool version = false;             // --version: show the program's version
+    std::string image;                // info, flash, station
+    std::optional<std::string> port;  // --port DEVICE: search only that device
+    std::vector<std::string> ports;   // station: --port DEVICE..., the ports it watches
+    int count = 0;                    // station, slots --count N: end after N phones (0: no limit)
+    double timeout_seconds = 0;       // station --timeout S: end after S s without a phone
+    double handshake_seconds = 0;     // station --handshake-timeout S (0: the search's)
+    bool json = false;                // station --json: JSON Lines on standard output
     std::optional<std::string> log_dir;  // station --log-dir DIR
+    std::vector<std::string> matches;    // station --match VID:PID...: the USB phones taken
+    std::optional<std::string> slots;    // station --slots FILE: the sockets' labels
+    bool only_slots = false;             // station --only-slots: the slots file's sockets only
     std::optional<std::string> trace;    // --trace FILE
     Language language_flag = Language::kChinese;  // --lang zh (default) or en
 };

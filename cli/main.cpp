@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
             return cli::Run_Doctor(args);
         case cli::Command::kStation:
             return cli::Run_Station(args);
+        case cli::Command::kSlots:
+            return cli::Run_Slots(args);
         case cli::Command::kNone:
             break;
     }

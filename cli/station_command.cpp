@@ -332,6 +332,26 @@ std::shared_ptr<platform::Private_Directory> Prepare_Log_Dir(const std::string& 
 }  // namespace
 
 int Run_Station(const Arguments& args) {
+    // The slots file first: a bench whose sockets are mislabelled is worse
+    // than one that does not start.
+    Port_Filter filter;
+    for (const std::string& match : args.matches)
+        filter.match.push_back(*Parse_Usb_Match(match));
+    if (args.slots) {
+        const Slots_Parse slots = Read_Slots_File(*args.slots);
+        if (!slots.Ok()) {
+            const std::string where =
+                slots.bad_line > 0 ? " line " + std::to_string(slots.bad_line) : "";
+            std::fprintf(stderr,
+                         "flashtool-cli: the slots file %s%s: %s; each line is USB-PATH = LABEL "
+                         "(1-1.3 = A3).\n",
+                         Displayable_Text(*args.slots).c_str(), where.c_str(),
+                         Displayable_Text(slots.error).c_str());
+            return kExitUsage;
+        }
+        filter.sockets = slots.sockets;
+        filter.only_slots = args.only_slots;
+    }
     std::shared_ptr<platform::Private_Directory> log_directory;
     if (args.log_dir && !(log_directory = Prepare_Log_Dir(*args.log_dir)))
         return kExitUsage;
@@ -343,6 +363,7 @@ int Run_Station(const Arguments& args) {
     Station_Options options;
     options.named_ports = args.ports;
     options.system_ports = args.ports.empty();
+    options.filter = filter;
     options.count = args.count;
     options.idle_timeout =
         std::chrono::milliseconds(static_cast<long long>(args.timeout_seconds * 1000.0 + 0.5));

@@ -28,6 +28,8 @@ const char* Event_Name(Station_Event::Kind kind) {
             return "departed";
         case Station_Event::Kind::kEnded:
             return "ended";
+        case Station_Event::Kind::kSkipped:
+            return "skipped";
     }
     return "unknown";
 }
@@ -54,7 +56,9 @@ std::string Json_Line(const Station_Event& event, Language language) {
         .Text("port", event.port.display_name)
         .Text("t", Utc_Text(event.time));
     if (event.kind != Station_Event::Kind::kEnded)
-        line.Text("device", event.port.device_path).Seconds("seconds", event.seconds);
+        line.Text("device", event.port.device_path)
+            .Seconds("seconds", event.seconds)
+            .Text("slot", event.slot);
     switch (event.kind) {
         case Station_Event::Kind::kArrived:
             line.Raw("identity", Identity_Object(event.port.identity));
@@ -85,6 +89,11 @@ std::string Json_Line(const Station_Event& event, Language language) {
                 .Text("log_file", event.log_file);
             break;
         }
+        case Station_Event::Kind::kSkipped:
+            line.Text("reason", Port_Skip_Name(event.skip))
+                .Text("text", event.text)
+                .Raw("identity", Identity_Object(event.port.identity));
+            break;
         case Station_Event::Kind::kDeparted:
         case Station_Event::Kind::kEnded:
             break;

@@ -28,8 +28,13 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
     if (index < 0)
         return words("station ended", "更新站已結束");
     const Station_Phone_Row& row = m_model.Rows()[static_cast<std::size_t>(index)];
-    const std::string who =
-        Phone_Words(event.phone, language) + " " + Displayable_Text(event.port.display_name) + ": ";
+    // The socket's label first, where the slots file names one.
+    const std::string slot = row.slot.empty() ? std::string() : row.slot + " ";
+    if (event.kind == Station_Event::Kind::kSkipped)
+        return slot + Displayable_Text(event.port.display_name) + ": " +
+               std::string(station_text::kSkipped.For(language)) + " (" + event.text + ")";
+    const std::string who = slot + Phone_Words(event.phone, language) + " " +
+                            Displayable_Text(event.port.display_name) + ": ";
     switch (event.kind) {
         case Station_Event::Kind::kArrived: {
             m_tenths_shown[event.phone] = -1;
@@ -82,6 +87,7 @@ std::string Station_Lines::Line_Of(const Station_Event& event) {
             m_tenths_shown.erase(event.phone);
             return who + words("unplugged", Phase_Words(Station_Phase::kGone, language));
         case Station_Event::Kind::kEnded:
+        case Station_Event::Kind::kSkipped:
             break;
     }
     return {};

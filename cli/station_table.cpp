@@ -55,6 +55,32 @@ constexpr std::array<Pair, 8> kHeadings{{
     {"RESULT / MESSAGE", "結果 / 最後訊息"},
 }};
 
+constexpr Pair kSlotHeading{"SLOT", "插座"};
+constexpr std::size_t kPortColumn = 2;
+constexpr std::size_t kDeviceColumn = 3;
+// What the result or message keeps before the device column grows into it.
+constexpr std::size_t kResultRoom = 30;
+
+// The device cell's "@1-1.3:1.0": where on the bus; empty when it has none.
+std::string Usb_Path_Part(const std::string& cell) {
+    const std::size_t at = cell.rfind('@');
+    return at == std::string::npos ? std::string() : cell.substr(at);
+}
+
+// The device cell in its column: what gives way is its numbers and serial
+// number, never where on the bus it is.
+std::string Fit_Device(const std::string& cell, std::size_t columns) {
+    const std::string path = Usb_Path_Part(cell);
+    if (Display_Columns(cell) <= columns || path.empty() || Display_Columns(path) > columns)
+        return Pad(cell, columns);
+    std::string front = cell.substr(0, cell.size() - path.size());
+    const std::size_t room = columns - Display_Columns(path);
+    front = room >= 2 ? Cut_To_Columns(front, room - 1) : std::string();
+    while (!front.empty() && front.back() == ' ')
+        front.pop_back();
+    return Pad(front.empty() ? path : front + " " + path, columns);
+}
+
 std::string Elapsed(double seconds) {
     return Elapsed_Text(static_cast<long long>(seconds));
 }
@@ -119,38 +145,82 @@ void Station_Table::Notice(std::string text) {
 std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
     // The cells first; each column as wide as its widest cell (up to a cap,
     // so that a long port name leaves room for the rest), the result or
-    // message in what is left of the width.
-    using Cells = std::array<std::string, 8>;
+    // message in what is left of the width. The slot column is there only
+    // when a slots file names a socket.
+    using Cells = std::array<std::string, 9>;
     std::vector<Cells> table;
     Cells& headings = table.emplace_back();
-    for (std::size_t column = 0; column < headings.size(); ++column)
-        headings[column] = kHeadings[column].For(m_language);
+    headings[0] = kSlotHeading.For(m_language);
+    for (std::size_t column = 1; column < headings.size(); ++column)
+        headings[column] = kHeadings[column - 1].For(m_language);
     const std::vector<Station_Phone_Row>& rows = m_model.Rows();
+    bool slots = false;
     for (std::size_t index = 0; index < rows.size(); ++index) {
         const Station_Phone_Row& row = rows[index];
+        slots = slots || !row.slot.empty();
+        if (row.skipped) {
+            // Nothing of a phone to show: why it was skipped follows its device.
+            table.push_back(
+                {row.slot, "", row.port, row.identity, "", "", "", "",
+                 std::string(station_text::kSkipped.For(m_language)) + " (" + row.last_line + ")"});
+            continue;
+        }
         double seconds = row.seconds;
         if (State_Of(row) == Station_Row_State::kWorking)
             seconds += std::chrono::duration<double>(now - m_last_event[index]).count();
         table.push_back(
-            {std::to_string(row.phone), row.port, row.identity, Phase_Words(row.phase, m_language),
+            {row.slot, std::to_string(row.phone), row.port, row.identity,
+             Phase_Words(row.phase, m_language),
              row.bytes_total == 0 ? ""
                                   : std::to_string(row.bytes_done * 100 / row.bytes_total) + "%",
              row.transfer_started < 0 ? "" : Rate_Or_Dashes(row.bytes_done, row.transfer_seconds),
              Elapsed(seconds), Result_Cell(row)});
     }
-    static constexpr std::array<std::size_t, 7> kCaps{4, 24, 22, 18, 4, 12, 9};
-    std::array<std::size_t, 7> widths{};
+    static constexpr std::array<std::size_t, 8> kCaps{12, 4, 24, 22, 18, 4, 12, 9};
+    std::array<std::size_t, 8> widths{};
     for (const Cells& cells : table) {
-        for (std::size_t column = 0; column < widths.size(); ++column)
+        for (std::size_t column = 0; column < widths.size(); ++column) {
+            std::size_t cap = kCaps[column];
+            // Where on the bus is never cut: the socket a phone is in.
+            if (column == kDeviceColumn)
+                cap = std::max(cap, Display_Columns(Usb_Path_Part(cells[column])));
             widths[column] =
-                std::max(widths[column], std::min(Display_Columns(cells[column]), kCaps[column]));
+                std::max(widths[column], std::min(Display_Columns(cells[column]), cap));
+        }
     }
+    if (!slots)
+        widths[0] = 0;
     const std::size_t width = static_cast<std::size_t>(std::max(m_width, 20)) - 1;
+    // A wide terminal shows more of the device before the result takes the rest.
+    std::size_t device_whole = 0;
+    for (const Cells& cells : table)
+        device_whole = std::max(device_whole, Display_Columns(cells[kDeviceColumn]));
+    std::size_t all_columns = 0;
+    for (const std::size_t column_width : widths)
+        all_columns += column_width == 0 ? 0 : column_width + 2;
+    if (all_columns + kResultRoom < width)
+        widths[kDeviceColumn] =
+            std::min(device_whole, widths[kDeviceColumn] + (width - all_columns - kResultRoom));
+    // On a narrow terminal the port column gives way before the device's.
+    std::size_t through_device = 0;
+    for (std::size_t column = 0; column <= kDeviceColumn; ++column)
+        through_device += widths[column] == 0 ? 0 : widths[column] + 2;
+    if (through_device > width) {
+        const std::size_t excess = through_device - width;
+        widths[kPortColumn] -=
+            std::min(excess, widths[kPortColumn] - std::min<std::size_t>(widths[kPortColumn], 4));
+    }
     std::vector<std::string> lines;
     for (const Cells& cells : table) {
         std::string line;
-        for (std::size_t column = 0; column < widths.size(); ++column)
-            line += Pad(cells[column], widths[column]) + "  ";
+        const bool skipped = &cells != &table.front() && cells[1].empty();
+        for (std::size_t column = 0; column < widths.size(); ++column) {
+            if ((widths[column] == 0 && column == 0) || (skipped && column > kDeviceColumn))
+                continue;
+            line += (column == kDeviceColumn ? Fit_Device(cells[column], widths[column])
+                                             : Pad(cells[column], widths[column])) +
+                    "  ";
+        }
         line = Cut_To_Columns(line + cells.back(), width);
         while (!line.empty() && line.back() == ' ')
             line.pop_back();

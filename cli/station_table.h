@@ -1,9 +1,11 @@
 // The station command's output on a terminal: a table of the phones, one
 // row each (port, device, phase, percent, rate, elapsed, result or the
-// phone's last message), redrawn in place with cursor moves, at most ten
-// times a second however fast the events come. Rows are cut to the
-// terminal's width so that none wraps and the redraw stays in place; the
-// last table stays on screen. Its words are in the --lang language.
+// phone's last message; first the socket's label when a slots file names
+// one), and a row for each port skipped as no phone's, redrawn in place
+// with cursor moves, at most ten times a second however fast the events
+// come. Rows are cut to the terminal's width so that none wraps and the
+// redraw stays in place, but never inside the device's USB path; the last
+// table stays on screen. Its words are in the --lang language.
 #pragma once
 
 #include <chrono>

@@ -21,6 +21,7 @@ constexpr const char* kOverviewTail =
     "  read-version          find the phone and show its version record\n"
     "  doctor                explain why each port can or cannot be used\n"
     "  station IMAGE         update every phone that is plugged in, many at once\n"
+    "  slots                 show each USB port's place on the bus as it is plugged in\n"
     "\n"
     "Run 'flashtool-cli COMMAND --help' for a command's options.\n"
     "  --help, -h            show this text\n"
@@ -87,6 +88,7 @@ constexpr const char* kDoctor =
 constexpr const char* kStation =
     "Usage: flashtool-cli station IMAGE [--port DEVICE]... [--count N] [--timeout S]\n"
     "                     [--handshake-timeout S] [--json] [--log-dir DIR]\n"
+    "                     [--match VID:PID]... [--slots FILE [--only-slots]]\n"
     "                     [--lang zh|en]\n"
     "Loads IMAGE once, then updates every phone whose boot loader's port appears,\n"
     "each on its own as it arrives, many at once. A phone that has been updated\n"
@@ -95,8 +97,17 @@ constexpr const char* kStation =
     "Ctrl-C while a phone is being rewritten names it and asks for a second Ctrl-C,\n"
     "which stops it too (it will not start until it is updated again).\n"
     "\n"
-    "  --port DEVICE   watch DEVICE, also before it exists (repeatable); without it\n"
-    "                  every port the phone search would try is watched\n"
+    "  --port DEVICE   watch DEVICE, also before it exists (repeatable), taken as\n"
+    "                  given; without it every USB serial port is watched, and any\n"
+    "                  other port (a PC's own UART) is skipped: shown as \"skipped:\n"
+    "                  not a phone port\", never opened, never counted\n"
+    "  --match VID:PID only USB devices with these numbers (hex, repeatable; VID:*\n"
+    "                  for any product of a vendor); others are skipped\n"
+    "  --slots FILE    label each phone by its socket: FILE has lines\n"
+    "                  \"USB-PATH = LABEL\" (1-1.3 = A3; # comments), USB paths as\n"
+    "                  'flashtool-cli slots' shows them; the label comes first in\n"
+    "                  every row, line, JSON event, log and summary\n"
+    "  --only-slots    skip the ports whose USB path is not in the slots file\n"
     "  --count N       end once N phones have finished\n"
     "  --timeout S     end once no phone has arrived for S seconds\n"
     "  --handshake-timeout S\n"
@@ -121,6 +132,20 @@ constexpr const char* kStation =
     "A port held by another program is shown in use, by whom, and tried again\n"
     "every second until it is free.\n";
 
+constexpr const char* kSlots =
+    "Usage: flashtool-cli slots [--count N]\n"
+    "Watches the USB serial ports and prints each one as it is plugged in: its USB\n"
+    "path (where on the bus, the socket of a hub), its USB numbers, serial number\n"
+    "and port, as a line of a slots file waiting for its label:\n"
+    "  1-1.3 =   # 1d6b:0104 serial M418-0001 /dev/ttyACM0\n"
+    "Plug a phone into each socket of the bench in turn, write each socket's label\n"
+    "after the \"=\", and give the file to 'flashtool-cli station' as its slots\n"
+    "file.\n"
+    "\n"
+    "  --count N       end after N ports (default: at Ctrl-C)\n"
+    "\n"
+    "Exit codes: 0 done, 1 bad usage, 3 the ports cannot be watched.\n";
+
 }  // namespace
 
 std::string Usage_Text(Command command) {
@@ -137,6 +162,8 @@ std::string Usage_Text(Command command) {
             return kDoctor;
         case Command::kStation:
             return kStation;
+        case Command::kSlots:
+            return kSlots;
         case Command::kNone:
             break;
     }

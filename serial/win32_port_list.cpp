@@ -9,6 +9,7 @@
 
 #include "serial/com_port_listing.h"
 #include "serial/port_list.h"
+#include "serial/win32_port_identity.h"
 
 namespace {
 
@@ -120,6 +121,9 @@ class Registry_Port_Lister final : public PortLister {
             const std::string name = "COM" + std::to_string(numbers[i]);
             ports.push_back({"\\\\.\\" + name, name, numbers[i]});
         }
+        // What the system says of each port's device: a station tells the
+        // phones' USB ports from a PC's own COM1.
+        serial::Fill_Port_Identities(ports);
         return result;
     }
 };

@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "bootloader/comport.h"
+#include "download/display_text.h"
 #include "download/download_command.h"
 #include "download/dump_places.h"
 #include "download/phone_update.h"
@@ -31,6 +32,7 @@
 #include "station/station_files.h"
 #include "station/station_rows.h"
 #include "station/station_view.h"
+#include "station/station_words.h"
 
 const char* Station_Phase_Name(Station_Phase phase) {
     switch (phase) {
@@ -90,6 +92,7 @@ Station_Phone_Result Result_Of(const Station_Event& finished) {
     result.no_phone = finished.no_phone;
     result.unplugged = finished.unplugged;
     result.phone_touched = finished.phone_touched;
+    result.slot = finished.slot;
     result.ended = finished.time;
     result.arrived =
         finished.time - std::chrono::duration_cast<std::chrono::system_clock::duration>(
@@ -190,8 +193,8 @@ struct Station::Impl {
 
     void On_Port_Event(const Port_Event& event);
     bool Carried_Over(const Port_Event& event);
-    void Arrival(const Port_Candidate& port);
-    void Arrival_Locked(const Port_Candidate& port);
+    void Arrival(const Port_Candidate& port, const std::string& slot);
+    void Arrival_Locked(const Port_Candidate& port, const std::string& slot);
     void Departure(const Port_Candidate& port);
     void Run_Session(Station_Session& session);
     bool Search_Again(Station_Session& session, Clock::time_point& deadline);
@@ -213,6 +216,7 @@ struct Station::Impl {
         event.kind = kind;
         event.phone = session.phone;
         event.port = session.port;
+        event.slot = session.result.slot;
         event.phase = session.phase;
         event.bytes_total = bytes_total;
         event.seconds = std::chrono::duration<double>(Clock::now() - session.arrived).count();
@@ -254,7 +258,11 @@ struct Station::Impl {
     int no_phone = 0;  // sessions ended where no boot loader answered
     // Ports that arrived while the count's sessions had all started: one
     // starts when a session ends with no phone, which frees its place.
-    std::vector<Port_Candidate> deferred;
+    struct Deferred_Port {
+        Port_Candidate port;
+        std::string slot;
+    };
+    std::vector<Deferred_Port> deferred;
     // Ports of options.handled_ports there at the start, until they go.
     std::vector<Port_Candidate> carried;
     bool started = false;
@@ -303,25 +311,43 @@ bool Station::Impl::Carried_Over(const Port_Event& event) {
 void Station::Impl::On_Port_Event(const Port_Event& event) {
     if (Carried_Over(event))
         return;
-    if (event.kind == Port_Event::Kind::kArrived)
-        Arrival(event.port);
-    else
+    if (event.kind == Port_Event::Kind::kDeparted) {
         Departure(event.port);
-}
-
-void Station::Impl::Arrival(const Port_Candidate& port) {
+        return;
+    }
+    const Port_Verdict verdict = Judge_Port(options.filter, event.port, event.named);
+    if (verdict.taken) {
+        Arrival(event.port, verdict.slot);
+        return;
+    }
+    // Not a phone's port: said once, never opened, never one of the count.
+    // Its departure finds no session and is not said.
     const std::lock_guard<std::mutex> lock(mutex);
-    Arrival_Locked(port);
+    if (ending || stop_requested)
+        return;
+    Station_Event skipped;
+    skipped.kind = Station_Event::Kind::kSkipped;
+    skipped.port = event.port;
+    skipped.slot = verdict.slot;
+    skipped.skip = verdict.skip;
+    skipped.text =
+        Skip_Words(verdict.skip, text::Displayable_Text(verdict.usb_id), options.language);
+    Queue(std::move(skipped));
 }
 
-void Station::Impl::Arrival_Locked(const Port_Candidate& port) {
+void Station::Impl::Arrival(const Port_Candidate& port, const std::string& slot) {
+    const std::lock_guard<std::mutex> lock(mutex);
+    Arrival_Locked(port, slot);
+}
+
+void Station::Impl::Arrival_Locked(const Port_Candidate& port, const std::string& slot) {
     if (ending || stop_requested)
         return;
     // Every session with a phone ends once and counts: with as many sessions
     // as the count the station will end, and a phone beyond it is not touched
     // at all, unless a session ends with no phone and so frees its place.
     if (options.count > 0 && static_cast<int>(sessions.size()) - no_phone >= options.count) {
-        deferred.push_back(port);
+        deferred.push_back({port, slot});
         return;
     }
     for (auto& earlier : sessions) {
@@ -343,6 +369,7 @@ void Station::Impl::Arrival_Locked(const Port_Candidate& port) {
     session.result.arrived = std::chrono::system_clock::now();
     session.result.phone = session.phone;
     session.result.port = port;
+    session.result.slot = slot;
     last_arrival = session.arrived;
     session.comport = options.make_port ? options.make_port(port) : std::make_unique<CComport>();
     sessions.push_back(std::move(owned));
@@ -368,8 +395,8 @@ void Station::Impl::Arrival_Locked(const Port_Candidate& port) {
 
 void Station::Impl::Departure(const Port_Candidate& port) {
     const std::lock_guard<std::mutex> lock(mutex);
-    std::erase_if(deferred, [&port](const Port_Candidate& waiting) {
-        return waiting.device_path == port.device_path;
+    std::erase_if(deferred, [&port](const Deferred_Port& waiting) {
+        return waiting.port.device_path == port.device_path;
     });
     for (auto& session : sessions) {
         if (session->departed || session->port.device_path != port.device_path)
@@ -489,9 +516,9 @@ void Station::Impl::Run_Session(Station_Session& session) {
                 session.departed ? Station_Phase::kGone : Station_Phase::kWaitingForUnplug);
     session.joinable = true;
     if (no_phone && !deferred.empty()) {
-        const Port_Candidate next = deferred.front();
+        const Deferred_Port next = deferred.front();
         deferred.erase(deferred.begin());
-        Arrival_Locked(next);
+        Arrival_Locked(next.port, next.slot);
     }
 }
 

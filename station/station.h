@@ -33,6 +33,7 @@
 #include "platform/private_directory.h"
 #include "serial/port_list.h"
 #include "serial/port_watcher.h"
+#include "station/port_filter.h"
 #include "station/station_advice.h"
 
 class CComport;
@@ -64,6 +65,7 @@ struct Station_Event {
         kLine,      // a line of its message area (text, in the station's language)
         kFinished,  // its session ended: outcome, code, bytes, seconds, files
         kDeparted,  // its port went away (before or after it finished)
+        kSkipped,   // a port that is no phone's: never opened, no phone number (0)
         kEnded,     // the station stops: no event follows
     };
     Kind kind = Kind::kArrived;
@@ -71,12 +73,17 @@ struct Station_Event {
     Port_Candidate port{};
     // When it happened (the system's clock): the records' times, in UTC.
     std::chrono::system_clock::time_point time{};
+    // The label of the phone's socket (the slots file); empty: none.
+    std::string slot;
     Station_Phase phase = Station_Phase::kArrived;
     std::uint64_t bytes_done = 0;
     std::uint64_t bytes_total = 0;  // both regions' lengths
     double seconds = 0;             // since the phone's arrival
-    std::string text;               // kLine: one line, no "\n", escaped already
-    report::Notice_Event notice{};  // kLine: what the line says, as data
+    // kLine: one line, no "\n", escaped already; kSkipped: why, in the
+    // station's language ("not a USB device").
+    std::string text;
+    Port_Skip skip = Port_Skip::kNone;  // kSkipped: why, as data
+    report::Notice_Event notice{};      // kLine: what the line says, as data
     // kFinished:
     Download_Outcome outcome = Download_Outcome::kUpdated;
     Download_Failure failure{};
@@ -104,6 +111,9 @@ struct Station_Options {
     // Whether every port the system lists is watched as well; the command
     // sets it when no port is named.
     bool system_ports = true;
+    // Which of the system's ports are phones' (USB only by default), and
+    // the sockets' labels. A port skipped is never opened and never counted.
+    Port_Filter filter{};
     // End after this many phones have finished (0: no limit). Only that many
     // sessions ever start: a phone plugged in beyond the count is not touched.
     int count = 0;
@@ -149,6 +159,7 @@ struct Station_Phone_Result {
     bool phone_touched = false;
     std::chrono::system_clock::time_point arrived{};  // the system's clock
     std::chrono::system_clock::time_point ended{};
+    std::string slot{};  // see Station_Event::slot
 };
 // A finished phone's result as its kFinished event tells it (no log file:
 // the station writes none).

@@ -104,8 +104,8 @@ bool Try_Write(platform::Private_Directory& directory) {
     return written;
 }
 
-Phone_Log::Phone_Log(platform::Private_Directory& directory, int phone,
-                     const Port_Candidate& port) {
+Phone_Log::Phone_Log(platform::Private_Directory& directory, int phone, const Port_Candidate& port,
+                     const std::string& slot) {
     char number[16] = {};
     std::snprintf(number, sizeof number, "%03d", phone);
     m_file = Create_Station_File(
@@ -113,6 +113,8 @@ Phone_Log::Phone_Log(platform::Private_Directory& directory, int phone,
         m_path);
     if (m_file == nullptr)
         return;
+    if (!slot.empty())
+        Write("slot " + text::Displayable_Text(slot));
     Write("phone " + std::to_string(phone));
     Write("port " + text::Displayable_Text(port.display_name));
     if (port.identity.Known())
@@ -232,7 +234,8 @@ std::string Result_Name(const Station_Phone_Result& row) {
 }  // namespace
 
 const char* const kSummaryCsvHeader =
-    "arrived_utc,ended_utc,phone,port,usb_path,usb_id,serial,version_before,version_after,result,"
+    "arrived_utc,ended_utc,slot,phone,port,usb_path,usb_id,serial,version_before,version_after,"
+    "result,"
     "code,advice,bytes,seconds,dump_file,log_file";
 
 std::string Version_After(const Station_Phone_Result& row, const Station_Records& records) {
@@ -250,13 +253,23 @@ bool Write_Summary_Csv(platform::Private_Directory& directory, const Station_Sum
     std::string text = is_new ? std::string(kSummaryCsvHeader) + "\n" : std::string();
     for (const Station_Phone_Result& row : summary.phones) {
         const Row_Texts t = Texts_Of(row, records);
-        const std::string fields[] = {
-            Utc_Text(row.arrived),     Utc_Text(row.ended),         std::to_string(row.phone),
-            Csv_Field(t.port),         Csv_Field(t.usb_path),       Csv_Field(t.usb_id),
-            Csv_Field(t.serial),       Csv_Field(t.version_before), Csv_Field(t.version_after),
-            Result_Name(row),          std::to_string(row.code),    Csv_Field(t.advice),
-            std::to_string(row.bytes), Seconds_Text(row.seconds),   Csv_Field(t.dump),
-            Csv_Field(t.log)};
+        const std::string fields[] = {Utc_Text(row.arrived),
+                                      Utc_Text(row.ended),
+                                      Csv_Field(text::Displayable_Text(row.slot)),
+                                      std::to_string(row.phone),
+                                      Csv_Field(t.port),
+                                      Csv_Field(t.usb_path),
+                                      Csv_Field(t.usb_id),
+                                      Csv_Field(t.serial),
+                                      Csv_Field(t.version_before),
+                                      Csv_Field(t.version_after),
+                                      Result_Name(row),
+                                      std::to_string(row.code),
+                                      Csv_Field(t.advice),
+                                      std::to_string(row.bytes),
+                                      Seconds_Text(row.seconds),
+                                      Csv_Field(t.dump),
+                                      Csv_Field(t.log)};
         for (const std::string& field : fields)
             text += (&field == fields ? "" : ",") + field;
         text += "\n";
@@ -291,6 +304,7 @@ std::string Json_Phone_Result(const Station_Phone_Result& row, Json_Result_Form 
         .Seconds("seconds", row.seconds)
         .Text("dump_file", shown(row.dump_file))
         .Text("log_file", shown(row.log_file))
+        .Text("slot", shown(row.slot))
         .Done();
 }
 
@@ -330,7 +344,8 @@ void Station_Files::On_Station_Event(const Station_Event& event) {
         case Station_Event::Kind::kArrived: {
             if (!m_directory)
                 return;
-            auto log = std::make_unique<Phone_Log>(*m_directory, event.phone, event.port);
+            auto log =
+                std::make_unique<Phone_Log>(*m_directory, event.phone, event.port, event.slot);
             const std::lock_guard<std::mutex> lock(m_mutex);
             m_log_paths[event.phone] = log->Path();
             m_logs[event.phone] = std::move(log);

@@ -51,7 +51,9 @@ class Phone_Log {
     // Opens "phone-003-ttyACM0.log" in directory and writes the phone's
     // header. A log that cannot be made leaves Path() empty; the station goes
     // on without it.
-    Phone_Log(platform::Private_Directory& directory, int phone, const Port_Candidate& port);
+    // slot: the socket's label, where the slots file names one.
+    Phone_Log(platform::Private_Directory& directory, int phone, const Port_Candidate& port,
+              const std::string& slot = {});
     ~Phone_Log();
     Phone_Log(const Phone_Log&) = delete;
     Phone_Log& operator=(const Phone_Log&) = delete;

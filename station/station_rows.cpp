@@ -20,6 +20,8 @@ Station_Row_State State_Of_Outcome(Download_Outcome outcome, bool no_phone) {
 }  // namespace
 
 Station_Row_State State_Of(const Station_Phone_Row& row) {
+    if (row.skipped)
+        return Station_Row_State::kSkipped;
     if (row.finished)
         return State_Of_Outcome(row.outcome, row.no_phone);
     // A phone unplugged before its session said how it ended did not get
@@ -33,7 +35,7 @@ Station_Row_State State_Of(const Station_Phone_Result& result) {
 
 void Station_Counts::Add(Station_Row_State state) {
     // In the order of Station_Row_State.
-    int* const counts[] = {&working, &updated, &failed, &stopped, &no_phone};
+    int* const counts[] = {&working, &updated, &failed, &stopped, &no_phone, &skipped};
     ++*counts[static_cast<int>(state)];
 }
 
@@ -49,15 +51,21 @@ int Station_Row_Model::Apply(const Station_Event& event) {
         m_ended = true;
         return -1;
     }
-    auto found = std::find_if(m_rows.rbegin(), m_rows.rend(), [&](const Station_Phone_Row& row) {
-        return row.phone == event.phone;
-    });
+    const bool skipped = event.kind == Station_Event::Kind::kSkipped;
+    auto found =
+        skipped ? m_rows.rend()
+                : std::find_if(m_rows.rbegin(), m_rows.rend(), [&](const Station_Phone_Row& row) {
+                      return !row.skipped && row.phone == event.phone;
+                  });
     if (found == m_rows.rend()) {
         Station_Phone_Row& made = m_rows.emplace_back();
         made.phone = event.phone;
         made.port = text::Displayable_Text(
             event.port.display_name.empty() ? event.port.device_path : event.port.display_name);
         made.identity = Identity_Cell(event.port.identity);
+        made.identity_text = Identity_Text(event.port.identity);
+        made.slot = text::Displayable_Text(event.slot);
+        made.skipped = skipped;
         found = m_rows.rbegin();
     }
     Station_Phone_Row& row = *found;
@@ -78,6 +86,7 @@ int Station_Row_Model::Apply(const Station_Event& event) {
             row.transfer_seconds = event.seconds - row.transfer_started;
             break;
         case Station_Event::Kind::kLine:
+        case Station_Event::Kind::kSkipped:
             row.last_line = event.text;
             break;
         case Station_Event::Kind::kFinished:

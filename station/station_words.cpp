@@ -35,3 +35,17 @@ std::string Phase_Words(Station_Phase phase, Language language) {
         return Station_Phase_Name(phase);
     return std::string(words.For(language));
 }
+
+std::string Skip_Words(Port_Skip skip, const std::string& usb_id, Language language) {
+    switch (skip) {
+        case Port_Skip::kNone:
+            break;
+        case Port_Skip::kNotUsb:
+            return std::string(station_text::kNotUsb.For(language));
+        case Port_Skip::kNotMatched:
+            return usb_id + " " + std::string(station_text::kNotMatched.For(language));
+        case Port_Skip::kNotInSlots:
+            return std::string(station_text::kNotInSlots.For(language));
+    }
+    return {};
+}

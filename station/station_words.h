@@ -36,7 +36,17 @@ inline constexpr Pair kNoPhone{"no phone: no boot loader answered",
 inline constexpr Pair kNoPhoneAdvice{"if it is a phone: unplug it, hold key 1, plug it in again",
                                      "若是手機:請拔除,按住 1 鍵再接上"};
 
+// A port the station does not take, and why.
+inline constexpr Pair kSkipped{"skipped: not a phone port", "已略過:不是手機的連接埠"};
+inline constexpr Pair kSkippedPhase{"skipped", "已略過"};
+inline constexpr Pair kNotUsb{"not a USB device", "不是 USB 裝置"};
+inline constexpr Pair kNotMatched{"not in --match", "不在 --match 之中"};
+inline constexpr Pair kNotInSlots{"not in the slots file", "不在插座檔案之中"};
+
 }  // namespace station_text
+
+// Why a port was skipped: "not a USB device", "1d6b:0104 not in --match".
+std::string Skip_Words(Port_Skip skip, const std::string& usb_id, Language language);
 
 // The phase as a row shows it, in that language.
 std::string Phase_Words(Station_Phase phase, Language language);

@@ -19,6 +19,7 @@ struct Station_Row : Station_Phone_Row {
     std::chrono::steady_clock::time_point event_time{};  // when its last event was applied
     bool unplugged_at_risk = false;  // its port went while its flash was being rewritten
     // The cells.
+    std::string port_text;  // the socket's label first, where there is one
     std::string phase_text;
     int percent = 0;  // 0 to 100
     std::string rate_text;

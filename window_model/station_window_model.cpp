@@ -316,7 +316,8 @@ void Station_Window_Model::Apply(const Station_Event& event) {
             lines.pop_front();
         m_face.Row_Line_Appended(index, lines.back() + "\n");
     }
-    row.last_line = lines.empty() ? std::string() : lines.back();
+    if (!row.skipped)  // a skipped row's last line is why it was skipped
+        row.last_line = lines.empty() ? std::string() : lines.back();
     Refresh_Texts(row);
     m_face.Row_Shown(index, row);
     if (event.kind == Station_Event::Kind::kFinished)
@@ -361,7 +362,7 @@ void Station_Window_Model::Show_Finished(const Station_Row& row) {
 void Station_Window_Model::Tick(std::chrono::steady_clock::time_point now) {
     for (std::size_t index = 0; index < m_rows.size(); ++index) {
         Station_Row& row = m_rows[index];
-        if (row.finished || row.gone || now < row.event_time)
+        if (row.finished || row.gone || row.skipped || now < row.event_time)
             continue;
         const double since = std::chrono::duration<double>(now - row.event_time).count();
         std::string elapsed = clock_text::Elapsed_Text(static_cast<int>(row.seconds + since));
@@ -374,6 +375,13 @@ void Station_Window_Model::Tick(std::chrono::steady_clock::time_point now) {
 
 void Station_Window_Model::Refresh_Texts(Station_Row& row) const {
     using namespace station_text;
+    row.port_text = row.slot.empty() ? row.port : row.slot + "  " + row.port;
+    if (row.skipped) {
+        // A port that is no phone's: never opened, so nothing else to show.
+        row.phase_text = kSkippedPhase.For(m_language);
+        row.result_text = std::string(kSkipped.For(m_language)) + " (" + row.last_line + ")";
+        return;
+    }
     row.phase_text = Phase_Words(row.phase, m_language);
     row.percent = row.bytes_total == 0
                       ? (row.finished && row.outcome == Download_Outcome::kUpdated ? 100 : 0)

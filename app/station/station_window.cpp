@@ -191,8 +191,11 @@ void Station_Window::Row_Shown(std::size_t index, const Station_Row& row) {
     const auto set = [this, at](int column, const std::string& text) {
         m_table->item(at, column)->setText(From_Utf8(text));
     };
-    set(kPort, row.port);
+    set(kPort, row.port_text);
     set(kIdentity, row.identity);
+    // The cell may be narrower than the device's whole text: where on the
+    // bus it is must be readable in full.
+    m_table->item(at, kIdentity)->setToolTip(From_Utf8(row.identity_text));
     set(kPhase, row.phase_text);
     set(kRate, row.rate_text);
     set(kElapsed, row.elapsed_text);

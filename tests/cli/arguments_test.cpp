@@ -63,6 +63,17 @@ TEST(Arguments, StationTakesManyPortsAndChecksItsNumbers) {
     EXPECT_EQ(args.log_dir, "logs");
     EXPECT_EQ(args.language_flag, Language::kEnglish);
 
+    const auto phones = Parse_Arguments({"station", "img.bin", "--match", "1D6B:0104", "--slots",
+                                         "bench.txt", "--match=0483:*", "--only-slots"});
+    ASSERT_TRUE(phones.ok()) << phones.error;
+    EXPECT_EQ(phones.arguments.matches, (std::vector<std::string>{"1D6B:0104", "0483:*"}));
+    EXPECT_EQ(phones.arguments.slots, "bench.txt");
+    EXPECT_TRUE(phones.arguments.only_slots);
+    const auto slots = Parse_Arguments({"slots", "--count", "3"});
+    ASSERT_TRUE(slots.ok()) << slots.error;
+    EXPECT_EQ(slots.arguments.command, Command::kSlots);
+    EXPECT_EQ(slots.arguments.count, 3);
+
     // Without options: every port, no limit, no time-out, no JSON.
     const auto plain = Parse_Arguments({"station", "img.bin"});
     ASSERT_TRUE(plain.ok()) << plain.error;
@@ -149,6 +160,15 @@ TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
         {{"flash", "a.bin", "--json"}, "flash does not take --json"},
         {{"flash", "a.bin", "--count", "2"}, "flash does not take --count"},
         {{"station"}, "station needs an IMAGE"},
+        // Which ports are phones', and the sockets' labels.
+        {{"station", "a.bin", "--match", "1d6b"}, "--match takes VID:PID or VID:* in hex"},
+        {{"station", "a.bin", "--match=1d6b:0104", "--match", "zz:01"}, "not 'zz:01'"},
+        {{"station", "a.bin", "--match", "*:0104"}, "not '*:0104'"},
+        {{"station", "a.bin", "--only-slots"}, "--only-slots needs --slots FILE"},
+        {{"station", "a.bin", "--slots", "a", "--slots", "b"},
+         "--slots is given twice: station reads one slots file"},
+        {{"slots", "--json"}, "slots does not take --json"},
+        {{"slots", "--count", "0"}, "--count takes a whole number"},
     };
     for (const Case& c : cases) {
         const auto parsed = Parse_Arguments(c.words);
@@ -235,9 +255,9 @@ TEST(Arguments, TheOverviewNamesThePhoneModel) {
 // manual page has an entry for every command and option, and the bash
 // completion offers each command the options its --help names.
 TEST(Arguments, HelpManualPageAndCompletionAgreeWithTheParser) {
-    const std::vector<Command> commands = {Command::kInfo,   Command::kPorts,
-                                           Command::kFlash,  Command::kReadVersion,
-                                           Command::kDoctor, Command::kStation};
+    const std::vector<Command> commands = {
+        Command::kInfo,   Command::kPorts,   Command::kFlash, Command::kReadVersion,
+        Command::kDoctor, Command::kStation, Command::kSlots};
     std::set<std::string> command_options;
     for (const Command command : commands)
         command_options.merge(Options_Named_In(cli::Usage_Text(command)));

@@ -376,4 +376,21 @@ TEST_F(CliStation, LogFoldersAreCheckedBeforeAnyPhoneAndTheSummaryWrittenIsNamed
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "planted");
 }
 
+// A slots file the station cannot read whole is refused before the image is
+// read or any port watched, naming the line; one that is missing, too.
+TEST_F(CliStation, ABadSlotsFileIsRefusedByItsLineBeforeAnything) {
+    Temp_Image_File file(Sound_Image().Build());
+    const std::string bench = (own.Path() / "bench.txt").string();
+    std::ofstream(bench) << "# bench 1\n1-1.3 = A3\n1-1.4 A4\n";
+    const std::string missing = (own.Path() / "none.txt").string();
+    for (const auto& [path, said] : {std::pair{bench, " line 3: not USB-PATH = LABEL"},
+                                     std::pair{missing, ": it cannot be read"}}) {
+        const Cli_Run run = Station(file, {"--slots", path, "--only-slots"}, Options());
+        EXPECT_EQ(run.exit_code, 1) << run.err;
+        EXPECT_TRUE(Contains(run.err, "flashtool-cli: the slots file " + path + said)) << run.err;
+        EXPECT_FALSE(Contains(run.err, "flashtool-cli: image ")) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+}
+
 }  // namespace

@@ -348,6 +348,89 @@ TEST(StationTable, FitsItsWidthRedrawsInPlaceAtMostTenTimesASecondInEitherLangua
     EXPECT_EQ(cli::Display_Columns("ab中文"), 6u);
 }
 
+// A bench with a slots file: the PC's own UART skipped, a phone in socket
+// A3 deep in a hub. Every output says the UART was skipped and why, puts the
+// label first, and the table never cuts where on the bus the phone is.
+std::vector<Station_Event> Bench_Events() {
+    Port_Candidate uart;
+    uart.device_path = uart.display_name = "/dev/ttyS0";
+    uart.identity.driver = "serial";
+    Station_Event skipped;
+    skipped.kind = Kind::kSkipped;
+    skipped.port = uart;
+    skipped.skip = Port_Skip::kNotUsb;
+    skipped.text = "not a USB device";
+    Port_Candidate deep = Usb_Port("/dev/ttyACM7");
+    deep.identity.usb_path = "3-1.4.2.3.1:1.0";
+    deep.identity.usb_serial = "M418-000000000042";
+    std::vector<Station_Event> events = Session(1, deep, true);
+    for (Station_Event& event : events)
+        event.slot = "A3";
+    events.insert(events.begin() + 1, skipped);
+    return events;
+}
+
+TEST(StationOutputs, ASkippedPortAndASlotAreShownByEveryOutput) {
+    const std::vector<Station_Event> events = Bench_Events();
+    {
+        std::FILE* out = std::tmpfile();
+        cli::Station_Json json(out, Language::kEnglish);
+        for (const Station_Event& event : events)
+            json.Show(event);
+        const std::vector<std::string> lines = Split_Lines(Read_All(out));
+        std::fclose(out);
+        ASSERT_EQ(lines.size(), events.size());
+        const nlohmann::json skipped = nlohmann::json::parse(lines[1]);
+        EXPECT_EQ(skipped.at("event"), "skipped");
+        EXPECT_EQ(skipped.at("phone"), 0);
+        EXPECT_EQ(skipped.at("port"), "/dev/ttyS0");
+        EXPECT_EQ(skipped.at("reason"), "not_usb");
+        EXPECT_EQ(skipped.at("text"), "not a USB device");
+        EXPECT_EQ(skipped.at("identity").at("driver"), "serial");
+        EXPECT_EQ(nlohmann::json::parse(lines[0]).at("slot"), "A3");
+        EXPECT_EQ(nlohmann::json::parse(lines.back()).at("slot"), "A3");
+    }
+    {
+        std::FILE* out = std::tmpfile();
+        cli::Station_Lines lines(out, Language::kEnglish);
+        for (const Station_Event& event : events)
+            lines.Show(event);
+        const std::vector<std::string> shown = Split_Lines(Read_All(out));
+        std::fclose(out);
+        ASSERT_GE(shown.size(), 2u);
+        EXPECT_EQ(shown[1], "/dev/ttyS0: skipped: not a phone port (not a USB device)");
+        EXPECT_EQ(shown[0].rfind("A3 phone 1 /dev/ttyACM7: arrived", 0), 0u) << shown[0];
+        EXPECT_EQ(shown.back(), "A3 phone 1 /dev/ttyACM7: unplugged");
+    }
+    // The table at every width: the UART's row says skipped, the phone's
+    // row starts with its slot, and its USB path is whole wherever the
+    // terminal leaves room for it (80 columns and more).
+    for (const int width : {60, 80, 132, 200}) {
+        SCOPED_TRACE(width);
+        std::FILE* out = std::tmpfile();
+        cli::Station_Table table(out, Language::kEnglish, width);
+        for (const Station_Event& event : events)
+            table.Show(event);
+        const std::vector<std::string> lines = table.Lines(cli::Station_Table::Clock::now());
+        std::fclose(out);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0].rfind("SLOT", 0), 0u) << lines[0];
+        EXPECT_EQ(lines[1].rfind("A3", 0), 0u) << lines[1];
+        EXPECT_NE(lines[1].find("@3-1.4.2.3.1:1.0"), std::string::npos) << lines[1];
+        if (width >= 132) {
+            EXPECT_NE(lines[1].find("1d6b:0104 M418-0"), std::string::npos) << lines[1];
+        }
+        EXPECT_NE(lines[2].find("/dev/ttyS0"), std::string::npos) << lines[2];
+        EXPECT_NE(lines[2].find(width >= 132  ? "skipped: not a phone port (not a USB device)"
+                                : width >= 80 ? "skipped: not a phone port"
+                                              : "skipped"),
+                  std::string::npos)
+            << lines[2];
+        for (const std::string& line : lines)
+            EXPECT_LT(cli::Display_Columns(line), static_cast<std::size_t>(width)) << line;
+    }
+}
+
 Station_Phone_Result Result(int phone, Download_Outcome outcome) {
     Station_Phone_Result result;
     result.phone = phone;

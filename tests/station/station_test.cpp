@@ -881,7 +881,7 @@ TEST(StationFiles, EachPhoneGetsItsLogAndTheStationASummary) {
                                        ",IMAGE-VERSION,updated,0,Updated: it starts",
                                    "2," + rig.Path("bad") + ",,,," + version +
                                        ",,programming_failed,9,\"Rewriting its flash"}) {
-        const std::size_t at = csv.find("Z," + row);
+        const std::size_t at = csv.find("Z,," + row);  // no slot
         ASSERT_NE(at, std::string::npos) << row << " in\n" << csv;
         const std::size_t line = csv.rfind('\n', at) + 1;
         EXPECT_TRUE(std::regex_match(csv.substr(line, 24), utc)) << csv.substr(line, 24);
@@ -1103,6 +1103,15 @@ TEST(StationRows, EachPhoneCountsOnceAsUpdatedFailedStoppedOrWorking) {
     model.Apply(Row_Finished(2, Download_Outcome::kProgrammingFailed, 9));
     model.Apply(Row_Finished(3, Download_Outcome::kStopped, kStoppedCode));
     model.Apply(Row_Event(Kind::kDeparted, 4));  // unplugged before its session ended
+    // Ports that are no phone's: a row each, in no count but their own.
+    for (int twice = 0; twice < 2; ++twice) {
+        Station_Event skipped = Row_Event(Kind::kSkipped, 0);
+        skipped.text = "not a USB device";
+        EXPECT_EQ(model.Apply(skipped), 5 + twice);
+        EXPECT_TRUE(model.Rows().back().skipped);
+        EXPECT_EQ(model.Rows().back().last_line, "not a USB device");
+    }
+    EXPECT_EQ(model.Counts().skipped, 2);
     Station_Event progress = Row_Event(Kind::kProgress, 5);
     progress.bytes_done = 10;
     progress.bytes_total = 100;
@@ -1129,10 +1138,13 @@ TEST(StationRows, EachPhoneCountsOnceAsUpdatedFailedStoppedOrWorking) {
     EXPECT_EQ(counts.failed, 2);
     EXPECT_EQ(counts.stopped, 1);
     EXPECT_EQ(counts.working, 0);
+    EXPECT_EQ(counts.skipped, 2);
 
     // The station's results count alike.
     std::vector<Station_Phone_Result> results;
     for (const Station_Phone_Row& row : model.Rows()) {
+        if (row.skipped)
+            continue;  // a station has no result for a port it skipped
         Station_Phone_Result& result = results.emplace_back();
         result.phone = row.phone;
         result.outcome = row.outcome;
@@ -1141,6 +1153,158 @@ TEST(StationRows, EachPhoneCountsOnceAsUpdatedFailedStoppedOrWorking) {
     EXPECT_EQ(of_results.updated, counts.updated);
     EXPECT_EQ(of_results.failed, counts.failed);
     EXPECT_EQ(of_results.stopped, counts.stopped);
+}
+
+// ---------------------------------------------------------------------------
+
+// The system's listing as a test makes it: each port with its identity.
+class Listed_Ports final : public PortLister {
+  public:
+    explicit Listed_Ports(std::vector<Port_Candidate> ports) : m_ports(std::move(ports)) {}
+    int list(std::vector<Port_Candidate>& ports) override {
+        ports = m_ports;
+        return ports.empty() ? kPortListNothingFound : kPortListOk;
+    }
+
+  private:
+    std::vector<Port_Candidate> m_ports;
+};
+
+Port_Candidate Listed(const std::string& path, const std::string& driver,
+                      const std::string& usb_id = "", const std::string& usb_path = "") {
+    Port_Candidate port;
+    port.device_path = path;
+    port.display_name = path;
+    port.identity.driver = driver;
+    if (!usb_id.empty()) {
+        port.identity.usb_vendor_id = usb_id.substr(0, 4);
+        port.identity.usb_product_id = usb_id.substr(5);
+        port.identity.usb_path = usb_path;
+    }
+    return port;
+}
+
+// Without named ports the station watches the system's ports, but takes
+// only a phone's: the PC's own UART, a USB device outside --match and one
+// outside the slots file are each said once as skipped, never opened, and
+// the count waits for phones; the phone's every event carries its slot.
+TEST(StationPorts, OnlyUsbPortsAreTakenAndEachPhoneCarriesItsSlot) {
+    Station_Rig rig;
+    rig.Add("phone");
+    rig.Add("uart");  // a boot loader would answer: it must not be asked
+    rig.Add("ftdi");
+    rig.Add("elsewhere");
+    for (const char* name : {"uart", "ftdi", "elsewhere", "phone"})
+        rig.Plug(name);
+    Station_Options options = rig.Options({});
+    options.system_ports = true;
+    options.watch.lister = std::make_shared<Listed_Ports>(std::vector<Port_Candidate>{
+        Listed(rig.Path("uart"), "serial"),
+        Listed(rig.Path("ftdi"), "ftdi_sio", "0403:6001", "1-1.1:1.0"),
+        Listed(rig.Path("elsewhere"), "cdc_acm", "1D6B:0104", "2-4:1.0"),
+        Listed(rig.Path("phone"), "cdc_acm", "1d6b:0104", "1-1.3:1.0"),
+    });
+    options.filter.match = {*Parse_Usb_Match("1d6b:*")};
+    options.filter.sockets = Parse_Slots("1-1.3 = A3\n1-1.1 = A1\n").sockets;
+    options.filter.only_slots = true;
+    options.count = 1;
+    Station& station = rig.Start(std::move(options));
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+
+    Expect_Updated(rig, 1);
+    for (const Station_Event& event : rig.Of(1))
+        EXPECT_EQ(event.slot, "A3") << int(event.kind);
+    std::map<std::string, Station_Event> skipped;
+    for (const Station_Event& event : rig.Events()) {
+        if (event.kind == Kind::kSkipped)
+            skipped[event.port.device_path] = event;
+        if (event.kind == Kind::kArrived) {
+            EXPECT_EQ(event.port.device_path, rig.Path("phone"));
+        }
+    }
+    ASSERT_EQ(skipped.size(), 3u);
+    EXPECT_EQ(skipped[rig.Path("uart")].skip, Port_Skip::kNotUsb);
+    EXPECT_EQ(skipped[rig.Path("uart")].text, "not a USB device");
+    EXPECT_EQ(skipped[rig.Path("ftdi")].skip, Port_Skip::kNotMatched);
+    EXPECT_EQ(skipped[rig.Path("ftdi")].text, "0403:6001 not in --match");
+    EXPECT_EQ(skipped[rig.Path("ftdi")].slot, "A1") << "its socket is named all the same";
+    EXPECT_EQ(skipped[rig.Path("elsewhere")].skip, Port_Skip::kNotInSlots);
+    for (const char* name : {"uart", "ftdi", "elsewhere"})
+        EXPECT_EQ(rig.Phone_At(name).line.opens(), 0u) << name << " was opened";
+    const Station_Summary summary = station.Summary();
+    ASSERT_EQ(summary.phones.size(), 1u);
+    EXPECT_EQ(summary.phones[0].slot, "A3");
+    EXPECT_EQ(summary.updated, 1);
+    EXPECT_EQ(summary.failed + summary.no_phone, 0);
+}
+
+// What a shop writes: --match in either case and with "*", a slots file
+// with comments and blank lines; a line that is not USB-PATH = LABEL, or a
+// socket given twice, is refused by its number. A named port is taken
+// whatever the filter says.
+TEST(StationPorts, MatchesAndSlotsAreReadAsAShopWritesThem) {
+    EXPECT_EQ(Parse_Usb_Match("1D6B:0104")->vendor_id, "1d6b");
+    EXPECT_EQ(Parse_Usb_Match("1d6b:*")->product_id, "");
+    for (const char* bad : {"1d6b", "1d6b:", "1d6:0104", "1d6b:01045", "xyzw:0104", "*:0104"})
+        EXPECT_FALSE(Parse_Usb_Match(bad)) << bad;
+
+    const Slots_Parse good =
+        Parse_Slots("# bench 1\n\n1-1.3 = A3\r\n  1-1.4:1.0=A 4   # the corner\n");
+    ASSERT_TRUE(good.Ok()) << good.error;
+    ASSERT_EQ(good.sockets.size(), 2u);
+    EXPECT_EQ(good.sockets[1].usb_path, "1-1.4");
+    EXPECT_EQ(good.sockets[1].label, "A 4");
+    struct Bad {
+        const char* text;
+        int line;
+    };
+    for (const Bad& bad : {Bad{"1-1.3 = A3\n1-1.4 A4\n", 2}, Bad{"\n\n= A3\n", 3},
+                           Bad{"1-1.3 =\n", 1}, Bad{"1-1.3 = A\n1-1.3:1.0 = B\n", 2}}) {
+        const Slots_Parse parsed = Parse_Slots(bad.text);
+        EXPECT_FALSE(parsed.Ok()) << bad.text;
+        EXPECT_EQ(parsed.bad_line, bad.line) << bad.text;
+    }
+
+    struct Row {
+        Port_Candidate port;
+        bool named;
+        bool taken;
+        Port_Skip skip;
+        std::string slot;
+    };
+    Port_Filter filter;
+    filter.match = {*Parse_Usb_Match("1d6b:0104"), *Parse_Usb_Match("0483:*")};
+    filter.sockets = good.sockets;
+    const Row rows[] = {
+        {Listed("/dev/ttyS0", "serial"), false, false, Port_Skip::kNotUsb, ""},
+        {Listed("/dev/ttyS0", "serial"), true, true, Port_Skip::kNone, ""},
+        {Listed("/dev/pts/3", ""), false, false, Port_Skip::kNotUsb, ""},
+        {Listed("/dev/ttyACM0", "cdc_acm", "1d6b:0104", "1-1.3:1.0"), false, true, Port_Skip::kNone,
+         "A3"},
+        {Listed("/dev/ttyACM1", "cdc_acm", "0483:5740", "1-9:1.2"), false, true, Port_Skip::kNone,
+         ""},
+        {Listed("/dev/ttyUSB0", "ftdi_sio", "0403:6001", "1-1.4:1.0"), false, false,
+         Port_Skip::kNotMatched, "A 4"},
+        {Listed("/dev/ttyUSB0", "ftdi_sio", "0403:6001", "1-1.4:1.0"), true, true, Port_Skip::kNone,
+         "A 4"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.port.device_path + (row.named ? " named" : ""));
+        const Port_Verdict verdict = Judge_Port(filter, row.port, row.named);
+        EXPECT_EQ(verdict.taken, row.taken);
+        EXPECT_EQ(verdict.skip, row.skip);
+        EXPECT_EQ(verdict.slot, row.slot);
+    }
+    // Every USB device where no --match is given; --only-slots narrows it.
+    Port_Filter slots_only;
+    slots_only.sockets = good.sockets;
+    slots_only.only_slots = true;
+    EXPECT_TRUE(Judge_Port(slots_only, rows[3].port, false).taken);
+    EXPECT_EQ(Judge_Port(slots_only, rows[4].port, false).skip, Port_Skip::kNotInSlots);
+    EXPECT_TRUE(Judge_Port(Port_Filter{}, rows[4].port, false).taken);
+    EXPECT_EQ(Judge_Port(Port_Filter{}, rows[0].port, false).skip, Port_Skip::kNotUsb);
+    // Where the system says nothing of a device, it may be a phone's.
+    EXPECT_TRUE(Judge_Port(Port_Filter{}, Listed("COM7", ""), false).taken);
 }
 
 }  // namespace

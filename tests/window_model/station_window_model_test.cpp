@@ -219,6 +219,26 @@ TEST(StationWindowModel, EachArrivalIsARowAndCountersFollowTheirEnds) {
     bench.Apply({Line(1, "first"), Line(5, "other"), Line(1, "second")});
     EXPECT_EQ(bench.face.row_lines[0], "first\nsecond\n");
     EXPECT_EQ(bench.model.Lines(4), (std::deque<std::string>{"bad\\x07line", "other"}));
+
+    // A port that is no phone's has a row that says so and is in no
+    // counter; a phone in a labelled socket shows the label before its port,
+    // and its whole device (where on the bus too) for a tooltip.
+    const int working = bench.model.Working();
+    Station_Event skipped = Arrived(0, "/dev/ttyS0");
+    skipped.kind = Station_Event::Kind::kSkipped;
+    skipped.text = "not a USB device";
+    Station_Event slotted = Arrived(6, "/dev/ttyACM4", "SN-6");
+    slotted.slot = "A3";
+    slotted.port.identity.usb_path = "1-1.3:1.0";
+    bench.Apply({skipped, slotted, Line(6, "hello")});
+    ASSERT_EQ(bench.face.rows.size(), 7U);
+    EXPECT_EQ(bench.face.rows[5].phase_text, "skipped");
+    EXPECT_EQ(bench.face.rows[5].result_text, "skipped: not a phone port (not a USB device)");
+    EXPECT_EQ(bench.face.rows[6].port_text, "A3  /dev/ttyACM4");
+    EXPECT_NE(bench.face.rows[6].identity_text.find("at usb 1-1.3:1.0"), std::string::npos);
+    EXPECT_EQ(bench.model.Working(), working + 1);
+    bench.model.Tick(bench.face.rows[5].event_time + std::chrono::seconds(65));
+    EXPECT_EQ(bench.face.rows[5].elapsed_text, "");
 }
 
 // Stop and close ask the same question while phones are being rewritten:

@@ -12,6 +12,7 @@
 #include "serial/port_event_queue.h"
 #include "serial/port_list.h"
 #include "serial/port_watcher.h"
+#include "serial/win32_port_identity.h"
 #include "serial_map_sandbox.h"
 #include "wine_ports.h"
 
@@ -50,6 +51,32 @@ TEST(Win32PortList, TakesNtValuesInMapOrderWithoutOpeningThem) {
     const Listing listing = List_Ports();
     EXPECT_EQ(listing.result, kPortListOk);
     EXPECT_EQ(listing.numbers, (Numbers{7, 3, 12}));
+}
+
+// A device instance ID as the configuration manager gives it: a USB
+// device's numbers and serial number, none for a composite device's
+// interface or a generated instance, nothing for a built-in port.
+TEST(Win32PortList, UsbInstanceIdsGiveNumbersAndSerialNumbers) {
+    struct Row {
+        const char* id;
+        const char* vid;
+        const char* pid;
+        const char* serial;
+    };
+    const Row rows[] = {
+        {"USB\\VID_1D6B&PID_0104\\M418-0001", "1d6b", "0104", "M418-0001"},
+        {"usb\\vid_0483&pid_5740\\6&2c9a1b3&0&2", "0483", "5740", ""},
+        {"USB\\VID_1D6B&PID_0104&MI_00\\7&1f2e&0&0000", "1d6b", "0104", ""},
+        {"ACPI\\PNP0501\\0", "", "", ""},
+        {"USB\\VID_XYZW&PID_0104\\S1", "", "", ""},
+    };
+    for (const Row& row : rows) {
+        Port_Identity identity;
+        serial::Read_Usb_Instance_Id(row.id, identity);
+        EXPECT_EQ(identity.usb_vendor_id, row.vid) << row.id;
+        EXPECT_EQ(identity.usb_product_id, row.pid) << row.id;
+        EXPECT_EQ(identity.usb_serial, row.serial) << row.id;
+    }
 }
 
 TEST(Win32PortList, ProbesCom1AndCom2) {
