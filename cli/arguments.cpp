@@ -384,6 +384,7 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
         .Repeated("--match", Into(args.matches))
         .Once("--slots", kOneSlots, Into(args.slots))
         .Flag("--only-slots", args.only_slots)
+        .Flag("--bell", args.bell)
         .Once("--lang", kOneLanguage, Into(args.language_flag));
     line.Add(Command::kSlots).Once("--count", kOneCount, Phone_Count_Into(args.count));
 }

@@ -24,6 +24,7 @@ struct Arguments {
     double timeout_seconds = 0;       // station --timeout S: end after S s without a phone
     double handshake_seconds = 0;     // station --handshake-timeout S (0: the search's)
     bool json = false;                // station --json: JSON Lines on standard output
+    bool bell = false;                // station --bell: the terminal's bell on each failure
     std::optional<std::string> log_dir;  // station --log-dir DIR
     std::vector<std::string> matches;    // station --match VID:PID...: the USB phones taken
     std::optional<std::string> slots;    // station --slots FILE: the sockets' labels

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -114,11 +115,15 @@ std::string Phone_Name(int phone, const std::string& port, Language language) {
 // holds up neither this thread nor its answer to a signal.
 class Station_Output {
   public:
-    explicit Station_Output(const Arguments& args) : m_language(args.language_flag) {
+    explicit Station_Output(const Arguments& args)
+        : m_language(args.language_flag), m_bell(args.bell) {
         if (!args.json && platform::Enable_Cursor_Moves(stdout)) {
             const int columns = platform::Terminal_Columns(stdout);
             m_table.emplace(stdout, m_language, columns > 0 ? columns : 80,
                             platform::Terminal_Rows(stdout));
+            // Whoever sets NO_COLOR (to anything) wants none.
+            const char* no_colour = std::getenv("NO_COLOR");
+            m_table->Use_Colour(no_colour == nullptr || *no_colour == '\0');
             return;
         }
         m_detached.emplace(stdout);
@@ -132,6 +137,11 @@ class Station_Output {
     void Show(const Station_Event& event) {
         if (event.kind == Station_Event::Kind::kArrived)
             m_ports[event.phone] = Displayable_Text(event.port.display_name);
+        if (m_bell && event.kind == Station_Event::Kind::kFinished && !event.no_phone &&
+            event.outcome != Download_Outcome::kUpdated) {
+            std::fputc('\a', stderr);
+            std::fflush(stderr);
+        }
         if (m_json)
             m_json->Show(event);
         else if (m_table)
@@ -140,8 +150,12 @@ class Station_Output {
             m_lines->Show(event);
     }
     void Tick() {
-        if (m_table)
-            m_table->Redraw_If_Due(Station_Table::Clock::now());
+        if (!m_table)
+            return;
+        const int columns = platform::Terminal_Columns(stdout);
+        if (columns > 0)
+            m_table->Resize(columns, platform::Terminal_Rows(stdout));
+        m_table->Redraw_If_Due(Station_Table::Clock::now());
     }
 
     // The question of a first Ctrl-C while phones are being rewritten.
@@ -184,7 +198,9 @@ class Station_Output {
         const std::string signal_name =
             stop_signal != 0 ? platform::Stop_Signal_Name(stop_signal) : "";
         if (m_json)
-            m_json->End(summary, exit_code, signal_name);
+            m_json->End(summary, exit_code, signal_name,
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started)
+                            .count());
         Drain_Unless_Stopped();
         for (const std::string& line : Record_Lines(summary, m_language))
             std::fprintf(stderr, "flashtool-cli: %s\n", line.c_str());
@@ -257,6 +273,8 @@ class Station_Output {
     }
 
     Language m_language;
+    bool m_bell;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::optional<platform::Detached_Output> m_detached;
     std::FILE* m_out = stdout;  // the lines' and JSON Lines' stream
     std::optional<Station_Json> m_json;

@@ -7,6 +7,7 @@
 
 #include "cli/station_text.h"
 #include "station/station_files.h"
+#include "station/station_throughput.h"
 #include "station/utc_text.h"
 
 namespace cli {
@@ -102,7 +103,9 @@ std::string Json_Line(const Station_Event& event, Language language) {
 }
 
 std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
-                              std::string_view signal_name, Language language) {
+                              std::string_view signal_name, Language language,
+                              double elapsed_seconds) {
+    const Station_Throughput throughput = Throughput_Of(summary.phones, elapsed_seconds);
     std::string phones = "[";
     for (const Station_Phone_Result& phone : summary.phones) {
         if (phones.size() > 1)
@@ -122,6 +125,10 @@ std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
         .Number("stopped_phones", summary.stopped_phones)
         .Number("no_phone", summary.no_phone)
         .Boolean("stopped", summary.stopped)
+        .Seconds("elapsed_seconds", elapsed_seconds)
+        .Seconds("phones_per_hour", throughput.phones_per_hour)
+        .Seconds("yield", throughput.yield)
+        .Seconds("mean_seconds", throughput.mean_seconds)
         .Text("signal", signal_name)
         .Number("exit_code", exit_code)
         .Raw("summary_files", Json_String_Array(summary.summary_files))
@@ -149,8 +156,8 @@ void Station_Json::Stop_Asked(const std::vector<int>& at_risk) {
 }
 
 void Station_Json::End(const Station_Summary& summary, int exit_code,
-                       std::string_view signal_name) {
-    Write(Json_Summary_Line(summary, exit_code, signal_name, m_language));
+                       std::string_view signal_name, double elapsed_seconds) {
+    Write(Json_Summary_Line(summary, exit_code, signal_name, m_language, elapsed_seconds));
 }
 
 void Station_Json::Write(const std::string& line) {

@@ -30,8 +30,10 @@ std::string Json_Line(const Station_Event& event, Language language);
 
 // The last line: how the station ended. no_phone: none finished before the
 // time-out; signal_name: the signal that stopped it, or empty.
+// elapsed_seconds: since the station started, for its throughput.
 std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
-                              std::string_view signal_name, Language language);
+                              std::string_view signal_name, Language language,
+                              double elapsed_seconds = 0);
 
 class Station_Json {
   public:
@@ -40,7 +42,8 @@ class Station_Json {
     void Show(const Station_Event& event);
     // The question of a first Ctrl-C: the phones at risk it names.
     void Stop_Asked(const std::vector<int>& at_risk);
-    void End(const Station_Summary& summary, int exit_code, std::string_view signal_name);
+    void End(const Station_Summary& summary, int exit_code, std::string_view signal_name,
+             double elapsed_seconds = 0);
 
   private:
     void Write(const std::string& line);

@@ -8,6 +8,7 @@
 #include "cli/station_text.h"
 #include "cli/text_format.h"
 #include "station/station_cells.h"
+#include "station/station_throughput.h"
 #include "station/station_words.h"
 
 namespace cli {
@@ -233,24 +234,83 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
         notice.push_back(piece);
         rest.erase(0, piece.empty() ? rest.size() : piece.size());
     }
+    const std::string footer = Throughput_Text(
+        Throughput_Of(rows, std::chrono::duration<double>(now - m_started).count()), m_language);
+    if (!footer.empty())
+        notice.insert(notice.begin(), Cut_To_Columns(footer, width));
+    if (m_colour) {
+        for (std::size_t index = 0; index < rows.size(); ++index) {
+            const Station_Row_State state = State_Of(rows[index]);
+            const char* colour = state == Station_Row_State::kFailed    ? "\x1b[31m"
+                                 : state == Station_Row_State::kUpdated ? "\x1b[32m"
+                                                                        : nullptr;
+            if (colour != nullptr)
+                lines[index + 1] = colour + lines[index + 1] + "\x1b[0m";
+        }
+    }
     // One row of the terminal stays free for the cursor below the table.
     if (m_height > 0) {
         const std::size_t room = static_cast<std::size_t>(std::max(m_height - 1, 3));
-        const std::size_t rows = lines.size() - 1;
         const std::size_t fit = room > notice.size() + 2 ? room - notice.size() - 2 : 1;
-        if (rows > fit) {
-            const std::size_t hidden = rows - fit;
-            lines.erase(lines.begin() + 1, lines.begin() + 1 + static_cast<long>(hidden));
-            const std::string count = std::to_string(hidden);
-            lines.insert(lines.begin() + 1,
-                         Cut_To_Columns(std::string(text::By_Language(
-                                            m_language, "(" + count + " earlier phones above)",
-                                            "(上方另有 " + count + " 支較早的手機)")),
-                                        width));
-        }
+        if (rows.size() > fit)
+            Hide_Rows(lines, rows.size() - fit, width);
     }
     lines.insert(lines.end(), notice.begin(), notice.end());
     return lines;
+}
+
+// Rows that give way on a short terminal, in this order: what needs nothing
+// more from anyone first, a failure last. Oldest first within a kind.
+void Station_Table::Hide_Rows(std::vector<std::string>& lines, std::size_t hidden,
+                              std::size_t width) const {
+    constexpr Station_Row_State kGiveWay[] = {
+        Station_Row_State::kUpdated, Station_Row_State::kSkipped, Station_Row_State::kNoPhone,
+        Station_Row_State::kStopped, Station_Row_State::kWorking, Station_Row_State::kFailed};
+    const std::vector<Station_Phone_Row>& rows = m_model.Rows();
+    std::vector<bool> hide(rows.size(), false);
+    std::array<std::size_t, std::size(kGiveWay)> hidden_of{};
+    std::size_t left = hidden;
+    for (std::size_t kind = 0; kind < std::size(kGiveWay) && left > 0; ++kind) {
+        for (std::size_t index = 0; index < rows.size() && left > 0; ++index) {
+            if (State_Of(rows[index]) != kGiveWay[kind])
+                continue;
+            hide[index] = true;
+            ++hidden_of[kind];
+            --left;
+        }
+    }
+    constexpr text::Word_Pair kKindWords[] = {{"updated", "已更新"},  {"skipped", "已略過"},
+                                              {"no phone", "無手機"}, {"stopped", "已停止"},
+                                              {"working", "進行中"},  {"failed", "失敗"}};
+    std::string counted;
+    for (std::size_t kind = 0; kind < std::size(kGiveWay); ++kind) {
+        if (hidden_of[kind] == 0)
+            continue;
+        if (!counted.empty())
+            counted += text::By_Language(m_language, ", ", "、");
+        counted +=
+            std::to_string(hidden_of[kind]) + " " + std::string(kKindWords[kind].For(m_language));
+    }
+    std::vector<std::string> kept{lines.front()};
+    kept.push_back(
+        Cut_To_Columns(std::string(text::By_Language(m_language, "(not shown: " + counted + ")",
+                                                     "(未顯示:" + counted + ")")),
+                       width));
+    for (std::size_t index = 0; index < rows.size(); ++index) {
+        if (!hide[index])
+            kept.push_back(lines[index + 1]);
+    }
+    kept.insert(kept.end(), lines.begin() + 1 + static_cast<long>(rows.size()), lines.end());
+    lines = std::move(kept);
+}
+
+void Station_Table::Resize(int width, int height) {
+    if (width == m_width && height == m_height)
+        return;
+    m_width = width;
+    m_height = height;
+    m_clear = true;
+    m_changed = true;
 }
 
 void Station_Table::Redraw_If_Due(Clock::time_point now) {
@@ -271,8 +331,11 @@ void Station_Table::Draw(Clock::time_point now) {
     std::string frame;
     // Back to the first line of the last table, then each line over the old
     // one, erasing what is left of it, and whatever was below.
-    if (m_lines_drawn > 0)
+    if (m_clear)
+        frame += "\x1b[H\x1b[2J";
+    else if (m_lines_drawn > 0)
         frame += "\r\x1b[" + std::to_string(m_lines_drawn) + "A";
+    m_clear = false;
     for (const std::string& line : lines)
         frame += line + "\x1b[K\n";
     frame += "\x1b[J";

@@ -28,9 +28,20 @@ class Station_Table {
 
     // width, height: the terminal's columns and rows (height 0: as many
     // rows as there are phones). A table taller than the terminal could not
-    // be redrawn in place: the oldest rows give way, counted in a line.
+    // be redrawn in place: rows give way, updated phones' first and failed
+    // ones' last, oldest first, counted by kind in a line. Under the rows,
+    // the station's throughput once a phone has ended.
     Station_Table(std::FILE* out, Language language, int width, int height = 0)
-        : m_out(out), m_language(language), m_width(width), m_height(height) {}
+        : m_out(out),
+          m_language(language),
+          m_width(width),
+          m_height(height),
+          m_started(Clock::now()) {}
+    // Rows in red (failed) and green (updated); off unless asked for.
+    void Use_Colour(bool colour) { m_colour = colour; }
+    // The terminal's new size: the next redraw clears the screen and starts
+    // at its top, as lines the terminal re-wrapped cannot be drawn over.
+    void Resize(int width, int height);
     void Show(const Station_Event& event);
     // A line of the program's own under the table (the question of a first
     // Ctrl-C), kept there through the redraws; empty: none.
@@ -49,12 +60,16 @@ class Station_Table {
   private:
     // The last cell: the result once finished, else the phone's last line.
     std::string Result_Cell(const Station_Phone_Row& row) const;
+    void Hide_Rows(std::vector<std::string>& lines, std::size_t hidden, std::size_t width) const;
     void Draw(Clock::time_point now);
 
     std::FILE* m_out;
     Language m_language;
     int m_width;
     int m_height;
+    Clock::time_point m_started;
+    bool m_colour = false;
+    bool m_clear = false;
     Station_Row_Model m_model;
     std::vector<Clock::time_point> m_last_event;  // by row: when its last event came
     std::string m_notice;

@@ -43,6 +43,8 @@ class Station_Window_Face {
     // the last row.
     virtual void Row_Shown(std::size_t index, const Station_Row& row) = 0;
     virtual void Rows_Cleared() = 0;
+    // A phone ended without the update: a window that can makes a sound.
+    virtual void Phone_Failed(std::size_t /*index*/) {}
     // A line of a phone's own messages (Station_Window_Model::Lines has them
     // all), for a window that shows the selected phone's; ends in "\n".
     virtual void Row_Line_Appended(std::size_t index, std::string_view line) = 0;

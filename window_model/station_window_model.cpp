@@ -12,6 +12,7 @@
 #include "download/message_output.h"
 #include "download/notice_lines.h"
 #include "station/station_cells.h"
+#include "station/station_throughput.h"
 #include "window_model/station_texts.h"
 
 namespace {
@@ -123,6 +124,7 @@ void Station_Window_Model::StartClick() {
     Station_Options options = m_options;
     options.language = m_language;
     options.handled_ports = m_handled;
+    m_started = std::chrono::steady_clock::now();
     m_station = m_factory(m_image, std::move(options), [this](const Station_Event& event) {
         m_calls.Post([this, event] { Apply(event); });
     });
@@ -322,6 +324,8 @@ void Station_Window_Model::Apply(const Station_Event& event) {
     m_face.Row_Shown(index, row);
     if (event.kind == Station_Event::Kind::kFinished)
         Show_Finished(row);
+    if (event.kind == Station_Event::Kind::kFinished && State_Of(row) == Station_Row_State::kFailed)
+        m_face.Phone_Failed(index);
     Follow_Question(event);
     if (event.kind == Station_Event::Kind::kArrived ||
         event.kind == Station_Event::Kind::kFinished ||
@@ -447,6 +451,13 @@ void Station_Window_Model::Show_Status() {
     m_status = std::string(kCountUpdated.For(m_language)) + std::to_string(Updated()) +
                std::string(kCountFailed.For(m_language)) + std::to_string(Failed()) +
                std::string(kCountRunning.For(m_language)) + std::to_string(Working());
+    const std::string throughput = Throughput_Text(
+        Throughput_Of(
+            m_model.Rows(),
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count()),
+        m_language);
+    if (!throughput.empty())
+        m_status += "  " + throughput;
     if (m_image != nullptr)
         m_status += std::string(kImage.For(m_language)) + m_image_name;
     else

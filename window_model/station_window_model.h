@@ -119,6 +119,7 @@ class Station_Window_Model {
     std::string m_image_name;
     std::string m_image_version;
     Station_Row_Model m_model;
+    std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::vector<Station_Row> m_rows;               // the model's rows with their cells
     std::vector<std::deque<std::string>> m_lines;  // by row
     std::string m_status;

@@ -1,7 +1,10 @@
 // Station_Window: the Qt controls of the station window, bound to its model.
 #include "app/station/station_window.h"
 
+#include <QApplication>
+#include <QBrush>
 #include <QCloseEvent>
+#include <QColor>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -205,6 +208,19 @@ void Station_Window::Row_Shown(std::size_t index, const Station_Row& row) {
         ->setToolTip(From_Utf8(row.advice_text.empty() ? row.last_line
                                                        : row.advice_text + "\n" + row.last_line));
     static_cast<QProgressBar*>(m_table->cellWidget(at, kProgress))->setValue(row.percent);
+    // The row's colour says how it ended, at a glance across the bench.
+    const Station_Row_State state = State_Of(row);
+    const QColor shade = state == Station_Row_State::kFailed    ? QColor(255, 208, 208)
+                         : state == Station_Row_State::kUpdated ? QColor(212, 242, 212)
+                                                                : QColor();
+    for (int column = 0; column < kColumns; ++column) {
+        if (QTableWidgetItem* item = m_table->item(at, column))
+            item->setBackground(shade.isValid() ? QBrush(shade) : QBrush());
+    }
+}
+
+void Station_Window::Phone_Failed(std::size_t) {
+    QApplication::beep();
 }
 
 void Station_Window::Rows_Cleared() {

@@ -66,6 +66,7 @@ class Station_Window : public QWidget, private Station_Window_Face {
     void Buttons_Enabled(bool open_image, bool start, bool stop) override;
     void Row_Shown(std::size_t index, const Station_Row& row) override;
     void Rows_Cleared() override;
+    void Phone_Failed(std::size_t index) override;
     void Row_Line_Appended(std::size_t index, std::string_view line) override;
     void Show_Phone_Log(int row);
     void Status_Shown(std::string_view text) override;

@@ -51,7 +51,7 @@ TEST(Arguments, FlashTakesItsOptionsInAnyOrderAndBothSpellings) {
 TEST(Arguments, StationTakesManyPortsAndChecksItsNumbers) {
     const auto parsed =
         Parse_Arguments({"station", "--port", "/dev/ttyACM0", "img.bin", "--port=COM12", "--json",
-                         "--count", "3", "--timeout=2.5", "--log-dir", "logs", "--lang", "en"});
+                         "--count", "3", "--timeout=2.5", "--log-dir", "logs", "--lang", "en", "--bell"});
     ASSERT_TRUE(parsed.ok()) << parsed.error;
     const cli::Arguments& args = parsed.arguments;
     EXPECT_EQ(args.command, Command::kStation);
@@ -60,6 +60,7 @@ TEST(Arguments, StationTakesManyPortsAndChecksItsNumbers) {
     EXPECT_EQ(args.count, 3);
     EXPECT_DOUBLE_EQ(args.timeout_seconds, 2.5);
     EXPECT_TRUE(args.json);
+    EXPECT_TRUE(args.bell);
     EXPECT_EQ(args.log_dir, "logs");
     EXPECT_EQ(args.language_flag, Language::kEnglish);
 

@@ -117,7 +117,7 @@ TEST(StationJson, EveryEventIsALineThatParsesAndCarriesWhatAPersonSees) {
                               .phone_touched = true});
     summary.updated = 1;
     summary.failed = 1;
-    json.End(summary, 1, "");
+    json.End(summary, 1, "", 1800);
     const std::string text = Read_All(out);
     std::fclose(out);
 
@@ -139,6 +139,10 @@ TEST(StationJson, EveryEventIsALineThatParsesAndCarriesWhatAPersonSees) {
             EXPECT_EQ(object.at("exit_code"), 1);
             ASSERT_EQ(object.at("phones").size(), 2u);
             EXPECT_EQ(object.at("phones")[1].at("advice_id"), "programming_failed");
+            // One updated in half an hour, one of two, in 5.5 s.
+            EXPECT_DOUBLE_EQ(object.at("phones_per_hour").get<double>(), 2.0);
+            EXPECT_DOUBLE_EQ(object.at("yield").get<double>(), 0.5);
+            EXPECT_DOUBLE_EQ(object.at("mean_seconds").get<double>(), 5.5);
             continue;
         }
         const Station_Event& event = events[i];
@@ -327,23 +331,40 @@ TEST(StationTable, FitsItsWidthRedrawsInPlaceAtMostTenTimesASecondInEitherLangua
             }
             EXPECT_NE(last.find("flashtool-cli: phone 2"), std::string::npos) << last;
         }
-    // Taller than the terminal: the newest rows and the notice stay, the
-    // oldest give way, so that the redraw still reaches the table's top.
+    // Taller than the terminal: the updated phones' rows give way, oldest
+    // first, and the failed first phone stays in sight above the newest, so
+    // that the redraw still reaches the table's top; the throughput and the
+    // notice stay under them. Colours only when asked for.
     std::FILE* out = std::tmpfile();
     cli::Station_Table short_table(out, Language::kEnglish, 80, 8);
     for (int phone = 1; phone <= 20; ++phone) {
         for (Station_Event event :
-             Session(phone, Usb_Port("/dev/ttyACM" + std::to_string(phone)), true)) {
+             Session(phone, Usb_Port("/dev/ttyACM" + std::to_string(phone)), phone != 1)) {
             short_table.Show(event);
         }
     }
     short_table.Notice("flashtool-cli: a notice");
-    const std::vector<std::string> lines = short_table.Lines(Clock::now());
-    std::fclose(out);
+    std::vector<std::string> lines = short_table.Lines(Clock::now());
     ASSERT_EQ(lines.size(), 7u);
-    EXPECT_EQ(lines[1], "(16 earlier phones above)");
-    EXPECT_EQ(lines[5].rfind("20 ", 0), 0u) << lines[5];
+    EXPECT_EQ(lines[1], "(not shown: 17 updated)");
+    EXPECT_EQ(lines[2].rfind("1 ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].rfind("19 ", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[4].rfind("20 ", 0), 0u) << lines[4];
+    EXPECT_NE(lines[5].find("phones/h, yield 95% (19 of 20), 9 s a phone"), std::string::npos)
+        << lines[5];
     EXPECT_EQ(lines[6], "flashtool-cli: a notice");
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.find('\x1b'), std::string::npos) << line;
+    short_table.Use_Colour(true);
+    lines = short_table.Lines(Clock::now());
+    EXPECT_EQ(lines[2].rfind("\x1b[31m1 ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[4].rfind("\x1b[32m20 ", 0), 0u) << lines[4];
+    // A resize clears the screen and draws from its top.
+    short_table.Resize(60, 8);
+    short_table.Finish(Clock::now());
+    const std::string drawn = Read_All(out);
+    std::fclose(out);
+    EXPECT_NE(drawn.find("\x1b[H\x1b[2J"), std::string::npos);
     EXPECT_EQ(cli::Cut_To_Columns("ab中文", 3), "ab");
     EXPECT_EQ(cli::Display_Columns("ab中文"), 6u);
 }
@@ -413,7 +434,7 @@ TEST(StationOutputs, ASkippedPortAndASlotAreShownByEveryOutput) {
             table.Show(event);
         const std::vector<std::string> lines = table.Lines(cli::Station_Table::Clock::now());
         std::fclose(out);
-        ASSERT_EQ(lines.size(), 3u);
+        ASSERT_EQ(lines.size(), 4u);  // the last: the footer
         EXPECT_EQ(lines[0].rfind("SLOT", 0), 0u) << lines[0];
         EXPECT_EQ(lines[1].rfind("A3", 0), 0u) << lines[1];
         EXPECT_NE(lines[1].find("@3-1.4.2.3.1:1.0"), std::string::npos) << lines[1];
