@@ -49,9 +49,9 @@ TEST(Arguments, FlashTakesItsOptionsInAnyOrderAndBothSpellings) {
 }
 
 TEST(Arguments, StationTakesManyPortsAndChecksItsNumbers) {
-    const auto parsed =
-        Parse_Arguments({"station", "--port", "/dev/ttyACM0", "img.bin", "--port=COM12", "--json",
-                         "--count", "3", "--timeout=2.5", "--log-dir", "logs", "--lang", "en", "--bell"});
+    const auto parsed = Parse_Arguments({"station", "--port", "/dev/ttyACM0", "img.bin",
+                                         "--port=COM12", "--json", "--count", "3", "--timeout=2.5",
+                                         "--log-dir", "logs", "--lang", "en", "--bell"});
     ASSERT_TRUE(parsed.ok()) << parsed.error;
     const cli::Arguments& args = parsed.arguments;
     EXPECT_EQ(args.command, Command::kStation);
