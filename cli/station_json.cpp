@@ -155,8 +155,8 @@ void Station_Json::Stop_Asked(const std::vector<int>& at_risk) {
               .Done());
 }
 
-void Station_Json::End(const Station_Summary& summary, int exit_code,
-                       std::string_view signal_name, double elapsed_seconds) {
+void Station_Json::End(const Station_Summary& summary, int exit_code, std::string_view signal_name,
+                       double elapsed_seconds) {
     Write(Json_Summary_Line(summary, exit_code, signal_name, m_language, elapsed_seconds));
 }
 
