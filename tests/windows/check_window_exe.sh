@@ -15,7 +15,7 @@ imports=$(printf '%s\n' "$headers" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-
 for dll in $imports; do
     case "$dll" in
         kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | comdlg32.dll | advapi32.dll | \
-            shell32.dll | ole32.dll | msvcrt.dll | version.dll) ;;
+            shell32.dll | ole32.dll | msvcrt.dll | version.dll | setupapi.dll) ;;
         *) fail "imports $dll, which is not part of Windows" ;;
     esac
 done
