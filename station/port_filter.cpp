@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -86,20 +85,23 @@ Slots_Parse Parse_Slots(std::string_view text) {
 
 Slots_Parse Read_Slots_File(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
+    // Read up to one byte past the limit, never the whole of whatever was
+    // named (a device such as /dev/zero never ends).
+    std::string text(static_cast<std::size_t>(kMaximumSlotsFile) + 1, '\0');
     if (file)
-        text << file.rdbuf();
-    if (!file || file.bad()) {
+        file.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!file && !file.eof()) {
         Slots_Parse failed;
         failed.error = "it cannot be read";
         return failed;
     }
-    if (text.tellp() > kMaximumSlotsFile) {
+    text.resize(static_cast<std::size_t>(file.gcount()));
+    if (static_cast<std::streamsize>(text.size()) > kMaximumSlotsFile) {
         Slots_Parse failed;
         failed.error = "it is too large for a slots file";
         return failed;
     }
-    return Parse_Slots(text.str());
+    return Parse_Slots(text);
 }
 
 std::string Usb_Device_Path(const std::string& usb_path) {
