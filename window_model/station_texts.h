@@ -14,6 +14,7 @@ inline constexpr Pair kTitle{kPhoneModel.station_title_english, kPhoneModel.stat
 inline constexpr Pair kOpenImage{"Open image...", "開啟映像檔..."};
 inline constexpr Pair kStart{"Start", "開始"};
 inline constexpr Pair kStop{"Stop", "停止"};
+inline constexpr Pair kSettings{"Settings...", "設定..."};
 
 inline constexpr Pair kCountUpdated{"Updated: ", "更新完成: "};
 inline constexpr Pair kCountFailed{"  Failed: ", "  失敗: "};
@@ -54,6 +55,31 @@ inline constexpr Pair kNoLogs{"No logs are written: this folder cannot be used f
                               "不會寫入記錄:無法使用此資料夾: "};
 inline constexpr Pair kSummaryFiles{"Summary: ", "摘要: "};
 inline constexpr Pair kNotWritten{"Not written whole: ", "未完整寫入: "};
+
+// The settings of which ports are phones'.
+inline constexpr Pair kBadMatch{"Not a USB VID:PID (such as 1d6b:0104 or 1d6b:*): ",
+                                "不是 USB VID:PID(例如 1d6b:0104 或 1d6b:*): "};
+inline constexpr Pair kBadSlots{"The slots file cannot be used: ", "無法使用插槽檔: "};
+inline constexpr Pair kSlotsLine{" line ", " 第 "};
+inline constexpr Pair kSlotsLineEnd{"", " 行"};
+inline constexpr Pair kSlotsForm{"; each line is USB-PATH = LABEL, such as 1-1.3 = A3",
+                                 ";每行格式為 USB-PATH = LABEL,例如 1-1.3 = A3"};
+inline constexpr Pair kPortsTaken{"Phones are taken from: ", "接受手機的通訊埠: "};
+inline constexpr Pair kEveryUsbPort{"every USB serial port", "所有 USB 序列埠"};
+inline constexpr Pair kMatching{"USB devices ", "USB 裝置 "};
+inline constexpr Pair kSocketsOnly{"only the slots file's sockets", "僅限插槽檔中的插槽"};
+inline constexpr Pair kSocketsNamed{" sockets named in ", " 個插槽名稱取自 "};
+// The settings dialog.
+inline constexpr Pair kSettingsTitle{"Station settings", "更新站設定"};
+inline constexpr Pair kMatchLabel{"Only these USB devices (VID:PID or VID:*, several apart):",
+                                  "僅限這些 USB 裝置(VID:PID 或 VID:*,以空格分隔):"};
+inline constexpr Pair kSlotsLabel{"Slots file (USB-PATH = LABEL lines):",
+                                  "插槽檔(每行 USB-PATH = LABEL):"};
+inline constexpr Pair kOnlySlotsLabel{"Take only the phones in the slots file's sockets",
+                                      "只接受插槽檔中插槽的手機"};
+inline constexpr Pair kLogFolderLabel{"Log folder:", "記錄資料夾:"};
+inline constexpr Pair kBrowse{"Browse...", "瀏覽..."};
+inline constexpr Pair kNotStarted{"The station did not start.", "更新站未啟動。"};
 
 // The stop question: the phones' ports one a line between its two parts.
 inline constexpr Pair kQuestionHead{"These phones are being rewritten:", "以下手機正在更新中:"};

@@ -31,7 +31,7 @@ struct Station_Row : Station_Phone_Row {
 };
 
 // The buttons and texts of the window that follow the language.
-enum class Station_Caption { kTitle, kOpenImage, kStart, kStop };
+enum class Station_Caption { kTitle, kOpenImage, kStart, kStop, kSettings };
 
 class Station_Window_Face {
   public:

@@ -64,6 +64,7 @@ void Station_Window_Model::Show_Captions() {
     m_face.Caption_Shown(Station_Caption::kOpenImage, kOpenImage.For(m_language));
     m_face.Caption_Shown(Station_Caption::kStart, kStart.For(m_language));
     m_face.Caption_Shown(Station_Caption::kStop, kStop.For(m_language));
+    m_face.Caption_Shown(Station_Caption::kSettings, kSettings.For(m_language));
     std::vector<std::string> headers;
     for (const Pair& column : {kColumnPort, kColumnIdentity, kColumnPhase, kColumnProgress,
                                kColumnRate, kColumnElapsed, kColumnResult, kColumnLastLine})
@@ -111,6 +112,13 @@ void Station_Window_Model::OpenImageClick() {
 void Station_Window_Model::StartClick() {
     if (m_image == nullptr || Running())
         return;
+    // Before anything of the last station is cleared: a slots file edited
+    // wrong leaves the window as it was, with the reason.
+    std::optional<Port_Filter> filter = Filter_Of(m_port_choice);
+    if (!filter) {
+        Message(station_text::kNotStarted.For(m_language));
+        return;
+    }
     if (m_station != nullptr)
         m_handled = m_station->Handled_Ports();
     m_station.reset();  // the last station has ended; its threads are gone
@@ -124,6 +132,22 @@ void Station_Window_Model::StartClick() {
     Station_Options options = m_options;
     options.language = m_language;
     options.handled_ports = m_handled;
+    options.filter = std::move(*filter);
+    const Port_Filter& taken = options.filter;
+    std::string ports_taken;
+    if (taken.match.empty() && !taken.only_slots)
+        ports_taken = station_text::kEveryUsbPort.For(m_language);
+    for (const Usb_Match& match : taken.match) {
+        ports_taken += ports_taken.empty() ? station_text::kMatching.For(m_language) : ", ";
+        ports_taken += match.vendor_id + ":" + (match.product_id.empty() ? "*" : match.product_id);
+    }
+    if (taken.only_slots)
+        ports_taken += std::string(ports_taken.empty() ? "" : "; ") +
+                       std::string(station_text::kSocketsOnly.For(m_language));
+    if (!m_port_choice.slots_file.empty())
+        ports_taken += "; " + std::to_string(taken.sockets.size()) +
+                       std::string(station_text::kSocketsNamed.For(m_language)) +
+                       text::Displayable_Text(m_port_choice.slots_file);
     m_started = std::chrono::steady_clock::now();
     m_station = m_factory(m_image, std::move(options), [this](const Station_Event& event) {
         m_calls.Post([this, event] { Apply(event); });
@@ -136,6 +160,7 @@ void Station_Window_Model::StartClick() {
         Message(station_text::kCannotWatch.For(m_language));
     } else {
         Message(station_text::kWatching.For(m_language));
+        Message(std::string(station_text::kPortsTaken.For(m_language)) + ports_taken);
         if (!m_handled.empty()) {
             std::string ports;
             for (const Port_Candidate& port : m_handled)
@@ -145,6 +170,46 @@ void Station_Window_Model::StartClick() {
     }
     Show_Buttons();
     Show_Status();
+}
+
+bool Station_Window_Model::Set_Port_Choice(const Station_Port_Choice& choice) {
+    if (!Filter_Of(choice))
+        return false;
+    m_port_choice = choice;
+    return true;
+}
+
+std::optional<Port_Filter> Station_Window_Model::Filter_Of(const Station_Port_Choice& choice) {
+    Port_Filter filter;
+    for (const std::string& text : choice.match) {
+        const std::optional<Usb_Match> match = Parse_Usb_Match(text);
+        if (!match) {
+            Message(std::string(station_text::kBadMatch.For(m_language)) +
+                    text::Displayable_Text(text));
+            return std::nullopt;
+        }
+        filter.match.push_back(*match);
+    }
+    if (!choice.slots_file.empty()) {
+        const Slots_Parse slots = Read_Slots_File(choice.slots_file);
+        if (!slots.Ok()) {
+            std::string where;
+            if (slots.bad_line > 0)
+                where = std::string(station_text::kSlotsLine.For(m_language)) +
+                        std::to_string(slots.bad_line) +
+                        std::string(station_text::kSlotsLineEnd.For(m_language));
+            Message(std::string(station_text::kBadSlots.For(m_language)) +
+                    text::Displayable_Text(choice.slots_file) + where + ": " +
+                    text::Displayable_Text(slots.error) +
+                    std::string(station_text::kSlotsForm.For(m_language)));
+            return std::nullopt;
+        }
+        filter.sockets = slots.sockets;
+    }
+    // Only the sockets of a file that names some: with none, no port would
+    // ever be taken.
+    filter.only_slots = choice.only_slots && !filter.sockets.empty();
+    return filter;
 }
 
 // The log folder's files follow the station as the command's do: a log per

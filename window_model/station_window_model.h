@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,14 @@ class Station_Control {
     // Once it has ended: the ports whose phones it handled, still plugged in.
     virtual std::vector<Port_Candidate> Handled_Ports() const = 0;
 };
+// Which ports the window's stations take as phones': the settings a user
+// chooses, as the command's --match, --slots and --only-slots.
+struct Station_Port_Choice {
+    std::vector<std::string> match{};  // "1d6b:0104", "1d6b:*"; none: every USB device
+    std::string slots_file{};          // "USB-PATH = LABEL" lines; empty: none
+    bool only_slots = false;           // a port outside the slots file's sockets is skipped
+};
+
 using Station_Factory = std::function<std::unique_ptr<Station_Control>(
     std::shared_ptr<const Firmware_Image> image, Station_Options options, Station::Sink sink)>;
 
@@ -52,6 +61,7 @@ class Station_Window_Model {
     // The start state: captions, headers, no rows, only Open image enabled.
     void FormCreate();
     void Set_Language(Language language);
+    Language Window_Language() const { return m_language; }
 
     // ---- The window's controls ----
     // The file dialog, then the loader on the chosen file; a cancel loads
@@ -68,6 +78,13 @@ class Station_Window_Model {
     // The folder each station started from now on writes its phones' logs
     // and summaries in (made when missing); empty: none are written.
     void Set_Log_Folder(std::string folder) { m_log_folder = std::move(folder); }
+    // The ports the stations started from now on take, and the labels of
+    // their sockets. A match that is no VID:PID, or a slots file that cannot
+    // be read or has a bad line, is refused with its reason in the message
+    // area, and the choice held before stays. The slots file is read again
+    // at each start, so that a shop's edit takes effect without a restart.
+    bool Set_Port_Choice(const Station_Port_Choice& choice);
+    const Station_Port_Choice& Port_Choice() const { return m_port_choice; }
     // Whether a close may close the window now: the same question as Stop;
     // true once every session has been stopped (or none ran).
     bool May_Close();
@@ -108,6 +125,9 @@ class Station_Window_Model {
     std::string Question_For(const std::vector<int>& phones) const;
     void Follow_Question(const Station_Event& event);
     void Open_Log_Files();
+    // The filter of the choice, its slots file read now; nothing when it is
+    // refused (said in the message area).
+    std::optional<Port_Filter> Filter_Of(const Station_Port_Choice& choice);
     void Show_Records();
     void Show_Finished(const Station_Row& row);
 
@@ -129,6 +149,7 @@ class Station_Window_Model {
     bool m_question_open = false;
     bool m_question_moot = false;
     std::string m_log_folder;
+    Station_Port_Choice m_port_choice;
     // Ports the last station handled, still plugged in: the next leaves them.
     std::vector<Port_Candidate> m_handled;
     // The log folder's files outlive the station that writes them.

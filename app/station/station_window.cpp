@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/fixed_window.h"
+#include "app/station/station_settings_dialog.h"
 #include "station_window_style.h"
 
 namespace {
@@ -54,6 +55,10 @@ Station_Window::Station_Window(Station_Factory factory, Station_Options options,
     buttons->addWidget(m_start);
     buttons->addWidget(m_stop);
     buttons->addStretch();
+    m_settings = new QPushButton(this);
+    m_settings->setObjectName(QStringLiteral("Settings"));
+    buttons->addWidget(m_settings);
+    connect(m_settings, &QPushButton::clicked, this, &Station_Window::SettingsClick);
     connect(m_open_image, &QPushButton::clicked, this, &Station_Window::OpenImageClick);
     connect(m_start, &QPushButton::clicked, this, &Station_Window::StartClick);
     connect(m_stop, &QPushButton::clicked, this, &Station_Window::StopClick);
@@ -99,8 +104,16 @@ Station_Window::Station_Window(Station_Factory factory, Station_Options options,
     connect(&m_tick, &QTimer::timeout, this, [this] { m_model.Tick(); });
     m_tick.start();
 
-    // Remembered for the user, so that the logs of every day land together;
-    // written back so that the user finds the key to change.
+    m_model.FormCreate();
+    Load_Settings();
+}
+
+Station_Window::~Station_Window() = default;
+
+// Remembered for the user, so that the logs of every day land together and a
+// bench's sockets stay set; the log folder is written back so that the user
+// finds the key to change.
+void Station_Window::Load_Settings() {
     QSettings settings;
     m_log_folder = settings.value(QLatin1String(kLogFolderKey)).toString();
     if (m_log_folder.isEmpty()) {
@@ -110,10 +123,43 @@ Station_Window::Station_Window(Station_Factory factory, Station_Options options,
     }
     m_model.Set_Log_Folder(QFile::encodeName(m_log_folder).toStdString());
 
-    m_model.FormCreate();
+    Station_Port_Choice choice;
+    for (const QString& match : settings.value(QLatin1String(kMatchKey)).toStringList())
+        choice.match.push_back(match.toStdString());
+    choice.slots_file =
+        QFile::encodeName(settings.value(QLatin1String(kSlotsFileKey)).toString()).toStdString();
+    choice.only_slots = settings.value(QLatin1String(kOnlySlotsKey)).toBool();
+    // One refused now (its slots file gone) is said; the window then takes
+    // every USB port until the user chooses again.
+    m_model.Set_Port_Choice(choice);
 }
 
-Station_Window::~Station_Window() = default;
+void Station_Window::SettingsClick() {
+    Station_Settings_Dialog dialog(
+        this, m_model.Window_Language(), m_model.Port_Choice(), m_log_folder,
+        [this](const Station_Port_Choice& choice, const QString& log_folder) {
+            return Apply_Settings(choice, log_folder);
+        });
+    dialog.exec();
+}
+
+bool Station_Window::Apply_Settings(const Station_Port_Choice& choice, const QString& log_folder) {
+    if (!m_model.Set_Port_Choice(choice))
+        return false;
+    QSettings settings;
+    QStringList matches;
+    for (const std::string& match : choice.match)
+        matches << QString::fromStdString(match);
+    settings.setValue(QLatin1String(kMatchKey), matches);
+    settings.setValue(QLatin1String(kSlotsFileKey), QFile::decodeName(choice.slots_file.c_str()));
+    settings.setValue(QLatin1String(kOnlySlotsKey), choice.only_slots);
+    if (!log_folder.isEmpty() && log_folder != m_log_folder) {
+        m_log_folder = log_folder;
+        settings.setValue(QLatin1String(kLogFolderKey), m_log_folder);
+        m_model.Set_Log_Folder(QFile::encodeName(m_log_folder).toStdString());
+    }
+    return true;
+}
 
 QString Station_Window::Status_Text() const {
     return m_status->text();
@@ -161,6 +207,9 @@ void Station_Window::Caption_Shown(Station_Caption caption, std::string_view tex
         case Station_Caption::kStop:
             m_stop->setText(From_Utf8(text));
             break;
+        case Station_Caption::kSettings:
+            m_settings->setText(From_Utf8(text));
+            break;
     }
 }
 
@@ -175,6 +224,8 @@ void Station_Window::Buttons_Enabled(bool open_image, bool start, bool stop) {
     m_open_image->setEnabled(open_image);
     m_start->setEnabled(start);
     m_stop->setEnabled(stop);
+    // The choice of ports is a station's from its start: not while one runs.
+    m_settings->setEnabled(open_image);
 }
 
 void Station_Window::Row_Shown(std::size_t index, const Station_Row& row) {

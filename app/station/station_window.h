@@ -34,6 +34,10 @@ class Station_Window : public QWidget, private Station_Window_Face {
     // else to "station-logs" in the application's data folder.
     Station_Window(Station_Factory factory, Station_Options options, QWidget* parent = nullptr);
     static constexpr const char* kLogFolderKey = "station/log_folder";
+    // Which ports are phones': remembered for the user as the dialog left them.
+    static constexpr const char* kMatchKey = "station/match";
+    static constexpr const char* kSlotsFileKey = "station/slots_file";
+    static constexpr const char* kOnlySlotsKey = "station/only_slots";
     QString Log_Folder() const { return m_log_folder; }
     ~Station_Window() override;
 
@@ -55,6 +59,14 @@ class Station_Window : public QWidget, private Station_Window_Face {
     void OpenImageClick() { m_model.OpenImageClick(); }
     void StartClick() { m_model.StartClick(); }
     void StopClick() { m_model.StopClick(); }
+    // The settings dialog; its OK is Apply_Settings.
+    void SettingsClick();
+
+  public:
+    // What the dialog's OK does: the model judges the choice (a refusal is
+    // said in the message area and changes nothing); one it takes is used by
+    // the next Start and remembered for the user.
+    bool Apply_Settings(const Station_Port_Choice& choice, const QString& log_folder);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -69,6 +81,7 @@ class Station_Window : public QWidget, private Station_Window_Face {
     void Phone_Failed(std::size_t index) override;
     void Row_Line_Appended(std::size_t index, std::string_view line) override;
     void Show_Phone_Log(int row);
+    void Load_Settings();
     void Status_Shown(std::string_view text) override;
     void Message_Appended(std::string_view text) override;
     std::optional<std::string> Choose_Image_File() override { return m_open_dialog.Choose(); }
@@ -80,6 +93,7 @@ class Station_Window : public QWidget, private Station_Window_Face {
     QPushButton* m_open_image = nullptr;
     QPushButton* m_start = nullptr;
     QPushButton* m_stop = nullptr;
+    QPushButton* m_settings = nullptr;
     QTableWidget* m_table = nullptr;
     QPlainTextEdit* m_phone_log = nullptr;  // the selected phone's messages
     QPlainTextEdit* m_messages = nullptr;

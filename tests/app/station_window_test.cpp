@@ -1,15 +1,19 @@
 // The station window as the program builds it, on a station without
 // phones: events sent from a station's thread become rows with their
 // progress bars, and Stop asks about the phones being rewritten.
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 #include <thread>
 
+#include "app/station/station_settings_dialog.h"
 #include "app/station/station_window.h"
 #include "tests/reliability/update_rig.h"
 #include "tests/support/fake_station.h"
@@ -32,6 +36,7 @@ class Station_Window_Test : public QObject {
     void Rows_Show_The_Events_And_Stop_Asks();
     void A_Cancelled_Dialog_Leaves_Start_Off();
     void A_No_Keeps_Taking_Phones_And_The_Logs_Are_Where_Settings_Say();
+    void The_Settings_Dialog_Chooses_The_Ports_And_Is_Remembered();
 
   private:
     QTemporaryDir m_home;  // the user's settings and data, for these tests alone
@@ -181,6 +186,60 @@ void Station_Window_Test::A_No_Keeps_Taking_Phones_And_The_Logs_Are_Where_Settin
     QVERIFY(Button(window, "Stop")->isEnabled());
     shared->sink(Arrived(2, "/dev/ttyACM1"));
     QTRY_COMPARE(window.Table().rowCount(), 2);
+}
+
+// The settings dialog as a user fills it: a match that is no VID:PID keeps
+// it open with the reason in the message area; a good choice reaches the next
+// station, is remembered for the user, and the button is off while a station
+// runs.
+void Station_Window_Test::The_Settings_Dialog_Chooses_The_Ports_And_Is_Remembered() {
+    const QString slots_path = m_home.filePath(QStringLiteral("slots_path.txt"));
+    {
+        QFile file(slots_path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("1-1.3 = A3\n");
+    }
+    auto shared = std::make_shared<Fake_Station::Shared>();
+    const Image_Builder image = reliability::Matching_Image(0x00010000, Random_Bytes(2000, 7),
+                                                            0x00200000, Random_Bytes(200, 8));
+    Temp_Image_File file(image.Build());
+    {
+        Station_Window window(Fake_Station::Factory(shared), {});
+        window.show();
+        bool stayed_open = false;
+        QTimer::singleShot(0, &window, [&] {
+            auto* dialog =
+                qobject_cast<Station_Settings_Dialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            dialog->findChild<QLineEdit*>(QStringLiteral("Match"))
+                ->setText(QStringLiteral("1d6b:0104, 0525:xyz"));
+            dialog->accept();
+            stayed_open = dialog->isVisible();
+            dialog->findChild<QLineEdit*>(QStringLiteral("Match"))
+                ->setText(QStringLiteral("1d6b:0104, 0525:*"));
+            dialog->findChild<QLineEdit*>(QStringLiteral("SlotsFile"))->setText(slots_path);
+            dialog->findChild<QCheckBox*>(QStringLiteral("OnlySlots"))->setChecked(true);
+            dialog->accept();
+        });
+        QTest::mouseClick(Button(window, "Settings"), Qt::LeftButton);
+        QVERIFY(stayed_open);
+        QVERIFY(window.Message_Text().contains(QStringLiteral("0525:xyz")));
+        QCOMPARE(window.Model().Port_Choice().match.size(), std::size_t{2});
+    }
+    Station_Window window(Fake_Station::Factory(shared), {});
+    const Station_Port_Choice& remembered = window.Model().Port_Choice();
+    QCOMPARE(remembered.match, (std::vector<std::string>{"1d6b:0104", "0525:*"}));
+    QCOMPARE(QString::fromStdString(remembered.slots_file), slots_path);
+    QVERIFY(remembered.only_slots);
+    window.OpenDialog().Set_Show_Function([&file](const QString&) {
+        return std::optional<QString>(QString::fromStdString(file.Path()));
+    });
+    QTest::mouseClick(Button(window, "OpenImage"), Qt::LeftButton);
+    QTest::mouseClick(Button(window, "Start"), Qt::LeftButton);
+    QCOMPARE(shared->made, 1);
+    QCOMPARE(shared->options.filter.sockets.size(), std::size_t{1});
+    QVERIFY(shared->options.filter.only_slots);
+    QVERIFY(!Button(window, "Settings")->isEnabled());
 }
 
 QTEST_MAIN(Station_Window_Test)

@@ -457,6 +457,77 @@ TEST(StationWindowModel, TheLogsAndSummariesGoToTheLogFolder) {
     EXPECT_TRUE(blocked.shared->observers.empty());
 }
 
+// The settings choose which ports the next station takes, as the command's
+// --match, --slots and --only-slots do: a bad match or slots file is refused
+// with its reason and changes nothing, the slots file is read again at each
+// start, and a start whose file went bad leaves the window as it was.
+TEST(StationWindowModel, ThePortChoiceReachesTheNextStationAndABadOneIsSaid) {
+    Temp_Directory temp("flashtool-station-window-slots");
+    const std::string slots = (temp.Path() / "slots.txt").string();
+    const auto write = [&slots](const char* text) {
+        std::FILE* file = std::fopen(slots.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(text, file);
+        std::fclose(file);
+    };
+    write("1-1.3 = A3\n1-1.4 = A4\n");
+    Station_Bench bench;
+    bench.Load_And_Start();
+    EXPECT_TRUE(bench.shared->options.filter.usb_only);
+    EXPECT_TRUE(bench.shared->options.filter.match.empty());
+    EXPECT_NE(bench.face.messages.find("接受手機的通訊埠: 所有 USB 序列埠"), std::string::npos)
+        << bench.face.messages;
+    bench.model.StopClick();
+    bench.Apply({Ended()});
+
+    EXPECT_FALSE(bench.model.Set_Port_Choice({.match = {"1d6b:0104", "zz:1"}}));
+    EXPECT_NE(bench.face.messages.find("不是 USB VID:PID(例如 1d6b:0104 或 1d6b:*): zz:1"),
+              std::string::npos)
+        << bench.face.messages;
+    EXPECT_FALSE(bench.model.Set_Port_Choice({.slots_file = slots + ".missing"}));
+    EXPECT_TRUE(bench.model.Port_Choice().match.empty());
+
+    bench.model.Set_Language(Language::kEnglish);
+    ASSERT_TRUE(bench.model.Set_Port_Choice(
+        {.match = {"1D6B:*", "0525:a4a7"}, .slots_file = slots, .only_slots = true}));
+    bench.model.StartClick();
+    ASSERT_EQ(bench.shared->made, 2);
+    const Port_Filter& filter = bench.shared->options.filter;
+    ASSERT_EQ(filter.match.size(), 2U);
+    EXPECT_EQ(filter.match[0].vendor_id, "1d6b");
+    EXPECT_EQ(filter.match[0].product_id, "");
+    EXPECT_EQ(filter.match[1].product_id, "a4a7");
+    ASSERT_EQ(filter.sockets.size(), 2U);
+    EXPECT_EQ(filter.sockets[1].label, "A4");
+    EXPECT_TRUE(filter.only_slots);
+    EXPECT_NE(bench.face.messages.find("Phones are taken from: USB devices 1d6b:*, 0525:a4a7; only "
+                                       "the slots file's sockets; 2 sockets named in " +
+                                       slots),
+              std::string::npos)
+        << bench.face.messages;
+    bench.model.StopClick();
+    bench.Apply({Ended()});
+
+    // Edited between two starts: the new sockets, or no start at all.
+    write("1-1.3 = B1\n");
+    bench.model.StartClick();
+    ASSERT_EQ(bench.shared->made, 3);
+    ASSERT_EQ(bench.shared->options.filter.sockets.size(), 1U);
+    EXPECT_EQ(bench.shared->options.filter.sockets[0].label, "B1");
+    bench.Apply({Arrived(1, "/dev/ttyACM0")});
+    bench.model.StopClick();
+    bench.Apply({Ended()});
+    write("1-1.3 = B1\n1-1.3 = B2\n");
+    bench.model.StartClick();
+    EXPECT_EQ(bench.shared->made, 3);
+    EXPECT_FALSE(bench.model.Running());
+    EXPECT_EQ(bench.face.rows.size(), 1U);  // the last station's row stays
+    EXPECT_NE(bench.face.messages.find("The slots file cannot be used: " + slots + " line 2: "),
+              std::string::npos)
+        << bench.face.messages;
+    EXPECT_NE(bench.face.messages.find("The station did not start."), std::string::npos);
+}
+
 // The title names the tool in the window's language, and follows it.
 TEST(StationWindowModel, TheTitleFollowsTheLanguage) {
     Station_Bench bench;

@@ -1,0 +1,42 @@
+// Station_Settings_Dialog: which ports the station window takes as phones'
+// (USB numbers, a slots file, only its sockets) and where its logs go. The
+// dialog only gathers the choice; the window's model judges it, and the
+// window remembers it for the user.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <functional>
+
+#include "download/texts.h"
+#include "window_model/station_window_model.h"
+
+class QCheckBox;
+class QLineEdit;
+
+class Station_Settings_Dialog : public QDialog {
+    Q_OBJECT
+  public:
+    // accept_choice is asked on OK; false keeps the dialog open (the model
+    // has said why in the window's message area).
+    using Accept_Function =
+        std::function<bool(const Station_Port_Choice& choice, const QString& log_folder)>;
+    Station_Settings_Dialog(QWidget* parent, Language language, const Station_Port_Choice& choice,
+                            const QString& log_folder, Accept_Function accept_choice);
+
+    Station_Port_Choice Choice() const;
+    QString Log_Folder() const;
+
+  public slots:
+    void accept() override;
+
+  private:
+    QLineEdit* m_match = nullptr;
+    QLineEdit* m_slots = nullptr;
+    QCheckBox* m_only_slots = nullptr;
+    QLineEdit* m_log_folder = nullptr;
+    Accept_Function m_accept;
+};
+
+// "1d6b:0104 1d6b:*" or with commas: the matches one by one.
+std::vector<std::string> Split_Matches(const QString& text);
