@@ -5,7 +5,8 @@
 // is then the image, and each finished row carries its own serial number.
 // And a station on the system's own ports, the guest's console UART among
 // them: only the gadget phones are taken, each labelled by its socket from a
-// slots file, and the UART is skipped without ever being opened.
+// slots file written from what `flashtool-cli slots` printed, and the UART
+// is skipped without ever being opened.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,6 +20,7 @@
 
 #include "download/image_loader.h"
 #include "station/station.h"
+#include "tests/cli/cli_process.h"
 #include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/recording_view.h"
@@ -139,14 +141,11 @@ TEST(StationGuest, WithoutNamedPortsOnlyTheGadgetPhonesAreTakenEachByItsSlot) {
     loader.file_name = file.Path();
     ASSERT_EQ(Parse_File(*image, loader, loader, Language::kEnglish), Image_Load_Result::kLoaded);
 
-    // The phones plugged in first, so that their places on the bus can be
-    // written into the slots file: "B1" for SLOT-S1, ...
+    // The phones plugged in first; `flashtool-cli slots` then prints each
+    // one's place on the bus, the start of a slots file's line, and the shop
+    // writes the label in: "B1" for SLOT-S1, ...
     std::vector<std::unique_ptr<Gadget_Phone>> phones;
-    test_support::Temp_Directory folder("flashtool-slots");
-    const std::string slots_path = folder.File("bench.txt");
-    std::ofstream slots(slots_path);
-    slots << "# the guest's bench\n";
-    std::map<std::string, std::string> labels;  // by serial number
+    std::map<std::string, std::string> usb_paths;  // by serial number, as sysfs says
     for (const char* serial : {"SLOT-S1", "SLOT-S2", "SLOT-S3"}) {
         phones.push_back(std::make_unique<Gadget_Phone>(serial));
         Gadget_Phone& phone = *phones.back();
@@ -161,9 +160,34 @@ TEST(StationGuest, WithoutNamedPortsOnlyTheGadgetPhonesAreTakenEachByItsSlot) {
         ASSERT_FALSE(tty.empty()) << serial;
         const Port_Identity identity = serial::Port_Identity_Of(tty);
         ASSERT_FALSE(identity.usb_path.empty()) << tty;
-        labels[serial] = std::string("B") + serial[6];
-        slots << identity.usb_path << " = " << labels[serial] << "\n";
+        usb_paths[serial] = Usb_Device_Path(identity.usb_path);
     }
+    Cli_Options slots_options;
+    slots_options.time_limit_ms = 60000;
+    const Cli_Run listed = Run_Cli({"slots", "--count", "3"}, slots_options);
+    ASSERT_EQ(listed.exit_code, 0) << listed.err;
+    test_support::Temp_Directory folder("flashtool-slots");
+    const std::string slots_path = folder.File("bench.txt");
+    std::ofstream slots(slots_path);
+    slots << "# the guest's bench\n";
+    std::map<std::string, std::string> labels;  // by serial number
+    std::size_t from = 0;
+    while (from < listed.out.size()) {
+        const std::size_t end = listed.out.find('\n', from);
+        ASSERT_NE(end, std::string::npos) << listed.out;
+        std::string line = listed.out.substr(from, end - from);
+        from = end + 1;
+        // "1-1.3 =   # 1d6b:0104 serial SLOT-S1 /dev/ttyACM0"
+        const std::size_t serial_at = line.find("serial SLOT-S");
+        ASSERT_NE(serial_at, std::string::npos) << line;
+        const std::string serial = line.substr(serial_at + 7, 7);
+        ASSERT_EQ(line.rfind(usb_paths[serial] + " =   # ", 0), 0u) << line;
+        ASSERT_EQ(labels.count(serial), 0u) << "listed twice: " << line;
+        labels[serial] = std::string("B") + serial[6];
+        line.insert(line.find('=') + 1, " " + labels[serial]);
+        slots << line << "\n";
+    }
+    EXPECT_EQ(labels.size(), 3u) << listed.out;
     slots.close();
     const Slots_Parse bench = Read_Slots_File(slots_path);
     ASSERT_TRUE(bench.Ok()) << bench.error << " at line " << bench.bad_line;
