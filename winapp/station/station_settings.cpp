@@ -39,11 +39,11 @@ std::wstring Default_Log_Folder() {
 
 }  // namespace
 
-Station_Settings Read_Station_Settings() {
+Station_Settings Read_Station_Settings(const wchar_t* key_path) {
     Station_Settings settings;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, kStationSettingsKey, 0, nullptr, 0,
-                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_path, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return {Default_Log_Folder(), {}, false, {}};
     settings.log_folder = Text_Value(key, L"LogFolder");
     if (settings.log_folder.empty()) {

@@ -25,7 +25,8 @@ struct Station_Settings {
 };
 
 // The user's values; the log folder's default is written back where none is.
-Station_Settings Read_Station_Settings();
+// key: under HKEY_CURRENT_USER (tests give a key of their own).
+Station_Settings Read_Station_Settings(const wchar_t* key = kStationSettingsKey);
 
 // The settings put into options. A slots file or match the station cannot
 // use leaves it out, and says why in problems (a line each, in English: the
