@@ -747,7 +747,7 @@ class Win32StationWindow : public ::testing::Test {
 class Win32StationWindowUpdate : public Win32StationWindow {};
 
 // The columns of the table, as the program lays them out.
-enum Station_Column { kPortColumn, kProgressColumn = 3, kResultColumn = 6 };
+enum Station_Column { kPortColumn, kProgressColumn = 3, kResultColumn = 6, kAdviceColumn = 7 };
 
 // The controls at start, in each language: the captions and headers from
 // the station's texts, nothing to start without an image, and a close with
@@ -805,7 +805,8 @@ TEST_F(Win32StationWindow, ShowsItsControlsInBothLanguagesAndClosesAtOnce) {
 }
 
 // Three phones on mapped COM ports, updated at once by one station, each
-// phone's flash ending equal to the image; then a fourth phone at 115200
+// phone's flash ending equal to the image, beside a fourth that refuses a
+// block (its row fails, with what to do next); then a fifth phone at 115200
 // baud, whose rewrite a Stop asks about first: No leaves it going, Yes
 // stops it and the station.
 TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion) {
@@ -813,6 +814,9 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
     const char* flashes_text = std::getenv("FLASHTOOL_WINE_STATION_WINDOW_FLASHES");
     const std::uint16_t paced_port =
         wine_ports::Port_Number("FLASHTOOL_WINE_STATION_WINDOW_PACED_PORT");
+    const std::uint16_t refusing_port =
+        wine_ports::Port_Number("FLASHTOOL_WINE_STATION_WINDOW_REFUSING_PORT");
+    ASSERT_NE(refusing_port, 0);
     ASSERT_NE(ports_text, nullptr) << "run through scripts/test-windows";
     ASSERT_NE(flashes_text, nullptr);
     ASSERT_NE(paced_port, 0);
@@ -833,6 +837,9 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
     for (const int port : ports)
         ASSERT_TRUE(map.Set_Text("\\Device\\StationWindow" + std::to_string(port),
                                  "COM" + std::to_string(port)));
+    ASSERT_TRUE(
+        map.Set_Text("\\Device\\StationWindowRefusing", "COM" + std::to_string(refusing_port)));
+    const std::wstring refusing_name = L"COM" + std::to_wstring(refusing_port);
 
     Image_Builder image;
     image.version_text = Bytes("CVLbootloaderVC_M418ZHTWA00101");
@@ -871,26 +878,36 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
     ASSERT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_STOP); }));
     EXPECT_FALSE(Enabled(main, IDC_STATION_START));
     EXPECT_FALSE(Enabled(main, IDC_STATION_OPEN_IMAGE));
-    const auto all_updated = [&] {
-        if (Rows(main) != 3)
+    // Every phone finished: the three updated, the refusing one failed.
+    const auto all_finished = [&] {
+        if (Rows(main) != 4)
             return false;
-        for (int row = 0; row < 3; ++row) {
-            if (Cell(main, row, kResultColumn) != L"updated")
+        for (int row = 0; row < 4; ++row) {
+            if (Cell(main, row, kResultColumn).empty())
                 return false;
         }
         return true;
     };
-    ASSERT_TRUE(Wait_Until(all_updated, 300s))
+    ASSERT_TRUE(Wait_Until(all_finished, 300s))
         << Rows(main) << " rows; " << Narrow(Text_Of(messages));
-    std::vector<std::wstring> row_ports;
-    for (int row = 0; row < 3; ++row) {
-        row_ports.push_back(Cell(main, row, kPortColumn));
-        EXPECT_EQ(Cell(main, row, kProgressColumn), L"100%") << row;
+    std::vector<std::wstring> updated_ports;
+    for (int row = 0; row < 4; ++row) {
+        const std::wstring port = Cell(main, row, kPortColumn);
+        const std::wstring result = Cell(main, row, kResultColumn);
+        if (port == refusing_name) {
+            EXPECT_EQ(result.rfind(L"failed (10)", 0), 0u) << Narrow(result);
+            EXPECT_FALSE(Cell(main, row, kAdviceColumn).empty()) << "no advice for a failure";
+            continue;
+        }
+        EXPECT_EQ(result, L"updated") << Narrow(port);
+        EXPECT_EQ(Cell(main, row, kProgressColumn), L"100%") << Narrow(port);
+        updated_ports.push_back(port);
     }
     for (const int port : ports) {
-        EXPECT_NE(std::find(row_ports.begin(), row_ports.end(), L"COM" + std::to_wstring(port)),
-                  row_ports.end())
-            << "no row for COM" << port;
+        EXPECT_NE(
+            std::find(updated_ports.begin(), updated_ports.end(), L"COM" + std::to_wstring(port)),
+            updated_ports.end())
+            << "COM" << port << " was not updated";
     }
     for (const std::string& flash_path : flashes) {
         const auto flash = phone_flash::Read_Complete(flash_path, image.second.data.size());
@@ -901,7 +918,7 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
         EXPECT_TRUE(flash->at(1).bytes == image.second.data)
             << "second region differs: " << flash_path;
     }
-    EXPECT_TRUE(Contains(Text_Of(status), L"Updated: 3  Failed: 0  Running: 0"))
+    EXPECT_TRUE(Contains(Text_Of(status), L"Updated: 3  Failed: 1  Running: 0"))
         << Narrow(Text_Of(status));
     EXPECT_TRUE(Contains(Text_Of(messages), L"Logs and summaries are written in "));
     // The selected phone's messages.
@@ -918,15 +935,15 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
             << "selecting a phone showed none of its messages";
     }
 
-    // A fourth phone, slow: Stop while its flash is rewritten asks first.
+    // A fifth phone, slow: Stop while its flash is rewritten asks first.
     ASSERT_TRUE(map.Set_Text("\\Device\\StationWindowPaced", "COM" + std::to_string(paced_port)));
     const auto rewriting = [&] {
-        if (Rows(main) != 4)
+        if (Rows(main) != 5)
             return false;
-        const std::wstring progress = Cell(main, 3, kProgressColumn);
-        return progress != L"0%" && progress != L"100%" && Cell(main, 3, kResultColumn).empty();
+        const std::wstring progress = Cell(main, 4, kProgressColumn);
+        return progress != L"0%" && progress != L"100%" && Cell(main, 4, kResultColumn).empty();
     };
-    ASSERT_TRUE(Wait_Until(rewriting, 120s)) << "the fourth phone's rewrite did not start";
+    ASSERT_TRUE(Wait_Until(rewriting, 120s)) << "the fifth phone's rewrite did not start";
     Click(main, IDC_STATION_STOP);
     HWND question = nullptr;
     ASSERT_TRUE(Wait_Until([&] { return (question = Question_Box(pid, main)) != nullptr; }))
@@ -937,7 +954,7 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
     ASSERT_TRUE(Wait_Until([&] { return Contains(Text_Of(messages), L"Nothing was stopped"); }))
         << Narrow(Text_Of(messages));
     EXPECT_TRUE(Enabled(main, IDC_STATION_STOP));
-    EXPECT_TRUE(Cell(main, 3, kResultColumn).empty()) << "No stopped the phone";
+    EXPECT_TRUE(Cell(main, 4, kResultColumn).empty()) << "No stopped the phone";
 
     Click(main, IDC_STATION_STOP);
     // The phone may have finished meanwhile: then no question comes.
@@ -951,8 +968,8 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
     EXPECT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_START); }));
     EXPECT_FALSE(Enabled(main, IDC_STATION_STOP));
     if (asked) {
-        EXPECT_EQ(Cell(main, 3, kResultColumn).rfind(L"stopped", 0), 0u)
-            << Narrow(Cell(main, 3, kResultColumn));
+        EXPECT_EQ(Cell(main, 4, kResultColumn).rfind(L"stopped", 0), 0u)
+            << Narrow(Cell(main, 4, kResultColumn));
     }
 
     PostMessageW(main, WM_CLOSE, 0, 0);
