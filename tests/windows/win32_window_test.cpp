@@ -754,6 +754,27 @@ enum Station_Column { kPortColumn, kProgressColumn = 3, kResultColumn = 6, kAdvi
 // no station running ends the program at once.
 TEST_F(Win32StationWindow, ShowsItsControlsInBothLanguagesAndClosesAtOnce) {
     using namespace station_text;
+    // Its file: the icon, the manifest that gives it the themed list view,
+    // and its own name in the version information.
+    {
+        HMODULE module = LoadLibraryExW(m_executable.c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module, nullptr) << GetLastError();
+        EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(IDI_FLASHTOOL), MAKEINTRESOURCEW(14)),
+                  nullptr);
+        EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)), nullptr);
+        FreeLibrary(module);
+        DWORD ignored = 0;
+        std::vector<char> info(GetFileVersionInfoSizeW(m_executable.c_str(), &ignored));
+        ASSERT_FALSE(info.empty());
+        ASSERT_TRUE(GetFileVersionInfoW(m_executable.c_str(), 0, static_cast<DWORD>(info.size()),
+                                        info.data()));
+        wchar_t* name = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\OriginalFilename",
+                                   reinterpret_cast<void**>(&name), &length));
+        EXPECT_EQ(std::wstring(name), L"flashtool-station.exe");
+    }
     struct Case {
         const wchar_t* arguments;
         Language language;
