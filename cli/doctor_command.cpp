@@ -9,6 +9,7 @@
 #include "cli/port_identity_text.h"
 #include "cli/port_name.h"
 #include "cli/text_format.h"
+#include "platform/devices.h"
 
 namespace cli {
 namespace {
@@ -58,6 +59,12 @@ int Run_Doctor(const Arguments& args) {
             if (args.port && !diagnosis.present)
                 Show_Ports_Now();
         }
+    }
+    if (platform::Port_Numbers_Follow_Serial_Numbers()) {
+        std::vector<Port_Candidate> listed;
+        Make_System_Port_Lister()->list(listed);
+        for (const std::string& line : Port_Number_Lines(listed))
+            std::printf("%s\n", Displayable_Text(line).c_str());
     }
     for (const std::string& line : Diagnose_System())
         std::printf("%s\n", Displayable_Text(line).c_str());

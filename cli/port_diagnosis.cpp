@@ -4,6 +4,9 @@
 // ports are COM names the system maps (Windows).
 #include "cli/port_diagnosis.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "cli/port_identity_text.h"
 #include "platform/devices.h"
 #include "platform/files.h"
@@ -124,6 +127,45 @@ Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port) {
                                   ": it may read or write the phone's bytes; close it first");
     }
     return diagnosis;
+}
+
+std::vector<std::string> Port_Number_Lines(const std::vector<Port_Candidate>& ports) {
+    int highest = 0;
+    std::vector<std::string> usb_ids;  // "1D6B0104", as the system's key names them
+    for (const Port_Candidate& port : ports) {
+        highest = std::max(highest, static_cast<int>(port.number));
+        if (!port.identity.Is_Usb())
+            continue;
+        std::string id = port.identity.usb_vendor_id + port.identity.usb_product_id;
+        for (char& c : id)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (std::find(usb_ids.begin(), usb_ids.end(), id) == usb_ids.end())
+            usb_ids.push_back(id);
+    }
+    std::vector<std::string> lines;
+    lines.push_back(
+        "COM numbers: Windows gives every phone (every USB serial number) a COM number of its own "
+        "and keeps it, so the numbers grow with each new phone" +
+        (highest > 0 ? " (the highest here now: COM" + std::to_string(highest) + ")" : "") + ".");
+    lines.push_back(
+        "  no harm is done: the station and the phone search try every port, COM10 and above "
+        "too");
+    lines.push_back(
+        "  to free the old numbers: Device Manager > View > Show hidden devices, then uninstall "
+        "the greyed-out entries under Ports (COM & LPT)");
+    lines.push_back(
+        "  to keep one number per socket (Windows then ignores the phones' serial numbers), as an "
+        "administrator, then plug the phones in again:");
+    const std::string key =
+        "reg add HKLM\\SYSTEM\\CurrentControlSet\\Control\\UsbFlags /v IgnoreHWSerNum";
+    if (usb_ids.empty()) {
+        lines.push_back("    " + key +
+                        "VVVVPPPP /t REG_BINARY /d 01 /f   (VVVV, PPPP: the phone's USB vendor "
+                        "and product numbers, as flashtool-cli ports shows them)");
+    }
+    for (const std::string& id : usb_ids)
+        lines.push_back("    " + key + id + " /t REG_BINARY /d 01 /f");
+    return lines;
 }
 
 std::vector<std::string> Diagnose_System() {

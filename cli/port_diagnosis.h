@@ -17,6 +17,10 @@ struct Port_Diagnosis {
 };
 // Opens the port the way the phone search does and explains the result.
 Port_Diagnosis Diagnose_Port(const Port_Candidate& candidate, CComport& port);
+// Where the system numbers ports by the USB serial number (Windows): why
+// the phones' COM numbers keep growing, and what the user can do about it.
+// ports: those listed now, for the highest number and the phones' USB ids.
+std::vector<std::string> Port_Number_Lines(const std::vector<Port_Candidate>& ports);
 // Checks of the machine as a whole (on Linux: ModemManager).
 std::vector<std::string> Diagnose_System();
 

@@ -16,6 +16,11 @@ struct Device_File {
     std::string absent_because;  // why not present: "No such file or directory"
     bool character_device = false;
 };
+// Whether the system gives each USB serial device a port number of its own,
+// by its serial number, and keeps it (Windows' COM numbers): every new phone
+// then comes as a new, higher port.
+bool Port_Numbers_Follow_Serial_Numbers();
+
 Device_File Look_At_Device(const std::string& device_path);
 
 // Where this user stands with the group that may open the device.

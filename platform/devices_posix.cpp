@@ -50,6 +50,10 @@ bool Ports_Are_Device_Files() {
     return true;
 }
 
+bool Port_Numbers_Follow_Serial_Numbers() {
+    return false;
+}
+
 Device_File Look_At_Device(const std::string& device_path) {
     Device_File device;
     struct stat info {};

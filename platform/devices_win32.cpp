@@ -10,6 +10,10 @@ bool Ports_Are_Device_Files() {
     return false;
 }
 
+bool Port_Numbers_Follow_Serial_Numbers() {
+    return true;
+}
+
 Device_File Look_At_Device(const std::string&) {
     return {true, {}, true};
 }

@@ -2,6 +2,8 @@
 // win32_port_identity.h.
 #include "serial/win32_port_identity.h"
 
+#include "serial/usb_location_path.h"
+
 #include <windows.h>
 // setupapi.h needs windows.h's types first.
 #include <setupapi.h>
@@ -9,6 +11,8 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <vector>
 
 namespace serial {
 namespace {
@@ -42,6 +46,27 @@ std::string Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
     return std::string(buffer, strnlen(buffer, sizeof buffer));
 }
 
+// Every text of a list property (REG_MULTI_SZ); a text property alone.
+std::vector<std::string> Properties(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+    char buffer[2048] = {};
+    DWORD type = 0;
+    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, &type,
+                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer - 2,
+                                           nullptr))
+        return {};
+    if (type != REG_SZ && type != REG_MULTI_SZ)
+        return {};
+    std::vector<std::string> texts;
+    for (const char* text = buffer; *text != '\0' && text < buffer + sizeof buffer;) {
+        texts.emplace_back(text,
+                           strnlen(text, static_cast<std::size_t>(buffer + sizeof buffer - text)));
+        text += texts.back().size() + 1;
+        if (type == REG_SZ)
+            break;
+    }
+    return texts;
+}
+
 std::string Port_Name_Of(HDEVINFO set, SP_DEVINFO_DATA& device) {
     HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
     if (key == INVALID_HANDLE_VALUE)
@@ -70,9 +95,18 @@ std::string Hex_After(const std::string& text, const char* key) {
     return Lower(digits);
 }
 
-// The device's place, without a composite device's interface: where it is
-// plugged in.
-std::string Device_Location(std::string location) {
+// The device's place as Linux writes it, so that a slots file reads the same
+// on both; Windows lists its USB location (PCIROOT...) beside an ACPI one.
+// A place that is not read so stays as Windows gives it, without a composite
+// device's interface: where it is plugged in.
+std::string Device_Location(const std::vector<std::string>& locations) {
+    for (const std::string& location : locations) {
+        if (std::optional<std::string> path = Linux_Usb_Path(location))
+            return *path;
+    }
+    if (locations.empty())
+        return {};
+    std::string location = locations.front();
     if (const std::size_t at = Upper(location).find("#USBMI("); at != std::string::npos)
         location.erase(at);
     return location;
@@ -117,7 +151,7 @@ void Fill_Port_Identities(std::vector<Port_Candidate>& ports) {
         if (identity.Is_Usb()) {
             identity.manufacturer = Property(set, device, SPDRP_MFG);
             identity.product = Property(set, device, SPDRP_DEVICEDESC);
-            identity.usb_path = Device_Location(Property(set, device, SPDRP_LOCATION_PATHS));
+            identity.usb_path = Device_Location(Properties(set, device, SPDRP_LOCATION_PATHS));
         }
         by_name[name] = identity;
     }

@@ -10,9 +10,10 @@
 
 namespace serial {
 // Fills the identity of each port the Ports class names: a USB device's
-// numbers, serial number and place on the bus ("PCIROOT(0)#PCI(1400)#
-// USBROOT(0)#USB(3)#USB(2)"), and any device's driver service ("usbser",
-// "Serial"). A port it does not name keeps an empty identity.
+// numbers, serial number and place on the bus in Linux's form ("1-3.2" for
+// "PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)", usb_location_path.h),
+// and any device's driver service ("usbser", "Serial"). A port it does not
+// name keeps an empty identity.
 void Fill_Port_Identities(std::vector<Port_Candidate>& ports);
 // The parts of a device instance ID: "USB\VID_1D6B&PID_0104\M418-0001". A
 // composite device's interface ("...&MI_00\6&2C...") and a generated

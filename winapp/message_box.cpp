@@ -117,6 +117,11 @@ void Answer_No_To_Question() {
     }
 }
 
+void Change_Question_Text(const std::wstring& text) {
+    if (g_question != nullptr)
+        SetDlgItemTextW(g_question, kMessageTextId, text.c_str());
+}
+
 void Show_Error_Box(const std::exception& error) {
     MessageBoxW(nullptr, Wide(error.what()).c_str(), Wide(layout::kApplicationTitle).c_str(),
                 MB_OK | MB_ICONERROR);

@@ -22,5 +22,7 @@ bool Ask_Yes_No(HWND owner, const std::wstring& text, const wchar_t* caption,
                 const Font_Set& fonts);
 // While that box shows: answers it with No, as if the user had.
 void Answer_No_To_Question();
+// While that box shows: it says text instead (the box keeps its size).
+void Change_Question_Text(const std::wstring& text);
 
 void Show_Error_Box(const std::exception& error);

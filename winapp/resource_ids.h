@@ -18,3 +18,12 @@
 /* Controls of the version window Form2 */
 #define IDC_TELABEL1 201
 #define IDC_FORM2_LABEL2 202
+
+/* flashtool-station.exe: its icon is IDI_FLASHTOOL; its controls */
+#define IDC_STATION_OPEN_IMAGE 301
+#define IDC_STATION_START 302
+#define IDC_STATION_STOP 303
+#define IDC_STATION_PHONES 304
+#define IDC_STATION_PHONE_LOG 305
+#define IDC_STATION_MESSAGES 306
+#define IDC_STATION_STATUS 307

@@ -114,7 +114,8 @@ void Station_Window_Model::StartClick() {
         return;
     // Before anything of the last station is cleared: a slots file edited
     // wrong leaves the window as it was, with the reason.
-    std::optional<Port_Filter> filter = Filter_Of(m_port_choice);
+    std::optional<Port_Filter> filter =
+        m_port_choice ? Filter_Of(*m_port_choice) : std::optional<Port_Filter>(m_options.filter);
     if (!filter) {
         Message(station_text::kNotStarted.For(m_language));
         return;
@@ -144,10 +145,10 @@ void Station_Window_Model::StartClick() {
     if (taken.only_slots)
         ports_taken += std::string(ports_taken.empty() ? "" : "; ") +
                        std::string(station_text::kSocketsOnly.For(m_language));
-    if (!m_port_choice.slots_file.empty())
+    if (!Port_Choice().slots_file.empty())
         ports_taken += "; " + std::to_string(taken.sockets.size()) +
                        std::string(station_text::kSocketsNamed.For(m_language)) +
-                       text::Displayable_Text(m_port_choice.slots_file);
+                       text::Displayable_Text(Port_Choice().slots_file);
     m_started = std::chrono::steady_clock::now();
     m_station = m_factory(m_image, std::move(options), [this](const Station_Event& event) {
         m_calls.Post([this, event] { Apply(event); });

@@ -84,7 +84,11 @@ class Station_Window_Model {
     // area, and the choice held before stays. The slots file is read again
     // at each start, so that a shop's edit takes effect without a restart.
     bool Set_Port_Choice(const Station_Port_Choice& choice);
-    const Station_Port_Choice& Port_Choice() const { return m_port_choice; }
+    // The choice taken; until one is, every station gets the options' filter.
+    const Station_Port_Choice& Port_Choice() const {
+        static const Station_Port_Choice kNone;
+        return m_port_choice ? *m_port_choice : kNone;
+    }
     // Whether a close may close the window now: the same question as Stop;
     // true once every session has been stopped (or none ran).
     bool May_Close();
@@ -149,7 +153,7 @@ class Station_Window_Model {
     bool m_question_open = false;
     bool m_question_moot = false;
     std::string m_log_folder;
-    Station_Port_Choice m_port_choice;
+    std::optional<Station_Port_Choice> m_port_choice;
     // Ports the last station handled, still plugged in: the next leaves them.
     std::vector<Port_Candidate> m_handled;
     // The log folder's files outlive the station that writes them.

@@ -1,7 +1,7 @@
 ; The Windows installer of flashtool, built on Linux with makensis (see
-; cmake/WindowsSetup.cmake): installs flashtool.exe, flashtool-cli.exe,
-; Installer.dll and the README into Program Files, adds a Start-menu
-; shortcut and an uninstaller, and takes all of it away again on uninstall.
+; cmake/WindowsSetup.cmake): installs flashtool.exe, flashtool-station.exe,
+; flashtool-cli.exe, Installer.dll and the README into Program Files, adds a
+; Start-menu shortcut for each window and an uninstaller, and takes all of it away again on uninstall.
 ; 64-bit and Unicode: the programs are 64-bit builds.
 ;
 ; Defines given by the build: VERSION (x.y.z), STAGE (folder holding the
@@ -18,6 +18,7 @@ SetCompressor /SOLID lzma
 !define PRODUCT "flashtool"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define SHORTCUT "$SMPROGRAMS\flashtool (Corvel M418).lnk"
+!define STATION_SHORTCUT "$SMPROGRAMS\flashtool station (Corvel M418).lnk"
 
 Name "${PRODUCT} ${VERSION}"
 Caption "${PRODUCT} ${VERSION} Setup"
@@ -47,6 +48,7 @@ Section "flashtool"
     SetShellVarContext all
     SetOutPath "$INSTDIR"
     File "${STAGE}\flashtool.exe"
+    File "${STAGE}\flashtool-station.exe"
     File "${STAGE}\flashtool-cli.exe"
     File "${STAGE}\Installer.dll"
     File "${STAGE}\README.md"
@@ -57,6 +59,9 @@ Section "flashtool"
     ; shared Documents folder.
     SetOutPath "$DOCUMENTS"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\flashtool.exe" "" "$INSTDIR\flashtool.exe" 0
+    ; The station writes its logs under the user's AppData, wherever it starts.
+    CreateShortcut "${STATION_SHORTCUT}" "$INSTDIR\flashtool-station.exe" "" \
+        "$INSTDIR\flashtool-station.exe" 0
     SetOutPath "$INSTDIR"
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} ${VERSION} (Corvel M418 firmware update)"
@@ -73,7 +78,9 @@ SectionEnd
 Section "Uninstall"
     SetShellVarContext all
     Delete "${SHORTCUT}"
+    Delete "${STATION_SHORTCUT}"
     Delete "$INSTDIR\flashtool.exe"
+    Delete "$INSTDIR\flashtool-station.exe"
     Delete "$INSTDIR\flashtool-cli.exe"
     Delete "$INSTDIR\Installer.dll"
     Delete "$INSTDIR\README.md"

@@ -19,6 +19,7 @@
 
 #include "cli/flash_command.h"
 #include "cli/flash_ending.h"
+#include "cli/port_diagnosis.h"
 #include "cli/terminal_view.h"
 #include "cli/text_format.h"
 #include "cli/trace_file.h"
@@ -512,4 +513,42 @@ TEST(SuspendGuard, CtrlZSuspendsUnlessAPhoneIsAtRisk) {
         EXPECT_EQ(WEXITSTATUS(status), 7);
         EXPECT_EQ(stops, at_risk ? 0 : 2);
     }
+}
+
+// doctor on Windows: the COM numbers that grow with every phone's serial
+// number, the highest one now, and the registry line for each kind of phone
+// listed (a port not on USB names none; one kind is named once).
+TEST(DoctorPortNumbers, NamesTheHighestPortAndEachPhonesUsbNumbersOnce) {
+    const auto port = [](std::uint16_t number, const char* vendor, const char* product) {
+        Port_Candidate candidate;
+        candidate.number = number;
+        candidate.display_name = "COM" + std::to_string(number);
+        candidate.identity.usb_vendor_id = vendor;
+        candidate.identity.usb_product_id = product;
+        return candidate;
+    };
+    const auto joined = [](const std::vector<std::string>& lines) {
+        std::string text;
+        for (const std::string& line : lines)
+            text += line + "\n";
+        return text;
+    };
+    const std::string phones =
+        joined(cli::Port_Number_Lines({port(1, "", ""), port(23, "1d6b", "0104"),
+                                       port(17, "1d6b", "0104"), port(9, "0a5c", "21e8")}));
+    EXPECT_NE(phones.find("(the highest here now: COM23)."), std::string::npos) << phones;
+    EXPECT_NE(phones.find("UsbFlags /v IgnoreHWSerNum1D6B0104 /t REG_BINARY /d 01 /f\n"),
+              std::string::npos)
+        << phones;
+    EXPECT_EQ(phones.find("IgnoreHWSerNum1D6B0104"), phones.rfind("IgnoreHWSerNum1D6B0104"));
+    EXPECT_NE(phones.find("IgnoreHWSerNum0A5C21E8"), std::string::npos) << phones;
+    EXPECT_EQ(phones.find("VVVVPPPP"), std::string::npos);
+    EXPECT_NE(phones.find("Show hidden devices"), std::string::npos);
+
+    // Nothing listed: no highest number, and the line to fill in.
+    const std::string none = joined(cli::Port_Number_Lines({}));
+    EXPECT_EQ(none.find("highest"), std::string::npos) << none;
+    EXPECT_NE(none.find("IgnoreHWSerNumVVVVPPPP"), std::string::npos) << none;
+    EXPECT_NE(none.find("HKLM\\SYSTEM\\CurrentControlSet\\Control\\UsbFlags"), std::string::npos)
+        << none;
 }

@@ -8,6 +8,7 @@
 
 #include "serial/com_port_listing.h"
 #include "serial/port_list.h"
+#include "serial/usb_location_path.h"
 
 namespace {
 
@@ -262,3 +263,46 @@ TEST(FindComPorts, OutsideNtEveryPortIsProbedAndNamesBeginWithCom) {
 }
 
 }  // namespace
+
+// Windows' LocationPaths of USB serial devices read as Linux's sysfs paths,
+// so that a slots file written on one reads the same on the other. The
+// values were recorded on Windows: Wine's devices have no location, so this
+// runs natively.
+TEST(UsbLocationPath, WindowsPlacesReadAsLinuxPaths) {
+    struct Row {
+        const char* location;
+        const char* linux_path;  // null: not a USB place
+    };
+    const Row rows[] = {
+        // Root ports and hubs.
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)", "1-1"},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(3)", "1-1.3"},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)", "1-3.2"},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(2)#USB(4)#USB(7)#USB(12)", "1-2.4.7.12"},
+        {"PCIROOT(0)#PCI(0801)#PCI(0003)#USBROOT(1)#USB(5)", "2-5"},
+        {"pciroot(0)#pci(1400)#usbroot(0)#usb(1)#usb(3)", "1-1.3"},
+        // A composite device: its interface as Linux names it.
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USB(3)#USBMI(0)", "1-1.3:1.0"},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(4)#USBMI(2)", "1-4:1.2"},
+        // Junk: no root hub, no port, port 0, odd numbers, trailing parts.
+        {"ACPI(_SB_)#ACPI(PCI0)#ACPI(XHC_)#ACPI(RHUB)#ACPI(HS03)", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(0)", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(x)", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB()", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1234)", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(-1)#USB(1)", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#USBMI(0)#USB(2)", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1)#PCI(0)", nullptr},
+        {"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(1", nullptr},
+        {"", nullptr},
+        {"#", nullptr},
+    };
+    for (const Row& row : rows) {
+        const std::optional<std::string> path = serial::Linux_Usb_Path(row.location);
+        if (row.linux_path == nullptr)
+            EXPECT_FALSE(path.has_value()) << row.location << " -> " << path.value_or("");
+        else
+            EXPECT_EQ(path.value_or("<none>"), row.linux_path) << row.location;
+    }
+}

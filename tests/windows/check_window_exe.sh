@@ -1,8 +1,8 @@
 #!/bin/sh
-# Checks flashtool.exe's headers with objdump: a GUI-subsystem program that
-# imports only DLLs of the system (the C++ and thread runtimes are linked in,
-# so nothing has to lie beside it).
-# Usage: check_window_exe.sh OBJDUMP flashtool.exe
+# Checks a window program's headers (flashtool.exe, flashtool-station.exe)
+# with objdump: a GUI-subsystem program that imports only DLLs of the system
+# (the C++ and thread runtimes are linked in, so nothing has to lie beside it).
+# Usage: check_window_exe.sh OBJDUMP PROGRAM.exe
 set -eu
 objdump=$1 exe=$2
 fail() { echo "check_window_exe: $*" >&2; exit 1; }

@@ -89,19 +89,27 @@ TEST(WindowsSetup, InstallsSilentlyAndUninstallsEverything) {
         << "FLASHTOOL_SETUP_EXE is not set: run through scripts/test-windows";
     const std::wstring folder = Env(L"ProgramW6432") + L"\\flashtool";
     const std::wstring shortcut = Common_Programs_Folder() + L"\\flashtool (Corvel M418).lnk";
+    const std::wstring station_shortcut =
+        Common_Programs_Folder() + L"\\flashtool station (Corvel M418).lnk";
     ASSERT_FALSE(Exists(folder)) << "installed already";
     const std::wstring output = Env(L"TEMP") + L"\\flashtool-setup-output.txt";
     const std::wstring cli_output = Env(L"TEMP") + L"\\flashtool-cli-version.txt";
 
     EXPECT_EQ(Run_To_End(setup, L"/S", output), std::optional<DWORD>(0));
-    for (const wchar_t* file : {L"flashtool.exe", L"flashtool-cli.exe", L"Installer.dll",
-                                L"README.md", L"uninstall.exe"}) {
+    for (const wchar_t* file : {L"flashtool.exe", L"flashtool-station.exe", L"flashtool-cli.exe",
+                                L"Installer.dll", L"README.md", L"uninstall.exe"}) {
         EXPECT_TRUE(Exists(folder + L"\\" + file)) << "not installed: " << file;
     }
     ASSERT_TRUE(Exists(shortcut));
+    ASSERT_TRUE(Exists(station_shortcut));
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const std::optional<Shortcut> link = Read_Shortcut(shortcut);
+    const std::optional<Shortcut> station_link = Read_Shortcut(station_shortcut);
     CoUninitialize();
+    ASSERT_TRUE(station_link.has_value());
+    EXPECT_EQ(_wcsicmp(station_link->target.c_str(), (folder + L"\\flashtool-station.exe").c_str()),
+              0)
+        << "the station's shortcut points elsewhere";
     ASSERT_TRUE(link.has_value());
     EXPECT_EQ(_wcsicmp(link->target.c_str(), (folder + L"\\flashtool.exe").c_str()), 0)
         << "the shortcut points elsewhere";
@@ -125,6 +133,7 @@ TEST(WindowsSetup, InstallsSilentlyAndUninstallsEverything) {
     EXPECT_EQ(Run_To_End(folder + L"\\uninstall.exe", L"/S", output), std::optional<DWORD>(0));
     EXPECT_TRUE(Wait_Until([&] { return !Exists(folder); }, 120s)) << "the folder stayed";
     EXPECT_FALSE(Exists(shortcut));
+    EXPECT_FALSE(Exists(station_shortcut));
     EXPECT_EQ(Uninstall_Entry(L"DisplayVersion"), std::nullopt);
 }
 

@@ -3,6 +3,8 @@
 // start state), the hidden menus from the keyboard, the version window, the
 // clock, two whole updates through the Download button, the file dialog and
 // the completion box against the virtual phone, and temp.log on closing.
+// The station window flashtool-station.exe likewise: its controls in both
+// languages, three phones updated at once and a Stop that asks first.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,6 +17,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,7 @@
 #include "winapp/resource_ids.h"
 #include "window_driver.h"
 #include "window_model/layout.h"
+#include "window_model/station_texts.h"
 #include "wine_ports.h"
 
 namespace {
@@ -709,6 +713,294 @@ TEST_F(Win32WindowUpdate, ClosingWhileTheFlashIsRewrittenAsksFirst) {
     Answer(question, IDYES);
     EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
     EXPECT_NE(GetFileAttributesW((directory + L"\\temp.log").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// ---- flashtool-station.exe ----
+
+// UTF-8 (the program's texts) to the window's wide text.
+std::wstring Wide_Of(std::string_view utf8) {
+    std::wstring wide(utf8.size(), L'\0');
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                           wide.data(), static_cast<int>(wide.size()));
+    wide.resize(static_cast<std::size_t>(std::max(length, 0)));
+    return wide;
+}
+
+class Win32StationWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        m_executable = Env("FLASHTOOL_STATION_EXE");
+        ASSERT_FALSE(m_executable.empty())
+            << "FLASHTOOL_STATION_EXE is not set: run through scripts/test-windows";
+    }
+    HWND Launch(Program& program, const std::wstring& arguments, const std::wstring& directory) {
+        if (!program.Start(m_executable, arguments, directory, directory + L"\\stdout.txt"))
+            return nullptr;
+        HWND main = program.Wait_For_Window(L"TStationForm");
+        EXPECT_NE(main, nullptr) << "the station window did not show";
+        return main;
+    }
+    std::wstring Cell(HWND main, int row, int column) {
+        return List_Cell(m_program.Process(), GetDlgItem(main, IDC_STATION_PHONES), row, column);
+    }
+    int Rows(HWND main) { return List_Rows(GetDlgItem(main, IDC_STATION_PHONES)); }
+    void Click(HWND main, int id) { PostMessageW(GetDlgItem(main, id), BM_CLICK, 0, 0); }
+    bool Enabled(HWND main, int id) { return IsWindowEnabled(GetDlgItem(main, id)) != FALSE; }
+
+    std::wstring m_executable;
+    Program m_program;
+};
+class Win32StationWindowUpdate : public Win32StationWindow {};
+
+// The columns of the table, as the program lays them out.
+enum Station_Column { kPortColumn, kProgressColumn = 3, kResultColumn = 6, kAdviceColumn = 7 };
+
+// The controls at start, in each language: the captions and headers from
+// the station's texts, nothing to start without an image, and a close with
+// no station running ends the program at once.
+TEST_F(Win32StationWindow, ShowsItsControlsInBothLanguagesAndClosesAtOnce) {
+    using namespace station_text;
+    // Its file: the icon, the manifest that gives it the themed list view,
+    // and its own name in the version information.
+    {
+        HMODULE module = LoadLibraryExW(m_executable.c_str(), nullptr,
+                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module, nullptr) << GetLastError();
+        EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(IDI_FLASHTOOL), MAKEINTRESOURCEW(14)),
+                  nullptr);
+        EXPECT_NE(FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)), nullptr);
+        FreeLibrary(module);
+        DWORD ignored = 0;
+        std::vector<char> info(GetFileVersionInfoSizeW(m_executable.c_str(), &ignored));
+        ASSERT_FALSE(info.empty());
+        ASSERT_TRUE(GetFileVersionInfoW(m_executable.c_str(), 0, static_cast<DWORD>(info.size()),
+                                        info.data()));
+        wchar_t* name = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904b0\\OriginalFilename",
+                                   reinterpret_cast<void**>(&name), &length));
+        EXPECT_EQ(std::wstring(name), L"flashtool-station.exe");
+    }
+    struct Case {
+        const wchar_t* arguments;
+        Language language;
+    };
+    for (const Case& run : {Case{L"", Language::kChinese}, Case{L"--lang en", Language::kEnglish},
+                            Case{L"--lang=zh", Language::kChinese}}) {
+        SCOPED_TRACE(Narrow(run.arguments));
+        const std::wstring directory = Fresh_Directory(L"station-start");
+        Program program;
+        HWND main = Launch(program, run.arguments, directory);
+        ASSERT_NE(main, nullptr);
+        EXPECT_EQ(Text_Of(main), Wide_Of(kTitle.For(run.language)));
+        const struct {
+            int id;
+            const wchar_t* window_class;
+            const Pair* caption;
+            bool enabled;
+        } controls[] = {
+            {IDC_STATION_OPEN_IMAGE, L"Button", &kOpenImage, true},
+            {IDC_STATION_START, L"Button", &kStart, false},
+            {IDC_STATION_STOP, L"Button", &kStop, false},
+            {IDC_STATION_PHONES, L"SysListView32", nullptr, true},
+            {IDC_STATION_PHONE_LOG, L"Edit", nullptr, true},
+            {IDC_STATION_MESSAGES, L"Edit", nullptr, true},
+            {IDC_STATION_STATUS, L"Static", nullptr, true},
+        };
+        for (const auto& control : controls) {
+            HWND window = GetDlgItem(main, control.id);
+            ASSERT_NE(window, nullptr) << control.id;
+            EXPECT_EQ(Class_Of(window), control.window_class) << control.id;
+            EXPECT_TRUE(IsWindowVisible(window)) << control.id;
+            EXPECT_EQ(IsWindowEnabled(window) != FALSE, control.enabled) << control.id;
+            if (control.caption != nullptr) {
+                EXPECT_EQ(Text_Of(window), Wide_Of(control.caption->For(run.language)));
+            }
+        }
+        const std::vector<std::wstring> headers =
+            List_Headers(program.Process(), GetDlgItem(main, IDC_STATION_PHONES));
+        ASSERT_EQ(headers.size(), 8u);
+        EXPECT_EQ(headers[kPortColumn], Wide_Of(kColumnPort.For(run.language)));
+        EXPECT_EQ(headers[kProgressColumn], Wide_Of(kColumnProgress.For(run.language)));
+        EXPECT_EQ(headers[7], Wide_Of(kColumnLastLine.For(run.language)));
+        EXPECT_TRUE(Contains(Text_Of(GetDlgItem(main, IDC_STATION_STATUS)),
+                             Wide_Of(kNoImage.For(run.language))));
+        EXPECT_EQ(Rows(main), 0);
+        PostMessageW(main, WM_CLOSE, 0, 0);
+        EXPECT_EQ(program.Wait_For_Exit(), std::optional<DWORD>(0));
+    }
+}
+
+// Three phones on mapped COM ports, updated at once by one station, each
+// phone's flash ending equal to the image, beside a fourth that refuses a
+// block (its row fails, with what to do next); then a fifth phone at 115200
+// baud, whose rewrite a Stop asks about first: No leaves it going, Yes
+// stops it and the station.
+TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion) {
+    const char* ports_text = std::getenv("FLASHTOOL_WINE_STATION_WINDOW_PORTS");
+    const char* flashes_text = std::getenv("FLASHTOOL_WINE_STATION_WINDOW_FLASHES");
+    const std::uint16_t paced_port =
+        wine_ports::Port_Number("FLASHTOOL_WINE_STATION_WINDOW_PACED_PORT");
+    const std::uint16_t refusing_port =
+        wine_ports::Port_Number("FLASHTOOL_WINE_STATION_WINDOW_REFUSING_PORT");
+    ASSERT_NE(refusing_port, 0);
+    ASSERT_NE(ports_text, nullptr) << "run through scripts/test-windows";
+    ASSERT_NE(flashes_text, nullptr);
+    ASSERT_NE(paced_port, 0);
+    std::vector<int> ports;
+    std::vector<std::string> flashes;
+    {
+        std::istringstream words(ports_text);
+        for (int port = 0; words >> port;)
+            ports.push_back(port);
+        std::istringstream paths(flashes_text);
+        for (std::string path; paths >> path;)
+            flashes.push_back(path);
+    }
+    ASSERT_EQ(ports.size(), 3u);
+    ASSERT_EQ(flashes.size(), 3u);
+    // The station watches the registry's map, as Windows fills it.
+    Serial_Map_Sandbox map;
+    for (const int port : ports)
+        ASSERT_TRUE(map.Set_Text("\\Device\\StationWindow" + std::to_string(port),
+                                 "COM" + std::to_string(port)));
+    ASSERT_TRUE(
+        map.Set_Text("\\Device\\StationWindowRefusing", "COM" + std::to_string(refusing_port)));
+    const std::wstring refusing_name = L"COM" + std::to_wstring(refusing_port);
+
+    Image_Builder image;
+    image.version_text = Bytes("CVLbootloaderVC_M418ZHTWA00101");
+    image.first.start = 0x00010000;
+    image.first.data = Random_Bytes(98304, 51);  // three blocks: seconds at 115200 baud
+    image.second.start = 0x00200000;
+    image.second.data = Random_Bytes(2000, 52);
+    test_support::Temp_Image_File file(image.Build());
+    ASSERT_TRUE(file.Ok());
+    std::wstring image_path;
+    for (const char c : file.Path())
+        image_path += static_cast<wchar_t>(static_cast<unsigned char>(c));
+
+    const std::wstring directory = Fresh_Directory(L"station");
+    const std::wstring logs = directory + L"\\logs";
+    HWND main = Launch(m_program, L"--lang en --log-folder \"" + logs + L"\"", directory);
+    ASSERT_NE(main, nullptr);
+    const DWORD pid = m_program.Id();
+    HWND messages = GetDlgItem(main, IDC_STATION_MESSAGES);
+    HWND status = GetDlgItem(main, IDC_STATION_STATUS);
+
+    // The image, chosen once.
+    Click(main, IDC_STATION_OPEN_IMAGE);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(Wait_Until([&] {
+        return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr;
+    })) << "no file dialog";
+    Open_File_In_Dialog(dialog, image_path);
+    ASSERT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_START); }))
+        << Narrow(Text_Of(messages));
+    EXPECT_TRUE(Contains(Text_Of(messages), L"Image loaded: ")) << Narrow(Text_Of(messages));
+    EXPECT_TRUE(Contains(Text_Of(status), L"  Image: ")) << Narrow(Text_Of(status));
+
+    // Three phones at once, each in its row, each updated.
+    Click(main, IDC_STATION_START);
+    ASSERT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_STOP); }));
+    EXPECT_FALSE(Enabled(main, IDC_STATION_START));
+    EXPECT_FALSE(Enabled(main, IDC_STATION_OPEN_IMAGE));
+    // Every phone finished: the three updated, the refusing one failed.
+    const auto all_finished = [&] {
+        if (Rows(main) != 4)
+            return false;
+        for (int row = 0; row < 4; ++row) {
+            if (Cell(main, row, kResultColumn).empty())
+                return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(Wait_Until(all_finished, 300s))
+        << Rows(main) << " rows; " << Narrow(Text_Of(messages));
+    std::vector<std::wstring> updated_ports;
+    for (int row = 0; row < 4; ++row) {
+        const std::wstring port = Cell(main, row, kPortColumn);
+        const std::wstring result = Cell(main, row, kResultColumn);
+        if (port == refusing_name) {
+            EXPECT_EQ(result.rfind(L"failed (10)", 0), 0u) << Narrow(result);
+            EXPECT_FALSE(Cell(main, row, kAdviceColumn).empty()) << "no advice for a failure";
+            continue;
+        }
+        EXPECT_EQ(result, L"updated") << Narrow(port);
+        EXPECT_EQ(Cell(main, row, kProgressColumn), L"100%") << Narrow(port);
+        updated_ports.push_back(port);
+    }
+    for (const int port : ports) {
+        EXPECT_NE(
+            std::find(updated_ports.begin(), updated_ports.end(), L"COM" + std::to_wstring(port)),
+            updated_ports.end())
+            << "COM" << port << " was not updated";
+    }
+    for (const std::string& flash_path : flashes) {
+        const auto flash = phone_flash::Read_Complete(flash_path, image.second.data.size());
+        ASSERT_TRUE(flash.has_value()) << "no flash file at " << flash_path;
+        ASSERT_EQ(flash->size(), 2u) << flash_path;
+        EXPECT_TRUE(flash->at(0).bytes == image.first.data)
+            << "first region differs: " << flash_path;
+        EXPECT_TRUE(flash->at(1).bytes == image.second.data)
+            << "second region differs: " << flash_path;
+    }
+    EXPECT_TRUE(Contains(Text_Of(status), L"Updated: 3  Failed: 1  Running: 0"))
+        << Narrow(Text_Of(status));
+    EXPECT_TRUE(Contains(Text_Of(messages), L"Logs and summaries are written in "));
+    // The selected phone's messages.
+    {
+        LVITEMW select{};
+        select.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+        select.state = LVIS_SELECTED | LVIS_FOCUSED;
+        Remote_Buffer buffer(m_program.Process(), sizeof select);
+        WriteProcessMemory(m_program.Process(), reinterpret_cast<void*>(buffer.Address()), &select,
+                           sizeof select, nullptr);
+        SendMessageW(GetDlgItem(main, IDC_STATION_PHONES), LVM_SETITEMSTATE, 1, buffer.Address());
+        EXPECT_TRUE(Wait_Until(
+            [&] { return !Text_Of(GetDlgItem(main, IDC_STATION_PHONE_LOG)).empty(); }, 10s))
+            << "selecting a phone showed none of its messages";
+    }
+
+    // A fifth phone, slow: Stop while its flash is rewritten asks first.
+    ASSERT_TRUE(map.Set_Text("\\Device\\StationWindowPaced", "COM" + std::to_string(paced_port)));
+    const auto rewriting = [&] {
+        if (Rows(main) != 5)
+            return false;
+        const std::wstring progress = Cell(main, 4, kProgressColumn);
+        return progress != L"0%" && progress != L"100%" && Cell(main, 4, kResultColumn).empty();
+    };
+    ASSERT_TRUE(Wait_Until(rewriting, 120s)) << "the fifth phone's rewrite did not start";
+    Click(main, IDC_STATION_STOP);
+    HWND question = nullptr;
+    ASSERT_TRUE(Wait_Until([&] { return (question = Question_Box(pid, main)) != nullptr; }))
+        << "Stop during a rewrite asked nothing";
+    EXPECT_TRUE(
+        Contains(Text_Of(GetDlgItem(question, 0xFFFF)), L"COM" + std::to_wstring(paced_port)));
+    Answer(question, IDNO);
+    ASSERT_TRUE(Wait_Until([&] { return Contains(Text_Of(messages), L"Nothing was stopped"); }))
+        << Narrow(Text_Of(messages));
+    EXPECT_TRUE(Enabled(main, IDC_STATION_STOP));
+    EXPECT_TRUE(Cell(main, 4, kResultColumn).empty()) << "No stopped the phone";
+
+    Click(main, IDC_STATION_STOP);
+    // The phone may have finished meanwhile: then no question comes.
+    const bool asked =
+        Wait_Until([&] { return (question = Question_Box(pid, main)) != nullptr; }, 10s);
+    if (asked)
+        Answer(question, IDYES);
+    ASSERT_TRUE(Wait_Until([&] {
+        return Contains(Text_Of(messages), L"The station has stopped.");
+    })) << Narrow(Text_Of(messages));
+    EXPECT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_START); }));
+    EXPECT_FALSE(Enabled(main, IDC_STATION_STOP));
+    if (asked) {
+        EXPECT_EQ(Cell(main, 4, kResultColumn).rfind(L"stopped", 0), 0u)
+            << Narrow(Cell(main, 4, kResultColumn));
+    }
+
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // every Chinese text of the window, the version window's and the menus'
 // included, has its glyphs in the face chosen; version bytes that are not
 // text show as escapes; the read-only text boxes let Tab move on; and an
-// image path that the system code page cannot spell still opens.
+// image path that the system code page cannot spell still opens. The station
+// window's texts and its registry settings too.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -19,8 +20,10 @@
 #include "winapp/memo_keys.h"
 #include "winapp/open_dialog.h"
 #include "winapp/resource_ids.h"
+#include "winapp/station/station_settings.h"
 #include "winapp/wide_text.h"
 #include "window_model/layout.h"
+#include "window_model/station_texts.h"
 
 namespace {
 
@@ -49,6 +52,25 @@ TEST(WinappFonts, EveryChineseTextOfTheWindowHasItsGlyphs) {
         Wide(caption::kOldVersion.chinese) + Wide(caption::kClockOn.chinese) +
         Wide(text::kSearching) + Wide(text::kPleaseWait) + Wide(notice::kFirstRun) +
         Wide(text::kUpdateOkZh) + Wide(text::kClockZh) + Wide(text::kStartAtZh);
+    // The station window's, which its controls draw in the same faces.
+    std::wstring station_texts;
+    for (const text::Word_Pair& pair : {station_text::kTitle,        station_text::kOpenImage,
+                                        station_text::kStart,        station_text::kStop,
+                                        station_text::kCountUpdated, station_text::kCountFailed,
+                                        station_text::kCountRunning, station_text::kNoImage,
+                                        station_text::kQuestionHead, station_text::kQuestionTail,
+                                        station_text::kColumnPort,   station_text::kColumnIdentity,
+                                        station_text::kColumnPhase,  station_text::kColumnProgress,
+                                        station_text::kColumnRate,   station_text::kColumnElapsed,
+                                        station_text::kColumnResult, station_text::kColumnLastLine,
+                                        station_text::kUpdated,      station_text::kFailed,
+                                        station_text::kStopped,      station_text::kWillNotStart})
+        station_texts += Wide(pair.chinese);
+    for (const Font_Role role : {Font_Role::kWindow}) {
+        EXPECT_EQ(fonts.For(role, station_texts), fonts.Han(role));
+        const std::wstring missing = Missing_Glyphs(fonts.Han(role), station_texts);
+        EXPECT_TRUE(missing.empty()) << Utf8(fonts.Han_Face(role)) << " lacks " << Utf8(missing);
+    }
     for (const Font_Role role :
          {Font_Role::kWindow, Font_Role::kMemo, Font_Role::kLabel, Font_Role::kButton}) {
         EXPECT_FALSE(fonts.Han_Face(role).empty()) << "no Chinese face installed";
@@ -169,3 +191,77 @@ TEST(WinappText, AnImagePathOutsideTheCodePageStillOpens) {
 }
 
 }  // namespace
+
+namespace {
+
+void Set_Value(HKEY key, const wchar_t* name, const std::wstring& text) {
+    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+}  // namespace
+
+// The station window's settings in the registry: the log folder's default
+// written back on the first read, a slots file and USB numbers put into the
+// station's options, and what cannot be used named and left out.
+TEST(WinappStationSettings, ReadWrittenBackAndAppliedOrRefused) {
+    const wchar_t* key_path = L"Software\\flashtool\\Station-settings-test";
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_path);
+    const Station_Settings first = Read_Station_Settings(key_path);
+    const std::wstring tail = L"\\flashtool\\station-logs";
+    ASSERT_GT(first.log_folder.size(), tail.size());
+    EXPECT_EQ(first.log_folder.substr(first.log_folder.size() - tail.size()), tail);
+    EXPECT_EQ(Read_Station_Settings(key_path).log_folder, first.log_folder) << "not written back";
+
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring good = std::wstring(temp) + L"station-settings-good.txt";
+    const std::wstring bad = std::wstring(temp) + L"station-settings-bad.txt";
+    {
+        FILE* file = _wfopen(good.c_str(), L"wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("# bench\n1-1.3 = A3\n1-1.4 = A4\n", file);
+        std::fclose(file);
+        file = _wfopen(bad.c_str(), L"wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("1-1.3 = A3\n1-1.3 = B3\n", file);
+        std::fclose(file);
+    }
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key_path, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    Set_Value(key, L"SlotsFile", good);
+    Set_Value(key, L"Match", L"1d6b:0104, 0A5C:*;  zz:12");
+    const DWORD only = 1;
+    RegSetValueExW(key, L"OnlySlots", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&only),
+                   sizeof only);
+
+    Station_Options options;
+    std::vector<std::wstring> problems;
+    Apply_Station_Settings(Read_Station_Settings(key_path), options, problems);
+    ASSERT_EQ(options.filter.sockets.size(), 2u);
+    EXPECT_EQ(options.filter.sockets[1].usb_path, "1-1.4");
+    EXPECT_EQ(options.filter.sockets[1].label, "A4");
+    EXPECT_TRUE(options.filter.only_slots);
+    ASSERT_EQ(options.filter.match.size(), 2u);
+    EXPECT_EQ(options.filter.match[1].vendor_id, "0a5c");
+    EXPECT_EQ(options.filter.match[1].product_id, "");
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find(L"zz:12"), std::wstring::npos) << Utf8(problems[0]);
+
+    // A slots file with a bad line is not used at all, and says which line.
+    Set_Value(key, L"SlotsFile", bad);
+    Set_Value(key, L"Match", L"");
+    RegCloseKey(key);
+    options = {};
+    problems.clear();
+    Apply_Station_Settings(Read_Station_Settings(key_path), options, problems);
+    EXPECT_TRUE(options.filter.sockets.empty());
+    EXPECT_FALSE(options.filter.only_slots);
+    EXPECT_TRUE(options.filter.match.empty());
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find(L"line 2"), std::wstring::npos) << Utf8(problems[0]);
+
+    RegDeleteTreeW(HKEY_CURRENT_USER, key_path);
+    DeleteFileW(good.c_str());
+    DeleteFileW(bad.c_str());
+}

@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -155,6 +156,53 @@ inline std::vector<int> Status_Panel_Edges(HANDLE process, HWND bar) {
     const std::vector<char> bytes = buffer.Read();
     const auto* edges = reinterpret_cast<const int*>(bytes.data());
     return std::vector<int>(edges, edges + count);
+}
+
+// A list view's rows, and the text of one cell, read through a block in the
+// program's memory that holds the LVITEMW and the text it points to.
+inline int List_Rows(HWND list) {
+    return static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+}
+inline std::wstring List_Cell(HANDLE process, HWND list, int row, int column) {
+    constexpr std::size_t kChars = 1024;
+    Remote_Buffer buffer(process, sizeof(LVITEMW) + kChars * sizeof(wchar_t));
+    LVITEMW cell{};
+    cell.iSubItem = column;
+    cell.cchTextMax = static_cast<int>(kChars);
+    cell.pszText = reinterpret_cast<wchar_t*>(buffer.Address() + sizeof(LVITEMW));
+    WriteProcessMemory(process, reinterpret_cast<void*>(buffer.Address()), &cell, sizeof cell,
+                       nullptr);
+    const auto length = static_cast<std::size_t>(
+        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(row), buffer.Address()));
+    const std::vector<char> bytes = buffer.Read();
+    if (bytes.size() < sizeof(LVITEMW) + length * sizeof(wchar_t))
+        return L"<unread>";
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data() + sizeof(LVITEMW)),
+                        std::min(length, kChars - 1));
+}
+// A list view's column headers.
+inline std::vector<std::wstring> List_Headers(HANDLE process, HWND list) {
+    HWND header = reinterpret_cast<HWND>(SendMessageW(list, LVM_GETHEADER, 0, 0));
+    const auto count = static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0));
+    std::vector<std::wstring> headers;
+    for (int column = 0; column < count; ++column) {
+        constexpr std::size_t kChars = 256;
+        Remote_Buffer buffer(process, sizeof(LVCOLUMNW) + kChars * sizeof(wchar_t));
+        LVCOLUMNW item{};
+        item.mask = LVCF_TEXT;
+        item.cchTextMax = static_cast<int>(kChars);
+        item.pszText = reinterpret_cast<wchar_t*>(buffer.Address() + sizeof(LVCOLUMNW));
+        WriteProcessMemory(process, reinterpret_cast<void*>(buffer.Address()), &item, sizeof item,
+                           nullptr);
+        SendMessageW(list, LVM_GETCOLUMNW, static_cast<WPARAM>(column), buffer.Address());
+        const std::vector<char> bytes = buffer.Read();
+        if (bytes.size() < sizeof(LVCOLUMNW) + sizeof(wchar_t)) {
+            headers.emplace_back(L"<unread>");
+            continue;
+        }
+        headers.emplace_back(reinterpret_cast<const wchar_t*>(bytes.data() + sizeof(LVCOLUMNW)));
+    }
+    return headers;
 }
 
 // A running program with its standard output in a file.
