@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_journal.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_ending.h"
@@ -400,11 +401,17 @@ int Run_Station(const Arguments& args) {
         files.emplace(
             log_directory, *args.log_dir,
             Station_Records{options.language, Record_Text(std::span(image->Image_Version))});
+    // The journal before any phone: --journal-required starts none without it.
+    Journal_Opening journal = Open_Cli_Journal(args, Record_Text(std::span(image->Image_Version)));
+    if (journal.refused)
+        return kExitUsage;
     Event_Queue events;
     Station_Output output(args);
     Station station(image, options, events.Sink());
     if (files)
         station.Add_Observer(&*files);
+    if (journal.journal)
+        journal.journal->Watch_Station(station, files ? &*files : nullptr);
     // Every stop signal from here on is answered here, none ends the program.
     Stop_Signal signals;
     platform::Set_Asking_Stop_Target(&signals);
@@ -476,6 +483,8 @@ int Run_Station(const Arguments& args) {
     Station_Summary summary = station.Summary();
     if (files)
         files->Fill(summary);
+    if (journal.journal)
+        journal.journal->Finish();
     exit_code = Station_Exit_Code(summary, stop_signal);
     output.End(summary, exit_code, stop_signal, options.idle_timeout);
     return exit_code;

@@ -98,6 +98,10 @@ struct Station_Event {
     bool unplugged = false;
     std::string dump_file;      // the first run's dump, where one was kept
     std::string phone_version;  // the phone's record as read, as its field shows it
+    // The phone's record as read and the one it took, byte for byte (empty:
+    // none), for the records that keep both.
+    std::vector<std::uint8_t> phone_record{};
+    std::vector<std::uint8_t> record_written{};
     // This phone's log, where one is written: the station writes none; the
     // observer that does (Station_Files) names it in the results it keeps.
     std::string log_file{};

@@ -210,7 +210,8 @@ std::set<std::string> Options_Named_In(const std::string& text) {
     while ((at = text.find("--", at)) != std::string::npos) {
         std::size_t end = at + 2;
         while (end < text.size() &&
-               (std::islower(static_cast<unsigned char>(text[end])) || text[end] == '-'))
+               (std::islower(static_cast<unsigned char>(text[end])) ||
+                std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '-'))
             ++end;
         if (end > at + 2)
             options.insert(text.substr(at, end - at));

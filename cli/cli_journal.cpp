@@ -1,0 +1,79 @@
+// The command line's journal over the journal layer: the path it chose or
+// the user's default, the records' shared fields, the writer thread.
+#include "cli/cli_journal.h"
+
+#include <cstdio>
+
+#include "cli/text_format.h"
+#include "journal/journal_observers.h"
+#include "journal/journal_store.h"
+#include "journal/journal_writer.h"
+
+namespace cli {
+namespace {
+
+void Say(const std::string& text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "flashtool-cli: %s\n", Displayable_Text(text).c_str());
+}
+
+class Sqlite_Journal final : public Cli_Journal {
+  public:
+    Sqlite_Journal(std::unique_ptr<Journal_Store> store, Journal_Context context)
+        : m_writer(std::move(store), [](const std::string& problem) { Say(problem); }),
+          m_context(std::move(context)),
+          m_flash(m_writer, m_context) {}
+
+    void Watch_Station(Station& station, const Station_Files* files) override {
+        m_station.emplace(m_writer, m_context, files);
+        station.Add_Observer(&*m_station);
+    }
+    report::Update_Observer* Flash_Observer() override { return &m_flash; }
+    void End_Flash(Download_Outcome outcome, const Phone_Ending& ending,
+                   const std::string& dump_file) override {
+        m_flash.End(outcome, ending, dump_file);
+    }
+    bool Finish() override {
+        m_writer.Flush();
+        return m_writer.Failures() == 0;
+    }
+
+  private:
+    Journal_Writer m_writer;
+    const Journal_Context m_context;
+    Update_Journal m_flash;
+    std::optional<Station_Journal> m_station;
+};
+
+}  // namespace
+
+Journal_Opening Open_Cli_Journal(const Arguments& args, const std::string& image_version) {
+    Journal_Opening opening;
+    if (args.no_journal)
+        return opening;
+    const std::string path = args.journal ? *args.journal : Default_Journal_Path();
+    const auto refuse = [&](const std::string& why) {
+        opening.refused = args.journal_required;
+        Say("the journal " + why +
+            (args.journal_required ? "; --journal-required: no phone is started"
+                                   : "; the update goes on without it"));
+        return std::move(opening);
+    };
+    if (path.empty())
+        return refuse("has no place: name one with --journal PATH");
+    Journal_Store::Opened opened = Journal_Store::Open(path);
+    if (!opened.set_aside.empty())
+        Say("the journal " + path + " was damaged; it was set aside as " + opened.set_aside +
+            " and a new one begun");
+    if (!opened.store)
+        return refuse("cannot be used: " + opened.problem);
+    Journal_Context context = Journal_Context_For(args.image, FLASHTOOL_VERSION);
+    context.station = args.station_name.value_or("");
+    context.operator_name = args.operator_name.value_or("");
+    context.image_version = image_version;
+    context.trace_file = args.trace.value_or("");
+    opening.journal = std::make_unique<Sqlite_Journal>(std::move(opened.store), std::move(context));
+    return opening;
+}
+
+}  // namespace cli
