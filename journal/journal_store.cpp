@@ -302,7 +302,7 @@ int Mark_Interrupted(sqlite3* db) {
     int marked = 0;
     for (const Owner& owner : gone) {
         Statement statement(db,
-                            "UPDATE sessions SET result = 'interrupted' "
+                            "UPDATE sessions SET result = 'interrupted', forwarded = 0 "
                             "WHERE id = ?1 AND result = 'running'");
         if (!statement.Ok())
             continue;
@@ -450,4 +450,70 @@ std::vector<Journal_Record> Journal_Store::List(const Journal_Filter& filter,
     if (result != SQLITE_DONE)
         problem = Message(m_db, result);
     return records;
+}
+
+// ---- The outbox of a line's server ----
+
+std::vector<Journal_Record> Journal_Store::Waiting(int limit, std::string& problem) {
+    std::vector<Journal_Record> records;
+    Statement statement(m_db, Select_Sql() + " WHERE forwarded = 0 ORDER BY started, rowid LIMIT " +
+                                  std::to_string(limit));
+    if (!statement.Ok()) {
+        problem = Message(m_db, statement.Prepared());
+        return records;
+    }
+    int result = SQLITE_OK;
+    while ((result = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        Journal_Record record;
+        record.id = Text_At(statement.get(), 0);
+        int index = 1;
+        for (const Column& column : Columns())
+            column.read(statement.get(), index++, record);
+        records.push_back(std::move(record));
+    }
+    if (result != SQLITE_DONE)
+        problem = Message(m_db, result);
+    return records;
+}
+
+// A record changed since it was read (ended meanwhile, or marked
+// interrupted) keeps waiting: the server has not seen that state yet.
+bool Journal_Store::Mark_Forwarded(std::span<const Journal_Record> sent, std::string& problem) {
+    if (int result = Execute(m_db, "BEGIN IMMEDIATE"); result != SQLITE_OK) {
+        problem = Message(m_db, result);
+        return false;
+    }
+    Statement statement(m_db,
+                        "UPDATE sessions SET forwarded = 1 WHERE id = ?1 AND result = ?2 "
+                        "AND coalesce(ended, '') = ?3");
+    int result = statement.Prepared();
+    for (std::size_t i = 0; result == SQLITE_OK && i < sent.size(); ++i) {
+        sqlite3_reset(statement.get());
+        Bind_Text(statement.get(), 1, sent[i].id);
+        Bind_Text(statement.get(), 2, sent[i].result);
+        Bind_Text(statement.get(), 3, sent[i].ended);
+        result = sqlite3_step(statement.get());
+        result = result == SQLITE_DONE ? SQLITE_OK : result;
+    }
+    if (result != SQLITE_OK) {
+        problem = Message(m_db, result);
+        Execute(m_db, "ROLLBACK");
+        return false;
+    }
+    if (result = Execute(m_db, "COMMIT"); result != SQLITE_OK) {
+        problem = Message(m_db, result);
+        Execute(m_db, "ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+int Journal_Store::Count_Waiting(std::string& problem) {
+    int count = 0;
+    if (int result = Integer_Of(m_db, "SELECT count(*) FROM sessions WHERE forwarded = 0", count);
+        result != SQLITE_OK) {
+        problem = Message(m_db, result);
+        return -1;
+    }
+    return count;
 }

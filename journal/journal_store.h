@@ -8,6 +8,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,13 @@ class Journal_Store {
     // Oldest first.
     std::vector<Journal_Record> List(const Journal_Filter& filter, std::string& problem);
     const std::string& Path() const { return m_path; }
+
+    // The outbox of a line's server: the records it has not yet taken in
+    // their present state, oldest first; marking those sent; how many wait
+    // (-1 when it cannot be counted).
+    std::vector<Journal_Record> Waiting(int limit, std::string& problem);
+    bool Mark_Forwarded(std::span<const Journal_Record> sent, std::string& problem);
+    int Count_Waiting(std::string& problem);
 
   private:
     Journal_Store(sqlite3* db, std::string path) : m_db(db), m_path(std::move(path)) {}
