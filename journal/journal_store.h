@@ -18,12 +18,12 @@ struct sqlite3;
 
 // Which records a listing takes; empty: any.
 struct Journal_Filter {
-    std::string since;  // started at or after (UTC text, or a prefix of it: "2026-12-10")
-    std::string until;  // started before
-    std::string result;
-    std::string slot;
-    std::string serial;  // the USB serial number
-    std::string image_sha256;
+    std::string since{};  // started at or after (UTC text, or a prefix of it: "2026-12-10")
+    std::string until{};  // started before
+    std::string result{};
+    std::string slot{};
+    std::string serial{};  // the USB serial number
+    std::string image_sha256{};
 };
 
 // The journal's file when none is named: $XDG_DATA_HOME/flashtool/
