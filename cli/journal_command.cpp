@@ -243,14 +243,18 @@ int Run_Journal(const Arguments& args) {
     filter.serial = args.serial.value_or("");
     filter.image_sha256 = args.image_sha256.value_or("");
     std::string problem;
-    const std::vector<Journal_Record> records = opened.store->List(filter, problem);
+    // Counted by the database: a long journal is never held whole for them.
+    const bool stats = args.journal_view == "stats";
+    const Journal_Stats counts = stats ? opened.store->Stats(filter, problem) : Journal_Stats{};
+    const std::vector<Journal_Record> records =
+        stats ? std::vector<Journal_Record>{} : opened.store->List(filter, problem);
     if (!problem.empty()) {
         std::fprintf(stderr, "flashtool-cli: the journal cannot be read: %s\n",
                      Displayable_Text(problem).c_str());
         return kExitUsage;
     }
-    if (args.journal_view == "stats")
-        Print_Stats(Stats_Of(records), args.json);
+    if (stats)
+        Print_Stats(counts, args.json);
     else if (args.json)
         Print_Json(records);
     else if (args.csv)

@@ -28,3 +28,5 @@ struct Journal_Stats {
 };
 
 Journal_Stats Stats_Of(const std::vector<Journal_Record>& records);
+// Counts times records like this one (the database's groups of alike ones).
+void Add_To_Stats(Journal_Stats& stats, const Journal_Record& record, int times);

@@ -35,6 +35,9 @@ const char* const kMigrations[] = {
     " trace_file TEXT, pid INTEGER, host TEXT, process_start TEXT,"
     " forwarded INTEGER NOT NULL DEFAULT 0);"
     "CREATE INDEX sessions_started ON sessions(started);",
+    // 1 -> 2: the outbox of a line's server, found without reading the
+    // whole journal each time a record is written.
+    "CREATE INDEX sessions_waiting ON sessions(started) WHERE forwarded = 0;",
 };
 static_assert(std::size(kMigrations) == Journal_Store::kSchemaVersion);
 
@@ -411,10 +414,11 @@ bool Journal_Store::Update(const Journal_Record& record, std::string& problem) {
     return Write(sql.c_str(), record, problem);
 }
 
-std::vector<Journal_Record> Journal_Store::List(const Journal_Filter& filter,
-                                                std::string& problem) {
-    std::string sql = Select_Sql() + " WHERE 1";
-    std::vector<std::string> values;
+namespace {
+
+// The WHERE clause of a filter, its values to bind in order.
+std::string Where_Of(const Journal_Filter& filter, std::vector<std::string>& values) {
+    std::string sql = " WHERE 1";
     const auto add = [&](const std::string& value, const char* condition) {
         if (value.empty())
             return;
@@ -429,6 +433,15 @@ std::vector<Journal_Record> Journal_Store::List(const Journal_Filter& filter,
     add(filter.image_sha256, "lower(image_sha256) = lower(");
     if (!filter.image_sha256.empty())
         sql += ")";
+    return sql;
+}
+
+}  // namespace
+
+std::vector<Journal_Record> Journal_Store::List(const Journal_Filter& filter,
+                                                std::string& problem) {
+    std::vector<std::string> values;
+    std::string sql = Select_Sql() + Where_Of(filter, values);
     sql += " ORDER BY started, rowid";
     std::vector<Journal_Record> records;
     Statement statement(m_db, sql);
@@ -516,4 +529,36 @@ int Journal_Store::Count_Waiting(std::string& problem) {
         return -1;
     }
     return count;
+}
+
+// The counts of Stats_Of, grouped by the database: a journal of a million
+// records is counted without holding them.
+Journal_Stats Journal_Store::Stats(const Journal_Filter& filter, std::string& problem) {
+    std::vector<std::string> values;
+    const std::string sql =
+        "SELECT result, substr(started, 1, 13), coalesce(slot, ''), coalesce(station, ''), "
+        "coalesce(failed_step, ''), coalesce(code, 0), count(*) FROM sessions" +
+        Where_Of(filter, values) + " GROUP BY 1, 2, 3, 4, 5, 6";
+    Journal_Stats stats;
+    Statement statement(m_db, sql);
+    if (!statement.Ok()) {
+        problem = Message(m_db, statement.Prepared());
+        return stats;
+    }
+    for (std::size_t i = 0; i < values.size(); ++i)
+        Bind_Text(statement.get(), static_cast<int>(i + 1), values[i]);
+    int result = SQLITE_OK;
+    while ((result = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        Journal_Record group;
+        group.result = Text_At(statement.get(), 0);
+        group.started = Text_At(statement.get(), 1);
+        group.slot = Text_At(statement.get(), 2);
+        group.station = Text_At(statement.get(), 3);
+        group.failed_step = Text_At(statement.get(), 4);
+        group.code = sqlite3_column_int(statement.get(), 5);
+        Add_To_Stats(stats, group, sqlite3_column_int(statement.get(), 6));
+    }
+    if (result != SQLITE_DONE)
+        problem = Message(m_db, result);
+    return stats;
 }

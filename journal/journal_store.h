@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "journal/journal_record.h"
+#include "journal/journal_stats.h"
 
 struct sqlite3;
 
@@ -33,7 +34,7 @@ std::string Default_Journal_Path();
 class Journal_Store {
   public:
     // The schema this program writes. Version 0 is a file with no table yet.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     struct Opened {
         std::unique_ptr<Journal_Store> store;  // null: refused or failed
@@ -54,6 +55,8 @@ class Journal_Store {
     bool Update(const Journal_Record& record, std::string& problem);
     // Oldest first.
     std::vector<Journal_Record> List(const Journal_Filter& filter, std::string& problem);
+    // The counts of journal stats over the records the filter takes.
+    Journal_Stats Stats(const Journal_Filter& filter, std::string& problem);
     const std::string& Path() const { return m_path; }
 
     // The outbox of a line's server: the records it has not yet taken in
