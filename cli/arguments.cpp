@@ -61,6 +61,7 @@ constexpr const char* kOneSlots = "reads one slots file";
 constexpr const char* kOneJournal = "keeps one journal";
 constexpr const char* kOneName = "takes one name";
 constexpr const char* kOneFilter = "takes one value of each filter";
+constexpr const char* kOneServer = "forwards to one server";
 
 // The longest --timeout: far beyond any wait, well inside the clock's range.
 constexpr double kMaximumTimeoutSeconds = 1e9;
@@ -193,7 +194,8 @@ class Command_Declaration {
             .Flag("--no-journal", args.no_journal)
             .Flag("--journal-required", args.journal_required)
             .Once("--station-name", kOneName, Into(args.station_name))
-            .Once("--operator", kOneName, Into(args.operator_name));
+            .Once("--operator", kOneName, Into(args.operator_name))
+            .Once("--journal-server", kOneServer, Into(args.journal_server));
     }
 
     // The IMAGE file the command needs.
@@ -276,8 +278,11 @@ class Command_Declaration {
             return m_name + " needs an IMAGE file";
         if (stray)
             return "unexpected argument '" + *stray + "'";
-        if (m_word != nullptr && m_word->count() > 0 && m_word->results().front() != "stats")
-            return "unexpected argument '" + m_word->results().front() + "'";
+        if (m_word != nullptr && m_word->count() > 0) {
+            const std::string& word = m_word->results().front();
+            if (word != "stats" && word != "sync" && word != "init-server")
+                return "unexpected argument '" + word + "'";
+        }
         return {};
     }
 
@@ -414,6 +419,7 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
     line.Add(Command::kJournal)
         .Word(args.journal_view)
         .Once("--journal", kOneJournal, Into(args.journal))
+        .Once("--journal-server", kOneServer, Into(args.journal_server))
         .Once("--since", kOneFilter, Into(args.since))
         .Once("--until", kOneFilter, Into(args.until))
         .Once("--result", kOneFilter, Into(args.result))

@@ -46,8 +46,11 @@ struct Arguments {
     bool journal_required = false;             // --journal-required: no phone without its record
     std::optional<std::string> station_name;   // --station-name NAME (default: the host's)
     std::optional<std::string> operator_name;  // --operator NAME
+    // --journal-server URL: a line's PostgreSQL, fed from the journal (a
+    // libpq connection string; PG* variables fill in what it leaves out).
+    std::optional<std::string> journal_server;
     // journal [stats]: which records, and how they are shown.
-    std::string journal_view;  // "" (the records) or "stats"
+    std::string journal_view;  // "" (the records), "stats", "sync" or "init-server"
     std::optional<std::string> since, until, result, slot, serial, image_sha256;
     bool csv = false;                             // journal --csv (--json is the field above)
     Language language_flag = Language::kChinese;  // --lang zh (default) or en

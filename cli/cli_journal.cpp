@@ -2,9 +2,11 @@
 // the user's default, the records' shared fields, the writer thread.
 #include "cli/cli_journal.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/text_format.h"
+#include "journal/journal_forwarder.h"
 #include "journal/journal_observers.h"
 #include "journal/journal_store.h"
 #include "journal/journal_writer.h"
@@ -19,10 +21,19 @@ void Say(const std::string& text) {
 
 class Sqlite_Journal final : public Cli_Journal {
   public:
-    Sqlite_Journal(std::unique_ptr<Journal_Store> store, Journal_Context context)
-        : m_writer(std::move(store), [](const std::string& problem) { Say(problem); }),
+    // forwarder: to a line's server (--journal-server), or null.
+    Sqlite_Journal(std::unique_ptr<Journal_Store> store, Journal_Context context,
+                   std::unique_ptr<Journal_Forwarder> forwarder)
+        : m_forwarder(std::move(forwarder)),
+          m_writer(std::move(store), [](const std::string& problem) { Say(problem); }),
           m_context(std::move(context)),
-          m_flash(m_writer, m_context) {}
+          m_flash(m_writer, m_context) {
+        if (m_forwarder)
+            m_writer.On_Written([this] { m_forwarder->Poke(); });
+    }
+    int Records_Waiting() const override {
+        return m_forwarder ? std::max(0, m_forwarder->Status().waiting) : -1;
+    }
 
     void Watch_Station(Station& station, const Station_Files* files) override {
         m_station.emplace(m_writer, m_context, files);
@@ -35,10 +46,21 @@ class Sqlite_Journal final : public Cli_Journal {
     }
     bool Finish() override {
         m_writer.Flush();
+        // The last records go now, unless the server was away: then they
+        // wait for the next run or journal sync, and that is said.
+        if (m_forwarder && m_forwarder->Status().reachable) {
+            const Forward_Status status = m_forwarder->Sync();
+            if (status.waiting > 0)
+                Say(std::to_string(status.waiting) +
+                    " journal records wait for the line's server; 'flashtool-cli journal sync' "
+                    "sends them");
+        }
         return m_writer.Failures() == 0;
     }
 
   private:
+    // Last to go: the writer's hook pokes it until the writer has ended.
+    std::unique_ptr<Journal_Forwarder> m_forwarder;
     Journal_Writer m_writer;
     const Journal_Context m_context;
     Update_Journal m_flash;
@@ -46,6 +68,20 @@ class Sqlite_Journal final : public Cli_Journal {
 };
 
 }  // namespace
+
+std::unique_ptr<Journal_Forwarder> Forwarder_For(const Arguments& args, const std::string& path) {
+    if (!args.journal_server)
+        return nullptr;
+    // The outbox has a connection of its own beside the writer's.
+    Journal_Store::Opened outbox = Journal_Store::Open(path);
+    if (!outbox.store) {
+        Say("the journal's records cannot be forwarded: " + outbox.problem);
+        return nullptr;
+    }
+    return std::make_unique<Journal_Forwarder>(
+        std::move(outbox.store), *args.journal_server,
+        [](const Forward_Status&, const std::string& line) { Say(line); });
+}
 
 Journal_Opening Open_Cli_Journal(const Arguments& args, const std::string& image_version) {
     Journal_Opening opening;
@@ -72,7 +108,8 @@ Journal_Opening Open_Cli_Journal(const Arguments& args, const std::string& image
     context.operator_name = args.operator_name.value_or("");
     context.image_version = image_version;
     context.trace_file = args.trace.value_or("");
-    opening.journal = std::make_unique<Sqlite_Journal>(std::move(opened.store), std::move(context));
+    opening.journal = std::make_unique<Sqlite_Journal>(std::move(opened.store), std::move(context),
+                                                       Forwarder_For(args, path));
     return opening;
 }
 

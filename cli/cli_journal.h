@@ -15,6 +15,8 @@
 #include "station/station_advice.h"
 #include "station/station_files.h"
 
+class Journal_Forwarder;
+
 namespace cli {
 
 class Cli_Journal {
@@ -26,8 +28,11 @@ class Cli_Journal {
     virtual report::Update_Observer* Flash_Observer() = 0;
     virtual void End_Flash(Download_Outcome outcome, const Phone_Ending& ending,
                            const std::string& dump_file) = 0;
-    // Writes what is queued; false when a record could not be written.
+    // Writes what is queued, and forwards it to the line's server when that
+    // answered lately; false when a record could not be written.
     virtual bool Finish() = 0;
+    // Records the line's server has not taken yet; -1 without a server.
+    virtual int Records_Waiting() const { return -1; }
 };
 
 struct Journal_Opening {
@@ -37,6 +42,10 @@ struct Journal_Opening {
 // Says on standard error why a journal cannot be used (once). image_version:
 // the image's as its field shows it.
 Journal_Opening Open_Cli_Journal(const Arguments& args, const std::string& image_version);
+
+// The forwarder --journal-server asks for, with its own connection to the
+// journal at path; null without the option or when it cannot be made (said).
+std::unique_ptr<Journal_Forwarder> Forwarder_For(const Arguments& args, const std::string& path);
 
 int Run_Journal(const Arguments& args);
 

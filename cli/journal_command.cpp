@@ -11,6 +11,8 @@
 #include "cli/cli_journal.h"
 #include "cli/exit_codes.h"
 #include "cli/text_format.h"
+#include "journal/journal_forwarder.h"
+#include "journal/journal_server.h"
 #include "journal/journal_stats.h"
 #include "journal/journal_store.h"
 #include "station/json_text.h"
@@ -215,6 +217,41 @@ void Print_Stats(const Journal_Stats& stats, bool json) {
     print_counts("by station", stats.by_station, "-");
 }
 
+// journal sync and journal init-server: the line's server, named by
+// --journal-server (PG* variables fill in what it leaves out).
+int Run_Server_Word(const Arguments& args, const std::string& path) {
+    if (!args.journal_server) {
+        std::fprintf(stderr,
+                     "flashtool-cli: journal %s needs --journal-server URL (a PostgreSQL "
+                     "connection string)\n",
+                     args.journal_view.c_str());
+        return kExitUsage;
+    }
+    if (args.journal_view == "init-server") {
+        Journal_Server server(*args.journal_server);
+        std::string problem;
+        if (!server.Connect(problem)) {
+            std::fprintf(stderr, "flashtool-cli: %s\n", Displayable_Text(problem).c_str());
+            return kExitRecordsIncomplete;
+        }
+        std::printf("the journal's table is ready on %s\n",
+                    Displayable_Text(server.Where()).c_str());
+        return kExitOk;
+    }
+    const std::unique_ptr<Journal_Forwarder> forwarder = Forwarder_For(args, path);
+    if (!forwarder)
+        return kExitRecordsIncomplete;
+    // The forwarder's own first pass may be under way: Sync waits for it.
+    const Forward_Status status = forwarder->Sync();
+    std::printf("%d sent to %s, %d waiting\n", status.sent,
+                Displayable_Text(forwarder->Where()).c_str(), std::max(0, status.waiting));
+    if (!status.reachable || !status.problem.empty()) {
+        std::fprintf(stderr, "flashtool-cli: %s\n", Displayable_Text(status.problem).c_str());
+        return kExitRecordsIncomplete;
+    }
+    return status.waiting == 0 ? kExitOk : kExitRecordsIncomplete;
+}
+
 }  // namespace
 
 int Run_Journal(const Arguments& args) {
@@ -234,6 +271,10 @@ int Run_Journal(const Arguments& args) {
         std::fprintf(stderr, "flashtool-cli: the journal cannot be read: %s\n",
                      Displayable_Text(opened.problem).c_str());
         return kExitUsage;
+    }
+    if (args.journal_view == "sync" || args.journal_view == "init-server") {
+        opened.store.reset();
+        return Run_Server_Word(args, path);
     }
     Journal_Filter filter;
     filter.since = args.since.value_or("");

@@ -158,6 +158,12 @@ class Station_Output {
             m_table->Resize(columns, platform::Terminal_Rows(stdout));
         m_table->Redraw_If_Due(Station_Table::Clock::now());
     }
+    // Under the table: the journal's records the line's server has not
+    // taken yet (-1: none is named).
+    void Records_Waiting(int waiting) {
+        if (m_table)
+            m_table->Records_Waiting(waiting);
+    }
 
     // The question of a first Ctrl-C while phones are being rewritten.
     void Ask_Before_Stopping(const std::vector<int>& at_risk) {
@@ -476,6 +482,8 @@ int Run_Station(const Arguments& args) {
         // After the question: once the phones at risk are done, nothing is left to wait for.
         if (asked && at_risk.empty() && !stop_called)
             stop_all(stop_signal);
+        if (journal.journal)
+            output.Records_Waiting(journal.journal->Records_Waiting());
         output.Tick();
     }
     station.Wait_Until_Done();
@@ -483,8 +491,10 @@ int Run_Station(const Arguments& args) {
     Station_Summary summary = station.Summary();
     if (files)
         files->Fill(summary);
-    if (journal.journal)
+    if (journal.journal) {
         journal.journal->Finish();
+        summary.records_waiting = journal.journal->Records_Waiting();
+    }
     exit_code = Station_Exit_Code(summary, stop_signal);
     output.End(summary, exit_code, stop_signal, options.idle_timeout);
     return exit_code;

@@ -57,6 +57,8 @@ void Journal_Writer::Run() {
         std::string problem;
         const bool written = m_store && (job.insert ? m_store->Insert(job.record, problem)
                                                     : m_store->Update(job.record, problem));
+        if (written && m_written)
+            m_written();
         lock.lock();
         m_writing = false;
         if (!written) {

@@ -29,6 +29,9 @@ class Journal_Writer {
     void End(Journal_Record record);
     // Waits until everything handed over so far is written (or failed).
     void Flush();
+    // Before the first record: called on the writer's thread after each
+    // record written (a line's forwarder takes it from there).
+    void On_Written(std::function<void()> written) { m_written = std::move(written); }
     // How many records could not be written.
     int Failures() const;
     const std::string& Path() const { return m_path; }
@@ -44,6 +47,7 @@ class Journal_Writer {
     std::unique_ptr<Journal_Store> m_store;
     const std::string m_path;
     Say m_say;
+    std::function<void()> m_written;
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Job> m_jobs;

@@ -186,6 +186,9 @@ struct Station_Summary {
     // The records that could not be written whole (a full disk, a directory
     // that went away): each phone's log, the summaries, or the directory.
     std::vector<std::string> unwritten;
+    // Filled by a journal that forwards to a line's server: its records the
+    // server has not taken yet (-1: no server).
+    int records_waiting = -1;
 };
 
 // Whoever follows a station: a front end's table, lines or JSON, the window,
