@@ -135,8 +135,11 @@ void Station_Journal::On_Station_Event(const Station_Event& event) {
     m_writer.End(std::move(record));
 }
 
-Update_Journal::Update_Journal(Journal_Writer& writer, Journal_Context context)
-    : m_writer(writer), m_context(std::move(context)) {}
+Update_Journal::Update_Journal(Journal_Writer& writer, Journal_Context context,
+                               Command_Ending command_ending)
+    : m_command_ending(std::move(command_ending)),
+      m_writer(writer),
+      m_context(std::move(context)) {}
 
 void Update_Journal::On_Event(const report::Update_Event& event) {
     using Kind = report::Update_Event::Kind;
@@ -149,6 +152,11 @@ void Update_Journal::On_Event(const report::Update_Event& event) {
                 m_record = Begin_Record(m_context);
                 m_writer.Start(m_record);
             }
+            return;
+        case Kind::kStepEnded:
+            if (event.step == report::Step::kUpdate && m_command_ending.ending)
+                End_Locked(event.outcome, m_command_ending.ending(event.outcome),
+                           m_command_ending.dump_file ? m_command_ending.dump_file() : "");
             return;
         case Kind::kNotice:
             if (event.notice.id == report::Notice::kFoundPort && !event.notice.texts.empty())
@@ -180,6 +188,11 @@ void Update_Journal::On_Bytes(std::uint64_t done, std::uint64_t) {
 void Update_Journal::End(Download_Outcome outcome, const Phone_Ending& ending,
                          const std::string& dump_file) {
     const std::lock_guard lock(m_mutex);
+    End_Locked(outcome, ending, dump_file);
+}
+
+void Update_Journal::End_Locked(Download_Outcome outcome, const Phone_Ending& ending,
+                                const std::string& dump_file) {
     if (!m_started)
         return;
     m_record.ended = Utc_Text(std::chrono::system_clock::now());
@@ -201,4 +214,5 @@ void Update_Journal::End(Download_Outcome outcome, const Phone_Ending& ending,
     }
     m_writer.End(m_record);
     m_started = false;
+    m_record = {};
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -20,15 +21,15 @@
 
 // What every record of one run shares.
 struct Journal_Context {
-    std::string machine;  // the host's name
-    std::string station;  // empty: the host's name
-    std::string operator_name;
-    std::string program_version;
-    std::string image_path;
+    std::string machine{};  // the host's name
+    std::string station{};  // empty: the host's name
+    std::string operator_name{};
+    std::string program_version{};
+    std::string image_path{};
     std::int64_t image_size = 0;
-    std::string image_sha256;
-    std::string image_version;  // as the version field shows it
-    std::string trace_file;
+    std::string image_sha256{};
+    std::string image_version{};  // as the version field shows it
+    std::string trace_file{};
 };
 
 // The context's image fields from the file at path (size and digest), the
@@ -61,12 +62,25 @@ class Station_Journal final : public Station_Observer {
 // knows.
 class Update_Journal final : public report::Update_Observer {
   public:
-    Update_Journal(Journal_Writer& writer, Journal_Context context);
+    // What only the command knows once it has ended: how it failed (for the
+    // outcome) and the dump it kept.
+    struct Command_Ending {
+        std::function<Phone_Ending(Download_Outcome outcome)> ending;
+        std::function<std::string()> dump_file;
+    };
+    // command_ending given: the record is ended by the update's own last
+    // event (a window, where no front end waits for the command), reading
+    // the command on the update's thread; else the front end calls End.
+    Update_Journal(Journal_Writer& writer, Journal_Context context,
+                   Command_Ending command_ending = {});
     void On_Event(const report::Update_Event& event) override;
     void On_Bytes(std::uint64_t done, std::uint64_t total) override;
     void End(Download_Outcome outcome, const Phone_Ending& ending, const std::string& dump_file);
 
   private:
+    void End_Locked(Download_Outcome outcome, const Phone_Ending& ending,
+                    const std::string& dump_file);
+    const Command_Ending m_command_ending;
     Journal_Writer& m_writer;
     const Journal_Context m_context;
     std::mutex m_mutex;

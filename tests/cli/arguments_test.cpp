@@ -259,7 +259,7 @@ TEST(Arguments, TheOverviewNamesThePhoneModel) {
 TEST(Arguments, HelpManualPageAndCompletionAgreeWithTheParser) {
     const std::vector<Command> commands = {
         Command::kInfo,   Command::kPorts,   Command::kFlash, Command::kReadVersion,
-        Command::kDoctor, Command::kStation, Command::kSlots};
+        Command::kDoctor, Command::kStation, Command::kSlots, Command::kJournal};
     std::set<std::string> command_options;
     for (const Command command : commands)
         command_options.merge(Options_Named_In(cli::Usage_Text(command)));

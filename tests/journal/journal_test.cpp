@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "journal/journal_observers.h"
 #include "journal/journal_stats.h"
 #include "journal/journal_store.h"
 #include "journal/journal_writer.h"
@@ -349,6 +350,70 @@ TEST(JournalListing, FiltersAndStatsCountWhatTheyShould) {
     }
     EXPECT_EQ(opened.store->Stats({.slot = "A2"}, problem).total.phones, 1);
     EXPECT_EQ(problem, "");
+}
+
+// A window's update, ended by its own last event: one record per update,
+// with the records read and written, the port found, the bytes, and how it
+// failed as the command says; a second update is a record of its own.
+TEST(JournalUpdate, AWindowsUpdatesAreEndedByTheirLastEvent) {
+    test_support::Temp_Directory folder;
+    const std::string path = folder.File("journal.sqlite");
+    Journal_Store::Opened opened = Journal_Store::Open(path);
+    ASSERT_TRUE(opened.store);
+    Journal_Writer writer(std::move(opened.store), {});
+    Download_Failure failure;
+    failure.step = Download_Step::kDownloadRegions;
+    failure.code = 9;
+    Update_Journal journal(writer, Journal_Context{.machine = "pc", .station = "desk"},
+                           {[&](Download_Outcome outcome) {
+                                return Phone_Ending{outcome, failure, true, false, false};
+                            },
+                            [] { return std::string(); }});
+    using report::Update_Event;
+    const std::string before = "CVLbootloaderVC_M418ZHTWA00100";
+    const std::string after = "CVLbootloaderVC_M418ZHTWA00101";
+    const auto bytes = [](const std::string& text) {
+        return std::vector<std::uint8_t>(text.begin(), text.end());
+    };
+    for (const Download_Outcome outcome :
+         {Download_Outcome::kProgrammingFailed, Download_Outcome::kUpdated}) {
+        journal.On_Event(Update_Event::Began(report::Step::kUpdate));
+        journal.On_Event(Update_Event::Of(report::Say(report::Notice::kFoundPort, "/dev/ttyACM0")));
+        journal.On_Event(Update_Event::Record(Update_Event::Kind::kImageVersion, bytes(after)));
+        journal.On_Event(Update_Event::Record(Update_Event::Kind::kPhoneVersion, bytes(before)));
+        journal.On_Event(Update_Event::Record(Update_Event::Kind::kRecordWritten, bytes(after)));
+        journal.On_Bytes(0, 40300);
+        journal.On_Bytes(20000, 40300);
+        if (outcome == Download_Outcome::kUpdated) {
+            failure = {};
+            journal.On_Bytes(40300, 40300);
+        }
+        journal.On_Event(Update_Event::Finished(outcome));
+    }
+    writer.Flush();
+    Journal_Store::Opened reader = Journal_Store::Open(path);
+    ASSERT_TRUE(reader.store);
+    std::string problem;
+    const std::vector<Journal_Record> records = reader.store->List({}, problem);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_NE(records[0].id, records[1].id);
+    for (const Journal_Record& record : records) {
+        const bool updated = record.result == "updated";
+        SCOPED_TRACE(record.result);
+        EXPECT_EQ(record.station, "desk");
+        EXPECT_EQ(record.port, "/dev/ttyACM0");
+        EXPECT_EQ(record.image_version, after);
+        EXPECT_EQ(record.version_before, before);
+        EXPECT_EQ(record.version_before_hex, Hex_Of(before));
+        EXPECT_EQ(record.version_after, after);
+        EXPECT_EQ(record.failed_step, updated ? "" : "download_regions");
+        EXPECT_EQ(record.code, updated ? 0 : 9);
+        EXPECT_EQ(record.advice, updated ? "updated" : "programming_failed");
+        EXPECT_EQ(record.bytes, updated ? 40300u : 20000u);
+        EXPECT_NE(record.ended, "");
+    }
+    EXPECT_EQ(records[0].result, "programming_failed");
+    EXPECT_EQ(records[1].result, "updated");
 }
 
 }  // namespace
