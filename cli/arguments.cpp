@@ -29,7 +29,7 @@ struct Command_Word {
     const char* name;
 };
 
-constexpr std::array<Command_Word, 7> kCommandWords{{
+constexpr std::array<Command_Word, 8> kCommandWords{{
     {Command::kInfo, "info"},
     {Command::kPorts, "ports"},
     {Command::kFlash, "flash"},
@@ -37,6 +37,7 @@ constexpr std::array<Command_Word, 7> kCommandWords{{
     {Command::kDoctor, "doctor"},
     {Command::kStation, "station"},
     {Command::kSlots, "slots"},
+    {Command::kJournal, "journal"},
 }};
 
 std::optional<Command> Find_Command(std::string_view word) {
@@ -57,6 +58,10 @@ constexpr const char* kOneTimeout = "waits one time for a phone";
 constexpr const char* kOneHandshakeTimeout = "waits one time for a boot loader";
 constexpr const char* kOneLogDir = "writes its logs to one folder";
 constexpr const char* kOneSlots = "reads one slots file";
+constexpr const char* kOneJournal = "keeps one journal";
+constexpr const char* kOneName = "takes one name";
+constexpr const char* kOneFilter = "takes one value of each filter";
+constexpr const char* kOneServer = "forwards to one server";
 
 // The longest --timeout: far beyond any wait, well inside the clock's range.
 constexpr double kMaximumTimeoutSeconds = 1e9;
@@ -177,6 +182,22 @@ class Command_Declaration {
         m_help = Add_Help_Flag(*m_app);
     }
 
+    // A word the command may take ("journal stats"), checked against words.
+    Command_Declaration& Word(std::string& word) {
+        m_word = m_app->add_option("WORD", word);
+        return *this;
+    }
+
+    // The journal's options of a command that updates phones.
+    Command_Declaration& Journal(Arguments& args) {
+        return Once("--journal", kOneJournal, Into(args.journal))
+            .Flag("--no-journal", args.no_journal)
+            .Flag("--journal-required", args.journal_required)
+            .Once("--station-name", kOneName, Into(args.station_name))
+            .Once("--operator", kOneName, Into(args.operator_name))
+            .Once("--journal-server", kOneServer, Into(args.journal_server));
+    }
+
     // The IMAGE file the command needs.
     Command_Declaration& Image(std::string& image) {
         m_image = m_app->add_option("IMAGE", image);
@@ -257,6 +278,11 @@ class Command_Declaration {
             return m_name + " needs an IMAGE file";
         if (stray)
             return "unexpected argument '" + *stray + "'";
+        if (m_word != nullptr && m_word->count() > 0) {
+            const std::string& word = m_word->results().front();
+            if (word != "stats" && word != "sync" && word != "init-server")
+                return "unexpected argument '" + word + "'";
+        }
         return {};
     }
 
@@ -266,6 +292,7 @@ class Command_Declaration {
     CLI::App* m_app;
     CLI::Option* m_help = nullptr;
     CLI::Option* m_image = nullptr;
+    CLI::Option* m_word = nullptr;
     std::vector<Value_Option> m_options;
     std::vector<Flag_Option> m_flags;
 };
@@ -367,7 +394,8 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
         .Image(args.image)
         .Once("--port", kOnePort, Into(args.port))
         .Once("--lang", kOneLanguage, Into(args.language_flag))
-        .Once("--trace", kOneTrace, Into(args.trace));
+        .Once("--trace", kOneTrace, Into(args.trace))
+        .Journal(args);
     line.Add(Command::kReadVersion)
         .Once("--port", kOnePort, Into(args.port))
         .Once("--trace", kOneTrace, Into(args.trace));
@@ -385,8 +413,21 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
         .Once("--slots", kOneSlots, Into(args.slots))
         .Flag("--only-slots", args.only_slots)
         .Flag("--bell", args.bell)
-        .Once("--lang", kOneLanguage, Into(args.language_flag));
+        .Once("--lang", kOneLanguage, Into(args.language_flag))
+        .Journal(args);
     line.Add(Command::kSlots).Once("--count", kOneCount, Phone_Count_Into(args.count));
+    line.Add(Command::kJournal)
+        .Word(args.journal_view)
+        .Once("--journal", kOneJournal, Into(args.journal))
+        .Once("--journal-server", kOneServer, Into(args.journal_server))
+        .Once("--since", kOneFilter, Into(args.since))
+        .Once("--until", kOneFilter, Into(args.until))
+        .Once("--result", kOneFilter, Into(args.result))
+        .Once("--slot", kOneFilter, Into(args.slot))
+        .Once("--serial", kOneFilter, Into(args.serial))
+        .Once("--image-sha256", kOneFilter, Into(args.image_sha256))
+        .Flag("--json", args.json)
+        .Flag("--csv", args.csv);
 }
 
 }  // namespace
@@ -417,6 +458,11 @@ Parse_Result Parse_Arguments(const std::vector<std::string>& words) {
     }
     if (args.only_slots && !args.slots)
         result.error = "--only-slots needs --slots FILE";
+    else if (args.no_journal && (args.journal || args.journal_required))
+        result.error = std::string("--no-journal cannot go with ") +
+                       (args.journal ? "--journal" : "--journal-required");
+    else if (args.json && args.csv)
+        result.error = "--json cannot go with --csv; choose one";
     return result;
 }
 

@@ -11,7 +11,17 @@
 
 namespace cli {
 
-enum class Command { kNone, kInfo, kPorts, kFlash, kReadVersion, kDoctor, kStation, kSlots };
+enum class Command {
+    kNone,
+    kInfo,
+    kPorts,
+    kFlash,
+    kReadVersion,
+    kDoctor,
+    kStation,
+    kSlots,
+    kJournal,
+};
 
 struct Arguments {
     Command command = Command::kNone;
@@ -30,6 +40,19 @@ struct Arguments {
     std::optional<std::string> slots;    // station --slots FILE: the sockets' labels
     bool only_slots = false;             // station --only-slots: the slots file's sockets only
     std::optional<std::string> trace;    // --trace FILE
+    // flash, station: the journal of every phone (cli/cli_journal.h).
+    std::optional<std::string> journal;        // --journal PATH (also journal's own)
+    bool no_journal = false;                   // --no-journal
+    bool journal_required = false;             // --journal-required: no phone without its record
+    std::optional<std::string> station_name;   // --station-name NAME (default: the host's)
+    std::optional<std::string> operator_name;  // --operator NAME
+    // --journal-server URL: a line's PostgreSQL, fed from the journal (a
+    // libpq connection string; PG* variables fill in what it leaves out).
+    std::optional<std::string> journal_server;
+    // journal [stats]: which records, and how they are shown.
+    std::string journal_view;  // "" (the records), "stats", "sync" or "init-server"
+    std::optional<std::string> since, until, result, slot, serial, image_sha256;
+    bool csv = false;                             // journal --csv (--json is the field above)
     Language language_flag = Language::kChinese;  // --lang zh (default) or en
 };
 

@@ -14,5 +14,6 @@ int Run_Read_Version(const Arguments& args);
 int Run_Doctor(const Arguments& args);
 int Run_Station(const Arguments& args);
 int Run_Slots(const Arguments& args);
+int Run_Journal(const Arguments& args);
 
 }  // namespace cli

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "cli/cli_journal.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_command.h"
@@ -42,15 +43,24 @@ int Run_Flash(const Arguments& args) {
     Port_Session session(*port);
     if (!session.Prepare(args, image))
         return kExitUsage;
+    // Before the phone is touched: --journal-required updates none without its record.
+    Journal_Opening journal = Open_Cli_Journal(args, {});
+    if (journal.refused)
+        return kExitUsage;
     TerminalView view(args.image, args.language_flag, stdout, stderr,
                       platform::Is_Terminal(stderr));
-    return Run_Flash_Update(args, session, std::move(port), view);
+    const int code = Run_Flash_Update(args, session, std::move(port), view, journal.journal.get());
+    if (journal.journal)
+        journal.journal->Finish();
+    return code;
 }
 
 int Run_Flash_Update(const Arguments& args, Port_Session& session, std::unique_ptr<CComport> port,
-                     TerminalView& view) {
+                     TerminalView& view, Cli_Journal* journal) {
     // No event loop here: Wait runs the view's calls on this thread.
     Update_Runner runner(view, {}, std::move(port));
+    if (journal != nullptr)
+        runner.Command().Add_Observer(journal->Flash_Observer());
     const Download_Outcome outcome = [&] {
         const Suspend_Refusal refusal(
             args.language_flag,
@@ -64,6 +74,10 @@ int Run_Flash_Update(const Arguments& args, Port_Session& session, std::unique_p
     view.Flush_Fields();
     view.End_Progress_Line();
     const Download_Command& command = runner.Command();
+    if (journal != nullptr)
+        journal->End_Flash(outcome,
+                           {outcome, command.Last_Failure(), command.Phone_Touched(), false, false},
+                           command.Dump_Path());
 
     // The outcome alone decides: a signal that came once the update had ended
     // (after the closing byte) changes nothing of how it went.

@@ -11,10 +11,13 @@
 
 namespace cli {
 
+class Cli_Journal;
+
 // Runs the update on port (the session's) to its end, with view as its
 // window, and returns the exit code after the output's last lines. Whether a
 // signal stopped it is decided by the update's outcome alone.
+// journal: where the phone's record goes (null: none).
 int Run_Flash_Update(const Arguments& args, Port_Session& session, std::unique_ptr<CComport> port,
-                     TerminalView& view);
+                     TerminalView& view, Cli_Journal* journal = nullptr);
 
 }  // namespace cli

@@ -51,6 +51,8 @@ int main(int argc, char** argv) {
             return cli::Run_Station(args);
         case cli::Command::kSlots:
             return cli::Run_Slots(args);
+        case cli::Command::kJournal:
+            return cli::Run_Journal(args);
         case cli::Command::kNone:
             break;
     }

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_journal.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/flash_ending.h"
@@ -156,6 +157,12 @@ class Station_Output {
         if (columns > 0)
             m_table->Resize(columns, platform::Terminal_Rows(stdout));
         m_table->Redraw_If_Due(Station_Table::Clock::now());
+    }
+    // Under the table: the journal's records the line's server has not
+    // taken yet (-1: none is named).
+    void Records_Waiting(int waiting) {
+        if (m_table)
+            m_table->Records_Waiting(waiting);
     }
 
     // The question of a first Ctrl-C while phones are being rewritten.
@@ -400,11 +407,17 @@ int Run_Station(const Arguments& args) {
         files.emplace(
             log_directory, *args.log_dir,
             Station_Records{options.language, Record_Text(std::span(image->Image_Version))});
+    // The journal before any phone: --journal-required starts none without it.
+    Journal_Opening journal = Open_Cli_Journal(args, Record_Text(std::span(image->Image_Version)));
+    if (journal.refused)
+        return kExitUsage;
     Event_Queue events;
     Station_Output output(args);
     Station station(image, options, events.Sink());
     if (files)
         station.Add_Observer(&*files);
+    if (journal.journal)
+        journal.journal->Watch_Station(station, files ? &*files : nullptr);
     // Every stop signal from here on is answered here, none ends the program.
     Stop_Signal signals;
     platform::Set_Asking_Stop_Target(&signals);
@@ -469,6 +482,8 @@ int Run_Station(const Arguments& args) {
         // After the question: once the phones at risk are done, nothing is left to wait for.
         if (asked && at_risk.empty() && !stop_called)
             stop_all(stop_signal);
+        if (journal.journal)
+            output.Records_Waiting(journal.journal->Records_Waiting());
         output.Tick();
     }
     station.Wait_Until_Done();
@@ -476,6 +491,10 @@ int Run_Station(const Arguments& args) {
     Station_Summary summary = station.Summary();
     if (files)
         files->Fill(summary);
+    if (journal.journal) {
+        journal.journal->Finish();
+        summary.records_waiting = journal.journal->Records_Waiting();
+    }
     exit_code = Station_Exit_Code(summary, stop_signal);
     output.End(summary, exit_code, stop_signal, options.idle_timeout);
     return exit_code;

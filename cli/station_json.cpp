@@ -133,6 +133,8 @@ std::string Json_Summary_Line(const Station_Summary& summary, int exit_code,
         .Number("exit_code", exit_code)
         .Raw("summary_files", Json_String_Array(summary.summary_files))
         .Raw("unwritten", Json_String_Array(summary.unwritten))
+        .Raw("records_waiting",
+             summary.records_waiting < 0 ? "null" : std::to_string(summary.records_waiting))
         .Raw("phones", phones)
         .Done();
 }

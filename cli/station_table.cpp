@@ -234,8 +234,13 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
         notice.push_back(piece);
         rest.erase(0, piece.empty() ? rest.size() : piece.size());
     }
-    const std::string footer = Throughput_Text(
+    std::string footer = Throughput_Text(
         Throughput_Of(rows, std::chrono::duration<double>(now - m_started).count()), m_language);
+    if (m_records_waiting > 0)
+        footer +=
+            std::string(footer.empty() ? "" : "; ") + std::to_string(m_records_waiting) +
+            std::string(text::By_Language(m_language, " journal records wait for the line's server",
+                                          " 筆記錄等待傳送"));
     if (!footer.empty())
         notice.insert(notice.begin(), Cut_To_Columns(footer, width));
     if (m_colour) {

@@ -39,6 +39,9 @@ class Station_Table {
           m_started(Clock::now()) {}
     // Rows in red (failed) and green (updated); off unless asked for.
     void Use_Colour(bool colour) { m_colour = colour; }
+    // Journal records a line's server has yet to take, shown in the footer
+    // while there are any.
+    void Records_Waiting(int waiting) { m_records_waiting = waiting; }
     // The terminal's new size: the next redraw clears the screen and starts
     // at its top, as lines the terminal re-wrapped cannot be drawn over.
     void Resize(int width, int height);
@@ -69,6 +72,7 @@ class Station_Table {
     int m_height;
     Clock::time_point m_started;
     bool m_colour = false;
+    int m_records_waiting = -1;
     bool m_clear = false;
     Station_Row_Model m_model;
     std::vector<Clock::time_point> m_last_event;  // by row: when its last event came

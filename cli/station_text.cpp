@@ -97,6 +97,13 @@ std::vector<std::string> Record_Lines(const Station_Summary& summary, Language l
             language, "the records are incomplete: " + files + " could not be written whole",
             "記錄不完整:" + files + " 未能完整寫入"));
     }
+    if (summary.records_waiting > 0) {
+        const std::string count = std::to_string(summary.records_waiting);
+        lines.emplace_back(text::By_Language(
+            language,
+            count + " journal records wait for the line's server ('flashtool-cli journal sync')",
+            count + " 筆記錄等待傳送至產線伺服器('flashtool-cli journal sync')"));
+    }
     return lines;
 }
 

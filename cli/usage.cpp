@@ -22,6 +22,7 @@ constexpr const char* kOverviewTail =
     "  doctor                explain why each port can or cannot be used\n"
     "  station IMAGE         update every phone that is plugged in, many at once\n"
     "  slots                 show each USB port's place on the bus as it is plugged in\n"
+    "  journal [stats]       list the journal of every phone updated, or its counts\n"
     "\n"
     "Run 'flashtool-cli COMMAND --help' for a command's options.\n"
     "  --help, -h            show this text\n"
@@ -45,6 +46,8 @@ constexpr const char* kPorts =
 
 constexpr const char* kFlash =
     "Usage: flashtool-cli flash IMAGE [--port DEVICE] [--lang zh|en] [--trace FILE]\n"
+    "                   [--journal PATH | --no-journal] [--journal-required]\n"
+    "                   [--station-name NAME] [--operator NAME]\n"
     "Runs the update: loads IMAGE, searches the phone's boot loader, checks and\n"
     "writes the version record (dumping the boot loader on a phone's first update),\n"
     "then programs both flash regions. Messages go to standard output; a progress\n"
@@ -57,6 +60,16 @@ constexpr const char* kFlash =
     "                  line (default zh)\n"
     "  --trace FILE    record every byte on the port, with its time and operation,\n"
     "                  in FILE (a new or regular file, never the image)\n"
+    "  --journal PATH  keep the journal of every phone in PATH (default\n"
+    "                  $XDG_DATA_HOME/flashtool/journal.sqlite, else under\n"
+    "                  ~/.local/share): a record when a phone starts, completed\n"
+    "                  when it ends; one that cannot be written is said once\n"
+    "  --no-journal    keep no journal\n"
+    "  --journal-required\n"
+    "                  start no phone unless its record can be kept\n"
+    "  --station-name NAME\n"
+    "                  the station's name in the journal (default: the host's)\n"
+    "  --operator NAME who runs it, in the journal\n"
     "\n"
     "Exit codes: 0 updated, 1 bad usage (also a refused --trace FILE), 2 image not\n"
     "loaded, 3 no phone found, 4 stopped before programming (version read, check\n"
@@ -89,7 +102,8 @@ constexpr const char* kStation =
     "Usage: flashtool-cli station IMAGE [--port DEVICE]... [--count N] [--timeout S]\n"
     "                     [--handshake-timeout S] [--json] [--log-dir DIR]\n"
     "                     [--match VID:PID]... [--slots FILE [--only-slots]]\n"
-    "                     [--bell] [--lang zh|en]\n"
+    "                     [--bell] [--lang zh|en] [--journal PATH | --no-journal]\n"
+    "                     [--journal-required] [--station-name NAME] [--operator NAME]\n"
     "Loads IMAGE once, then updates every phone whose boot loader's port appears,\n"
     "each on its own as it arrives, many at once. A phone that has been updated\n"
     "waits to be unplugged; plugged in again it is updated again. On a terminal a\n"
@@ -127,6 +141,16 @@ constexpr const char* kStation =
     "                  UTC times, slot, versions before and after, result, advice\n"
     "  --lang zh|en    language of the phones' messages that have two, and of the\n"
     "                  program's own lines (default zh)\n"
+    "  --journal PATH  keep the journal of every phone in PATH (default\n"
+    "                  $XDG_DATA_HOME/flashtool/journal.sqlite, else under\n"
+    "                  ~/.local/share): a record when a phone starts, completed\n"
+    "                  when it ends; one that cannot be written is said once\n"
+    "  --no-journal    keep no journal\n"
+    "  --journal-required\n"
+    "                  start no phone unless its record can be kept\n"
+    "  --station-name NAME\n"
+    "                  the station's name in the journal (default: the host's)\n"
+    "  --operator NAME who runs it, in the journal\n"
     "\n"
     "Exit codes: 0 every phone that finished was updated; 100 at least one was not\n"
     "(the last line says how many and which); 101 no phone finished before the\n"
@@ -153,6 +177,31 @@ constexpr const char* kSlots =
     "\n"
     "Exit codes: 0 done, 1 bad usage, 3 the ports cannot be watched.\n";
 
+constexpr const char* kJournal =
+    "Usage: flashtool-cli journal [stats] [--journal PATH] [--since T] [--until T]\n"
+    "                     [--result R] [--slot S] [--serial S] [--image-sha256 H]\n"
+    "                     [--json | --csv]\n"
+    "Lists the journal's records, oldest first, one phone a line: when it started\n"
+    "(UTC), station, slot, port, serial number, result, failed step and code,\n"
+    "seconds and its version after. 'stats' gives instead the phones per hour,\n"
+    "the yield, the failures by step and code, by slot and by station.\n"
+    "\n"
+    "  --journal PATH  read PATH (default: the journal flash and station keep)\n"
+    "  --since T       records started at or after T (UTC: 2026-12-10 or\n"
+    "                  2026-12-10T08:00)\n"
+    "  --until T       records started before T\n"
+    "  --result R      records with that result (updated, programming_failed,\n"
+    "                  interrupted, running, ...)\n"
+    "  --slot S        records of the phones in that slot\n"
+    "  --serial S      records of the phones with that USB serial number\n"
+    "  --image-sha256 H\n"
+    "                  records of the phones written with that image\n"
+    "  --json          one JSON object a record (stats: one object)\n"
+    "  --csv           CSV with a header line, every field\n"
+    "\n"
+    "Exit codes: 0 listed (also when none matched), 1 bad usage or the journal\n"
+    "cannot be read.\n";
+
 }  // namespace
 
 std::string Usage_Text(Command command) {
@@ -171,6 +220,8 @@ std::string Usage_Text(Command command) {
             return kStation;
         case Command::kSlots:
             return kSlots;
+        case Command::kJournal:
+            return kJournal;
         case Command::kNone:
             break;
     }

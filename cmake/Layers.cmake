@@ -1,7 +1,7 @@
 # The layers, each its own library, linking only downward:
 #
 #   serial    <  bootloader  <  download  <  window_model  <  app / winapp
-#   platform  <                            <  station       <  cli
+#   platform  <                            <  station  <  journal  <  cli
 #
 # platform stands beside serial: neither sees the other, and download is the
 # lowest layer that links both.

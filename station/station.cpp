@@ -510,6 +510,8 @@ void Station::Impl::Run_Session(Station_Session& session) {
     event.phone_touched = session.update->Phone_Touched();
     event.dump_file = result.dump_file;
     event.phone_version = session.view->Phone_Version();
+    event.phone_record = session.view->Phone_Record();
+    event.record_written = session.view->Record_Written();
     Queue(std::move(event));
     Queue_Phase(session, Station_Phase::kFinished);
     Queue_Phase(session,

@@ -98,6 +98,10 @@ struct Station_Event {
     bool unplugged = false;
     std::string dump_file;      // the first run's dump, where one was kept
     std::string phone_version;  // the phone's record as read, as its field shows it
+    // The phone's record as read and the one it took, byte for byte (empty:
+    // none), for the records that keep both.
+    std::vector<std::uint8_t> phone_record{};
+    std::vector<std::uint8_t> record_written{};
     // This phone's log, where one is written: the station writes none; the
     // observer that does (Station_Files) names it in the results it keeps.
     std::string log_file{};
@@ -182,6 +186,9 @@ struct Station_Summary {
     // The records that could not be written whole (a full disk, a directory
     // that went away): each phone's log, the summaries, or the directory.
     std::vector<std::string> unwritten;
+    // Filled by a journal that forwards to a line's server: its records the
+    // server has not taken yet (-1: no server).
+    int records_waiting = -1;
 };
 
 // Whoever follows a station: a front end's table, lines or JSON, the window,

@@ -19,6 +19,10 @@ void Station_View::On_Event(const report::Update_Event& event) {
         case Kind::kPhoneVersion:
         case Kind::kPhoneVersionFromDump:
             m_phone_version = Version_Field_Text(event.bytes);
+            m_phone_record = event.bytes;
+            return;
+        case Kind::kRecordWritten:
+            m_record_written = event.bytes;
             return;
         case Kind::kFailure:
             m_hung_up = m_hung_up || event.end == Io_End::kHungUp;

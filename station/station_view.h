@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "bootloader/update_report.h"
 #include "download/texts.h"
@@ -24,6 +25,8 @@ class Station_View final : public report::Update_Observer {
     std::uint64_t Bytes_Done() const { return m_bytes_done; }
     // The phone's record as read (or taken from its dump), as its field shows it.
     const std::string& Phone_Version() const { return m_phone_version; }
+    const std::vector<std::uint8_t>& Phone_Record() const { return m_phone_record; }
+    const std::vector<std::uint8_t>& Record_Written() const { return m_record_written; }
     // Whether a step failed because the line went away (the phone was unplugged).
     bool Hung_Up() const { return m_hung_up; }
 
@@ -35,5 +38,7 @@ class Station_View final : public report::Update_Observer {
     Handlers m_handlers;
     std::uint64_t m_bytes_done = 0;
     std::string m_phone_version;
+    std::vector<std::uint8_t> m_phone_record;
+    std::vector<std::uint8_t> m_record_written;
     bool m_hung_up = false;
 };

@@ -15,10 +15,12 @@
 //            same time.
 //
 //   bench_station [--part paced|arrival|idle|all] [--phones N] [--image-kib K]
-//                 [--rounds N] [--arrivals N] [--idle-seconds S]
+//                 [--rounds N] [--arrivals N] [--idle-seconds S] [--journal]
 //
 // The paced part runs one phone alone and all of them at once in turns,
-// --rounds times (3), and takes the medians.
+// --rounds times (3), and takes the medians. With --journal each round also
+// runs all of them at once with a journal following the station (a SQLite
+// file in the run's folder), and the journal's cost is their ratio.
 //
 // Prints one Markdown table (bench/update/result_table.h). A missed goal is
 // reported, never failed; the exit status is 1 only when a run itself failed
@@ -45,6 +47,9 @@
 
 #include "bench/update/result_table.h"
 #include "download/image_loader.h"
+#include "journal/journal_observers.h"
+#include "journal/journal_store.h"
+#include "journal/journal_writer.h"
 #include "serial/port_event_queue.h"
 #include "serial/port_watcher.h"
 #include "station/station.h"
@@ -77,7 +82,8 @@ struct Options {
     int image_kib = 64;
     int arrivals = 50;
     int idle_seconds = 60;
-    int rounds = 3;  // of the paced part: one alone and all at once, in turns
+    int rounds = 3;        // of the paced part: one alone and all at once, in turns
+    bool journal = false;  // the paced part also with a journal: on against off
 };
 
 double Seconds(Clock::duration duration) {
@@ -188,9 +194,22 @@ struct Paced_Run {
     std::string failure;
 };
 
-Paced_Run Run_Paced(const Loaded_Image& image, int phones) {
+Paced_Run Run_Paced(const Loaded_Image& image, int phones, bool journal = false) {
     Paced_Run run;
     test_support::Temp_Directory folder("bench-station");
+    // The journal as the station command keeps it: its writer thread and the
+    // station's observer, the file in the run's folder.
+    std::optional<Journal_Writer> writer;
+    std::optional<Station_Journal> journal_observer;
+    if (journal) {
+        Journal_Store::Opened opened = Journal_Store::Open(folder.File("journal.sqlite"));
+        if (!opened.store) {
+            run.failure = "the journal did not open: " + opened.problem;
+            return run;
+        }
+        writer.emplace(std::move(opened.store), [](const std::string&) {});
+        journal_observer.emplace(*writer, Journal_Context{});
+    }
     Phone_Rack rack(folder.Path());
     std::vector<int> all;
     for (int i = 0; i < phones; ++i) {
@@ -204,6 +223,8 @@ Paced_Run Run_Paced(const Loaded_Image& image, int phones) {
     }
     Station_Record record;
     Station station(image.image, Named_Ports(rack.All_Links(), phones), record.Sink());
+    if (journal_observer)
+        station.Add_Observer(&*journal_observer);
     if (!station.Start()) {
         run.failure = "the station did not start";
         return run;
@@ -228,6 +249,13 @@ Paced_Run Run_Paced(const Loaded_Image& image, int phones) {
         run.phones_cpu_s += rack.Process(i).cpu_seconds() - phone_cpu_before[i];
     station.Wait_Until_Done(kSessionLimit);
     rack.Stop();  // the phones' files are complete once they have ended
+    if (writer) {
+        writer->Flush();
+        if (writer->Failures() > 0) {
+            run.failure = "the journal lost records";
+            return run;
+        }
+    }
     if (!finished || record.Updated() != phones) {
         run.failure =
             std::to_string(record.Updated()) + " of " + std::to_string(phones) + " phones updated";
@@ -257,7 +285,7 @@ void Bench_Paced(const Options& options, bench::Result_Table& table) {
         return;
     }
     // In turns, so that a change of the machine's load weighs on both.
-    std::vector<double> alone_wall, many_wall, alone_cpu, many_cpu, phones_cpu;
+    std::vector<double> alone_wall, many_wall, alone_cpu, many_cpu, phones_cpu, journal_wall;
     std::string all_rounds;
     for (int round = 0; round < options.rounds; ++round) {
         std::fprintf(stderr, "bench_station: paced round %d, one alone then %d at once (load %s)\n",
@@ -268,6 +296,14 @@ void Bench_Paced(const Options& options, bench::Result_Table& table) {
             table.Add({name, "FAILED: " + (alone.ok ? many.failure : alone.failure), "", "", "",
                        std::nullopt});
             return;
+        }
+        if (options.journal) {
+            const Paced_Run journaled = Run_Paced(image, options.phones, true);
+            if (!journaled.ok) {
+                table.Add({name, "FAILED: " + journaled.failure, "", "", "", std::nullopt});
+                return;
+            }
+            journal_wall.push_back(journaled.wall_s);
         }
         alone_wall.push_back(alone.wall_s);
         many_wall.push_back(many.wall_s);
@@ -281,6 +317,13 @@ void Bench_Paced(const Options& options, bench::Result_Table& table) {
     table.Add({name, Format("%.2f s", many_s),
                Format("one phone alone, same image: %.2f s", alone_s), Format("%.3f", ratio),
                "<= 1.05", ratio <= kWallGoal});
+    if (options.journal) {
+        const double journal_s = Median(journal_wall);
+        table.Add({std::to_string(options.phones) +
+                       " phones paced at once with the journal (SQLite, WAL, synchronous=FULL)",
+                   Format("%.2f s", journal_s), Format("journal off, same round: %.2f s", many_s),
+                   Format("%.3f", journal_s / many_s), "<= 1.02", journal_s / many_s <= 1.02});
+    }
     const double per_phone = Median(many_cpu), alone_percent = Median(alone_cpu);
     table.Add({"station's CPU per phone while " + std::to_string(options.phones) +
                    " update (this process, getrusage)",
@@ -504,10 +547,13 @@ Options Parse(int argc, char** argv) {
             options.rounds = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--idle-seconds" && has_value)
             options.idle_seconds = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--journal")
+            options.journal = true;
         else {
             std::fprintf(stderr,
                          "usage: bench_station [--part paced|arrival|idle|all] [--phones N] "
-                         "[--image-kib K] [--rounds N] [--arrivals N] [--idle-seconds S]\n");
+                         "[--image-kib K] [--rounds N] [--arrivals N] [--idle-seconds S] "
+                         "[--journal]\n");
             std::exit(2);
         }
     }

@@ -210,7 +210,8 @@ std::set<std::string> Options_Named_In(const std::string& text) {
     while ((at = text.find("--", at)) != std::string::npos) {
         std::size_t end = at + 2;
         while (end < text.size() &&
-               (std::islower(static_cast<unsigned char>(text[end])) || text[end] == '-'))
+               (std::islower(static_cast<unsigned char>(text[end])) ||
+                std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '-'))
             ++end;
         if (end > at + 2)
             options.insert(text.substr(at, end - at));
@@ -258,7 +259,7 @@ TEST(Arguments, TheOverviewNamesThePhoneModel) {
 TEST(Arguments, HelpManualPageAndCompletionAgreeWithTheParser) {
     const std::vector<Command> commands = {
         Command::kInfo,   Command::kPorts,   Command::kFlash, Command::kReadVersion,
-        Command::kDoctor, Command::kStation, Command::kSlots};
+        Command::kDoctor, Command::kStation, Command::kSlots, Command::kJournal};
     std::set<std::string> command_options;
     for (const Command command : commands)
         command_options.merge(Options_Named_In(cli::Usage_Text(command)));

@@ -11,11 +11,16 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli_against_phone.h"
+#include "journal/journal_store.h"
+#include "journal/sha256.h"
 
 using namespace cli_suite;
 
@@ -598,6 +603,194 @@ TEST(CliWithoutPhone, DoctorTellsTheModemManagerServiceFromALookAlike) {
     EXPECT_TRUE(Contains(doctor.out, "pid " + number + " is named ModemManager but runs " +
                                          look_alike + ", not the system's service"))
         << doctor.out;
+}
+
+// The journal's records of one file, as 'journal --json' lists them.
+std::vector<nlohmann::json> Journal_Records(const std::string& journal,
+                                            std::vector<std::string> more = {}) {
+    std::vector<std::string> args{"journal", "--journal", journal, "--json"};
+    args.insert(args.end(), more.begin(), more.end());
+    const Cli_Run run = Run_Cli(args);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    std::vector<nlohmann::json> records;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);)
+        records.push_back(nlohmann::json::parse(line));
+    return records;
+}
+
+// flash keeps a record of its phone: begun before the phone is touched, so
+// that a flash killed in the middle of the rewrite leaves one, marked
+// "interrupted" by the next program that opens the journal; completed with
+// every field once the update ends.
+TEST_F(CliAgainstPhone, FlashKeepsAJournalRecordThatAKillLeavesInterrupted) {
+    Start_Phone({"--baud", "230400", "--idle-reset-ms", "300"});
+    const Image_Builder image = Sound_Image(100000, 1000);
+    Temp_Image_File file(image.Build());
+    const std::string journal = files.folder.string() + "/journal.sqlite";
+    const std::vector<std::string> named = {"--journal",  journal, "--station-name", "bench-7",
+                                            "--operator", "ann",   "--lang",         "en"};
+
+    Cli_Options kill = Options();
+    kill.interrupt_when_out_contains = "Download start at";  // the phone is being rewritten
+    kill.signal = SIGKILL;
+    const Cli_Run killed = Flash(file, named, kill);
+    ASSERT_GE(killed.interrupted_after, 0) << killed.out << killed.err;
+    EXPECT_EQ(killed.killed_by, SIGKILL);
+    std::vector<nlohmann::json> records = Journal_Records(journal);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "interrupted");
+    EXPECT_EQ(records[0]["ended"], "");
+    EXPECT_EQ(records[0]["station"], "bench-7");
+    // A killed program leaves its port's exclusive hold on the pseudo-terminal
+    // (as a phone unplugged and plugged in again would not): a new phone line.
+    phone.stop();
+    Start_Phone({"--baud", "230400", "--idle-reset-ms", "300"});
+
+    const Cli_Run updated = Flash(file, named);
+    ASSERT_EQ(updated.exit_code, 0) << updated.out << updated.err;
+    EXPECT_FALSE(Contains(updated.err, "journal")) << updated.err;
+    records = Journal_Records(journal, {"--result", "updated"});
+    ASSERT_EQ(records.size(), 1u);
+    const nlohmann::json& record = records[0];
+    EXPECT_EQ(record["operator"], "ann");
+    EXPECT_EQ(record["image_path"], file.Path());
+    EXPECT_EQ(record["image_size"], std::filesystem::file_size(file.Path()));
+    EXPECT_EQ(record["image_sha256"], Sha256_Of_File(file.Path()));
+    EXPECT_EQ(record["image_version"], kImageVersion);
+    EXPECT_EQ(record["version_after"], kImageVersion);
+    EXPECT_EQ(record["version_before"], kImageVersion) << "the killed run wrote it already";
+    EXPECT_EQ(record["port"], phone.device_path());
+    EXPECT_EQ(record["failed_step"], "");
+    EXPECT_EQ(record["code"], 0);
+    EXPECT_EQ(record["advice"], "updated");
+    EXPECT_EQ(record["bytes"], 101000);
+    EXPECT_GT(record["seconds"].get<double>(), 0);
+    EXPECT_NE(record["ended"], "");
+    EXPECT_NE(record["id"], records.empty() ? "" : Journal_Records(journal)[0]["id"]);
+    Expect_Flash_Equals(image);
+}
+
+// A journal that cannot be kept (a path in no folder, a link, a FIFO): said
+// once and the update goes on; with --journal-required no phone is started,
+// by flash or by the station, and the code is that of bad usage.
+TEST_F(CliAgainstPhone, AJournalThatCannotBeKeptIsSaidOrWithRequiredStartsNoPhone) {
+    Start_Phone();
+    Temp_Image_File file(Sound_Image(1000, 100).Build());
+    const std::string folder = files.folder.string();
+    std::ofstream(folder + "/plain") << "x";
+    std::filesystem::create_symlink(folder + "/plain", folder + "/link.sqlite");
+    ASSERT_EQ(mkfifo((folder + "/fifo.sqlite").c_str(), 0600), 0);
+    struct Row {
+        std::string path;
+        const char* why;
+    };
+    const Row rows[] = {{folder + "/plain/journal.sqlite", "the journal cannot be used: "},
+                        {folder + "/link.sqlite", "it is a symbolic link"},
+                        {folder + "/fifo.sqlite", "it is a FIFO, not a file"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        const Cli_Run refused = Flash(file, {"--journal", row.path, "--journal-required"});
+        EXPECT_EQ(refused.exit_code, 1) << refused.err;
+        EXPECT_EQ(refused.out, "") << "no phone search began";
+        EXPECT_TRUE(Contains(refused.err, row.why)) << refused.err;
+        EXPECT_TRUE(Contains(refused.err, "--journal-required: no phone is started"))
+            << refused.err;
+        const Cli_Run station =
+            Run_Cli({"station", file.Path(), "--port", phone.device_path(), "--count", "1",
+                     "--journal", row.path, "--journal-required"},
+                    Options());
+        EXPECT_EQ(station.exit_code, 1) << station.err;
+        EXPECT_TRUE(Contains(station.err, row.why)) << station.err;
+
+        const Cli_Run goes_on = Flash(file, {"--journal", row.path});
+        EXPECT_EQ(goes_on.exit_code, 0) << goes_on.err;
+        EXPECT_EQ(std::count(goes_on.err.begin(), goes_on.err.end(), '\n'), 1) << goes_on.err;
+        EXPECT_TRUE(Contains(goes_on.err, "the update goes on without it")) << goes_on.err;
+    }
+    EXPECT_EQ(Read_Text(folder + "/plain"), "x");
+}
+
+// 'journal' lists what its filters take, as CSV (a header, every field) or
+// JSON Lines, oldest first; 'journal stats' counts them.
+TEST(CliWithoutPhone, JournalListsWhatItsFiltersTakeAsCsvOrJson) {
+    Virtual_Phone_Files folder;
+    const std::string journal = folder.folder.string() + "/journal.sqlite";
+    {
+        Journal_Store::Opened opened = Journal_Store::Open(journal);
+        ASSERT_TRUE(opened.store) << opened.problem;
+        struct Seed {
+            const char* id;
+            const char* started;
+            const char* result;
+            const char* slot;
+            const char* serial;
+        };
+        for (const Seed& seed :
+             {Seed{"r1", "2026-12-10T08:00:00.000Z", "updated", "A1", "S1"},
+              Seed{"r2", "2026-12-10T08:30:00.000Z", "programming_failed", "A2", "S2,\"x\""},
+              Seed{"r3", "2026-12-10T09:00:00.000Z", "updated", "A2", "S3"}}) {
+            Journal_Record record;
+            record.id = seed.id;
+            record.started = seed.started;
+            record.result = seed.result;
+            record.slot = seed.slot;
+            record.usb_serial = seed.serial;
+            record.image_sha256 = seed.id == std::string("r3") ? "ff" : "ee";
+            std::string problem;
+            ASSERT_TRUE(opened.store->Insert(record, problem)) << problem;
+        }
+    }
+    struct Row {
+        std::vector<std::string> filters;
+        std::vector<std::string> ids;
+    };
+    const Row rows[] = {
+        {{}, {"r1", "r2", "r3"}},
+        {{"--since", "2026-12-10T08:30"}, {"r2", "r3"}},
+        {{"--until", "2026-12-10T08:30"}, {"r1"}},
+        {{"--result", "updated"}, {"r1", "r3"}},
+        {{"--slot", "A2", "--result", "updated"}, {"r3"}},
+        {{"--serial", "S2,\"x\""}, {"r2"}},
+        {{"--image-sha256", "FF"}, {"r3"}},
+        {{"--slot", "Z9"}, {}},
+    };
+    for (const Row& row : rows) {
+        std::string shown;
+        for (const std::string& word : row.filters)
+            shown += word + " ";
+        SCOPED_TRACE(shown);
+        std::vector<std::string> ids;
+        for (const nlohmann::json& record : Journal_Records(journal, row.filters))
+            ids.push_back(record["id"]);
+        EXPECT_EQ(ids, row.ids);
+        std::vector<std::string> args{"journal", "--journal", journal, "--csv"};
+        args.insert(args.end(), row.filters.begin(), row.filters.end());
+        const Cli_Run csv = Run_Cli(args);
+        EXPECT_EQ(csv.exit_code, 0);
+        EXPECT_EQ(csv.out.rfind("id,started,ended,", 0), 0u) << csv.out;
+        EXPECT_EQ(Line_Count(csv.out), 1 + row.ids.size()) << csv.out;
+        for (const std::string& id : row.ids)
+            EXPECT_TRUE(Contains(csv.out, "\n" + id + ",")) << csv.out;
+    }
+    EXPECT_TRUE(
+        Contains(Run_Cli({"journal", "--journal", journal, "--csv", "--serial", "S2,\"x\""}).out,
+                 ",\"S2,\"\"x\"\"\","))
+        << "a comma and quotes stay in their field";
+
+    const Cli_Run stats = Run_Cli({"journal", "stats", "--journal", journal, "--json"});
+    ASSERT_EQ(stats.exit_code, 0) << stats.err;
+    const nlohmann::json counts = nlohmann::json::parse(stats.out);
+    EXPECT_EQ(counts["phones"], 3);
+    EXPECT_EQ(counts["updated"], 2);
+    EXPECT_EQ(counts["per_hour"]["2026-12-10T08"]["phones"], 2);
+    EXPECT_EQ(counts["by_slot"]["A2"]["updated"], 1);
+    EXPECT_EQ(counts["failures"][0]["step"], "programming_failed");
+    const Cli_Run table = Run_Cli({"journal", "--journal", journal});
+    EXPECT_EQ(table.out.rfind("started ", 0), 0u) << table.out;
+    EXPECT_EQ(Line_Count(table.out), 4u);
+    EXPECT_EQ(Run_Cli({"journal", "--journal", journal, "--json", "--csv"}).exit_code, 1);
+    EXPECT_EQ(Run_Cli({"journal", "listing", "--journal", journal}).exit_code, 1);
 }
 
 }  // namespace

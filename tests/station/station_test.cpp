@@ -32,6 +32,10 @@
 #include "bootloader/comport.h"
 #include "download/image_loader.h"
 #include "download/notice_texts.h"
+#include "journal/journal_observers.h"
+#include "journal/journal_store.h"
+#include "journal/journal_writer.h"
+#include "platform/shared_file.h"
 #include "station/station_advice.h"
 #include "station/station_files.h"
 #include "station/station_rows.h"
@@ -224,6 +228,8 @@ class Station_Rig {
                                               });
         if (m_files)
             m_station->Add_Observer(&*m_files);
+        if (m_journal)
+            m_station->Add_Observer(&*m_journal);
         EXPECT_TRUE(m_station->Start());
         return *m_station;
     }
@@ -234,6 +240,11 @@ class Station_Rig {
                         Station_Records{Language::kEnglish, "IMAGE-VERSION"});
     }
     Station_Files& Files() { return *m_files; }
+    // Before Start, after Log_To: the journal follows the station, as the
+    // command has it; the writer outlives the rig.
+    void Journal_To(Journal_Writer& writer, Journal_Context context) {
+        m_journal.emplace(writer, std::move(context), m_files ? &*m_files : nullptr);
+    }
     // The station's summary with what its files wrote.
     Station_Summary Summary() const {
         Station_Summary summary = m_station->Summary();
@@ -324,6 +335,7 @@ class Station_Rig {
     std::map<std::string, std::unique_ptr<Test_Phone>> m_phones;
     std::vector<Station_Event> m_events;
     std::optional<Station_Files> m_files;  // outlives the station it follows
+    std::optional<Station_Journal> m_journal;
     std::unique_ptr<Station> m_station;
 };
 
@@ -1236,6 +1248,97 @@ TEST(StationPorts, OnlyUsbPortsAreTakenAndEachPhoneCarriesItsSlot) {
     EXPECT_EQ(summary.phones[0].slot, "A3");
     EXPECT_EQ(summary.updated, 1);
     EXPECT_EQ(summary.failed + summary.no_phone, 0);
+}
+
+// Each phone a station handles gets one journal record, begun as it
+// arrives and completed as it ends, every field from the run: the context
+// shared by the run, the device and its socket, the versions before and
+// after (bytes and text), how it ended, its log; owned by this process.
+TEST(StationJournal, EachPhoneGetsOneRecordWithEveryField) {
+    test_support::Temp_Directory folder;
+    const std::string path = folder.File("journal.sqlite");
+    Journal_Store::Opened opened = Journal_Store::Open(path);
+    ASSERT_TRUE(opened.store) << opened.problem;
+    int said = 0;
+    Journal_Writer writer(std::move(opened.store), [&](const std::string&) { ++said; });
+    Station_Rig rig;
+    rig.Add("good");
+    rig.Add("bad", Phone({Fault(vphone::Exchange::block, vphone::Fault_Kind::refuse, 2)}));
+    rig.Plug("good");
+    rig.Plug("bad");
+    Station_Options options = rig.Options({});
+    options.system_ports = true;
+    Port_Candidate good = Listed(rig.Path("good"), "cdc_acm", "1d6b:0104", "1-1.3:1.0");
+    good.identity.usb_serial = "M418-0001";
+    Port_Candidate bad = Listed(rig.Path("bad"), "cdc_acm", "1d6b:0104", "1-1.4:1.0");
+    options.watch.lister = std::make_shared<Listed_Ports>(std::vector<Port_Candidate>{good, bad});
+    options.filter.sockets = Parse_Slots("1-1.3 = A3\n1-1.4 = A4\n").sockets;
+    options.count = 2;
+    rig.Log_To(rig.Logs());
+    Journal_Context context;
+    context.machine = "bench-pc";
+    context.station = "line-3";
+    context.operator_name = "ann";
+    context.program_version = "3.1.0";
+    context.image_path = "/images/m418.bin";
+    context.image_size = 40812;
+    context.image_sha256 = std::string(64, 'a');
+    context.image_version = std::string(kImageText);
+    rig.Journal_To(writer, context);
+    Station& station = rig.Start(std::move(options));
+    ASSERT_TRUE(station.Wait_Until_Done(kEventLimit));
+    writer.Flush();
+    EXPECT_EQ(said, 0);
+    EXPECT_EQ(writer.Failures(), 0);
+
+    Journal_Store::Opened reader = Journal_Store::Open(path);
+    ASSERT_TRUE(reader.store);
+    std::string problem;
+    const std::vector<Journal_Record> records = reader.store->List({}, problem);
+    ASSERT_EQ(records.size(), 2u) << problem;
+    const std::regex utc("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z");
+    const std::regex uuid("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
+    const std::string phone_text = "CVLbootloaderVC_" + std::string(kPhoneTail);
+    EXPECT_NE(records[0].id, records[1].id);
+    for (const Journal_Record& record : records) {
+        SCOPED_TRACE(record.port);
+        const bool is_good = record.port == rig.Path("good");
+        const int phone = rig.Number_Of(is_good ? "good" : "bad");
+        EXPECT_TRUE(std::regex_match(record.id, uuid)) << record.id;
+        EXPECT_TRUE(std::regex_match(record.started, utc)) << record.started;
+        EXPECT_TRUE(std::regex_match(record.ended, utc)) << record.ended;
+        EXPECT_LE(record.started, record.ended);
+        EXPECT_EQ(record.machine, "bench-pc");
+        EXPECT_EQ(record.station, "line-3");
+        EXPECT_EQ(record.operator_name, "ann");
+        EXPECT_EQ(record.program_version, "3.1.0");
+        EXPECT_EQ(record.image_path, "/images/m418.bin");
+        EXPECT_EQ(record.image_size, 40812);
+        EXPECT_EQ(record.image_sha256, std::string(64, 'a'));
+        EXPECT_EQ(record.image_version, kImageText);
+        EXPECT_EQ(record.version_before, phone_text);
+        EXPECT_EQ(record.version_before_hex.rfind(Hex_Of(phone_text), 0), 0u)
+            << record.version_before_hex;
+        EXPECT_EQ(record.version_after, kImageText) << "the record the phone took";
+        EXPECT_EQ(record.version_after_hex.rfind(Hex_Of(std::string(kImageText)), 0), 0u);
+        EXPECT_EQ(record.usb_id, "1d6b:0104");
+        EXPECT_EQ(record.usb_serial, is_good ? "M418-0001" : "");
+        EXPECT_EQ(record.usb_path, is_good ? "1-1.3:1.0" : "1-1.4:1.0");
+        EXPECT_EQ(record.slot, is_good ? "A3" : "A4");
+        EXPECT_EQ(record.result, is_good ? "updated" : "programming_failed");
+        EXPECT_EQ(record.failed_step, is_good ? "" : "download_regions");
+        EXPECT_EQ(record.code, is_good ? 0 : 9);
+        EXPECT_EQ(record.advice, is_good ? "updated" : "programming_failed");
+        EXPECT_EQ(record.bytes, is_good ? kTotal : rig.Finished(phone)->bytes_done);
+        EXPECT_GT(record.seconds, 0);
+        EXPECT_EQ(record.dump_file, rig.Finished(phone)->dump_file);
+        EXPECT_EQ(record.log_file, rig.Files().Log_Path(phone));
+        EXPECT_FALSE(record.log_file.empty());
+        EXPECT_EQ(record.pid, static_cast<long long>(::getpid()));
+        EXPECT_EQ(record.host, platform::Host_Name());
+        EXPECT_FALSE(record.process_start.empty());
+        EXPECT_EQ(record.forwarded, 0);
+    }
 }
 
 // What a shop writes: --match in either case and with "*", a slots file
