@@ -54,6 +54,10 @@ std::unique_ptr<TraceFile> TraceFile::Create(const std::string& path,
     return std::unique_ptr<TraceFile>(new TraceFile(file));
 }
 
+std::unique_ptr<TraceFile> TraceFile::Adopt(std::FILE* file) {
+    return std::unique_ptr<TraceFile>(new TraceFile(file));
+}
+
 TraceFile::TraceFile(std::FILE* file) : m_file(file) {
     Check(std::fprintf(m_file, "flashtool-trace 2\n"));
     Check(std::fprintf(m_file, "# flashtool-cli trace, started %s", text::Time_Text_Now().c_str()));
@@ -83,6 +87,7 @@ void TraceFile::stamp(std::string_view kind, std::string_view operation) {
 
 void TraceFile::bytes(std::string_view operation, Trace_Direction direction,
                       std::span<const std::uint8_t> data) {
+    const std::lock_guard lock(m_lock);
     // Once a write has failed, the trace has a hole: it stops there.
     if (m_file == nullptr || !m_problem.empty())
         return;
@@ -102,6 +107,7 @@ void TraceFile::bytes(std::string_view operation, Trace_Direction direction,
 
 // An event may name a port: a line feed in its name forges no record.
 void TraceFile::event(std::string_view operation, Trace_Event kind, std::string_view what) {
+    const std::lock_guard lock(m_lock);
     if (m_file == nullptr || !m_problem.empty())
         return;
     if (kind == Trace_Event::kOpen && !m_start)
@@ -120,6 +126,7 @@ void TraceFile::flush() {
 }
 
 std::string TraceFile::Finish() {
+    const std::lock_guard lock(m_lock);
     if (m_file == nullptr)
         return m_problem;
     flush();

@@ -8,11 +8,15 @@
 // check is Open_Output_File's). A write that fails (a full disk, a size
 // limit) does not stop the update: the trace stops growing and Finish says
 // why, for the end of the output.
+//
+// A station's traces are finished from the main thread while a phone's
+// session may still write: every call takes the trace's lock.
 #pragma once
 
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -28,6 +32,8 @@ class TraceFile final : public TraceSink {
     static std::unique_ptr<TraceFile> Create(const std::string& path,
                                              const std::optional<platform::File_Identity>& keep,
                                              std::string& problem);
+    // A trace in a file already made (a station's, in its private folder).
+    static std::unique_ptr<TraceFile> Adopt(std::FILE* file);
     ~TraceFile() override;
     TraceFile(const TraceFile&) = delete;
     TraceFile& operator=(const TraceFile&) = delete;
@@ -37,7 +43,6 @@ class TraceFile final : public TraceSink {
     void event(std::string_view operation, Trace_Event kind, std::string_view what) override;
     // A line of the tool's own (the command line, the outcome).
     void note(std::string_view what);
-    void flush();
     // Writes what is left and closes the file: empty when every record
     // reached it, else why not. Nothing is written after it.
     std::string Finish();
@@ -45,6 +50,7 @@ class TraceFile final : public TraceSink {
   private:
     explicit TraceFile(std::FILE* file);
     void stamp(std::string_view kind, std::string_view operation);
+    void flush();
     // Whether the last write reached the file's buffer (keeps the first error).
     bool Check(int written);
 
@@ -52,6 +58,7 @@ class TraceFile final : public TraceSink {
     // Set at the first open: times before it read 0.
     std::optional<std::chrono::steady_clock::time_point> m_start;
     std::string m_problem;
+    std::mutex m_lock;
 };
 
 }  // namespace cli

@@ -88,6 +88,7 @@ constexpr const char* kDoctor =
 constexpr const char* kStation =
     "Usage: flashtool-cli station IMAGE [--port DEVICE]... [--count N] [--timeout S]\n"
     "                     [--handshake-timeout S] [--json] [--log-dir DIR]\n"
+    "                     [--trace-dir DIR]\n"
     "                     [--match VID:PID]... [--slots FILE [--only-slots]]\n"
     "                     [--bell] [--lang zh|en]\n"
     "Loads IMAGE once, then updates every phone whose boot loader's port appears,\n"
@@ -125,6 +126,8 @@ constexpr const char* kStation =
     "                  before then leaves none, the logs up to their last line);\n"
     "                  summary.csv grows across runs, a row for each phone with\n"
     "                  UTC times, slot, versions before and after, result, advice\n"
+    "  --trace-dir DIR a trace of each phone's port (every byte, as flash writes\n"
+    "                  it) in DIR/phone-NNN-PORT.trace (a folder of yours)\n"
     "  --lang zh|en    language of the phones' messages that have two, and of the\n"
     "                  program's own lines (default zh)\n"
     "\n"
