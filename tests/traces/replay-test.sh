@@ -1,7 +1,7 @@
 #!/bin/bash
 # replay-test.sh VIRTUAL_PHONE FLASHTOOL_CLI TRACE
-# Replays TRACE with the virtual phone and runs flashtool-cli flash against
-# it: passes when the exit code and the output's last line are the ones in
+# Replays TRACE with the virtual phone and runs flashtool-cli against it, the
+# command the trace's first note names (flash or read-version): passes when the exit code and the output's last line are the ones in
 # the trace's header ("# expect-exit: N", "# expect-last-line: TEXT", where a
 # TEXT ending in "*" matches any line that starts with the rest) and the host
 # wrote what the recorded host wrote. The image is the sample image
@@ -28,8 +28,14 @@ if [ -z "$expect_exit" ] || [ -z "$expect_last" ]; then
     echo "FAIL: $trace has no \"# expect-exit:\" or \"# expect-last-line:\" line"
     exit 1
 fi
+# The command line the recorded run noted first: "[flashtool-cli] command
+# read-version --port ..." (in a trace of the first format: "-- command ...").
+command=$(sed -n 's/.*flashtool-cli.* command \(flash\|read-version\)\b.*/\1/p' "$trace" | head -n 1)
+command=${command:-flash}
 image=$(header image)
-if [ -n "$image" ]; then
+if [ "$command" = read-version ]; then
+    image=
+elif [ -n "$image" ]; then
     image=$(dirname "$trace")/$image
 else
     image=$work/image.bin
@@ -53,7 +59,7 @@ if [ -z "$device" ]; then
 fi
 
 HOME=$work TMPDIR=$work XDG_RUNTIME_DIR=$work XDG_CACHE_HOME=$work \
-    "$cli" flash "$image" --port "$device" >"$work/out" 2>&1 </dev/null
+    "$cli" "$command" ${image:+"$image"} --port "$device" >"$work/out" 2>&1 </dev/null
 code=$?
 kill -TERM "$pid"
 wait "$pid"
