@@ -8,6 +8,7 @@
 # (scripts/lib/sample-image.sh) with the regions' lengths the header gives
 # ("# sample-image: FIRST SECOND"), or the file beside the trace that it
 # names ("# image: FILE"); its data may differ from the recorded one's.
+# REPLAY_OPTIONS: more options for the virtual phone (--fast).
 set -u
 phone=$1 cli=$2 trace=$3
 here=$(cd "$(dirname "$0")" && pwd)
@@ -45,7 +46,8 @@ else
     make_sample_image "$image"
 fi
 
-"$phone" --replay "$trace" --any-image --log "$work/phone.log" >"$work/device" 2>"$work/phone.err" &
+# shellcheck disable=SC2086 # options, split on purpose
+"$phone" --replay "$trace" --any-image ${REPLAY_OPTIONS:-} --log "$work/phone.log" >"$work/device" 2>"$work/phone.err" &
 pid=$!
 for _ in $(seq 200); do
     [ -s "$work/device" ] && break
