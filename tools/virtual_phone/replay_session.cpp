@@ -9,15 +9,6 @@
 #include "tools/virtual_phone/phone_wire.h"
 
 namespace vphone {
-namespace {
-
-bool Is_Block_Data_Place(const Trace_Record& record, bool in_blocks) {
-    // Version 2 names each block's operation "block N"; version 1 only has
-    // the whole transfer, whose blocks follow the 0xDE command and the size.
-    return record.operation.rfind("block ", 0) == 0 || in_blocks;
-}
-
-}  // namespace
 
 Replay_Session::Replay_Session(const Trace& trace, bool any_image) {
     Compile(trace, any_image);
@@ -39,10 +30,9 @@ void Replay_Session::Compile(const Trace& trace, bool any_image) {
                 host.start = m_host.size();
                 host.length = record.bytes.size();
                 host.operation = record.operation;
-                const bool data_place = Is_Block_Data_Place(record, blocks != Blocks::before);
                 if (blocks == Blocks::size_next) {
                     blocks = record.bytes.size() == 4 ? Blocks::data_next : Blocks::before;
-                } else if (blocks == Blocks::data_next && data_place && record.bytes.size() > 2) {
+                } else if (blocks == Blocks::data_next && record.bytes.size() > 2) {
                     host.free = any_image;
                     blocks = Blocks::sum_next;
                 } else if (blocks == Blocks::sum_next && record.bytes.size() == 2) {
