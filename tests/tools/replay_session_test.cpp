@@ -110,6 +110,7 @@ TEST(ReplaySession, AnEditedHostByteIsCaughtWithItsOffset) {
     const std::size_t block = Offset_Of(trace, "block 1", 3);
     const std::size_t version = Offset_Of(trace, "Read_Phone_Version");
     const std::size_t regions = Offset_Of(trace, "Set_Regions", 4) + 1;
+    const std::size_t record = Offset_Of(trace, "Write_Phone_Version", 32) + 20;
     const Case cases[] = {
         {"the handshake's first byte", 0, false, false, "Sync_Boot_Loader", 0},
         {"the version read", version, false, false,
@@ -119,6 +120,9 @@ TEST(ReplaySession, AnEditedHostByteIsCaughtWithItsOffset) {
          block + 0x8000},
         {"block data, any image, sum fixed", block + 100, true, true, "", 0},
         {"the region announcement, any image", regions, true, false, "Set_Regions", regions},
+        {"the version record written, exact image", record, false, false, "Write_Phone_Version",
+         record},
+        {"the version record written, any image", record, true, false, "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -129,8 +129,8 @@ Replay:
                         other options do not apply.
   --fast                with --replay: answer at once, not at the recorded pace
   --any-image           with --replay: the host may send another image of the
-                        same layout: block data may differ, sums are checked
-                        against the data sent
+                        same layout: block data and the version record written
+                        may differ, sums are checked against the data sent
 Run:
   --sessions N          exit after the N-th closing byte 0x60
   --exit-after MS       exit after MS

@@ -9,6 +9,9 @@
 #include "tools/virtual_phone/phone_wire.h"
 
 namespace vphone {
+namespace {
+constexpr std::size_t kRecordSize = 32;
+}
 
 Replay_Session::Replay_Session(const Trace& trace, bool any_image) {
     Compile(trace, any_image);
@@ -21,6 +24,7 @@ void Replay_Session::Compile(const Trace& trace, bool any_image) {
     // come the blocks, each its data and a 2-byte sum.
     enum class Blocks { before, size_next, data_next, sum_next, reply_next, control_next };
     Blocks blocks = Blocks::before;
+    bool record_next = false;  // the host wrote 0xE1: the version record comes next
     for (const Trace_Record& record : trace.records) {
         switch (record.kind) {
             case Trace_Kind::to_phone: {
@@ -46,6 +50,11 @@ void Replay_Session::Compile(const Trace& trace, bool any_image) {
                 } else if (blocks != Blocks::reply_next) {
                     blocks = Blocks::before;
                 }
+                // Another image has its own version: the record written
+                // after 0xE1 is its.
+                if (record_next && record.bytes.size() == kRecordSize)
+                    host.free = any_image;
+                record_next = record.bytes.size() == 1 && record.bytes[0] == wire::kWriteRecord;
                 m_host.insert(m_host.end(), record.bytes.begin(), record.bytes.end());
                 m_records.push_back(std::move(host));
                 last_time = record.time_us;

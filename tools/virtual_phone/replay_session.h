@@ -6,7 +6,8 @@
 //
 // With any_image a block's data may differ (another image of the same
 // layout): only its length is held to the recording, and its 16-bit sum is
-// checked against the data the host sent instead.
+// checked against the data the host sent instead; the version record the
+// host writes (the image's own) may differ too.
 //
 // No I/O and no clock: the carrier (the virtual phone's --replay) moves the
 // bytes and keeps the time.
