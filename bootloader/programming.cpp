@@ -84,7 +84,9 @@ boot::Outcome<boot::Download_Result> CComport::Download_Regions(
         std::uint32_t offset = 0;
         int resends = 0;
         while (offset < length) {
-            Operation_Scope block_scope(m_port, "block", block_number);
+            // The transfer goes on across blocks: a stop between two of them
+            // still cuts it short.
+            const Operation_Part block_part(m_port, "block", block_number);
             // Written straight from the region's buffer, in one write per block.
             const std::span<const std::uint8_t> block(
                 data[r] + offset, std::min(length - offset, kPhoneModel.block_size));

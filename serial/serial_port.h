@@ -75,17 +75,16 @@ class Serial_Port {
     std::uint32_t Write_Deadline_Ms(std::size_t count) const;
 
     // Names the protocol operation that the bytes on the wire belong to, for
-    // the trace, for as long as the scope lives; number (from 1) tells one of
-    // a run of the same operation from the next ("block 3").
+    // the trace, for as long as the scope lives.
     class Operation_Scope {
       public:
-        Operation_Scope(Serial_Port& port, const char* name, std::uint32_t number = 0)
+        Operation_Scope(Serial_Port& port, const char* name)
             : m_port(port),
               m_previous(port.m_operation),
               m_previous_number(port.m_operation_number),
               m_previous_start(port.m_operation_start) {
             port.m_operation = name;
-            port.m_operation_number = number;
+            port.m_operation_number = 0;
             port.m_operation_start = port.m_bytes_written;
         }
         ~Operation_Scope() {
@@ -101,6 +100,32 @@ class Serial_Port {
         const char* m_previous;
         std::uint32_t m_previous_number;
         std::uint64_t m_previous_start;
+    };
+
+    // Names a numbered part of the operation under way for the trace
+    // ("block 3"; number from 1), for as long as the scope lives. The
+    // operation goes on: whether it has begun to speak to the other side is
+    // still counted from its own start, not the part's.
+    class Operation_Part {
+      public:
+        Operation_Part(Serial_Port& port, const char* name, std::uint32_t number)
+            : m_port(port),
+              m_previous(port.m_operation),
+              m_previous_number(port.m_operation_number) {
+            port.m_operation = name;
+            port.m_operation_number = number;
+        }
+        ~Operation_Part() {
+            m_port.m_operation = m_previous;
+            m_port.m_operation_number = m_previous_number;
+        }
+        Operation_Part(const Operation_Part&) = delete;
+        Operation_Part& operator=(const Operation_Part&) = delete;
+
+      private:
+        Serial_Port& m_port;
+        const char* m_previous;
+        std::uint32_t m_previous_number;
     };
 
     // Bytes written since the innermost Operation_Scope began: whether the
