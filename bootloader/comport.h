@@ -138,6 +138,7 @@ class CComport {
 
   private:
     using Operation_Scope = Serial_Port::Operation_Scope;
+    using Operation_Part = Serial_Port::Operation_Part;
 
     // The outcome of a data operation whose read or write failed: the failing
     // step's own result, except that a transfer broken off by a stop gives

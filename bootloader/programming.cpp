@@ -76,11 +76,17 @@ boot::Outcome<boot::Download_Result> CComport::Download_Regions(
     if (answer != boot::kAck)
         return Result::kBlockSizeNotAcknowledged;
 
+    // Blocks are numbered from 1 across both regions for the trace; a block
+    // sent again keeps its number.
+    std::uint32_t block_number = 1;
     for (std::size_t r = 0; r < regions.size(); ++r) {
         const std::uint32_t length = regions[r]->Length;
         std::uint32_t offset = 0;
         int resends = 0;
         while (offset < length) {
+            // The transfer goes on across blocks: a stop between two of them
+            // still cuts it short.
+            const Operation_Part block_part(m_port, "block", block_number);
             // Written straight from the region's buffer, in one write per block.
             const std::span<const std::uint8_t> block(
                 data[r] + offset, std::min(length - offset, kPhoneModel.block_size));
@@ -100,6 +106,7 @@ boot::Outcome<boot::Download_Result> CComport::Download_Regions(
             switch (reply) {
                 case boot::kBlockAccepted:
                     resends = 0;
+                    ++block_number;
                     offset += static_cast<std::uint32_t>(block.size());
                     Progress_Step(block.size());
                     continue;

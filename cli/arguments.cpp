@@ -57,6 +57,7 @@ constexpr const char* kOneCount = "ends after one number of phones";
 constexpr const char* kOneTimeout = "waits one time for a phone";
 constexpr const char* kOneHandshakeTimeout = "waits one time for a boot loader";
 constexpr const char* kOneLogDir = "writes its logs to one folder";
+constexpr const char* kOneTraceDir = "writes its traces to one folder";
 constexpr const char* kOneSlots = "reads one slots file";
 constexpr const char* kOneJournal = "keeps one journal";
 constexpr const char* kOneName = "takes one name";
@@ -409,6 +410,7 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
               Seconds_Into(args.handshake_seconds, "--handshake-timeout"))
         .Flag("--json", args.json)
         .Once("--log-dir", kOneLogDir, Into(args.log_dir))
+        .Once("--trace-dir", kOneTraceDir, Into(args.trace_dir))
         .Repeated("--match", Into(args.matches))
         .Once("--slots", kOneSlots, Into(args.slots))
         .Flag("--only-slots", args.only_slots)

@@ -36,6 +36,7 @@ struct Arguments {
     bool json = false;                // station --json: JSON Lines on standard output
     bool bell = false;                // station --bell: the terminal's bell on each failure
     std::optional<std::string> log_dir;  // station --log-dir DIR
+    std::optional<std::string> trace_dir;  // station --trace-dir DIR: a trace for each phone
     std::vector<std::string> matches;    // station --match VID:PID...: the USB phones taken
     std::optional<std::string> slots;    // station --slots FILE: the sockets' labels
     bool only_slots = false;             // station --only-slots: the slots file's sockets only

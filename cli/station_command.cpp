@@ -29,6 +29,7 @@
 #include "cli/station_lines.h"
 #include "cli/station_table.h"
 #include "cli/station_text.h"
+#include "cli/station_traces.h"
 #include "cli/suspend_refusal.h"
 #include "cli/text_format.h"
 #include "download/image_loader.h"
@@ -335,7 +336,10 @@ std::shared_ptr<const Firmware_Image> Load_Image(const Arguments& args, int& exi
 
 // The log folder, made if it is missing, checked, held and written in once
 // before any phone: null, said why, when it cannot be used.
-std::shared_ptr<platform::Private_Directory> Prepare_Log_Dir(const std::string& folder) {
+// what: "the logs", option: "--log-dir", for the message that refuses it.
+std::shared_ptr<platform::Private_Directory> Prepare_Log_Dir(const std::string& folder,
+                                                             const char* what = "the logs",
+                                                             const char* option = "--log-dir") {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     const char* why = nullptr;
@@ -348,9 +352,9 @@ std::shared_ptr<platform::Private_Directory> Prepare_Log_Dir(const std::string& 
         why = "nothing can be written in it";
     if (why == nullptr)
         return directory;
-    std::fprintf(stderr,
-                 "flashtool-cli: cannot use %s for the logs: %s; name a folder for --log-dir.\n",
-                 Displayable_Text(folder).c_str(), error ? error.message().c_str() : why);
+    std::fprintf(stderr, "flashtool-cli: cannot use %s for %s: %s; name a folder for %s.\n",
+                 Displayable_Text(folder).c_str(), what, error ? error.message().c_str() : why,
+                 option);
     return nullptr;
 }
 
@@ -380,6 +384,15 @@ int Run_Station(const Arguments& args) {
     std::shared_ptr<platform::Private_Directory> log_directory;
     if (args.log_dir && !(log_directory = Prepare_Log_Dir(*args.log_dir)))
         return kExitUsage;
+    // Each phone's trace: made here, so that it outlives the station's port objects.
+    std::optional<Station_Traces> traces;
+    if (args.trace_dir) {
+        std::shared_ptr<platform::Private_Directory> trace_directory =
+            Prepare_Log_Dir(*args.trace_dir, "the traces", "--trace-dir");
+        if (!trace_directory)
+            return kExitUsage;
+        traces.emplace(std::move(trace_directory));
+    }
     int exit_code = kExitOk;
     const std::shared_ptr<const Firmware_Image> image = Load_Image(args, exit_code);
     if (!image)
@@ -399,6 +412,10 @@ int Run_Station(const Arguments& args) {
                                                       args.handshake_seconds * 1000.0 + 0.5)));
     }
     options.language = args.language_flag;
+    if (traces)
+        options.make_port = [&traces](const Port_Candidate& port) {
+            return traces->Make_Port(port);
+        };
 
     // The log folder's files follow the station first, so that a phone's
     // end is shown with the log that holds it.
@@ -450,6 +467,9 @@ int Run_Station(const Arguments& args) {
                 continue;
             }
             at_risk.erase(event.phone);
+            if (traces)
+                traces->Finish(event.phone,
+                               std::string("finished ") + Station_Outcome_Name(event.outcome));
             Station_Event finished = event;
             if (files)
                 finished.log_file = files->Log_Path(event.phone);

@@ -33,13 +33,11 @@ bool Serial_Port::Open(std::string port_name) {
     m_line_hung_up = false;
     m_last_open = m_backend->Open(port_name);
     if (!m_last_open.opened) {
-        if (m_trace)
-            m_trace->event(m_operation, "open " + port_name + " failed");
+        Trace_Event_Line(Trace_Event::kOpenFailed, port_name);
         return false;
     }
     m_open = true;
-    if (m_trace)
-        m_trace->event(m_operation, "open " + port_name);
+    Trace_Event_Line(Trace_Event::kOpen, port_name);
     // A port that opened but cannot be configured is released at once: no
     // caller uses it after a failed Open, and holding it would keep other
     // programs out until the next Open or Close.
@@ -60,8 +58,7 @@ void Serial_Port::Close() {
         return;
     m_backend->Close();
     m_open = false;
-    if (m_trace)
-        m_trace->event(m_operation, "close");
+    Trace_Event_Line(Trace_Event::kClose, "");
 }
 
 bool Serial_Port::Is_Open() const {
@@ -71,7 +68,7 @@ bool Serial_Port::Is_Open() const {
 Io_Result Serial_Port::Read(std::span<std::uint8_t> buffer, std::uint32_t timeout_ms) {
     const Port_Io_Result result = m_backend->Read(buffer, timeout_ms);
     if (m_trace)
-        m_trace->bytes(m_operation, Trace_Direction::kFromPhone, buffer.first(result.count));
+        m_trace->bytes(Operation_Name(), Trace_Direction::kFromPhone, buffer.first(result.count));
     return Finish("read", buffer.size(), result);
 }
 
@@ -79,7 +76,7 @@ Io_Result Serial_Port::Write(std::span<const std::uint8_t> buffer) {
     const Port_Io_Result result = m_backend->Write(buffer, Write_Deadline_Ms(buffer.size()));
     m_bytes_written += result.count;
     if (m_trace)
-        m_trace->bytes(m_operation, Trace_Direction::kToPhone, buffer.first(result.count));
+        m_trace->bytes(Operation_Name(), Trace_Direction::kToPhone, buffer.first(result.count));
     return Finish("write", buffer.size(), result);
 }
 
@@ -90,11 +87,27 @@ Io_Result Serial_Port::Finish(const char* verb, std::size_t wanted, const Port_I
         m_line_hung_up = true;
     if (m_trace && end != Io_End::kComplete) {
         static constexpr const char* kWhy[] = {"", "time-out", "hang-up", "stop", "failure"};
-        m_trace->event(m_operation, std::string(verb) + " of " + std::to_string(wanted) +
-                                        " bytes ended short after " + std::to_string(result.count) +
-                                        " (" + kWhy[static_cast<int>(end)] + ")");
+        static constexpr Trace_Event kKind[] = {Trace_Event::kFailed, Trace_Event::kTimedOut,
+                                                Trace_Event::kHungUp, Trace_Event::kStopped,
+                                                Trace_Event::kFailed};
+        Trace_Event_Line(kKind[static_cast<int>(end)],
+                         std::string(verb) + " of " + std::to_string(wanted) +
+                             " bytes ended short after " + std::to_string(result.count) + " (" +
+                             kWhy[static_cast<int>(end)] + ")");
     }
     return {end, result.count};
+}
+
+std::string Serial_Port::Operation_Name() const {
+    std::string name = m_operation;
+    if (m_operation_number != 0)
+        name += " " + std::to_string(m_operation_number);
+    return name;
+}
+
+void Serial_Port::Trace_Event_Line(Trace_Event kind, const std::string& what) {
+    if (m_trace)
+        m_trace->event(Operation_Name(), kind, what);
 }
 
 std::uint32_t Serial_Port::Write_Deadline_Ms(std::size_t count) const {
@@ -118,6 +131,7 @@ bool Serial_Port::Set_Baud_Rate(std::int32_t baud) {
     if (!m_backend->Set_Lines(baud))
         return false;
     m_baud = baud;
+    Trace_Event_Line(Trace_Event::kLines, std::to_string(baud) + " 8N1");
     Delay(kLineSettleMs);
     return true;
 }

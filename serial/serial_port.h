@@ -79,12 +79,17 @@ class Serial_Port {
     class Operation_Scope {
       public:
         Operation_Scope(Serial_Port& port, const char* name)
-            : m_port(port), m_previous(port.m_operation), m_previous_start(port.m_operation_start) {
+            : m_port(port),
+              m_previous(port.m_operation),
+              m_previous_number(port.m_operation_number),
+              m_previous_start(port.m_operation_start) {
             port.m_operation = name;
+            port.m_operation_number = 0;
             port.m_operation_start = port.m_bytes_written;
         }
         ~Operation_Scope() {
             m_port.m_operation = m_previous;
+            m_port.m_operation_number = m_previous_number;
             m_port.m_operation_start = m_previous_start;
         }
         Operation_Scope(const Operation_Scope&) = delete;
@@ -93,7 +98,34 @@ class Serial_Port {
       private:
         Serial_Port& m_port;
         const char* m_previous;
+        std::uint32_t m_previous_number;
         std::uint64_t m_previous_start;
+    };
+
+    // Names a numbered part of the operation under way for the trace
+    // ("block 3"; number from 1), for as long as the scope lives. The
+    // operation goes on: whether it has begun to speak to the other side is
+    // still counted from its own start, not the part's.
+    class Operation_Part {
+      public:
+        Operation_Part(Serial_Port& port, const char* name, std::uint32_t number)
+            : m_port(port),
+              m_previous(port.m_operation),
+              m_previous_number(port.m_operation_number) {
+            port.m_operation = name;
+            port.m_operation_number = number;
+        }
+        ~Operation_Part() {
+            m_port.m_operation = m_previous;
+            m_port.m_operation_number = m_previous_number;
+        }
+        Operation_Part(const Operation_Part&) = delete;
+        Operation_Part& operator=(const Operation_Part&) = delete;
+
+      private:
+        Serial_Port& m_port;
+        const char* m_previous;
+        std::uint32_t m_previous_number;
     };
 
     // Bytes written since the innermost Operation_Scope began: whether the
@@ -102,6 +134,9 @@ class Serial_Port {
 
   private:
     Io_Result Finish(const char* verb, std::size_t wanted, const Port_Io_Result& result);
+    // The operation as the trace names it: "Find_Phone", "block 3".
+    std::string Operation_Name() const;
+    void Trace_Event_Line(Trace_Event kind, const std::string& what);
 
     std::unique_ptr<Port_Backend> m_backend;
     Stop_Signal m_stop;
@@ -109,6 +144,7 @@ class Serial_Port {
     Port_Open_Result m_last_open;
     TraceSink* m_trace = nullptr;  // not owned
     const char* m_operation = "";
+    std::uint32_t m_operation_number = 0;
     std::int32_t m_baud = 0;
     std::uint32_t m_write_slack_ms = 5000;
     Io_End m_last_end = Io_End::kComplete;

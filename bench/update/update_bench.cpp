@@ -245,7 +245,7 @@ class Counting_Trace final : public TraceSink {
                std::span<const std::uint8_t> data) override {
         (direction == Trace_Direction::kToPhone ? to_phone : from_phone) += data.size();
     }
-    void event(std::string_view, std::string_view) override {}
+    void event(std::string_view, Trace_Event, std::string_view) override {}
     std::uint64_t to_phone = 0;
     std::uint64_t from_phone = 0;
 };

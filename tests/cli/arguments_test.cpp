@@ -148,6 +148,9 @@ TEST(Arguments, MisuseIsRefusedWithAReasonAndTheCommandKept) {
         {{"station", "a.bin", "--timeout"}, "--timeout needs a value"},
         {{"station", "a.bin", "--count", "2", "--count", "3"},
          "--count is given twice: station ends after one number of phones"},
+        {{"station", "a.bin", "--trace-dir", "a", "--trace-dir=b"},
+         "--trace-dir is given twice: station writes its traces to one folder"},
+        {{"flash", "a.bin", "--trace-dir", "a"}, "flash does not take --trace-dir"},
         {{"station", "a.bin", "--port", "/dev/ttyACM0", "--port=/dev/ttyACM0"},
          "--port names '/dev/ttyACM0' twice"},
         // One device under two names is one port, there or not yet.

@@ -77,12 +77,13 @@ TEST_F(CliAgainstPhone, RefusedBlockEndsWithCode5AndTheTraceShowsTheRefusal) {
     EXPECT_FALSE(Contains(run.out, "更新完成!"));
 
     // From the trace alone: the handshake, the version exchange, the first
-    // block's bytes, the refusal byte, each under its operation.
+    // block's bytes, the refusal byte, each under its operation (a block's
+    // under its number).
     const std::string trace = Read_Text(trace_path);
-    EXPECT_TRUE(Contains(trace, "Sync_Boot_Loader         >phone 1 58")) << trace.substr(0, 2000);
-    EXPECT_TRUE(Contains(trace, "Sync_Boot_Loader         <phone 1 AA"));
-    EXPECT_TRUE(Contains(trace, "Read_Phone_Version       >phone 1 E0"));
-    EXPECT_TRUE(Contains(trace, "Download_Regions         >phone 32768"));
+    EXPECT_TRUE(Contains(trace, ">           [Sync_Boot_Loader] 58")) << trace.substr(0, 2000);
+    EXPECT_TRUE(Contains(trace, "<           [Sync_Boot_Loader] AA"));
+    EXPECT_TRUE(Contains(trace, ">           [Read_Phone_Version] E0"));
+    EXPECT_TRUE(Contains(trace, ">           [block 1] 32768 bytes"));
     const std::vector<std::uint8_t> head(image.first.data.begin(), image.first.data.begin() + 8);
     std::string head_hex;
     for (const std::uint8_t byte : head) {
@@ -93,7 +94,7 @@ TEST_F(CliAgainstPhone, RefusedBlockEndsWithCode5AndTheTraceShowsTheRefusal) {
         head_hex += kDigits[byte & 0x0F];
     }
     EXPECT_TRUE(Contains(trace, "+000000 " + head_hex));
-    EXPECT_TRUE(Contains(trace, "Download_Regions         <phone 1 06"));
+    EXPECT_TRUE(Contains(trace, "<           [block 2] 06"));
     EXPECT_TRUE(Contains(trace, "exit code 5"));
 }
 

@@ -376,6 +376,31 @@ TEST_F(CliStation, LogFoldersAreCheckedBeforeAnyPhoneAndTheSummaryWrittenIsNamed
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "planted");
 }
 
+// --trace-dir: each phone's port is traced from its first open, in the form
+// flash --trace writes, named as its log would be, and ended with how the
+// phone ended; a folder that cannot hold them is refused before any phone.
+TEST_F(CliStation, EachPhoneGetsATraceInTheTraceFolder) {
+    Temp_Image_File file(Sound_Image().Build());
+    {
+        const Cli_Run run =
+            Station(file, {"--timeout", "0.5", "--trace-dir", "/proc/self"}, Options());
+        EXPECT_EQ(run.exit_code, 1) << run.out << run.err;
+        EXPECT_TRUE(Contains(run.err, "cannot use /proc/self for the traces")) << run.err;
+        EXPECT_TRUE(Contains(run.err, "name a folder for --trace-dir.")) << run.err;
+    }
+    Start_Phone(0);
+    const std::filesystem::path traces = own.Path() / "traces";
+    const Cli_Run run = Station(file, {"--count", "1", "--trace-dir", traces.string()}, Options());
+    EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+    const std::string trace = Read_Text((traces / "phone-001-phone-link.trace").string());
+    EXPECT_EQ(trace.rfind("flashtool-trace 2\n", 0), 0u) << trace.substr(0, 200);
+    EXPECT_TRUE(Contains(trace, "[flashtool-cli] station phone 1 port " + Link(0)));
+    EXPECT_TRUE(Contains(trace, " open        [")) << "the open is in it";
+    EXPECT_TRUE(Contains(trace, "[block 1] 32768 bytes"));
+    EXPECT_EQ(Last_Line(trace).substr(Last_Line(trace).find('[')),
+              "[flashtool-cli] finished updated");
+}
+
 // A slots file the station cannot read whole is refused before the image is
 // read or any port watched, naming the line; one that is missing, too.
 TEST_F(CliStation, ABadSlotsFileIsRefusedByItsLineBeforeAnything) {

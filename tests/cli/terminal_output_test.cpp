@@ -305,8 +305,8 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
         for (std::size_t i = 0; i < block.size(); ++i)
             block[i] = static_cast<std::uint8_t>(i);
         trace->bytes("Download_Regions", Trace_Direction::kToPhone, block);
-        trace->event("Find_Phone", "open /dev/pts/9 failed");
-        trace->event("Find_Phone", "open /dev/x\n1.000 forged");
+        trace->event("Find_Phone", Trace_Event::kOpenFailed, "/dev/pts/9");
+        trace->event("Find_Phone", Trace_Event::kOpenFailed, "/dev/x\n1.000 forged");
         EXPECT_EQ(trace->Finish(), "");
     }
     std::ifstream file(path);
@@ -314,20 +314,21 @@ TEST(TraceFile, RecordsBytesWithOperationDirectionAndOffsets) {
     for (std::string line; std::getline(file, line);)
         lines.push_back(line);
     std::remove(path.c_str());
-    ASSERT_EQ(lines.size(), 2u + 1 + 1 + 3 + 2) << "two header lines, then the records";
-    EXPECT_EQ(lines[0].rfind("# flashtool-cli trace, started ", 0), 0u);
-    EXPECT_NE(lines[2].find("Sync_Boot_Loader         >phone 1 58"), std::string::npos) << lines[2];
-    EXPECT_NE(lines[3].find("Read_Phone_Version       <phone 0"), std::string::npos) << lines[3];
-    EXPECT_NE(lines[4].find("Download_Regions         >phone 40"), std::string::npos) << lines[4];
-    EXPECT_NE(lines[5].find("+000000 00 01 02"), std::string::npos) << lines[5];
-    EXPECT_NE(lines[6].find("+000020 20 21 22 23 24 25 26 27"), std::string::npos) << lines[6];
-    EXPECT_NE(lines[7].find("Find_Phone               -- open /dev/pts/9 failed"),
-              std::string::npos)
-        << lines[7];
-    EXPECT_NE(lines[8].find("-- open /dev/x\\x0a1.000 forged"), std::string::npos) << lines[8];
-    // Every record starts with its time stamp in milliseconds.
-    for (std::size_t i : {2u, 3u, 4u, 7u, 8u}) {
-        EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(lines[i].at(10)))) << lines[i];
+    ASSERT_EQ(lines.size(), 3u + 1 + 1 + 3 + 2) << "three header lines, then the records";
+    EXPECT_EQ(lines[0], "flashtool-trace 2");
+    EXPECT_EQ(lines[1].rfind("# flashtool-cli trace, started ", 0), 0u);
+    EXPECT_NE(lines[3].find(">           [Sync_Boot_Loader] 58"), std::string::npos) << lines[3];
+    EXPECT_NE(lines[4].find("<           [Read_Phone_Version]"), std::string::npos) << lines[4];
+    EXPECT_NE(lines[5].find(">           [Download_Regions] 40 bytes"), std::string::npos)
+        << lines[5];
+    EXPECT_NE(lines[6].find("+000000 00 01 02"), std::string::npos) << lines[6];
+    EXPECT_NE(lines[7].find("+000020 20 21 22 23 24 25 26 27"), std::string::npos) << lines[7];
+    EXPECT_NE(lines[8].find("open-failed [Find_Phone] /dev/pts/9"), std::string::npos) << lines[8];
+    EXPECT_NE(lines[9].find("open-failed [Find_Phone] /dev/x\\x0a1.000 forged"), std::string::npos)
+        << lines[9];
+    // Every record starts with its time stamp in microseconds.
+    for (std::size_t i : {3u, 4u, 5u, 8u, 9u}) {
+        EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(lines[i].at(11)))) << lines[i];
     }
     std::string problem;
     EXPECT_FALSE(cli::TraceFile::Create("/nonexistent-dir/trace.txt", std::nullopt, problem));
@@ -408,7 +409,7 @@ TEST(TraceFile, OnlyANewOrRegularFileThatIsNotTheImageBecomesTheTrace) {
     }
     std::ifstream emptied(folder + "/old.txt");
     std::getline(emptied, contents);
-    EXPECT_EQ(contents.rfind("# flashtool-cli trace", 0), 0u) << "an old trace is replaced";
+    EXPECT_EQ(contents, "flashtool-trace 2") << "an old trace is replaced";
 }
 
 }  // namespace

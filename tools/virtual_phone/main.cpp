@@ -33,6 +33,7 @@
 #include "tools/virtual_phone/phone_files.h"
 #include "tools/virtual_phone/phone_model.h"
 #include "tools/virtual_phone/pty_line.h"
+#include "tools/virtual_phone/replay_program.h"
 #include "tools/virtual_phone/tty_line.h"
 
 namespace {
@@ -117,6 +118,19 @@ Faults:
   --random-ask-again P               ask again with probability P per block
                                      reply (at most 3 times per block)
   --random-delay-ms MAX              delay every reply by 0..MAX ms
+Replay:
+  --replay FILE         serve the session recorded in FILE (flashtool-cli's
+                        --trace) instead of the boot loader: the recorded
+                        phone bytes at the recorded pace, the recorded
+                        hang-ups, and a check of every host byte against the
+                        recorded host's. On SIGTERM/SIGINT each deviation goes
+                        to standard error as "host-deviated host byte N, ...";
+                        exit 1 when there was one. Takes --log; the phone's
+                        other options do not apply.
+  --fast                with --replay: answer at once, not at the recorded pace
+  --any-image           with --replay: the host may send another image of the
+                        same layout: block data and the version record written
+                        may differ, sums are checked against the data sent
 Run:
   --sessions N          exit after the N-th closing byte 0x60
   --exit-after MS       exit after MS
@@ -135,6 +149,9 @@ struct Options {
     std::uint32_t idle_reset_ms = 2000;
     std::uint32_t sessions = 0;
     std::optional<std::uint32_t> exit_after_ms;
+    std::string replay_path;  // empty: play the boot loader
+    bool fast = false;
+    bool any_image = false;
 };
 
 [[noreturn]] void Usage_Error(const std::string& message) {
@@ -206,6 +223,9 @@ Options Parse_Options(int argc, char** argv) {
         kRandomDelay,
         kSessions,
         kExitAfter,
+        kReplay,
+        kFast,
+        kAnyImage,
         kHelp,
     };
     static const option long_options[] = {
@@ -233,6 +253,9 @@ Options Parse_Options(int argc, char** argv) {
         {"random-delay-ms", required_argument, nullptr, kRandomDelay},
         {"sessions", required_argument, nullptr, kSessions},
         {"exit-after", required_argument, nullptr, kExitAfter},
+        {"replay", required_argument, nullptr, kReplay},
+        {"fast", no_argument, nullptr, kFast},
+        {"any-image", no_argument, nullptr, kAnyImage},
         {"help", no_argument, nullptr, kHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -337,6 +360,15 @@ Options Parse_Options(int argc, char** argv) {
             case kExitAfter:
                 options.exit_after_ms = Number(optarg, name);
                 break;
+            case kReplay:
+                options.replay_path = optarg;
+                break;
+            case kFast:
+                options.fast = true;
+                break;
+            case kAnyImage:
+                options.any_image = true;
+                break;
             case kHelp:
                 std::fputs(kUsage, stdout);
                 std::exit(0);
@@ -347,6 +379,8 @@ Options Parse_Options(int argc, char** argv) {
     if (optind != argc) {
         Usage_Error(std::string("unexpected argument: ") + argv[optind]);
     }
+    if (options.replay_path.empty() && (options.fast || options.any_image))
+        Usage_Error("--fast and --any-image go with --replay");
     if (!options.tty_path.empty()) {
         const bool hangs_up = std::any_of(options.phone.faults.begin(), options.phone.faults.end(),
                                           [](const vphone::Fault_Rule& rule) {
@@ -907,6 +941,10 @@ void Fill_Closed_Standard_Streams() {
 
 int main(int argc, char** argv) {
     Fill_Closed_Standard_Streams();
-    Phone_Program program(Parse_Options(argc, argv));
+    Options options = Parse_Options(argc, argv);
+    if (!options.replay_path.empty())
+        return vphone::Run_Replay(
+            {options.replay_path, options.log_path, options.fast, options.any_image});
+    Phone_Program program(std::move(options));
     return program.run();
 }
