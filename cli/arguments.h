@@ -35,12 +35,12 @@ struct Arguments {
     double handshake_seconds = 0;     // station --handshake-timeout S (0: the search's)
     bool json = false;                // station --json: JSON Lines on standard output
     bool bell = false;                // station --bell: the terminal's bell on each failure
-    std::optional<std::string> log_dir;  // station --log-dir DIR
+    std::optional<std::string> log_dir;    // station --log-dir DIR
     std::optional<std::string> trace_dir;  // station --trace-dir DIR: a trace for each phone
-    std::vector<std::string> matches;    // station --match VID:PID...: the USB phones taken
-    std::optional<std::string> slots;    // station --slots FILE: the sockets' labels
-    bool only_slots = false;             // station --only-slots: the slots file's sockets only
-    std::optional<std::string> trace;    // --trace FILE
+    std::vector<std::string> matches;      // station --match VID:PID...: the USB phones taken
+    std::optional<std::string> slots;      // station --slots FILE: the sockets' labels
+    bool only_slots = false;               // station --only-slots: the slots file's sockets only
+    std::optional<std::string> trace;      // --trace FILE
     // flash, station: the journal of every phone (cli/cli_journal.h).
     std::optional<std::string> journal;        // --journal PATH (also journal's own)
     bool no_journal = false;                   // --no-journal

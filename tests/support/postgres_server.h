@@ -51,8 +51,8 @@ class Postgres_Server {
             }
         }
         // trust on the socket alone: the directory is the server's own.
-        if (Run_And_Wait({m_bin + "/initdb", "-D", Data(), "-A", "trust", "-U", kUser,
-                          "--no-sync", "-E", "UTF8", "--locale=C"}) != 0) {
+        if (Run_And_Wait({m_bin + "/initdb", "-D", Data(), "-A", "trust", "-U", kUser, "--no-sync",
+                          "-E", "UTF8", "--locale=C"}) != 0) {
             m_error = "initdb failed";
             return;
         }
@@ -82,8 +82,8 @@ class Postgres_Server {
         if (m_pid > 0 || m_dir.empty())
             return m_pid > 0;
         m_pid = Spawn({m_bin + "/postgres", "-D", Data(), "-k", m_dir, "-p", std::to_string(kPort),
-                       "-c", "listen_addresses=", "-c", "fsync=off", "-c",
-                       "full_page_writes=off", "-c", "max_connections=40"},
+                       "-c", "listen_addresses=", "-c", "fsync=off", "-c", "full_page_writes=off",
+                       "-c", "max_connections=40"},
                       m_dir + "/server.log");
         const std::string socket = m_dir + "/.s.PGSQL." + std::to_string(kPort);
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -120,8 +120,8 @@ class Postgres_Server {
     std::string Data() const { return m_dir + "/data"; }
 
     bool Ready() const {
-        return Run_And_Wait({m_bin + "/pg_isready", "-q", "-h", m_dir, "-p",
-                             std::to_string(kPort)}) == 0;
+        return Run_And_Wait(
+                   {m_bin + "/pg_isready", "-q", "-h", m_dir, "-p", std::to_string(kPort)}) == 0;
     }
 
     static std::string Find_Bin() {
