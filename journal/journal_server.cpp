@@ -9,6 +9,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -21,7 +22,10 @@ struct Server_Column {
     const char* type;
 };
 constexpr Server_Column kColumns[] = {
-    {"id", "uuid"},
+    // The session's id as the journal holds it: a UUID from this program,
+    // but any text a journal holds must pass, or one record would hold up
+    // every record behind it.
+    {"id", "text"},
     {"started", "timestamptz"},
     {"ended", "timestamptz"},
     {"machine", "text"},
@@ -117,10 +121,20 @@ std::string Without_Credentials(std::string text, const std::string& conninfo) {
         if (option->val == nullptr || option->val[0] == '\0' ||
             (keyword != "password" && keyword != "user"))
             continue;
+        // A password wherever it appears; a user name where a server's
+        // message names it ("role \"NAME\"", "NAME@host"), not inside
+        // unrelated words or paths that happen to contain it.
         const std::string secret = option->val;
-        for (std::size_t at = text.find(secret); at != std::string::npos;
-             at = text.find(secret, at + 3))
-            text.replace(at, secret.size(), "***");
+        const std::vector<std::pair<std::string, std::string>> forms =
+            keyword == "password"
+                ? std::vector<std::pair<std::string, std::string>>{{secret, "***"}}
+                : std::vector<std::pair<std::string, std::string>>{
+                      {"\"" + secret + "\"", "\"***\""}, {secret + "@", "***@"}};
+        for (const auto& [form, mask] : forms) {
+            for (std::size_t at = text.find(form); at != std::string::npos;
+                 at = text.find(form, at + mask.size()))
+                text.replace(at, form.size(), mask);
+        }
     }
     PQconninfoFree(options);
     return text;

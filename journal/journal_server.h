@@ -50,6 +50,6 @@ class Journal_Server {
     PGconn* m_connection = nullptr;
 };
 
-// text with the connection string's password and user name replaced by
-// "***" wherever they appear (a server's message may quote either).
+// text with the connection string's password replaced by "***" wherever it
+// appears, and its user name where a server's message names it.
 std::string Without_Credentials(std::string text, const std::string& conninfo);

@@ -21,6 +21,7 @@
 #include "cli_against_phone.h"
 #include "journal/journal_store.h"
 #include "journal/sha256.h"
+#include "tests/support/postgres_server.h"
 
 using namespace cli_suite;
 
@@ -792,6 +793,33 @@ TEST(CliWithoutPhone, JournalListsWhatItsFiltersTakeAsCsvOrJson) {
     EXPECT_EQ(Line_Count(table.out), 4u);
     EXPECT_EQ(Run_Cli({"journal", "--journal", journal, "--json", "--csv"}).exit_code, 1);
     EXPECT_EQ(Run_Cli({"journal", "listing", "--journal", journal}).exit_code, 1);
+
+    // A line's server: sync sends each record once and says what waits; a
+    // server it cannot use leaves them waiting, without its credentials said.
+    test_support::Postgres_Server server;
+    ASSERT_TRUE(server.Running()) << server.Error();
+    const Cli_Run refused =
+        Run_Cli({"journal", "sync", "--journal", journal, "--journal-server",
+                 server.Conninfo("nodb") + " user=secretname password=hunter2"});
+    EXPECT_EQ(refused.exit_code, 102) << refused.err;
+    EXPECT_TRUE(Contains(refused.out, "0 sent to nodb on ") && Contains(refused.out, ", 3 waiting"))
+        << refused.out;
+    for (const std::string& text : {refused.out, refused.err}) {
+        EXPECT_FALSE(Contains(text, "hunter2")) << text;
+        EXPECT_FALSE(Contains(text, "secretname")) << text;
+    }
+    EXPECT_EQ(Run_Cli({"journal", "sync", "--journal", journal}).exit_code, 1) << "no server named";
+    const Cli_Run made = Run_Cli({"journal", "init-server", "--journal-server", server.Conninfo()});
+    EXPECT_EQ(made.exit_code, 0) << made.err;
+    EXPECT_TRUE(Contains(made.out, "the journal's table is ready on postgres on ")) << made.out;
+    const Cli_Run sent =
+        Run_Cli({"journal", "sync", "--journal", journal, "--journal-server", server.Conninfo()});
+    EXPECT_EQ(sent.exit_code, 0) << sent.err;
+    EXPECT_TRUE(Contains(sent.out, "3 sent to postgres on ") && Contains(sent.out, ", 0 waiting"))
+        << sent.out;
+    const Cli_Run again =
+        Run_Cli({"journal", "sync", "--journal", journal, "--journal-server", server.Conninfo()});
+    EXPECT_TRUE(Contains(again.out, "0 sent to ")) << again.out;
 }
 
 }  // namespace
