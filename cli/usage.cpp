@@ -45,6 +45,24 @@ constexpr const char* kPorts =
     "and the name it is shown by, one port a line.\n"
     "Exit codes: 0 listed (also when there is none), 3 the ports cannot be listed.\n";
 
+// The journal's options, the same for flash and station.
+#define JOURNAL_OPTIONS                                                            \
+    "  --journal PATH  keep the journal of every phone in PATH (default\n"         \
+    "                  $XDG_DATA_HOME/flashtool/journal.sqlite, else under\n"      \
+    "                  ~/.local/share): a record when a phone starts, completed\n" \
+    "                  when it ends; one that cannot be written is said once\n"    \
+    "  --no-journal    keep no journal\n"                                          \
+    "  --journal-required\n"                                                       \
+    "                  start no phone unless its record can be kept\n"             \
+    "  --station-name NAME\n"                                                      \
+    "                  the station's name in the journal (default: the host's)\n"  \
+    "  --operator NAME who runs it, in the journal\n"                              \
+    "  --journal-server URL\n"                                                     \
+    "                  forward the journal's records to a line's PostgreSQL\n"     \
+    "                  (postgresql://user@host/db or host=... dbname=...; PG*\n"   \
+    "                  variables fill in the rest): each once, when the server\n"  \
+    "                  is reachable; while it is not, they wait in the journal\n"
+
 constexpr const char* kFlash =
     "Usage: flashtool-cli flash IMAGE [--port DEVICE] [--lang zh|en] [--trace FILE]\n"
     "                   [--journal PATH | --no-journal] [--journal-required]\n"
@@ -61,22 +79,7 @@ constexpr const char* kFlash =
     "  --lang zh|en    language of the messages that have two, and of the last\n"
     "                  line (default zh)\n"
     "  --trace FILE    record every byte on the port, with its time and operation,\n"
-    "                  in FILE (a new or regular file, never the image)\n"
-    "  --journal PATH  keep the journal of every phone in PATH (default\n"
-    "                  $XDG_DATA_HOME/flashtool/journal.sqlite, else under\n"
-    "                  ~/.local/share): a record when a phone starts, completed\n"
-    "                  when it ends; one that cannot be written is said once\n"
-    "  --no-journal    keep no journal\n"
-    "  --journal-required\n"
-    "                  start no phone unless its record can be kept\n"
-    "  --station-name NAME\n"
-    "                  the station's name in the journal (default: the host's)\n"
-    "  --operator NAME who runs it, in the journal\n"
-    "  --journal-server URL\n"
-    "                  forward the journal's records to a line's PostgreSQL\n"
-    "                  (postgresql://user@host/db or host=... dbname=...; PG*\n"
-    "                  variables fill in the rest): each once, when the server\n"
-    "                  is reachable; while it is not, they wait in the journal\n"
+    "                  in FILE (a new or regular file, never the image)\n" JOURNAL_OPTIONS
     "\n"
     "Exit codes: 0 updated, 1 bad usage (also a refused --trace FILE), 2 image not\n"
     "loaded, 3 no phone found, 4 stopped before programming (version read, check\n"
@@ -151,22 +154,7 @@ constexpr const char* kStation =
     "  --trace-dir DIR a trace of each phone's port (every byte, as flash writes\n"
     "                  it) in DIR/phone-NNN-PORT.trace (a folder of yours)\n"
     "  --lang zh|en    language of the phones' messages that have two, and of the\n"
-    "                  program's own lines (default zh)\n"
-    "  --journal PATH  keep the journal of every phone in PATH (default\n"
-    "                  $XDG_DATA_HOME/flashtool/journal.sqlite, else under\n"
-    "                  ~/.local/share): a record when a phone starts, completed\n"
-    "                  when it ends; one that cannot be written is said once\n"
-    "  --no-journal    keep no journal\n"
-    "  --journal-required\n"
-    "                  start no phone unless its record can be kept\n"
-    "  --station-name NAME\n"
-    "                  the station's name in the journal (default: the host's)\n"
-    "  --operator NAME who runs it, in the journal\n"
-    "  --journal-server URL\n"
-    "                  forward the journal's records to a line's PostgreSQL\n"
-    "                  (postgresql://user@host/db or host=... dbname=...; PG*\n"
-    "                  variables fill in the rest): each once, when the server\n"
-    "                  is reachable; while it is not, they wait in the journal\n"
+    "                  program's own lines (default zh)\n" JOURNAL_OPTIONS
     "\n"
     "Exit codes: 0 every phone that finished was updated; 100 at least one was not\n"
     "(the last line says how many and which); 101 no phone finished before the\n"
@@ -224,6 +212,8 @@ constexpr const char* kJournal =
     "Exit codes: 0 listed (also when none matched), 1 bad usage or the journal\n"
     "cannot be read, 102 sync or init-server could not reach the server or left\n"
     "records waiting.\n";
+
+#undef JOURNAL_OPTIONS
 
 }  // namespace
 

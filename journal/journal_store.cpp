@@ -438,15 +438,17 @@ std::string Where_Of(const Journal_Filter& filter, std::vector<std::string>& val
 
 }  // namespace
 
-std::vector<Journal_Record> Journal_Store::List(const Journal_Filter& filter,
-                                                std::string& problem) {
-    std::vector<std::string> values;
-    std::string sql = Select_Sql() + Where_Of(filter, values);
-    sql += " ORDER BY started, rowid";
+namespace {
+
+// The records a SELECT of Select_Sql's columns finds, its values bound in
+// order; why not, in problem.
+std::vector<Journal_Record> Records_Of(sqlite3* db, const std::string& sql,
+                                       const std::vector<std::string>& values,
+                                       std::string& problem) {
     std::vector<Journal_Record> records;
-    Statement statement(m_db, sql);
+    Statement statement(db, sql);
     if (!statement.Ok()) {
-        problem = Message(m_db, statement.Prepared());
+        problem = Message(db, statement.Prepared());
         return records;
     }
     for (std::size_t i = 0; i < values.size(); ++i)
@@ -461,32 +463,26 @@ std::vector<Journal_Record> Journal_Store::List(const Journal_Filter& filter,
         records.push_back(std::move(record));
     }
     if (result != SQLITE_DONE)
-        problem = Message(m_db, result);
+        problem = Message(db, result);
     return records;
+}
+
+}  // namespace
+
+std::vector<Journal_Record> Journal_Store::List(const Journal_Filter& filter,
+                                                std::string& problem) {
+    std::vector<std::string> values;
+    const std::string sql = Select_Sql() + Where_Of(filter, values) + " ORDER BY started, rowid";
+    return Records_Of(m_db, sql, values, problem);
 }
 
 // ---- The outbox of a line's server ----
 
 std::vector<Journal_Record> Journal_Store::Waiting(int limit, std::string& problem) {
-    std::vector<Journal_Record> records;
-    Statement statement(m_db, Select_Sql() + " WHERE forwarded = 0 ORDER BY started, rowid LIMIT " +
-                                  std::to_string(limit));
-    if (!statement.Ok()) {
-        problem = Message(m_db, statement.Prepared());
-        return records;
-    }
-    int result = SQLITE_OK;
-    while ((result = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        Journal_Record record;
-        record.id = Text_At(statement.get(), 0);
-        int index = 1;
-        for (const Column& column : Columns())
-            column.read(statement.get(), index++, record);
-        records.push_back(std::move(record));
-    }
-    if (result != SQLITE_DONE)
-        problem = Message(m_db, result);
-    return records;
+    return Records_Of(m_db,
+                      Select_Sql() + " WHERE forwarded = 0 ORDER BY started, rowid LIMIT " +
+                          std::to_string(limit),
+                      {}, problem);
 }
 
 // A record changed since it was read (ended meanwhile, or marked
