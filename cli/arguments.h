@@ -21,6 +21,7 @@ enum class Command {
     kStation,
     kSlots,
     kJournal,
+    kSupport,
 };
 
 struct Arguments {
@@ -35,12 +36,12 @@ struct Arguments {
     double handshake_seconds = 0;     // station --handshake-timeout S (0: the search's)
     bool json = false;                // station --json: JSON Lines on standard output
     bool bell = false;                // station --bell: the terminal's bell on each failure
-    std::optional<std::string> log_dir;  // station --log-dir DIR
+    std::optional<std::string> log_dir;    // station --log-dir DIR
     std::optional<std::string> trace_dir;  // station --trace-dir DIR: a trace for each phone
-    std::vector<std::string> matches;    // station --match VID:PID...: the USB phones taken
-    std::optional<std::string> slots;    // station --slots FILE: the sockets' labels
-    bool only_slots = false;             // station --only-slots: the slots file's sockets only
-    std::optional<std::string> trace;    // --trace FILE
+    std::vector<std::string> matches;      // station --match VID:PID...: the USB phones taken
+    std::optional<std::string> slots;      // station --slots FILE: the sockets' labels
+    bool only_slots = false;               // station --only-slots: the slots file's sockets only
+    std::optional<std::string> trace;      // --trace FILE
     // flash, station: the journal of every phone (cli/cli_journal.h).
     std::optional<std::string> journal;        // --journal PATH (also journal's own)
     bool no_journal = false;                   // --no-journal
@@ -55,6 +56,10 @@ struct Arguments {
     std::optional<std::string> since, until, result, slot, serial, image_sha256;
     bool csv = false;                             // journal --csv (--json is the field above)
     Language language_flag = Language::kChinese;  // --lang zh (default) or en
+    // support: the archive, and which phone's files go in it.
+    std::optional<std::string> out;  // --out FILE
+    int phone = 0;                   // --phone N (0: none named)
+    bool last = false;               // --last: the newest phone that failed
 };
 
 struct Parse_Result {
