@@ -192,7 +192,8 @@ std::string Version_Text() {
     return text;
 }
 
-std::string Readme_Text(const std::vector<Member>& members, int phone, const std::string& note) {
+std::string Readme_Text(const std::vector<Member>& members, const std::string& phone,
+                        const std::string& note) {
     std::string text =
         "flashtool-cli support archive\n"
         "\n"
@@ -206,7 +207,7 @@ std::string Readme_Text(const std::vector<Member>& members, int phone, const std
         "  traces/      the phone's traces: every byte on its port\n"
         "  dump/        the phone's boot-loader dump, where the journal names one\n"
         "\n";
-    text += phone > 0 ? "Phone: " + std::to_string(phone) + "\n" : "Phone: none named\n";
+    text += "Phone: " + phone + "\n";
     if (!note.empty())
         text += "Journal: " + note + "\n";
     text += "\nFiles:\n";
@@ -288,8 +289,15 @@ int Run_Support(const Arguments& args) {
             dump = journal.phone->dump_file;
     }
 
+    if (args.last && phone == 0 && !journal.phone)
+        std::fprintf(stderr,
+                     "flashtool-cli: no phone that failed was found; the archive holds no "
+                     "phone's files\n");
     const Private_Names names = Private_Names_Now();
-    members.insert(members.begin(), {"README.txt", Readme_Text(members, phone, journal.note)});
+    const std::string phone_text = phone > 0       ? std::to_string(phone)
+                                   : journal.phone ? "the journal's newest failed record"
+                                                   : "none named";
+    members.insert(members.begin(), {"README.txt", Readme_Text(members, phone_text, journal.note)});
     const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();
