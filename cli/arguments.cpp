@@ -29,7 +29,7 @@ struct Command_Word {
     const char* name;
 };
 
-constexpr std::array<Command_Word, 8> kCommandWords{{
+constexpr std::array<Command_Word, 9> kCommandWords{{
     {Command::kInfo, "info"},
     {Command::kPorts, "ports"},
     {Command::kFlash, "flash"},
@@ -38,6 +38,7 @@ constexpr std::array<Command_Word, 8> kCommandWords{{
     {Command::kStation, "station"},
     {Command::kSlots, "slots"},
     {Command::kJournal, "journal"},
+    {Command::kSupport, "support"},
 }};
 
 std::optional<Command> Find_Command(std::string_view word) {
@@ -63,6 +64,8 @@ constexpr const char* kOneJournal = "keeps one journal";
 constexpr const char* kOneName = "takes one name";
 constexpr const char* kOneFilter = "takes one value of each filter";
 constexpr const char* kOneServer = "forwards to one server";
+constexpr const char* kOneArchive = "writes one archive";
+constexpr const char* kOnePhone = "gathers one phone's files";
 
 // The longest --timeout: far beyond any wait, well inside the clock's range.
 constexpr double kMaximumTimeoutSeconds = 1e9;
@@ -119,6 +122,18 @@ Store_Value Phone_Count_Into(int& target) {
         if (error != std::errc() || end != value.data() + value.size() || count < 1)
             return "--count takes a whole number of phones, 1 or more, not '" + value + "'";
         target = count;
+        return std::string();
+    };
+}
+
+Store_Value Phone_Number_Into(int& target) {
+    return [&target](const std::string& value) {
+        int number = 0;
+        const auto [end, error] =
+            std::from_chars(value.data(), value.data() + value.size(), number);
+        if (error != std::errc() || end != value.data() + value.size() || number < 1)
+            return "--phone takes a phone's number, 1 or more, not '" + value + "'";
+        target = number;
         return std::string();
     };
 }
@@ -430,6 +445,13 @@ void Declare_Commands(Command_Line& line, Arguments& args) {
         .Once("--image-sha256", kOneFilter, Into(args.image_sha256))
         .Flag("--json", args.json)
         .Flag("--csv", args.csv);
+    line.Add(Command::kSupport)
+        .Once("--out", kOneArchive, Into(args.out))
+        .Once("--phone", kOnePhone, Phone_Number_Into(args.phone))
+        .Flag("--last", args.last)
+        .Once("--log-dir", kOneLogDir, Into(args.log_dir))
+        .Once("--trace-dir", kOneTraceDir, Into(args.trace_dir))
+        .Once("--journal", kOneJournal, Into(args.journal));
 }
 
 }  // namespace
@@ -463,6 +485,8 @@ Parse_Result Parse_Arguments(const std::vector<std::string>& words) {
     else if (args.no_journal && (args.journal || args.journal_required))
         result.error = std::string("--no-journal cannot go with ") +
                        (args.journal ? "--journal" : "--journal-required");
+    else if (args.phone > 0 && args.last)
+        result.error = "--phone cannot go with --last; choose one";
     else if (args.json && args.csv)
         result.error = "--json cannot go with --csv; choose one";
     return result;

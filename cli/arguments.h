@@ -21,6 +21,7 @@ enum class Command {
     kStation,
     kSlots,
     kJournal,
+    kSupport,
 };
 
 struct Arguments {
@@ -55,6 +56,10 @@ struct Arguments {
     std::optional<std::string> since, until, result, slot, serial, image_sha256;
     bool csv = false;                             // journal --csv (--json is the field above)
     Language language_flag = Language::kChinese;  // --lang zh (default) or en
+    // support: the archive, and which phone's files go in it.
+    std::optional<std::string> out;  // --out FILE
+    int phone = 0;                   // --phone N (0: none named)
+    bool last = false;               // --last: the newest phone that failed
 };
 
 struct Parse_Result {

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "download/update_outcome.h"
@@ -16,6 +17,7 @@
 #include "station/station_files.h"
 
 class Journal_Forwarder;
+struct Journal_Record;
 
 namespace cli {
 
@@ -48,5 +50,8 @@ Journal_Opening Open_Cli_Journal(const Arguments& args, const std::string& image
 std::unique_ptr<Journal_Forwarder> Forwarder_For(const Arguments& args, const std::string& path);
 
 int Run_Journal(const Arguments& args);
+
+// The records as 'journal --csv' shows them: a header line, every field.
+std::string Journal_Csv_Text(const std::vector<Journal_Record>& records);
 
 }  // namespace cli

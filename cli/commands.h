@@ -3,6 +3,8 @@
 // complaints to standard error.
 #pragma once
 
+#include <cstdio>
+
 #include "cli/arguments.h"
 
 namespace cli {
@@ -15,5 +17,11 @@ int Run_Doctor(const Arguments& args);
 int Run_Station(const Arguments& args);
 int Run_Slots(const Arguments& args);
 int Run_Journal(const Arguments& args);
+int Run_Support(const Arguments& args);
+
+// doctor's and ports' text written where it is asked for (support keeps
+// both in its archive); the same exit codes as their commands.
+int Write_Doctor(const Arguments& args, std::FILE* out);
+int Write_Ports(std::FILE* out, std::FILE* err);
 
 }  // namespace cli

@@ -104,19 +104,7 @@ void Print_Json(const std::vector<Journal_Record>& records) {
 }
 
 void Print_Csv(const std::vector<Journal_Record>& records) {
-    std::string header;
-    for (const Field& field : All_Fields())
-        header += (header.empty() ? "" : ",") + std::string(field.name);
-    std::printf("%s\n", header.c_str());
-    for (const Journal_Record& record : records) {
-        std::string line;
-        bool first = true;
-        for (const Field& field : All_Fields()) {
-            line += (first ? "" : ",") + Csv_Field(Displayable_Text(field.value(record)));
-            first = false;
-        }
-        std::printf("%s\n", line.c_str());
-    }
+    std::fputs(Journal_Csv_Text(records).c_str(), stdout);
 }
 
 void Print_Table(const std::vector<Journal_Record>& records) {
@@ -253,6 +241,22 @@ int Run_Server_Word(const Arguments& args, const std::string& path) {
 }
 
 }  // namespace
+
+std::string Journal_Csv_Text(const std::vector<Journal_Record>& records) {
+    std::string text;
+    for (const Field& field : All_Fields())
+        text += (text.empty() ? "" : ",") + std::string(field.name);
+    text += "\n";
+    for (const Journal_Record& record : records) {
+        bool first = true;
+        for (const Field& field : All_Fields()) {
+            text += (first ? "" : ",") + Csv_Field(Displayable_Text(field.value(record)));
+            first = false;
+        }
+        text += "\n";
+    }
+    return text;
+}
 
 int Run_Journal(const Arguments& args) {
     const std::string path = args.journal ? *args.journal : Default_Journal_Path();

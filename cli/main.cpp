@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
             return cli::Run_Slots(args);
         case cli::Command::kJournal:
             return cli::Run_Journal(args);
+        case cli::Command::kSupport:
+            return cli::Run_Support(args);
         case cli::Command::kNone:
             break;
     }

@@ -10,15 +10,15 @@
 
 namespace cli {
 
-int Run_Ports(const Arguments&) {
+int Write_Ports(std::FILE* out, std::FILE* err) {
     std::vector<Port_Candidate> ports;
     const int result = Make_System_Port_Lister()->list(ports);
     if (result == kPortListNothingFound) {
-        std::fprintf(stderr, "No serial ports found. Plug the phone in with key 1 held down.\n");
+        std::fprintf(err, "No serial ports found. Plug the phone in with key 1 held down.\n");
         return kExitOk;
     }
     if (result != kPortListOk) {
-        std::fprintf(stderr, "The serial ports cannot be listed (listing error %d).\n", result);
+        std::fprintf(err, "The serial ports cannot be listed (listing error %d).\n", result);
         return kExitPhoneNotFound;
     }
     // One port a line: its device, the name the user is shown where that
@@ -29,9 +29,13 @@ int Run_Ports(const Arguments&) {
             line += "\t" + Displayable_Text(port.display_name);
         if (const std::string identity = Identity_Text(port.identity); !identity.empty())
             line += "\t" + identity;
-        std::printf("%s\n", line.c_str());
+        std::fprintf(out, "%s\n", line.c_str());
     }
     return kExitOk;
+}
+
+int Run_Ports(const Arguments&) {
+    return Write_Ports(stdout, stderr);
 }
 
 }  // namespace cli

@@ -24,6 +24,7 @@ constexpr const char* kOverviewTail =
     "  slots                 show each USB port's place on the bus as it is plugged in\n"
     "  journal [stats]       list the journal of every phone updated, or its counts\n"
     "  journal sync          send the journal's waiting records to a line's server\n"
+    "  support               write one archive with what support needs to see\n"
     "\n"
     "Run 'flashtool-cli COMMAND --help' for a command's options.\n"
     "  --help, -h            show this text\n"
@@ -213,6 +214,29 @@ constexpr const char* kJournal =
     "cannot be read, 102 sync or init-server could not reach the server or left\n"
     "records waiting.\n";
 
+constexpr const char* kSupport =
+    "Usage: flashtool-cli support [--out FILE] [--phone N | --last] [--log-dir DIR]\n"
+    "                     [--trace-dir DIR] [--journal PATH]\n"
+    "Writes one archive (tar.gz) with what support needs: a README, the doctor's\n"
+    "and the ports' text, the program's version, the journal's last 50 records\n"
+    "and the failing phone's log, trace and boot-loader dump. The home folder is\n"
+    "written \"~\" and the user name \"USER\" in every text in it. Before writing an\n"
+    "archive that holds a phone's dump it says so on standard error. Prints the\n"
+    "archive's path.\n"
+    "\n"
+    "  --out FILE      the archive (default ./flashtool-support-<UTC time>.tar.gz);\n"
+    "                  always a new file: one that is there already is refused\n"
+    "  --phone N       the files of phone N of a station (phone-NNN-*.log and\n"
+    "                  .trace), its journal record first\n"
+    "  --last          the newest phone that failed (the log folder's summary.csv,\n"
+    "                  else its newest log; the journal's newest failed record)\n"
+    "  --log-dir DIR   the station's log folder to take the phone's logs from\n"
+    "  --trace-dir DIR the station's trace folder to take the phone's traces from\n"
+    "  --journal PATH  read PATH (default: the journal flash and station keep)\n"
+    "\n"
+    "Exit codes: 0 written, 1 bad usage (also an --out FILE that is there), 102\n"
+    "the archive could not be written whole.\n";
+
 #undef JOURNAL_OPTIONS
 
 }  // namespace
@@ -235,6 +259,8 @@ std::string Usage_Text(Command command) {
             return kSlots;
         case Command::kJournal:
             return kJournal;
+        case Command::kSupport:
+            return kSupport;
         case Command::kNone:
             break;
     }

@@ -261,8 +261,9 @@ TEST(Arguments, TheOverviewNamesThePhoneModel) {
 // completion offers each command the options its --help names.
 TEST(Arguments, HelpManualPageAndCompletionAgreeWithTheParser) {
     const std::vector<Command> commands = {
-        Command::kInfo,   Command::kPorts,   Command::kFlash, Command::kReadVersion,
-        Command::kDoctor, Command::kStation, Command::kSlots, Command::kJournal};
+        Command::kInfo,        Command::kPorts,   Command::kFlash,
+        Command::kReadVersion, Command::kDoctor,  Command::kStation,
+        Command::kSlots,       Command::kJournal, Command::kSupport};
     std::set<std::string> command_options;
     for (const Command command : commands)
         command_options.merge(Options_Named_In(cli::Usage_Text(command)));

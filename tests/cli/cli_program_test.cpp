@@ -9,8 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -518,6 +521,9 @@ TEST(CliWithoutPhone, BadUsageSaysWhyAndExits1) {
         {"info", "a.bin", "--port", "/dev/ttyACM0"},
         {"ports", "extra"},
         {"read-version", "--lang", "en"},
+        {"support", "--phone", "0"},
+        {"support", "--phone", "2", "--last"},
+        {"support", "--out"},
     };
     for (const auto& args : bad) {
         std::string shown;
@@ -820,6 +826,153 @@ TEST(CliWithoutPhone, JournalListsWhatItsFiltersTakeAsCsvOrJson) {
     const Cli_Run again =
         Run_Cli({"journal", "sync", "--journal", journal, "--journal-server", server.Conninfo()});
     EXPECT_TRUE(Contains(again.out, "0 sent to ")) << again.out;
+}
+
+// What a shell command prints (tar reading an archive back).
+std::string Shell_Output(const std::string& command) {
+    std::string out;
+    if (std::FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            out.append(buffer, got);
+        pclose(pipe);
+    }
+    return out;
+}
+
+// 'support' gathers the phone a row names from a station's folders and the
+// journal (its record first, then the last 50), reads back with tar, and
+// leaves neither the home folder nor the user's name in any text; the dump
+// goes in byte for byte, said before the archive is written. An archive
+// that is there already is never written over.
+TEST(CliWithoutPhone, SupportArchiveHoldsThePhonesFilesWithoutPrivatePaths) {
+    Virtual_Phone_Files folder;
+    const std::string home = folder.folder.string() + "/home";
+    const std::string logs = home + "/logs";
+    const std::string traces = home + "/traces";
+    std::filesystem::create_directories(logs);
+    std::filesystem::create_directories(traces);
+    const std::string user = "bench_operator";
+    const auto write = [](const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    };
+    for (const char* phone : {"001-ttyACM0", "002-ttyACM1"}) {
+        write(logs + "/phone-" + phone + ".log",
+              std::string("phone ") + phone + " image " + home + "/fw.bin by " + user + "\n");
+        write(traces + "/phone-" + phone + ".trace", "flashtool-trace 2\n# " + home + "\n");
+    }
+    write(logs + "/summary.csv",
+          "arrived_utc,ended_utc,slot,phone,port,usb_path,usb_id,serial,version_before,"
+          "version_after,result,code,advice,bytes,seconds,dump_file,log_file\n"
+          "a,b,\"A,1\",1,ttyACM0,,,,,,updated,0,,0,0,,\n"
+          "a,b,A2,2,ttyACM1,,,,,,programming_failed,5,,0,0,,\n");
+    const std::string dump_bytes = std::string(1, '\0') + "\xff" + home + "\x01";
+    write(home + "/dump-0002.bin", dump_bytes);
+    const std::string journal = folder.folder.string() + "/journal.sqlite";
+    {
+        Journal_Store::Opened opened = Journal_Store::Open(journal);
+        ASSERT_TRUE(opened.store) << opened.problem;
+        std::string problem;
+        Journal_Record failed;
+        failed.id = "failed-phone";
+        failed.started = "2026-12-10T07:00:00.000Z";
+        failed.result = "programming_failed";
+        failed.log_file = logs + "/phone-002-ttyACM1.log";
+        failed.dump_file = home + "/dump-0002.bin";
+        failed.operator_name = user;
+        ASSERT_TRUE(opened.store->Insert(failed, problem)) << problem;
+        for (int i = 0; i < 55; ++i) {
+            Journal_Record record;
+            record.id = "r" + std::to_string(i);
+            record.started =
+                "2026-12-10T08:" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ":00.000Z";
+            record.result = "updated";
+            ASSERT_TRUE(opened.store->Insert(record, problem)) << problem;
+        }
+    }
+    Cli_Options private_names;
+    private_names.environment = {"HOME=" + home, "USER=" + user};
+
+    struct Row {
+        std::vector<std::string> choice;
+        std::vector<std::string> members;  // beside README.txt, version, doctor, ports, journal
+        bool dump;
+    };
+    const Row rows[] = {
+        {{"--phone", "2"},
+         {"logs/phone-002-ttyACM1.log", "traces/phone-002-ttyACM1.trace", "dump/dump-0002.bin"},
+         true},
+        {{"--last"},
+         {"logs/phone-002-ttyACM1.log", "traces/phone-002-ttyACM1.trace", "dump/dump-0002.bin"},
+         true},
+        {{"--phone", "1"}, {"logs/phone-001-ttyACM0.log", "traces/phone-001-ttyACM0.trace"}, false},
+        {{}, {}, false},
+    };
+    int number = 0;
+    for (const Row& row : rows) {
+        std::string shown;
+        for (const std::string& word : row.choice)
+            shown += word + " ";
+        SCOPED_TRACE(shown);
+        const std::string archive =
+            folder.folder.string() + "/support-" + std::to_string(++number) + ".tar.gz";
+        std::vector<std::string> args{"support",     "--out", archive,     "--log-dir", logs,
+                                      "--trace-dir", traces,  "--journal", journal};
+        args.insert(args.end(), row.choice.begin(), row.choice.end());
+        const Cli_Run run = Run_Cli(args, private_names);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(run.out, archive + "\n");
+        EXPECT_EQ(Contains(run.err, "boot-loader dump"), row.dump) << run.err;
+
+        std::vector<std::string> expected{"README.txt", "version.txt", "doctor.txt", "ports.txt",
+                                          "journal.csv"};
+        expected.insert(expected.end(), row.members.begin(), row.members.end());
+        std::string listing;
+        for (const std::string& member : expected)
+            listing += member + "\n";
+        EXPECT_EQ(Shell_Output("tar -tzf '" + archive + "'"), listing);
+
+        const std::string unpacked = folder.folder.string() + "/unpacked-" + std::to_string(number);
+        std::filesystem::create_directories(unpacked);
+        ASSERT_EQ(std::system(("tar -xzf '" + archive + "' -C '" + unpacked + "'").c_str()), 0);
+        const auto read = [&](const std::string& member) {
+            std::ifstream in(unpacked + "/" + member, std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        EXPECT_TRUE(Contains(read("README.txt"), "Private paths were replaced"))
+            << read("README.txt");
+        EXPECT_TRUE(Contains(read("version.txt"), "flashtool-cli ")) << read("version.txt");
+        const std::string csv = read("journal.csv");
+        EXPECT_EQ(csv.rfind("id,started,ended,", 0), 0u) << csv;
+        // The phone's record first, then the newest 50.
+        EXPECT_EQ(Line_Count(csv), 1 + 50 + (row.dump ? 1u : 0u)) << csv;
+        EXPECT_EQ(csv.find("\nfailed-phone,") != std::string::npos, row.dump) << csv;
+        EXPECT_TRUE(Contains(csv, "\nr54,")) << csv;
+        for (const std::string& member : expected) {
+            if (member.starts_with("dump/")) {
+                EXPECT_EQ(read(member), dump_bytes) << "the dump as the phone gave it";
+                continue;
+            }
+            const std::string text = read(member);
+            EXPECT_FALSE(Contains(text, home)) << member << ":\n" << text;
+            EXPECT_FALSE(Contains(text, user)) << member << ":\n" << text;
+        }
+        if (!row.members.empty()) {
+            EXPECT_TRUE(Contains(read(row.members[0]), "~/fw.bin by USER")) << read(row.members[0]);
+        }
+    }
+
+    const std::string taken = folder.folder.string() + "/support-1.tar.gz";
+    const auto size = std::filesystem::file_size(taken);
+    const Cli_Run again = Run_Cli({"support", "--out", taken, "--journal", journal}, private_names);
+    EXPECT_EQ(again.exit_code, 1);
+    EXPECT_TRUE(Contains(again.err, "is there already")) << again.err;
+    EXPECT_EQ(std::filesystem::file_size(taken), size) << "left as it was";
+    const Cli_Run nowhere =
+        Run_Cli({"support", "--out", folder.folder.string() + "/no/such/folder/a.tar.gz",
+                 "--journal", journal},
+                private_names);
+    EXPECT_EQ(nowhere.exit_code, 102) << nowhere.err;
 }
 
 }  // namespace
