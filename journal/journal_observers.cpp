@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "bootloader/phone_model.h"
 #include "download/message_output.h"
 #include "journal/sha256.h"
 #include "platform/files.h"
@@ -25,6 +26,15 @@ std::string Result_Word(Download_Outcome outcome, bool no_phone) {
 
 }  // namespace
 
+namespace {
+
+// Twice what both flash regions may hold together (4096 of the phone's flash
+// blocks), room enough for any header.
+constexpr std::int64_t kMaxDigestBytes =
+    2 * 4096 * static_cast<std::int64_t>(kPhoneModel.block_size);
+
+}  // namespace
+
 Journal_Context Journal_Context_For(const std::string& image_path,
                                     const std::string& program_version) {
     Journal_Context context;
@@ -33,7 +43,11 @@ Journal_Context Journal_Context_For(const std::string& image_path,
     context.image_path = image_path;
     if (File_Handle file = platform::Open_Regular_File(image_path))
         context.image_size = platform::File_Size(file.get());
-    context.image_sha256 = Sha256_Of_File(image_path);
+    // Only a file that may be an image the loader takes: one that claims
+    // more (a sparse file of a gigabyte) is refused by the loader anyway, and
+    // reading it through would hold up that refusal for seconds.
+    if (context.image_size <= kMaxDigestBytes)
+        context.image_sha256 = Sha256_Of_File(image_path);
     return context;
 }
 
