@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace serial {
@@ -33,19 +34,6 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// A text property of the device; of a list (REG_MULTI_SZ), the first.
-std::string Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
-    char buffer[1024] = {};
-    DWORD type = 0;
-    if (!SetupDiGetDeviceRegistryPropertyA(set, &device, property, &type,
-                                           reinterpret_cast<BYTE*>(buffer), sizeof buffer - 2,
-                                           nullptr))
-        return {};
-    if (type != REG_SZ && type != REG_MULTI_SZ)
-        return {};
-    return std::string(buffer, strnlen(buffer, sizeof buffer));
-}
-
 // Every text of a list property (REG_MULTI_SZ); a text property alone.
 std::vector<std::string> Properties(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
     char buffer[2048] = {};
@@ -65,6 +53,12 @@ std::vector<std::string> Properties(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD
             break;
     }
     return texts;
+}
+
+// A text property of the device; of a list (REG_MULTI_SZ), the first.
+std::string Property(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
+    std::vector<std::string> texts = Properties(set, device, property);
+    return texts.empty() ? std::string() : std::move(texts.front());
 }
 
 std::string Port_Name_Of(HDEVINFO set, SP_DEVINFO_DATA& device) {
