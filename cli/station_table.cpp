@@ -237,10 +237,8 @@ std::vector<std::string> Station_Table::Lines(Clock::time_point now) const {
     std::string footer = Throughput_Text(
         Throughput_Of(rows, std::chrono::duration<double>(now - m_started).count()), m_language);
     if (m_records_waiting > 0)
-        footer +=
-            std::string(footer.empty() ? "" : "; ") + std::to_string(m_records_waiting) +
-            std::string(text::By_Language(m_language, " journal records wait for the line's server",
-                                          " 筆記錄等待傳送"));
+        footer += std::string(footer.empty() ? "" : "; ") + std::to_string(m_records_waiting) +
+                  std::string(station_text::kRecordsWaiting.For(m_language));
     if (!footer.empty())
         notice.insert(notice.begin(), Cut_To_Columns(footer, width));
     if (m_colour) {

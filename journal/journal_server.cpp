@@ -140,6 +140,17 @@ std::string Without_Credentials(std::string text, const std::string& conninfo) {
     return text;
 }
 
+std::string Conninfo_Problem(const std::string& conninfo) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+    // libpq's own words may quote the whole string, password and all.
+    PQfreemem(error);
+    if (options == nullptr)
+        return "not a server address (postgresql://USER@HOST/DB or host=HOST dbname=DB)";
+    PQconninfoFree(options);
+    return {};
+}
+
 Journal_Server::Journal_Server(std::string conninfo) : m_conninfo(std::move(conninfo)) {}
 
 Journal_Server::~Journal_Server() {

@@ -53,3 +53,6 @@ class Journal_Server {
 // text with the connection string's password replaced by "***" wherever it
 // appears, and its user name where a server's message names it.
 std::string Without_Credentials(std::string text, const std::string& conninfo);
+// Why the connection string cannot be used as written; empty when it can.
+// Never holds its credentials.
+std::string Conninfo_Problem(const std::string& conninfo);

@@ -36,6 +36,10 @@ inline constexpr Pair kNoPhone{"no phone: no boot loader answered",
 inline constexpr Pair kNoPhoneAdvice{"if it is a phone: unplug it, hold key 1, plug it in again",
                                      "若是手機:請拔除,按住 1 鍵再接上"};
 
+// After a count: the journal's records a line's server has not taken yet.
+inline constexpr Pair kRecordsWaiting{" journal records wait for the line's server",
+                                      " 筆記錄等待傳送"};
+
 // A port the station does not take, and why.
 inline constexpr Pair kSkipped{"skipped: not a phone port", "已略過:不是手機的連接埠"};
 inline constexpr Pair kSkippedPhase{"skipped", "已略過"};

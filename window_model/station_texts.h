@@ -78,6 +78,8 @@ inline constexpr Pair kSlotsLabel{"Slots file (USB-PATH = LABEL lines):",
 inline constexpr Pair kOnlySlotsLabel{"Take only the phones in the slots file's sockets",
                                       "只接受插槽檔中插槽的手機"};
 inline constexpr Pair kLogFolderLabel{"Log folder:", "記錄資料夾:"};
+inline constexpr Pair kJournalServerLabel{"Line's journal server (PostgreSQL; empty: none):",
+                                          "產線記錄伺服器 (PostgreSQL;空白:不傳送):"};
 inline constexpr Pair kBrowse{"Browse...", "瀏覽..."};
 inline constexpr Pair kNotStarted{"The station did not start.", "更新站未啟動。"};
 

@@ -524,9 +524,19 @@ void Station_Window_Model::Show_Status() {
         m_language);
     if (!throughput.empty())
         m_status += "  " + throughput;
+    if (m_records_waiting > 0)
+        m_status +=
+            "  " + std::to_string(m_records_waiting) + std::string(kRecordsWaiting.For(m_language));
     if (m_image != nullptr)
         m_status += std::string(kImage.For(m_language)) + m_image_name;
     else
         m_status += kNoImage.For(m_language);
     m_face.Status_Shown(m_status);
+}
+
+void Station_Window_Model::Set_Records_Waiting(int waiting) {
+    if (waiting == m_records_waiting)
+        return;
+    m_records_waiting = waiting;
+    Show_Status();
 }

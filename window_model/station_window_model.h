@@ -89,6 +89,12 @@ class Station_Window_Model {
         static const Station_Port_Choice kNone;
         return m_port_choice ? *m_port_choice : kNone;
     }
+    // A line of the window's own in the message area (the journal's problems,
+    // its line's server lost and back); on the window's thread.
+    void Notice(std::string_view line) { Message(line); }
+    // The journal's records a line's server has not taken yet, shown in the
+    // status line while there are any; -1: no server is followed.
+    void Set_Records_Waiting(int waiting);
     // Whether a close may close the window now: the same question as Stop;
     // true once every session has been stopped (or none ran).
     bool May_Close();
@@ -147,6 +153,7 @@ class Station_Window_Model {
     std::vector<Station_Row> m_rows;               // the model's rows with their cells
     std::vector<std::deque<std::string>> m_lines;  // by row
     std::string m_status;
+    int m_records_waiting = -1;
     bool m_ended = false;
     bool m_taking_phones = false;    // no Stop_If_Harmless yet: new phones are taken
     std::vector<int> m_asked_about;  // the phones the open question names

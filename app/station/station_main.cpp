@@ -6,12 +6,16 @@
 #include <QIcon>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "app/chinese_font.h"
 #include "app/start_up.h"
 #include "app/station/journal_station.h"
 #include "app/station/station_window.h"
 #include "app/termination_signal.h"
+#include "journal/journal_service.h"
 #include "journal/journal_store.h"
 #include "platform/processes.h"
 #include "window_model/system_station.h"
@@ -36,25 +40,6 @@ bool Read_Arguments(int argc, char** argv, Language& language) {
     return true;
 }
 
-// The journal every phone of the window's stations is recorded in (the
-// command-line tool's default file); null, said once, when it cannot be used.
-std::shared_ptr<Journal_Writer> Open_Journal() {
-    const std::string path = Default_Journal_Path();
-    Journal_Store::Opened opened = Journal_Store::Open(path);
-    if (!opened.set_aside.empty())
-        std::fprintf(stderr, "flashtool-station: the journal was damaged; set aside as %s\n",
-                     opened.set_aside.c_str());
-    if (!opened.store) {
-        std::fprintf(stderr, "flashtool-station: no journal is kept: %s\n",
-                     path.empty() ? "no home folder" : opened.problem.c_str());
-        return nullptr;
-    }
-    return std::make_shared<Journal_Writer>(
-        std::move(opened.store), [](const std::string& problem) {
-            std::fprintf(stderr, "flashtool-station: %s\n", problem.c_str());
-        });
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,7 +56,23 @@ int main(int argc, char** argv) {
     Warn_Once_Without_Chinese_Font(stderr, Chinese_Font_Installed());
     Run_Guarded(
         [&application, &options] {
-            Station_Window window(With_Journal(System_Station_Factory(), Open_Journal()), options);
+            // The journal every phone of the window's stations is recorded in
+            // (the command-line tool's default file). What keeps it from
+            // being used is said now, and goes to the message area too.
+            std::vector<std::string> said;
+            std::shared_ptr<Journal_Service> journal =
+                Journal_Service::Open(Default_Journal_Path(), [&said](const std::string& line) {
+                    std::fprintf(stderr, "flashtool-station: %s\n", line.c_str());
+                    said.push_back(line);
+                });
+            std::shared_ptr<Journal_Writer> writer;
+            if (journal)
+                writer = std::shared_ptr<Journal_Writer>(journal, &journal->Writer());
+            Station_Window window(With_Journal(System_Station_Factory(), std::move(writer)),
+                                  options);
+            for (const std::string& line : said)
+                window.Model().Notice(line);
+            window.Follow_Journal(std::move(journal));
             const Close_On_Termination_Signal signals_close(window);
             window.show();
             application.exec();

@@ -52,7 +52,7 @@ Station_Settings_Dialog::Station_Settings_Dialog(QWidget* parent, Language langu
                                                  const Station_Port_Choice& choice,
                                                  const QString& log_folder,
                                                  Accept_Function accept_choice)
-    : QDialog(parent), m_accept(std::move(accept_choice)) {
+    : QDialog(parent), m_language(language), m_accept(std::move(accept_choice)) {
     setObjectName(QStringLiteral("StationSettings"));
     setWindowTitle(Words(station_text::kSettingsTitle, language));
 
@@ -73,7 +73,7 @@ Station_Settings_Dialog::Station_Settings_Dialog(QWidget* parent, Language langu
     m_log_folder = new QLineEdit(log_folder, this);
     m_log_folder->setObjectName(QStringLiteral("LogFolder"));
 
-    auto* form = new QFormLayout;
+    auto* form = m_form = new QFormLayout;
     form->addRow(Words(station_text::kMatchLabel, language), m_match);
     form->addRow(Words(station_text::kSlotsLabel, language),
                  With_Browse(this, m_slots, language, [this](const QString& now) {
@@ -103,11 +103,23 @@ Station_Port_Choice Station_Settings_Dialog::Choice() const {
     return choice;
 }
 
+void Station_Settings_Dialog::Offer_Journal_Server(
+    const QString& server, std::function<bool(const QString& server)> accept_server) {
+    m_journal_server = new QLineEdit(server, this);
+    m_journal_server->setObjectName(QStringLiteral("JournalServer"));
+    m_journal_server->setPlaceholderText(QStringLiteral("postgresql://USER@HOST/DB"));
+    m_form->addRow(Words(station_text::kJournalServerLabel, m_language), m_journal_server);
+    m_accept_server = std::move(accept_server);
+    resize(width(), sizeHint().height());
+}
+
 QString Station_Settings_Dialog::Log_Folder() const {
     return m_log_folder->text().trimmed();
 }
 
 void Station_Settings_Dialog::accept() {
+    if (m_accept_server && !m_accept_server(m_journal_server->text()))
+        return;
     if (!m_accept || m_accept(Choice(), Log_Folder()))
         QDialog::accept();
 }

@@ -12,6 +12,7 @@
 #include "window_model/station_window_model.h"
 
 class QCheckBox;
+class QFormLayout;
 class QLineEdit;
 
 class Station_Settings_Dialog : public QDialog {
@@ -24,6 +25,11 @@ class Station_Settings_Dialog : public QDialog {
     Station_Settings_Dialog(QWidget* parent, Language language, const Station_Port_Choice& choice,
                             const QString& log_folder, Accept_Function accept_choice);
 
+    // A field for the line's journal server (a window that keeps a journal);
+    // accept_server is asked on OK before the ports, false keeps the dialog open.
+    void Offer_Journal_Server(const QString& server,
+                              std::function<bool(const QString& server)> accept_server);
+
     Station_Port_Choice Choice() const;
     QString Log_Folder() const;
 
@@ -35,7 +41,11 @@ class Station_Settings_Dialog : public QDialog {
     QLineEdit* m_slots = nullptr;
     QCheckBox* m_only_slots = nullptr;
     QLineEdit* m_log_folder = nullptr;
+    QLineEdit* m_journal_server = nullptr;
+    QFormLayout* m_form = nullptr;
+    Language m_language;
     Accept_Function m_accept;
+    std::function<bool(const QString& server)> m_accept_server;
 };
 
 // "1d6b:0104 1d6b:*" or with commas: the matches one by one.

@@ -21,7 +21,10 @@
 
 #include "app/fixed_window.h"
 #include "app/station/station_settings_dialog.h"
+#include "journal/journal_server.h"
+#include "journal/journal_service.h"
 #include "station_window_style.h"
+#include "window_model/station_texts.h"
 
 namespace {
 
@@ -101,14 +104,54 @@ Station_Window::Station_Window(Station_Factory factory, Station_Options options,
     column->addWidget(m_status);
 
     m_tick.setInterval(1000);
-    connect(&m_tick, &QTimer::timeout, this, [this] { m_model.Tick(); });
+    connect(&m_tick, &QTimer::timeout, this, [this] {
+        m_model.Tick();
+        if (m_journal)
+            m_model.Set_Records_Waiting(m_journal->Records_Waiting());
+    });
     m_tick.start();
 
     m_model.FormCreate();
     Load_Settings();
 }
 
-Station_Window::~Station_Window() = default;
+Station_Window::~Station_Window() {
+    // Its threads may still say something while the stations end.
+    if (m_journal)
+        m_journal->Say_To({});
+}
+
+void Station_Window::Follow_Journal(std::shared_ptr<Journal_Service> journal) {
+    m_journal = std::move(journal);
+    if (!m_journal)
+        return;
+    m_journal->Say_To([this](const std::string& line) {
+        QMetaObject::invokeMethod(
+            this, [this, line] { m_model.Notice(line); }, Qt::QueuedConnection);
+    });
+    m_journal_server = QSettings().value(QLatin1String(kJournalServerKey)).toString();
+    if (!m_journal_server.isEmpty())
+        m_journal->Forward_To(m_journal_server.toStdString());
+}
+
+bool Station_Window::Apply_Journal_Server(const QString& server) {
+    const QString trimmed = server.trimmed();
+    if (!m_journal || trimmed == m_journal_server)
+        return true;
+    if (!trimmed.isEmpty()) {
+        if (const std::string problem = Conninfo_Problem(trimmed.toStdString()); !problem.empty()) {
+            m_model.Notice(
+                std::string(station_text::kJournalServerLabel.For(m_model.Window_Language())) +
+                " " + problem);
+            return false;
+        }
+    }
+    m_journal_server = trimmed;
+    QSettings().setValue(QLatin1String(kJournalServerKey), m_journal_server);
+    m_journal->Forward_To(m_journal_server.toStdString());
+    m_model.Set_Records_Waiting(m_journal->Records_Waiting());
+    return true;
+}
 
 // Remembered for the user, so that the logs of every day land together and a
 // bench's sockets stay set; the log folder is written back so that the user
@@ -139,6 +182,11 @@ void Station_Window::SettingsClick() {
         this, m_model.Window_Language(), m_model.Port_Choice(), m_log_folder,
         [this](const Station_Port_Choice& choice, const QString& log_folder) {
             return Apply_Settings(choice, log_folder);
+        });
+    // Only a window that keeps a journal has a server to send it to.
+    if (m_journal)
+        dialog.Offer_Journal_Server(m_journal_server, [this](const QString& server) {
+            return Apply_Journal_Server(server);
         });
     dialog.exec();
 }

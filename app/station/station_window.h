@@ -14,10 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include <memory>
+
 #include "app/open_dialog.h"
 #include "app/stop_question.h"
 #include "window_model/station_window_model.h"
 
+class Journal_Service;
 class QLabel;
 class QMessageBox;
 class QPlainTextEdit;
@@ -38,8 +41,15 @@ class Station_Window : public QWidget, private Station_Window_Face {
     static constexpr const char* kMatchKey = "station/match";
     static constexpr const char* kSlotsFileKey = "station/slots_file";
     static constexpr const char* kOnlySlotsKey = "station/only_slots";
+    // The line's PostgreSQL server the journal's records go to; empty: none.
+    static constexpr const char* kJournalServerKey = "station/journal_server";
     QString Log_Folder() const { return m_log_folder; }
     ~Station_Window() override;
+
+    // The journal the window's stations write to (their factory holds its
+    // writer): its lines go to the message area, its records to the server
+    // the user's settings name, and the records waiting to the status line.
+    void Follow_Journal(std::shared_ptr<Journal_Service> journal);
 
     Station_Window_Model& Model() { return m_model; }
     QTableWidget& Table() { return *m_table; }
@@ -67,6 +77,9 @@ class Station_Window : public QWidget, private Station_Window_Face {
     // said in the message area and changes nothing); one it takes is used by
     // the next Start and remembered for the user.
     bool Apply_Settings(const Station_Port_Choice& choice, const QString& log_folder);
+    // The same for the journal's server: one that is no server address is
+    // refused with the reason; one taken is followed at once.
+    bool Apply_Journal_Server(const QString& server);
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -101,6 +114,8 @@ class Station_Window : public QWidget, private Station_Window_Face {
     QTimer m_tick;  // the elapsed times of working phones
     Stop_Question m_stop_question;
     QString m_log_folder;
+    std::shared_ptr<Journal_Service> m_journal;
+    QString m_journal_server;
     // Last: its stations end, and their events stop, before the controls go.
     Station_Window_Model m_model;
 };

@@ -1,6 +1,9 @@
 // The station window as the program builds it, on a station without
 // phones: events sent from a station's thread become rows with their
-// progress bars, and Stop asks about the phones being rewritten.
+// progress bars, Stop asks about the phones being rewritten, and the
+// journal's records go to the line's server its settings name.
+#include <libpq-fe.h>
+#include <unistd.h>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -10,14 +13,18 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+
 #include <memory>
 #include <thread>
 
 #include "app/station/station_settings_dialog.h"
 #include "app/station/station_window.h"
+#include "journal/journal_service.h"
+#include "platform/shared_file.h"
 #include "tests/reliability/update_rig.h"
 #include "tests/support/fake_station.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/postgres_server.h"
 
 namespace {
 
@@ -25,6 +32,35 @@ using namespace test_support;
 
 QPushButton* Button(Station_Window& window, const char* name) {
     return window.findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
+// The sessions a line's server holds; -1 when it cannot be asked.
+int Sessions_On(const std::string& conninfo) {
+    PGconn* connection = PQconnectdb(conninfo.c_str());
+    int count = -1;
+    if (PQstatus(connection) == CONNECTION_OK) {
+        PGresult* result = PQexec(connection, "SELECT count(*) FROM flashtool_sessions");
+        if (PQresultStatus(result) == PGRES_TUPLES_OK)
+            count = std::atoi(PQgetvalue(result, 0, 0));
+        PQclear(result);
+    }
+    PQfinish(connection);
+    return count;
+}
+
+// A phone's session, begun and ended, as a station's journal writes it.
+void Journal_Phone(Journal_Writer& writer, int number) {
+    Journal_Record record;
+    record.id = New_Session_Id();
+    record.started = "2026-12-10T07:00:00.000Z";
+    record.host = platform::Host_Name();
+    record.pid = getpid();
+    record.process_start = platform::Process_Start_Token(record.pid);
+    record.usb_serial = "SN-" + std::to_string(number);
+    writer.Start(record);
+    record.ended = "2026-12-10T07:00:06.000Z";
+    record.result = "updated";
+    writer.End(record);
 }
 
 }  // namespace
@@ -37,6 +73,7 @@ class Station_Window_Test : public QObject {
     void A_Cancelled_Dialog_Leaves_Start_Off();
     void A_No_Keeps_Taking_Phones_And_The_Logs_Are_Where_Settings_Say();
     void The_Settings_Dialog_Chooses_The_Ports_And_Is_Remembered();
+    void The_Journal_Goes_To_The_Server_Set_And_Waiting_Records_Are_Shown();
 
   private:
     QTemporaryDir m_home;  // the user's settings and data, for these tests alone
@@ -240,6 +277,60 @@ void Station_Window_Test::The_Settings_Dialog_Chooses_The_Ports_And_Is_Remembere
     QCOMPARE(shared->options.filter.sockets.size(), std::size_t{1});
     QVERIFY(shared->options.filter.only_slots);
     QVERIFY(!Button(window, "Settings")->isEnabled());
+}
+
+void Station_Window_Test::The_Journal_Goes_To_The_Server_Set_And_Waiting_Records_Are_Shown() {
+    test_support::Postgres_Server server;
+    QVERIFY2(server.Running(), server.Error().c_str());
+    std::shared_ptr<Journal_Service> journal = Journal_Service::Open(
+        QFile::encodeName(m_home.filePath(QStringLiteral("line.sqlite"))).toStdString(),
+        [](const std::string& line) { QFAIL(line.c_str()); });
+    QVERIFY(journal != nullptr);
+    auto shared = std::make_shared<Fake_Station::Shared>();
+    Station_Window window(Fake_Station::Factory(shared), {});
+    window.Follow_Journal(journal);
+    window.show();
+
+    // An address that is none is refused with the reason and never shown
+    // with its password; the server then named is followed and remembered.
+    const std::string conninfo = server.Conninfo();
+    bool stayed_open = false;
+    QTimer::singleShot(0, &window, [&] {
+        auto* dialog = qobject_cast<Station_Settings_Dialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog != nullptr);
+        auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("JournalServer"));
+        QVERIFY(field != nullptr);
+        field->setText(QStringLiteral("postgresql://line:s3cret@[::1/db"));
+        dialog->accept();
+        stayed_open = dialog->isVisible();
+        field->setText(QString::fromStdString(conninfo));
+        dialog->accept();
+    });
+    QTest::mouseClick(Button(window, "Settings"), Qt::LeftButton);
+    QVERIFY(stayed_open);
+    QVERIFY(window.Message_Text().contains(QStringLiteral("not a server address")));
+    QVERIFY(!window.Message_Text().contains(QStringLiteral("s3cret")));
+    QCOMPARE(QSettings().value(QLatin1String(Station_Window::kJournalServerKey)).toString(),
+             QString::fromStdString(conninfo));
+
+    for (int phone = 0; phone < 3; ++phone)
+        Journal_Phone(journal->Writer(), phone);
+    QTRY_COMPARE_WITH_TIMEOUT(Sessions_On(conninfo), 3, 20000);
+
+    // The server goes away: the phones' records wait, the status line counts
+    // them and the loss is said; when it is back, the next record takes them.
+    server.Stop();
+    Journal_Phone(journal->Writer(), 3);
+    Journal_Phone(journal->Writer(), 4);
+    QTRY_VERIFY_WITH_TIMEOUT(window.Status_Text().contains(QStringLiteral("2 筆記錄等待傳送")),
+                             20000);
+    QVERIFY(window.Message_Text().contains(QStringLiteral("cannot be reached")));
+    QVERIFY(server.Start());
+    Journal_Phone(journal->Writer(), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(Sessions_On(conninfo), 6, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Status_Text().contains(QStringLiteral("筆記錄等待傳送")),
+                             20000);
+    QTRY_VERIFY(window.Message_Text().contains(QStringLiteral("is reached again")));
 }
 
 QTEST_MAIN(Station_Window_Test)
