@@ -16,6 +16,7 @@
 #include "app/termination_signal.h"
 #include "download/update_runner.h"
 #include "journal/journal_observers.h"
+#include "journal/journal_service.h"
 #include "journal/journal_store.h"
 #include "platform/shared_file.h"
 #include "window_model/layout.h"
@@ -25,32 +26,23 @@ namespace {
 const QString kApplicationName =
     QString::fromUtf8(layout::kApplicationTitle.data(), layout::kApplicationTitle.size());
 
-// The journal each update of the window is recorded in (the command-line
-// tool's default file); none, said once on standard error, when it cannot
-// be used.
-std::unique_ptr<Journal_Writer> Open_Journal() {
-    const std::string path = Default_Journal_Path();
-    Journal_Store::Opened opened = Journal_Store::Open(path);
-    if (!opened.set_aside.empty())
-        std::fprintf(stderr, "flashtool: the journal was damaged; set aside as %s\n",
-                     opened.set_aside.c_str());
-    if (!opened.store) {
-        std::fprintf(stderr, "flashtool: no journal is kept: %s\n",
-                     path.empty() ? "no home folder" : opened.problem.c_str());
-        return nullptr;
-    }
-    return std::make_unique<Journal_Writer>(std::move(opened.store), [](const std::string& why) {
-        std::fprintf(stderr, "flashtool: %s\n", why.c_str());
-    });
-}
-
 void Run_Windows(QApplication& application) {
     // Made before the window and gone after it: the update's thread reports
     // to the journal until the window's runner has ended.
-    const std::unique_ptr<Journal_Writer> writer = Open_Journal();
+    // The journal each update of the window is recorded in (the command-line
+    // tool's default file); none, said once on standard error, when it
+    // cannot be used.
+    const auto say = [](const std::string& line) {
+        std::fprintf(stderr, "flashtool: %s\n", line.c_str());
+    };
+    const std::unique_ptr<Journal_Service> service =
+        Journal_Service::Open(Default_Journal_Path(), say);
+    if (service)
+        service->Say_To(say);
+    Journal_Writer* const writer = service ? &service->Writer() : nullptr;
     std::optional<Update_Journal> journal;
     TForm1 form1;
-    if (writer) {
+    if (writer != nullptr) {
         Journal_Context context;
         context.machine = platform::Host_Name();
         Download_Command& command = form1.Runner().Command();

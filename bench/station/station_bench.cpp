@@ -70,6 +70,8 @@ using test_support::Phone_Rack;
 constexpr const char* kPhoneRecord = "CVLbootloaderVC_M418ZHTWA00100";
 constexpr const char* kImageVersion = "CVLbootloaderVC_M418ZHTWA00101";
 constexpr double kWallGoal = 1.05;
+// The journal on against off, same phones and round: writing never holds up a transfer.
+constexpr double kJournalGoal = 1.01;
 constexpr double kCpuPerPhoneGoalPercent = 2.0;
 constexpr double kArrivalGoalMs = 250;
 constexpr double kIdleGoalPercent = 0.1;
@@ -322,7 +324,7 @@ void Bench_Paced(const Options& options, bench::Result_Table& table) {
         table.Add({std::to_string(options.phones) +
                        " phones paced at once with the journal (SQLite, WAL, synchronous=FULL)",
                    Format("%.2f s", journal_s), Format("journal off, same round: %.2f s", many_s),
-                   Format("%.3f", journal_s / many_s), "<= 1.02", journal_s / many_s <= 1.02});
+                   Format("%.3f", journal_s / many_s), "<= 1.01", journal_s / many_s <= kJournalGoal});
     }
     const double per_phone = Median(many_cpu), alone_percent = Median(alone_cpu);
     table.Add({"station's CPU per phone while " + std::to_string(options.phones) +
