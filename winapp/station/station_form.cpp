@@ -43,13 +43,23 @@ TStation_Form::TStation_Form(HINSTANCE instance, const Font_Set& fonts, Station_
     : m_instance(instance),
       m_fonts(fonts),
       // On a station's thread: have the window's thread apply the events.
-      m_model(
-          *this, [this] { PostMessageW(m_window, kRunPendingCalls, 0, 0); }, std::move(factory),
-          std::move(options)) {
-    m_model.Set_Log_Folder(Path_For_C_Runtime(log_folder));
-    Register_Class(instance, Window_Procedure);
+      m_own_model(std::make_unique<Station_Window_Model>(
+          Face(), [this] { PostMessageW(m_window, kRunPendingCalls, 0, 0); }, std::move(factory),
+          std::move(options))) {
+    m_model = m_own_model.get();
+    m_model->Set_Log_Folder(Path_For_C_Runtime(log_folder));
+    Create_Window();
+}
+
+TStation_Form::TStation_Form(HINSTANCE instance, const Font_Set& fonts)
+    : m_instance(instance), m_fonts(fonts) {
+    Create_Window();
+}
+
+void TStation_Form::Create_Window() {
+    Register_Class(m_instance, Window_Procedure);
     CreateWindowExW(0, kClassName, L"", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                    CW_USEDEFAULT, 1180, 640, nullptr, nullptr, instance, this);
+                    CW_USEDEFAULT, 1180, 640, nullptr, nullptr, m_instance, this);
 }
 
 TStation_Form::~TStation_Form() {
@@ -80,7 +90,8 @@ LRESULT TStation_Form::Handle_Message(UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_CREATE:
             Create_Controls();
-            m_model.FormCreate();
+            if (m_own_model)
+                m_own_model->FormCreate();  // a bound model is shown by its maker
             m_tick = SetTimer(m_window, kTickTimer, kTickInterval, nullptr);
             return 0;
         case WM_SIZE:
@@ -92,16 +103,16 @@ LRESULT TStation_Form::Handle_Message(UINT message, WPARAM w, LPARAM l) {
             return 0;
         }
         case WM_COMMAND:
-            if (HIWORD(w) == BN_CLICKED) {
+            if (HIWORD(w) == BN_CLICKED && m_model != nullptr) {
                 switch (LOWORD(w)) {
                     case IDC_STATION_OPEN_IMAGE:
-                        m_model.OpenImageClick();
+                        m_model->OpenImageClick();
                         break;
                     case IDC_STATION_START:
-                        m_model.StartClick();
+                        m_model->StartClick();
                         break;
                     case IDC_STATION_STOP:
-                        m_model.StopClick();
+                        m_model->StopClick();
                         break;
                     default:
                         break;
@@ -111,15 +122,15 @@ LRESULT TStation_Form::Handle_Message(UINT message, WPARAM w, LPARAM l) {
         case WM_NOTIFY:
             return On_Notify(*reinterpret_cast<const NMHDR*>(l));
         case kRunPendingCalls:
-            m_model.Run_Pending_Calls();
+            m_model->Run_Pending_Calls();
             return 0;
         case WM_TIMER:
-            if (w == kTickTimer)
-                m_model.Tick();
+            if (w == kTickTimer && m_model != nullptr)
+                m_model->Tick();
             return 0;
         case WM_CLOSE:
             // The same question as Stop while phones are being rewritten.
-            if (m_model.May_Close())
+            if (m_model == nullptr || m_model->May_Close())
                 DestroyWindow(m_window);
             return 0;
         case WM_DESTROY:
@@ -204,10 +215,11 @@ LRESULT TStation_Form::On_Notify(const NMHDR& header) {
 void TStation_Form::Show_Phone_Log(int index) {
     HWND log = Control(IDC_STATION_PHONE_LOG);
     SetWindowTextW(log, L"");
-    if (index < 0 || static_cast<std::size_t>(index) >= m_model.Rows().size())
+    if (m_model == nullptr || index < 0 ||
+        static_cast<std::size_t>(index) >= m_model->Rows().size())
         return;
     std::string text;
-    for (const std::string& line : m_model.Lines(static_cast<std::size_t>(index)))
+    for (const std::string& line : m_model->Lines(static_cast<std::size_t>(index)))
         text += line + "\n";
     Append(log, text);
 }

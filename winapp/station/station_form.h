@@ -11,6 +11,7 @@
 
 #include <commctrl.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ class TStation_Form final : private Station_Window_Face {
     // log_folder: where each station writes its phones' logs (empty: none).
     TStation_Form(HINSTANCE instance, const Font_Set& fonts, Station_Factory factory,
                   Station_Options options, const std::wstring& log_folder);
+    // The window without a model of its own, for a model made elsewhere
+    // around its Face(): Bind it before the window is used.
+    TStation_Form(HINSTANCE instance, const Font_Set& fonts);
     ~TStation_Form() override;
     TStation_Form(const TStation_Form&) = delete;
     TStation_Form& operator=(const TStation_Form&) = delete;
@@ -37,10 +41,15 @@ class TStation_Form final : private Station_Window_Face {
     // A line in the message area, for what the program says before a station
     // runs (the settings it could not use).
     void Show_Message(std::string_view line) { Message_Appended(std::string(line) + "\n"); }
+    // What the model calls to show itself in the controls.
+    Station_Window_Face& Face() { return *this; }
+    // The model the controls drive and the phone's messages come from.
+    void Bind(Station_Window_Model& model) { m_model = &model; }
 
   private:
     static LRESULT CALLBACK Window_Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
     LRESULT Handle_Message(UINT message, WPARAM w, LPARAM l);
+    void Create_Window();
     void Create_Controls();
     void Place_Controls(int width, int height);
     LRESULT On_Notify(const NMHDR& header);
@@ -74,6 +83,7 @@ class TStation_Form final : private Station_Window_Face {
     Phone_List m_list;
     std::wstring m_title;
     UINT_PTR m_tick = 0;  // the elapsed times of working phones
+    Station_Window_Model* m_model = nullptr;
     // Last: its stations end, and their events stop, before the controls go.
-    Station_Window_Model m_model;
+    std::unique_ptr<Station_Window_Model> m_own_model;
 };
