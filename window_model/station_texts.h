@@ -79,6 +79,8 @@ inline constexpr Pair kOnlySlotsLabel{"Take only the phones in the slots file's 
                                       "只接受插槽檔中插槽的手機"};
 inline constexpr Pair kLogFolderLabel{"Log folder:", "記錄資料夾:"};
 inline constexpr Pair kBrowse{"Browse...", "瀏覽..."};
+inline constexpr Pair kOk{"OK", "確定"};
+inline constexpr Pair kCancel{"Cancel", "取消"};
 inline constexpr Pair kNotStarted{"The station did not start.", "更新站未啟動。"};
 
 // The stop question: the phones' ports one a line between its two parts.

@@ -80,9 +80,12 @@ class Win32_Station_View final : public Station_View_Under_Test {
         EXPECT_EQ(Text_Of(control(IDC_STATION_OPEN_IMAGE)), caption(Station_Caption::kOpenImage));
         EXPECT_EQ(Text_Of(control(IDC_STATION_START)), caption(Station_Caption::kStart));
         EXPECT_EQ(Text_Of(control(IDC_STATION_STOP)), caption(Station_Caption::kStop));
+        EXPECT_EQ(Text_Of(control(IDC_STATION_SETTINGS)), caption(Station_Caption::kSettings));
         EXPECT_EQ(IsWindowEnabled(control(IDC_STATION_OPEN_IMAGE)) != FALSE, recorded.open_on);
         EXPECT_EQ(IsWindowEnabled(control(IDC_STATION_START)) != FALSE, recorded.start_on);
         EXPECT_EQ(IsWindowEnabled(control(IDC_STATION_STOP)) != FALSE, recorded.stop_on);
+        // The settings are chosen between stations, as an image is.
+        EXPECT_EQ(IsWindowEnabled(control(IDC_STATION_SETTINGS)) != FALSE, recorded.open_on);
         EXPECT_EQ(Text_Of(control(IDC_STATION_STATUS)), Wide(recorded.status));
         EXPECT_EQ(Text_Of(control(IDC_STATION_MESSAGES)), With_Crlf(Wide(recorded.messages)));
 

@@ -6,6 +6,7 @@
 
 #include "winapp/message_box.h"
 #include "winapp/resource_ids.h"
+#include "winapp/station/station_settings_dialog.h"
 #include "winapp/wide_text.h"
 
 namespace {
@@ -42,6 +43,7 @@ TStation_Form::TStation_Form(HINSTANCE instance, const Font_Set& fonts, Station_
                              Station_Options options, const std::wstring& log_folder)
     : m_instance(instance),
       m_fonts(fonts),
+      m_log_folder(log_folder),
       // On a station's thread: have the window's thread apply the events.
       m_own_model(std::make_unique<Station_Window_Model>(
           Face(), [this] { PostMessageW(m_window, kRunPendingCalls, 0, 0); }, std::move(factory),
@@ -114,6 +116,9 @@ LRESULT TStation_Form::Handle_Message(UINT message, WPARAM w, LPARAM l) {
                     case IDC_STATION_STOP:
                         m_model->StopClick();
                         break;
+                    case IDC_STATION_SETTINGS:
+                        SettingsClick();
+                        break;
                     default:
                         break;
                 }
@@ -156,6 +161,7 @@ void TStation_Form::Create_Controls() {
     make(L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, IDC_STATION_OPEN_IMAGE);
     make(L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, IDC_STATION_START);
     make(L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, IDC_STATION_STOP);
+    make(L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, IDC_STATION_SETTINGS);
     m_list.Create(m_window, IDC_STATION_PHONES, m_instance);
     SendMessageW(m_list.Handle(), WM_SETFONT,
                  reinterpret_cast<WPARAM>(m_fonts.Latin(Font_Role::kWindow)), FALSE);
@@ -177,7 +183,8 @@ void TStation_Form::Place_Controls(int width, int height) {
         MoveWindow(Control(id), x, y, std::max(w, 0), std::max(h, 0), TRUE);
     };
     int x = kMargin;
-    for (const int id : {IDC_STATION_OPEN_IMAGE, IDC_STATION_START, IDC_STATION_STOP}) {
+    for (const int id :
+         {IDC_STATION_OPEN_IMAGE, IDC_STATION_START, IDC_STATION_STOP, IDC_STATION_SETTINGS}) {
         place(id, x, kMargin, kButtonWidth, kButtonHeight);
         x += kButtonWidth + kMargin;
     }
@@ -224,6 +231,41 @@ void TStation_Form::Show_Phone_Log(int index) {
     Append(log, text);
 }
 
+void TStation_Form::SettingsClick() {
+    Station_Settings current = Read_Station_Settings();
+    current.log_folder = m_log_folder;
+    Show_Station_Settings_Dialog(m_window, m_instance, m_fonts, m_model->Window_Language(), current,
+                                 [this](const Station_Settings& chosen, std::wstring& reason) {
+                                     return Apply_Settings(chosen, reason);
+                                 });
+}
+
+bool TStation_Form::Apply_Settings(const Station_Settings& chosen, std::wstring& reason) {
+    Station_Port_Choice choice;
+    choice.match = Match_Words(chosen.match);
+    choice.slots_file = Path_For_C_Runtime(chosen.slots_file);
+    choice.only_slots = chosen.only_slots;
+    m_collected.clear();
+    m_collecting = true;
+    const bool taken = m_model->Set_Port_Choice(choice);
+    m_collecting = false;
+    if (!taken) {
+        reason = Wide(m_collected);
+        while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r'))
+            reason.pop_back();
+        return false;
+    }
+    Station_Settings kept = chosen;
+    if (!chosen.log_folder.empty() && chosen.log_folder != m_log_folder) {
+        m_log_folder = chosen.log_folder;
+        m_model->Set_Log_Folder(Path_For_C_Runtime(m_log_folder));
+    } else {
+        kept.log_folder.clear();  // the registry's stays
+    }
+    Write_Station_Settings(kept);
+    return true;
+}
+
 void TStation_Form::Set_Text(HWND control, const std::wstring& text) {
     const HFONT font = m_fonts.For(Font_Role::kWindow, text);
     if (reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)) != font)
@@ -260,7 +302,7 @@ void TStation_Form::Caption_Shown(Station_Caption caption, std::string_view text
             Set_Text(Control(IDC_STATION_STOP), Wide(text));
             break;
         case Station_Caption::kSettings:
-            // Settings are the registry's here (station_settings.h): no button.
+            Set_Text(Control(IDC_STATION_SETTINGS), Wide(text));
             break;
     }
 }
@@ -283,6 +325,8 @@ void TStation_Form::Buttons_Enabled(bool open_image, bool start, bool stop) {
     EnableWindow(Control(IDC_STATION_OPEN_IMAGE), open_image);
     EnableWindow(Control(IDC_STATION_START), start);
     EnableWindow(Control(IDC_STATION_STOP), stop);
+    // Not while a station runs: its ports were chosen at its start.
+    EnableWindow(Control(IDC_STATION_SETTINGS), open_image);
 }
 
 void TStation_Form::Row_Shown(std::size_t index, const Station_Row& row) {
@@ -316,6 +360,8 @@ void TStation_Form::Status_Shown(std::string_view text) {
 }
 
 void TStation_Form::Message_Appended(std::string_view text) {
+    if (m_collecting)
+        m_collected += text;
     Append(Control(IDC_STATION_MESSAGES), text);
 }
 

@@ -1,10 +1,11 @@
-// TStation_Form: the station window in Win32. Buttons Open image, Start and
-// Stop, the table of phones (phone_list.h), the selected phone's messages,
-// the message area and the status line. Like the Qt station window it holds
-// no station logic: the controls call its Station_Window_Model, and what the
-// model shows comes back through the Station_Window_Face this window
-// implements. The stations' events are posted to the window's thread, so it
-// keeps painting while phones are busy.
+// TStation_Form: the station window in Win32. Buttons Open image, Start,
+// Stop and Settings (station_settings_dialog.h), the table of phones
+// (phone_list.h), the selected phone's messages, the message area and the
+// status line. Like the Qt station window it holds no station logic: the
+// controls call its Station_Window_Model, and what the model shows comes back
+// through the Station_Window_Face this window implements. The stations'
+// events are posted to the window's thread, so it keeps painting while phones
+// are busy.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +20,7 @@
 #include "winapp/fonts.h"
 #include "winapp/open_dialog.h"
 #include "winapp/station/phone_list.h"
+#include "winapp/station/station_settings.h"
 #include "window_model/station_window_model.h"
 
 class TStation_Form final : private Station_Window_Face {
@@ -54,6 +56,12 @@ class TStation_Form final : private Station_Window_Face {
     void Place_Controls(int width, int height);
     LRESULT On_Notify(const NMHDR& header);
     void Show_Phone_Log(int index);
+    // The settings dialog; its OK is Apply_Settings.
+    void SettingsClick();
+    // The model judges the choice (a refusal is said in the message area and
+    // given back as reason); one it takes is used by the next Start and
+    // written to the user's registry key.
+    bool Apply_Settings(const Station_Settings& chosen, std::wstring& reason);
     HWND Control(int id) const { return GetDlgItem(m_window, id); }
     // Sets a control's text in the font that draws it (fonts.h).
     void Set_Text(HWND control, const std::wstring& text);
@@ -82,6 +90,10 @@ class TStation_Form final : private Station_Window_Face {
     Open_Dialog m_open_dialog;
     Phone_List m_list;
     std::wstring m_title;
+    std::wstring m_log_folder;
+    // While the model judges the settings: what it says, for the dialog.
+    bool m_collecting = false;
+    std::string m_collected;
     UINT_PTR m_tick = 0;  // the elapsed times of working phones
     Station_Window_Model* m_model = nullptr;
     // Last: its stations end, and their events stop, before the controls go.
