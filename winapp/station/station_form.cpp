@@ -1,9 +1,7 @@
 // TStation_Form: the Win32 controls of the station window, bound to its model.
 #include "winapp/station/station_form.h"
 
-#include <cstdlib>
-#include <exception>
-
+#include "winapp/form_procedure.h"
 #include "winapp/message_box.h"
 #include "winapp/resource_ids.h"
 #include "winapp/station/station_settings_dialog.h"
@@ -59,7 +57,7 @@ TStation_Form::TStation_Form(HINSTANCE instance, const Font_Set& fonts)
 }
 
 void TStation_Form::Create_Window() {
-    Register_Class(m_instance, Window_Procedure);
+    Register_Class(m_instance, Form_Window_Procedure<TStation_Form>);
     CreateWindowExW(0, kClassName, L"", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
                     CW_USEDEFAULT, 1180, 640, nullptr, nullptr, m_instance, this);
 }
@@ -67,25 +65,6 @@ void TStation_Form::Create_Window() {
 TStation_Form::~TStation_Form() {
     if (m_window != nullptr && IsWindow(m_window))
         DestroyWindow(m_window);
-}
-
-LRESULT CALLBACK TStation_Form::Window_Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        auto* form =
-            static_cast<TStation_Form*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
-        form->m_window = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    }
-    auto* form = reinterpret_cast<TStation_Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (form == nullptr)
-        return DefWindowProcW(window, message, w, l);
-    try {
-        return form->Handle_Message(message, w, l);
-    } catch (const std::exception& error) {
-        // Nothing may unwind through the system's frames.
-        Show_Error_Box(error);
-        std::exit(0);
-    }
 }
 
 LRESULT TStation_Form::Handle_Message(UINT message, WPARAM w, LPARAM l) {

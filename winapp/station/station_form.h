@@ -49,7 +49,8 @@ class TStation_Form final : private Station_Window_Face {
     void Bind(Station_Window_Model& model) { m_model = &model; }
 
   private:
-    static LRESULT CALLBACK Window_Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+    template <class Form>
+    friend LRESULT CALLBACK Form_Window_Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
     LRESULT Handle_Message(UINT message, WPARAM w, LPARAM l);
     void Create_Window();
     void Create_Controls();
