@@ -182,6 +182,10 @@ void TStation_Form::Place_Controls(int width, int height) {
 }
 
 LRESULT TStation_Form::On_Notify(const NMHDR& header) {
+    if (header.hwndFrom == m_list.Tip_Window() && header.code == TTN_GETDISPINFOW) {
+        m_list.Tip_Text(*reinterpret_cast<NMTTDISPINFOW*>(const_cast<NMHDR*>(&header)));
+        return 0;
+    }
     if (header.idFrom != IDC_STATION_PHONES)
         return 0;
     if (header.code == NM_CUSTOMDRAW) {
