@@ -4,9 +4,9 @@
 #include <commctrl.h>
 
 #include <cstdlib>
-#include <exception>
 
 #include "winapp/form2.h"
+#include "winapp/form_procedure.h"
 #include "winapp/memo_keys.h"
 #include "winapp/message_box.h"
 #include "winapp/resource_ids.h"
@@ -75,7 +75,7 @@ TForm1::TForm1(HINSTANCE instance, const Font_Set& fonts)
       // On the worker's thread: have the window's thread run the calls.
       m_model(*this, [this] { PostMessageW(m_window, kRunPendingCalls, 0, 0); }),
       m_menu(LoadMenuW(instance, MAKEINTRESOURCEW(IDM_MAINMENU1)), fonts) {
-    Register_Class(instance, Window_Procedure);
+    Register_Class(instance, Form_Window_Procedure<TForm1>);
     RECT frame{0, 0, layout::kForm1.client_width, layout::kForm1.client_height};
     AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
     CreateWindowExW(0, kClassName, Wide(layout::kForm1.caption).c_str(), kStyle, layout::kForm1.x,
@@ -86,25 +86,6 @@ TForm1::TForm1(HINSTANCE instance, const Font_Set& fonts)
 TForm1::~TForm1() {
     if (m_window != nullptr)
         DestroyWindow(m_window);
-}
-
-LRESULT CALLBACK TForm1::Window_Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        auto* form = static_cast<TForm1*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
-        form->m_window = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    }
-    auto* form = reinterpret_cast<TForm1*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (form == nullptr)
-        return DefWindowProcW(window, message, w, l);
-    try {
-        return form->Handle_Message(message, w, l);
-    } catch (const std::exception& error) {
-        // Nothing may unwind through the system's frames: report and end, as
-        // the program does for any error that escapes it.
-        Show_Error_Box(error);
-        std::exit(0);
-    }
 }
 
 LRESULT TForm1::Handle_Message(UINT message, WPARAM w, LPARAM l) {

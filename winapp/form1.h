@@ -32,7 +32,8 @@ class TForm1 final : private Main_Window_Face {
     void Set_Version_Window(TForm2* form2) { m_form2 = form2; }
 
   private:
-    static LRESULT CALLBACK Window_Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+    template <class Form>
+    friend LRESULT CALLBACK Form_Window_Procedure(HWND window, UINT message, WPARAM w, LPARAM l);
     LRESULT Handle_Message(UINT message, WPARAM w, LPARAM l);
     void Create_Controls();
     void On_Command(int id);

@@ -81,6 +81,8 @@ inline constexpr Pair kLogFolderLabel{"Log folder:", "記錄資料夾:"};
 inline constexpr Pair kJournalServerLabel{"Line's journal server (PostgreSQL; empty: none):",
                                           "產線記錄伺服器 (PostgreSQL;空白:不傳送):"};
 inline constexpr Pair kBrowse{"Browse...", "瀏覽..."};
+inline constexpr Pair kOk{"OK", "確定"};
+inline constexpr Pair kCancel{"Cancel", "取消"};
 inline constexpr Pair kNotStarted{"The station did not start.", "更新站未啟動。"};
 
 // The stop question: the phones' ports one a line between its two parts.

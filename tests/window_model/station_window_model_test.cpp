@@ -1,15 +1,16 @@
-// The station window's model without a toolkit or phones: events sent as a
-// station sends them, from many threads at once, and what the table, the
-// counters, the buttons and the stop question make of them.
+// The station window's model without phones: events sent as a station
+// sends them, from many threads at once, and what the table, the counters,
+// the buttons and the stop question make of them. Built natively against the
+// recording alone, and in the Windows build against the Win32 window too
+// (tests/support/recording_station_face.h).
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -17,88 +18,38 @@
 
 #include "tests/reliability/update_rig.h"
 #include "tests/support/fake_station.h"
-#include "tests/support/host_deviations.h"
 #include "tests/support/image_builder.h"
-#include "tests/support/phone_backend.h"
+#include "tests/support/recording_station_face.h"
 #include "tests/support/temp_directory.h"
 #include "window_model/station_window_model.h"
-#include "window_model/system_station.h"
 
 namespace {
 
 using namespace test_support;
 
-struct Recording_Station_Face final : Station_Window_Face {
-    void Caption_Shown(Station_Caption caption, std::string_view text) override {
-        captions[caption] = text;
-    }
-    void Column_Headers_Shown(const std::vector<std::string>& shown) override { headers = shown; }
-    void Buttons_Enabled(bool open, bool start, bool stop) override {
-        open_on = open;
-        start_on = start;
-        stop_on = stop;
-    }
-    void Row_Shown(std::size_t index, const Station_Row& row) override {
-        ASSERT_LE(index, rows.size());  // a new row is one past the last
-        if (index == rows.size())
-            rows.push_back(row);
-        else
-            rows[index] = row;
-        percents[row.phone].push_back(row.percent);
-    }
-    void Rows_Cleared() override { rows.clear(); }
-    void Row_Line_Appended(std::size_t index, std::string_view line) override {
-        row_lines[index] += line;
-    }
-    void Status_Shown(std::string_view text) override { status = text; }
-    void Message_Appended(std::string_view text) override { messages += text; }
-    std::optional<std::string> Choose_Image_File() override {
-        ++dialogs;
-        return chosen;
-    }
-    bool Ask_Stop_Question(std::string_view question) override {
-        questions.emplace_back(question);
-        question_shows = true;
-        if (while_asked)
-            while_asked();
-        const bool answer = question_shows && answer_yes;
-        question_shows = false;
-        return answer;
-    }
-    void Dismiss_Stop_Question() override {
-        question_shows = false;
-        ++dismissed;
-    }
-    void Stop_Question_Changed(std::string_view question) override {
-        changed_questions.emplace_back(question);
-    }
-
-    std::map<Station_Caption, std::string> captions;
-    std::vector<std::string> headers;
-    bool open_on = false, start_on = false, stop_on = false;
-    std::vector<Station_Row> rows;
-    std::map<int, std::vector<int>> percents;
-    std::map<std::size_t, std::string> row_lines;
-    std::string status, messages;
-    std::optional<std::string> chosen;
-    int dialogs = 0;
-    std::vector<std::string> questions;
-    bool question_shows = false, answer_yes = false;
-    int dismissed = 0;
-    std::vector<std::string> changed_questions;
-    std::function<void()> while_asked;
-};
-
 // A window on a fake station, its image loaded and the station started.
 struct Station_Bench {
     Station_Bench()
-        : image(reliability::Matching_Image(0x00010000, Random_Bytes(3000, 1), 0x00200000,
+        : view(Make_Station_View_Under_Test()),
+          image(reliability::Matching_Image(0x00010000, Random_Bytes(3000, 1), 0x00200000,
                                             Random_Bytes(300, 2))),
           file(image.Build()),
           shared(std::make_shared<Fake_Station::Shared>()),
           model(
               face, [this] { ++wakes; }, Fake_Station::Factory(shared)) {
+        if (view) {
+            face.view = &view->Face();
+            view->Bind(model);
+        }
         model.FormCreate();
+    }
+    // Whatever a row asserted, the window shows what the model said.
+    ~Station_Bench() { Check_View(); }
+    Station_Bench(const Station_Bench&) = delete;
+    Station_Bench& operator=(const Station_Bench&) = delete;
+    void Check_View() {
+        if (view)
+            view->Check_Shows(face);
     }
     void Load_And_Start() {
         face.chosen = file.Path();
@@ -111,8 +62,10 @@ struct Station_Bench {
         for (const Station_Event& event : events)
             Send(event);
         model.Run_Pending_Calls();
+        Check_View();
     }
 
+    std::unique_ptr<Station_View_Under_Test> view;  // outlives the model
     Image_Builder image;
     Temp_Image_File file;
     std::shared_ptr<Fake_Station::Shared> shared;
@@ -440,7 +393,8 @@ TEST(StationWindowModel, TheLogsAndSummariesGoToTheLogFolder) {
     EXPECT_TRUE(std::filesystem::exists(folder + "/phone-001-ttyACM0.log")) << folder;
     EXPECT_TRUE(std::filesystem::exists(folder + "/summary.csv"));
     EXPECT_TRUE(std::filesystem::exists(folder + "/summary.json"));
-    EXPECT_NE(bench.face.messages.find("摘要: " + folder + "/summary.csv"), std::string::npos)
+    const std::string summary = (std::filesystem::path(folder) / "summary.csv").string();
+    EXPECT_NE(bench.face.messages.find("摘要: " + summary), std::string::npos)
         << bench.face.messages;
 
     Station_Bench blocked;
@@ -592,85 +546,6 @@ TEST(StationWindowModel, TheImageIsChosenOnceAndACancelLoadsNothing) {
     EXPECT_FALSE(blind.model.Running());
     EXPECT_TRUE(blind.face.start_on);
     EXPECT_NE(blind.face.messages.find("無法監看通訊埠"), std::string::npos);
-}
-
-// The real station behind the window: two in-process phones on named ports
-// that appear once the station is watching; the window's thread applies the
-// events as they come, and both rows end updated with every block shown.
-TEST(StationWindowModel, TwoPhonesAreUpdatedThroughARealStation) {
-    reliability::Runtime_Directory runtime;  // the first runs' dumps land here
-    Temp_Directory ports("flashtool-station-window");
-    struct Phone {
-        explicit Phone(const std::string& path)
-            : model(vphone::Default_Config()), line(model, path) {}
-        vphone::Phone_Model model;
-        Simulated_Phone_Line line;
-    };
-    std::map<std::string, std::unique_ptr<Phone>> phones;
-    for (const char* name : {"phone-a", "phone-b"})
-        phones[ports.File(name)] = std::make_unique<Phone>(ports.File(name));
-
-    Station_Options options;
-    options.named_ports = {ports.File("phone-a"), ports.File("phone-b")};
-    options.system_ports = false;
-    options.make_port = [&phones](const Port_Candidate& port) -> std::unique_ptr<CComport> {
-        const auto found = phones.find(port.device_path);
-        if (found == phones.end())
-            return nullptr;
-        return std::make_unique<CComport>(found->second->line.make_backend(),
-                                          Make_Fixed_Port_Lister({}));
-    };
-    std::mutex mutex;
-    std::condition_variable woken;
-    bool wake = false;
-    Recording_Station_Face face;
-    const Image_Builder image = reliability::Matching_Image(0x00010000, Random_Bytes(40000, 7),
-                                                            0x00200000, Random_Bytes(300, 8));
-    Temp_Image_File file(image.Build());
-    {
-        Station_Window_Model model(
-            face,
-            [&] {
-                const std::lock_guard<std::mutex> lock(mutex);
-                wake = true;
-                woken.notify_all();
-            },
-            System_Station_Factory(), options);
-        model.FormCreate();
-        face.chosen = file.Path();
-        model.OpenImageClick();
-        model.StartClick();
-        ASSERT_TRUE(model.Running()) << face.messages;
-        for (const auto& [path, phone] : phones)
-            ASSERT_EQ(::symlink("/dev/null", path.c_str()), 0) << path;
-
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (model.Updated() + model.Failed() < 2 &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::unique_lock<std::mutex> lock(mutex);
-            woken.wait_for(lock, std::chrono::milliseconds(100), [&] { return wake; });
-            wake = false;
-            lock.unlock();
-            model.Run_Pending_Calls();
-        }
-        EXPECT_EQ(model.Updated(), 2) << face.messages;
-        ASSERT_EQ(face.rows.size(), 2U);
-        for (const Station_Row& row : face.rows) {
-            SCOPED_TRACE(row.port);
-            EXPECT_EQ(row.percent, 100);
-            EXPECT_EQ(row.bytes_done, 40300U);
-            // Progress came block by block, in order.
-            EXPECT_GE(face.percents[row.phone].size(), 3U);
-            EXPECT_TRUE(
-                std::is_sorted(face.percents[row.phone].begin(), face.percents[row.phone].end()));
-        }
-        model.StopClick();  // nobody at risk: no question
-        EXPECT_TRUE(face.questions.empty());
-    }  // the station's sessions have returned
-    for (const auto& [path, phone] : phones) {
-        EXPECT_EQ(Host_Deviations(phone->model), "") << path;
-        ::unlink(path.c_str());
-    }
 }
 
 }  // namespace

@@ -802,6 +802,7 @@ TEST_F(Win32StationWindow, ShowsItsControlsInBothLanguagesAndClosesAtOnce) {
             {IDC_STATION_OPEN_IMAGE, L"Button", &kOpenImage, true},
             {IDC_STATION_START, L"Button", &kStart, false},
             {IDC_STATION_STOP, L"Button", &kStop, false},
+            {IDC_STATION_SETTINGS, L"Button", &kSettings, true},
             {IDC_STATION_PHONES, L"SysListView32", nullptr, true},
             {IDC_STATION_PHONE_LOG, L"Edit", nullptr, true},
             {IDC_STATION_MESSAGES, L"Edit", nullptr, true},
@@ -829,6 +830,137 @@ TEST_F(Win32StationWindow, ShowsItsControlsInBothLanguagesAndClosesAtOnce) {
         PostMessageW(main, WM_CLOSE, 0, 0);
         EXPECT_EQ(program.Wait_For_Exit(), std::optional<DWORD>(0));
     }
+}
+
+// The station's registry values, put back as they were when it goes.
+class Station_Settings_Sandbox {
+  public:
+    static constexpr const wchar_t* kKey = L"Software\\flashtool\\Station";
+    Station_Settings_Sandbox() {
+        for (const wchar_t* name : kNames)
+            m_saved.push_back(Read(name));
+    }
+    ~Station_Settings_Sandbox() {
+        HKEY key = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                            nullptr) != ERROR_SUCCESS)
+            return;
+        for (std::size_t i = 0; i < kNames.size(); ++i) {
+            if (m_saved[i].empty())
+                RegDeleteValueW(key, kNames[i]);
+            else
+                RegSetValueExW(key, kNames[i], 0, m_saved_types[i], m_saved[i].data(),
+                               static_cast<DWORD>(m_saved[i].size()));
+        }
+        RegCloseKey(key);
+    }
+    // A text value, or "(none)".
+    static std::wstring Text(const wchar_t* name) {
+        const std::vector<BYTE> bytes = Read(name);
+        if (bytes.empty())
+            return L"(none)";
+        return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()),
+                            wcsnlen(reinterpret_cast<const wchar_t*>(bytes.data()),
+                                    bytes.size() / sizeof(wchar_t)));
+    }
+
+  private:
+    static constexpr std::array<const wchar_t*, 3> kNames{L"Match", L"SlotsFile", L"OnlySlots"};
+    static std::vector<BYTE> Read(const wchar_t* name) {
+        DWORD size = 0;
+        if (RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
+                         &size) != ERROR_SUCCESS)
+            return {};
+        std::vector<BYTE> bytes(size);
+        RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY | RRF_NOEXPAND, nullptr,
+                     bytes.data(), &size);
+        return bytes;
+    }
+    std::vector<std::vector<BYTE>> m_saved;
+    std::array<DWORD, 3> m_saved_types{REG_SZ, REG_SZ, REG_DWORD};
+};
+
+// The settings dialog: a match that is no VID:PID keeps it open with the
+// reason; a good one typed and Enter closes it, the registry holds it, and
+// the next Start says which ports the station takes. Not while it runs.
+TEST_F(Win32StationWindow, TheSettingsDialogKeepsAMatchForTheNextStart) {
+    using namespace station_text;
+    Station_Settings_Sandbox sandbox;
+    Image_Builder image;
+    image.version_text = Bytes("CVLbootloaderVC_M418ZHTWA00101");
+    image.first = {0x00010000, Random_Bytes(3000, 61), std::nullopt};
+    image.second = {0x00200000, Random_Bytes(300, 62), std::nullopt};
+    test_support::Temp_Image_File file(image.Build());
+    ASSERT_TRUE(file.Ok());
+    std::wstring image_path;
+    for (const char c : file.Path())
+        image_path += static_cast<wchar_t>(static_cast<unsigned char>(c));
+
+    const std::wstring directory = Fresh_Directory(L"station-settings");
+    HWND main =
+        Launch(m_program, L"--lang en --log-folder \"" + directory + L"\\logs\"", directory);
+    ASSERT_NE(main, nullptr);
+    const DWORD pid = m_program.Id();
+    HWND messages = GetDlgItem(main, IDC_STATION_MESSAGES);
+    Click(main, IDC_STATION_OPEN_IMAGE);
+    HWND dialog = nullptr;
+    ASSERT_TRUE(Wait_Until([&] {
+        return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr;
+    })) << "no file dialog";
+    Open_File_In_Dialog(dialog, image_path);
+    ASSERT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_START); }))
+        << Narrow(Text_Of(messages));
+
+    Click(main, IDC_STATION_SETTINGS);
+    HWND settings = nullptr;
+    ASSERT_TRUE(Wait_Until([&] {
+        return (settings = Owned_Dialog_With(pid, main, IDC_SETTINGS_MATCH)) != nullptr;
+    })) << "no settings dialog";
+    EXPECT_EQ(Text_Of(settings), Wide_Of(kSettingsTitle.For(Language::kEnglish)));
+    EXPECT_EQ(Text_Of(GetDlgItem(settings, IDC_SETTINGS_SLOTS_BROWSE)),
+              Wide_Of(kBrowse.For(Language::kEnglish)));
+    EXPECT_EQ(Text_Of(GetDlgItem(settings, IDC_SETTINGS_LOG_FOLDER)), directory + L"\\logs");
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(settings, IDC_SETTINGS_ONLY_SLOTS)))
+        << "only the sockets of no slots file";
+    HWND match = GetDlgItem(settings, IDC_SETTINGS_MATCH);
+    SendMessageW(match, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"1d6b:* zz:1"));
+    Click(settings, IDOK);
+    ASSERT_TRUE(Wait_Until([&] {
+        return Contains(Text_Of(GetDlgItem(settings, IDC_SETTINGS_REASON)), L"zz:1");
+    })) << "a bad match closed the dialog or said nothing";
+    EXPECT_TRUE(IsWindowVisible(settings));
+    EXPECT_TRUE(Contains(Text_Of(messages), Wide_Of(kBadMatch.For(Language::kEnglish)) + L"zz:1"));
+    EXPECT_EQ(Station_Settings_Sandbox::Text(L"Match"), L"(none)") << "a refused match was kept";
+
+    // Enter in the match box is OK.
+    SendMessageW(match, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"1d6b:*, 0525:a4a7"));
+    PostMessageW(match, WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(Wait_Until([&] { return !IsWindow(settings); })) << "Enter left the dialog open";
+    EXPECT_EQ(Station_Settings_Sandbox::Text(L"Match"), L"1d6b:*, 0525:a4a7");
+
+    Click(main, IDC_STATION_START);
+    ASSERT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_STOP); }))
+        << Narrow(Text_Of(messages));
+    EXPECT_FALSE(Enabled(main, IDC_STATION_SETTINGS)) << "settings while the station runs";
+    EXPECT_TRUE(Contains(Text_Of(messages), Wide_Of(kPortsTaken.For(Language::kEnglish)) +
+                                                Wide_Of(kMatching.For(Language::kEnglish)) +
+                                                L"1d6b:*, 0525:a4a7"))
+        << Narrow(Text_Of(messages));
+    Click(main, IDC_STATION_STOP);
+    EXPECT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_SETTINGS); }));
+    // Esc is Cancel: what was typed is not kept.
+    Click(main, IDC_STATION_SETTINGS);
+    ASSERT_TRUE(Wait_Until([&] {
+        return (settings = Owned_Dialog_With(pid, main, IDC_SETTINGS_MATCH)) != nullptr;
+    })) << "no settings dialog after the station";
+    match = GetDlgItem(settings, IDC_SETTINGS_MATCH);
+    EXPECT_EQ(Text_Of(match), L"1d6b:*, 0525:a4a7");
+    SendMessageW(match, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"0525:*"));
+    PostMessageW(match, WM_KEYDOWN, VK_ESCAPE, 0);
+    ASSERT_TRUE(Wait_Until([&] { return !IsWindow(settings); })) << "Esc left the dialog open";
+    EXPECT_EQ(Station_Settings_Sandbox::Text(L"Match"), L"1d6b:*, 0525:a4a7");
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
 }
 
 // Three phones on mapped COM ports, updated at once by one station, each

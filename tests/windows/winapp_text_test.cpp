@@ -3,8 +3,10 @@
 // included, has its glyphs in the face chosen; version bytes that are not
 // text show as escapes; the read-only text boxes let Tab move on; and an
 // image path that the system code page cannot spell still opens. The station
-// window's texts and its registry settings too.
+// window's texts, its registry settings and its table's tooltips too.
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,7 @@
 #include "winapp/memo_keys.h"
 #include "winapp/open_dialog.h"
 #include "winapp/resource_ids.h"
+#include "winapp/station/phone_list.h"
 #include "winapp/station/station_settings.h"
 #include "winapp/wide_text.h"
 #include "window_model/layout.h"
@@ -261,7 +264,55 @@ TEST(WinappStationSettings, ReadWrittenBackAndAppliedOrRefused) {
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_NE(problems[0].find(L"line 2"), std::wstring::npos) << Utf8(problems[0]);
 
+    // What the settings dialog writes reads back the same; an empty log
+    // folder leaves the one there.
+    Station_Settings chosen{L"", good, true, L"1d6b:*, 0525:a4a7"};
+    ASSERT_TRUE(Write_Station_Settings(chosen, key_path));
+    const Station_Settings read = Read_Station_Settings(key_path);
+    EXPECT_EQ(read.log_folder, first.log_folder);
+    EXPECT_EQ(read.slots_file, good);
+    EXPECT_TRUE(read.only_slots);
+    EXPECT_EQ(read.match, chosen.match);
+    EXPECT_EQ(Match_Words(read.match), (std::vector<std::string>{"1d6b:*", "0525:a4a7"}));
+    chosen = {L"C:\\logs", L"", false, L""};
+    ASSERT_TRUE(Write_Station_Settings(chosen, key_path));
+    EXPECT_EQ(Read_Station_Settings(key_path).log_folder, L"C:\\logs");
+    EXPECT_FALSE(Read_Station_Settings(key_path).only_slots);
+
     RegDeleteTreeW(HKEY_CURRENT_USER, key_path);
     DeleteFileW(good.c_str());
     DeleteFileW(bad.c_str());
+}
+
+// The table of phones: a cell its column cuts short gives its whole text to
+// the tooltip; one that fits, and the drawn bar, give none.
+TEST(WinappPhoneList, ACutCellShowsItsWholeTextInTheTooltip) {
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+    InitCommonControlsEx(&controls);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    HWND parent = CreateWindowExW(0, L"Static", L"", WS_POPUP, 0, 0, 1200, 400, nullptr, nullptr,
+                                  instance, nullptr);
+    ASSERT_NE(parent, nullptr);
+    Phone_List list;
+    list.Create(parent, IDC_STATION_PHONES, instance);
+    MoveWindow(list.Handle(), 0, 0, 1200, 400, FALSE);
+    EXPECT_NE(list.Tip_Window(), nullptr);
+    list.Set_Headers(
+        {L"Port", L"Device", L"Phase", L"Progress", L"Rate", L"Time", L"Result", L"Last"});
+    const std::wstring cut = L"failed (7), will not start: " + std::wstring(80, L'W');
+    Phone_List::Row row;
+    row.cells = {L"COM3", L"1d6b:0104", L"done", L"100%", L"", L"0:0:9", cut, L"ok"};
+    list.Show_Row(0, row);
+    const auto centre = [&list](int column) {
+        RECT cell{};
+        cell.top = column;
+        cell.left = LVIR_LABEL;
+        SendMessageW(list.Handle(), LVM_GETSUBITEMRECT, 0, reinterpret_cast<LPARAM>(&cell));
+        return POINT{(cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2};
+    };
+    EXPECT_EQ(list.Cut_Cell_Text(centre(Phone_List::kResult)), cut);
+    EXPECT_EQ(list.Cut_Cell_Text(centre(Phone_List::kPort)), L"");
+    EXPECT_EQ(list.Cut_Cell_Text(centre(Phone_List::kProgress)), L"");
+    EXPECT_EQ(list.Cut_Cell_Text(POINT{5, 390}), L"") << "below the rows";
+    DestroyWindow(parent);
 }

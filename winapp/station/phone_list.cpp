@@ -1,6 +1,8 @@
 // Phone_List: the ListView calls, and the custom draw of shades and bars.
 #include "winapp/station/phone_list.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
 #include <iterator>
 
@@ -14,6 +16,9 @@ constexpr COLORREF kFailedShade = RGB(255, 208, 208);
 constexpr COLORREF kUpdatedShade = RGB(212, 242, 212);
 constexpr COLORREF kBarColour = RGB(6, 176, 37);
 constexpr COLORREF kBarFrame = RGB(160, 160, 160);
+// A cell's text needs its width and the list's margins either side.
+constexpr int kCellMargins = 12;
+constexpr int kTipWidth = 600;  // longer tips wrap
 
 bool Shade_Of(Station_Row_State state, COLORREF& shade) {
     if (state == Station_Row_State::kFailed)
@@ -42,6 +47,65 @@ void Phone_List::Create(HWND parent, int id, HINSTANCE instance) {
         0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
     const DWORD extended = LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_DOUBLEBUFFER;
     SendMessageW(m_list, LVM_SETEXTENDEDLISTVIEWSTYLE, extended, extended);
+
+    m_tip = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                            WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, parent, nullptr, instance, nullptr);
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = parent;
+    tool.uId = reinterpret_cast<UINT_PTR>(m_list);
+    tool.lpszText = LPSTR_TEXTCALLBACKW;
+    SendMessageW(m_tip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(m_tip, TTM_SETMAXTIPWIDTH, 0, kTipWidth);
+    SetWindowSubclass(m_list, List_Procedure, 0, reinterpret_cast<DWORD_PTR>(this));
+}
+
+std::wstring Phone_List::Cut_Cell_Text(POINT point) const {
+    LVHITTESTINFO hit{};
+    hit.pt = point;
+    if (SendMessageW(m_list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit)) < 0 ||
+        hit.iItem < 0 || hit.iSubItem < 0 || hit.iSubItem >= kColumnCount ||
+        hit.iSubItem == kProgress || static_cast<std::size_t>(hit.iItem) >= m_rows.size())
+        return {};
+    const std::wstring& text =
+        m_rows[static_cast<std::size_t>(hit.iItem)].cells[static_cast<std::size_t>(hit.iSubItem)];
+    RECT cell{};
+    cell.top = hit.iSubItem;
+    cell.left = LVIR_LABEL;
+    if (text.empty() || !SendMessageW(m_list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(hit.iItem),
+                                      reinterpret_cast<LPARAM>(&cell)))
+        return {};
+    const auto width = static_cast<int>(
+        SendMessageW(m_list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(text.c_str())));
+    return width + kCellMargins > cell.right - cell.left ? text : std::wstring();
+}
+
+void Phone_List::Tip_Text(NMTTDISPINFOW& info) {
+    POINT point{};
+    GetCursorPos(&point);
+    ScreenToClient(m_list, &point);
+    m_tip_text = Cut_Cell_Text(point);
+    info.lpszText = m_tip_text.data();
+}
+
+LRESULT CALLBACK Phone_List::List_Procedure(HWND list, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                                            DWORD_PTR self) {
+    if (message == WM_MOUSEMOVE) {
+        auto& phones = *reinterpret_cast<Phone_List*>(self);
+        LVHITTESTINFO hit{};
+        hit.pt = {GET_X_LPARAM(l), GET_Y_LPARAM(l)};
+        SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(&hit));
+        const POINT cell{hit.iItem, hit.iSubItem};
+        if (cell.x != phones.m_tip_cell.x || cell.y != phones.m_tip_cell.y) {
+            phones.m_tip_cell = cell;
+            SendMessageW(phones.m_tip, TTM_POP, 0, 0);
+        }
+    } else if (message == WM_NCDESTROY) {
+        RemoveWindowSubclass(list, List_Procedure, 0);
+    }
+    return DefSubclassProc(list, message, w, l);
 }
 
 void Phone_List::Set_Headers(const std::vector<std::wstring>& headers) {

@@ -1,11 +1,10 @@
 // TStation_Form: the Win32 controls of the station window, bound to its model.
 #include "winapp/station/station_form.h"
 
-#include <cstdlib>
-#include <exception>
-
+#include "winapp/form_procedure.h"
 #include "winapp/message_box.h"
 #include "winapp/resource_ids.h"
+#include "winapp/station/station_settings_dialog.h"
 #include "winapp/wide_text.h"
 
 namespace {
@@ -42,14 +41,25 @@ TStation_Form::TStation_Form(HINSTANCE instance, const Font_Set& fonts, Station_
                              Station_Options options, const std::wstring& log_folder)
     : m_instance(instance),
       m_fonts(fonts),
+      m_log_folder(log_folder),
       // On a station's thread: have the window's thread apply the events.
-      m_model(
-          *this, [this] { PostMessageW(m_window, kRunPendingCalls, 0, 0); }, std::move(factory),
-          std::move(options)) {
-    m_model.Set_Log_Folder(Path_For_C_Runtime(log_folder));
-    Register_Class(instance, Window_Procedure);
+      m_own_model(std::make_unique<Station_Window_Model>(
+          Face(), [this] { PostMessageW(m_window, kRunPendingCalls, 0, 0); }, std::move(factory),
+          std::move(options))) {
+    m_model = m_own_model.get();
+    m_model->Set_Log_Folder(Path_For_C_Runtime(log_folder));
+    Create_Window();
+}
+
+TStation_Form::TStation_Form(HINSTANCE instance, const Font_Set& fonts)
+    : m_instance(instance), m_fonts(fonts) {
+    Create_Window();
+}
+
+void TStation_Form::Create_Window() {
+    Register_Class(m_instance, Form_Window_Procedure<TStation_Form>);
     CreateWindowExW(0, kClassName, L"", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                    CW_USEDEFAULT, 1180, 640, nullptr, nullptr, instance, this);
+                    CW_USEDEFAULT, 1180, 640, nullptr, nullptr, m_instance, this);
 }
 
 TStation_Form::~TStation_Form() {
@@ -57,30 +67,12 @@ TStation_Form::~TStation_Form() {
         DestroyWindow(m_window);
 }
 
-LRESULT CALLBACK TStation_Form::Window_Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
-    if (message == WM_NCCREATE) {
-        auto* form =
-            static_cast<TStation_Form*>(reinterpret_cast<CREATESTRUCTW*>(l)->lpCreateParams);
-        form->m_window = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
-    }
-    auto* form = reinterpret_cast<TStation_Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (form == nullptr)
-        return DefWindowProcW(window, message, w, l);
-    try {
-        return form->Handle_Message(message, w, l);
-    } catch (const std::exception& error) {
-        // Nothing may unwind through the system's frames.
-        Show_Error_Box(error);
-        std::exit(0);
-    }
-}
-
 LRESULT TStation_Form::Handle_Message(UINT message, WPARAM w, LPARAM l) {
     switch (message) {
         case WM_CREATE:
             Create_Controls();
-            m_model.FormCreate();
+            if (m_own_model)
+                m_own_model->FormCreate();  // a bound model is shown by its maker
             m_tick = SetTimer(m_window, kTickTimer, kTickInterval, nullptr);
             return 0;
         case WM_SIZE:
@@ -92,16 +84,19 @@ LRESULT TStation_Form::Handle_Message(UINT message, WPARAM w, LPARAM l) {
             return 0;
         }
         case WM_COMMAND:
-            if (HIWORD(w) == BN_CLICKED) {
+            if (HIWORD(w) == BN_CLICKED && m_model != nullptr) {
                 switch (LOWORD(w)) {
                     case IDC_STATION_OPEN_IMAGE:
-                        m_model.OpenImageClick();
+                        m_model->OpenImageClick();
                         break;
                     case IDC_STATION_START:
-                        m_model.StartClick();
+                        m_model->StartClick();
                         break;
                     case IDC_STATION_STOP:
-                        m_model.StopClick();
+                        m_model->StopClick();
+                        break;
+                    case IDC_STATION_SETTINGS:
+                        SettingsClick();
                         break;
                     default:
                         break;
@@ -111,15 +106,15 @@ LRESULT TStation_Form::Handle_Message(UINT message, WPARAM w, LPARAM l) {
         case WM_NOTIFY:
             return On_Notify(*reinterpret_cast<const NMHDR*>(l));
         case kRunPendingCalls:
-            m_model.Run_Pending_Calls();
+            m_model->Run_Pending_Calls();
             return 0;
         case WM_TIMER:
-            if (w == kTickTimer)
-                m_model.Tick();
+            if (w == kTickTimer && m_model != nullptr)
+                m_model->Tick();
             return 0;
         case WM_CLOSE:
             // The same question as Stop while phones are being rewritten.
-            if (m_model.May_Close())
+            if (m_model == nullptr || m_model->May_Close())
                 DestroyWindow(m_window);
             return 0;
         case WM_DESTROY:
@@ -145,6 +140,7 @@ void TStation_Form::Create_Controls() {
     make(L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, IDC_STATION_OPEN_IMAGE);
     make(L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, IDC_STATION_START);
     make(L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, IDC_STATION_STOP);
+    make(L"Button", BS_PUSHBUTTON | WS_TABSTOP, 0, IDC_STATION_SETTINGS);
     m_list.Create(m_window, IDC_STATION_PHONES, m_instance);
     SendMessageW(m_list.Handle(), WM_SETFONT,
                  reinterpret_cast<WPARAM>(m_fonts.Latin(Font_Role::kWindow)), FALSE);
@@ -166,7 +162,8 @@ void TStation_Form::Place_Controls(int width, int height) {
         MoveWindow(Control(id), x, y, std::max(w, 0), std::max(h, 0), TRUE);
     };
     int x = kMargin;
-    for (const int id : {IDC_STATION_OPEN_IMAGE, IDC_STATION_START, IDC_STATION_STOP}) {
+    for (const int id :
+         {IDC_STATION_OPEN_IMAGE, IDC_STATION_START, IDC_STATION_STOP, IDC_STATION_SETTINGS}) {
         place(id, x, kMargin, kButtonWidth, kButtonHeight);
         x += kButtonWidth + kMargin;
     }
@@ -185,6 +182,10 @@ void TStation_Form::Place_Controls(int width, int height) {
 }
 
 LRESULT TStation_Form::On_Notify(const NMHDR& header) {
+    if (header.hwndFrom == m_list.Tip_Window() && header.code == TTN_GETDISPINFOW) {
+        m_list.Tip_Text(*reinterpret_cast<NMTTDISPINFOW*>(const_cast<NMHDR*>(&header)));
+        return 0;
+    }
     if (header.idFrom != IDC_STATION_PHONES)
         return 0;
     if (header.code == NM_CUSTOMDRAW) {
@@ -204,12 +205,48 @@ LRESULT TStation_Form::On_Notify(const NMHDR& header) {
 void TStation_Form::Show_Phone_Log(int index) {
     HWND log = Control(IDC_STATION_PHONE_LOG);
     SetWindowTextW(log, L"");
-    if (index < 0 || static_cast<std::size_t>(index) >= m_model.Rows().size())
+    if (m_model == nullptr || index < 0 ||
+        static_cast<std::size_t>(index) >= m_model->Rows().size())
         return;
     std::string text;
-    for (const std::string& line : m_model.Lines(static_cast<std::size_t>(index)))
+    for (const std::string& line : m_model->Lines(static_cast<std::size_t>(index)))
         text += line + "\n";
     Append(log, text);
+}
+
+void TStation_Form::SettingsClick() {
+    Station_Settings current = Read_Station_Settings();
+    current.log_folder = m_log_folder;
+    Show_Station_Settings_Dialog(m_window, m_instance, m_fonts, m_model->Window_Language(), current,
+                                 [this](const Station_Settings& chosen, std::wstring& reason) {
+                                     return Apply_Settings(chosen, reason);
+                                 });
+}
+
+bool TStation_Form::Apply_Settings(const Station_Settings& chosen, std::wstring& reason) {
+    Station_Port_Choice choice;
+    choice.match = Match_Words(chosen.match);
+    choice.slots_file = Path_For_C_Runtime(chosen.slots_file);
+    choice.only_slots = chosen.only_slots;
+    m_collected.clear();
+    m_collecting = true;
+    const bool taken = m_model->Set_Port_Choice(choice);
+    m_collecting = false;
+    if (!taken) {
+        reason = Wide(m_collected);
+        while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r'))
+            reason.pop_back();
+        return false;
+    }
+    Station_Settings kept = chosen;
+    if (!chosen.log_folder.empty() && chosen.log_folder != m_log_folder) {
+        m_log_folder = chosen.log_folder;
+        m_model->Set_Log_Folder(Path_For_C_Runtime(m_log_folder));
+    } else {
+        kept.log_folder.clear();  // the registry's stays
+    }
+    Write_Station_Settings(kept);
+    return true;
 }
 
 void TStation_Form::Set_Text(HWND control, const std::wstring& text) {
@@ -248,7 +285,7 @@ void TStation_Form::Caption_Shown(Station_Caption caption, std::string_view text
             Set_Text(Control(IDC_STATION_STOP), Wide(text));
             break;
         case Station_Caption::kSettings:
-            // Settings are the registry's here (station_settings.h): no button.
+            Set_Text(Control(IDC_STATION_SETTINGS), Wide(text));
             break;
     }
 }
@@ -271,6 +308,8 @@ void TStation_Form::Buttons_Enabled(bool open_image, bool start, bool stop) {
     EnableWindow(Control(IDC_STATION_OPEN_IMAGE), open_image);
     EnableWindow(Control(IDC_STATION_START), start);
     EnableWindow(Control(IDC_STATION_STOP), stop);
+    // Not while a station runs: its ports were chosen at its start.
+    EnableWindow(Control(IDC_STATION_SETTINGS), open_image);
 }
 
 void TStation_Form::Row_Shown(std::size_t index, const Station_Row& row) {
@@ -304,6 +343,8 @@ void TStation_Form::Status_Shown(std::string_view text) {
 }
 
 void TStation_Form::Message_Appended(std::string_view text) {
+    if (m_collecting)
+        m_collected += text;
     Append(Control(IDC_STATION_MESSAGES), text);
 }
 

@@ -29,6 +29,12 @@ std::wstring Text_Value(HKEY key, const wchar_t* name) {
     return value;
 }
 
+bool Set_Text(HKEY key, const wchar_t* name, const std::wstring& value) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) ==
+           ERROR_SUCCESS;
+}
+
 std::wstring Default_Log_Folder() {
     wchar_t local[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH);
@@ -48,9 +54,7 @@ Station_Settings Read_Station_Settings(const wchar_t* key_path) {
     settings.log_folder = Text_Value(key, L"LogFolder");
     if (settings.log_folder.empty()) {
         settings.log_folder = Default_Log_Folder();
-        RegSetValueExW(key, L"LogFolder", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(settings.log_folder.c_str()),
-                       static_cast<DWORD>((settings.log_folder.size() + 1) * sizeof(wchar_t)));
+        Set_Text(key, L"LogFolder", settings.log_folder);
     }
     settings.slots_file = Text_Value(key, L"SlotsFile");
     settings.match = Text_Value(key, L"Match");
@@ -63,6 +67,37 @@ Station_Settings Read_Station_Settings(const wchar_t* key_path) {
         settings.only_slots = only != 0;
     RegCloseKey(key);
     return settings;
+}
+
+bool Write_Station_Settings(const Station_Settings& settings, const wchar_t* key_path) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_path, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    const DWORD only = settings.only_slots ? 1 : 0;
+    bool written =
+        Set_Text(key, L"SlotsFile", settings.slots_file) &&
+        Set_Text(key, L"Match", settings.match) &&
+        RegSetValueExW(key, L"OnlySlots", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&only),
+                       sizeof only) == ERROR_SUCCESS;
+    if (!settings.log_folder.empty())
+        written = Set_Text(key, L"LogFolder", settings.log_folder) && written;
+    RegCloseKey(key);
+    return written;
+}
+
+std::vector<std::string> Match_Words(const std::wstring& match) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char c : Utf8(match) + " ") {
+        if (c != ' ' && c != ',' && c != ';' && c != '\t') {
+            word += c;
+        } else if (!word.empty()) {
+            words.push_back(word);
+            word.clear();
+        }
+    }
+    return words;
 }
 
 void Apply_Station_Settings(const Station_Settings& settings, Station_Options& options,
@@ -79,20 +114,10 @@ void Apply_Station_Settings(const Station_Settings& settings, Station_Options& o
             problems.push_back(problem + Wide(slots.error));
         }
     }
-    // Words apart by spaces, commas or semicolons.
-    std::string word;
-    const std::string match = Utf8(settings.match) + " ";
-    for (const char c : match) {
-        if (c != ' ' && c != ',' && c != ';' && c != '\t') {
-            word += c;
-            continue;
-        }
-        if (word.empty())
-            continue;
+    for (const std::string& word : Match_Words(settings.match)) {
         if (const std::optional<Usb_Match> parsed = Parse_Usb_Match(word))
             options.filter.match.push_back(*parsed);
         else
             problems.push_back(L"Match " + Wide(word) + L" is not VID:PID in hex; left out");
-        word.clear();
     }
 }

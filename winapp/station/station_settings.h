@@ -28,6 +28,14 @@ struct Station_Settings {
 // key: under HKEY_CURRENT_USER (tests give a key of their own).
 Station_Settings Read_Station_Settings(const wchar_t* key = kStationSettingsKey);
 
+// Writes every value but an empty log folder's (the one read stays). False
+// when the key cannot be written.
+bool Write_Station_Settings(const Station_Settings& settings,
+                            const wchar_t* key = kStationSettingsKey);
+
+// The words of a Match value, apart by spaces, commas or semicolons.
+std::vector<std::string> Match_Words(const std::wstring& match);
+
 // The settings put into options. A slots file or match the station cannot
 // use leaves it out, and says why in problems (a line each, in English: the
 // user who set the value reads it).
