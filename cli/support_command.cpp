@@ -4,26 +4,24 @@
 // (the home folder, the user name) are replaced in every text it writes.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/cli_journal.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
+#include "cli/private_names.h"
+#include "cli/support_archive.h"
 #include "cli/support_files.h"
-#include "cli/tar_gz.h"
+#include "cli/support_journal.h"
 #include "cli/text_format.h"
-#include "journal/journal_store.h"
 #include "platform/files.h"
 #include "station/utc_text.h"
 
 namespace cli {
 namespace {
-
-constexpr std::size_t kJournalRecords = 50;
 
 struct Member {
     std::string name;
@@ -31,65 +29,10 @@ struct Member {
     bool text = true;  // a dump is the phone's bytes, kept as they are
 };
 
-bool Name_Character(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-           c == '-' || c == '.';
-}
-
-// Each from in text as to; words_only: only where from stands as a word of
-// its own (a user "ann" is not taken out of "channel").
-std::string Replace_All(std::string text, const std::string& from, const std::string& to,
-                        bool words_only = false) {
-    for (std::size_t at = text.find(from); at != std::string::npos;) {
-        const std::size_t end = at + from.size();
-        if (words_only && ((at > 0 && Name_Character(text[at - 1])) ||
-                           (end < text.size() && Name_Character(text[end])))) {
-            at = text.find(from, at + 1);
-            continue;
-        }
-        text.replace(at, from.size(), to);
-        at = text.find(from, at + to.size());
-    }
-    return text;
-}
-
-// The home folder and the user's name as they appear in paths and logs.
-struct Private_Names {
-    std::string home;
-    std::string user;
-};
-
-Private_Names Private_Names_Now() {
-    Private_Names names;
-    if (const char* home = std::getenv("HOME"); home != nullptr) {
-        names.home = home;
-        while (names.home.size() > 1 && names.home.back() == '/')
-            names.home.pop_back();
-    }
-    // "/" as home would turn every path into "~".
-    if (names.home.size() < 2)
-        names.home.clear();
-    for (const char* variable : {"USER", "LOGNAME", "USERNAME"}) {
-        if (const char* user = std::getenv(variable); user != nullptr && *user != '\0') {
-            names.user = user;
-            break;
-        }
-    }
-    return names;
-}
-
-std::string Without_Private(std::string text, const Private_Names& names) {
-    if (!names.home.empty())
-        text = Replace_All(std::move(text), names.home, "~");
-    if (!names.user.empty())
-        text = Replace_All(std::move(text), names.user, "USER", true);
-    return text;
-}
-
 // What a writer of doctor's or ports' kind writes, caught in a file of its own.
 template <typename Writer>
 std::string Captured(Writer write) {
-    std::FILE* file = std::tmpfile();
+    std::FILE* file = platform::Temporary_File();
     if (file == nullptr)
         return "(the text could not be caught: no temporary file)\n";
     write(file);
@@ -132,55 +75,6 @@ bool Add_File(std::vector<Member>& members, const std::string& folder, const std
     return true;
 }
 
-bool Names_Phone(const std::string& path, int phone) {
-    return !path.empty() && File_Name(path).rfind(Phone_File_Prefix(phone), 0) == 0;
-}
-
-bool Failed(const Journal_Record& record) {
-    return record.result != "updated" && record.result != "running" && record.result != "no_phone";
-}
-
-struct Journal_Part {
-    std::vector<Journal_Record> records;  // the phone's first, then the newest, oldest first
-    std::optional<Journal_Record> phone;  // the phone's record, where one was found
-    std::string note;                     // why there are none
-};
-
-// The journal is read, never made: a missing one stays missing.
-Journal_Part Read_Journal(const Arguments& args, int phone) {
-    Journal_Part part;
-    const std::string path = args.journal ? *args.journal : Default_Journal_Path();
-    std::error_code error;
-    if (path.empty() || !std::filesystem::exists(path, error)) {
-        part.note = "no journal was found";
-        return part;
-    }
-    Journal_Store::Opened opened = Journal_Store::Open(path);
-    if (!opened.store) {
-        part.note = "the journal could not be read: " + opened.problem;
-        return part;
-    }
-    std::string problem;
-    const std::vector<Journal_Record> all = opened.store->List({}, problem);
-    if (!problem.empty())
-        part.note = "the journal could not be read: " + problem;
-    for (auto record = all.rbegin(); record != all.rend() && !part.phone; ++record) {
-        const bool named = phone > 0 ? Names_Phone(record->log_file, phone) ||
-                                           Names_Phone(record->trace_file, phone)
-                                     : args.last && Failed(*record);
-        if (named)
-            part.phone = *record;
-    }
-    if (part.phone)
-        part.records.push_back(*part.phone);
-    const std::size_t first = all.size() > kJournalRecords ? all.size() - kJournalRecords : 0;
-    for (std::size_t i = first; i < all.size(); ++i) {
-        if (!part.phone || all[i].id != part.phone->id)
-            part.records.push_back(all[i]);
-    }
-    return part;
-}
-
 std::string Version_Text() {
     std::string text = "flashtool-cli " FLASHTOOL_VERSION "\n";
 #if defined(__clang__)
@@ -220,7 +114,8 @@ std::string Readme_Text(const std::vector<Member>& members, const std::string& p
     return text;
 }
 
-// flashtool-support-20261210T081502Z.tar.gz, in the working folder.
+// flashtool-support-20261210T081502Z.tar.gz (.zip on Windows), in the
+// working folder.
 std::string Default_Archive_Name() {
     std::string time = Utc_Text(std::chrono::system_clock::now());
     time = time.substr(0, time.find('.'));
@@ -229,7 +124,7 @@ std::string Default_Archive_Name() {
         if (c != '-' && c != ':')
             compact += c;
     }
-    return "flashtool-support-" + compact + "Z.tar.gz";
+    return "flashtool-support-" + compact + "Z" + Support_Archive_Extension();
 }
 
 bool Write_Archive(const std::string& path, const std::string& bytes) {
@@ -268,8 +163,9 @@ int Run_Support(const Arguments& args) {
     members.push_back({"doctor.txt", Captured([](std::FILE* file) { Write_Doctor({}, file); })});
     members.push_back({"ports.txt", Captured([](std::FILE* file) { Write_Ports(file, file); })});
 
-    const Journal_Part journal = Read_Journal(args, phone);
-    members.push_back({"journal.csv", Journal_Csv_Text(journal.records)});
+    const Support_Journal journal = Read_Support_Journal(args, phone);
+    if (journal.csv)
+        members.push_back({"journal.csv", *journal.csv});
     if (phone > 0 && args.log_dir) {
         for (const std::string& path : Phone_Files(*args.log_dir, phone, ".log"))
             Add_File(members, "logs", path);
@@ -301,18 +197,25 @@ int Run_Support(const Arguments& args) {
     const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();
-    Tar_Archive archive;
+    const std::unique_ptr<Support_Archive> archive = Make_Support_Archive();
+    std::string problem;
+    bool whole = true;
     for (const Member& member : members) {
-        archive.Add(Without_Private(member.name, names),
-                    member.text ? Without_Private(member.content, names) : member.content, now);
+        whole = whole &&
+                archive->Add(Without_Private(member.name, names),
+                             member.text ? Without_Private(member.content, names) : member.content,
+                             now, problem);
     }
-    if (!dump.empty())
+    if (whole && !dump.empty())
         std::fprintf(stderr,
                      "flashtool-cli: the archive holds the phone's boot-loader dump (%s): the "
                      "phone's own data; send it to support only\n",
                      Displayable_Text(Without_Private(dump, names)).c_str());
-    const std::optional<std::string> compressed = Gzip(archive.Bytes());
-    if (!compressed || !Write_Archive(out, *compressed)) {
+    const std::optional<std::string> bytes =
+        whole ? archive->Bytes(problem) : std::optional<std::string>();
+    if (!bytes || !Write_Archive(out, *bytes)) {
+        if (!problem.empty())
+            std::fprintf(stderr, "flashtool-cli: %s\n", Displayable_Text(problem).c_str());
         std::fprintf(stderr, "flashtool-cli: the archive %s could not be written whole\n",
                      Displayable_Text(out).c_str());
         return kExitRecordsIncomplete;

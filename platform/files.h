@@ -60,6 +60,10 @@ std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Id
 // anything is there already: a link is never followed, a FIFO or device
 // never opened, another user's file never taken. Null on failure.
 std::FILE* Create_New_File(const std::string& path);
+// A new file for writing and reading that is gone once closed, in the user's
+// temporary folder (the C library's own on Windows would be made in the
+// drive's root, which a user may not write). Null on failure.
+std::FILE* Temporary_File();
 
 // The user's directory for files that live while the user is logged in
 // ($XDG_RUNTIME_DIR), and for files kept between runs ($XDG_CACHE_HOME, else

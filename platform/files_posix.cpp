@@ -248,6 +248,10 @@ std::FILE* Open_Output_File(const std::string& path, const std::optional<File_Id
     return file;
 }
 
+std::FILE* Temporary_File() {
+    return std::tmpfile();
+}
+
 std::string Runtime_Directory() {
     return Absolute_Directory("XDG_RUNTIME_DIR");
 }

@@ -160,6 +160,19 @@ std::FILE* Create_New_File(const std::string& path) {
     return file;
 }
 
+std::FILE* Temporary_File() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH || GetTempFileNameW(folder, L"ft", 0, path) == 0)
+        return nullptr;
+    // "D": the file is deleted when closed; GetTempFileNameW made it empty.
+    std::FILE* file = _wfopen(path, L"w+bD");
+    if (file == nullptr)
+        DeleteFileW(path);
+    return file;
+}
+
 std::string Runtime_Directory() {
     return {};
 }
