@@ -84,10 +84,16 @@ App_Journal::~App_Journal() {
 }
 
 void App_Journal::Say_Problem() {
+    std::deque<std::string> lines;
+    {
+        const std::lock_guard lock(g_mutex);
+        lines.swap(g_lines);
+    }
+    for (const std::string& line : lines)
+        m_show_line(line);
     if (!m_said && !m_problem.empty())
         m_show_line(m_problem);
     m_said = true;
-    Drain_Lines(nullptr, 0, 0, 0);
 }
 
 void App_Journal::Follow_Update(Download_Command& command) {
