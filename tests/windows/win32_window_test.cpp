@@ -16,11 +16,13 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "journal_records.h"
 #include "phone_flash_file.h"
 #include "serial_map_sandbox.h"
 #include "support/image_builder.h"
@@ -1001,6 +1003,32 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
 
     PostMessageW(main, WM_CLOSE, 0, 0);
     EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
+
+    // Each phone of the run is in the user's journal, as the command-line
+    // station records it: how it ended, the bytes sent, the image's version.
+    std::string problem;
+    const auto records = Default_Journal_Records(problem);
+    if (!records)
+        GTEST_SKIP() << "this build keeps no journal";
+    EXPECT_TRUE(problem.empty()) << problem;
+    std::map<std::string, Journal_Record> by_port;
+    for (const Journal_Record& record : *records) {
+        if (record.pid == static_cast<long long>(pid))
+            by_port[record.port] = record;
+    }
+    for (const int port : ports) {
+        const std::string name = "COM" + std::to_string(port);
+        ASSERT_EQ(by_port.count(name), 1u) << name << " is not in the journal";
+        const Journal_Record& record = by_port[name];
+        EXPECT_EQ(record.result, "updated") << name;
+        EXPECT_GT(record.bytes, 0u) << name;
+        EXPECT_FALSE(record.image_version.empty()) << name;
+        EXPECT_FALSE(record.ended.empty()) << name;
+    }
+    const std::string refusing = "COM" + std::to_string(refusing_port);
+    ASSERT_EQ(by_port.count(refusing), 1u) << refusing << " is not in the journal";
+    EXPECT_EQ(by_port[refusing].result, "programming_failed");
+    EXPECT_EQ(by_port[refusing].code, 10);
 }
 
 }  // namespace
