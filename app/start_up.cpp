@@ -8,15 +8,17 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 
 #include "app/chinese_font.h"
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/termination_signal.h"
 #include "download/update_runner.h"
+#include "journal/journal_observers.h"
 #include "journal/journal_store.h"
+#include "platform/shared_file.h"
 #include "window_model/layout.h"
-#include "window_model/window_journal.h"
 
 namespace {
 
@@ -46,10 +48,21 @@ void Run_Windows(QApplication& application) {
     // Made before the window and gone after it: the update's thread reports
     // to the journal until the window's runner has ended.
     const std::unique_ptr<Journal_Writer> writer = Open_Journal();
-    std::unique_ptr<Update_Journal> journal;
+    std::optional<Update_Journal> journal;
     TForm1 form1;
-    if (writer)
-        journal = Journal_Window_Update(*writer, form1.Runner().Command());
+    if (writer) {
+        Journal_Context context;
+        context.machine = platform::Host_Name();
+        Download_Command& command = form1.Runner().Command();
+        journal.emplace(*writer, context,
+                        Update_Journal::Command_Ending{
+                            [&command](Download_Outcome outcome) {
+                                return Phone_Ending{outcome, command.Last_Failure(),
+                                                    command.Phone_Touched(), false, false};
+                            },
+                            [&command] { return command.Dump_Path(); }});
+        command.Add_Observer(&*journal);
+    }
     TForm2 form2;
     form1.Set_Version_Window(&form2);
     // Ctrl-Z in the terminal that started the window waits while the phone

@@ -140,10 +140,6 @@ std::string Without_Credentials(std::string text, const std::string& conninfo) {
     return text;
 }
 
-bool Journal_Server::Available() {
-    return true;
-}
-
 Journal_Server::Journal_Server(std::string conninfo) : m_conninfo(std::move(conninfo)) {}
 
 Journal_Server::~Journal_Server() {
@@ -331,4 +327,8 @@ bool Journal_Server::Send(std::span<const Journal_Record> records, std::string& 
     if (PQstatus(m_connection) != CONNECTION_OK)
         Disconnect();
     return false;
+}
+
+bool Journal_Server::Available() {
+    return true;
 }
