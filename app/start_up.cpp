@@ -8,18 +8,16 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
-#include <optional>
 
 #include "app/chinese_font.h"
 #include "app/form1.h"
 #include "app/form2.h"
 #include "app/termination_signal.h"
 #include "download/update_runner.h"
-#include "journal/journal_observers.h"
 #include "journal/journal_service.h"
 #include "journal/journal_store.h"
-#include "platform/shared_file.h"
 #include "window_model/layout.h"
+#include "window_model/window_journal.h"
 
 namespace {
 
@@ -27,11 +25,10 @@ const QString kApplicationName =
     QString::fromUtf8(layout::kApplicationTitle.data(), layout::kApplicationTitle.size());
 
 void Run_Windows(QApplication& application) {
-    // Made before the window and gone after it: the update's thread reports
-    // to the journal until the window's runner has ended.
     // The journal each update of the window is recorded in (the command-line
     // tool's default file); none, said once on standard error, when it
-    // cannot be used.
+    // cannot be used. Made before the window and gone after it: the update's
+    // thread reports to it until the window's runner has ended.
     const auto say = [](const std::string& line) {
         std::fprintf(stderr, "flashtool: %s\n", line.c_str());
     };
@@ -40,21 +37,9 @@ void Run_Windows(QApplication& application) {
     if (service)
         service->Say_To(say);
     Journal_Writer* const writer = service ? &service->Writer() : nullptr;
-    std::optional<Update_Journal> journal;
     TForm1 form1;
-    if (writer != nullptr) {
-        Journal_Context context;
-        context.machine = platform::Host_Name();
-        Download_Command& command = form1.Runner().Command();
-        journal.emplace(*writer, context,
-                        Update_Journal::Command_Ending{
-                            [&command](Download_Outcome outcome) {
-                                return Phone_Ending{outcome, command.Last_Failure(),
-                                                    command.Phone_Touched(), false, false};
-                            },
-                            [&command] { return command.Dump_Path(); }});
-        command.Add_Observer(&*journal);
-    }
+    const std::unique_ptr<Update_Journal> journal =
+        writer != nullptr ? Journal_Window_Update(*writer, form1.Runner().Command()) : nullptr;
     TForm2 form2;
     form1.Set_Version_Window(&form2);
     // Ctrl-Z in the terminal that started the window waits while the phone

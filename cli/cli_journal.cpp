@@ -72,6 +72,10 @@ class Sqlite_Journal final : public Cli_Journal {
 std::unique_ptr<Journal_Forwarder> Forwarder_For(const Arguments& args, const std::string& path) {
     if (!args.journal_server)
         return nullptr;
+    if (!Journal_Server::Available()) {
+        Say(Journal_Server::kUnavailable);
+        return nullptr;
+    }
     // The outbox has a connection of its own beside the writer's.
     Journal_Store::Opened outbox = Journal_Store::Open(path);
     if (!outbox.store) {

@@ -1,5 +1,6 @@
-// Where the program is built without SQLite (the Windows cross-build): no
-// journal. Asked for one, it says so; --journal-required starts no phone.
+// Where the program is built without SQLite (a Windows build that could not
+// fetch it): no journal. Every flash or station that would keep one says so
+// once; --journal-required starts no phone.
 #include <cstdio>
 
 #include "cli/cli_journal.h"
@@ -9,7 +10,7 @@ namespace cli {
 
 Journal_Opening Open_Cli_Journal(const Arguments& args, const std::string&) {
     Journal_Opening opening;
-    if (args.journal || args.journal_required) {
+    if (!args.no_journal) {
         std::fprintf(stderr, "flashtool-cli: this build keeps no journal%s\n",
                      args.journal_required ? "; --journal-required: no phone is started" : "");
         opening.refused = args.journal_required;

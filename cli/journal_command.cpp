@@ -208,6 +208,11 @@ void Print_Stats(const Journal_Stats& stats, bool json) {
 // journal sync and journal init-server: the line's server, named by
 // --journal-server (PG* variables fill in what it leaves out).
 int Run_Server_Word(const Arguments& args, const std::string& path) {
+    if (!Journal_Server::Available()) {
+        std::fprintf(stderr, "flashtool-cli: journal %s: %s\n", args.journal_view.c_str(),
+                     Journal_Server::kUnavailable);
+        return kExitUsage;
+    }
     if (!args.journal_server) {
         std::fprintf(stderr,
                      "flashtool-cli: journal %s needs --journal-server URL (a PostgreSQL "

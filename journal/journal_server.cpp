@@ -339,3 +339,7 @@ bool Journal_Server::Send(std::span<const Journal_Record> records, std::string& 
         Disconnect();
     return false;
 }
+
+bool Journal_Server::Available() {
+    return true;
+}

@@ -17,6 +17,12 @@ class Journal_Server {
   public:
     // The schema this program writes on the server.
     static constexpr int kSchemaVersion = 1;
+    // Whether this build reaches servers at all (the Windows build does not:
+    // its records stay in the local journal).
+    static bool Available();
+    // What a build without servers says when one is asked for.
+    static constexpr const char* kUnavailable =
+        "this build forwards to no server; the records stay in the local journal";
     // How long a connection attempt and one statement may take: a server
     // that answers slowly holds up the forwarding, never a phone.
     static constexpr int kConnectSeconds = 5;

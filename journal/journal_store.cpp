@@ -326,7 +326,9 @@ int Mark_Interrupted(sqlite3* db) {
 
 std::string Default_Journal_Path() {
     const std::string data = platform::Data_Directory();
-    return data.empty() ? std::string() : data + "/flashtool/journal.sqlite";
+    const char separator = platform::Path_Separator();
+    return data.empty() ? std::string()
+                        : data + separator + "flashtool" + separator + "journal.sqlite";
 }
 
 Journal_Store::Opened Journal_Store::Open(const std::string& path) {

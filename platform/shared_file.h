@@ -18,6 +18,9 @@ std::string Shared_File_Problem(const std::string& path);
 // ~/.local/share. Empty where the system has none (Windows: %LOCALAPPDATA%).
 std::string Data_Directory();
 
+// The separator a user of this system reads in paths: '\\' on Windows.
+char Path_Separator();
+
 // This machine's name; "localhost" when the system does not say.
 std::string Host_Name();
 

@@ -56,6 +56,10 @@ std::string Data_Directory() {
     return home.empty() ? std::string() : home + "/.local/share";
 }
 
+char Path_Separator() {
+    return '/';
+}
+
 std::string Host_Name() {
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')

@@ -24,6 +24,10 @@ std::string Data_Directory() {
     return value != nullptr ? value : std::string();
 }
 
+char Path_Separator() {
+    return '\\';
+}
+
 std::string Host_Name() {
     char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
     DWORD size = sizeof name;

@@ -30,6 +30,10 @@ class TForm1 final : private Main_Window_Face {
 
     HWND Handle() const { return m_window; }
     void Set_Version_Window(TForm2* form2) { m_form2 = form2; }
+    // The command each update runs, for the observers the program adds.
+    Download_Command& Command() { return m_model.Panel().Runner().Command(); }
+    // A line in the message area, for what the program says beside the update.
+    void Show_Message(std::string_view line) { Memo_Appended(std::string(line) + "\n"); }
 
   private:
     template <class Form>

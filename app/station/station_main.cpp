@@ -12,13 +12,13 @@
 
 #include "app/chinese_font.h"
 #include "app/start_up.h"
-#include "app/station/journal_station.h"
 #include "app/station/station_window.h"
 #include "app/termination_signal.h"
 #include "journal/journal_service.h"
 #include "journal/journal_store.h"
 #include "platform/processes.h"
 #include "window_model/system_station.h"
+#include "window_model/window_journal.h"
 
 namespace {
 

@@ -324,7 +324,8 @@ void Bench_Paced(const Options& options, bench::Result_Table& table) {
         table.Add({std::to_string(options.phones) +
                        " phones paced at once with the journal (SQLite, WAL, synchronous=FULL)",
                    Format("%.2f s", journal_s), Format("journal off, same round: %.2f s", many_s),
-                   Format("%.3f", journal_s / many_s), "<= 1.01", journal_s / many_s <= kJournalGoal});
+                   Format("%.3f", journal_s / many_s), "<= 1.01",
+                   journal_s / many_s <= kJournalGoal});
     }
     const double per_phone = Median(many_cpu), alone_percent = Median(alone_cpu);
     table.Add({"station's CPU per phone while " + std::to_string(options.phones) +

@@ -3,6 +3,7 @@
 # phone on the COM port the script maps: --port takes COMn in any case and
 # the \\.\COMn form, opens the port, and names it COMn in every message, and
 # a second one is refused; a COM port that does not exist is named as missing.
+# The flash is kept in a journal of its own, read back by journal.
 # Usage: wine_port_names.sh WINE FLASHTOOL-CLI.EXE
 set -u
 wine=$1
@@ -50,7 +51,28 @@ image=port-names-image.bin
     be32 $((0x20000)); be32 $((0x2000F))
     printf '0123456789abcdef0123456789abcdef'
 } >"$image"
-expect 4 "找到通訊埠 COM$n" flash "$image" --port "\\\\.\\COM$n" --lang en
+journal=port-names-journal.sqlite
+rm -f "$journal" "$journal-wal" "$journal-shm"
+expect 4 "找到通訊埠 COM$n" flash "$image" --port "\\\\.\\COM$n" --lang en --journal "$journal"
+# The journal keeps that flash: its result, the image's digest, the bytes sent.
+if [ "${FLASHTOOL_JOURNAL_BUILT:-0}" = 1 ]; then
+    digest=$(sha256sum "$image" | cut -d' ' -f1)
+    expect 0 "\"result\":\"failed_before_programming\"" journal --json --journal "$journal"
+    expect 0 "\"image_sha256\":\"$digest\"" journal --json --journal "$journal"
+    expect 0 "\"bytes\":0" journal --json --journal "$journal"
+    expect 0 "failed_step" journal --csv --journal "$journal"
+    expect 0 "phones 1, updated 0" journal stats --journal "$journal"
+    # A record still running whose program is gone (as a killed one leaves it)
+    # is interrupted at the next start.
+    sqlite3 "$journal" "UPDATE sessions SET result = 'running'" 2>&1
+    expect 0 "\"result\":\"interrupted\"" journal --json --journal "$journal"
+    # This build forwards to no line server: said, and the records stay here.
+    expect 1 "this build forwards to no server; the records stay in the local journal" \
+        journal sync --journal "$journal" --journal-server "host=line dbname=flashtool"
+else
+    expect 1 "this build keeps no journal" journal --json --journal "$journal"
+fi
+rm -f "$journal" "$journal-wal" "$journal-shm"
 # A port that does not exist is named as missing, not as a phone that did not answer.
 expect 3 "flashtool-cli: COM99 does not exist, the phone was not changed." \
     flash "$image" --port com99 --lang en

@@ -61,11 +61,25 @@ status=$?
 check 0 "$out" "phone 1 COM" "COM$a: finished: updated" "COM$b: finished: updated" \
     "flashtool-cli: 2 updated, 0 failed"
 
+journal=station-journal.sqlite
+rm -f "$journal" "$journal-wal" "$journal-shm"
 out=$("$wine" "$cli" station "$image" --port "com$a" --port "COM$b" --count 2 --timeout 60 \
-      --json 2>/dev/null)
+      --json --journal "$journal" --station-name wine-line 2>/dev/null)
 status=$?
 check 0 "$out" "\"event\":\"finished\",\"phone\":1" "\"port\":\"COM$a\"" "\"port\":\"COM$b\"" \
     "\"result\":\"updated\"" "\"event\":\"summary\"" "\"exit_code\":0"
+# Both phones are in the run's journal, updated, with the image's digest.
+if [ "${FLASHTOOL_JOURNAL_BUILT:-0}" = 1 ]; then
+    digest=$(sha256sum "$image" | cut -d' ' -f1)
+    out=$("$wine" "$cli" journal --json --journal "$journal" --result updated 2>&1)
+    status=$?
+    check 0 "$out" "\"port\":\"COM$a\"" "\"port\":\"COM$b\"" "\"station\":\"wine-line\"" \
+        "\"image_sha256\":\"$digest\""
+    out=$("$wine" "$cli" journal stats --journal "$journal" 2>&1)
+    status=$?
+    check 0 "$out" "phones 2, updated 2"
+fi
+rm -f "$journal" "$journal-wal" "$journal-shm"
 # A port named with a leading zero is the port the map lists without one.
 out=$("$wine" "$cli" station "$image" --port "COM0$a" --count 1 --timeout 60 --lang en 2>&1)
 status=$?

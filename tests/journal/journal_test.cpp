@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -238,6 +239,20 @@ TEST(JournalFile, RunningRecordsOfDeadProgramsAreMarkedInterrupted) {
                                                            {"alive", "running"},
                                                            {"elsewhere", "running"},
                                                            {"ended", "updated"}}));
+}
+
+// The default file is the user's data folder's, joined with the system's
+// separator; with no folder there is none.
+TEST(JournalFile, DefaultFileIsInTheUsersDataFolder) {
+    const char* before = std::getenv("XDG_DATA_HOME");
+    const std::string saved = before != nullptr ? before : "";
+    ::setenv("XDG_DATA_HOME", "/srv/line data", 1);
+    EXPECT_EQ(Default_Journal_Path(), "/srv/line data/flashtool/journal.sqlite");
+    EXPECT_EQ(platform::Path_Separator(), '/');
+    if (before != nullptr)
+        ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        ::unsetenv("XDG_DATA_HOME");
 }
 
 // Two writers on one file (two stations on one machine), each on its own

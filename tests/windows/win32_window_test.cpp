@@ -16,11 +16,13 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "journal_records.h"
 #include "phone_flash_file.h"
 #include "serial_map_sandbox.h"
 #include "support/image_builder.h"
@@ -50,6 +52,22 @@ std::string Narrow(const std::wstring& text) {
     for (const wchar_t c : text)
         narrow += c < 0x80 ? static_cast<char>(c) : '?';
     return narrow;
+}
+
+// The records one run of a window program left in the user's journal, by
+// port; nullopt where the build keeps no journal.
+std::optional<std::multimap<std::string, Journal_Record>> Journal_Of_Run(DWORD pid) {
+    std::string problem;
+    const auto records = Default_Journal_Records(problem);
+    if (!records)
+        return std::nullopt;
+    EXPECT_TRUE(problem.empty()) << problem;
+    std::multimap<std::string, Journal_Record> by_port;
+    for (const Journal_Record& record : *records) {
+        if (record.pid == static_cast<long long>(pid))
+            by_port.emplace(record.port, record);
+    }
+    return by_port;
 }
 
 // A fresh working directory for one run of the program.
@@ -620,6 +638,17 @@ TEST_F(Win32WindowUpdate, UpdatesThePhoneThroughTheDownloadButtonTwice) {
 
     PostMessageW(main, WM_CLOSE, 0, 0);
     EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
+    // Both updates are in the user's journal, as flash records them.
+    const auto journal = Journal_Of_Run(m_program.Id());
+    if (!journal)
+        GTEST_SKIP() << "this build keeps no journal";
+    const std::string port = "COM" + std::to_string(phone_port);
+    ASSERT_EQ(journal->count(port), 2u) << port << ": " << journal->size() << " records";
+    for (auto [at, end] = journal->equal_range(port); at != end; ++at) {
+        EXPECT_EQ(at->second.result, "updated");
+        EXPECT_GT(at->second.bytes, 0u);
+        EXPECT_FALSE(at->second.ended.empty());
+    }
 }
 
 // The visible Yes/No box the program asks with, or null.
@@ -1133,6 +1162,25 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
 
     PostMessageW(main, WM_CLOSE, 0, 0);
     EXPECT_EQ(m_program.Wait_For_Exit(), std::optional<DWORD>(0));
+
+    // Each phone of the run is in the user's journal, as the command-line
+    // station records it: how it ended, the bytes sent, the image's version.
+    const auto journal = Journal_Of_Run(pid);
+    if (!journal)
+        GTEST_SKIP() << "this build keeps no journal";
+    for (const int port : ports) {
+        const std::string name = "COM" + std::to_string(port);
+        ASSERT_EQ(journal->count(name), 1u) << name << " is not in the journal";
+        const Journal_Record& record = journal->find(name)->second;
+        EXPECT_EQ(record.result, "updated") << name;
+        EXPECT_GT(record.bytes, 0u) << name;
+        EXPECT_FALSE(record.image_version.empty()) << name;
+        EXPECT_FALSE(record.ended.empty()) << name;
+    }
+    const std::string refusing = "COM" + std::to_string(refusing_port);
+    ASSERT_EQ(journal->count(refusing), 1u) << refusing << " is not in the journal";
+    EXPECT_EQ(journal->find(refusing)->second.result, "programming_failed");
+    EXPECT_EQ(journal->find(refusing)->second.code, 10);
 }
 
 }  // namespace

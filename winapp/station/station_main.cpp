@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "winapp/app_journal.h"
 #include "winapp/fonts.h"
 #include "winapp/message_box.h"
 #include "winapp/message_loop.h"
@@ -85,7 +86,15 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         options.language = arguments.language;
         std::vector<std::wstring> problems;
         Apply_Station_Settings(settings, options, problems);
-        TStation_Form form(instance, fonts, System_Station_Factory(), options, settings.log_folder);
+        TStation_Form* shown = nullptr;
+        App_Journal journal([&shown](const std::string& line) {
+            if (shown != nullptr)
+                shown->Show_Message(line);
+        });
+        TStation_Form form(instance, fonts, journal.Follow_Stations(System_Station_Factory()),
+                           options, settings.log_folder);
+        shown = &form;
+        journal.Say_Problem();
         for (const std::wstring& problem : problems)
             form.Show_Message(Utf8(problem));
         Register_Dialog_Window(form.Handle());

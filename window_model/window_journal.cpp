@@ -1,12 +1,11 @@
-// A station of the window's with its journal: the observer lives as long as
-// the station it follows, the writer as long as the window's run.
-#include "app/station/journal_station.h"
+// A window's update or station with its journal: the observer lives as long
+// as what it follows, the writer as long as the window's run.
+#include "window_model/window_journal.h"
 
 #include <span>
 #include <utility>
 
 #include "download/message_output.h"
-#include "journal/journal_observers.h"
 #include "platform/shared_file.h"
 
 namespace {
@@ -50,4 +49,20 @@ Station_Factory With_Journal(Station_Factory inner, std::shared_ptr<Journal_Writ
             return station;
         return std::make_unique<Journaled_Station>(std::move(station), writer, std::move(context));
     };
+}
+
+std::unique_ptr<Update_Journal> Journal_Window_Update(Journal_Writer& writer,
+                                                      Download_Command& command) {
+    Journal_Context context;
+    context.machine = platform::Host_Name();
+    auto journal = std::make_unique<Update_Journal>(
+        writer, context,
+        Update_Journal::Command_Ending{[&command](Download_Outcome outcome) {
+                                           return Phone_Ending{outcome, command.Last_Failure(),
+                                                               command.Phone_Touched(), false,
+                                                               false};
+                                       },
+                                       [&command] { return command.Dump_Path(); }});
+    command.Add_Observer(journal.get());
+    return journal;
 }
