@@ -44,6 +44,10 @@ class Serial_Map_Sandbox {
                                             reinterpret_cast<const BYTE*>(&number),
                                             sizeof number) == ERROR_SUCCESS;
     }
+    // One port taken out of the map, as Windows does when its device goes.
+    bool Delete_Value(const std::string& name) {
+        return Open_Key() && RegDeleteValueA(m_key, name.c_str()) == ERROR_SUCCESS;
+    }
     // Takes the whole key away, as on a machine that never had a serial port.
     bool Delete_Key() {
         Close_Key();

@@ -782,7 +782,13 @@ class Win32StationWindow : public ::testing::Test {
 class Win32StationWindowUpdate : public Win32StationWindow {};
 
 // The columns of the table, as the program lays them out.
-enum Station_Column { kPortColumn, kProgressColumn = 3, kResultColumn = 6, kAdviceColumn = 7 };
+enum Station_Column {
+    kPortColumn,
+    kPhaseColumn = 2,
+    kProgressColumn = 3,
+    kResultColumn = 6,
+    kAdviceColumn = 7
+};
 
 // The controls at start, in each language: the captions and headers from
 // the station's texts, nothing to start without an image, and a close with
@@ -1122,6 +1128,27 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
             [&] { return !Text_Of(GetDlgItem(main, IDC_STATION_PHONE_LOG)).empty(); }, 10s))
             << "selecting a phone showed none of its messages";
     }
+
+    // An updated phone unplugged while the window runs: its port leaves the
+    // map, its row says it went and keeps its result, the counts stay.
+    const std::wstring gone_port = L"COM" + std::to_wstring(ports[0]);
+    ASSERT_TRUE(map.Delete_Value("\\Device\\StationWindow" + std::to_string(ports[0])));
+    const auto gone_row = [&] {
+        for (int row = 0; row < Rows(main); ++row)
+            if (Cell(main, row, kPortColumn) == gone_port)
+                return row;
+        return -1;
+    };
+    EXPECT_TRUE(Wait_Until(
+        [&] {
+            const int row = gone_row();
+            return row >= 0 && Cell(main, row, kPhaseColumn) == L"gone";
+        },
+        30s))
+        << Narrow(gone_port) << " did not go from the window";
+    EXPECT_EQ(Cell(main, gone_row(), kResultColumn), L"updated");
+    EXPECT_TRUE(Contains(Text_Of(status), L"Updated: 3  Failed: 1  Running: 0"))
+        << Narrow(Text_Of(status));
 
     // A fifth phone, slow: Stop while its flash is rewritten asks first.
     ASSERT_TRUE(map.Set_Text("\\Device\\StationWindowPaced", "COM" + std::to_string(paced_port)));
