@@ -775,6 +775,32 @@ class Win32StationWindow : public ::testing::Test {
     int Rows(HWND main) { return List_Rows(GetDlgItem(main, IDC_STATION_PHONES)); }
     void Click(HWND main, int id) { PostMessageW(GetDlgItem(main, id), BM_CLICK, 0, 0); }
     bool Enabled(HWND main, int id) { return IsWindowEnabled(GetDlgItem(main, id)) != FALSE; }
+    // The window in English, started in directory with its logs in "logs"
+    // there, the image chosen in its file dialog; null, with the failure,
+    // when it does not get that far.
+    HWND Launch_With_Image(const std::wstring& directory, const std::string& image_file) {
+        std::wstring image_path;
+        for (const char c : image_file)
+            image_path += static_cast<wchar_t>(static_cast<unsigned char>(c));
+        HWND main =
+            Launch(m_program, L"--lang en --log-folder \"" + directory + L"\\logs\"", directory);
+        if (main == nullptr)
+            return nullptr;
+        Click(main, IDC_STATION_OPEN_IMAGE);
+        HWND dialog = nullptr;
+        if (!Wait_Until([&] {
+                return (dialog = Owned_Dialog_With(m_program.Id(), main, IDOK)) != nullptr;
+            })) {
+            ADD_FAILURE() << "no file dialog";
+            return nullptr;
+        }
+        Open_File_In_Dialog(dialog, image_path);
+        if (!Wait_Until([&] { return Enabled(main, IDC_STATION_START); })) {
+            ADD_FAILURE() << Narrow(Text_Of(GetDlgItem(main, IDC_STATION_MESSAGES)));
+            return nullptr;
+        }
+        return main;
+    }
 
     std::wstring m_executable;
     Program m_program;
@@ -927,24 +953,11 @@ TEST_F(Win32StationWindow, TheSettingsDialogKeepsAMatchForTheNextStart) {
     image.second = {0x00200000, Random_Bytes(300, 62), std::nullopt};
     test_support::Temp_Image_File file(image.Build());
     ASSERT_TRUE(file.Ok());
-    std::wstring image_path;
-    for (const char c : file.Path())
-        image_path += static_cast<wchar_t>(static_cast<unsigned char>(c));
-
     const std::wstring directory = Fresh_Directory(L"station-settings");
-    HWND main =
-        Launch(m_program, L"--lang en --log-folder \"" + directory + L"\\logs\"", directory);
+    HWND main = Launch_With_Image(directory, file.Path());
     ASSERT_NE(main, nullptr);
     const DWORD pid = m_program.Id();
     HWND messages = GetDlgItem(main, IDC_STATION_MESSAGES);
-    Click(main, IDC_STATION_OPEN_IMAGE);
-    HWND dialog = nullptr;
-    ASSERT_TRUE(Wait_Until([&] {
-        return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr;
-    })) << "no file dialog";
-    Open_File_In_Dialog(dialog, image_path);
-    ASSERT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_START); }))
-        << Narrow(Text_Of(messages));
 
     Click(main, IDC_STATION_SETTINGS);
     HWND settings = nullptr;
@@ -1043,27 +1056,12 @@ TEST_F(Win32StationWindowUpdate, UpdatesThreePhonesAtOnceAndStopsWithTheQuestion
     image.second.data = Random_Bytes(2000, 52);
     test_support::Temp_Image_File file(image.Build());
     ASSERT_TRUE(file.Ok());
-    std::wstring image_path;
-    for (const char c : file.Path())
-        image_path += static_cast<wchar_t>(static_cast<unsigned char>(c));
-
-    const std::wstring directory = Fresh_Directory(L"station");
-    const std::wstring logs = directory + L"\\logs";
-    HWND main = Launch(m_program, L"--lang en --log-folder \"" + logs + L"\"", directory);
+    // The image, chosen once.
+    HWND main = Launch_With_Image(Fresh_Directory(L"station"), file.Path());
     ASSERT_NE(main, nullptr);
     const DWORD pid = m_program.Id();
     HWND messages = GetDlgItem(main, IDC_STATION_MESSAGES);
     HWND status = GetDlgItem(main, IDC_STATION_STATUS);
-
-    // The image, chosen once.
-    Click(main, IDC_STATION_OPEN_IMAGE);
-    HWND dialog = nullptr;
-    ASSERT_TRUE(Wait_Until([&] {
-        return (dialog = Owned_Dialog_With(pid, main, IDOK)) != nullptr;
-    })) << "no file dialog";
-    Open_File_In_Dialog(dialog, image_path);
-    ASSERT_TRUE(Wait_Until([&] { return Enabled(main, IDC_STATION_START); }))
-        << Narrow(Text_Of(messages));
     EXPECT_TRUE(Contains(Text_Of(messages), L"Image loaded: ")) << Narrow(Text_Of(messages));
     EXPECT_TRUE(Contains(Text_Of(status), L"  Image: ")) << Narrow(Text_Of(status));
 
