@@ -1,5 +1,5 @@
-// App_Journal with the journal built in: one writer for the run, the
-// update's or the stations' observers on it.
+// App_Journal with the journal built in: the journal service of the run,
+// the update's or the stations' observers on its writer.
 #include "winapp/app_journal.h"
 
 #include <windows.h>
@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <vector>
 
+#include "journal/journal_service.h"
 #include "journal/journal_store.h"
 #include "window_model/window_journal.h"
 
@@ -45,30 +47,34 @@ void CALLBACK Drain_Lines(HWND, UINT, UINT_PTR, DWORD) {
 }  // namespace
 
 struct App_Journal::Parts {
-    std::shared_ptr<Journal_Writer> writer;
+    std::shared_ptr<Journal_Service> service;
     std::unique_ptr<Update_Journal> update;
     UINT_PTR timer = 0;
 };
 
 App_Journal::App_Journal(std::function<void(const std::string& line)> show_line)
     : m_show_line(std::move(show_line)), m_parts(std::make_unique<Parts>()) {
-    const std::string path = Default_Journal_Path();
-    Journal_Store::Opened opened = Journal_Store::Open(path);
-    if (!opened.set_aside.empty()) {
+    // What opening finds is said at the window's first chance; the last
+    // line of a journal that could not be opened is why none is kept.
+    std::vector<std::string> said;
+    m_parts->service = Journal_Service::Open(
+        Default_Journal_Path(), [&said](const std::string& line) { said.push_back(line); });
+    if (!m_parts->service && !said.empty()) {
+        m_problem = said.back();
+        said.pop_back();
+    }
+    {
         const std::lock_guard lock(g_mutex);
-        g_lines.push_back("the journal was damaged; set aside as " + opened.set_aside);
+        g_lines.insert(g_lines.end(), said.begin(), said.end());
     }
-    if (!opened.store) {
-        m_problem = "no journal is kept: " + (path.empty() ? "no home folder" : opened.problem);
+    if (!m_parts->service)
         return;
-    }
-    m_parts->writer =
-        std::make_shared<Journal_Writer>(std::move(opened.store), [](const std::string& problem) {
-            const std::lock_guard lock(g_mutex);
-            g_lines.push_back("journal: " + problem);
-        });
+    m_parts->service->Say_To([](const std::string& problem) {
+        const std::lock_guard lock(g_mutex);
+        g_lines.push_back("journal: " + problem);
+    });
     g_show_line = &m_show_line;
-    g_writer = m_parts->writer.get();
+    g_writer = &m_parts->service->Writer();
     std::atexit(Flush_At_Exit);
     m_parts->timer = SetTimer(nullptr, 0, kDrainMilliseconds, Drain_Lines);
 }
@@ -77,7 +83,9 @@ App_Journal::~App_Journal() {
     // The update's observer goes before the writer it hands records to.
     m_parts->update.reset();
     g_writer = nullptr;
-    m_parts->writer.reset();
+    if (m_parts->service)
+        m_parts->service->Say_To({});
+    m_parts->service.reset();
     if (m_parts->timer != 0)
         KillTimer(nullptr, m_parts->timer);
     g_show_line = nullptr;
@@ -97,10 +105,14 @@ void App_Journal::Say_Problem() {
 }
 
 void App_Journal::Follow_Update(Download_Command& command) {
-    if (m_parts->writer)
-        m_parts->update = Journal_Window_Update(*m_parts->writer, command);
+    if (m_parts->service)
+        m_parts->update = Journal_Window_Update(m_parts->service->Writer(), command);
 }
 
 Station_Factory App_Journal::Follow_Stations(Station_Factory inner) {
-    return With_Journal(std::move(inner), m_parts->writer);
+    if (!m_parts->service)
+        return inner;
+    // The stations hold the writer, and through it the journal, while they run.
+    return With_Journal(std::move(inner), std::shared_ptr<Journal_Writer>(
+                                              m_parts->service, &m_parts->service->Writer()));
 }
