@@ -1,4 +1,5 @@
 // support's archive in the Linux build: a gzip-compressed tar.
+#include "cli/deflate.h"
 #include "cli/support_archive.h"
 #include "cli/tar_gz.h"
 
@@ -13,7 +14,7 @@ class Tar_Gz_Archive final : public Support_Archive {
         return true;
     }
     std::optional<std::string> Bytes(std::string& problem) const override {
-        std::optional<std::string> compressed = Gzip(m_tar.Bytes());
+        std::optional<std::string> compressed = Deflated(m_tar.Bytes(), Deflate_Frame::kGzip);
         if (!compressed)
             problem = "zlib could not compress the archive";
         return compressed;

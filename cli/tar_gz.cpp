@@ -2,8 +2,6 @@
 // names, the checksum over the header with its own field as spaces.
 #include "cli/tar_gz.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -49,25 +47,6 @@ void Tar_Archive::Add(const std::string& name, const std::string& content, std::
 
 std::string Tar_Archive::Bytes() const {
     return m_bytes + std::string(2 * kBlock, '\0');
-}
-
-std::optional<std::string> Gzip(const std::string& data) {
-    z_stream stream{};
-    // 15 window bits, +16: a gzip header and trailer rather than zlib's.
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK)
-        return std::nullopt;
-    std::string out(deflateBound(&stream, data.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END)
-        return std::nullopt;
-    return out;
 }
 
 }  // namespace cli

@@ -1,10 +1,9 @@
-// An archive of a few small files as one gzip-compressed tar (ustar), made
-// in memory: what support gathers is text and logs, well under what memory
-// holds, and a whole archive is written or none.
+// An archive of a few small files as one tar (ustar), made in memory and
+// gzip-compressed by its caller: what support gathers is text and logs, well
+// under what memory holds, and a whole archive is written or none.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace cli {
@@ -20,8 +19,5 @@ class Tar_Archive {
   private:
     std::string m_bytes;
 };
-
-// data compressed as a gzip file; nothing when zlib refuses.
-std::optional<std::string> Gzip(const std::string& data);
 
 }  // namespace cli

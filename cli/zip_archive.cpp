@@ -7,6 +7,8 @@
 #include <chrono>
 #include <optional>
 
+#include "cli/deflate.h"
+
 namespace cli {
 namespace {
 
@@ -38,28 +40,6 @@ void Put_16(std::string& out, std::uint64_t value) {
 void Put_32(std::string& out, std::uint64_t value) {
     Put_16(out, value & 0xFFFF);
     Put_16(out, (value >> 16) & 0xFFFF);
-}
-
-// Raw deflate (no zlib header: the zip's own records frame it).
-std::optional<std::string> Deflated(const std::string& data) {
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return std::nullopt;
-    std::string out;
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());  // under 4 GiB: checked before
-    int result = Z_OK;
-    while (result == Z_OK) {
-        char chunk[65536];
-        stream.next_out = reinterpret_cast<Bytef*>(chunk);
-        stream.avail_out = sizeof chunk;
-        result = deflate(&stream, Z_FINISH);
-        out.append(chunk, sizeof chunk - stream.avail_out);
-    }
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END)
-        return std::nullopt;
-    return out;
 }
 
 }  // namespace
@@ -105,7 +85,7 @@ bool Zip_Archive::Add(const std::string& name, const std::string& content, std::
     problem = Zip_Limit_Problem(name, content.size(), offset, m_count);
     if (!problem.empty())
         return false;
-    const std::optional<std::string> deflated = Deflated(content);
+    const std::optional<std::string> deflated = Deflated(content, Deflate_Frame::kRaw);
     if (!deflated) {
         problem = "zlib could not compress " + name;
         return false;
