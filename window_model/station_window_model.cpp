@@ -3,6 +3,7 @@
 #include "window_model/station_window_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -70,6 +71,22 @@ void Station_Window_Model::Show_Captions() {
                                kColumnRate, kColumnElapsed, kColumnResult, kColumnLastLine})
         headers.emplace_back(column.For(m_language));
     m_face.Column_Headers_Shown(headers);
+}
+
+std::vector<std::string> Split_Matches(std::string_view text) {
+    std::vector<std::string> matches;
+    std::string match;
+    for (const char c : text) {
+        if (c != ',' && c != ';' && !std::isspace(static_cast<unsigned char>(c))) {
+            match += c;
+        } else if (!match.empty()) {
+            matches.push_back(std::move(match));
+            match.clear();
+        }
+    }
+    if (!match.empty())
+        matches.push_back(std::move(match));
+    return matches;
 }
 
 void Station_Window_Model::Message(std::string_view line) {

@@ -45,6 +45,9 @@ struct Station_Port_Choice {
     std::string slots_file{};          // "USB-PATH = LABEL" lines; empty: none
     bool only_slots = false;           // a port outside the slots file's sockets is skipped
 };
+// The matches as a user types them in a settings field ("1d6b:0104 1d6b:*",
+// or apart by commas or semicolons), one by one.
+std::vector<std::string> Split_Matches(std::string_view text);
 
 using Station_Factory = std::function<std::unique_ptr<Station_Control>(
     std::shared_ptr<const Firmware_Image> image, Station_Options options, Station::Sink sink)>;

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include "app/fixed_window.h"
@@ -39,14 +38,6 @@ QWidget* With_Browse(QWidget* parent, QLineEdit* edit, Language language,
 }
 
 }  // namespace
-
-std::vector<std::string> Split_Matches(const QString& text) {
-    std::vector<std::string> matches;
-    static const QRegularExpression apart(QStringLiteral("[\\s,;]+"));
-    for (const QString& part : text.split(apart, Qt::SkipEmptyParts))
-        matches.push_back(part.toStdString());
-    return matches;
-}
 
 Station_Settings_Dialog::Station_Settings_Dialog(QWidget* parent, Language language,
                                                  const Station_Port_Choice& choice,
@@ -97,7 +88,7 @@ Station_Settings_Dialog::Station_Settings_Dialog(QWidget* parent, Language langu
 
 Station_Port_Choice Station_Settings_Dialog::Choice() const {
     Station_Port_Choice choice;
-    choice.match = Split_Matches(m_match->text());
+    choice.match = Split_Matches(m_match->text().toStdString());
     choice.slots_file = QFile::encodeName(m_slots->text().trimmed()).toStdString();
     choice.only_slots = m_only_slots->isEnabled() && m_only_slots->isChecked();
     return choice;

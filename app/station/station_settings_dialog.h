@@ -47,6 +47,3 @@ class Station_Settings_Dialog : public QDialog {
     Accept_Function m_accept;
     std::function<bool(const QString& server)> m_accept_server;
 };
-
-// "1d6b:0104 1d6b:*" or with commas: the matches one by one.
-std::vector<std::string> Split_Matches(const QString& text);

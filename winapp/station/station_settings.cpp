@@ -6,6 +6,7 @@
 #include "station/port_filter.h"
 #include "winapp/open_dialog.h"
 #include "winapp/wide_text.h"
+#include "window_model/station_window_model.h"
 
 namespace {
 
@@ -87,17 +88,7 @@ bool Write_Station_Settings(const Station_Settings& settings, const wchar_t* key
 }
 
 std::vector<std::string> Match_Words(const std::wstring& match) {
-    std::vector<std::string> words;
-    std::string word;
-    for (const char c : Utf8(match) + " ") {
-        if (c != ' ' && c != ',' && c != ';' && c != '\t') {
-            word += c;
-        } else if (!word.empty()) {
-            words.push_back(word);
-            word.clear();
-        }
-    }
-    return words;
+    return Split_Matches(Utf8(match));
 }
 
 void Apply_Station_Settings(const Station_Settings& settings, Station_Options& options,
